@@ -1,0 +1,32 @@
+# Shared build settings: one warning list, the sanitizer switch and the test helper.
+
+set(ORVEX_WARNINGS -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wimplicit-fallthrough)
+if(ORVEX_WERROR)
+  list(APPEND ORVEX_WARNINGS -Werror)
+endif()
+
+if(ORVEX_SANITIZE)
+  list(JOIN ORVEX_SANITIZE "," orvex_sanitizers)
+  add_compile_options(-fsanitize=${orvex_sanitizers} -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${orvex_sanitizers})
+endif()
+
+# orvex_library(name SOURCES... DEPS...): one library per source folder.
+function(orvex_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# orvex_add_test(name SOURCES... DEPS...): a GoogleTest program registered with CTest.
+function(orvex_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvex_testing GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                       PROPERTIES ENVIRONMENT "ORVEX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

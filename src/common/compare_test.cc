@@ -1,0 +1,48 @@
+#include "common/compare.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace orvex {
+namespace {
+
+int Sign(int v) { return (v > 0) - (v < 0); }
+
+TEST(CompareTest, IgnoresCaseButNotAccents) {
+  struct Case {
+    std::u16string_view a, b;
+    int sign;
+  };
+  const Case cases[] = {
+      {u"import", u"IMPORT", 0},
+      {u"HKEY_CURRENT_USER\\Software", u"hkey_current_user\\SOFTWARE", 0},
+      {u"Ärger", u"ärger", 0},
+      {u"a", u"\u00e4", -1},
+      {u"xml", u"xmlfile", -1},
+      {u"\\", u"1", -1},   // punctuation before digits
+      {u"1", u"a", -1},    // digits before letters
+      {u"\\A\\x", u"\\AB", -1},
+      {u"", u"a", -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Sign(CompareIgnoreCase(c.a, c.b)), c.sign);
+    EXPECT_EQ(Sign(CompareIgnoreCase(c.b, c.a)), -c.sign);
+    EXPECT_EQ(EqualsIgnoreCase(c.a, c.b), c.sign == 0);
+  }
+}
+
+TEST(CompareTest, CollationKeysAgreeWithComparison) {
+  std::vector<std::u16string> words = {u"b", u"A", u"a", u"\\AB", u"\\A\\x", u"1", u"_", u"B2",
+                                       u"b10", u"é", u"E", u""};
+  for (const auto& a : words) {
+    for (const auto& b : words) {
+      const int by_key = Sign(CollationKey(a).compare(CollationKey(b)));
+      EXPECT_EQ(by_key, Sign(CompareIgnoreCase(a, b)));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvex

@@ -1,0 +1,166 @@
+#include "common/format.h"
+
+#include <algorithm>
+
+#include "common/text.h"
+
+namespace orvex {
+namespace format_internal {
+
+void FormatMismatch() { throw ResultException(E_INVALIDARG); }
+
+namespace {
+
+// Receives the formatted text; a bounded sink stops taking characters when it is full.
+class BoundedSink {
+ public:
+  explicit BoundedSink(std::span<char16_t> buffer) : buffer_(buffer) {}
+  void Put(char16_t c, std::size_t count = 1) {
+    for (; count > 0; --count) {
+      if (length_ + 1 >= buffer_.size()) {
+        truncated_ = true;
+        return;
+      }
+      buffer_[length_++] = c;
+    }
+  }
+  void Put(std::u16string_view text) {
+    for (char16_t c : text) Put(c);
+  }
+  FormatResult Finish() {
+    if (!buffer_.empty()) buffer_[length_] = u'\0';
+    return {length_, truncated_};
+  }
+
+ private:
+  std::span<char16_t> buffer_;
+  std::size_t length_ = 0;
+  bool truncated_ = false;
+};
+
+class StringSink {
+ public:
+  explicit StringSink(std::u16string& out) : out_(out) {}
+  void Put(char16_t c, std::size_t count = 1) { out_.append(count, c); }
+  void Put(std::u16string_view text) { out_.append(text); }
+
+ private:
+  std::u16string& out_;
+};
+
+template <typename Sink>
+void PutPadded(Sink& sink, const Spec& spec, std::u16string_view body) {
+  const std::size_t width = static_cast<std::size_t>(spec.width);
+  const std::size_t pad = width > body.size() ? width - body.size() : 0;
+  if (!spec.left) sink.Put(u' ', pad);
+  sink.Put(body);
+  if (spec.left) sink.Put(u' ', pad);
+}
+
+template <typename Sink>
+void PutString(Sink& sink, const Spec& spec, std::u16string_view text) {
+  if (spec.precision >= 0) text = text.substr(0, static_cast<std::size_t>(spec.precision));
+  PutPadded(sink, spec, text);
+}
+
+template <typename Sink>
+void PutInteger(Sink& sink, const Spec& spec, const FormatArg& arg) {
+  // The value's magnitude and sign, read the way the conversion reads the argument's bits.
+  bool negative = false;
+  std::uint64_t magnitude = 0;
+  const bool is_signed = spec.conversion == u'd' || spec.conversion == u'i';
+  if (arg.kind == FormatArgKind::kInt64) {
+    const std::int64_t v = arg.integer;
+    negative = is_signed && v < 0;
+    magnitude = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  } else {
+    const std::uint32_t bits = static_cast<std::uint32_t>(arg.integer);
+    const std::int32_t v = static_cast<std::int32_t>(bits);
+    negative = is_signed && v < 0;
+    magnitude = negative ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) : bits;
+  }
+
+  const bool hex = spec.conversion == u'x' || spec.conversion == u'X';
+  const char16_t* digits_set = spec.conversion == u'X' ? u"0123456789ABCDEF" : u"0123456789abcdef";
+  char16_t digits[24];
+  std::size_t count = 0;
+  for (std::uint64_t v = magnitude; v != 0; v /= hex ? 16 : 10) {
+    digits[count++] = digits_set[v % (hex ? 16 : 10)];
+  }
+  std::reverse(digits, digits + count);
+  // Precision is the minimum number of digits; with precision 0 a zero prints no digits.
+  const std::size_t min_digits = spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : 1;
+
+  std::u16string prefix;
+  if (negative) prefix = u"-";
+  else if (is_signed && spec.plus) prefix = u"+";
+  else if (is_signed && spec.blank) prefix = u" ";
+  if (hex && spec.alternate && magnitude != 0) prefix += spec.conversion == u'X' ? u"0X" : u"0x";
+
+  std::size_t zeros = min_digits > count ? min_digits - count : 0;
+  const std::size_t width = static_cast<std::size_t>(spec.width);
+  if (spec.zero && !spec.left && spec.precision < 0) {
+    const std::size_t used = prefix.size() + zeros + count;
+    if (width > used) zeros += width - used;
+  }
+  const std::size_t length = prefix.size() + zeros + count;
+  const std::size_t pad = width > length ? width - length : 0;
+  if (!spec.left) sink.Put(u' ', pad);
+  sink.Put(prefix);
+  sink.Put(u'0', zeros);
+  sink.Put(std::u16string_view(digits, count));
+  if (spec.left) sink.Put(u' ', pad);
+}
+
+template <typename Sink>
+void Run(Sink& sink, std::u16string_view format, std::span<const FormatArg> args) {
+  std::size_t next = 0;
+  std::size_t literal_start = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != u'%') continue;
+    sink.Put(format.substr(literal_start, i - literal_start));
+    const Spec spec = ParseSpec(format, i + 1);
+    if (!spec.valid) throw ResultException(E_INVALIDARG);
+    i = spec.end - 1;
+    literal_start = spec.end;
+    if (spec.conversion == u'%') {
+      sink.Put(u'%');
+      continue;
+    }
+    if (next >= args.size() || !Accepts(spec, args[next].kind)) {
+      throw ResultException(E_INVALIDARG);
+    }
+    const FormatArg& arg = args[next++];
+    switch (arg.kind) {
+      case FormatArgKind::kWide:
+        PutString(sink, spec, arg.wide);
+        break;
+      case FormatArgKind::kNarrow:
+        PutString(sink, spec, ToUtf16(arg.narrow));
+        break;
+      default:
+        PutInteger(sink, spec, arg);
+        break;
+    }
+  }
+  if (next != args.size()) throw ResultException(E_INVALIDARG);
+  sink.Put(format.substr(literal_start));
+}
+
+}  // namespace
+}  // namespace format_internal
+
+FormatResult VFormatTo(std::span<char16_t> buffer, std::u16string_view format,
+                       std::span<const FormatArg> args) {
+  format_internal::BoundedSink sink(buffer);
+  format_internal::Run(sink, format, args);
+  return sink.Finish();
+}
+
+void VFormatAppend(std::u16string& out, std::u16string_view format,
+                   std::span<const FormatArg> args) {
+  format_internal::StringSink sink(out);
+  format_internal::Run(sink, format, args);
+}
+
+}  // namespace orvex

@@ -1,0 +1,128 @@
+#include "logging/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/text.h"
+#include "testing/temp_dir.h"
+
+namespace Quenlar_Utils {
+namespace {
+
+// Captures lines and stamps them with a fixed time.
+class CapturingLogger : public AbstractLogger {
+ public:
+  std::vector<std::pair<LogLevel, std::u16string>> lines;
+
+ protected:
+  void Write(LogLevel level, std::u16string_view line) override {
+    lines.emplace_back(level, std::u16string(line));
+  }
+  orvex::platform::LocalTime Now() override { return {2024, 3, 5, 7, 8, 9, 10}; }
+};
+
+constexpr std::u16string_view kStamp = u"2024-03-05 07:08:09.010 ";
+
+TEST(LoggerTest, LineFormatPerLevel) {
+  CapturingLogger log;
+  log.Debug(u"d %d", 1);
+  log.Info(u"x");
+  log.Warn(u"'%s'", u"w");
+  log.Error(u"e (Error %d)", 5);
+  log.Fatal(u"f");
+  const std::u16string expected[] = {
+      u"2024-03-05 07:08:09.010 [DEBUG] d 1\n", u"2024-03-05 07:08:09.010 [INFO ] x\n",
+      u"2024-03-05 07:08:09.010 [WARN ] 'w'\n", u"2024-03-05 07:08:09.010 [ERROR] e (Error 5)\n",
+      u"2024-03-05 07:08:09.010 [FATAL] f\n"};
+  ASSERT_EQ(log.lines.size(), 5u);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(log.lines[i].first, i);
+    EXPECT_EQ(log.lines[i].second, expected[i]);
+  }
+}
+
+TEST(LoggerTest, SetLevelEnablesLevelsAtOrAbove) {
+  const struct {
+    int level;
+    bool result;
+    std::size_t lines;
+  } cases[] = {{-3, true, 5}, {0, true, 5}, {1, true, 4}, {4, true, 1}, {5, false, 0}};
+  for (const auto& c : cases) {
+    CapturingLogger log;
+    EXPECT_EQ(log.SetLevel(c.level), c.result);
+    log.Debug(u"");
+    log.Info(u"");
+    log.Warn(u"");
+    log.Error(u"");
+    log.Fatal(u"");
+    EXPECT_EQ(log.lines.size(), c.lines) << c.level;
+    EXPECT_EQ(log.IsDebugEnabled(), c.level < 1);
+  }
+}
+
+TEST(LoggerTest, LongMessagesAreCutWithANotice) {
+  const std::size_t fits = 2045 - 32;
+  CapturingLogger log;
+  log.Info(u"%s", std::u16string(fits, u'a'));
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0].second.size(), 2046u);
+  EXPECT_EQ(log.lines[0].second.back(), u'\n');
+
+  log.lines.clear();
+  log.Info(u"%s", std::u16string(fits + 1, u'b'));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[0].first, kInfo);
+  EXPECT_EQ(log.lines[0].second,
+            std::u16string(kStamp) + u"[INFO ] " + std::u16string(fits, u'b') + u"\n");
+  EXPECT_EQ(log.lines[1].first, kFatal);
+  EXPECT_EQ(log.lines[1].second,
+            std::u16string(kStamp) + u"[FATAL] *** PREVIOUS LOG MESSAGE WAS TRUNCATED! ***\n");
+}
+
+TEST(LoggerTest, NoticeIsWrittenEvenWhenFatalIsDisabled) {
+  // Only an override can leave INFO on with FATAL off.
+  class NoFatal : public CapturingLogger {
+    bool IsFatalEnabled() override { return false; }
+  } quiet;
+  quiet.Info(u"%s", std::u16string(3000, u'c'));
+  ASSERT_EQ(quiet.lines.size(), 2u);
+  EXPECT_EQ(quiet.lines[1].first, kFatal);
+}
+
+TEST(FileLoggerTest, StoresUtf8WithCrLfAndAppends) {
+  orvex::testing::ScopedTempDir dir;
+  const auto path = dir.path() / "run.log";
+  orvex::testing::WriteFile(path, "old\r\n");
+  {
+    FileLogger log(orvex::ToUtf16(path.string()), 0);
+    log.Info(u"Grüße\nzwei");
+  }
+  const std::string text = orvex::testing::ReadFile(path);
+  ASSERT_EQ(text.rfind("old\r\n", 0), 0u);
+  EXPECT_NE(text.find("[INFO ] Gr\xC3\xBC\xC3\x9F" "e\r\nzwei\r\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+TEST(FileLoggerTest, SizeLimitEmptiesLargerFiles) {
+  orvex::testing::ScopedTempDir dir;
+  const auto path = dir.path() / "run.log";
+  const std::u16string wide = orvex::ToUtf16(path.string());
+  orvex::testing::WriteFile(path, "0123456789");
+  { FileLogger log(wide, 10); }
+  EXPECT_EQ(orvex::testing::ReadFile(path), "0123456789");
+  { FileLogger log(wide, 9); }
+  EXPECT_EQ(orvex::testing::ReadFile(path), "");
+}
+
+TEST(FileLoggerTest, UnopenableFileDropsLines) {
+  orvex::testing::ScopedTempDir dir;
+  FileLogger log(dir.wide("missing/run.log"), 0);
+  log.Info(u"x");  // must not fail
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
+}
+
+}  // namespace
+}  // namespace Quenlar_Utils

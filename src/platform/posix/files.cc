@@ -1,0 +1,167 @@
+// Linux only: attributes, deletion and file handles.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/result.h"
+#include "platform/platform.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/native_path.h"
+
+namespace orvex::platform {
+namespace {
+
+std::uint32_t AttributesOf(const std::string& native, const struct stat& st) {
+  std::uint32_t attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  // A link has no permissions of its own; it is never read-only.
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  std::string_view name = native;
+  while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
+  name.remove_prefix(name.find_last_of('/') + 1);  // npos + 1 == 0
+  if (name.starts_with('.') && name != "." && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
+  return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+std::uint32_t Stat(std::u16string_view path, std::string* native, struct stat* st) {
+  if (const std::uint32_t error = posix::ToNativePath(path, native)) return error;
+  if (::lstat(native->c_str(), st) != 0) return posix::Win32ErrorForPath(errno, *native);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::uint32_t GetFileAttributesEx(std::u16string_view path, FileAttributeData* data) {
+  std::string native;
+  struct stat st;
+  if (const std::uint32_t error = Stat(path, &native, &st)) return error;
+  data->attributes = AttributesOf(native, st);
+  data->size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+  data->last_write_time = st.st_mtim.tv_sec;
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFileAttributes(std::u16string_view path, std::uint32_t* attributes) {
+  FileAttributeData data;
+  if (const std::uint32_t error = GetFileAttributesEx(path, &data)) return error;
+  *attributes = data.attributes;
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t SetFileAttributes(std::u16string_view path, std::uint32_t attributes) {
+  std::string native;
+  struct stat st;
+  if (const std::uint32_t error = Stat(path, &native, &st)) return error;
+  if (S_ISLNK(st.st_mode)) return ERROR_SUCCESS;
+  mode_t mode = st.st_mode & 07777;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else {
+    mode |= S_IWUSR;
+  }
+  if (::chmod(native.c_str(), mode) != 0) return posix::Win32ErrorForPath(errno, native);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t DeleteFile(std::u16string_view path) {
+  std::string native;
+  struct stat st;
+  if (const std::uint32_t error = Stat(path, &native, &st)) return error;
+  // Windows refuses to delete directories and read-only files here, whoever asks.
+  if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+  if ((AttributesOf(native, st) & FILE_ATTRIBUTE_READONLY) != 0) return ERROR_ACCESS_DENIED;
+  if (::unlink(native.c_str()) != 0) return posix::Win32ErrorForPath(errno, native);
+  return ERROR_SUCCESS;
+}
+
+FileHandle::~FileHandle() { CloseHandle(*this); }
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : native_(other.release()) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    CloseHandle(*this);
+    native_ = other.release();
+  }
+  return *this;
+}
+
+std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
+                         std::uint32_t disposition, FileHandle* file) {
+  std::string native;
+  if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
+  const bool reads = (access & GENERIC_READ) != 0;
+  const bool writes = (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0;
+  int flags = O_CLOEXEC | O_NOFOLLOW;
+  flags |= reads && writes ? O_RDWR : (writes ? O_WRONLY : O_RDONLY);
+  if ((access & FILE_APPEND_DATA) != 0) flags |= O_APPEND;
+  switch (disposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+    default: return ERROR_INVALID_PARAMETER;
+  }
+  struct stat st;
+  const bool existed = ::lstat(native.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+  // A read-only file cannot be opened for writing, even by a privileged user.
+  if (existed && writes && (st.st_mode & S_IWUSR) == 0 && !S_ISLNK(st.st_mode)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  const int fd = ::open(native.c_str(), flags, 0666);
+  if (fd < 0) {
+    if (errno == EEXIST) return ERROR_FILE_EXISTS;
+    return posix::Win32ErrorForPath(errno, native);
+  }
+  *file = FileHandle(fd);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t ReadFile(FileHandle& file, void* buffer, std::uint32_t size, std::uint32_t* read) {
+  *read = 0;
+  for (;;) {
+    const ssize_t n = ::read(static_cast<int>(file.native()), buffer, size);
+    if (n >= 0) {
+      *read = static_cast<std::uint32_t>(n);
+      return ERROR_SUCCESS;
+    }
+    if (errno != EINTR) return posix::Win32ErrorFromErrno(errno);
+  }
+}
+
+std::uint32_t WriteFile(FileHandle& file, const void* buffer, std::uint32_t size,
+                        std::uint32_t* written) {
+  *written = 0;
+  const char* bytes = static_cast<const char*>(buffer);
+  while (*written < size) {
+    const ssize_t n = ::write(static_cast<int>(file.native()), bytes + *written, size - *written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return posix::Win32ErrorFromErrno(errno);
+    }
+    *written += static_cast<std::uint32_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t FlushFileBuffers(FileHandle& file) {
+  if (::fsync(static_cast<int>(file.native())) != 0) return posix::Win32ErrorFromErrno(errno);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFileSize(FileHandle& file, std::uint64_t* size) {
+  struct stat st;
+  if (::fstat(static_cast<int>(file.native()), &st) != 0) return posix::Win32ErrorFromErrno(errno);
+  *size = static_cast<std::uint64_t>(st.st_size);
+  return ERROR_SUCCESS;
+}
+
+void CloseHandle(FileHandle& file) {
+  if (file.valid()) ::close(static_cast<int>(file.release()));
+}
+
+}  // namespace orvex::platform

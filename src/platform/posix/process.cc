@@ -1,0 +1,168 @@
+// Linux only: process, console, time, environment and path services.
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+#include "common/compare.h"
+#include "common/result.h"
+#include "common/text.h"
+#include "platform/platform.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/native_path.h"
+
+extern char** environ;
+
+namespace orvex::platform {
+namespace {
+
+std::u16string& CommandLine() {
+  static std::u16string command_line;
+  return command_line;
+}
+
+// The value of an environment variable, found like Windows finds it: by name, ignoring case.
+bool LookupEnvironment(std::u16string_view name, std::u16string* value) {
+  const std::string narrow = ToUtf8(name);
+  if (const char* exact = std::getenv(narrow.c_str())) {
+    *value = ToUtf16(exact);
+    return true;
+  }
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text = *entry;
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    if (EqualsIgnoreCase(ToUtf16(text.substr(0, equals)), name)) {
+      *value = ToUtf16(text.substr(equals + 1));
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void SetProcessArguments(int argc, const char* const* argv) {
+  std::u16string& line = CommandLine();
+  line.clear();
+  for (int i = 0; i < argc; ++i) {
+    const std::u16string arg = ToUtf16(argv[i]);
+    if (i > 0) line += u' ';
+    const bool quote = arg.empty() || arg.find_first_of(u" \t") != std::u16string::npos;
+    if (quote) line += u'"';
+    line += arg;
+    if (quote) line += u'"';
+  }
+}
+
+std::u16string GetCommandLine() { return CommandLine(); }
+
+std::uint32_t GetModuleFileName(std::u16string* path) {
+  std::vector<char> buffer(PATH_MAX);
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return posix::Win32ErrorFromErrno(errno);
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      *path = ToUtf16(std::string_view(buffer.data(), static_cast<std::size_t>(length)));
+      return ERROR_SUCCESS;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// A Linux process always has its standard streams; there is no console to obtain.
+bool AllocConsole() { return false; }
+
+void FreeConsole() {}
+
+void WriteConsole(std::u16string_view text) {
+  const std::string utf8 = ToUtf8(text);
+  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  std::fflush(stdout);
+}
+
+int ProcessExitStatus(std::uint32_t exit_code) {
+  return exit_code <= 255 ? static_cast<int>(exit_code) : 255;
+}
+
+LocalTime GetLocalTime() {
+  timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  tm local;
+  ::localtime_r(&now.tv_sec, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+          local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+}
+
+std::uint32_t ExpandEnvironmentStrings(std::u16string_view text, std::u16string* expanded) {
+  std::u16string out;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t open = text.find(u'%', pos);
+    if (open == std::u16string_view::npos) break;
+    out.append(text.substr(pos, open - pos));
+    const std::size_t close = text.find(u'%', open + 1);
+    if (close == std::u16string_view::npos) {
+      pos = open;
+      break;
+    }
+    std::u16string value;
+    const std::u16string_view name = text.substr(open + 1, close - open - 1);
+    if (!name.empty() && LookupEnvironment(name, &value)) {
+      out += value;
+      pos = close + 1;
+    } else {
+      // Not a variable: keep "%name" and let the closing '%' open the next reference.
+      out.append(text.substr(open, close - open));
+      pos = close;
+    }
+  }
+  out.append(text.substr(pos));
+  *expanded = std::move(out);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetCurrentDirectory(std::u16string* path) {
+  std::vector<char> buffer(PATH_MAX);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return posix::Win32ErrorFromErrno(errno);
+    buffer.resize(buffer.size() * 2);
+  }
+  *path = ToUtf16(buffer.data());
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t SetCurrentDirectory(std::u16string_view path) {
+  std::string native;
+  if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
+  if (::chdir(native.c_str()) != 0) {
+    return errno == ENOENT ? ERROR_PATH_NOT_FOUND : posix::Win32ErrorFromErrno(errno);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFullPathName(std::u16string_view path, std::u16string* full,
+                              std::size_t* file_part) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return ERROR_INVALID_NAME;
+  std::u16string current;
+  if (const std::uint32_t error = GetCurrentDirectory(&current)) return error;
+  std::u16string text = posix::FullPathText(path, current);
+  if (file_part != nullptr) *file_part = text.find_last_of(u'/') + 1;
+  *full = std::move(text);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetTempPath(std::u16string* path) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string text = tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
+  if (text.back() != '/') text += '/';
+  *path = ToUtf16(text);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace orvex::platform
