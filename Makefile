@@ -22,7 +22,7 @@ demo: build
 	scripts/demo.sh build/release
 
 bench: build
-	build/release/bench/orvex_bench
+	for b in build/release/bench/bench_*; do $$b; done
 
 clean:
 	rm -rf build
