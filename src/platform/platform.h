@@ -80,6 +80,58 @@ std::uint32_t SetFileAttributes(std::u16string_view path, std::uint32_t attribut
 /// DeleteFileW: removes a file (or the symbolic link itself), never a directory.
 std::uint32_t DeleteFile(std::u16string_view path);
 
+/// CreateDirectoryW: one directory; ERROR_ALREADY_EXISTS when the name is taken, ERROR_PATH_NOT_FOUND
+/// when the parent is missing.
+std::uint32_t CreateDirectory(std::u16string_view path);
+/// RemoveDirectoryW: an empty directory; ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY for a non-directory.
+std::uint32_t RemoveDirectory(std::u16string_view path);
+/// CopyFileW: one file's bytes and modification time; with `fail_if_exists` an existing
+/// destination gives ERROR_FILE_EXISTS.
+std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destination,
+                       bool fail_if_exists);
+
+constexpr std::uint32_t MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr std::uint32_t MOVEFILE_COPY_ALLOWED = 0x2;
+
+/// MoveFileExW: renames a file or a whole directory; an existing destination file is replaced
+/// only with MOVEFILE_REPLACE_EXISTING, an existing destination directory always fails.
+std::uint32_t MoveFileEx(std::u16string_view source, std::u16string_view destination,
+                         std::uint32_t flags);
+
+/// One entry of a directory search.
+struct FindData {
+  std::u16string name;
+  FileAttributeData data;
+};
+
+/// An open directory search; closed when it goes away or by FindClose.
+class FindHandle {
+ public:
+  FindHandle();
+  ~FindHandle();
+  FindHandle(FindHandle&& other) noexcept;
+  FindHandle& operator=(FindHandle&& other) noexcept;
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+
+  bool valid() const { return state_ != nullptr; }
+  struct State;
+  State* state() const { return state_.get(); }
+  void reset(std::unique_ptr<State> state);
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+/// FindFirstFileW: starts a search for `pattern` (a directory part and a last component that may
+/// hold * and ?, matched ignoring case). Entries come in name order, "." and ".." first.
+/// ERROR_FILE_NOT_FOUND when nothing matches.
+std::uint32_t FindFirstFile(std::u16string_view pattern, FindHandle* search, FindData* found);
+/// FindNextFileW: the next entry; ERROR_NO_MORE_FILES at the end.
+std::uint32_t FindNextFile(FindHandle& search, FindData* found);
+/// FindClose.
+void FindClose(FindHandle& search);
+
 // --- File handles -------------------------------------------------------------------------------
 
 constexpr std::uint32_t GENERIC_READ = 0x80000000;
