@@ -49,6 +49,11 @@ std::uint32_t ExpandEnvironmentStrings(std::u16string_view text, std::u16string*
 std::uint32_t GetFullPathName(std::u16string_view path, std::u16string* full,
                               std::size_t* file_part);
 
+/// The separator that joined and absolute paths are written with.
+char16_t PathSeparator();
+/// Whether paths of 259 characters or more need the long-path prefix ("\\?\") here.
+bool NeedsLongPathPrefix();
+
 std::uint32_t GetCurrentDirectory(std::u16string* path);
 std::uint32_t SetCurrentDirectory(std::u16string_view path);
 

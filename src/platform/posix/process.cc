@@ -127,6 +127,11 @@ std::uint32_t ExpandEnvironmentStrings(std::u16string_view text, std::u16string*
   return ERROR_SUCCESS;
 }
 
+char16_t PathSeparator() { return u'/'; }
+
+// There is no 260-character limit on Linux.
+bool NeedsLongPathPrefix() { return false; }
+
 std::uint32_t GetCurrentDirectory(std::u16string* path) {
   std::vector<char> buffer(PATH_MAX);
   while (::getcwd(buffer.data(), buffer.size()) == nullptr) {

@@ -1,1 +1,178 @@
-// Being written.
+#include "transforms/files/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/text.h"
+#include "platform/platform.h"
+#include "testing/matchers.h"
+#include "testing/temp_dir.h"
+
+namespace orvex {
+namespace {
+
+TEST(PathsTest, GetRootLength) {
+  const struct {
+    std::u16string_view path;
+    HRESULT result;
+    int length;
+  } cases[] = {
+      {u"C:\\x", S_OK, 3},
+      {u"c:/x", S_OK, 3},
+      {u"\\x", S_OK, 1},
+      {u"/x", S_OK, 1},
+      {u"\\\\srv\\share\\x", S_OK, 12},
+      {u"\\\\?\\C:\\x", S_OK, 7},
+      {u"\\\\?\\UNC\\srv\\share\\x", S_OK, 18},
+      {u"AppData\\x", S_FALSE, 0},
+      {u"..\\x", S_FALSE, 0},
+      {u"%APPDATA%\\x", S_FALSE, 0},
+      {u"", S_FALSE, 0},
+      {u"\\\\?\\", S_FALSE, 0},
+      {u"ab:\\x", S_FALSE, 0},
+      {u"C:", E_INVALIDARG, 0},
+      {u"C:x", E_INVALIDARG, 0},
+      {u"\\\\srv", E_INVALIDARG, 0},
+      {u"\\\\srv\\share", E_INVALIDARG, 0},
+      {u"\\\\?\\\\x", E_INVALIDARG, 0},
+  };
+  for (const auto& c : cases) {
+    int length = -1;
+    EXPECT_HR(c.result, GetRootLength(c.path, &length)) << ToUtf8(c.path);
+    EXPECT_EQ(length, c.length) << ToUtf8(c.path);
+  }
+}
+
+TEST(PathsTest, FindExtensionAndFileName) {
+  const struct {
+    std::u16string_view path, extension, file_name;
+  } cases[] = {
+      {u"C:\\a.b\\pic.JPG", u".JPG", u"pic.JPG"},
+      {u"C:\\dir.b\\readme", u"", u"readme"},
+      {u"x.tar.gz", u".gz", u"x.tar.gz"},
+      {u"my file.txt", u".txt", u"my file.txt"},
+      {u"a.b c", u"", u"a.b c"},
+      {u"C:\\in\\Profile.zip", u".zip", u"Profile.zip"},
+      {u"C:name", u"", u"name"},
+      {u"/tmp/KVA00001/", u"", u""},
+      {u"", u"", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.path.substr(FindExtension(c.path)), c.extension) << ToUtf8(c.path);
+    EXPECT_EQ(c.path.substr(FindFileName(c.path)), c.file_name) << ToUtf8(c.path);
+  }
+}
+
+TEST(PathsTest, AddLongPathPrefix) {
+  const struct {
+    std::u16string_view path;
+    HRESULT result;
+    std::u16string_view prefixed;
+  } cases[] = {
+      {u"C:\\x", S_OK, u"\\\\?\\C:\\x"},
+      {u"\\\\srv\\s\\x", S_OK, u"\\\\?\\UNC\\srv\\s\\x"},
+      {u"\\\\?\\UNC\\srv\\s\\x", S_OK, u"\\\\?\\UNC\\srv\\s\\x"},
+      {u"\\\\?\\C:\\x", S_OK, u"\\\\?\\C:\\x"},
+      {u"x\\y", E_INVALIDARG, u""},
+      {u"C:/x", E_INVALIDARG, u""},
+      {u"\\x", E_INVALIDARG, u""},
+      {u"", E_INVALIDARG, u""},
+  };
+  for (const auto& c : cases) {
+    std::u16string prefixed;
+    EXPECT_HR(c.result, AddLongPathPrefix(c.path, &prefixed)) << ToUtf8(c.path);
+    EXPECT_EQ(prefixed, c.prefixed);
+  }
+}
+
+TEST(PathsTest, CombinePath) {
+  const std::u16string sep(1, platform::PathSeparator());
+  const struct {
+    std::u16string_view directory, name;
+    std::u16string expected;
+  } cases[] = {
+      {u"C:\\a", u"D:\\b", u"D:\\b"},
+      {u"C:\\a\\", u"b", u"C:\\a\\b"},
+      {u"/tmp/KVA00001/", u"in.zip", u"/tmp/KVA00001/in.zip"},
+      {u"C:\\a", u"b", u"C:\\a" + sep + u"b"},
+      {u"C:\\a", u"", u"C:\\a"},
+      {u"", u"b", u"b"},
+      {u"/w", u"/abs", u"/abs"},
+      {u"/w", u"C:x", u"/w" + sep + u"C:x"},  // a malformed root counts as relative
+  };
+  for (const auto& c : cases) {
+    std::u16string out;
+    EXPECT_HR(S_OK, CombinePath(c.directory, c.name, &out));
+    EXPECT_EQ(out, c.expected);
+  }
+}
+
+class ResolveFullPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir_.path() / "base" / "sub");
+    saved_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+  }
+  void TearDown() override { std::filesystem::current_path(saved_); }
+
+  testing::ScopedTempDir dir_;
+  std::filesystem::path saved_;
+};
+
+TEST_F(ResolveFullPathTest, AgainstTheCurrentOrABaseDirectory) {
+  const std::u16string root = dir_.wide();
+  const struct {
+    std::u16string_view path;
+    std::u16string base, expected;
+    std::size_t file_name_position;  // counted from the end of the expected text
+  } cases[] = {
+      {u"a\\b.txt", u"", root + u"/a/b.txt", 5},
+      {u"base\\sub\\..\\.\\x", u"", root + u"/base/x", 1},
+      {u"a\\", u"", root + u"/a/", 0},
+      {u"AppData\\x", root + u"/base", root + u"/base/AppData/x", 1},
+      {u"AppData\\..", root + u"/base", root + u"/base", 4},
+      {u"AppData\\..\\..\\x", root + u"/base", root + u"/x", 1},
+  };
+  for (const auto& c : cases) {
+    std::u16string path(c.path);
+    std::size_t position = 0;
+    EXPECT_HR(S_OK, ResolveFullPath(&path, c.base, &position));
+    EXPECT_EQ(path, c.expected);
+    EXPECT_EQ(path.size() - position, c.file_name_position) << ToUtf8(path);
+    EXPECT_EQ(std::filesystem::current_path(), dir_.path());
+  }
+}
+
+TEST_F(ResolveFullPathTest, FailuresLeaveThePathAndTheCurrentDirectory) {
+  std::u16string path = u"x";
+  EXPECT_HR(HResultFromWin32(ERROR_PATH_NOT_FOUND), ResolveFullPath(&path, dir_.wide("missing")));
+  EXPECT_EQ(path, u"x");
+
+  std::u16string empty;
+  EXPECT_TRUE(FAILED(ResolveFullPath(&empty, dir_.wide("base"))));
+  EXPECT_EQ(std::filesystem::current_path(), dir_.path());
+}
+
+TEST_F(ResolveFullPathTest, ExpandsEnvironmentOnlyWhenAsked) {
+  ::setenv("ORVEX_TEST_DIR", "base/sub", 1);
+  std::u16string expanded = u"%ORVEX_TEST_DIR%\\f";
+  EXPECT_HR(S_OK, ResolveFullPath(&expanded, {}, nullptr, true));
+  EXPECT_EQ(expanded, dir_.wide() + u"/base/sub/f");
+
+  std::u16string kept = u"%ORVEX_TEST_DIR%\\f";
+  EXPECT_HR(S_OK, ResolveFullPath(&kept));
+  EXPECT_EQ(kept, dir_.wide() + u"/%ORVEX_TEST_DIR%/f");
+
+  // No long-path prefix here, however long the expansion.
+  ::setenv("ORVEX_TEST_DIR", std::string(300, 'd').c_str(), 1);
+  std::u16string longer = u"%ORVEX_TEST_DIR%";
+  EXPECT_HR(S_OK, ResolveFullPath(&longer, {}, nullptr, true));
+  EXPECT_EQ(longer, dir_.wide() + u"/" + std::u16string(300, u'd'));
+  ::unsetenv("ORVEX_TEST_DIR");
+}
+
+}  // namespace
+}  // namespace orvex
