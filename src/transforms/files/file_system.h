@@ -1,0 +1,45 @@
+#pragma once
+// File-system primitives shared by the rule processors, the working area and the run. Each
+// reports one result and never logs: a missing object is no error where the caller only wants it
+// gone, and S_FALSE marks an outcome that is not a failure but not the ordinary one either.
+
+#include <cstdint>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace orvex {
+
+/// Whether something bears the name, and its attribute word. ERROR_FILE_NOT_FOUND and
+/// ERROR_PATH_NOT_FOUND are answered with `*exists` false.
+[[nodiscard]] HRESULT GetPathAttributes(std::u16string_view path, bool* exists,
+                                        std::uint32_t* attributes = nullptr);
+
+/// As GetPathAttributes; S_FALSE when the name exists and is a directory.
+[[nodiscard]] HRESULT FileExists(std::u16string_view path, bool* exists,
+                                 std::uint32_t* attributes = nullptr);
+
+/// As GetPathAttributes; S_FALSE when the name exists and is not a directory.
+[[nodiscard]] HRESULT DirectoryExists(std::u16string_view path, bool* exists,
+                                      std::uint32_t* attributes = nullptr);
+
+/// Creates a directory and every missing parent; S_OK when it exists already.
+[[nodiscard]] HRESULT CreateDirectoryPath(std::u16string_view path);
+
+/// Deletes a file whatever its attributes; S_OK when nothing bears the name.
+[[nodiscard]] HRESULT ForceDeleteFile(std::u16string_view path);
+
+/// Empties and removes a directory tree (with `delete_files` and `recursive`); S_OK when nothing
+/// bears the name.
+[[nodiscard]] HRESULT DeleteDirectoryTree(std::u16string_view path, bool delete_files,
+                                          bool recursive);
+
+/// Copies a file or a whole tree, merging into an existing destination directory.
+[[nodiscard]] HRESULT CopyPath(std::u16string_view source, std::u16string_view destination,
+                               bool overwrite);
+
+/// Moves a file or a directory, creating the destination's missing parents.
+[[nodiscard]] HRESULT MovePath(std::u16string_view source, std::u16string_view destination,
+                               bool replace_existing, bool allow_copy);
+
+}  // namespace orvex
