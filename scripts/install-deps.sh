@@ -7,7 +7,7 @@ packages=(
   libicu-dev libxml2-dev libarchive-dev libturbojpeg0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  zip unzip libarchive-tools python3
+  zip unzip libarchive-tools libjpeg-turbo-progs python3
 )
 
 missing=()
