@@ -1,0 +1,16 @@
+#pragma once
+// Base64 text as value and file rules carry it: plain Base64 without header lines, read the way
+// the platform's string-to-binary decoder reads it.
+
+#include <cstdint>
+
+namespace orvex {
+
+/// Decodes `length` characters of Base64 `text`. Without a buffer it stores the decoded size in
+/// `*size` and answers ERROR_INSUFFICIENT_BUFFER (success) or ERROR_INVALID_DATA; with a buffer of
+/// `*size` bytes it answers 0 (`*size` becomes the byte count) or ERROR_FUNCTION_FAILED. Missing or
+/// empty text, or no `size`, is ERROR_INVALID_PARAMETER.
+[[nodiscard]] std::uint32_t DecodeBase64(const char16_t* text, std::uint32_t length,
+                                         std::uint8_t* buffer, std::uint32_t* size);
+
+}  // namespace orvex
