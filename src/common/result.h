@@ -46,6 +46,7 @@ constexpr std::uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr std::uint32_t ERROR_DIRECTORY = 267;
 constexpr std::uint32_t ERROR_ARITHMETIC_OVERFLOW = 534;
 constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
+constexpr std::uint32_t ERROR_FUNCTION_FAILED = 1627;
 
 /// True for S_OK, S_FALSE and every other non-negative result.
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
