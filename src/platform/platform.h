@@ -137,6 +137,18 @@ std::uint32_t FindNextFile(FindHandle& search, FindData* found);
 /// FindClose.
 void FindClose(FindHandle& search);
 
+/// While one exists, the directory listings read to match the letter case of new names are kept
+/// and updated by this layer's own changes instead of being read again for every name, so a walk
+/// that creates many names in one directory stays linear. For walks that assume nothing else
+/// changes the tree meanwhile; scopes nest. Nothing to keep where names match natively.
+class NameCacheScope {
+ public:
+  NameCacheScope();
+  ~NameCacheScope();
+  NameCacheScope(const NameCacheScope&) = delete;
+  NameCacheScope& operator=(const NameCacheScope&) = delete;
+};
+
 // --- File handles -------------------------------------------------------------------------------
 
 constexpr std::uint32_t GENERIC_READ = 0x80000000;

@@ -8,28 +8,15 @@
 #include "common/result.h"
 #include "platform/platform.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/file_info.h"
+#include "platform/posix/name_cache.h"
 #include "platform/posix/native_path.h"
 
 namespace orvex::platform {
 namespace {
 
-std::uint32_t AttributesOf(const std::string& native, const struct stat& st) {
-  std::uint32_t attributes = 0;
-  if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  // A link has no permissions of its own; it is never read-only.
-  if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
-  std::string_view name = native;
-  while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
-  name.remove_prefix(name.find_last_of('/') + 1);  // npos + 1 == 0
-  if (name.starts_with('.') && name != "." && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
-  return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-}
-
-std::uint32_t Stat(std::u16string_view path, std::string* native, struct stat* st) {
-  if (const std::uint32_t error = posix::ToNativePath(path, native)) return error;
-  if (::lstat(native->c_str(), st) != 0) return posix::Win32ErrorForPath(errno, *native);
-  return ERROR_SUCCESS;
-}
+using posix::AttributesOf;
+using posix::Stat;
 
 }  // namespace
 
@@ -73,6 +60,7 @@ std::uint32_t DeleteFile(std::u16string_view path) {
   if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
   if ((AttributesOf(native, st) & FILE_ATTRIBUTE_READONLY) != 0) return ERROR_ACCESS_DENIED;
   if (::unlink(native.c_str()) != 0) return posix::Win32ErrorForPath(errno, native);
+  posix::NoteNameRemoved(native);
   return ERROR_SUCCESS;
 }
 
@@ -117,6 +105,7 @@ std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
     if (errno == EEXIST) return ERROR_FILE_EXISTS;
     return posix::Win32ErrorForPath(errno, native);
   }
+  if (!existed) posix::NoteNameAdded(native);
   *file = FileHandle(fd);
   return ERROR_SUCCESS;
 }

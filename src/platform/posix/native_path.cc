@@ -10,6 +10,7 @@
 
 #include "common/result.h"
 #include "common/text.h"
+#include "platform/posix/name_cache.h"
 
 namespace orvex::platform::posix {
 namespace {
@@ -64,6 +65,7 @@ int CompareFolded(std::string_view a, std::string_view b) {
 
 // The entry of `directory` that matches `name` ignoring case, first in name order; empty if none.
 std::string FindCaseVariant(const std::string& directory, std::string_view name) {
+  if (NameCacheActive()) return CachedCaseVariant(directory, name);
   DIR* dir = ::opendir(directory.empty() ? "/" : directory.c_str());
   if (dir == nullptr) return {};
   std::string best;

@@ -1,0 +1,290 @@
+// Linux only: creating and removing directories, copying and moving files.
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "common/result.h"
+#include "common/text.h"
+#include "platform/platform.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/file_info.h"
+#include "platform/posix/name_cache.h"
+#include "platform/posix/native_path.h"
+
+namespace orvex::platform {
+namespace {
+
+using posix::IsReadOnly;
+using posix::Stat;
+
+bool SameEntry(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Closes a descriptor on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting what close says (a delayed write error shows up here).
+  int Close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+// Copies the bytes of one open file into another; the kernel copies in place where it can.
+std::uint32_t CopyBytes(int from, int to) {
+  bool in_kernel = true;
+  std::vector<char> buffer;
+  for (;;) {
+    if (in_kernel) {
+      const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+      if (n == 0) return ERROR_SUCCESS;
+      if (n > 0) continue;
+      if (errno == EINTR) continue;
+      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+          errno != EPERM) {
+        return posix::Win32ErrorFromErrno(errno);
+      }
+      in_kernel = false;
+      buffer.resize(64 * 1024);
+    }
+    const ssize_t n = ::read(from, buffer.data(), buffer.size());
+    if (n == 0) return ERROR_SUCCESS;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return posix::Win32ErrorFromErrno(errno);
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(to, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return posix::Win32ErrorFromErrno(errno);
+      }
+      done += w;
+    }
+  }
+}
+
+// A regular file's bytes, permission bits and modification time into a new file (or over an
+// existing one when `replace`). A partly written destination is removed, as Windows does.
+std::uint32_t CopyRegularFile(const std::string& source, const struct stat& source_st,
+                              const std::string& destination, bool replace) {
+  Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (in.get() < 0) return posix::Win32ErrorForPath(errno, source);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+  flags |= replace ? O_TRUNC : O_EXCL;
+  Descriptor out(::open(destination.c_str(), flags, 0600));
+  if (out.get() < 0) {
+    if (errno == EEXIST) return ERROR_FILE_EXISTS;
+    return posix::Win32ErrorForPath(errno, destination);
+  }
+  std::uint32_t error = CopyBytes(in.get(), out.get());
+  // The read-only attribute travels with the copy, as on Windows.
+  if (error == ERROR_SUCCESS && ::fchmod(out.get(), source_st.st_mode & 0777) != 0) {
+    error = posix::Win32ErrorFromErrno(errno);
+  }
+  const timespec times[2] = {{0, UTIME_OMIT}, source_st.st_mtim};
+  if (error == ERROR_SUCCESS && ::futimens(out.get(), times) != 0) {
+    error = posix::Win32ErrorFromErrno(errno);
+  }
+  if (out.Close() != 0 && error == ERROR_SUCCESS) error = posix::Win32ErrorFromErrno(errno);
+  if (error != ERROR_SUCCESS) {
+    ::unlink(destination.c_str());
+    posix::NoteNameRemoved(destination);
+    return error;
+  }
+  posix::NoteNameAdded(destination);
+  return ERROR_SUCCESS;
+}
+
+// A symbolic link is copied as the link itself, never as what it points to.
+std::uint32_t CopyLink(const std::string& source, const struct stat& source_st,
+                       const std::string& destination) {
+  std::vector<char> target(static_cast<std::size_t>(source_st.st_size) + 1);
+  const ssize_t length = ::readlink(source.c_str(), target.data(), target.size());
+  if (length < 0) return posix::Win32ErrorForPath(errno, source);
+  if (static_cast<std::size_t>(length) >= target.size()) return ERROR_GEN_FAILURE;  // it changed
+  target[static_cast<std::size_t>(length)] = '\0';
+  if (::symlink(target.data(), destination.c_str()) != 0) {
+    if (errno == EEXIST) return ERROR_FILE_EXISTS;
+    return posix::Win32ErrorForPath(errno, destination);
+  }
+  posix::NoteNameAdded(destination);
+  const timespec times[2] = {{0, UTIME_OMIT}, source_st.st_mtim};
+  ::utimensat(AT_FDCWD, destination.c_str(), times, AT_SYMLINK_NOFOLLOW);  // best effort
+  return ERROR_SUCCESS;
+}
+
+// CopyFile on native paths, the source already examined.
+std::uint32_t CopyNative(const std::string& source, const struct stat& source_st,
+                         const std::string& destination, bool fail_if_exists) {
+  // Windows refuses directories here; devices and pipes have no bytes to copy.
+  if (!S_ISREG(source_st.st_mode) && !S_ISLNK(source_st.st_mode)) return ERROR_ACCESS_DENIED;
+  struct stat st;
+  bool replace = false;
+  if (::lstat(destination.c_str(), &st) == 0) {
+    if (fail_if_exists) return ERROR_FILE_EXISTS;
+    if (SameEntry(st, source_st)) return ERROR_SHARING_VIOLATION;
+    if (S_ISDIR(st.st_mode) || IsReadOnly(st)) return ERROR_ACCESS_DENIED;
+    replace = true;
+    // A link or another file type in the way is replaced itself, never written through.
+    if (!S_ISREG(st.st_mode) || S_ISLNK(source_st.st_mode)) {
+      if (::unlink(destination.c_str()) != 0) return posix::Win32ErrorForPath(errno, destination);
+      posix::NoteNameRemoved(destination);
+      replace = false;
+    }
+  }
+  if (S_ISLNK(source_st.st_mode)) return CopyLink(source, source_st, destination);
+  return CopyRegularFile(source, source_st, destination, replace);
+}
+
+// The final component of a path text as the kernel will see it.
+std::string FinalComponent(std::u16string_view path) {
+  while (!path.empty() && (path.back() == u'/' || path.back() == u'\\')) path.remove_suffix(1);
+  const std::size_t separator = path.find_last_of(u"/\\");
+  return ToUtf8(separator == std::u16string_view::npos ? path : path.substr(separator + 1));
+}
+
+std::string WithoutFinalSeparators(std::string native) {
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  return native;
+}
+
+// The destination of a rename that only changes the letter case of a name: letter-case matching
+// found the source itself, so the name is taken as written.
+std::string CaseRenameTarget(const std::string& native, std::u16string_view written) {
+  const std::string trimmed = WithoutFinalSeparators(native);
+  const std::size_t slash = trimmed.find_last_of('/');
+  const std::string parent = slash == std::string::npos ? "" : trimmed.substr(0, slash + 1);
+  return parent + FinalComponent(written);
+}
+
+// rename(2) that refuses to replace an existing name unless `replace`; 0 or the errno value.
+int Rename(const std::string& source, const std::string& destination, bool replace) {
+  if (!replace) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(),
+                    RENAME_NOREPLACE) == 0) {
+      return 0;
+    }
+    // Without support for refusing, fall back on the check the caller made just before.
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+  }
+  return ::rename(source.c_str(), destination.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+std::uint32_t CreateDirectory(std::u16string_view path) {
+  std::string native;
+  if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
+  if (::mkdir(native.c_str(), 0777) != 0) {
+    // A missing parent is the one reason for ENOENT here, and Windows calls it a missing path.
+    if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
+    return posix::Win32ErrorFromErrno(errno);
+  }
+  posix::NoteNameAdded(native);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t RemoveDirectory(std::u16string_view path) {
+  std::string native;
+  struct stat st;
+  if (const std::uint32_t error = Stat(path, &native, &st)) return error;
+  if (!S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
+  if (IsReadOnly(st)) return ERROR_ACCESS_DENIED;
+  posix::ForgetDirectory(st);
+  if (::rmdir(native.c_str()) != 0) {
+    return errno == EEXIST ? ERROR_DIR_NOT_EMPTY : posix::Win32ErrorForPath(errno, native);
+  }
+  posix::NoteNameRemoved(native);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destination,
+                       bool fail_if_exists) {
+  std::string source_native, destination_native;
+  struct stat source_st;
+  if (const std::uint32_t error = Stat(source, &source_native, &source_st)) return error;
+  if (const std::uint32_t error = posix::ToNativePath(destination, &destination_native)) {
+    return error;
+  }
+  return CopyNative(source_native, source_st, destination_native, fail_if_exists);
+}
+
+std::uint32_t MoveFileEx(std::u16string_view source, std::u16string_view destination,
+                         std::uint32_t flags) {
+  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+  std::string source_native, destination_native;
+  struct stat source_st;
+  if (const std::uint32_t error = Stat(source, &source_native, &source_st)) return error;
+  if (const std::uint32_t error = posix::ToNativePath(destination, &destination_native)) {
+    return error;
+  }
+  source_native = WithoutFinalSeparators(std::move(source_native));
+  destination_native = WithoutFinalSeparators(std::move(destination_native));
+
+  struct stat st;
+  const bool exists = ::lstat(destination_native.c_str(), &st) == 0;
+  if (exists && destination_native == source_native) {
+    // Letter-case matching led back to the source: rename it to the case written, if different.
+    destination_native = CaseRenameTarget(destination_native, destination);
+    if (destination_native == source_native) return ERROR_SUCCESS;
+  } else if (exists) {
+    if (!replace) return ERROR_ALREADY_EXISTS;
+    // Windows replaces only a file, and never a read-only one or with a directory.
+    if (S_ISDIR(st.st_mode) || S_ISDIR(source_st.st_mode) || IsReadOnly(st)) {
+      return ERROR_ACCESS_DENIED;
+    }
+  }
+
+  const int error = Rename(source_native, destination_native, replace);
+  if (error == 0) {
+    posix::NoteNameRemoved(source_native);
+    posix::NoteNameAdded(destination_native);
+    return ERROR_SUCCESS;
+  }
+  switch (error) {
+    case EXDEV: {
+      // Another device: a file may be copied and its source deleted; a directory never moves.
+      if ((flags & MOVEFILE_COPY_ALLOWED) == 0 || S_ISDIR(source_st.st_mode)) {
+        return ERROR_NOT_SAME_DEVICE;
+      }
+      if (const std::uint32_t copy_error =
+              CopyNative(source_native, source_st, destination_native, !replace)) {
+        return copy_error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : copy_error;
+      }
+      if (::unlink(source_native.c_str()) != 0) {
+        return posix::Win32ErrorForPath(errno, source_native);
+      }
+      posix::NoteNameRemoved(source_native);
+      return ERROR_SUCCESS;
+    }
+    case EEXIST:
+    case ENOTEMPTY:
+      return replace ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS;
+    case EINVAL:  // a directory into its own subtree
+      return ERROR_SHARING_VIOLATION;
+    case ENOTDIR:
+    case ENOENT:
+      return posix::Win32ErrorForPath(ENOENT, destination_native);
+    default:
+      return posix::Win32ErrorFromErrno(error);
+  }
+}
+
+}  // namespace orvex::platform
