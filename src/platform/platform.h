@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace orvex::platform {
 
 // --- Process and console ------------------------------------------------------------------------
@@ -198,5 +200,158 @@ std::uint32_t WriteFile(FileHandle& file, const void* buffer, std::uint32_t size
 std::uint32_t FlushFileBuffers(FileHandle& file);
 std::uint32_t GetFileSize(FileHandle& file, std::uint64_t* size);
 void CloseHandle(FileHandle& file);
+
+constexpr std::uint32_t FILE_BEGIN = 0;
+constexpr std::uint32_t FILE_CURRENT = 1;
+constexpr std::uint32_t FILE_END = 2;
+
+/// SetFilePointerEx: moves the position of an open file; `new_position` may be null.
+std::uint32_t SetFilePointerEx(FileHandle& file, std::int64_t distance, std::uint32_t move_method,
+                               std::uint64_t* new_position);
+/// SetFileTime on an open file: its modification time, in seconds since the Unix epoch.
+std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time);
+/// SetFileTime by name, for directories too (they cannot be opened as a FileHandle here); a
+/// symbolic link gets its own time, never its target's.
+std::uint32_t SetFileTime(std::u16string_view path, std::int64_t last_write_time);
+
+// --- Character set of C-library conversions -----------------------------------------------------
+
+/// While it lives, the calling thread's C-library character set is UTF-8, so that libraries which
+/// convert names through the C locale (the archive library) see UTF-8 whatever the process locale.
+class ScopedUtf8Locale {
+ public:
+  ScopedUtf8Locale();
+  ~ScopedUtf8Locale();
+  ScopedUtf8Locale(const ScopedUtf8Locale&) = delete;
+  ScopedUtf8Locale& operator=(const ScopedUtf8Locale&) = delete;
+
+  /// False when no UTF-8 locale could be made; the thread keeps its locale then.
+  bool active() const { return locale_ != nullptr; }
+
+ private:
+  void* locale_ = nullptr;
+  void* previous_ = nullptr;
+};
+
+// --- Shell folders ------------------------------------------------------------------------------
+
+constexpr int CSIDL_DESKTOP = 0;
+constexpr int CSIDL_PROGRAMS = 2;
+constexpr int CSIDL_PERSONAL = 5;
+constexpr int CSIDL_FAVORITES = 6;
+constexpr int CSIDL_STARTUP = 7;
+constexpr int CSIDL_RECENT = 8;
+constexpr int CSIDL_SENDTO = 9;
+constexpr int CSIDL_STARTMENU = 11;
+constexpr int CSIDL_NETHOOD = 19;
+constexpr int CSIDL_APPDATA = 26;
+constexpr int CSIDL_PRINTHOOD = 27;
+constexpr int CSIDL_LOCAL_APPDATA = 28;
+constexpr int CSIDL_COOKIES = 33;
+constexpr int CSIDL_PROFILE = 40;
+constexpr int CSIDL_FLAG_MASK = 0xFF00;  ///< flag bits (create, no-verify ...), ignored here
+
+/// SHGetFolderPathW for the current user: the folder's path without a final separator; the folder
+/// need not exist. `token` (a user) and `flags` (current or default location) change nothing
+/// here. E_INVALIDARG for an identifier outside the per-user folders the system knows, E_FAIL
+/// when the user has no home directory.
+HRESULT SHGetFolderPath(int csidl, const void* token, std::uint32_t flags, std::u16string* path);
+
+// --- COM ----------------------------------------------------------------------------------------
+
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003);
+constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110);
+constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154);
+
+/// A COM string: UTF-16 characters preceded by their byte length (4 bytes) and followed by a NUL.
+/// A null BSTR is the empty string.
+using BSTR = char16_t*;
+
+/// SysAllocString: a COM string copied from NUL-terminated text; null for null text or when
+/// memory runs out.
+BSTR SysAllocString(const char16_t* text);
+/// SysAllocStringLen: `length` characters copied from `text` (zeros when `text` is null).
+BSTR SysAllocStringLen(const char16_t* text, std::uint32_t length);
+/// SysFreeString: frees a COM string; null is ignored.
+void SysFreeString(BSTR string);
+/// SysStringLen: the length in characters; 0 for null.
+std::uint32_t SysStringLen(BSTR string);
+/// Appends `text` to `*string`, which is replaced by a new COM string (a null one counts as
+/// empty): E_INVALIDARG for a null `string` or `text`, HRESULT of ERROR_ARITHMETIC_OVERFLOW when
+/// the length would not fit, E_OUTOFMEMORY. On failure `*string` is unchanged.
+HRESULT AppendBstr(BSTR* string, const char16_t* text);
+HRESULT AppendBstr(BSTR* string, std::u16string_view text);
+
+/// A 16-bit COM boolean: VARIANT_TRUE is -1.
+using VARIANT_BOOL = std::int16_t;
+constexpr VARIANT_BOOL VARIANT_TRUE = -1;
+constexpr VARIANT_BOOL VARIANT_FALSE = 0;
+
+/// A class or interface identifier.
+struct GUID {
+  std::uint32_t data1;
+  std::uint16_t data2;
+  std::uint16_t data3;
+  std::uint8_t data4[8];
+  friend constexpr bool operator==(const GUID&, const GUID&) = default;
+};
+using CLSID = GUID;
+using IID = GUID;
+
+inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000,
+                                     {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+/// The three operations every COM object starts with. Objects go away with their last Release,
+/// never through delete.
+class IUnknown {
+ public:
+  virtual HRESULT QueryInterface(const IID& iid, void** object) = 0;
+  virtual std::uint32_t AddRef() = 0;
+  virtual std::uint32_t Release() = 0;
+
+ protected:
+  ~IUnknown() = default;
+};
+
+constexpr std::uint32_t COINIT_APARTMENTTHREADED = 0x2;
+constexpr std::uint32_t CLSCTX_INPROC_SERVER = 0x1;
+constexpr std::uint32_t CLSCTX_INPROC_HANDLER = 0x2;
+constexpr std::uint32_t CLSCTX_LOCAL_SERVER = 0x4;
+constexpr std::uint32_t CLSCTX_REMOTE_SERVER = 0x10;
+constexpr std::uint32_t CLSCTX_ALL = 0x17;
+
+/// CoInitializeEx: nothing to set up here; S_OK.
+HRESULT CoInitializeEx(void* reserved, std::uint32_t coinit);
+/// CoUninitialize: nothing to tear down here.
+void CoUninitialize();
+
+/// Creates an object of one class and returns the interface `iid` of it (AddRef'ed).
+using ClassFactoryFunction = HRESULT (*)(const IID& iid, void** object);
+/// Makes a class known to CoCreateInstance for the life of the process (a component's
+/// registration function, called once by main); registering a class again replaces its factory.
+HRESULT CoRegisterClassFactory(const CLSID& clsid, ClassFactoryFunction create);
+/// CoCreateInstance for the classes registered in this process: REGDB_E_CLASSNOTREG for an
+/// unknown class or a context without an in-process server, CLASS_E_NOAGGREGATION with an outer
+/// object, E_POINTER without `object`, else what the class's factory answers.
+HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t context,
+                         const IID& iid, void** object);
+
+/// What GdiplusStartup is given.
+struct GdiplusStartupInput {
+  std::uint32_t gdiplus_version = 1;
+  void* debug_event_callback = nullptr;
+  bool suppress_background_thread = false;
+  bool suppress_external_codecs = false;
+};
+constexpr std::int32_t GDIPLUS_OK = 0;
+constexpr std::int32_t GDIPLUS_INVALID_PARAMETER = 2;
+constexpr std::int32_t GDIPLUS_UNSUPPORTED_VERSION = 17;
+
+/// GdiplusStartup: the imaging library needs no start-up here; Ok with a token for a valid input.
+std::int32_t GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input,
+                            void* output);
+/// GdiplusShutdown: nothing to shut down here.
+void GdiplusShutdown(std::uintptr_t token);
 
 }  // namespace orvex::platform

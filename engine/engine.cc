@@ -1,0 +1,209 @@
+#include "engine/engine.h"
+
+#include <atomic>
+#include <limits>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "engine/engine_log.h"
+#include "engine/extract.h"
+#include "engine/import.h"
+#include "engine/pack.h"
+
+namespace orvex {
+namespace {
+
+std::u16string_view View(platform::BSTR text) {
+  return text == nullptr ? std::u16string_view()
+                         : std::u16string_view(text, platform::SysStringLen(text));
+}
+
+std::int32_t Clamp(std::uint64_t count) {
+  return count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())
+             ? std::numeric_limits<std::int32_t>::max()
+             : static_cast<std::int32_t>(count);
+}
+
+// Nothing may leave an interface call but a result.
+template <typename Operation>
+HRESULT Guarded(Operation&& operation) noexcept {
+  try {
+    return operation();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (const ResultException& e) {
+    return e.result();
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+class OrvexEngine final : public IOrvexEngine {
+ public:
+  HRESULT QueryInterface(const platform::IID& iid, void** object) override {
+    if (object == nullptr) return platform::E_POINTER;
+    if (iid == platform::IID_IUnknown || iid == IID_IOrvexEngine) {
+      AddRef();
+      *object = static_cast<IOrvexEngine*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return platform::E_NOINTERFACE;
+  }
+
+  std::uint32_t AddRef() override { return ++references_; }
+
+  std::uint32_t Release() override {
+    const std::uint32_t left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT Reserved1() override { return E_NOTIMPL; }
+  HRESULT Reserved2() override { return E_NOTIMPL; }
+  HRESULT Reserved3() override { return E_NOTIMPL; }
+  HRESULT Reserved4() override { return E_NOTIMPL; }
+
+  HRESULT Import(platform::BSTR command_line, std::int32_t* count) override {
+    return Guarded([&] { return DoImport(View(command_line), count); });
+  }
+
+  HRESULT Zip(platform::BSTR source_directory, platform::BSTR archive, platform::BSTR log_file,
+              platform::VARIANT_BOOL replace_existing, std::int32_t* count) override {
+    return Guarded([&] {
+      return DoZip(View(source_directory), View(archive), View(log_file),
+                   replace_existing != platform::VARIANT_FALSE, count);
+    });
+  }
+
+  HRESULT Unzip(platform::BSTR target_directory, platform::BSTR archive, platform::BSTR log_file,
+                std::int32_t* count) override {
+    return Guarded(
+        [&] { return DoUnzip(View(target_directory), View(archive), View(log_file), count); });
+  }
+
+ private:
+  ~OrvexEngine() = default;
+
+  HRESULT DoUnzip(std::u16string_view target, std::u16string_view archive,
+                  std::u16string_view log_file, std::int32_t* count);
+  HRESULT DoZip(std::u16string_view source, std::u16string_view archive,
+                std::u16string_view log_file, bool replace_existing, std::int32_t* count);
+  HRESULT DoImport(std::u16string_view command_line, std::int32_t* count);
+
+  std::atomic<std::uint32_t> references_{1};
+  // Import is given no log of its own: it writes to the one the last operation was given.
+  std::u16string log_file_;
+};
+
+HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view archive,
+                             std::u16string_view log_file, std::int32_t* count) {
+  log_file_ = log_file;
+  engine::EngineLog log(log_file);
+  log.Line(u"Unzip: '%s' into '%s'", archive, target);
+  if (target.empty() || archive.empty()) {
+    log.Line(u"Unzip: failed: a directory and an archive are needed (Error %d)",
+             LowWord(E_INVALIDARG));
+    return E_INVALIDARG;
+  }
+  std::u16string root;
+  if (const std::uint32_t error = platform::GetFullPathName(target, &root, nullptr)) {
+    log.Line(u"Unzip: failed: bad target directory (Error %d)", static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
+  }
+  while (root.size() > 1 && (root.back() == u'/' || root.back() == u'\\')) root.pop_back();
+  engine::DirectoryMaker directories;
+  if (const std::uint32_t error = directories.Ensure(root)) {
+    log.Line(u"Unzip: failed: cannot create '%s' (Error %d)", root,
+             static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
+  }
+  engine::ExtractCounts counts;
+  const HRESULT hr = engine::ExtractArchive(
+      u"Unzip", archive,
+      [&root](std::span<const std::u16string> components, bool /*directory*/,
+              std::u16string* destination) {
+        *destination = root;
+        for (const std::u16string& component : components) {
+          *destination += u'/';
+          *destination += component;
+        }
+        return true;
+      },
+      engine::ExtractLimits(), log, &counts);
+  if (count != nullptr) *count = Clamp(counts.files);
+  if (FAILED(hr)) {
+    log.Line(u"Unzip: failed (Error %d)", LowWord(hr));
+    return hr;
+  }
+  log.Line(u"Unzip: done: %lld files, %lld directories, %lld bytes",
+           static_cast<std::int64_t>(counts.files), static_cast<std::int64_t>(counts.directories),
+           static_cast<std::int64_t>(counts.bytes));
+  return S_OK;
+}
+
+HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archive,
+                           std::u16string_view log_file, bool replace_existing,
+                           std::int32_t* count) {
+  log_file_ = log_file;
+  engine::EngineLog log(log_file);
+  log.Line(u"Zip: '%s' into '%s'", source, archive);
+  if (source.empty() || archive.empty()) {
+    log.Line(u"Zip: failed: a directory and an archive are needed (Error %d)",
+             LowWord(E_INVALIDARG));
+    return E_INVALIDARG;
+  }
+  engine::PackCounts counts;
+  const HRESULT hr =
+      engine::PackDirectory(source, archive, replace_existing, engine::kDeflateLevel, log, &counts);
+  if (count != nullptr) *count = Clamp(counts.files + counts.directories);
+  if (FAILED(hr)) {
+    log.Line(u"Zip: failed (Error %d)", LowWord(hr));
+    return hr;
+  }
+  log.Line(u"Zip: done: %lld files, %lld directories, %lld bytes",
+           static_cast<std::int64_t>(counts.files), static_cast<std::int64_t>(counts.directories),
+           static_cast<std::int64_t>(counts.bytes));
+  return S_OK;
+}
+
+HRESULT OrvexEngine::DoImport(std::u16string_view command_line, std::int32_t* count) {
+  engine::EngineLog log(log_file_);
+  log.Line(u"Import: %s", command_line);
+  std::u16string archive;
+  if (FAILED(engine::ParseImportCommandLine(command_line, &archive))) {
+    log.Line(u"Import: failed: the command line must be -r \"<archive>\" (Error %d)",
+             LowWord(E_INVALIDARG));
+    return E_INVALIDARG;
+  }
+  engine::ExtractCounts counts;
+  const HRESULT hr = engine::ImportArchive(archive, engine::ExtractLimits(), log, &counts);
+  if (count != nullptr) *count = Clamp(counts.files);
+  if (FAILED(hr)) {
+    log.Line(u"Import: failed (Error %d)", LowWord(hr));
+    return hr;
+  }
+  log.Line(u"Import: done: %lld files, %lld directories, %lld entries left out",
+           static_cast<std::int64_t>(counts.files), static_cast<std::int64_t>(counts.directories),
+           static_cast<std::int64_t>(counts.skipped));
+  return S_OK;
+}
+
+HRESULT CreateOrvexEngine(const platform::IID& iid, void** object) {
+  if (object == nullptr) return platform::E_POINTER;
+  *object = nullptr;
+  auto* engine = new (std::nothrow) OrvexEngine();
+  if (engine == nullptr) return E_OUTOFMEMORY;
+  const HRESULT hr = engine->QueryInterface(iid, object);
+  engine->Release();  // the caller's reference, if any, is the one QueryInterface added
+  return hr;
+}
+
+}  // namespace
+
+HRESULT RegisterOrvexEngine() {
+  return platform::CoRegisterClassFactory(CLSID_OrvexEngine, &CreateOrvexEngine);
+}
+
+}  // namespace orvex

@@ -1,0 +1,23 @@
+#include "engine/engine_log.h"
+
+#include "common/text.h"
+
+namespace orvex::engine {
+
+EngineLog::EngineLog(std::u16string_view path) {
+  if (path.empty()) return;
+  (void)platform::CreateFile(path, platform::FILE_APPEND_DATA, platform::OPEN_ALWAYS, &file_);
+}
+
+void EngineLog::Write(std::u16string_view text) {
+  const platform::LocalTime now = platform::GetLocalTime();
+  std::string line = ToUtf8(Format(u"%04d-%02d-%02d %02d:%02d:%02d ", now.year, now.month, now.day,
+                                   now.hour, now.minute, now.second));
+  line += ToUtf8(text);
+  line += "\r\n";
+  std::uint32_t written = 0;
+  // One write per line keeps lines whole when two engines share a log.
+  (void)platform::WriteFile(file_, line.data(), static_cast<std::uint32_t>(line.size()), &written);
+}
+
+}  // namespace orvex::engine

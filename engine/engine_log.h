@@ -1,0 +1,33 @@
+#pragma once
+// The engine's own log: plain UTF-8 lines appended to the file each operation is given.
+
+#include <string>
+#include <string_view>
+
+#include "common/format.h"
+#include "platform/platform.h"
+
+namespace orvex::engine {
+
+/// Appends time-stamped lines to one file; with no file, or one that cannot be opened, the
+/// lines go nowhere (the log never makes an operation fail).
+class EngineLog {
+ public:
+  /// Opens `path` for appending; an empty path means no log.
+  explicit EngineLog(std::u16string_view path);
+  EngineLog(const EngineLog&) = delete;
+  EngineLog& operator=(const EngineLog&) = delete;
+
+  /// Writes one line "YYYY-MM-DD hh:mm:ss <text>".
+  template <typename... Args>
+  void Line(FormatStringFor<Args...> format, const Args&... args) {
+    if (file_.valid()) Write(Format(format, args...));
+  }
+
+ private:
+  void Write(std::u16string_view text);
+
+  platform::FileHandle file_;
+};
+
+}  // namespace orvex::engine

@@ -1,0 +1,50 @@
+#include "engine/entry_name.h"
+
+namespace orvex::engine {
+namespace {
+
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+bool IsAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+}  // namespace
+
+EntryNameStatus SplitEntryName(std::u16string_view name, std::vector<std::u16string>* components) {
+  components->clear();
+  if (!name.empty() && IsSeparator(name[0])) return EntryNameStatus::kAbsolute;
+  // "C:x" is relative to a drive's current directory on Windows: still not ours to write.
+  if (name.size() >= 2 && IsAsciiLetter(name[0]) && name[1] == u':') {
+    return EntryNameStatus::kDriveLetter;
+  }
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = start;
+    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    const std::u16string_view part = name.substr(start, end - start);
+    if (part == u"..") {
+      components->clear();
+      return EntryNameStatus::kParentComponent;
+    }
+    if (!part.empty() && part != u".") components->emplace_back(part);
+    start = end + 1;
+  }
+  return components->empty() ? EntryNameStatus::kEmpty : EntryNameStatus::kAccepted;
+}
+
+std::u16string_view EntryNameStatusText(EntryNameStatus status) {
+  switch (status) {
+    case EntryNameStatus::kAccepted:
+      return u"accepted";
+    case EntryNameStatus::kEmpty:
+      return u"empty name";
+    case EntryNameStatus::kAbsolute:
+      return u"absolute path";
+    case EntryNameStatus::kDriveLetter:
+      return u"drive letter";
+    case EntryNameStatus::kParentComponent:
+      return u"'..' component";
+  }
+  return u"unknown";
+}
+
+}  // namespace orvex::engine

@@ -1,0 +1,379 @@
+#include "engine/extract.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "common/text.h"
+#include "engine/entry_name.h"
+#include "platform/platform.h"
+
+namespace orvex::engine {
+namespace {
+
+// Large blocks keep the number of reads and writes per megabyte small.
+constexpr std::uint32_t kReadBlockSize = 1u << 20;
+
+bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
+
+// The path without its last component; empty when there is no parent to speak of.
+std::u16string ParentOf(std::u16string_view path) {
+  std::size_t end = path.size();
+  while (end > 1 && IsSeparator(path[end - 1])) --end;
+  while (end > 0 && !IsSeparator(path[end - 1])) --end;
+  if (end == 0) return {};
+  while (end > 1 && IsSeparator(path[end - 1])) --end;
+  return std::u16string(path.substr(0, end));
+}
+
+// The archive file as libarchive's input, read through the platform layer.
+struct ArchiveInput {
+  platform::FileHandle file;
+  std::vector<char> buffer = std::vector<char>(kReadBlockSize);
+  std::uint32_t error = ERROR_SUCCESS;  // the first platform error a callback met
+};
+
+la_ssize_t ReadCallback(struct archive* handle, void* data, const void** block) {
+  auto* input = static_cast<ArchiveInput*>(data);
+  std::uint32_t read = 0;
+  const std::uint32_t error =
+      platform::ReadFile(input->file, input->buffer.data(), kReadBlockSize, &read);
+  if (error != ERROR_SUCCESS) {
+    if (input->error == ERROR_SUCCESS) input->error = error;
+    archive_set_error(handle, -1, "read error %u", error);
+    return -1;
+  }
+  *block = input->buffer.data();
+  return read;
+}
+
+la_int64_t SeekCallback(struct archive* handle, void* data, la_int64_t offset, int whence) {
+  auto* input = static_cast<ArchiveInput*>(data);
+  const std::uint32_t method = whence == SEEK_SET   ? platform::FILE_BEGIN
+                               : whence == SEEK_CUR ? platform::FILE_CURRENT
+                                                    : platform::FILE_END;
+  std::uint64_t position = 0;
+  const std::uint32_t error = platform::SetFilePointerEx(input->file, offset, method, &position);
+  if (error != ERROR_SUCCESS) {
+    if (input->error == ERROR_SUCCESS) input->error = error;
+    archive_set_error(handle, -1, "seek error %u", error);
+    return ARCHIVE_FATAL;
+  }
+  return static_cast<la_int64_t>(position);
+}
+
+using ArchivePtr = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
+
+std::u16string LibraryError(struct archive* handle) {
+  const char* text = archive_error_string(handle);
+  return text != nullptr ? ToUtf16(text) : u"unknown error";
+}
+
+// One extraction run: the state the entry loop shares.
+class Extraction {
+ public:
+  Extraction(std::u16string_view operation, std::u16string_view archive,
+             const EntryDestination& destination_for, const ExtractLimits& limits, EngineLog& log,
+             ExtractCounts* counts)
+      : operation_(operation),
+        archive_(archive),
+        destination_for_(destination_for),
+        limits_(limits),
+        log_(log),
+        counts_(counts) {}
+
+  HRESULT Run();
+
+ private:
+  HRESULT Open();
+  bool IsEmptyZip(std::uint64_t size);
+  HRESULT Entry(struct archive_entry* entry);
+  HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
+                    const std::u16string& destination);
+  HRESULT CopyData(platform::FileHandle& out, const std::u16string& name,
+                   const std::u16string& destination);
+  HRESULT ReadFailure(const std::u16string& name);
+  HRESULT Refuse(const std::u16string& name, std::u16string_view reason);
+  HRESULT OverBudget();
+  void SetDirectoryTimes();
+
+  std::u16string_view operation_;
+  std::u16string_view archive_;
+  const EntryDestination& destination_for_;
+  const ExtractLimits& limits_;
+  EngineLog& log_;
+  ExtractCounts* counts_;
+
+  ArchiveInput input_;
+  ArchivePtr handle_{nullptr, &archive_read_free};
+  DirectoryMaker directories_;
+  std::vector<std::pair<std::u16string, std::int64_t>> directory_times_;
+  std::vector<std::u16string> components_;
+  std::uint64_t budget_ = 0;
+};
+
+HRESULT Extraction::Open() {
+  if (const std::uint32_t error = platform::CreateFile(archive_, platform::GENERIC_READ,
+                                                       platform::OPEN_EXISTING, &input_.file)) {
+    log_.Line(u"%s: cannot open archive '%s' (Error %d)", operation_, archive_,
+              static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
+  }
+  std::uint64_t size = 0;
+  if (const std::uint32_t error = platform::GetFileSize(input_.file, &size)) {
+    return HResultFromWin32(error);
+  }
+  const std::uint64_t expansion = size > limits_.max_total_bytes / limits_.max_expansion
+                                      ? limits_.max_total_bytes
+                                      : size * limits_.max_expansion;
+  budget_ = std::min(limits_.max_total_bytes, std::max(limits_.expansion_floor, expansion));
+
+  handle_.reset(archive_read_new());
+  if (!handle_) return E_OUTOFMEMORY;
+  struct archive* a = handle_.get();
+  // The central directory is the authority on what an archive holds; names without the UTF-8
+  // flag are in the original PC code page.
+  archive_read_support_format_zip_seekable(a);
+  (void)archive_read_set_options(a, "zip:hdrcharset=CP437");
+  archive_read_set_read_callback(a, &ReadCallback);
+  archive_read_set_seek_callback(a, &SeekCallback);
+  archive_read_set_callback_data(a, &input_);
+  if (archive_read_open1(a) != ARCHIVE_OK) {
+    if (input_.error == ERROR_SUCCESS && IsEmptyZip(size)) return S_FALSE;
+    return ReadFailure(std::u16string(archive_));
+  }
+  return S_OK;
+}
+
+bool Extraction::IsEmptyZip(std::uint64_t size) {
+  // The archive library does not recognise an archive without entries: nothing but the end
+  // record (22 bytes and a comment) at the very start.
+  constexpr std::uint32_t kEndRecordSize = 22;
+  unsigned char end[kEndRecordSize];
+  std::uint32_t read = 0;
+  if (size < kEndRecordSize || size > kEndRecordSize + 0xFFFF ||
+      platform::SetFilePointerEx(input_.file, 0, platform::FILE_BEGIN, nullptr) != ERROR_SUCCESS ||
+      platform::ReadFile(input_.file, end, kEndRecordSize, &read) != ERROR_SUCCESS ||
+      read != kEndRecordSize) {
+    return false;
+  }
+  const auto field = [&end](int at) { return end[at] | (end[at + 1] << 8); };
+  return end[0] == 'P' && end[1] == 'K' && end[2] == 5 && end[3] == 6 && field(8) == 0 &&
+         field(10) == 0 && static_cast<std::uint64_t>(field(20)) == size - kEndRecordSize;
+}
+
+HRESULT Extraction::Run() {
+  // The archive library converts names through the C locale; UTF-8 makes that lossless.
+  const platform::ScopedUtf8Locale utf8;
+  const HRESULT opened = Open();
+  if (opened != S_OK) return FAILED(opened) ? opened : S_OK;
+  for (;;) {
+    struct archive_entry* entry = nullptr;
+    const int status = archive_read_next_header(handle_.get(), &entry);
+    if (status == ARCHIVE_EOF) break;
+    // A warning here means the local header and the central directory disagree (or a name
+    // cannot be read): an archive that may unpack differently elsewhere is not unpacked at all.
+    if (status != ARCHIVE_OK) return ReadFailure(std::u16string(archive_));
+    RETURN_IF_FAILED(Entry(entry));
+  }
+  SetDirectoryTimes();
+  return S_OK;
+}
+
+HRESULT Extraction::Entry(struct archive_entry* entry) {
+  if (++counts_->entries > limits_.max_entries) {
+    log_.Line(u"%s: refused archive '%s': more than %lld entries; possible archive bomb",
+              operation_, archive_, static_cast<std::int64_t>(limits_.max_entries));
+    return HResultFromWin32(ERROR_INVALID_DATA);
+  }
+  const char* utf8_name = archive_entry_pathname_utf8(entry);
+  if (utf8_name == nullptr) return Refuse(u"?", u"name cannot be read");
+  const std::u16string name = ToUtf16(utf8_name);
+
+  const auto type = archive_entry_filetype(entry);
+  if (archive_entry_hardlink(entry) != nullptr) return Refuse(name, u"hard link");
+  if (type == AE_IFLNK) return Refuse(name, u"symbolic link");
+  if (type != AE_IFREG && type != AE_IFDIR) return Refuse(name, u"device or special file");
+  if (archive_entry_is_encrypted(entry)) return Refuse(name, u"encrypted");
+
+  const EntryNameStatus check = SplitEntryName(name, &components_);
+  if (check == EntryNameStatus::kEmpty) {
+    ++counts_->skipped;
+    return S_OK;
+  }
+  if (check != EntryNameStatus::kAccepted) return Refuse(name, EntryNameStatusText(check));
+
+  const bool directory = type == AE_IFDIR;
+  std::u16string destination;
+  if (!destination_for_(components_, directory, &destination)) {
+    ++counts_->skipped;
+    return S_OK;
+  }
+  if (!directory) return WriteFile(entry, name, destination);
+
+  if (const std::uint32_t error = directories_.Ensure(destination)) {
+    log_.Line(u"%s: cannot create directory '%s' (Error %d)", operation_, destination,
+              static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
+  }
+  ++counts_->directories;
+  if (archive_entry_mtime_is_set(entry)) {
+    directory_times_.emplace_back(std::move(destination), archive_entry_mtime(entry));
+  }
+  return S_OK;
+}
+
+HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string& name,
+                              const std::u16string& destination) {
+  // Sizes the archive admits to are refused before a byte is written.
+  if (archive_entry_size_is_set(entry) &&
+      static_cast<std::uint64_t>(archive_entry_size(entry)) > budget_ - counts_->bytes) {
+    return OverBudget();
+  }
+  const std::u16string parent = ParentOf(destination);
+  if (!parent.empty()) {
+    if (const std::uint32_t error = directories_.Ensure(parent)) {
+      log_.Line(u"%s: cannot create directory '%s' (Error %d)", operation_, parent,
+                static_cast<std::int32_t>(error));
+      return HResultFromWin32(error);
+    }
+  }
+  platform::FileHandle out;
+  std::uint32_t error =
+      platform::CreateFile(destination, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out);
+  std::uint32_t attributes = 0;
+  if (error == ERROR_ACCESS_DENIED &&
+      platform::GetFileAttributes(destination, &attributes) == ERROR_SUCCESS &&
+      (attributes & (platform::FILE_ATTRIBUTE_READONLY | platform::FILE_ATTRIBUTE_DIRECTORY)) ==
+          platform::FILE_ATTRIBUTE_READONLY) {
+    // A read-only file of the same name is replaced all the same.
+    if (platform::SetFileAttributes(destination, platform::FILE_ATTRIBUTE_NORMAL) ==
+        ERROR_SUCCESS) {
+      error =
+          platform::CreateFile(destination, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out);
+    }
+  }
+  if (error != ERROR_SUCCESS) {
+    log_.Line(u"%s: cannot create file '%s' (Error %d)", operation_, destination,
+              static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
+  }
+  const HRESULT copied = CopyData(out, name, destination);
+  if (SUCCEEDED(copied) && archive_entry_mtime_is_set(entry)) {
+    (void)platform::SetFileTime(out, archive_entry_mtime(entry));
+  }
+  platform::CloseHandle(out);
+  if (FAILED(copied)) {
+    // A half-written file is worse than none.
+    (void)platform::DeleteFile(destination);
+    return copied;
+  }
+  ++counts_->files;
+  const auto permissions = archive_entry_perm(entry);
+  if ((permissions & 0400) != 0 && (permissions & 0200) == 0) {
+    (void)platform::SetFileAttributes(destination, platform::FILE_ATTRIBUTE_READONLY);
+  }
+  return S_OK;
+}
+
+HRESULT Extraction::CopyData(platform::FileHandle& out, const std::u16string& name,
+                             const std::u16string& destination) {
+  std::int64_t written = 0;
+  for (;;) {
+    const void* block = nullptr;
+    std::size_t size = 0;
+    la_int64_t offset = 0;
+    const int status = archive_read_data_block(handle_.get(), &block, &size, &offset);
+    if (status == ARCHIVE_EOF) return S_OK;
+    // A warning here is a CRC or size mismatch: the data is not what was packed.
+    if (status != ARCHIVE_OK || offset != written) return ReadFailure(name);
+    counts_->bytes += size;
+    if (counts_->bytes > budget_) return OverBudget();
+    std::uint32_t done = 0;
+    if (const std::uint32_t error =
+            platform::WriteFile(out, block, static_cast<std::uint32_t>(size), &done)) {
+      log_.Line(u"%s: cannot write '%s' (Error %d)", operation_, destination,
+                static_cast<std::int32_t>(error));
+      return HResultFromWin32(error);
+    }
+    written += static_cast<std::int64_t>(size);
+  }
+}
+
+HRESULT Extraction::ReadFailure(const std::u16string& name) {
+  const std::uint32_t error = input_.error != ERROR_SUCCESS ? input_.error : ERROR_INVALID_DATA;
+  log_.Line(u"%s: cannot read '%s' from '%s': %s (Error %d)", operation_, name, archive_,
+            LibraryError(handle_.get()), static_cast<std::int32_t>(error));
+  return HResultFromWin32(error);
+}
+
+HRESULT Extraction::Refuse(const std::u16string& name, std::u16string_view reason) {
+  log_.Line(u"%s: refused entry '%s' of '%s': %s", operation_, name, archive_, reason);
+  return HResultFromWin32(ERROR_INVALID_DATA);
+}
+
+HRESULT Extraction::OverBudget() {
+  log_.Line(
+      u"%s: refused archive '%s': it unpacks to more than %lld bytes, the limit for its size; "
+      u"possible archive bomb",
+      operation_, archive_, static_cast<std::int64_t>(budget_));
+  return HResultFromWin32(ERROR_INVALID_DATA);
+}
+
+void Extraction::SetDirectoryTimes() {
+  // Last, because every file written into a directory moves its time.
+  for (const auto& [path, time] : directory_times_) {
+    (void)platform::SetFileTime(path, time);
+  }
+}
+
+}  // namespace
+
+std::uint32_t DirectoryMaker::CreateOne(const std::u16string& path) {
+  const std::uint32_t error = platform::CreateDirectory(path);
+  if (error != ERROR_ALREADY_EXISTS) return error;
+  std::uint32_t attributes = 0;
+  if (platform::GetFileAttributes(path, &attributes) == ERROR_SUCCESS &&
+      (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return ERROR_SUCCESS;
+  }
+  return ERROR_ALREADY_EXISTS;
+}
+
+std::uint32_t DirectoryMaker::Ensure(const std::u16string& path) {
+  if (known_.contains(path)) return ERROR_SUCCESS;
+  // Walk up to the first directory that exists, then create the missing ones downwards.
+  std::vector<std::u16string> missing;
+  std::u16string current = path;
+  for (;;) {
+    const std::uint32_t error = CreateOne(current);
+    if (error == ERROR_SUCCESS) break;
+    if (error != ERROR_PATH_NOT_FOUND && error != ERROR_FILE_NOT_FOUND) return error;
+    std::u16string parent = ParentOf(current);
+    if (parent.empty() || parent.size() >= current.size() || known_.contains(parent)) {
+      return error;
+    }
+    missing.push_back(std::move(current));
+    current = std::move(parent);
+  }
+  known_.insert(std::move(current));
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (const std::uint32_t error = CreateOne(*it)) return error;
+    known_.insert(std::move(*it));
+  }
+  return ERROR_SUCCESS;
+}
+
+HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archive,
+                       const EntryDestination& destination_for, const ExtractLimits& limits,
+                       EngineLog& log, ExtractCounts* counts) {
+  *counts = ExtractCounts();
+  return Extraction(operation, archive, destination_for, limits, log, counts).Run();
+}
+
+}  // namespace orvex::engine

@@ -1,0 +1,63 @@
+#pragma once
+// Unpacking a ZIP archive entry by entry through the platform layer, refusing entries that could
+// write outside their destination and archives that would unpack to far more than they hold.
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "common/result.h"
+#include "engine/engine_log.h"
+
+namespace orvex::engine {
+
+/// Bounds that stop an archive bomb before it fills the disk. The unpacked bytes may reach
+/// `max_expansion` times the archive's size, at least `expansion_floor` and never more than
+/// `max_total_bytes`.
+struct ExtractLimits {
+  std::uint64_t max_entries = 500'000;
+  std::uint64_t max_total_bytes = 8ull << 30;
+  std::uint64_t max_expansion = 100;
+  std::uint64_t expansion_floor = 256ull << 20;
+};
+
+/// What an extraction did.
+struct ExtractCounts {
+  std::uint64_t entries = 0;
+  std::uint64_t files = 0;
+  std::uint64_t directories = 0;
+  std::uint64_t skipped = 0;
+  std::uint64_t bytes = 0;
+};
+
+/// Chooses where an entry goes, given its checked name components: sets the destination path
+/// and returns true, or returns false to leave the entry out.
+using EntryDestination = std::function<bool(std::span<const std::u16string> components,
+                                            bool directory, std::u16string* destination)>;
+
+/// Makes directories on demand, remembering those it has already seen.
+class DirectoryMaker {
+ public:
+  /// Makes sure `path` is a directory, creating it and any missing parents; a Win32 error.
+  std::uint32_t Ensure(const std::u16string& path);
+
+ private:
+  std::uint32_t CreateOne(const std::u16string& path);
+
+  std::unordered_set<std::u16string> known_;
+};
+
+/// Unpacks every entry of the ZIP archive `archive` to where `destination_for` says, with the
+/// modification times the archive records. `operation` starts each log line. Failures: the
+/// archive's open error (ERROR_FILE_NOT_FOUND ...), ERROR_INVALID_DATA for what is not a readable
+/// ZIP archive, for a refused entry (unsafe name, link, device) and for a broken limit, or the
+/// error of a failed write. Entries before a failure stay unpacked.
+[[nodiscard]] HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archive,
+                                     const EntryDestination& destination_for,
+                                     const ExtractLimits& limits, EngineLog& log,
+                                     ExtractCounts* counts);
+
+}  // namespace orvex::engine

@@ -1,0 +1,110 @@
+#include "engine/test_zip.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace orvex::engine::testing {
+namespace {
+
+std::uint32_t Read32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+std::uint16_t Read16(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                    (static_cast<unsigned char>(bytes[at + 1]) << 8));
+}
+
+}  // namespace
+
+void WriteTestZip(const std::filesystem::path& path, const std::vector<TestEntry>& entries,
+                  const char* charset, const char* compression) {
+  const platform::ScopedUtf8Locale utf8;
+  struct archive* a = archive_write_new();
+  ASSERT_EQ(archive_write_set_format_zip(a), ARCHIVE_OK);
+  const std::string options =
+      std::string("zip:hdrcharset=") + charset + ",zip:compression=" + compression;
+  ASSERT_EQ(archive_write_set_options(a, options.c_str()), ARCHIVE_OK);
+  ASSERT_EQ(archive_write_open_filename(a, path.c_str()), ARCHIVE_OK);
+  for (const TestEntry& e : entries) {
+    struct archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname_utf8(entry, e.name.c_str());
+    archive_entry_set_mtime(entry, e.mtime, 0);
+    switch (e.kind) {
+      case TestEntry::kFile:
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_size(entry, static_cast<la_int64_t>(e.data.size()));
+        break;
+      case TestEntry::kDirectory:
+        archive_entry_set_filetype(entry, AE_IFDIR);
+        archive_entry_set_perm(entry, 0755);
+        break;
+      case TestEntry::kSymlink:
+        archive_entry_set_filetype(entry, AE_IFLNK);
+        archive_entry_set_perm(entry, 0777);
+        archive_entry_set_symlink(entry, e.data.c_str());
+        break;
+    }
+    ASSERT_EQ(archive_write_header(a, entry), ARCHIVE_OK) << archive_error_string(a);
+    if (e.kind == TestEntry::kFile && !e.data.empty()) {
+      ASSERT_EQ(archive_write_data(a, e.data.data(), e.data.size()),
+                static_cast<la_ssize_t>(e.data.size()));
+    }
+    archive_entry_free(entry);
+  }
+  ASSERT_EQ(archive_write_close(a), ARCHIVE_OK);
+  archive_write_free(a);
+}
+
+std::vector<CentralRecord> ReadCentralDirectory(const std::string& archive) {
+  std::vector<CentralRecord> records;
+  if (archive.size() < 22) return records;
+  const std::size_t end = archive.size() - 22;
+  if (Read32(archive, end) != 0x06054b50) return records;
+  const std::size_t count = Read16(archive, end + 10);
+  std::size_t at = Read32(archive, end + 16);
+  for (std::size_t i = 0; i < count && at + 46 <= archive.size(); ++i) {
+    if (Read32(archive, at) != 0x02014b50) break;
+    const std::size_t name_length = Read16(archive, at + 28);
+    const std::size_t extra_length = Read16(archive, at + 30);
+    const std::size_t comment_length = Read16(archive, at + 32);
+    records.push_back({at, archive.substr(at + 46, name_length), Read16(archive, at + 8),
+                       Read16(archive, at + 10), Read32(archive, at + 24),
+                       Read32(archive, at + 38)});
+    at += 46 + name_length + extra_length + comment_length;
+  }
+  return records;
+}
+
+void Patch32(std::string* archive, std::size_t position, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    (*archive)[position + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+void PatchUncompressedSize(std::string* archive, std::size_t index, std::uint32_t size) {
+  const std::size_t record = ReadCentralDirectory(*archive).at(index).offset;
+  Patch32(archive, record + 24, size);
+  Patch32(archive, Read32(*archive, record + 42) + 22, size);
+}
+
+std::vector<std::string> ListTree(const std::filesystem::path& root) {
+  std::vector<std::string> paths;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    std::string relative = entry.path().lexically_relative(root).generic_string();
+    if (entry.is_directory() && !entry.is_symlink()) relative += '/';
+    paths.push_back(std::move(relative));
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+}  // namespace orvex::engine::testing

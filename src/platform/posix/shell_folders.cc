@@ -1,0 +1,105 @@
+// Linux only: where the per-user shell folders live on this system.
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace orvex::platform {
+namespace {
+
+// Folders without a home of their own on Linux sit under $HOME by their token name.
+struct HomeFolder {
+  int csidl;
+  const char* name;
+};
+constexpr HomeFolder kHomeFolders[] = {
+    {CSIDL_COOKIES, "Cookies"},       {CSIDL_FAVORITES, "Favorites"},
+    {CSIDL_NETHOOD, "NetHood"},       {CSIDL_PRINTHOOD, "PrintHood"},
+    {CSIDL_PROGRAMS, "ProgramsMenu"}, {CSIDL_RECENT, "RecentFiles"},
+    {CSIDL_SENDTO, "SendTo"},         {CSIDL_STARTMENU, "StartMenu"},
+    {CSIDL_STARTUP, "StartupMenu"},
+};
+
+std::string WithoutFinalSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// $HOME, else the password database's entry; empty when neither names an absolute path.
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return WithoutFinalSlash(home);
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/') {
+    return {};
+  }
+  return WithoutFinalSlash(found->pw_dir);
+}
+
+// An XDG base directory variable counts only when it holds an absolute path.
+std::string XdgDirectory(const char* variable, const std::string& home, const char* fallback) {
+  const char* value = std::getenv(variable);
+  if (value != nullptr && value[0] == '/') return WithoutFinalSlash(value);
+  return home + fallback;
+}
+
+}  // namespace
+
+HRESULT SHGetFolderPath(int csidl, const void* /*token*/, std::uint32_t /*flags*/,
+                        std::u16string* path) {
+  if (path == nullptr) return E_INVALIDARG;
+  const int folder = csidl & ~CSIDL_FLAG_MASK;
+  const char* home_name = nullptr;
+  switch (folder) {
+    case CSIDL_PROFILE:
+    case CSIDL_DESKTOP:
+    case CSIDL_PERSONAL:
+    case CSIDL_APPDATA:
+    case CSIDL_LOCAL_APPDATA:
+      break;
+    default:
+      for (const HomeFolder& entry : kHomeFolders) {
+        if (entry.csidl == folder) home_name = entry.name;
+      }
+      if (home_name == nullptr) return E_INVALIDARG;
+  }
+  const std::string home = HomeDirectory();
+  if (home.empty()) return E_FAIL;
+  std::string result;
+  switch (folder) {
+    case CSIDL_PROFILE:
+      result = home;
+      break;
+    case CSIDL_DESKTOP:
+      result = home + "/Desktop";
+      break;
+    case CSIDL_PERSONAL:
+      result = home + "/Documents";
+      break;
+    case CSIDL_APPDATA:
+      result = XdgDirectory("XDG_CONFIG_HOME", home, "/.config");
+      break;
+    case CSIDL_LOCAL_APPDATA:
+      result = XdgDirectory("XDG_DATA_HOME", home, "/.local/share");
+      break;
+    default:
+      result = home + "/" + home_name;
+      break;
+  }
+  // A home of "/" must not give "//Desktop".
+  if (result.starts_with("//")) result.erase(0, 1);
+  *path = ToUtf16(result);
+  return S_OK;
+}
+
+}  // namespace orvex::platform

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "common/result.h"
+#include "platform/platform.h"
+#include "testing/matchers.h"
+
+namespace orvex::platform {
+namespace {
+
+// Sets (or with nullopt unsets) an environment variable and restores it at the end of the test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+std::u16string FolderPath(int csidl) {
+  std::u16string path = u"unchanged";
+  const HRESULT hr = SHGetFolderPath(csidl, nullptr, 0, &path);
+  return SUCCEEDED(hr) ? path : u"error";
+}
+
+TEST(ShellFolderTest, EveryTokenFolderHasItsPlaceUnderHome) {
+  ScopedEnv home("HOME", "/home/u\u00e9/");
+  ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+  ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+  const struct {
+    int csidl;
+    std::u16string expected;
+  } cases[] = {
+      {CSIDL_PROFILE, u"/home/u\u00e9"},
+      {CSIDL_DESKTOP, u"/home/u\u00e9/Desktop"},
+      {CSIDL_PERSONAL, u"/home/u\u00e9/Documents"},
+      {CSIDL_APPDATA, u"/home/u\u00e9/.config"},
+      {CSIDL_LOCAL_APPDATA, u"/home/u\u00e9/.local/share"},
+      {CSIDL_COOKIES, u"/home/u\u00e9/Cookies"},
+      {CSIDL_FAVORITES, u"/home/u\u00e9/Favorites"},
+      {CSIDL_NETHOOD, u"/home/u\u00e9/NetHood"},
+      {CSIDL_PRINTHOOD, u"/home/u\u00e9/PrintHood"},
+      {CSIDL_PROGRAMS, u"/home/u\u00e9/ProgramsMenu"},
+      {CSIDL_RECENT, u"/home/u\u00e9/RecentFiles"},
+      {CSIDL_SENDTO, u"/home/u\u00e9/SendTo"},
+      {CSIDL_STARTMENU, u"/home/u\u00e9/StartMenu"},
+      {CSIDL_STARTUP, u"/home/u\u00e9/StartupMenu"},
+      {CSIDL_APPDATA | 0x8000, u"/home/u\u00e9/.config"},
+      {36, u"error"},  // the Windows directory is nobody's shell folder here
+      {-1, u"error"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FolderPath(c.csidl), c.expected) << c.csidl;
+  }
+}
+
+TEST(ShellFolderTest, XdgDirectoriesCountOnlyWhenAbsolute) {
+  ScopedEnv home("HOME", "/h");
+  {
+    ScopedEnv config("XDG_CONFIG_HOME", "/cfg/");
+    ScopedEnv data("XDG_DATA_HOME", "/data");
+    EXPECT_EQ(FolderPath(CSIDL_APPDATA), u"/cfg");
+    EXPECT_EQ(FolderPath(CSIDL_LOCAL_APPDATA), u"/data");
+  }
+  ScopedEnv config("XDG_CONFIG_HOME", "relative");
+  ScopedEnv data("XDG_DATA_HOME", "");
+  EXPECT_EQ(FolderPath(CSIDL_APPDATA), u"/h/.config");
+  EXPECT_EQ(FolderPath(CSIDL_LOCAL_APPDATA), u"/h/.local/share");
+}
+
+}  // namespace
+}  // namespace orvex::platform
