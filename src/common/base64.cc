@@ -58,7 +58,9 @@ bool Decode(std::u16string_view text, std::uint8_t* out, std::uint32_t* count) {
         if (out != nullptr) out[bytes - 1] |= static_cast<std::uint8_t>(group[1] >> 4);
         break;
       case 3:
-        if (out != nullptr) out[bytes] = static_cast<std::uint8_t>((group[1] << 4) | (group[2] >> 2));
+        if (out != nullptr) {
+          out[bytes] = static_cast<std::uint8_t>((group[1] << 4) | (group[2] >> 2));
+        }
         ++bytes;
         break;
       case 4:

@@ -21,8 +21,8 @@ std::uint32_t DecodeText(std::u16string_view text, std::string* bytes) {
   if (query != ERROR_INSUFFICIENT_BUFFER) return query;
   std::vector<std::uint8_t> buffer(size + 1, 0xEE);  // one guard byte behind the reported size
   std::uint32_t decoded_size = size;
-  const std::uint32_t decoded = DecodeBase64(
-      text.data(), static_cast<std::uint32_t>(text.size()), buffer.data(), &decoded_size);
+  const std::uint32_t decoded = DecodeBase64(text.data(), static_cast<std::uint32_t>(text.size()),
+                                             buffer.data(), &decoded_size);
   EXPECT_EQ(buffer[size], 0xEE) << "wrote past the reported size";
   if (decoded != ERROR_SUCCESS) return decoded;
   EXPECT_EQ(decoded_size, size) << "decode disagrees with the size query";
@@ -41,9 +41,9 @@ TEST(Base64Test, DecodesPlainWrappedAndIndentedText) {
       {u"SGVsbG8sIFdvcmxkIQ==", "Hello, World!"},
       {u"+/+/", "\xFB\xFF\xBF"},
       {u"SGVs\r\nbG8s\r\nIFdv\r\ncmxk\r\nIQ==\r\n", "Hello, World!"},  // wrapped lines
-      {u"\n\t  SGVsbG8s\n\t  IFdvcmxkIQ==\n\t", "Hello, World!"},    // indented in XML
+      {u"\n\t  SGVsbG8s\n\t  IFdvcmxkIQ==\n\t", "Hello, World!"},      // indented in XML
       {u"S G V s b G 8 =", "Hello"},                                   // blanks anywhere
-      {u"SGVsbG8 = ", "Hello"},                                         // even inside padding
+      {u"SGVsbG8 = ", "Hello"},                                        // even inside padding
   };
   for (const auto& c : cases) {
     std::string bytes;
@@ -65,7 +65,7 @@ TEST(Base64Test, PaddingForms) {
       {u"VVV=", ERROR_SUCCESS, "UU"},
       {u"VV==", ERROR_SUCCESS, "U"},
       {u"V===", ERROR_SUCCESS, "T"},
-      {u"VVV", ERROR_SUCCESS, "UU"},         // unpadded last group
+      {u"VVV", ERROR_SUCCESS, "UU"},  // unpadded last group
       {u"VV", ERROR_SUCCESS, "U"},
       {u"V", ERROR_SUCCESS, "T"},            // one character: the top six bits of one byte
       {u"VVVV=", ERROR_SUCCESS, "UUU"},      // '=' where a group would begin ends the data
@@ -73,12 +73,12 @@ TEST(Base64Test, PaddingForms) {
       {u"VV==VVVV", ERROR_SUCCESS, "U"},
       {u"V========", ERROR_SUCCESS, "T"},
       {u"=", ERROR_SUCCESS, ""},
-      {u" \r\n\t", ERROR_SUCCESS, ""},       // only white space: nothing to decode
-      {u"V=", ERROR_INVALID_DATA, ""},       // padding that does not complete its group
+      {u" \r\n\t", ERROR_SUCCESS, ""},  // only white space: nothing to decode
+      {u"V=", ERROR_INVALID_DATA, ""},  // padding that does not complete its group
       {u"VV=", ERROR_INVALID_DATA, ""},
       {u"V==", ERROR_INVALID_DATA, ""},
-      {u"VV=V", ERROR_INVALID_DATA, ""},     // data after padding inside a group
-      {u"VVV=V", ERROR_SUCCESS, "UU"},       // the padding completed the group: data ended
+      {u"VV=V", ERROR_INVALID_DATA, ""},  // data after padding inside a group
+      {u"VVV=V", ERROR_SUCCESS, "UU"},    // the padding completed the group: data ended
   };
   for (const auto& c : cases) {
     std::string bytes;
@@ -89,9 +89,14 @@ TEST(Base64Test, PaddingForms) {
 
 TEST(Base64Test, RefusesCharactersOutsideTheAlphabet) {
   const std::u16string_view texts[] = {
-      u"AQ-D", u"AQ_D", u"AQID!", u"AQ\vID", u"AQ\u00A0ID", u"AQ\u00C4D",
+      u"AQ-D",
+      u"AQ_D",
+      u"AQID!",
+      u"AQ\vID",
+      u"AQ\u00A0ID",
+      u"AQ\u00C4D",
       std::u16string_view(u"AQ\0D", 4),
-      u"VVVV=!",  // even after the end of the data
+      u"VVVV=!",                            // even after the end of the data
       u"-----BEGIN-----AQID-----END-----",  // header lines are not read
   };
   for (const std::u16string_view text : texts) {

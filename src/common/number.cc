@@ -10,8 +10,8 @@ namespace {
 // What the text says, before the range of the target type is applied.
 struct ParsedNumber {
   bool negative = false;
-  bool radix_form = false;   // &H or &O: a bit pattern rather than a signed amount
-  bool too_large = false;    // beyond 32 bits (radix forms) or beyond 10 decimal digits
+  bool radix_form = false;  // &H or &O: a bit pattern rather than a signed amount
+  bool too_large = false;   // beyond 32 bits (radix forms) or beyond 10 decimal digits
   std::uint64_t magnitude = 0;
 };
 
@@ -50,11 +50,13 @@ HRESULT ParseRadixForm(std::u16string_view digits, int radix, ParsedNumber* pars
 // Decimal digits with an optional '.' fraction and an optional exponent. The value is worked out
 // exactly from the digits, so that rounding half to even sees the true fraction.
 HRESULT ParseDecimal(std::u16string_view text, ParsedNumber* parsed) {
-  std::string digits;        // mantissa digits, without the point
-  std::int64_t shift = 0;    // value = digits * 10^shift
+  std::string digits;      // mantissa digits, without the point
+  std::int64_t shift = 0;  // value = digits * 10^shift
   std::size_t i = 0;
   bool any_digit = false;
-  for (; i < text.size() && IsDigit(text[i]); ++i, any_digit = true) digits += static_cast<char>(text[i]);
+  for (; i < text.size() && IsDigit(text[i]); ++i, any_digit = true) {
+    digits += static_cast<char>(text[i]);
+  }
   if (i < text.size() && text[i] == u'.') {
     for (++i; i < text.size() && IsDigit(text[i]); ++i, any_digit = true) {
       digits += static_cast<char>(text[i]);
@@ -65,7 +67,9 @@ HRESULT ParseDecimal(std::u16string_view text, ParsedNumber* parsed) {
   if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
     ++i;
     bool exponent_negative = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) exponent_negative = text[i++] == u'-';
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+      exponent_negative = text[i++] == u'-';
+    }
     if (i == text.size() || !IsDigit(text[i])) return DISP_E_TYPEMISMATCH;
     std::int64_t exponent = 0;
     for (; i < text.size() && IsDigit(text[i]); ++i) {

@@ -98,7 +98,7 @@ TEST(NumberTest, SignedAndUnsignedReadings) {
       {u"-&H1", kMismatch, 0, kMismatch, 0},
       {u"&X1", kMismatch, 0, kMismatch, 0},
       {u"&H1FFFFFFFFZ", kMismatch, 0, kMismatch, 0},  // not a number before too large
-      {u"\uFF11", kMismatch, 0, kMismatch, 0},         // full-width digit
+      {u"\uFF11", kMismatch, 0, kMismatch, 0},        // full-width digit
   };
   for (const auto& c : cases) {
     std::int32_t signed_value = 0;
