@@ -9,7 +9,8 @@ namespace orvex {
 /// Decodes `length` characters of Base64 `text`. Without a buffer it stores the decoded size in
 /// `*size` and answers ERROR_INSUFFICIENT_BUFFER (success) or ERROR_INVALID_DATA; with a buffer of
 /// `*size` bytes it answers 0 (`*size` becomes the byte count) or ERROR_FUNCTION_FAILED. Missing or
-/// empty text, or no `size`, is ERROR_INVALID_PARAMETER.
+/// empty text, or no `size`, is ERROR_INVALID_PARAMETER. A null buffer always means the size
+/// query, so text that decodes to nothing (white space only) still needs a real buffer to decode.
 [[nodiscard]] std::uint32_t DecodeBase64(const char16_t* text, std::uint32_t length,
                                          std::uint8_t* buffer, std::uint32_t* size);
 
