@@ -1,0 +1,53 @@
+#include "regfile/key_order.h"
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
+#include "logging/logger.h"
+
+namespace orvex {
+
+void SortKeys(RegistryDocument& document) {
+  const int size = document.size();
+  if (size < 2) return;
+  // Collation keys order byte-wise exactly as CompareIgnoreCase orders the paths, and a stable
+  // sort gives equal paths the same order as an exchange sort of neighbours would.
+  for (int i = 0; i < size; ++i) (void)document.CollationKeyAt(i);
+  std::vector<int> order(static_cast<std::size_t>(size));
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&document](int a, int b) {
+    return document.CollationKeyAt(a) < document.CollationKeyAt(b);
+  });
+  document.ReorderKeys(order);
+}
+
+void PlaceImportMarkers(RegistryDocument& document) {
+  const int marker_key = document.FindKey(kImportMarkerKeyPath);
+  if (marker_key < 0) {
+    LogError(u"Import markers are not found");
+    return;
+  }
+  const RegistryValueList& markers = document.KeyAt(marker_key).values();
+  const int prologue_value = markers.FindValue(kPrologueMarkerName);
+  const int epilogue_value = markers.FindValue(kEpilogueMarkerName);
+  if (prologue_value < 0 || epilogue_value < 0) {
+    LogError(u"Import markers appear to be incomplete");
+    return;
+  }
+
+  RegistryKeyEntry prologue{std::u16string(kImportMarkerKeyPath)};
+  RegistryKeyEntry epilogue{std::u16string(kImportMarkerKeyPath)};
+  if (!prologue.values().AddValue(kPrologueMarkerName, markers[prologue_value].value)) {
+    LogError(u"Failed to insert prologue marker");
+  }
+  if (!epilogue.values().AddValue(kEpilogueMarkerName, markers[epilogue_value].value)) {
+    LogError(u"Failed to insert epilogue marker");
+  }
+  document.RemoveKeyAt(marker_key);
+  document.InsertKeyAt(0, prologue);
+  document.AddKey(std::move(epilogue));
+  LogDebug(u"Import markers inserted successfully");
+}
+
+}  // namespace orvex

@@ -1,0 +1,440 @@
+#include "regfile/reg_reader.h"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace orvex {
+namespace {
+
+// Units go between the file and the buffers by plain copies, so the host must share the file's
+// byte order.
+static_assert(std::endian::native == std::endian::little, "UTF-16LE text is copied as is");
+
+constexpr HRESULT kEndOfFile = HResultFromWin32(ERROR_HANDLE_EOF);
+constexpr HRESULT kOverCapacity = HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+
+// Bytes asked for with each read.
+constexpr std::uint32_t kReadBytes = 65536;
+
+// What Get answers besides a code unit.
+constexpr int kEof = -1;
+constexpr int kReadFailed = -2;
+
+constexpr int kCr = u'\r';
+constexpr int kLf = u'\n';
+
+// The data of the value being read, string units or hex bytes. Made on first use and kept for the
+// life of the process, so that large files cost no allocation per value beyond the value itself.
+char16_t* ScratchArea() {
+  static const std::unique_ptr<char16_t[]> area(new char16_t[kMaxHexBytes / 2]);
+  return area.get();
+}
+
+int HexDigitValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The header's version digits: anything that is not a decimal digit counts as 0.
+std::uint32_t DecimalValue(int c) {
+  return c >= '0' && c <= '9' ? static_cast<std::uint32_t>(c - '0') : 0;
+}
+
+class Reader {
+ public:
+  explicit Reader(RegistryDocument& document)
+      : document_(document),
+        channel_(document.channel()),
+        key_line_(new char16_t[kMaxKeyLineUnits]),
+        name_(new char16_t[kMaxValueNameUnits]) {}
+
+  ~Reader() {
+    channel_.position = position_;
+    channel_.count = count_;
+  }
+
+  HRESULT Parse(std::u16string_view path);
+
+ private:
+  // The next code unit, kEof or kReadFailed.
+  int Get() {
+    if (position_ < count_) return buffer_[position_++];
+    return Refill();
+  }
+  // Returns the unit that the last Get delivered to the stream; only ever called right after a
+  // Get that delivered one.
+  void Unget() { --position_; }
+  int Refill();
+
+  // The status for a Get that found no unit where one was needed.
+  HRESULT StatusAt(int c) const { return c == kEof ? kEndOfFile : read_error_; }
+  // The status for a Get that found no unit where the end of the file is a proper end.
+  HRESULT ProperEnd(int c, bool* ended) const {
+    if (c != kEof) return read_error_;
+    *ended = true;
+    return S_OK;
+  }
+
+  // The first unit that is not a blank, consumed.
+  int SkipBlanks() {
+    int c;
+    do {
+      c = Get();
+    } while (c == ' ' || c == '\t');
+    return c;
+  }
+  // Consumes a comment's text; returns the CR or LF that ends it, or kEof/kReadFailed.
+  int SkipToLineEnd() {
+    int c;
+    do {
+      c = Get();
+    } while (c >= 0 && c != kCr && c != kLf);
+    return c;
+  }
+
+  HRESULT Expect(std::u16string_view text);
+  HRESULT ReadHeader(bool* ended);
+  HRESULT EndOfLine(bool* ended);
+  HRESULT ReadBody();
+  HRESULT ReadKeyLine();
+  HRESULT ReadValueLine(std::u16string_view name);
+  HRESULT ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length);
+  HRESULT ReadHexNumber(std::uint32_t* number);
+  HRESULT ReadHexList(RegistryValueEntry* value);
+
+  RegistryDocument& document_;
+  RegistryFileChannel& channel_;
+  const char16_t* buffer_ = nullptr;
+  std::size_t position_ = 0;
+  std::size_t count_ = 0;
+  int carried_byte_ = -1;  // the odd last byte of a read, first byte of the next unit
+  bool at_end_ = false;
+  HRESULT read_error_ = S_OK;
+  int current_key_ = -1;
+  std::unique_ptr<char16_t[]> key_line_;
+  std::unique_ptr<char16_t[]> name_;
+};
+
+int Reader::Refill() {
+  while (!at_end_) {
+    auto* bytes = reinterpret_cast<std::uint8_t*>(channel_.buffer.get());
+    std::uint32_t held = 0;
+    if (carried_byte_ >= 0) {
+      bytes[held++] = static_cast<std::uint8_t>(carried_byte_);
+      carried_byte_ = -1;
+    }
+    std::uint32_t read = 0;
+    const std::uint32_t error =
+        platform::ReadFile(channel_.file, bytes + held, kReadBytes - held, &read);
+    if (error != ERROR_SUCCESS) {
+      read_error_ = HResultFromWin32(error);
+      at_end_ = true;
+      break;
+    }
+    if (read == 0) {
+      at_end_ = true;  // a lone trailing byte makes no unit and is dropped
+      break;
+    }
+    held += read;
+    if (held % 2 != 0) carried_byte_ = bytes[held - 1];
+    position_ = 0;
+    count_ = held / 2;
+    if (count_ > 0) return buffer_[position_++];
+  }
+  return read_error_ == S_OK ? kEof : kReadFailed;
+}
+
+HRESULT Reader::Parse(std::u16string_view path) {
+  channel_.Reset();
+  buffer_ = channel_.buffer.get();
+  const std::uint32_t open_error = platform::CreateFile(path, platform::GENERIC_READ,
+                                                        platform::OPEN_EXISTING, &channel_.file);
+  if (open_error != ERROR_SUCCESS) return HResultFromWin32(open_error);
+
+  std::uint8_t mark[2];
+  std::uint32_t got = 0;
+  while (got < sizeof mark) {
+    std::uint32_t read = 0;
+    const std::uint32_t error =
+        platform::ReadFile(channel_.file, mark + got, sizeof mark - got, &read);
+    if (error != ERROR_SUCCESS) return HResultFromWin32(error);
+    if (read == 0) break;
+    got += read;
+  }
+  if (got < sizeof mark || mark[0] != 0xFF || mark[1] != 0xFE) return E_NOTIMPL;
+
+  bool ended = false;
+  RETURN_IF_FAILED(ReadHeader(&ended));
+  if (!ended) RETURN_IF_FAILED(ReadBody());
+  platform::CloseHandle(channel_.file);
+  return S_OK;
+}
+
+HRESULT Reader::Expect(std::u16string_view text) {
+  for (const char16_t expected : text) {
+    const int c = Get();
+    if (c < 0) return StatusAt(c);
+    if (c != expected) return E_UNEXPECTED;
+  }
+  return S_OK;
+}
+
+HRESULT Reader::ReadHeader(bool* ended) {
+  // Line ends are not blanks: the header must stand on the first line.
+  int c = SkipBlanks();
+  for (const char16_t expected : std::u16string_view(u"Windows Registry Editor Version")) {
+    if (c < 0) return StatusAt(c);
+    if (c != expected) return kRegHeaderMismatch;
+    c = Get();
+  }
+  while (c == ' ' || c == '\t') c = Get();
+
+  // The version's characters count as hexadecimal places of decimal digits: "5.00" is 0x500.
+  std::uint32_t version = 0;
+  for (; c != '.'; c = Get()) {
+    if (c < 0) return StatusAt(c);
+    version = version * 16 + DecimalValue(c);
+  }
+  for (int i = 0; i < 2; ++i) {
+    c = Get();
+    if (c < 0) return StatusAt(c);
+    version = version * 16 + DecimalValue(c);
+  }
+  if (version == 0) return E_UNEXPECTED;
+  if (version != 0x500) return E_NOTIMPL;
+  document_.SetFormatVersion(version);
+  return EndOfLine(ended);
+}
+
+// Blanks, an optional comment and at least one line end; then every following empty, blank or
+// comment line. Sets *ended when the file ends on the way.
+HRESULT Reader::EndOfLine(bool* ended) {
+  int c = SkipBlanks();
+  if (c == ';') c = SkipToLineEnd();
+  if (c < 0) return ProperEnd(c, ended);
+  if (c != kCr && c != kLf) return E_UNEXPECTED;
+  for (;;) {
+    c = Get();
+    if (c == kCr || c == kLf || c == ' ' || c == '\t') continue;
+    if (c == ';') c = SkipToLineEnd();
+    if (c < 0) return ProperEnd(c, ended);
+    if (c == kCr || c == kLf) continue;
+    Unget();
+    return S_OK;
+  }
+}
+
+HRESULT Reader::ReadBody() {
+  for (;;) {
+    int c = SkipBlanks();
+    switch (c) {
+      case kEof:
+        return S_OK;
+      case kReadFailed:
+        return read_error_;
+      case '[':
+        RETURN_IF_FAILED(ReadKeyLine());
+        break;
+      case '"': {
+        if (current_key_ < 0) return E_UNEXPECTED;
+        std::size_t length = 0;
+        RETURN_IF_FAILED(ReadQuoted(name_.get(), kMaxValueNameUnits, &length));
+        RETURN_IF_FAILED(ReadValueLine(std::u16string_view(name_.get(), length)));
+        break;
+      }
+      case '@':
+        if (current_key_ < 0) return E_UNEXPECTED;
+        RETURN_IF_FAILED(ReadValueLine({}));
+        break;
+      case ';':
+        c = SkipToLineEnd();
+        if (c == kEof) return S_OK;
+        if (c < 0) return read_error_;
+        break;
+      case kCr:
+      case kLf:
+        break;
+      default:
+        return E_UNEXPECTED;
+    }
+  }
+}
+
+HRESULT Reader::ReadKeyLine() {
+  int c = Get();
+  if (c < 0) return StatusAt(c);
+  if (c == '-') return E_UNEXPECTED;  // deleting a key is not something a profile may ask for
+  char16_t* const line = key_line_.get();
+  std::size_t length = 0;
+  for (; c != kCr && c != kLf; c = Get()) {
+    if (c < 0) return StatusAt(c);
+    if (c == 0 || length == kMaxKeyLineUnits) return E_UNEXPECTED;
+    line[length++] = static_cast<char16_t>(c);
+  }
+  // The last bracket ends the path, so a path may hold brackets of its own.
+  std::size_t close = length;
+  while (close > 0 && line[close - 1] != u']') --close;
+  if (close == 0) return E_UNEXPECTED;
+  const std::u16string_view path(line, close - 1);
+  const int index = document_.FindOrAddKey(path);
+  current_key_ = path.empty() ? -1 : index;
+  return S_OK;
+}
+
+HRESULT Reader::ReadValueLine(std::u16string_view name) {
+  int c = SkipBlanks();
+  if (c < 0) return StatusAt(c);
+  if (c != '=') return E_UNEXPECTED;
+  c = SkipBlanks();
+  if (c < 0) return StatusAt(c);
+
+  RegistryValueEntry value;
+  switch (c) {
+    case '"': {
+      char16_t* const text = ScratchArea();
+      std::size_t length = 0;
+      RETURN_IF_FAILED(ReadQuoted(text, kMaxStringUnits, &length));
+      value.type = REG_SZ;
+      value.data.resize(length * 2 + 2);  // the terminating NUL comes from the zero fill
+      std::memcpy(value.data.data(), text, length * 2);
+      break;
+    }
+    case 'd': {
+      RETURN_IF_FAILED(Expect(u"word:"));
+      c = SkipBlanks();
+      if (c < 0) return StatusAt(c);
+      Unget();
+      std::uint32_t number = 0;
+      RETURN_IF_FAILED(ReadHexNumber(&number));
+      value.type = REG_DWORD;
+      value.data = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+                    static_cast<std::uint8_t>(number >> 16),
+                    static_cast<std::uint8_t>(number >> 24)};
+      break;
+    }
+    case 'h':
+      RETURN_IF_FAILED(Expect(u"ex"));
+      RETURN_IF_FAILED(ReadHexList(&value));
+      break;
+    default:  // a deletion ("name"=-) included
+      return E_UNEXPECTED;
+  }
+  if (!document_.KeyAt(current_key_).values().AddValue(name, std::move(value))) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length) {
+  std::size_t n = 0;
+  for (;;) {
+    int c = Get();
+    if (c == '"') break;
+    if (c == '\\') {
+      c = Get();
+      if (c < 0) return StatusAt(c);
+      if (c != '"' && c != '\\') return E_UNEXPECTED;
+    } else if (c < 0) {
+      return StatusAt(c);
+    } else if (c == 0 || c == kCr || c == kLf) {
+      return E_UNEXPECTED;
+    }
+    if (n == capacity) return kOverCapacity;
+    out[n++] = static_cast<char16_t>(c);
+  }
+  *length = n;
+  return S_OK;
+}
+
+// One to eight hexadecimal digits; a ninth is left unread for whoever comes next.
+HRESULT Reader::ReadHexNumber(std::uint32_t* number) {
+  std::uint32_t result = 0;
+  int digits = 0;
+  while (digits < 8) {
+    const int c = Get();
+    if (c < 0) return StatusAt(c);
+    const int digit = HexDigitValue(c);
+    if (digit < 0) {
+      Unget();
+      break;
+    }
+    result = result * 16 + static_cast<std::uint32_t>(digit);
+    ++digits;
+  }
+  if (digits == 0) return E_UNEXPECTED;
+  *number = result;
+  return S_OK;
+}
+
+// After "hex": an optional "(type)", an optional ':', then bytes separated by commas, continued
+// over lines by a backslash.
+HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
+  int c = Get();
+  if (c < 0) return StatusAt(c);
+  std::uint32_t type = REG_BINARY;
+  if (c == '(') {
+    RETURN_IF_FAILED(ReadHexNumber(&type));
+    c = Get();
+    if (c < 0) return StatusAt(c);
+    if (c != ')') Unget();
+  } else {
+    Unget();
+  }
+  c = Get();
+  if (c < 0) return StatusAt(c);
+  if (c != ':') Unget();
+
+  auto* const bytes = reinterpret_cast<std::uint8_t*>(ScratchArea());
+  std::size_t count = 0;
+  for (;;) {
+    if (count == kMaxHexBytes) return kOverCapacity;
+    c = SkipBlanks();
+    if (c < 0) return StatusAt(c);
+    if (c == '\\') {
+      bool ended = false;
+      RETURN_IF_FAILED(EndOfLine(&ended));
+      if (ended) return kEndOfFile;
+    } else {
+      Unget();
+    }
+    c = SkipBlanks();
+    if (c < 0) return StatusAt(c);
+    const int high = HexDigitValue(c);
+    if (high < 0) {
+      Unget();
+      break;
+    }
+    c = Get();
+    if (c < 0) return StatusAt(c);
+    const int low = HexDigitValue(c);
+    if (low < 0) {
+      Unget();  // the lone first digit is dropped
+      break;
+    }
+    bytes[count++] = static_cast<std::uint8_t>(high * 16 + low);
+    c = SkipBlanks();
+    if (c < 0) return StatusAt(c);
+    if (c != ',') {
+      Unget();
+      break;
+    }
+  }
+  value->type = type;
+  value->data.assign(bytes, bytes + count);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT ParseRegFile(RegistryDocument& document, std::u16string_view path) {
+  Reader reader(document);
+  return reader.Parse(path);
+}
+
+}  // namespace orvex

@@ -1,0 +1,59 @@
+#pragma once
+// Helpers shared by the registry file tests: UTF-16LE file bytes and a readable rendering of a
+// document that tables of expected results can spell out.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "common/text.h"
+#include "regfile/registry_document.h"
+
+namespace orvex::testing {
+
+/// The bytes of `text` as UTF-16LE, without a byte-order mark.
+inline std::string Utf16Bytes(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+/// A .reg file's bytes: the byte-order mark, then `text` as UTF-16LE.
+inline std::string RegFileBytes(std::u16string_view text) {
+  return "\xFF\xFE" + Utf16Bytes(text);
+}
+
+/// Bytes as lowercase hexadecimal pairs without separators ("4100" for 41 00).
+inline std::string HexText(const std::vector<std::uint8_t>& data) {
+  std::string text;
+  char pair[3];
+  for (const std::uint8_t byte : data) {
+    std::snprintf(pair, sizeof pair, "%02x", byte);
+    text += pair;
+  }
+  return text;
+}
+
+/// "[path]" and one line per value ("  name=type:hexbytes"), in UTF-8.
+inline std::string DumpKey(const RegistryKeyEntry& key) {
+  std::string text = "[" + ToUtf8(key.path()) + "]\n";
+  for (const RegistryValuePair& pair : key.values()) {
+    text += "  " + ToUtf8(pair.name) + "=" + std::to_string(pair.value.type) + ":" +
+            HexText(pair.value.data) + "\n";
+  }
+  return text;
+}
+
+/// DumpKey of every key, in order.
+inline std::string Dump(const RegistryDocument& document) {
+  std::string text;
+  for (const RegistryKeyEntry& key : document.keys()) text += DumpKey(key);
+  return text;
+}
+
+}  // namespace orvex::testing

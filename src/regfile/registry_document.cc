@@ -1,0 +1,331 @@
+#include "regfile/registry_document.h"
+
+#include <algorithm>
+#include <bit>
+#include <functional>
+#include <new>
+#include <utility>
+
+#include "common/compare.h"
+#include "common/result.h"
+
+namespace orvex {
+namespace {
+
+std::uint32_t HashOf(const std::string& key) {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
+}
+
+// Walks the backslash-separated components of a path; runs of backslashes and leading or
+// trailing ones yield no empty components.
+class Components {
+ public:
+  explicit Components(std::u16string_view path) : path_(path) {}
+
+  /// The next component, or false when there is none left.
+  bool Next(std::u16string_view* component) {
+    while (position_ < path_.size() && path_[position_] == u'\\') ++position_;
+    if (position_ == path_.size()) return false;
+    const std::size_t end = std::min(path_.find(u'\\', position_), path_.size());
+    *component = path_.substr(position_, end - position_);
+    position_ = end;
+    return true;
+  }
+
+ private:
+  std::u16string_view path_;
+  std::size_t position_ = 0;
+};
+
+bool ComponentsEqual(std::u16string_view a, std::u16string_view b) {
+  // Identical text is equal under any collation; the collator is only asked about the rest.
+  return a == b || EqualsIgnoreCase(a, b);
+}
+
+}  // namespace
+
+// --- RegistryValueList ----------------------------------------------------------------------------
+
+int RegistryValueList::FindValue(std::u16string_view name) const {
+  for (std::size_t i = 0; i < pairs_.size(); ++i) {
+    if (pairs_[i].name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool RegistryValueList::AddValue(std::u16string_view name, RegistryValueEntry value) {
+  try {
+    pairs_.push_back(RegistryValuePair{std::u16string(name), std::move(value)});
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool RegistryValueList::SetValue(std::u16string_view name, RegistryValueEntry value) {
+  const int index = FindValue(name);
+  if (index < 0) return false;
+  pairs_[static_cast<std::size_t>(index)].value = std::move(value);
+  return true;
+}
+
+bool RegistryValueList::RemoveValueAt(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= pairs_.size()) return false;
+  pairs_.erase(pairs_.begin() + index);
+  return true;
+}
+
+void RegistryValueList::RenameValueAt(int index, std::u16string_view name) {
+  pairs_[CheckedIndex(index)].name = name;
+}
+
+void RegistryValueList::RetypeValueAt(int index, std::uint32_t type) {
+  pairs_[CheckedIndex(index)].value.type = type;
+}
+
+const RegistryValuePair& RegistryValueList::operator[](int index) const {
+  return pairs_[CheckedIndex(index)];
+}
+
+RegistryValueEntry& RegistryValueList::ValueAt(int index) {
+  return pairs_[CheckedIndex(index)].value;
+}
+
+std::size_t RegistryValueList::CheckedIndex(int index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= pairs_.size()) {
+    throw ResultException(E_INVALIDARG);
+  }
+  return static_cast<std::size_t>(index);
+}
+
+// --- RegistryFileChannel --------------------------------------------------------------------------
+
+void RegistryFileChannel::Reset() {
+  platform::CloseHandle(file);
+  if (!buffer) buffer = std::make_unique<char16_t[]>(kUnits);
+  position = 0;
+  count = 0;
+}
+
+// --- RegistryDocument -----------------------------------------------------------------------------
+
+RegistryKeyEntry& RegistryDocument::KeyAt(int index) {
+  if (index < 0 || index >= size()) throw ResultException(E_INVALIDARG);
+  return keys_[static_cast<std::size_t>(index)];
+}
+
+const RegistryKeyEntry& RegistryDocument::KeyAt(int index) const {
+  if (index < 0 || index >= size()) throw ResultException(E_INVALIDARG);
+  return keys_[static_cast<std::size_t>(index)];
+}
+
+const std::string& RegistryDocument::KeyOf(const RegistryKeyEntry& entry) const {
+  if (!entry.has_collation_key_) {
+    entry.collation_key_ = CollationKey(entry.path_);
+    entry.has_collation_key_ = true;
+  }
+  return entry.collation_key_;
+}
+
+const std::string& RegistryDocument::CollationKeyAt(int index) const {
+  return KeyOf(KeyAt(index));
+}
+
+int RegistryDocument::Lookup(const std::string& key, std::uint32_t hash) const {
+  if (!index_valid_) BuildIndex();
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.index_plus_one == 0) return -1;
+    if (slot.hash == hash) {
+      const int index = static_cast<int>(slot.index_plus_one - 1);
+      if (keys_[static_cast<std::size_t>(index)].collation_key_ == key) return index;
+    }
+  }
+}
+
+// Adds `index` under its key unless an earlier entry with the same key is there already, so that
+// lookups keep answering with the first of equal paths.
+void RegistryDocument::IndexInsert(std::uint32_t hash, int index) const {
+  if (2 * keys_.size() > slots_.size()) {
+    BuildIndex();  // grows the table and takes in every entry, this one included
+    return;
+  }
+  const std::string& key = keys_[static_cast<std::size_t>(index)].collation_key_;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    Slot& slot = slots_[i];
+    if (slot.index_plus_one == 0) {
+      slot = Slot{hash, static_cast<std::uint32_t>(index) + 1};
+      return;
+    }
+    if (slot.hash == hash &&
+        keys_[static_cast<std::size_t>(slot.index_plus_one - 1)].collation_key_ == key) {
+      return;
+    }
+  }
+}
+
+void RegistryDocument::BuildIndex() const {
+  const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(16, 2 * keys_.size() + 2));
+  slots_.assign(capacity, Slot{});
+  index_valid_ = true;
+  const std::size_t mask = capacity - 1;
+  for (std::size_t index = 0; index < keys_.size(); ++index) {
+    const std::string& key = KeyOf(keys_[index]);
+    const std::uint32_t hash = HashOf(key);
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (slot.index_plus_one == 0) {
+        slot = Slot{hash, static_cast<std::uint32_t>(index) + 1};
+        break;
+      }
+      if (slot.hash == hash && keys_[slot.index_plus_one - 1].collation_key_ == key) break;
+    }
+  }
+}
+
+void RegistryDocument::InvalidateIndex() const {
+  index_valid_ = false;
+  slots_.clear();
+}
+
+int RegistryDocument::FindKey(std::u16string_view path) const {
+  const std::string key = CollationKey(path);
+  return Lookup(key, HashOf(key));
+}
+
+int RegistryDocument::AddKey(std::u16string_view path) {
+  return AddKey(RegistryKeyEntry(std::u16string(path)));
+}
+
+int RegistryDocument::AddKey(RegistryKeyEntry entry) {
+  keys_.push_back(std::move(entry));
+  const int index = size() - 1;
+  if (index_valid_) IndexInsert(HashOf(KeyOf(keys_.back())), index);
+  return index;
+}
+
+int RegistryDocument::FindOrAddKey(std::u16string_view path) {
+  std::string key = CollationKey(path);
+  const std::uint32_t hash = HashOf(key);
+  const int found = Lookup(key, hash);
+  if (found >= 0) return found;
+  RegistryKeyEntry entry{std::u16string(path)};
+  entry.collation_key_ = std::move(key);
+  entry.has_collation_key_ = true;
+  keys_.push_back(std::move(entry));
+  const int index = size() - 1;
+  IndexInsert(hash, index);
+  return index;
+}
+
+void RegistryDocument::InsertKeyAt(int index, const RegistryKeyEntry& entry) {
+  if (index < 0 || index > size()) throw ResultException(E_INVALIDARG);
+  if (index == size()) {
+    AddKey(entry);
+    return;
+  }
+  keys_.insert(keys_.begin() + index, entry);
+  InvalidateIndex();
+}
+
+void RegistryDocument::RemoveKeyAt(int index) {
+  if (index < 0 || index >= size()) throw ResultException(E_INVALIDARG);
+  keys_.erase(keys_.begin() + index);
+  InvalidateIndex();
+}
+
+int RegistryDocument::DeleteKeyTree(std::u16string_view root) {
+  // Removing every match in one sweep leaves the same keys in the same order as removing the
+  // first match again and again.
+  const auto kept_end = std::remove_if(keys_.begin(), keys_.end(), [&](const RegistryKeyEntry& e) {
+    return IsKeyAtOrBelow(e.path_, root);
+  });
+  const int removed = static_cast<int>(keys_.end() - kept_end);
+  if (removed > 0) {
+    keys_.erase(kept_end, keys_.end());
+    InvalidateIndex();
+  }
+  return removed;
+}
+
+int RegistryDocument::RenameKeyTree(std::u16string_view source, std::u16string_view destination) {
+  std::u16string prefix;
+  Components destination_parts(destination);
+  for (std::u16string_view part; destination_parts.Next(&part);) {
+    if (!prefix.empty()) prefix += u'\\';
+    prefix += part;
+  }
+  std::size_t source_count = 0;
+  Components source_parts(source);
+  for (std::u16string_view part; source_parts.Next(&part);) ++source_count;
+
+  int renamed = 0;
+  for (RegistryKeyEntry& entry : keys_) {
+    if (!IsKeyAtOrBelow(entry.path_, source)) continue;
+    std::u16string path = prefix;
+    Components key_parts(entry.path_);
+    std::size_t taken = 0;
+    for (std::u16string_view part; key_parts.Next(&part);) {
+      if (taken < source_count) {
+        ++taken;  // this component stands for one of the source's and is replaced
+        continue;
+      }
+      path += u'\\';
+      path += part;
+    }
+    entry.path_ = std::move(path);
+    entry.has_collation_key_ = false;
+    entry.collation_key_.clear();
+    ++renamed;
+  }
+  if (renamed > 0) InvalidateIndex();
+  return renamed;
+}
+
+void RegistryDocument::ReorderKeys(std::span<const int> order) {
+  if (order.size() != keys_.size()) throw ResultException(E_INVALIDARG);
+  std::vector<RegistryKeyEntry> reordered;
+  reordered.reserve(keys_.size());
+  for (const int from : order) {
+    if (from < 0 || from >= size()) throw ResultException(E_INVALIDARG);
+    reordered.push_back(std::move(keys_[static_cast<std::size_t>(from)]));
+  }
+  keys_ = std::move(reordered);
+  InvalidateIndex();
+}
+
+// --- Paths ----------------------------------------------------------------------------------------
+
+bool IsKeyAtOrBelow(std::u16string_view key, std::u16string_view root) {
+  if (key.size() < root.size()) return false;
+  Components key_parts(key);
+  Components root_parts(root);
+  std::u16string_view key_part;
+  std::u16string_view root_part;
+  while (key_parts.Next(&key_part) && root_parts.Next(&root_part)) {
+    if (!ComponentsEqual(key_part, root_part)) return false;
+  }
+  return true;
+}
+
+bool NormalizeKeyPath(std::u16string* path) {
+  std::size_t start = 0;
+  while (start < path->size() && (*path)[start] == u'\\') ++start;
+  const std::size_t end = std::min(path->find(u'\\', start), path->size());
+  const std::u16string_view root = std::u16string_view(*path).substr(start, end - start);
+  const char16_t* long_form;
+  if (root == u"HKEY_CURRENT_USER" || root == u"HKCU") {
+    long_form = u"HKEY_CURRENT_USER\\";
+  } else if (root == u"HKEY_LOCAL_MACHINE" || root == u"HKLM") {
+    long_form = u"HKEY_LOCAL_MACHINE\\";
+  } else {
+    return false;
+  }
+  const std::size_t rest = std::min(end + 1, path->size());
+  *path = long_form + path->substr(rest);
+  return true;
+}
+
+}  // namespace orvex

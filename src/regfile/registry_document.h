@@ -1,0 +1,196 @@
+#pragma once
+// The in-memory form of one .reg file: an ordered sequence of key sections, each with an ordered
+// list of named values. Keys are text paths only; nothing here touches a live registry.
+//
+// Key paths compare case-insensitively (CompareIgnoreCase), value names exactly. Lookups by path
+// go through a hash index on the collation key of each path, so that they agree with the
+// case-insensitive comparison and cost O(1); the index is kept in step with every change.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace orvex {
+
+/// Registry value type numbers as the .reg format spells them.
+constexpr std::uint32_t REG_NONE = 0;
+constexpr std::uint32_t REG_SZ = 1;
+constexpr std::uint32_t REG_EXPAND_SZ = 2;
+constexpr std::uint32_t REG_BINARY = 3;
+constexpr std::uint32_t REG_DWORD = 4;
+constexpr std::uint32_t REG_MULTI_SZ = 7;
+constexpr std::uint32_t REG_QWORD = 11;
+
+/// One value's type and bytes, kept exactly as read (a quoted string holds its text as UTF-16LE
+/// followed by a NUL code unit).
+struct RegistryValueEntry {
+  std::uint32_t type = REG_NONE;
+  std::vector<std::uint8_t> data;
+
+  bool operator==(const RegistryValueEntry&) const = default;
+};
+
+/// A named value of a key; the empty name is the key's default value.
+struct RegistryValuePair {
+  std::u16string name;
+  RegistryValueEntry value;
+
+  bool operator==(const RegistryValuePair&) const = default;
+};
+
+/// The ordered values of one key. Names need not be unique; lookups find the first pair.
+class RegistryValueList {
+ public:
+  /// Index of the first pair whose name equals `name` code unit by code unit, or -1.
+  int FindValue(std::u16string_view name) const;
+  /// Appends a pair; false (list unchanged) when memory for it could not be obtained.
+  [[nodiscard]] bool AddValue(std::u16string_view name, RegistryValueEntry value);
+  /// Replaces the value of the first pair named `name`, in place; false when there is none.
+  [[nodiscard]] bool SetValue(std::u16string_view name, RegistryValueEntry value);
+  /// Removes the pair at `index`; false when the index is outside the list.
+  bool RemoveValueAt(int index);
+  /// Gives the pair at `index` a new name; its value and position stay.
+  void RenameValueAt(int index, std::u16string_view name);
+  /// Gives the value at `index` a new type; its data stays untouched.
+  void RetypeValueAt(int index, std::uint32_t type);
+
+  int size() const { return static_cast<int>(pairs_.size()); }
+  bool empty() const { return pairs_.empty(); }
+  /// The pair at `index` (ResultException with E_INVALIDARG outside the list).
+  const RegistryValuePair& operator[](int index) const;
+  /// The value at `index`, for changing its bytes in place.
+  RegistryValueEntry& ValueAt(int index);
+  std::vector<RegistryValuePair>::const_iterator begin() const { return pairs_.begin(); }
+  std::vector<RegistryValuePair>::const_iterator end() const { return pairs_.end(); }
+
+  bool operator==(const RegistryValueList&) const = default;
+
+ private:
+  std::size_t CheckedIndex(int index) const;
+
+  std::vector<RegistryValuePair> pairs_;
+};
+
+/// One key section: its full path exactly as written and its values.
+class RegistryKeyEntry {
+ public:
+  explicit RegistryKeyEntry(std::u16string path = {}) : path_(std::move(path)) {}
+
+  /// The key's full path, e.g. HKEY_CURRENT_USER\Software\Example.
+  const std::u16string& path() const { return path_; }
+  RegistryValueList& values() { return values_; }
+  const RegistryValueList& values() const { return values_; }
+
+  /// Equal paths (exactly) and equal value lists.
+  bool operator==(const RegistryKeyEntry& other) const {
+    return path_ == other.path_ && values_ == other.values_;
+  }
+
+ private:
+  friend class RegistryDocument;
+
+  std::u16string path_;
+  RegistryValueList values_;
+  // The collation key of path_, made when first needed; only the document changes path_ and
+  // clears it.
+  mutable std::string collation_key_;
+  mutable bool has_collation_key_ = false;
+};
+
+/// The open file and 64 KiB buffer that the reader and the writer of a document share.
+struct RegistryFileChannel {
+  /// Buffer capacity in UTF-16 code units.
+  static constexpr std::size_t kUnits = 65536;
+
+  /// Closes any open file and empties the buffer (allocating it the first time).
+  void Reset();
+
+  platform::FileHandle file;
+  std::unique_ptr<char16_t[]> buffer;
+  std::size_t position = 0;  ///< next unit to read
+  std::size_t count = 0;     ///< units held
+};
+
+/// One .reg file in memory: key entries in order, plus the header's version number.
+class RegistryDocument {
+ public:
+  RegistryDocument() = default;
+  RegistryDocument(RegistryDocument&&) = default;
+  RegistryDocument& operator=(RegistryDocument&&) = default;
+
+  const std::vector<RegistryKeyEntry>& keys() const { return keys_; }
+  int size() const { return static_cast<int>(keys_.size()); }
+  /// The entry at `index`, for working on its values (ResultException with E_INVALIDARG outside).
+  RegistryKeyEntry& KeyAt(int index);
+  const RegistryKeyEntry& KeyAt(int index) const;
+
+  /// The header's version number (0x500 for "5.00"), set by the reader.
+  std::uint32_t formatVersion() const { return format_version_; }
+  void SetFormatVersion(std::uint32_t version) { format_version_ = version; }
+
+  /// Index of the first entry whose path equals `path` case-insensitively, or -1.
+  int FindKey(std::u16string_view path) const;
+  /// Appends an entry with an empty value list; no duplicate check. Returns its index.
+  int AddKey(std::u16string_view path);
+  /// Appends a prepared entry; no duplicate check. Returns its index.
+  int AddKey(RegistryKeyEntry entry);
+  /// FindKey, and AddKey when nothing is found, with one collation key made for both.
+  int FindOrAddKey(std::u16string_view path);
+  /// Inserts a copy of `entry` before position `index` (the size appends).
+  void InsertKeyAt(int index, const RegistryKeyEntry& entry);
+  /// Removes the entry at `index`; later entries move up (ResultException with E_INVALIDARG
+  /// for an index at or beyond the size).
+  void RemoveKeyAt(int index);
+  /// Removes every key at or below `root`, keeping the order of the rest. Returns how many went.
+  int DeleteKeyTree(std::u16string_view root);
+  /// Rewrites the path of every key at or below `source` to lie under `destination` instead.
+  /// Returns how many were renamed; renamed keys are not merged with existing ones.
+  int RenameKeyTree(std::u16string_view source, std::u16string_view destination);
+
+  /// The collation key of the entry's path, which orders paths as CompareIgnoreCase does.
+  const std::string& CollationKeyAt(int index) const;
+  /// Puts the entries into the order given: position i receives the entry now at order[i].
+  /// `order` must be a permutation of 0 .. size()-1.
+  void ReorderKeys(std::span<const int> order);
+
+  /// The reader's and writer's file state (shared, as only one of them runs at a time).
+  RegistryFileChannel& channel() const { return channel_; }
+
+ private:
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t index_plus_one = 0;  // 0 marks an empty slot
+  };
+
+  const std::string& KeyOf(const RegistryKeyEntry& entry) const;
+  int Lookup(const std::string& key, std::uint32_t hash) const;
+  void IndexInsert(std::uint32_t hash, int index) const;
+  void BuildIndex() const;
+  void InvalidateIndex() const;
+
+  std::vector<RegistryKeyEntry> keys_;
+  std::uint32_t format_version_ = 0;
+  // Open-addressing hash table over keys_; rebuilt on the next lookup after a change that moves
+  // entries, extended in place when entries are appended.
+  mutable std::vector<Slot> slots_;
+  mutable bool index_valid_ = false;
+  mutable RegistryFileChannel channel_;
+};
+
+/// True when `key` is `root` itself or lies anywhere below it: compares the backslash-separated
+/// components pairwise, case-insensitively, until either path runs out; a key with fewer code
+/// units than the root is never at or below it.
+bool IsKeyAtOrBelow(std::u16string_view key, std::u16string_view root);
+
+/// Rewrites a rule's key path so that its root is HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE in full
+/// (HKCU and HKLM are accepted, case-sensitively). False, with the path unchanged, for any other
+/// root.
+[[nodiscard]] bool NormalizeKeyPath(std::u16string* path);
+
+}  // namespace orvex
