@@ -1,4 +1,5 @@
 // Linux only: process, console, time, environment and path services.
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -132,7 +133,32 @@ char16_t PathSeparator() { return u'/'; }
 // There is no 260-character limit on Linux.
 bool NeedsLongPathPrefix() { return false; }
 
+namespace {
+
+// The current directory as it was last named, like Windows keeps it: the kernel only knows the
+// physical path, which differs from the named one when a symbolic link lies on the way.
+std::string& NamedCurrentDirectory() {
+  static std::string named;
+  return named;
+}
+
+// Whether `path` names the directory the process is in now.
+bool IsCurrentDirectory(const std::string& path) {
+  struct stat named, actual;
+  return !path.empty() && ::stat(path.c_str(), &named) == 0 && ::stat(".", &actual) == 0 &&
+         named.st_dev == actual.st_dev && named.st_ino == actual.st_ino;
+}
+
+}  // namespace
+
 std::uint32_t GetCurrentDirectory(std::u16string* path) {
+  const char* pwd = std::getenv("PWD");
+  for (const std::string& named : {NamedCurrentDirectory(), std::string(pwd ? pwd : "")}) {
+    if (!named.empty() && named[0] == '/' && IsCurrentDirectory(named)) {
+      *path = ToUtf16(named);
+      return ERROR_SUCCESS;
+    }
+  }
   std::vector<char> buffer(PATH_MAX);
   while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
     if (errno != ERANGE) return posix::Win32ErrorFromErrno(errno);
@@ -145,9 +171,14 @@ std::uint32_t GetCurrentDirectory(std::u16string* path) {
 std::uint32_t SetCurrentDirectory(std::u16string_view path) {
   std::string native;
   if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
+  std::u16string current;
+  if (const std::uint32_t error = GetCurrentDirectory(&current)) return error;
+  std::string named = ToUtf8(posix::FullPathText(ToUtf16(native), current));
+  if (named.size() > 1 && named.back() == '/') named.pop_back();
   if (::chdir(native.c_str()) != 0) {
     return errno == ENOENT ? ERROR_PATH_NOT_FOUND : posix::Win32ErrorFromErrno(errno);
   }
+  NamedCurrentDirectory() = std::move(named);
   return ERROR_SUCCESS;
 }
 

@@ -146,6 +146,13 @@ TEST_F(ResolveFullPathTest, AgainstTheCurrentOrABaseDirectory) {
   }
 }
 
+TEST_F(ResolveFullPathTest, KeepsTheBaseDirectoryAsNamedThroughALink) {
+  std::filesystem::create_directory_symlink(dir_.path() / "base", dir_.path() / "link");
+  std::u16string path = u"AppData\\x";
+  EXPECT_HR(S_OK, ResolveFullPath(&path, dir_.wide("link")));
+  EXPECT_EQ(path, dir_.wide() + u"/link/AppData/x");
+}
+
 TEST_F(ResolveFullPathTest, FailuresLeaveThePathAndTheCurrentDirectory) {
   std::u16string path = u"x";
   EXPECT_HR(HResultFromWin32(ERROR_PATH_NOT_FOUND), ResolveFullPath(&path, dir_.wide("missing")));
