@@ -1,0 +1,77 @@
+#include "transforms/files/directory_rules.h"
+
+#include "common/compare.h"
+#include "logging/logger.h"
+#include "transforms/files/file_system.h"
+#include "transforms/files/rule_paths.h"
+
+namespace orvex {
+namespace {
+
+constexpr RebaseMessages kSourceMessages = {
+    u"ProcessDirectory: Invalid source directory '%s'",
+    u"ProcessDirectory: Failed to rebase '%s' to '%s'. (Error %d)"};
+constexpr RebaseMessages kDestinationMessages = {
+    u"ProcessDirectory: Invalid destination directory '%s'",
+    u"ProcessDirectory: Failed to rebase '%s' to '%s'. (Error %d)"};
+
+constexpr TransferAction kCopy = {
+    u"ProcessDirectory: Copying directory '%s' to '%s'",
+    u"ProcessDirectory: Failed to copy directory '%s' to '%s'. (Error %d)",
+    u"ProcessDirectory: Copied directory '%s' to '%s'",
+    u"ProcessDirectory: Failed to check if directory '%s' exists. (Error %d)",
+    kDestinationMessages,
+    DirectoryExists,
+    ERROR_PATH_NOT_FOUND,
+    ERROR_DIRECTORY,
+    false};
+constexpr TransferAction kMove = {
+    u"ProcessDirectory: Moving directory '%s' to '%s'",
+    u"ProcessDirectory: Failed to move directory '%s' to '%s'. (Error %d)",
+    u"ProcessDirectory: Moved directory '%s' to '%s'",
+    u"ProcessDirectory: Failed to check if directory '%s' exists. (Error %d)",
+    kDestinationMessages,
+    DirectoryExists,
+    ERROR_PATH_NOT_FOUND,
+    ERROR_DIRECTORY,
+    true};
+
+}  // namespace
+
+HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& rule) {
+  RebasedPath source;
+  RETURN_IF_FAILED(RebaseAndReport(rule.source, archive_directory, kSourceMessages, &source));
+
+  if (EqualsIgnoreCase(rule.action, u"copy")) {
+    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy);
+  }
+  if (EqualsIgnoreCase(rule.action, u"create")) {
+    LogDebug(u"ProcessDirectory: Creating directory '%s'", rule.source);
+    const HRESULT hr = CreateDirectoryPath(source.path);
+    if (FAILED(hr)) {
+      LogError(u"ProcessDirectory: Failed to create directory '%s'. (Error %d)", source.path,
+               LowWord(hr));
+      return S_FALSE;
+    }
+    LogDebug(u"ProcessDirectory: Created directory '%s'", rule.source);
+    return hr;
+  }
+  if (EqualsIgnoreCase(rule.action, u"delete")) {
+    LogDebug(u"ProcessDirectory: Deleting directory '%s'", rule.source);
+    const HRESULT hr = DeleteDirectoryTree(source.path, true, true);
+    if (FAILED(hr)) {
+      LogError(u"ProcessDirectory: Failed to delete directory '%s'. (Error %d)", source.path,
+               LowWord(hr));
+      return S_FALSE;
+    }
+    LogDebug(u"ProcessDirectory: Deleted directory '%s'", rule.source);
+    return hr;
+  }
+  if (EqualsIgnoreCase(rule.action, u"move")) {
+    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove);
+  }
+  LogError(u"ProcessDirectory: Unknown action '%s'", rule.action);
+  return E_INVALIDARG;
+}
+
+}  // namespace orvex

@@ -1,0 +1,169 @@
+#include "transforms/files/file_rules.h"
+
+#include <unicode/uchar.h>
+
+#include <new>
+#include <vector>
+
+#include "common/base64.h"
+#include "common/compare.h"
+#include "logging/logger.h"
+#include "platform/platform.h"
+#include "transforms/files/file_system.h"
+#include "transforms/files/image_conversion.h"
+#include "transforms/files/rule_paths.h"
+
+namespace orvex {
+namespace {
+
+constexpr RebaseMessages kSourceMessages = {
+    u"ProcessFile: Invalid source file '%s'",
+    u"ProcessFile: Failed to rebase '%s' to '%s'. (Error %d)"};
+constexpr RebaseMessages kDestinationMessages = {
+    u"ProcessFile: Invalid destination file '%s'",
+    u"ProcessFile: Failed to rebase '%s' to '%s'. (Error %d)"};
+
+constexpr TransferAction kCopy = {u"ProcessFile: Copying file '%s' to '%s'",
+                                  u"ProcessFile: Failed to copy file '%s' to '%s'. (Error %d)",
+                                  u"ProcessFile: Copied file '%s' to '%s'",
+                                  u"ProcessFile: Failed to check if file '%s' exists. (Error %d)",
+                                  kDestinationMessages,
+                                  FileExists,
+                                  ERROR_FILE_NOT_FOUND,
+                                  ERROR_ACCESS_DENIED,
+                                  false};
+constexpr TransferAction kMove = {u"ProcessFile: Moving file '%s' to '%s'",
+                                  u"ProcessFile: Failed to move file '%s' to '%s'. (Error %d)",
+                                  u"ProcessFile: Moved file '%s' to '%s'",
+                                  u"ProcessFile: Failed to check if file '%s' exists. (Error %d)",
+                                  kDestinationMessages,
+                                  FileExists,
+                                  ERROR_FILE_NOT_FOUND,
+                                  ERROR_ACCESS_DENIED,
+                                  true};
+
+bool IsWhiteSpace(char16_t c) { return u_isUWhiteSpace(c); }
+
+std::u16string_view Trim(std::u16string_view text) {
+  while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+HRESULT ConvertFile(const std::u16string& archive_directory, const FileRule& rule,
+                    const std::u16string& source) {
+  LogDebug(u"ProcessFile: Converting file '%s' to '%s'", rule.source, rule.destination);
+  RebasedPath destination;
+  RETURN_IF_FAILED(
+      RebaseAndReport(rule.destination, archive_directory, kDestinationMessages, &destination));
+  const HRESULT hr = ConvertImage(source, destination.path);
+  if (FAILED(hr)) {
+    LogError(u"ProcessFile: Failed to convert '%s' to '%s'. (Error %d)", source, destination.path,
+             LowWord(hr));
+    return S_FALSE;
+  }
+  LogDebug(u"ProcessFile: Converted file '%s' to '%s'", rule.source, rule.destination);
+  return hr;
+}
+
+// Every failure here stops the run: a file the rules meant to create must not be left out.
+HRESULT CreateFileFromContent(const FileRule& rule, const RebasedPath& source) {
+  LogDebug(u"ProcessFile: Creating file '%s'", rule.source);
+  const std::u16string parent = source.path.substr(0, source.file_name_position);
+  HRESULT hr = CreateDirectoryPath(parent);
+  if (FAILED(hr)) {
+    LogError(u"ProcessFile: Failed to create directory '%s'. (Error %d)", parent, LowWord(hr));
+    return hr;
+  }
+  platform::FileHandle file;
+  if (const std::uint32_t error = platform::CreateFile(source.path, platform::GENERIC_WRITE,
+                                                       platform::CREATE_ALWAYS, &file)) {
+    hr = HResultFromWin32(error);
+    LogError(u"ProcessFile: Failed to create file '%s'. (Error %d)", source.path, LowWord(hr));
+    return hr;
+  }
+
+  const std::u16string_view content = Trim(rule.content);
+  if (content.empty()) {
+    LogDebug(u"ProcessFile: Created empty file '%s'", rule.source);
+    return S_OK;
+  }
+  const auto length = static_cast<std::uint32_t>(content.size());
+  std::uint32_t size = 0;
+  std::uint32_t answer = DecodeBase64(content.data(), length, nullptr, &size);
+  if (answer != ERROR_INSUFFICIENT_BUFFER) {
+    LogError(u"ProcessFile: Failed to get length of decoded file '%s' content. (Error %d)",
+             rule.source, static_cast<std::int32_t>(answer));
+    return HResultFromWin32(answer);
+  }
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.resize(std::max<std::uint32_t>(size, 1));  // the decoder needs a buffer even for 0 bytes
+  } catch (const std::bad_alloc&) {
+    LogError(u"ProcessFile: Failed to allocate memory for decoded file '%s' content. (Error %d)",
+             rule.source, static_cast<std::int32_t>(ERROR_OUTOFMEMORY));
+    return E_OUTOFMEMORY;
+  }
+  answer = DecodeBase64(content.data(), length, bytes.data(), &size);
+  if (answer != ERROR_SUCCESS) {
+    LogError(u"ProcessFile: Failed to decode file '%s' content. (Error %d)", rule.source,
+             static_cast<std::int32_t>(answer));
+    return HResultFromWin32(answer);
+  }
+
+  std::uint32_t written = 0;
+  if (const std::uint32_t error = platform::WriteFile(file, bytes.data(), size, &written)) {
+    hr = HResultFromWin32(error);
+    LogError(u"ProcessFile: Failed to write to file '%s'. (Error %d)", source.path, LowWord(hr));
+    return hr;
+  }
+  if (const std::uint32_t error = platform::FlushFileBuffers(file)) {
+    hr = HResultFromWin32(error);
+    LogError(u"ProcessFile: Failed to flush file '%s' buffers. (Error %d)", source.path,
+             LowWord(hr));
+    return hr;
+  }
+  std::uint64_t file_size = 0;
+  if (const std::uint32_t error = platform::GetFileSize(file, &file_size)) {
+    hr = HResultFromWin32(error);
+    LogError(u"ProcessFile: Failed to get file '%s' size. (Error %d)", source.path, LowWord(hr));
+    return hr;
+  }
+  LogDebug(u"ProcessFile: Created file '%s', %lld bytes long", rule.source,
+           static_cast<std::int64_t>(file_size));
+  return S_OK;
+}
+
+HRESULT DeleteRuleFile(const FileRule& rule, const std::u16string& source) {
+  LogDebug(u"ProcessFile: Deleting file '%s'", rule.source);
+  const HRESULT hr = ForceDeleteFile(source);
+  if (FAILED(hr)) {
+    LogError(u"ProcessFile: Failed to delete file '%s'. (Error %d)", source, LowWord(hr));
+    return S_FALSE;
+  }
+  LogDebug(u"ProcessFile: Deleted file '%s'", rule.source);
+  return hr;
+}
+
+}  // namespace
+
+HRESULT ProcessFile(std::u16string archive_directory, const FileRule& rule) {
+  RebasedPath source;
+  RETURN_IF_FAILED(RebaseAndReport(rule.source, archive_directory, kSourceMessages, &source));
+
+  if (EqualsIgnoreCase(rule.action, u"convert")) {
+    return ConvertFile(archive_directory, rule, source.path);
+  }
+  if (EqualsIgnoreCase(rule.action, u"copy")) {
+    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy);
+  }
+  if (EqualsIgnoreCase(rule.action, u"create")) return CreateFileFromContent(rule, source);
+  if (EqualsIgnoreCase(rule.action, u"delete")) return DeleteRuleFile(rule, source.path);
+  if (EqualsIgnoreCase(rule.action, u"move")) {
+    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove);
+  }
+  LogError(u"ProcessFile: Unknown action '%s'", rule.action);
+  return E_INVALIDARG;
+}
+
+}  // namespace orvex

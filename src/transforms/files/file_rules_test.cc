@@ -1,0 +1,159 @@
+#include "transforms/files/file_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "testing/capture_logger.h"
+#include "testing/image_files.h"
+#include "testing/matchers.h"
+#include "testing/temp_dir.h"
+
+namespace orvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::WriteFile;
+using Lines = std::vector<std::string>;
+
+class FileRulesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    archive_ = dir_.path() / "Profile.zip";
+    WriteFile(archive_ / "AppData" / "App" / "a.ini", "a");
+    fs::create_directories(archive_ / "AppData" / "Dir");
+  }
+
+  HRESULT Run(const char16_t* action, const char16_t* source, const char16_t* destination = u"",
+              const char16_t* content = u"") {
+    return ProcessFile(ToUtf16(archive_.string()), {action, destination, source, content});
+  }
+  std::string At(const std::string& rest) { return archive_.string() + rest; }
+
+  testing::ScopedTempDir dir_;
+  fs::path archive_;
+  testing::ScopedCaptureLogger log_;
+};
+
+TEST_F(FileRulesTest, RefusalsComeBeforeTheAction) {
+  const struct {
+    const char16_t *action, *source, *destination;
+    Lines lines;
+  } cases[] = {
+      {u"bogus", u"Appdata\\a", u"", {"[FATAL] ProcessFile: Invalid source file 'Appdata\\a'"}},
+      {u"", u"AppData\\App\\a.ini", u"", {"[ERROR] ProcessFile: Unknown action ''"}},
+      {u"copy",
+       u"AppData\\App\\a.ini",
+       u"x.ini",
+       {"[DEBUG] ProcessFile: Copying file 'AppData\\App\\a.ini' to 'x.ini'",
+        "[FATAL] ProcessFile: Invalid destination file 'x.ini'"}},
+      {u"move",
+       u"AppData\\..\\..\\outside.ini",
+       u"AppData\\x.ini",
+       {"[ERROR] ProcessFile: Invalid source file '" + dir_.path().string() + "/outside.ini'"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_HR(E_INVALIDARG, Run(c.action, c.source, c.destination));
+    EXPECT_EQ(log_.Take(), c.lines);
+  }
+}
+
+TEST_F(FileRulesTest, CopyMoveAndDelete) {
+  EXPECT_HR(S_OK, Run(u"Copy", u"AppData\\app\\A.INI", u"Desktop\\New\\b.ini"));
+  EXPECT_EQ(
+      log_.Take(),
+      (Lines{"[DEBUG] ProcessFile: Copying file 'AppData\\app\\A.INI' to 'Desktop\\New\\b.ini'",
+             "[DEBUG] ProcessFile: Copied file 'AppData\\app\\A.INI' to 'Desktop\\New\\b.ini'"}));
+  EXPECT_EQ(ReadFile(archive_ / "Desktop" / "New" / "b.ini"), "a");
+
+  const struct {
+    const char16_t *action, *source;
+    std::string path, message;
+  } failures[] = {
+      {u"copy", u"AppData\\none.ini", "/AppData/none.ini", "Failed to copy file"},
+      {u"copy", u"AppData\\Dir", "/AppData/Dir", "Failed to copy file"},
+      {u"move", u"AppData\\none.ini", "/AppData/none.ini", "Failed to move file"},
+      {u"move", u"AppData\\Dir", "/AppData/Dir", "Failed to move file"},
+  };
+  for (const auto& f : failures) {
+    EXPECT_HR(S_FALSE, Run(f.action, f.source, u"Desktop\\x"));
+    const int code = f.path.ends_with("Dir") ? 5 : 2;
+    EXPECT_EQ(log_.Take()[1], "[ERROR] ProcessFile: " + f.message + " '" + At(f.path) + "' to '" +
+                                  At("/Desktop/x") + "'. (Error " + std::to_string(code) + ")");
+  }
+
+  EXPECT_HR(S_OK, Run(u"move", u"Desktop\\New\\b.ini", u"Desktop\\Deeper\\c.ini"));
+  log_.Take();
+  EXPECT_EQ(ReadFile(archive_ / "Desktop" / "Deeper" / "c.ini"), "a");
+  EXPECT_FALSE(fs::exists(archive_ / "Desktop" / "New" / "b.ini"));
+
+  fs::permissions(archive_ / "AppData" / "App" / "a.ini", fs::perms::owner_write,
+                  fs::perm_options::remove);
+  EXPECT_HR(S_OK, Run(u"delete", u"AppData\\App\\a.ini"));
+  EXPECT_EQ(log_.Take(), (Lines{"[DEBUG] ProcessFile: Deleting file 'AppData\\App\\a.ini'",
+                                "[DEBUG] ProcessFile: Deleted file 'AppData\\App\\a.ini'"}));
+  EXPECT_FALSE(fs::exists(archive_ / "AppData" / "App" / "a.ini"));
+  EXPECT_HR(S_OK, Run(u"delete", u"AppData\\App\\a.ini"));
+  log_.Take();
+  EXPECT_HR(S_FALSE, Run(u"delete", u"AppData\\Dir"));
+  EXPECT_EQ(log_.Take()[1],
+            "[ERROR] ProcessFile: Failed to delete file '" + At("/AppData/Dir") + "'. (Error 5)");
+}
+
+TEST_F(FileRulesTest, CreateDecodesTrimmedBase64) {
+  const struct {
+    const char16_t* content;
+    std::string bytes, last_line;
+  } cases[] = {
+      {u"SGVs\n    bG8s\r\n\tIHdvcmxk", "Hello, world",
+       "[DEBUG] ProcessFile: Created file 'AppData\\New\\f.bin', 12 bytes long"},
+      {u"  \n\u3000 \t", "", "[DEBUG] ProcessFile: Created empty file 'AppData\\New\\f.bin'"},
+      {u"QUJD", "ABC", "[DEBUG] ProcessFile: Created file 'AppData\\New\\f.bin', 3 bytes long"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_HR(S_OK, Run(u"create", u"AppData\\New\\f.bin", u"", c.content));
+    EXPECT_EQ(ReadFile(archive_ / "AppData" / "New" / "f.bin"), c.bytes);
+    EXPECT_EQ(log_.Take().back(), c.last_line);
+  }
+
+  WriteFile(archive_ / "AppData" / "New" / "f.bin", "old content");
+  EXPECT_HR(HResultFromWin32(ERROR_INVALID_DATA),
+            Run(u"create", u"AppData\\New\\f.bin", u"", u"not base64!"));
+  EXPECT_EQ(log_.Take().back(),
+            "[ERROR] ProcessFile: Failed to get length of decoded file 'AppData\\New\\f.bin' "
+            "content. (Error 13)");
+  EXPECT_EQ(ReadFile(archive_ / "AppData" / "New" / "f.bin"), "");  // truncated, left behind
+
+  EXPECT_TRUE(FAILED(Run(u"create", u"AppData\\Dir", u"", u"QUJD")));
+  EXPECT_EQ(log_.Take().back(),
+            "[ERROR] ProcessFile: Failed to create file '" + At("/AppData/Dir") + "'. (Error 5)");
+  EXPECT_TRUE(FAILED(Run(u"create", u"AppData\\App\\a.ini\\x", u"", u"QUJD")));
+  EXPECT_EQ(log_.Take().back(), "[ERROR] ProcessFile: Failed to create directory '" +
+                                    At("/AppData/App/a.ini/") + "'. (Error 267)");
+}
+
+TEST_F(FileRulesTest, ConvertPicksTheConverterByExtensions) {
+  WriteFile(archive_ / "Personal" / "pic.BMP",
+            testing::Bmp24File(8, 6, testing::GradientPicture(8, 6)));
+  EXPECT_HR(S_OK, Run(u"convert", u"Personal\\pic.BMP", u"Personal\\Out\\pic.Jpeg"));
+  EXPECT_EQ(
+      log_.Take(),
+      (Lines{
+          "[DEBUG] ProcessFile: Converting file 'Personal\\pic.BMP' to 'Personal\\Out\\pic.Jpeg'",
+          "[DEBUG] ProcessFile: Converted file 'Personal\\pic.BMP' to 'Personal\\Out\\pic.Jpeg'"}));
+  EXPECT_EQ(ReadFile(archive_ / "Personal" / "Out" / "pic.Jpeg").substr(0, 2), "\xFF\xD8");
+
+  EXPECT_HR(S_FALSE, Run(u"convert", u"Personal\\pic.png", u"Personal\\pic.bmp"));
+  EXPECT_EQ(log_.Take().back(), "[ERROR] ProcessFile: Failed to convert '" +
+                                    At("/Personal/pic.png") + "' to '" + At("/Personal/pic.bmp") +
+                                    "'. (Error 16385)");
+  EXPECT_HR(S_FALSE, Run(u"convert", u"Personal\\pic", u"Personal\\pic.bmp"));
+  log_.Take();
+}
+
+}  // namespace
+}  // namespace orvex

@@ -1,0 +1,55 @@
+#include "transforms/files/rule_paths.h"
+
+#include "logging/logger.h"
+#include "transforms/files/file_system.h"
+
+namespace orvex {
+
+HRESULT RebaseAndReport(const std::u16string& rule_path, const std::u16string& archive_directory,
+                        const RebaseMessages& messages, RebasedPath* rebased) {
+  *rebased = RebaseRulePath(rule_path, archive_directory);
+  switch (rebased->outcome) {
+    case RebaseOutcome::kRebased:
+      return S_OK;
+    case RebaseOutcome::kNotTokenPath:
+      LogFatal(messages.invalid, rule_path);
+      return E_INVALIDARG;
+    case RebaseOutcome::kResolveFailed:
+      LogError(messages.rebase_failed, rule_path, archive_directory, LowWord(rebased->result));
+      return rebased->result;
+    case RebaseOutcome::kOutsideArchive:
+      LogError(messages.invalid, rebased->path);
+      return E_INVALIDARG;
+  }
+  return E_UNEXPECTED;
+}
+
+HRESULT TransferPath(const std::u16string& archive_directory, const std::u16string& rule_source,
+                     const std::u16string& rule_destination, const std::u16string& source,
+                     const TransferAction& action) {
+  LogDebug(action.starting, rule_source, rule_destination);
+  RebasedPath destination;
+  RETURN_IF_FAILED(
+      RebaseAndReport(rule_destination, archive_directory, action.destination, &destination));
+  bool exists = false;
+  HRESULT hr = action.exists(source, &exists, nullptr);
+  if (FAILED(hr)) {
+    LogError(action.check_failed, source, LowWord(hr));
+    return hr;
+  }
+  if (!exists || hr == S_FALSE) {
+    LogError(action.failed, source, destination.path,
+             exists ? action.wrong_kind_code : action.missing_code);
+    return S_FALSE;
+  }
+  hr = action.move ? MovePath(source, destination.path, true, false)
+                   : CopyPath(source, destination.path, true);
+  if (FAILED(hr)) {
+    LogError(action.failed, source, destination.path, LowWord(hr));
+    return S_FALSE;
+  }
+  LogDebug(action.done, rule_source, rule_destination);
+  return hr;
+}
+
+}  // namespace orvex
