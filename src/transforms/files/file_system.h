@@ -34,11 +34,17 @@ namespace orvex {
 [[nodiscard]] HRESULT DeleteDirectoryTree(std::u16string_view path, bool delete_files,
                                           bool recursive);
 
-/// Copies a file or a whole tree, merging into an existing destination directory.
+/// CopyPath's answer for a tree copied onto itself or into one of its own subdirectories, which
+/// would otherwise keep copying what it has just created. Nothing is copied.
+constexpr HRESULT kCopyIntoItself = E_INVALIDARG;
+
+/// Copies a file or a whole tree, merging into an existing destination directory; S_OK when the
+/// source does not exist, S_FALSE when a destination file exists and `overwrite` is off.
 [[nodiscard]] HRESULT CopyPath(std::u16string_view source, std::u16string_view destination,
                                bool overwrite);
 
-/// Moves a file or a directory, creating the destination's missing parents.
+/// Moves a file or a directory, creating the destination's missing parents; S_FALSE when the
+/// destination exists and `replace_existing` is off.
 [[nodiscard]] HRESULT MovePath(std::u16string_view source, std::u16string_view destination,
                                bool replace_existing, bool allow_copy);
 

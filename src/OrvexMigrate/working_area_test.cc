@@ -1,0 +1,153 @@
+#include "OrvexMigrate/working_area.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "common/text.h"
+#include "testing/matchers.h"
+#include "testing/temp_dir.h"
+
+namespace orvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(WorkingAreaTest, CreateUniqueDirectoryTakesTheFirstFreeNumber) {
+  testing::ScopedTempDir dir;
+  fs::create_directory(dir.path() / "KVA00001");
+  fs::create_directory(dir.path() / "KVA00002");
+  testing::WriteFile(dir.path() / "KVA00004", "a file takes its number too");
+
+  std::u16string path;
+  ASSERT_HR(CreateUniqueDirectory(dir.wide(), kWorkingDirectoryPattern, kWorkingDirectoryTries,
+                                  &path),
+            S_OK);
+  EXPECT_EQ(path, dir.wide("KVA00003/"));
+  EXPECT_TRUE(fs::is_directory(dir.path() / "KVA00003"));
+  ASSERT_HR(CreateUniqueDirectory(dir.wide() + u"/", u"KVA%05u", 10000, &path), S_OK);
+  EXPECT_EQ(path, dir.wide("KVA00005/"));
+
+  path = u"unchanged";
+  EXPECT_HR(CreateUniqueDirectory(dir.wide(), u"KVA%05u", 5, &path),
+            HResultFromWin32(ERROR_ALREADY_EXISTS));
+  EXPECT_HR(CreateUniqueDirectory(dir.wide(), u"", 5, &path), E_INVALIDARG);
+  EXPECT_HR(CreateUniqueDirectory(dir.wide(), u"KVA%05u", 0, &path), E_INVALIDARG);
+  EXPECT_HR(CreateUniqueDirectory(dir.wide(), u"KVA%s", 5, &path), E_INVALIDARG);
+  EXPECT_EQ(path, u"unchanged");
+
+  // A missing base is made first.
+  ASSERT_HR(CreateUniqueDirectory(dir.wide("a/b/c"), u"KVA%05u", 3, &path), S_OK);
+  EXPECT_EQ(path, dir.wide("a/b/c/KVA00001/"));
+}
+
+TEST(WorkingAreaTest, CreateUniqueDirectoryDefaultsToTheTemporaryFolder) {
+  testing::ScopedTempDir dir;
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  std::u16string path;
+  const HRESULT hr = CreateUniqueDirectory({}, kWorkingDirectoryPattern, 3, &path);
+  if (old != nullptr) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  ASSERT_HR(hr, S_OK);
+  EXPECT_EQ(path, dir.wide("KVA00001/"));
+}
+
+TEST(WorkingAreaTest, RunsStartedTogetherNeverShareADirectory) {
+  testing::ScopedTempDir dir;
+  constexpr int kRuns = 4, kEach = 25;
+  std::vector<std::vector<std::u16string>> taken(kRuns);
+  std::vector<std::thread> runs;
+  for (int r = 0; r < kRuns; ++r) {
+    runs.emplace_back([&, r] {
+      for (int i = 0; i < kEach; ++i) {
+        std::u16string path;
+        if (SUCCEEDED(CreateUniqueDirectory(dir.wide(), u"KVA%05u", 1000, &path))) {
+          taken[r].push_back(path);
+        }
+      }
+    });
+  }
+  for (std::thread& run : runs) run.join();
+  std::set<std::u16string> distinct;
+  for (const auto& paths : taken) distinct.insert(paths.begin(), paths.end());
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kRuns * kEach));
+  EXPECT_EQ(*distinct.rbegin(), dir.wide("KVA00100/"));
+}
+
+TEST(WorkingAreaTest, ArchiveDirectoryAndEngineLogFile) {
+  const struct {
+    std::u16string_view input, archive_directory, log_file;
+  } cases[] = {
+      {u"C:\\in\\Profile.zip", u"/w/KVA00001/Profile.zip", u"/w/KVA00001/Profile.log"},
+      {u"/in/Profile.zip", u"/w/KVA00001/Profile.zip", u"/w/KVA00001/Profile.log"},
+      {u"Profile", u"/w/KVA00001/Profile", u"/w/KVA00001/Profile.log"},
+      {u"/in.d/Profile", u"/w/KVA00001/Profile", u"/w/KVA00001/Profile.log"},
+      {u"/in/my.profile.v2.zip", u"/w/KVA00001/my.profile.v2.zip",
+       u"/w/KVA00001/my.profile.v2.log"},
+      {u"/in/a.b c", u"/w/KVA00001/a.b c", u"/w/KVA00001/a.b c.log"},
+  };
+  for (const auto& c : cases) {
+    std::u16string archive_directory;
+    ASSERT_HR(FormArchiveDirectory(u"/w/KVA00001/", c.input, &archive_directory), S_OK);
+    EXPECT_EQ(archive_directory, c.archive_directory) << ToUtf8(c.input);
+    EXPECT_EQ(FormEngineLogFile(archive_directory), c.log_file) << ToUtf8(c.input);
+  }
+}
+
+struct Entry {
+  std::u16string full_path;
+  bool is_directory;
+  bool operator==(const Entry&) const = default;
+};
+
+std::vector<Entry> FindAll(FileFinder& finder, std::u16string_view pattern) {
+  std::vector<Entry> entries;
+  for (bool more = finder.FindFirst(pattern); more; more = finder.FindNext()) {
+    entries.push_back({finder.FullPath(), finder.IsDirectory()});
+  }
+  finder.Close();
+  return entries;
+}
+
+TEST(WorkingAreaTest, FileFinderGivesFullPaths) {
+  testing::ScopedTempDir dir;
+  for (const char* name : {"B.REG", "a.reg", "notes.txt"}) {
+    testing::WriteFile(dir.path() / "Registry" / name, "x");
+  }
+  fs::create_directory(dir.path() / "Registry" / "sub.reg");
+  const std::u16string registry = dir.wide("Registry/");
+
+  FileFinder finder;
+  EXPECT_EQ(FindAll(finder, dir.wide("Registry/*.reg")),
+            (std::vector<Entry>{{registry + u"a.reg", false},
+                                {registry + u"B.REG", false},
+                                {registry + u"sub.reg", true}}));
+  // The directory is kept as the pattern wrote it; "." and ".." come as the platform gives them.
+  EXPECT_EQ(FindAll(finder, dir.wide("Registry/../registry/*")),
+            (std::vector<Entry>{{dir.wide("registry/."), true},
+                                {dir.wide("registry/.."), true},
+                                {dir.wide("registry/a.reg"), false},
+                                {dir.wide("registry/B.REG"), false},
+                                {dir.wide("registry/notes.txt"), false},
+                                {dir.wide("registry/sub.reg"), true}}));
+  EXPECT_EQ(FindAll(finder, dir.wide("Registry\\NOTES.TXT")),
+            (std::vector<Entry>{{registry + u"notes.txt", false}}));
+
+  EXPECT_FALSE(finder.FindFirst(dir.wide("Registry/*.none")));
+  EXPECT_FALSE(finder.FindNext());
+  EXPECT_FALSE(finder.FindFirst(dir.wide("missing/*")));
+  FileFinder unused;
+  EXPECT_FALSE(unused.FindNext());
+}
+
+}  // namespace
+}  // namespace orvex

@@ -1,0 +1,244 @@
+#include "transforms/files/file_system.h"
+
+#include <string>
+
+#include "common/compare.h"
+#include "platform/platform.h"
+#include "transforms/files/paths.h"
+
+namespace orvex {
+namespace {
+
+constexpr std::uint32_t kClearedByForce = platform::FILE_ATTRIBUTE_READONLY |
+                                          platform::FILE_ATTRIBUTE_HIDDEN |
+                                          platform::FILE_ATTRIBUTE_SYSTEM;
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == platform::PathSeparator(); }
+
+bool IsDirectory(std::uint32_t attributes) {
+  return (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The form in which walks hand a directory on: with a final separator.
+void AppendSeparator(std::u16string* path) {
+  if (path->empty() || !IsSeparator(path->back())) *path += platform::PathSeparator();
+}
+
+// The answer to ERROR_ALREADY_EXISTS from creating a directory: fine when a directory is there.
+HRESULT JudgeExisting(std::u16string_view path) {
+  bool exists = false;
+  const HRESULT hr = DirectoryExists(path, &exists);
+  RETURN_IF_FAILED(hr);
+  return hr == S_OK && exists ? S_OK : HResultFromWin32(ERROR_DIRECTORY);
+}
+
+// Calls `visit(entry, child)` for every entry of `directory` but "." and "..", where `child` is
+// the entry's path (with a final separator for a directory). The first result of `visit` other
+// than S_OK ends the walk and is its result; the end of the entries gives S_OK.
+template <typename Visit>
+HRESULT WalkDirectory(std::u16string_view directory, Visit visit) {
+  std::u16string pattern;
+  RETURN_IF_FAILED(CombinePath(directory, u"*", &pattern));
+  platform::FindHandle search;
+  platform::FindData entry;
+  if (const std::uint32_t error = platform::FindFirstFile(pattern, &search, &entry)) {
+    return HResultFromWin32(error);
+  }
+  for (;;) {
+    if (entry.name != u"." && entry.name != u"..") {
+      std::u16string child;
+      RETURN_IF_FAILED(CombinePath(directory, entry.name, &child));
+      if (IsDirectory(entry.data.attributes)) AppendSeparator(&child);
+      const HRESULT hr = visit(entry, child);
+      if (hr != S_OK) return hr;
+    }
+    const std::uint32_t error = platform::FindNextFile(search, &entry);
+    if (error == ERROR_NO_MORE_FILES) return S_OK;
+    if (error != ERROR_SUCCESS) return HResultFromWin32(error);
+  }
+}
+
+std::u16string_view WithoutFinalSeparators(std::u16string_view path) {
+  while (path.size() > 1 && IsSeparator(path.back())) path.remove_suffix(1);
+  return path;
+}
+
+// Whether the resolved `destination` is `source` itself or lies inside it, by the letter-case
+// rules names are matched with.
+bool IsSameOrInside(std::u16string_view destination, std::u16string_view source) {
+  const std::u16string_view s = WithoutFinalSeparators(source);
+  const std::u16string_view d = WithoutFinalSeparators(destination);
+  if (d.size() < s.size() || !EqualsIgnoreCase(d.substr(0, s.size()), s)) return false;
+  return d.size() == s.size() || IsSeparator(s.back()) || IsSeparator(d[s.size()]);
+}
+
+// The parent directory of a destination that a copy or move could not reach, created, and the
+// resolved destination to try once more.
+HRESULT CreateDestinationParent(std::u16string_view destination, std::u16string* resolved) {
+  *resolved = destination;
+  std::size_t file_name_position = 0;
+  RETURN_IF_FAILED(ResolveFullPath(resolved, {}, &file_name_position));
+  const std::u16string_view parent = std::u16string_view(*resolved).substr(0, file_name_position);
+  if (parent.empty()) return HResultFromWin32(ERROR_PATH_NOT_FOUND);
+  return CreateDirectoryPath(parent);
+}
+
+HRESULT CopyOneFile(std::u16string_view source, std::u16string_view destination,
+                    bool overwrite) {
+  const std::uint32_t error = platform::CopyFile(source, destination, !overwrite);
+  if (error == ERROR_SUCCESS) return S_OK;
+  if (!overwrite && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) return S_FALSE;
+  if (error != ERROR_PATH_NOT_FOUND) return HResultFromWin32(error);
+  std::u16string resolved;
+  RETURN_IF_FAILED(CreateDestinationParent(destination, &resolved));
+  return HResultFromWin32(platform::CopyFile(source, resolved, !overwrite));
+}
+
+HRESULT CopyTree(std::u16string_view source, std::u16string_view destination, bool overwrite) {
+  std::u16string from(source), to(destination);
+  RETURN_IF_FAILED(ResolveFullPath(&from));
+  RETURN_IF_FAILED(ResolveFullPath(&to));
+  // The walk would enter the directories it creates and copy the tree into itself until the
+  // paths grew too long.
+  if (IsSameOrInside(to, from)) return kCopyIntoItself;
+  // A copy creates one new name after another in the same directories.
+  const platform::NameCacheScope keep_listings;
+  RETURN_IF_FAILED(CreateDirectoryPath(to));
+  return WalkDirectory(from, [&](const platform::FindData& entry, std::u16string_view child) {
+    std::u16string child_destination;
+    RETURN_IF_FAILED(CombinePath(to, entry.name, &child_destination));
+    if (IsDirectory(entry.data.attributes)) AppendSeparator(&child_destination);
+    const HRESULT hr = CopyPath(child, child_destination, overwrite);
+    return hr == S_FALSE && overwrite ? S_OK : hr;
+  });
+}
+
+}  // namespace
+
+HRESULT GetPathAttributes(std::u16string_view path, bool* exists, std::uint32_t* attributes) {
+  if (exists == nullptr) return E_INVALIDARG;
+  *exists = false;
+  std::uint32_t found = 0;
+  const std::uint32_t error = platform::GetFileAttributes(path, &found);
+  if (error == ERROR_SUCCESS) {
+    if (attributes != nullptr) *attributes = found;
+    *exists = true;
+    return S_OK;
+  }
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return S_OK;
+  return HResultFromWin32(error);
+}
+
+HRESULT FileExists(std::u16string_view path, bool* exists, std::uint32_t* attributes) {
+  if (exists == nullptr) return E_INVALIDARG;
+  *exists = false;
+  std::uint32_t found = platform::INVALID_FILE_ATTRIBUTES;
+  RETURN_IF_FAILED(GetPathAttributes(path, exists, &found));
+  if (attributes != nullptr) *attributes = found;
+  if (!*exists) return S_OK;
+  return IsDirectory(found) ? S_FALSE : S_OK;
+}
+
+HRESULT DirectoryExists(std::u16string_view path, bool* exists, std::uint32_t* attributes) {
+  if (exists == nullptr) return E_INVALIDARG;
+  *exists = false;
+  std::uint32_t found = platform::INVALID_FILE_ATTRIBUTES;
+  RETURN_IF_FAILED(GetPathAttributes(path, exists, &found));
+  if (attributes != nullptr) *attributes = found;
+  if (!*exists) return S_OK;
+  return IsDirectory(found) ? S_OK : S_FALSE;
+}
+
+HRESULT CreateDirectoryPath(std::u16string_view path) {
+  std::uint32_t error = platform::CreateDirectory(path);
+  if (error == ERROR_SUCCESS) return S_OK;
+  if (error == ERROR_ALREADY_EXISTS) return JudgeExisting(path);
+  if (error != ERROR_PATH_NOT_FOUND) return HResultFromWin32(error);
+  // Make the parent first; a final separator counts as the last one, so "a/b/" first makes
+  // "a/b" and then finds it there.
+  const std::size_t separator = path.find_last_of(u"\\/");
+  if (separator == std::u16string_view::npos) return HResultFromWin32(ERROR_PATH_NOT_FOUND);
+  RETURN_IF_FAILED(CreateDirectoryPath(path.substr(0, separator)));
+  error = platform::CreateDirectory(path);
+  if (error == ERROR_SUCCESS) return S_OK;
+  if (error == ERROR_ALREADY_EXISTS) return JudgeExisting(path);
+  return HResultFromWin32(error);
+}
+
+HRESULT ForceDeleteFile(std::u16string_view path) {
+  bool exists = false;
+  std::uint32_t attributes = 0;
+  const HRESULT hr = FileExists(path, &exists, &attributes);
+  RETURN_IF_FAILED(hr);
+  if (!exists) return S_OK;
+  if (hr == S_FALSE) return HResultFromWin32(ERROR_ACCESS_DENIED);
+  if ((attributes & kClearedByForce) != 0) {
+    if (const std::uint32_t error =
+            platform::SetFileAttributes(path, platform::FILE_ATTRIBUTE_NORMAL)) {
+      return HResultFromWin32(error);
+    }
+  }
+  return HResultFromWin32(platform::DeleteFile(path));
+}
+
+HRESULT DeleteDirectoryTree(std::u16string_view path, bool delete_files, bool recursive) {
+  if (path.empty()) return E_INVALIDARG;
+  bool exists = false;
+  std::uint32_t attributes = 0;
+  const HRESULT hr = DirectoryExists(path, &exists, &attributes);
+  RETURN_IF_FAILED(hr);
+  if (!exists) return S_OK;
+  if (hr == S_FALSE) return HResultFromWin32(ERROR_DIRECTORY);
+  if ((attributes & platform::FILE_ATTRIBUTE_READONLY) != 0) {
+    if (const std::uint32_t error =
+            platform::SetFileAttributes(path, platform::FILE_ATTRIBUTE_NORMAL)) {
+      return HResultFromWin32(error);
+    }
+  }
+  if (delete_files || recursive) {
+    RETURN_IF_FAILED(
+        WalkDirectory(path, [&](const platform::FindData& entry, std::u16string_view child) {
+          if (recursive && IsDirectory(entry.data.attributes)) {
+            return DeleteDirectoryTree(child, delete_files, recursive);
+          }
+          if (!delete_files) return S_OK;
+          // A subdirectory met without `recursive` lands here too, and deleting it as a file
+          // fails.
+          if ((entry.data.attributes & kClearedByForce) != 0) {
+            if (const std::uint32_t error =
+                    platform::SetFileAttributes(child, platform::FILE_ATTRIBUTE_NORMAL)) {
+              return HResultFromWin32(error);
+            }
+          }
+          return HResultFromWin32(platform::DeleteFile(child));
+        }));
+  }
+  return HResultFromWin32(platform::RemoveDirectory(path));
+}
+
+HRESULT CopyPath(std::u16string_view source, std::u16string_view destination, bool overwrite) {
+  bool exists = false;
+  std::uint32_t attributes = 0;
+  RETURN_IF_FAILED(GetPathAttributes(source, &exists, &attributes));
+  if (!exists) return S_OK;
+  if (!IsDirectory(attributes)) return CopyOneFile(source, destination, overwrite);
+  return CopyTree(source, destination, overwrite);
+}
+
+HRESULT MovePath(std::u16string_view source, std::u16string_view destination,
+                 bool replace_existing, bool allow_copy) {
+  std::uint32_t flags = 0;
+  if (replace_existing) flags |= platform::MOVEFILE_REPLACE_EXISTING;
+  if (allow_copy) flags |= platform::MOVEFILE_COPY_ALLOWED;
+  const std::uint32_t error = platform::MoveFileEx(source, destination, flags);
+  if (error == ERROR_SUCCESS) return S_OK;
+  if (!replace_existing && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
+    return S_FALSE;
+  }
+  if (error != ERROR_PATH_NOT_FOUND) return HResultFromWin32(error);
+  std::u16string resolved;
+  RETURN_IF_FAILED(CreateDestinationParent(destination, &resolved));
+  return HResultFromWin32(platform::MoveFileEx(source, resolved, flags));
+}
+
+}  // namespace orvex
