@@ -1,6 +1,7 @@
 // Linux only: image files through libturbojpeg, and a Windows bitmap reader and writer of our own.
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <memory>

@@ -1,0 +1,141 @@
+#include "transforms/files/image_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "testing/image_files.h"
+#include "testing/matchers.h"
+#include "testing/temp_dir.h"
+
+namespace orvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPng("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
+
+TEST(ImageConversionTest, ConverterTableChoosesByExtensions) {
+  testing::ScopedTempDir dir;
+  const struct {
+    std::u16string_view source, destination;
+    ImageConverter converter;
+  } cases[] = {
+      {u"pic.jpg", u"pic.bmp", ConvertJpegToBmp},
+      {u"pic.JPG", u"PIC.Bmp", ConvertJpegToBmp},
+      {u"pic.jpeg", u"pic.bmp", ConvertJpegToBmp},
+      {u"pic.bmp", u"pic.jpg", ConvertBmpToJpeg},
+      {u"pic.BMP", u"pic.JPEG", ConvertBmpToJpeg},
+      {u"pic.png", u"pic.bmp", nullptr},
+      {u"pic", u"pic.bmp", nullptr},
+      {u"pic.bmp", u"pic", nullptr},
+      {u"pic.jpg", u"pic.jpeg", nullptr},
+      {u"pic.bmp", u"pic.bmp", nullptr},
+      {u"x.jpg/pic", u"y/pic.bmp", nullptr},  // a folder's extension is not the file's
+  };
+  for (const auto& c : cases) {
+    const std::u16string source = dir.wide("in/") + std::u16string(c.source);
+    const std::u16string destination = dir.wide("out/") + std::u16string(c.destination);
+    EXPECT_EQ(FindImageConverter(source, destination), c.converter);
+    if (c.converter == nullptr) {
+      EXPECT_HR(E_NOTIMPL, ConvertImage(source, destination));
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "out"));  // refused pairs touch nothing
+}
+
+TEST(ImageConversionTest, ConversionsKeepSizeAndPixels) {
+  testing::ScopedTempDir dir;
+  const std::vector<std::uint8_t> rgb = testing::GradientPicture(37, 21);
+  testing::WriteFile(dir.path() / "pic.bmp", testing::Bmp24File(37, 21, rgb));
+
+  ASSERT_HR(S_OK, ConvertImage(dir.wide("pic.bmp"), dir.wide("new/deeper/pic.jpg")));
+  const testing::JpegHeaders facts =
+      testing::ReadJpegHeaders(testing::ReadFile(dir.path() / "new/deeper/pic.jpg"));
+  EXPECT_EQ(facts.width, 37);
+  EXPECT_EQ(facts.height, 21);
+  ASSERT_FALSE(facts.quantisation.empty());
+  EXPECT_EQ(facts.quantisation, std::vector<int>(facts.quantisation.size(), 1));  // quality 100
+
+  ASSERT_HR(S_OK, ConvertImage(dir.wide("new/deeper/pic.jpg"), dir.wide("back/pic.bmp")));
+  int width = 0, height = 0;
+  const std::vector<std::uint8_t> back =
+      testing::ReadBmp24File(testing::ReadFile(dir.path() / "back/pic.bmp"), &width, &height);
+  EXPECT_EQ(width, 37);
+  EXPECT_EQ(height, 21);
+  EXPECT_LE(testing::MaxPixelDifference(back, rgb), 4);
+  EXPECT_TRUE(fs::exists(dir.path() / "pic.bmp"));  // sources stay
+}
+
+TEST(ImageConversionTest, JpegToBmpTakesAnyDecodablePictureAndReplacesTheDestination) {
+  testing::ScopedTempDir dir;
+  const std::vector<std::uint8_t> rgb = testing::GradientPicture(5, 3);
+  const std::string bmp = testing::Bmp24File(5, 3, rgb);
+  testing::WriteFile(dir.path() / "really-a-bitmap.jpg", bmp);
+  testing::WriteFile(dir.path() / "out.bmp", std::string(5000, 'x'));
+  ASSERT_HR(S_OK, ConvertJpegToBmp(dir.wide("really-a-bitmap.jpg"), dir.wide("out.bmp")));
+  EXPECT_EQ(testing::ReadFile(dir.path() / "out.bmp"), bmp);
+}
+
+TEST(ImageConversionTest, Failures) {
+  testing::ScopedTempDir dir;
+  const std::string text = "not a picture at all";
+  const std::string bmp = testing::Bmp24File(2, 2, testing::GradientPicture(2, 2));
+  std::string run_length = bmp;
+  run_length[30] = 1;  // compression: run lengths, which only a full imaging library reads
+  testing::WriteFile(dir.path() / "bmp.bmp", bmp);
+  ASSERT_HR(S_OK, ConvertBmpToJpeg(dir.wide("bmp.bmp"), dir.wide("jpeg.jpg")));
+  const std::string jpeg = testing::ReadFile(dir.path() / "jpeg.jpg");
+
+  const struct {
+    ImageConverter converter;
+    const char* name;
+    const std::string* content;  ///< null: the source does not exist
+    HRESULT result;
+    bool leaves_destination;
+  } cases[] = {
+      // The destination is created once the source is open, before anything is decoded.
+      {ConvertJpegToBmp, "missing.jpg", nullptr, HResultFromWin32(ERROR_FILE_NOT_FOUND), false},
+      {ConvertJpegToBmp, "text.jpg", &text, platform::CTL_E_INVALIDPICTURE, true},
+      // Only bitmaps are converted to JPEG; everything else fails before a file is written.
+      {ConvertBmpToJpeg, "missing.bmp", nullptr, E_FAIL, false},
+      {ConvertBmpToJpeg, "text.bmp", &text, E_FAIL, false},
+      {ConvertBmpToJpeg, "run-length.bmp", &run_length, E_FAIL, false},
+      {ConvertBmpToJpeg, "png.bmp", &kPng, E_NOTIMPL, false},
+      {ConvertBmpToJpeg, "jpeg.bmp", &jpeg, E_NOTIMPL, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    if (c.content != nullptr) testing::WriteFile(dir.path() / c.name, *c.content);
+    const std::string out = "new" + std::to_string(++n) + "/sub/out.img";
+    EXPECT_HR(c.result, c.converter(dir.wide(c.name), dir.wide(out))) << c.name;
+    // The directory chain comes first, whatever happens to the source.
+    EXPECT_TRUE(fs::is_directory((dir.path() / out).parent_path())) << c.name;
+    EXPECT_EQ(fs::exists(dir.path() / out), c.leaves_destination) << c.name;
+    if (c.leaves_destination) {
+      EXPECT_EQ(testing::ReadFile(dir.path() / out), "") << c.name;
+    }
+  }
+
+  testing::WriteFile(dir.path() / "file", "x");
+  EXPECT_TRUE(FAILED(ConvertBmpToJpeg(dir.wide("bmp.bmp"), dir.wide("file/out.jpg"))));
+  EXPECT_TRUE(FAILED(ConvertJpegToBmp(dir.wide("jpeg.jpg"), dir.wide("file/out.bmp"))));
+}
+
+TEST(ImageConversionTest, FindImageEncoder) {
+  std::vector<platform::ImageCodecInfo> encoders;
+  ASSERT_EQ(platform::GdipGetImageEncoders(&encoders), platform::GDIPLUS_OK);
+  platform::CLSID listed{};
+  for (const auto& info : encoders) {
+    if (info.mime_type == u"image/jpeg") listed = info.clsid;
+  }
+  platform::CLSID found{};
+  EXPECT_HR(S_OK, FindImageEncoder(u"IMAGE/Jpeg", &found));
+  EXPECT_TRUE(found == listed);
+  EXPECT_HR(S_FALSE, FindImageEncoder(u"image/x-unknown", &found));
+}
+
+}  // namespace
+}  // namespace orvex
