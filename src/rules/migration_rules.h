@@ -1,0 +1,84 @@
+#pragma once
+// The rules of a migration XML file: one list in document order, read by the rule passes.
+// Rules carry only text, exactly as the XML reader delivered it; each processor interprets its
+// own fields when it runs.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orvex {
+
+/// Which record of a MigrationRule is in use.
+enum class RuleKind : std::uint32_t { Directory = 1, File = 2, Key = 3, Value = 4 };
+
+/// A `directory` element: copy, create, delete or move a directory.
+struct DirectoryRule {
+  std::u16string action;
+  std::u16string destination;
+  std::u16string source;
+};
+
+/// A `file` element: convert, copy, create, delete or move a file; `content` is its text.
+struct FileRule {
+  std::u16string action;
+  std::u16string destination;
+  std::u16string source;
+  std::u16string content;
+};
+
+/// A `key` element: create, delete, rename a registry key or move a value out of it.
+struct KeyRule {
+  std::u16string action;
+  std::u16string destination;
+  std::u16string source;
+  std::u16string value;
+};
+
+/// A `value` element: convert, delete, rename or set the value `source` of key `key`; `data` is
+/// its text.
+struct ValueRule {
+  std::u16string action;
+  std::u16string destination;
+  std::u16string source;
+  std::u16string data;
+  std::u16string key;
+  std::u16string flags;
+  std::u16string type;
+};
+
+/// One rule; only the record that matches `kind` is ever filled or read.
+struct MigrationRule {
+  RuleKind kind{};
+  DirectoryRule directory;
+  FileRule file;
+  KeyRule key;
+  ValueRule value;
+};
+
+/// The rules in document order: one array that doubles its capacity when full.
+class MigrationRules {
+ public:
+  MigrationRules() = default;
+  MigrationRules(MigrationRules&&) noexcept = default;
+  MigrationRules& operator=(MigrationRules&&) noexcept = default;
+  MigrationRules(const MigrationRules&) = delete;
+  MigrationRules& operator=(const MigrationRules&) = delete;
+
+  /// Adds a copy of `entry` at the end; false when the storage cannot grow.
+  [[nodiscard]] bool Append(const MigrationRule& entry);
+  /// The number of entries.
+  std::int32_t Count() const { return count_; }
+  /// The entry at `index`; an index outside 0..Count()-1 raises ResultException(E_INVALIDARG).
+  MigrationRule& At(std::int32_t index);
+  const MigrationRule& At(std::int32_t index) const;
+  /// Releases every entry and the storage.
+  void Clear();
+
+ private:
+  std::unique_ptr<MigrationRule[]> entries_;
+  std::int32_t count_ = 0;
+  std::int32_t capacity_ = 0;
+};
+
+}  // namespace orvex

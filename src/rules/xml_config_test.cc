@@ -1,0 +1,231 @@
+#include "rules/xml_config.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/text.h"
+#include "logging/logger.h"
+#include "platform/platform.h"
+#include "testing/matchers.h"
+
+namespace orvex {
+namespace {
+
+// Keeps the lines it is given, stamped with a fixed time.
+class CapturingLogger : public Quenlar_Utils::AbstractLogger {
+ public:
+  std::vector<std::u16string> lines;
+
+ protected:
+  void Write(Quenlar_Utils::LogLevel /*level*/, std::u16string_view line) override {
+    lines.emplace_back(line);
+  }
+  platform::LocalTime Now() override { return {2024, 3, 5, 7, 8, 9, 10}; }
+};
+
+// "kind field=value ..." with the fields of the rule's record that are not empty.
+std::string Describe(const MigrationRule& rule) {
+  std::string text;
+  const auto add = [&](const char* name, const std::u16string& value) {
+    if (!value.empty()) text += std::string(" ") + name + "=" + ToUtf8(value);
+  };
+  switch (rule.kind) {
+    case RuleKind::Directory:
+      text = "directory";
+      add("action", rule.directory.action);
+      add("destination", rule.directory.destination);
+      add("source", rule.directory.source);
+      break;
+    case RuleKind::File:
+      text = "file";
+      add("action", rule.file.action);
+      add("destination", rule.file.destination);
+      add("source", rule.file.source);
+      add("content", rule.file.content);
+      break;
+    case RuleKind::Key:
+      text = "key";
+      add("action", rule.key.action);
+      add("destination", rule.key.destination);
+      add("source", rule.key.source);
+      add("value", rule.key.value);
+      break;
+    case RuleKind::Value:
+      text = "value";
+      add("action", rule.value.action);
+      add("destination", rule.value.destination);
+      add("source", rule.value.source);
+      add("data", rule.value.data);
+      add("key", rule.value.key);
+      add("flags", rule.value.flags);
+      add("type", rule.value.type);
+      break;
+  }
+  return text;
+}
+
+class XmlConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GlobalLogger = logger_; }
+  void TearDown() override { GlobalLogger.reset(); }
+
+  // Parses `document` as the migration run does and returns whether it was read.
+  bool Parse(const std::string& document) {
+    platform::IMalloc* malloc = nullptr;
+    EXPECT_HR(S_OK, platform::CoGetMalloc(platform::MEMCTX_TASK, &malloc));
+    std::unique_ptr<platform::IXmlReader> reader;
+    EXPECT_HR(S_OK, platform::CreateXmlReader(&reader, malloc));
+    const XmlReaderContext context{malloc, reader.get(), &config_};
+    config_.Attach(&context);
+    std::shared_ptr<platform::ISequentialStream> stream;
+    EXPECT_HR(S_OK,
+              platform::SHCreateMemStream(reinterpret_cast<const std::uint8_t*>(document.data()),
+                                          static_cast<std::uint32_t>(document.size()), &stream));
+    return ParseXmlStream(context, std::move(stream));
+  }
+
+  std::vector<std::string> Rules() const {
+    std::vector<std::string> rules;
+    for (std::int32_t i = 0; i < config_.rules().Count(); ++i) {
+      rules.push_back(Describe(config_.rules().At(i)));
+    }
+    return rules;
+  }
+
+  std::shared_ptr<CapturingLogger> logger_ = std::make_shared<CapturingLogger>();
+  CXmlConfig config_;
+};
+
+TEST_F(XmlConfigTest, MakesOneRulePerRuleElementInDocumentOrder) {
+  ASSERT_TRUE(Parse(R"(<?xml version="1.0"?>
+<anything>
+  <group><deeper>
+    <key action="delete" source="HKCU\Software\Old" type="ignored"/>
+  </deeper></group>
+  <directory action="create" source="AppData\New" destination="D" extra="x"/>
+  <value action="set" key="HKCU\Software\New" source="Count" type="integer" flags="1">42</value>
+  <m:file xmlns:m="urn:m" m:action="copy" source="a.txt" destination="b.txt"/>
+  <key xmlns:source="urn:declared"/>
+  <key action="move_value" source="HKCU\A" destination="HKCU\B" value="V"></key>
+</anything>)"));
+  const std::vector<std::string> expected = {
+      R"(key action=delete source=HKCU\Software\Old)",
+      "directory action=create destination=D source=AppData\\New",
+      R"(value action=set source=Count data=42 key=HKCU\Software\New flags=1 type=integer)",
+      "file action=copy destination=b.txt source=a.txt",
+      "key source=urn:declared",
+      R"(key action=move_value destination=HKCU\B source=HKCU\A value=V)",
+  };
+  EXPECT_EQ(Rules(), expected);
+  EXPECT_TRUE(logger_->lines.empty());
+}
+
+TEST_F(XmlConfigTest, NamesMatchExactly) {
+  ASSERT_TRUE(Parse(R"(<r>
+  <Key action="delete" source="A"/><KEY action="delete" source="B"/>
+  <key Action="delete" source="C"/>
+  <key unlisted="x"/>
+  <key/><file>not stored</file><value></value>
+</r>)"));
+  // A rule element needs an attribute, but any attribute will do.
+  const std::vector<std::string> expected = {"key source=C", "key"};
+  EXPECT_EQ(Rules(), expected);
+}
+
+TEST_F(XmlConfigTest, ReadsAtMostFortyAttributes) {
+  const auto element = [](int junk, const std::string& more) {
+    std::string text = "<key";
+    for (int i = 0; i < junk; ++i) text += " a" + std::to_string(i) + "=\"\"";
+    return text + more + "/>";
+  };
+  ASSERT_TRUE(Parse("<r>" + element(39, " source=\"40th\"") + element(40, " source=\"41st\"") +
+                    element(39, " xmlns:n=\"urn:n\" source=\"41st after a declaration\"") +
+                    "</r>"));
+  const std::vector<std::string> expected = {"key source=40th", "key", "key"};
+  EXPECT_EQ(Rules(), expected);
+}
+
+TEST_F(XmlConfigTest, CapturesTheLastTextBeforeAnyTag) {
+  const struct {
+    const char* name;
+    std::string body;
+    std::string rule;
+  } cases[] = {
+      {"multi-line text keeps its indentation and gets line feeds",
+       "<value key=\"k\">\r\n    one\r\n    two\n  </value>",
+       "value data=\n    one\n    two\n   key=k"},
+      {"a comment splits the text, the last piece counts",
+       "<value key=\"k\">first<!--c-->second<?pi?>third</value>", "value data=third key=k"},
+      {"CDATA is not captured", "<value key=\"k\"><![CDATA[42]]></value>", "value key=k"},
+      {"white space around CDATA: the last stretch counts",
+       "<value key=\"k\">  <![CDATA[42]]>\n   </value>", "value data=\n    key=k"},
+      {"an empty-element tag captures nothing, not even what follows it",
+       "<file action=\"create\" source=\"s\"/>\n    ", "file action=create source=s"},
+      {"a child element ends the capture",
+       "<file action=\"create\" source=\"s\">before<child>inner</child>after</file>",
+       "file action=create source=s content=before"},
+      {"an end tag ends the capture", "<value key=\"k\">x</value>tail", "value data=x key=k"},
+      {"references are resolved", "<value key=\"k\">&lt;&#65;&amp;</value>",
+       "value data=<A& key=k"},
+  };
+  for (const auto& c : cases) {
+    config_.rules().Clear();
+    ASSERT_TRUE(Parse("<r>" + c.body + "</r>")) << c.name;
+    const std::vector<std::string> expected = {c.rule};
+    EXPECT_EQ(Rules(), expected) << c.name;
+  }
+}
+
+TEST_F(XmlConfigTest, ParseErrorsAreLoggedWithTextCodeAndPosition) {
+  const struct {
+    std::string document;
+    const char16_t* debug;
+    const char16_t* error;
+  } cases[] = {
+      {"<r>\n  <key action=\"delete\" source=\"A\"/>\n  <value",
+       u"CXmlConfig::OnParseError: unexpected end of input (0XC00CEE01)",
+       u"Error parsing XML: line 3, col 9"},
+      {"<!DOCTYPE r>\n<r/>",
+       u"CXmlConfig::OnParseError: DTD was found but is prohibited (0XC00CEE4F)",
+       u"Error parsing XML: line 1, col 12"},
+  };
+  for (const auto& c : cases) {
+    logger_->lines.clear();
+    EXPECT_FALSE(Parse(c.document));
+    const std::vector<std::u16string> expected = {
+        u"2024-03-05 07:08:09.010 [DEBUG] " + std::u16string(c.debug) + u"\n",
+        u"2024-03-05 07:08:09.010 [ERROR] " + std::u16string(c.error) + u"\n"};
+    EXPECT_EQ(logger_->lines, expected);
+  }
+  // Rules read before the error stay until the run clears them.
+  EXPECT_EQ(config_.rules().Count(), 1);
+}
+
+TEST_F(XmlConfigTest, CodesWithoutTextAreUnspecified) {
+  config_.OnParseError(HResultFromWin32(ERROR_IO_DEVICE), 0, 0);
+  const std::vector<std::u16string> expected = {
+      u"2024-03-05 07:08:09.010 [DEBUG] CXmlConfig::OnParseError: unspecified error "
+      u"(0X8007045D)\n",
+      u"2024-03-05 07:08:09.010 [ERROR] Error parsing XML: line 0, col 0\n"};
+  EXPECT_EQ(logger_->lines, expected);
+}
+
+TEST(ParseXmlStreamTest, WorksWithoutHandler) {
+  std::unique_ptr<platform::IXmlReader> reader;
+  ASSERT_HR(S_OK, platform::CreateXmlReader(&reader, nullptr));
+  const XmlReaderContext context{nullptr, reader.get(), nullptr};
+  for (const std::string document : {"<r><key action='x'/></r>", "<r>"}) {
+    std::shared_ptr<platform::ISequentialStream> stream;
+    ASSERT_HR(S_OK,
+              platform::SHCreateMemStream(reinterpret_cast<const std::uint8_t*>(document.data()),
+                                          static_cast<std::uint32_t>(document.size()), &stream));
+    EXPECT_EQ(ParseXmlStream(context, stream), document.size() > 3) << document;
+  }
+}
+
+}  // namespace
+}  // namespace orvex
