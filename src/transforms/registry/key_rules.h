@@ -1,0 +1,16 @@
+#pragma once
+// Key rules: create a key, delete or rename a key with everything below it, or move one value to
+// another key, in one parsed .reg document. Only the in-memory document changes.
+
+#include "common/result.h"
+#include "regfile/registry_document.h"
+#include "rules/migration_rules.h"
+
+namespace orvex {
+
+/// Applies one key rule to `document`. S_OK also when the key or value named is missing or the
+/// key to create exists (logged at ERROR, document unchanged); E_INVALIDARG for a key path without
+/// a known root or an unknown action. A rule that does not succeed leaves the document as it was.
+[[nodiscard]] HRESULT ProcessRegistryKey(RegistryDocument& document, const KeyRule& rule);
+
+}  // namespace orvex

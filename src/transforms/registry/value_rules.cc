@@ -1,0 +1,295 @@
+#include "transforms/registry/value_rules.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/base64.h"
+#include "common/compare.h"
+#include "common/number.h"
+#include "logging/logger.h"
+#include "transforms/files/folder_tokens.h"
+#include "transforms/files/paths.h"
+
+namespace orvex {
+namespace {
+
+struct TypeWord {
+  std::u16string_view word;
+  std::uint32_t type;
+};
+
+constexpr std::array<TypeWord, 5> kTypeWords = {{
+    {u"binary", REG_BINARY},
+    {u"expandable", REG_EXPAND_SZ},
+    {u"integer", REG_DWORD},
+    {u"multi", REG_MULTI_SZ},
+    {u"string", REG_SZ},
+}};
+
+// What a value rule names: the key path with its root in full, and the value's name.
+struct Target {
+  const std::u16string& key;
+  const std::u16string& name;
+};
+
+void AppendUnit(std::vector<std::uint8_t>* bytes, char16_t unit) {
+  bytes->push_back(static_cast<std::uint8_t>(unit & 0xFF));
+  bytes->push_back(static_cast<std::uint8_t>(unit >> 8));
+}
+
+void AppendText(std::vector<std::uint8_t>* bytes, std::u16string_view text) {
+  for (const char16_t unit : text) AppendUnit(bytes, unit);
+}
+
+// The text and its NUL, as REG_SZ and REG_EXPAND_SZ hold it.
+std::vector<std::uint8_t> StringBytes(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(2 * text.size() + 2);
+  AppendText(&bytes, text);
+  AppendUnit(&bytes, u'\0');
+  return bytes;
+}
+
+// One NUL-terminated string per non-empty line, then the closing NUL. Only line feeds split, so
+// a carriage return stays part of its piece.
+std::vector<std::uint8_t> MultiStringBytes(std::u16string_view text) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(2 * text.size() + 4);
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const std::size_t end = std::min(text.find(u'\n', position), text.size());
+    if (end > position) {
+      AppendText(&bytes, text.substr(position, end - position));
+      AppendUnit(&bytes, u'\0');
+    }
+    position = end + 1;
+  }
+  AppendUnit(&bytes, u'\0');
+  return bytes;
+}
+
+HRESULT IntegerBytes(const Target& target, std::u16string_view text,
+                     std::vector<std::uint8_t>* bytes) {
+  std::uint32_t number = 0;
+  const HRESULT converted = TextToUInt32(text, &number);
+  if (FAILED(converted)) {
+    LogError(u"ProcessRegistryValue: Value '%s' of key '%s' is not REG_DWORD", target.name,
+             target.key);
+    return converted;
+  }
+  *bytes = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+            static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+  return S_OK;
+}
+
+HRESULT BinaryBytes(const Target& target, std::u16string_view text,
+                    std::vector<std::uint8_t>* bytes) {
+  const auto length = static_cast<std::uint32_t>(text.size());
+  std::uint32_t size = 0;
+  const std::uint32_t measured = DecodeBase64(text.data(), length, nullptr, &size);
+  if (measured != ERROR_INSUFFICIENT_BUFFER) {
+    LogError(
+        u"ProcessRegistryValue: Failed to get length of decoded data for value '%s' of key '%s'",
+        target.name, target.key);
+    return HResultFromWin32(measured);
+  }
+  try {
+    // Text of blanks alone decodes to nothing, yet the decoder needs a real buffer to tell the
+    // decoding call from the size query.
+    bytes->assign(std::max<std::uint32_t>(size, 1), 0);
+  } catch (const std::bad_alloc&) {
+    LogError(
+        u"ProcessRegistryValue: Failed to allocate memory for decoded data for value '%s' of key "
+        u"'%s'",
+        target.name, target.key);
+    return E_OUTOFMEMORY;
+  }
+  const std::uint32_t decoded = DecodeBase64(text.data(), length, bytes->data(), &size);
+  if (decoded != ERROR_SUCCESS) {
+    LogError(u"ProcessRegistryValue: Failed to decode data for value '%s' of key '%s'", target.name,
+             target.key);
+    return HResultFromWin32(decoded);
+  }
+  bytes->resize(size);
+  return S_OK;
+}
+
+// The registry data of `type` for the rule's text, after the flag step.
+HRESULT BuildData(const Target& target, std::uint32_t type, std::u16string_view text,
+                  std::vector<std::uint8_t>* bytes) {
+  if (type == REG_BINARY) return BinaryBytes(target, text, bytes);
+  try {
+    switch (type) {
+      case REG_SZ:
+      case REG_EXPAND_SZ:
+        *bytes = StringBytes(text);
+        return S_OK;
+      case REG_MULTI_SZ:
+        *bytes = MultiStringBytes(text);
+        return S_OK;
+      case REG_DWORD:
+        return IntegerBytes(target, text, bytes);
+    }
+  } catch (const std::bad_alloc&) {
+    LogError(
+        u"ProcessRegistryValue: Failed to allocate memory to read data for value '%s' of key "
+        u"'%s'",
+        target.name, target.key);
+    return E_OUTOFMEMORY;
+  }
+  return E_INVALIDARG;  // unknown types are refused before any data is built
+}
+
+// Flags pick one rewrite of the text; they are alternatives, not bits. An unusable flag is
+// reported and the text stays as written.
+HRESULT ApplyFlag(const Target& target, std::u16string_view flags, std::u16string* text) {
+  std::int32_t flag = 0;
+  if (FAILED(TextToInt32(flags, &flag))) {
+    LogError(u"ProcessRegistryValue: Value '%s' of key '%s', unknown flag '%s'", target.name,
+             target.key, flags);
+    return S_OK;
+  }
+  switch (flag) {
+    case 1:
+      return ResolveFullPath(text, {}, nullptr, /*expand_environment=*/true);
+    case 2:
+      return ExpandFolderToken(text);
+    default:
+      LogError(u"ProcessRegistryValue: Value '%s' of key '%s', unknown flag '%i'", target.name,
+               target.key, flag);
+      return S_OK;
+  }
+}
+
+// Where the value a convert, delete or rename works on stands; -1 for what is missing.
+struct ValuePosition {
+  int key = -1;
+  int value = -1;
+};
+
+ValuePosition FindTarget(const RegistryDocument& document, const Target& target) {
+  ValuePosition position;
+  position.key = document.FindKey(target.key);
+  if (position.key >= 0)
+    position.value = document.KeyAt(position.key).values().FindValue(target.name);
+  return position;
+}
+
+HRESULT ConvertValue(RegistryDocument& document, const Target& target, const ValueRule& rule) {
+  const ValuePosition at = FindTarget(document, target);
+  if (at.key < 0) {
+    LogError(u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (key does not exist)",
+             target.name, target.key);
+  } else if (at.value < 0) {
+    LogError(u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (value does not exist)",
+             target.name, target.key);
+  } else {
+    // Only the type tag changes: the bytes stay as they are, even where they do not fit it.
+    document.KeyAt(at.key).values().RetypeValueAt(at.value, RegistryTypeFromWord(rule.type));
+    LogDebug(u"ProcessRegistryValue: Converted value '%s' of key '%s' to '%s'", target.name,
+             target.key, rule.type);
+  }
+  return S_OK;
+}
+
+HRESULT DeleteValue(RegistryDocument& document, const Target& target) {
+  const ValuePosition at = FindTarget(document, target);
+  if (at.key < 0) {
+    LogError(u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (key does not exist)",
+             target.name, target.key);
+  } else if (at.value < 0) {
+    LogError(u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (value does not exist)",
+             target.name, target.key);
+  } else {
+    document.KeyAt(at.key).values().RemoveValueAt(at.value);
+    LogDebug(u"ProcessRegistryValue: Deleted value '%s' of key '%s'", target.name, target.key);
+  }
+  return S_OK;
+}
+
+HRESULT RenameValue(RegistryDocument& document, const Target& target, const ValueRule& rule) {
+  const ValuePosition at = FindTarget(document, target);
+  if (at.key < 0) {
+    LogError(u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (key does not exist)",
+             target.name, target.key);
+  } else if (at.value < 0) {
+    LogError(u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (value does not exist)",
+             target.name, target.key);
+  } else {
+    // The new name is not checked: it may be empty (the default value) or clash with another.
+    document.KeyAt(at.key).values().RenameValueAt(at.value, rule.destination);
+    LogDebug(u"ProcessRegistryValue: Renamed value '%s' of key '%s' to '%s'", target.name,
+             target.key, rule.destination);
+  }
+  return S_OK;
+}
+
+HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRule& rule) {
+  const std::uint32_t type = RegistryTypeFromWord(rule.type);
+  // The rule is shared by every .reg file of the run, so the flag step works on a copy.
+  std::u16string text = rule.data;
+  if (!rule.flags.empty()) {
+    const HRESULT flagged = ApplyFlag(target, rule.flags, &text);
+    if (FAILED(flagged)) return flagged;
+  }
+  if (type == REG_NONE) {
+    LogError(u"ProcessRegistryValue: Cannot set value '%s' of key '%s' (unknown type '%s')",
+             target.name, target.key, rule.type);
+    return E_INVALIDARG;
+  }
+  RegistryValueEntry entry{type, {}};
+  RETURN_IF_FAILED(BuildData(target, type, text, &entry.data));
+
+  const int key_index = document.FindKey(target.key);
+  if (key_index < 0) {
+    // The key arrives with its value in it, so a failure cannot leave an empty key behind.
+    RegistryKeyEntry key(target.key);
+    if (!key.values().AddValue(target.name, std::move(entry))) return E_OUTOFMEMORY;
+    document.AddKey(std::move(key));
+    LogDebug(u"ProcessRegistryValue: Created key '%s'", target.key);
+    LogDebug(u"ProcessRegistryValue: Added value '%s' to key '%s'", target.name, target.key);
+    return S_OK;
+  }
+  RegistryValueList& values = document.KeyAt(key_index).values();
+  const int value_index = values.FindValue(target.name);
+  if (value_index < 0) {
+    if (!values.AddValue(target.name, std::move(entry))) return E_OUTOFMEMORY;
+    LogDebug(u"ProcessRegistryValue: Added value '%s' to key '%s'", target.name, target.key);
+  } else {
+    values.ValueAt(value_index) = std::move(entry);
+    LogDebug(u"ProcessRegistryValue: Modified value '%s' of key '%s'", target.name, target.key);
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+std::uint32_t RegistryTypeFromWord(std::u16string_view word) {
+  for (const TypeWord& entry : kTypeWords) {
+    if (EqualsIgnoreCase(word, entry.word)) return entry.type;
+  }
+  return REG_NONE;
+}
+
+HRESULT ProcessRegistryValue(RegistryDocument& document, const ValueRule& rule) {
+  std::u16string key = rule.key;
+  if (!NormalizeKeyPath(&key)) {
+    LogFatal(u"ProcessRegistryValue: Invalid source key '%s'", rule.key);
+    return E_INVALIDARG;
+  }
+  const Target target{key, rule.source};
+
+  if (EqualsIgnoreCase(rule.action, u"convert")) return ConvertValue(document, target, rule);
+  if (EqualsIgnoreCase(rule.action, u"delete")) return DeleteValue(document, target);
+  if (EqualsIgnoreCase(rule.action, u"rename")) return RenameValue(document, target, rule);
+  if (EqualsIgnoreCase(rule.action, u"set")) return SetValue(document, target, rule);
+  LogError(u"ProcessRegistryValue: Unknown action '%s'", rule.action);
+  return E_INVALIDARG;
+}
+
+}  // namespace orvex

@@ -1,0 +1,24 @@
+#pragma once
+// Value rules: set a value from rule text, delete, rename or retype it, in one parsed .reg
+// document. Setting turns the rule's text into registry data of the rule's type, after an
+// optional path or folder-token expansion. Only the in-memory document changes.
+
+#include <cstdint>
+#include <string_view>
+
+#include "common/result.h"
+#include "regfile/registry_document.h"
+#include "rules/migration_rules.h"
+
+namespace orvex {
+
+/// The registry type number a rule's type word names (case-insensitive), or REG_NONE.
+[[nodiscard]] std::uint32_t RegistryTypeFromWord(std::u16string_view word);
+
+/// Applies one value rule to `document`. S_OK also when "convert", "delete" or "rename" find no
+/// key or value (logged at ERROR); E_INVALIDARG for a key path without a known root, an unknown
+/// action or an unknown type to set; the failure of a flag step, of the number conversion or of
+/// the Base64 decoding otherwise. The document changes only when the rule succeeds.
+[[nodiscard]] HRESULT ProcessRegistryValue(RegistryDocument& document, const ValueRule& rule);
+
+}  // namespace orvex
