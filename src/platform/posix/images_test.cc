@@ -315,33 +315,5 @@ TEST(ImagesTest, SavesThroughTheEncoders) {
             GDIPLUS_WIN32_ERROR);
 }
 
-TEST(ImagesTest, StreamsOnFiles) {
-  testing::ScopedTempDir dir;
-  testing::WriteFile(dir.path() / "old", "old content");
-  std::filesystem::create_directory(dir.path() / "sub");
-  const struct {
-    const char* name;
-    std::uint32_t mode;
-    HRESULT result;
-  } cases[] = {
-      {"old", STGM_READ, S_OK},
-      {"missing", STGM_READ, HResultFromWin32(ERROR_FILE_NOT_FOUND)},
-      {"missing/x", STGM_READ, HResultFromWin32(ERROR_PATH_NOT_FOUND)},
-      {"sub", STGM_READ, HResultFromWin32(ERROR_ACCESS_DENIED)},
-      {"new", STGM_CREATE | STGM_READWRITE, S_OK},
-      {"missing/x", STGM_CREATE | STGM_READWRITE, HResultFromWin32(ERROR_PATH_NOT_FOUND)},
-      {"sub", STGM_CREATE | STGM_READWRITE, HResultFromWin32(ERROR_ACCESS_DENIED)},
-  };
-  for (const auto& c : cases) {
-    Stream stream;
-    EXPECT_HR(c.result, SHCreateStreamOnFile(dir.wide(c.name), c.mode, &stream)) << c.name;
-    EXPECT_EQ(stream != nullptr, SUCCEEDED(c.result)) << c.name;
-  }
-  Stream truncated;
-  ASSERT_HR(S_OK, SHCreateStreamOnFile(dir.wide("old"), STGM_CREATE | STGM_READWRITE, &truncated));
-  EXPECT_EQ(testing::ReadFile(dir.path() / "old"), "");
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / "new"));
-}
-
 }  // namespace
 }  // namespace orvex::platform
