@@ -3,10 +3,12 @@
 
 #include "OrvexMigrate/command_line.h"
 #include "OrvexMigrate/migration_run.h"
+#include "engine/engine.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
   orvex::platform::SetProcessArguments(argc, argv);
+  (void)orvex::RegisterOrvexEngine();  // without it, creating the engine fails and says so
   std::uint32_t exit_code = 0;
   {
     orvex::ConsoleWriter console;

@@ -4,7 +4,12 @@
 #include <new>
 #include <utility>
 
+#include "OrvexMigrate/engine_connection.h"
+#include "OrvexMigrate/rule_passes.h"
+#include "OrvexMigrate/working_area.h"
 #include "logging/logger.h"
+#include "platform/platform.h"
+#include "rules/xml_config.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
 
@@ -41,6 +46,9 @@ class MigrationRun {
       : options_(std::move(options)), console_(console) {}
 
   std::uint32_t Run();
+  /// Removes the working directory unless asked to keep it and releases the rules; every way out
+  /// after the working directory was made passes here.
+  void CleanUp();
 
  private:
   std::uint32_t OpenLog();
@@ -48,16 +56,31 @@ class MigrationRun {
   // the exit code of a failure already logged.
   std::uint32_t ResolveAndTest(const PathCheck& check, bool* exists);
   std::uint32_t CheckPaths();
+  std::uint32_t LoadRules();
+  std::uint32_t PrepareWorkingArea();
+  // Steps from the engine's start to the output archive (and its import): the run's last
+  // result, every failure logged.
+  HRESULT Migrate();
+  HRESULT CheckOutputAgain();
+  HRESULT ImportOutput(EngineConnection& engine);
 
   ProgramOptions options_;
   ConsoleWriter& console_;
+  CXmlConfig config_;
+  std::u16string working_directory_;
+  std::u16string archive_directory_;
+  std::u16string engine_log_file_;
 };
 
 std::uint32_t MigrationRun::Run() {
   if (const std::uint32_t code = OpenLog()) return code;
   LogInfo(u"Starting Halvane Application Migration v%S", kVersion);
   if (const std::uint32_t code = CheckPaths()) return code;
-  return 0;
+  if (const std::uint32_t code = LoadRules()) return code;
+  if (const std::uint32_t code = PrepareWorkingArea()) return code;
+  const HRESULT result = Migrate();
+  CleanUp();
+  return ExitCode(result);
 }
 
 std::uint32_t MigrationRun::OpenLog() {
@@ -115,6 +138,127 @@ std::uint32_t MigrationRun::CheckPaths() {
   return 0;
 }
 
+std::uint32_t MigrationRun::LoadRules() {
+  platform::IMalloc* malloc = nullptr;
+  std::unique_ptr<platform::IXmlReader> reader;
+  if (FAILED(platform::CoGetMalloc(platform::MEMCTX_TASK, &malloc)) ||
+      FAILED(platform::CreateXmlReader(&reader, malloc)) || reader == nullptr) {
+    LogFatal(u"Failed to initialize XML parser");
+    return 65535;
+  }
+  const XmlReaderContext context{malloc, reader.get(), &config_};
+  config_.Attach(&context);
+  std::shared_ptr<platform::ISequentialStream> stream;
+  const bool parsed =
+      SUCCEEDED(platform::SHCreateStreamOnFile(options_.xml_path, platform::STGM_READ, &stream)) &&
+      ParseXmlStream(context, std::move(stream));
+  if (!parsed) {
+    LogFatal(u"Failed to parse migration XML file");
+    console_.Print(u"Specified migration XML file contains errors.\n");
+    config_.rules().Clear();
+    return ERROR_INVALID_PARAMETER;
+  }
+  LogInfo(u"Parsed migration XML file successfully");
+  return 0;
+}
+
+std::uint32_t MigrationRun::PrepareWorkingArea() {
+  HRESULT hr = CreateUniqueDirectory({}, kWorkingDirectoryPattern, kWorkingDirectoryTries,
+                                     &working_directory_);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to create working directory. (Error %d)", LowWord(hr));
+    return ExitCode(hr);
+  }
+  LogDebug(u"Created working directory '%s'", working_directory_);
+  hr = FormArchiveDirectory(working_directory_, options_.input_path, &archive_directory_);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to prepare input profile archive directory. (Error %d)", LowWord(hr));
+    CleanUp();  // nothing of this run is left behind
+    return ExitCode(hr);
+  }
+  engine_log_file_ = FormEngineLogFile(archive_directory_);
+  LogInfo(u"Prepared working directory successfully");
+  return 0;
+}
+
+HRESULT MigrationRun::Migrate() {
+  EngineConnection engine({archive_directory_, options_.input_path, options_.output_path,
+                           engine_log_file_});
+  HRESULT hr = engine.Start();
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to initialize Orvex Engine. (Error %d)", LowWord(hr));
+    return hr;
+  }
+  LogDebug(u"Created Orvex Engine instance");
+
+  hr = engine.Unzip();
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to unzip input profile archive to working directory. (Error %d)",
+             LowWord(hr));
+    return hr;
+  }
+  LogInfo(u"Unzipped input profile archive to working directory successfully");
+
+  RETURN_IF_FAILED(RunRegistryFilePass(archive_directory_, config_.rules()));
+  RETURN_IF_FAILED(RunFilePass(archive_directory_, config_.rules()));
+  RETURN_IF_FAILED(CheckOutputAgain());
+
+  hr = engine.Zip();
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to create output profile archive. (Error %d)", LowWord(hr));
+    return hr;
+  }
+  LogInfo(u"Created output profile archive successfully");
+  return options_.import ? ImportOutput(engine) : hr;
+}
+
+// The output archive is tested again just before packing: another run may have made it since.
+HRESULT MigrationRun::CheckOutputAgain() {
+  bool exists = false;
+  const HRESULT hr = FileExists(options_.output_path, &exists);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to check for existence of output profile archive: '%s'. (Error %d)",
+             options_.output_path, LowWord(hr));
+    return hr;
+  }
+  if (!exists) return S_OK;
+  if (!options_.overwrite) {
+    LogFatal(u"Possible race condition: output profile archive already exists");
+    return HResultFromWin32(ERROR_ALREADY_EXISTS);
+  }
+  const HRESULT deleted = ForceDeleteFile(options_.output_path);
+  if (FAILED(deleted)) {
+    LogFatal(u"Failed to force delete output profile archive. (Error %d)", LowWord(deleted));
+    return deleted;
+  }
+  return S_OK;
+}
+
+HRESULT MigrationRun::ImportOutput(EngineConnection& engine) {
+  platform::BSTR command_line = nullptr;
+  HRESULT hr = engine.BuildImportCommandLine(&command_line);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to build command line. (Error %d)", LowWord(hr));
+    return hr;
+  }
+  hr = engine.Import(command_line);
+  platform::SysFreeString(command_line);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to import output profile archive. (Error %d)", LowWord(hr));
+  } else {
+    LogInfo(u"Imported output profile archive successfully");
+  }
+  return hr;
+}
+
+void MigrationRun::CleanUp() {
+  if (!working_directory_.empty() && !options_.no_cleanup) {
+    (void)DeleteDirectoryTree(working_directory_, true, true);  // a locked file changes nothing
+  }
+  working_directory_.clear();
+  config_.rules().Clear();
+}
+
 }  // namespace
 
 std::uint32_t RunMigration(ProgramOptions options, ConsoleWriter& console) {
@@ -128,6 +272,7 @@ std::uint32_t RunMigration(ProgramOptions options, ConsoleWriter& console) {
     failure = E_OUTOFMEMORY;
   }
   LogFatal(u"Migration stopped by an unexpected failure. (Error %d)", LowWord(failure));
+  run.CleanUp();
   return ExitCode(failure);
 }
 

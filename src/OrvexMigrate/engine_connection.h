@@ -1,0 +1,58 @@
+#pragma once
+// The connection to the archive engine for one run: its string arguments, the imaging library,
+// COM, and the engine object, set up in that order and torn down in reverse.
+
+#include <cstdint>
+#include <string_view>
+
+#include "common/result.h"
+#include "engine/engine.h"
+#include "platform/platform.h"
+
+namespace orvex {
+
+/// What the run hands the engine; every path is absolute.
+struct EnginePaths {
+  std::u16string_view archive_directory;
+  std::u16string_view input_path;
+  std::u16string_view output_path;
+  std::u16string_view engine_log_file;
+};
+
+class EngineConnection {
+ public:
+  explicit EngineConnection(const EnginePaths& paths) : paths_(paths) {}
+  ~EngineConnection() { End(); }
+  EngineConnection(const EngineConnection&) = delete;
+  EngineConnection& operator=(const EngineConnection&) = delete;
+
+  /// Prepares the strings, starts the imaging library and COM (a failure of either raises
+  /// ResultException) and creates the engine; returns the creation's result.
+  [[nodiscard]] HRESULT Start();
+  /// Unpacks the input archive into the archive directory.
+  [[nodiscard]] HRESULT Unzip();
+  /// Packs the archive directory into the output archive.
+  [[nodiscard]] HRESULT Zip();
+  /// The engine command line for importing the output archive: -r "<output>". The caller frees
+  /// it with SysFreeString.
+  [[nodiscard]] HRESULT BuildImportCommandLine(platform::BSTR* command_line) const;
+  /// Imports the output archive for the current user with a command line from
+  /// BuildImportCommandLine.
+  [[nodiscard]] HRESULT Import(platform::BSTR command_line);
+  /// Releases the engine, COM, the imaging library and the strings; safe to call again.
+  void End();
+
+ private:
+  EnginePaths paths_;
+  platform::BSTR archive_directory_ = nullptr;
+  platform::BSTR input_path_ = nullptr;
+  platform::BSTR output_path_ = nullptr;
+  platform::BSTR engine_log_file_ = nullptr;
+  std::uintptr_t imaging_token_ = 0;
+  bool imaging_started_ = false;
+  bool com_initialized_ = false;
+  IOrvexEngine* engine_ = nullptr;
+  std::int32_t engine_output_ = 0;  // handed to every engine call, never read
+};
+
+}  // namespace orvex

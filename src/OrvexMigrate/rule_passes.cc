@@ -1,0 +1,96 @@
+#include "OrvexMigrate/rule_passes.h"
+
+#include <string>
+
+#include "OrvexMigrate/working_area.h"
+#include "logging/logger.h"
+#include "regfile/key_order.h"
+#include "regfile/reg_reader.h"
+#include "regfile/reg_writer.h"
+#include "regfile/registry_document.h"
+#include "transforms/files/directory_rules.h"
+#include "transforms/files/file_rules.h"
+#include "transforms/files/paths.h"
+#include "transforms/registry/key_rules.h"
+#include "transforms/registry/value_rules.h"
+
+namespace orvex {
+namespace {
+
+HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules) {
+  LogDebug(u"Found .REG file '%s'", path);
+  RegistryDocument document;
+  HRESULT hr = ParseRegFile(document, path);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to parse .REG file '%s'. (Error %d)", path, LowWord(hr));
+    return hr;
+  }
+  LogDebug(u"Parsed .REG file '%s' successfully", path);
+  for (std::int32_t i = 0; i < rules.Count(); ++i) {
+    const MigrationRule& rule = rules.At(i);
+    if (rule.kind == RuleKind::Key) {
+      RETURN_IF_FAILED(ProcessRegistryKey(document, rule.key));
+    } else if (rule.kind == RuleKind::Value) {
+      RETURN_IF_FAILED(ProcessRegistryValue(document, rule.value));
+    }
+  }
+  LogDebug(u"Transformed .REG file '%s' successfully", path);
+  SortKeys(document);
+  PlaceImportMarkers(document);
+  hr = ExportRegFile(document, path);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to export .REG file '%s'. (Error %d)", path, LowWord(hr));
+    return hr;
+  }
+  LogDebug(u"Exported .REG file '%s' successfully", path);
+  LogInfo(u"Migrated .REG file '%s' successfully", path);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const MigrationRules& rules) {
+  std::u16string registry_directory;
+  HRESULT hr = CombinePath(archive_directory, u"Registry", &registry_directory);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to build registry directory path. (Error %d)", LowWord(hr));
+    return hr;
+  }
+  LogDebug(u"Looking for .REG files to migrate in '%s'", registry_directory);
+
+  // The folder itself is the pattern, so the only possible match is its own entry; that finds it
+  // whatever the letter case of its name in the archive.
+  FileFinder folder;
+  if (folder.FindFirst(registry_directory) && folder.IsDirectory()) {
+    std::u16string pattern;
+    hr = CombinePath(folder.FullPath(), u"*.reg", &pattern);
+    if (FAILED(hr)) {
+      LogFatal(u"Failed to build .REG file(s) path. (Error %d)", LowWord(hr));
+      return hr;
+    }
+    FileFinder files;
+    for (bool found = files.FindFirst(pattern); found; found = files.FindNext()) {
+      if (files.IsDirectory()) continue;
+      RETURN_IF_FAILED(MigrateRegFile(files.FullPath(), rules));
+    }
+  }
+  LogDebug(u"Finished migrating .REG files in '%s'", registry_directory);
+  return S_OK;
+}
+
+HRESULT RunFilePass(std::u16string_view archive_directory, const MigrationRules& rules) {
+  const std::u16string archive(archive_directory);
+  LogDebug(u"Looking for files and directories to migrate in '%s'", archive);
+  for (std::int32_t i = 0; i < rules.Count(); ++i) {
+    const MigrationRule& rule = rules.At(i);
+    if (rule.kind == RuleKind::Directory) {
+      RETURN_IF_FAILED(ProcessDirectory(archive, rule.directory));
+    } else if (rule.kind == RuleKind::File) {
+      RETURN_IF_FAILED(ProcessFile(archive, rule.file));
+    }
+  }
+  LogDebug(u"Finished migrating files and directories in '%s'", archive);
+  return S_OK;
+}
+
+}  // namespace orvex
