@@ -29,41 +29,37 @@ class CapturingLogger : public Quenlar_Utils::AbstractLogger {
 
 // "kind field=value ..." with the fields of the rule's record that are not empty.
 std::string Describe(const MigrationRule& rule) {
-  std::string text;
-  const auto add = [&](const char* name, const std::u16string& value) {
-    if (!value.empty()) text += std::string(" ") + name + "=" + ToUtf8(value);
+  using Fields = std::vector<std::pair<const char*, const std::u16string*>>;
+  const DirectoryRule& d = rule.directory;
+  const FileRule& f = rule.file;
+  const KeyRule& k = rule.key;
+  const ValueRule& v = rule.value;
+  const std::pair<std::string, Fields> records[] = {
+      {"directory",
+       {{"action", &d.action}, {"destination", &d.destination}, {"source", &d.source}}},
+      {"file",
+       {{"action", &f.action},
+        {"destination", &f.destination},
+        {"source", &f.source},
+        {"content", &f.content}}},
+      {"key",
+       {{"action", &k.action},
+        {"destination", &k.destination},
+        {"source", &k.source},
+        {"value", &k.value}}},
+      {"value",
+       {{"action", &v.action},
+        {"destination", &v.destination},
+        {"source", &v.source},
+        {"data", &v.data},
+        {"key", &v.key},
+        {"flags", &v.flags},
+        {"type", &v.type}}},
   };
-  switch (rule.kind) {
-    case RuleKind::Directory:
-      text = "directory";
-      add("action", rule.directory.action);
-      add("destination", rule.directory.destination);
-      add("source", rule.directory.source);
-      break;
-    case RuleKind::File:
-      text = "file";
-      add("action", rule.file.action);
-      add("destination", rule.file.destination);
-      add("source", rule.file.source);
-      add("content", rule.file.content);
-      break;
-    case RuleKind::Key:
-      text = "key";
-      add("action", rule.key.action);
-      add("destination", rule.key.destination);
-      add("source", rule.key.source);
-      add("value", rule.key.value);
-      break;
-    case RuleKind::Value:
-      text = "value";
-      add("action", rule.value.action);
-      add("destination", rule.value.destination);
-      add("source", rule.value.source);
-      add("data", rule.value.data);
-      add("key", rule.value.key);
-      add("flags", rule.value.flags);
-      add("type", rule.value.type);
-      break;
+  const auto& [text_kind, fields] = records[static_cast<int>(rule.kind) - 1];
+  std::string text = text_kind;
+  for (const auto& [name, value] : fields) {
+    if (!value->empty()) text += std::string(" ") + name + "=" + ToUtf8(*value);
   }
   return text;
 }
