@@ -75,8 +75,11 @@ class ResultException : public std::exception {
 }  // namespace orvex
 
 /// Returns the result of `expr` from the calling function when it is a failure.
-#define RETURN_IF_FAILED(expr)              \
+#define RETURN_IF_FAILED(expr) ORVEX_RETURN_IF_FAILED_(expr, ORVEX_CONCAT_(orvex_hr_, __COUNTER__))
+#define ORVEX_RETURN_IF_FAILED_(expr, name) \
   do {                                      \
-    const ::orvex::HRESULT hr_ = (expr);    \
-    if (::orvex::FAILED(hr_)) return hr_;   \
+    const ::orvex::HRESULT name = (expr);   \
+    if (::orvex::FAILED(name)) return name; \
   } while (false)
+#define ORVEX_CONCAT_(a, b) ORVEX_CONCAT2_(a, b)
+#define ORVEX_CONCAT2_(a, b) a##b

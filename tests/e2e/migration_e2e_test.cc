@@ -1,0 +1,206 @@
+// Whole migrations through the built binary: archives made by the test go in, the output archive,
+// the exit code, the console, the log and the temporary folder are checked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "engine/test_zip.h"
+#include "testing/temp_dir.h"
+#include "tool_runner.h"
+
+namespace orvex::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using engine::testing::ListTree;
+using engine::testing::TestEntry;
+using engine::testing::WriteTestZip;
+using Lines = std::vector<std::string>;
+
+// A .reg file as the writer makes it: UTF-16LE with a byte-order mark, CR LF line ends.
+std::string RegFile(const std::string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : ToUtf16(text)) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
+const std::string kMarkers = "HKEY_CURRENT_USER\\Software\\Quenlar\\Orvex Zoravudi\\ImportMarkers";
+
+class MigrationE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(temp_); }
+
+  // Runs the tool in the test's folder with its own temporary folder.
+  ToolResult Run(const std::vector<std::string>& extra, const std::string& xml_text,
+                 const std::vector<std::string>& environment = {}) {
+    WriteFile(dir_.path() / "rules.xml", xml_text);
+    std::vector<std::string> args = {"/XML", "rules.xml", "/INPUT", "in.zip", "/OUTPUT",
+                                     "out.zip", "/LOGFILE", "run.log"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<std::string> env = {"TMPDIR=" + temp_.string()};
+    env.insert(env.end(), environment.begin(), environment.end());
+    return RunTool(args, dir_.path(), env);
+  }
+
+  // The output archive unpacked by an independent tool.
+  fs::path Unpacked() {
+    const fs::path target = dir_.path() / "unpacked";
+    fs::remove_all(target);
+    fs::create_directories(target);
+    const std::string command = "cd '" + target.string() + "' && unzip -q ../out.zip";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return target;
+  }
+
+  Lines Log() { return LogLines(dir_.path() / "run.log"); }
+  bool Logged(const std::string& line) {
+    const Lines lines = Log();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+
+  ScopedTempDir dir_;
+  fs::path temp_ = dir_.path() / "tmp";
+};
+
+const char* kNoRules = "<migration/>";
+
+TEST_F(MigrationE2eTest, RoundTripLosesNothing) {
+  const std::string reg = RegFile(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[" + kMarkers + "]\r\n\"Pre\"=\"1\"\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\A]\r\n\"x\"=dword:00000001\r\n\r\n"
+      "[" + kMarkers + "]\r\n\"Post\"=\"1\"\r\n\r\n");
+  std::string big(3 << 20, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 3);
+  WriteTestZip(dir_.path() / "in.zip",
+               {{"Registry/User.reg", TestEntry::kFile, reg},
+                {"AppData/Vendor/empty/", TestEntry::kDirectory, "", 1600000000},
+                {"AppData/Vendor/Grüße.txt", TestEntry::kFile, "hello"},
+                {"Personal/big.bin", TestEntry::kFile, big}});
+  const ToolResult result = Run({}, kNoRules);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.console, kBanner);
+  const fs::path out = Unpacked();
+  EXPECT_EQ(ListTree(out),
+            (Lines{"AppData/", "AppData/Vendor/", "AppData/Vendor/Grüße.txt", "AppData/Vendor/empty/",
+                   "Personal/", "Personal/big.bin", "Registry/", "Registry/User.reg"}));
+  EXPECT_EQ(ReadFile(out / "Registry" / "User.reg"), reg);
+  EXPECT_EQ(ReadFile(out / "AppData" / "Vendor" / "Grüße.txt"), "hello");
+  EXPECT_EQ(ReadFile(out / "Personal" / "big.bin"), big);
+  EXPECT_TRUE(fs::is_empty(temp_)) << "the working directory must be removed";
+  EXPECT_EQ(Log().back(), "[INFO ] Created output profile archive successfully");
+  EXPECT_FALSE(Logged("[DEBUG] Created Orvex Engine instance")) << "DEBUG needs /VERBOSE";
+}
+
+TEST_F(MigrationE2eTest, NumbersWorkingDirectoriesAndKeepsThemOnRequest) {
+  fs::create_directories(temp_ / "KVA00001");
+  fs::create_directories(temp_ / "KVA00002");
+  WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
+  const ToolResult result = Run({"/VERBOSE", "-NoCleanup"}, kNoRules);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(Logged("[DEBUG] Created working directory '" + (temp_ / "KVA00003").string() + "/'"));
+  EXPECT_EQ(ReadFile(temp_ / "KVA00003" / "in.zip" / "Desktop" / "a.txt"), "a");
+  EXPECT_TRUE(fs::is_regular_file(temp_ / "KVA00003" / "in.log"));
+}
+
+TEST_F(MigrationE2eTest, FailuresStopBeforeAnyOutputAndCleanUp) {
+  const struct {
+    std::string name, input, xml;
+    int status;
+    std::string console_tail, log_line;
+  } cases[] = {
+      {"not a zip", "this is no archive", kNoRules, 13, "",
+       "[FATAL] Failed to unzip input profile archive to working directory. (Error 13)"},
+      {"malformed xml", "", "<migration><value action='set'>", 87,
+       "Specified migration XML file contains errors.\n",
+       "[ERROR] Error parsing XML: line 1, col 32"},
+      {"integer that is no number", "",
+       "<m><value action='set' key='HKCU\\A' source='n' type='integer'>abc</value></m>", 5, "",
+       "[DEBUG] Parsed .REG file '" + (temp_ / "KVA00001/in.zip/Registry/a.reg").string() +
+           "' successfully"},
+      {"negative integer", "",
+       "<m><value action='set' key='HKCU\\A' source='n' type='integer'>-1</value></m>", 10, "",
+       "[INFO ] Parsed migration XML file successfully"},
+      {"invalid key root", "", "<m><key action='create' source='hkcu\\x'/></m>", 87, "",
+       "[INFO ] Parsed migration XML file successfully"},
+      {"file content that is no Base64", "",
+       "<m><file action='create' source='AppData\\x.bin'>not base64!</file></m>", 13, "",
+       "[ERROR] ProcessFile: Failed to get length of decoded file 'AppData\\x.bin' content. "
+       "(Error 13)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.input.empty()) {
+      WriteTestZip(dir_.path() / "in.zip",
+                   {{"Registry/a.reg", TestEntry::kFile,
+                     RegFile("Windows Registry Editor Version 5.00\r\n\r\n")}});
+    } else {
+      WriteFile(dir_.path() / "in.zip", c.input);
+    }
+    const ToolResult result = Run({"/VERBOSE"}, c.xml);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.console, kBanner + c.console_tail);
+    EXPECT_TRUE(Logged(c.log_line)) << c.log_line;
+    EXPECT_FALSE(fs::exists(dir_.path() / "out.zip"));
+    EXPECT_TRUE(fs::is_empty(temp_));
+  }
+}
+
+TEST_F(MigrationE2eTest, MalformedXmlIsExplainedInTheLog) {
+  WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
+  const ToolResult result = Run({"/VERBOSE"}, "<migration>\n  <key action='create'>\n");
+  EXPECT_EQ(result.status, 87);
+  const Lines log = Log();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3],
+            "[DEBUG] CXmlConfig::OnParseError: unexpected end of input (0XC00CEE01)");
+  EXPECT_EQ(log[log.size() - 2], "[ERROR] Error parsing XML: line 2, col 24");
+  EXPECT_EQ(log.back(), "[FATAL] Failed to parse migration XML file");
+}
+
+TEST_F(MigrationE2eTest, OverwriteReplacesTheOutputOnlyAtTheEnd) {
+  WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "new"}});
+  WriteFile(dir_.path() / "out.zip", "old output");
+  EXPECT_EQ(Run({"/OVERWRITE"}, kNoRules).status, 0);
+  EXPECT_EQ(ReadFile(Unpacked() / "Desktop" / "a.txt"), "new");
+}
+
+TEST_F(MigrationE2eTest, ImportPlacesTheOutputForTheUser) {
+  WriteTestZip(dir_.path() / "in.zip",
+               {{"AppData/Vendor/a.ini", TestEntry::kFile, "a"},
+                {"Registry/u.reg", TestEntry::kFile,
+                 RegFile("Windows Registry Editor Version 5.00\r\n\r\n")}});
+  const fs::path home = dir_.path() / "home";
+  const ToolResult result =
+      Run({"/IMPORT"}, kNoRules,
+          {"HOME=" + home.string(), "XDG_CONFIG_HOME=", "XDG_STATE_HOME=", "XDG_DATA_HOME="});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(Logged("[INFO ] Imported output profile archive successfully"));
+  EXPECT_EQ(ReadFile(home / ".config" / "Vendor" / "a.ini"), "a");
+  EXPECT_TRUE(fs::exists(home / ".local" / "state" / "OrvexEngine" / "Registry" / "u.reg"));
+}
+
+TEST_F(MigrationE2eTest, EightRunsAtOnceShareTheTemporaryFolder) {
+  WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
+  WriteFile(dir_.path() / "rules.xml", kNoRules);
+  std::string command = "cd '" + dir_.path().string() + "' && export TMPDIR='" + temp_.string() +
+                        "' && for i in 1 2 3 4 5 6 7 8; do '" ORVEX_BINARY
+                        "' /XML rules.xml /INPUT in.zip /OUTPUT out$i.zip >/dev/null & done; "
+                        "wait";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  for (int i = 1; i <= 8; ++i) {
+    EXPECT_TRUE(fs::is_regular_file(dir_.path() / ("out" + std::to_string(i) + ".zip"))) << i;
+  }
+  EXPECT_TRUE(fs::is_empty(temp_));
+}
+
+}  // namespace
+}  // namespace orvex::testing
