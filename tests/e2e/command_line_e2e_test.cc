@@ -63,8 +63,8 @@ TEST_F(PathCheckE2eTest, MissingInput) {
   WriteFile(dir_.path() / "rules.xml", "<x/>");
   const ToolResult result = RunTool(Args("rules.xml", "sub\\..\\in.zip", "out.zip"), dir_.path());
   EXPECT_EQ(result.status, 87);
-  EXPECT_EQ(result.console, kBanner + std::string("Input profile archive '") + At("in.zip") +
-                                "' was not found.\n");
+  EXPECT_EQ(result.console,
+            kBanner + std::string("Input profile archive '") + At("in.zip") + "' was not found.\n");
   EXPECT_EQ(LogLines(dir_.path() / "logs.txt"),
             (std::vector<std::string>{
                 "[INFO ] Starting Halvane Application Migration v9.2.0.701",
@@ -81,13 +81,13 @@ TEST_F(PathCheckE2eTest, ExistingOutputNeedsOverwrite) {
   EXPECT_EQ(result.status, 87);
   EXPECT_EQ(result.console, kBanner + std::string("Output profile archive already exists.\n"
                                                   "Use /OVERWRITE to force overwrite.\n"));
-  EXPECT_EQ(LogLines(dir_.path() / "logs.txt"),
-            (std::vector<std::string>{
-                "[INFO ] Starting Halvane Application Migration v9.2.0.701",
-                "[INFO ]    Using migration XML file '" + At("RULES.XML") + "'",
-                "[INFO ]    Using input profile archive '" + At("in.zip") + "'",
-                "[FATAL] Output profile archive '" + At("out.zip") +
-                    "' already exists (use /OVERWRITE)"}));
+  EXPECT_EQ(
+      LogLines(dir_.path() / "logs.txt"),
+      (std::vector<std::string>{"[INFO ] Starting Halvane Application Migration v9.2.0.701",
+                                "[INFO ]    Using migration XML file '" + At("RULES.XML") + "'",
+                                "[INFO ]    Using input profile archive '" + At("in.zip") + "'",
+                                "[FATAL] Output profile archive '" + At("out.zip") +
+                                    "' already exists (use /OVERWRITE)"}));
   EXPECT_EQ(ReadFile(dir_.path() / "out.zip"), "old");
 }
 

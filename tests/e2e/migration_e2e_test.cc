@@ -42,8 +42,8 @@ class MigrationE2eTest : public ::testing::Test {
   ToolResult Run(const std::vector<std::string>& extra, const std::string& xml_text,
                  const std::vector<std::string>& environment = {}) {
     WriteFile(dir_.path() / "rules.xml", xml_text);
-    std::vector<std::string> args = {"/XML", "rules.xml", "/INPUT", "in.zip", "/OUTPUT",
-                                     "out.zip", "/LOGFILE", "run.log"};
+    std::vector<std::string> args = {"/XML",    "rules.xml", "/INPUT",   "in.zip",
+                                     "/OUTPUT", "out.zip",   "/LOGFILE", "run.log"};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<std::string> env = {"TMPDIR=" + temp_.string()};
     env.insert(env.end(), environment.begin(), environment.end());
@@ -75,9 +75,12 @@ const char* kNoRules = "<migration/>";
 TEST_F(MigrationE2eTest, RoundTripLosesNothing) {
   const std::string reg = RegFile(
       "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[" + kMarkers + "]\r\n\"Pre\"=\"1\"\r\n\r\n"
+      "[" +
+      kMarkers +
+      "]\r\n\"Pre\"=\"1\"\r\n\r\n"
       "[HKEY_CURRENT_USER\\Software\\A]\r\n\"x\"=dword:00000001\r\n\r\n"
-      "[" + kMarkers + "]\r\n\"Post\"=\"1\"\r\n\r\n");
+      "[" +
+      kMarkers + "]\r\n\"Post\"=\"1\"\r\n\r\n");
   std::string big(3 << 20, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 3);
   WriteTestZip(dir_.path() / "in.zip",
@@ -89,15 +92,74 @@ TEST_F(MigrationE2eTest, RoundTripLosesNothing) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.console, kBanner);
   const fs::path out = Unpacked();
-  EXPECT_EQ(ListTree(out),
-            (Lines{"AppData/", "AppData/Vendor/", "AppData/Vendor/Grüße.txt", "AppData/Vendor/empty/",
-                   "Personal/", "Personal/big.bin", "Registry/", "Registry/User.reg"}));
+  EXPECT_EQ(ListTree(out), (Lines{"AppData/", "AppData/Vendor/", "AppData/Vendor/Grüße.txt",
+                                  "AppData/Vendor/empty/", "Personal/", "Personal/big.bin",
+                                  "Registry/", "Registry/User.reg"}));
   EXPECT_EQ(ReadFile(out / "Registry" / "User.reg"), reg);
   EXPECT_EQ(ReadFile(out / "AppData" / "Vendor" / "Grüße.txt"), "hello");
   EXPECT_EQ(ReadFile(out / "Personal" / "big.bin"), big);
   EXPECT_TRUE(fs::is_empty(temp_)) << "the working directory must be removed";
   EXPECT_EQ(Log().back(), "[INFO ] Created output profile archive successfully");
   EXPECT_FALSE(Logged("[DEBUG] Created Orvex Engine instance")) << "DEBUG needs /VERBOSE";
+}
+
+TEST_F(MigrationE2eTest, RulesRewriteRegistryFilesAndTheTree) {
+  const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+  const std::string user = RegFile(
+      header + "[HKEY_CURRENT_USER\\Software\\Old\\Sub]\r\n\"Mode\"=\"fast\"\r\n\r\n" + "[" +
+      kMarkers + "]\r\n\"Pre\"=\"1\"\r\n\"Extra\"=\"x\"\r\n\"Post\"=\"1\"\r\n\r\n" +
+      "[HKEY_CURRENT_USER\\Software\\Old]\r\n\"Size\"=dword:0000000a\r\n\"Gone\"=hex:01\r\n\r\n" +
+      "[HKEY_CURRENT_USER\\Software\\Aa]\r\n\r\n");
+  const std::string nested = RegFile(header + "[HKEY_CURRENT_USER\\Software\\Old]\r\n\r\n");
+  WriteTestZip(dir_.path() / "in.zip",
+               {{"Registry/User.reg", TestEntry::kFile, user},
+                {"Registry/Nested/Deep.reg", TestEntry::kFile, nested},
+                {"Registry/folder.reg/", TestEntry::kDirectory, "", 1600000000},
+                {"AppData/Old/a.ini", TestEntry::kFile, "a"}});
+  // Key, file, value and directory rules interleaved: each pass keeps their order.
+  const std::string xml = R"(<?xml version="1.0"?>
+<m>
+  <key action="rename" source="HKCU\Software\Old" destination="HKCU\Software\New"/>
+  <file action="create" source="AppData\Old\b.txt">YmI=</file>
+  <value action="set" key="HKCU\Software\New" source="Size" type="integer">42</value>
+  <value action="delete" key="HKCU\Software\New" source="Gone"/>
+  <directory action="move" source="AppData\Old" destination="AppData\New"/>
+  <value action="set" key="HKLM\Software\X" source="" type="multi">a
+
+b</value>
+</m>)";
+  const ToolResult result = Run({}, xml);
+  ASSERT_EQ(result.status, 0) << result.console;
+  const fs::path out = Unpacked();
+  EXPECT_EQ(ReadFile(out / "Registry" / "User.reg"),
+            RegFile(header + "[" + kMarkers + "]\r\n\"Pre\"=\"1\"\r\n\r\n" +
+                    "[HKEY_CURRENT_USER\\Software\\Aa]\r\n\r\n" +
+                    "[HKEY_CURRENT_USER\\Software\\New]\r\n\"Size\"=dword:0000002a\r\n\r\n" +
+                    "[HKEY_CURRENT_USER\\Software\\New\\Sub]\r\n\"Mode\"=\"fast\"\r\n\r\n" +
+                    "[HKEY_LOCAL_MACHINE\\Software\\X]\r\n" +
+                    "@=hex(7):61,00,00,00,62,00,00,00,00,00\r\n\r\n" + "[" + kMarkers +
+                    "]\r\n\"Post\"=\"1\"\r\n\r\n"));
+  EXPECT_EQ(ReadFile(out / "Registry" / "Nested" / "Deep.reg"), nested);
+  EXPECT_TRUE(fs::is_directory(out / "Registry" / "folder.reg"));
+  EXPECT_EQ(ReadFile(out / "AppData" / "New" / "a.ini"), "a");
+  EXPECT_EQ(ReadFile(out / "AppData" / "New" / "b.txt"), "bb");
+  EXPECT_FALSE(fs::exists(out / "AppData" / "Old"));
+}
+
+TEST_F(MigrationE2eTest, ARegFileThatDoesNotParseStopsTheRun) {
+  WriteTestZip(dir_.path() / "in.zip",
+               {{"Registry/a.reg", TestEntry::kFile,
+                 RegFile("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n")},
+                {"Registry/b.reg", TestEntry::kFile, RegFile("REGEDIT4\r\n")}});
+  const ToolResult result = Run({"/nocleanup"}, kNoRules);
+  EXPECT_EQ(result.status, 255);  // 0x80048000: its low word 32768 does not fit an exit status
+  EXPECT_EQ(Log().back(), "[FATAL] Failed to parse .REG file '" +
+                              (temp_ / "KVA00001" / "in.zip" / "Registry" / "b.reg").string() +
+                              "'. (Error 32768)");
+  EXPECT_FALSE(fs::exists(dir_.path() / "out.zip"));
+  // The file before it was already rewritten in the working directory.
+  EXPECT_EQ(ReadFile(temp_ / "KVA00001" / "in.zip" / "Registry" / "a.reg"),
+            RegFile("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\r\n"));
 }
 
 TEST_F(MigrationE2eTest, NumbersWorkingDirectoriesAndKeepsThemOnRequest) {
@@ -174,10 +236,9 @@ TEST_F(MigrationE2eTest, OverwriteReplacesTheOutputOnlyAtTheEnd) {
 }
 
 TEST_F(MigrationE2eTest, ImportPlacesTheOutputForTheUser) {
-  WriteTestZip(dir_.path() / "in.zip",
-               {{"AppData/Vendor/a.ini", TestEntry::kFile, "a"},
-                {"Registry/u.reg", TestEntry::kFile,
-                 RegFile("Windows Registry Editor Version 5.00\r\n\r\n")}});
+  WriteTestZip(dir_.path() / "in.zip", {{"AppData/Vendor/a.ini", TestEntry::kFile, "a"},
+                                        {"Registry/u.reg", TestEntry::kFile,
+                                         RegFile("Windows Registry Editor Version 5.00\r\n\r\n")}});
   const fs::path home = dir_.path() / "home";
   const ToolResult result =
       Run({"/IMPORT"}, kNoRules,
