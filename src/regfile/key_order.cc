@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <string_view>
 #include <vector>
 
 #include "logging/logger.h"
@@ -13,11 +14,12 @@ void SortKeys(RegistryDocument& document) {
   if (size < 2) return;
   // Collation keys order byte-wise exactly as CompareIgnoreCase orders the paths, and a stable
   // sort gives equal paths the same order as an exchange sort of neighbours would.
-  for (int i = 0; i < size; ++i) (void)document.CollationKeyAt(i);
+  std::vector<std::string_view> keys(static_cast<std::size_t>(size));
+  for (int i = 0; i < size; ++i) keys[static_cast<std::size_t>(i)] = document.CollationKeyAt(i);
   std::vector<int> order(static_cast<std::size_t>(size));
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&document](int a, int b) {
-    return document.CollationKeyAt(a) < document.CollationKeyAt(b);
+  std::stable_sort(order.begin(), order.end(), [&keys](int a, int b) {
+    return keys[static_cast<std::size_t>(a)] < keys[static_cast<std::size_t>(b)];
   });
   document.ReorderKeys(order);
 }

@@ -1,9 +1,12 @@
 #include "regfile/reg_reader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -107,6 +110,7 @@ class Reader {
   HRESULT ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length);
   HRESULT ReadHexNumber(std::uint32_t* number);
   HRESULT ReadHexList(RegistryValueEntry* value);
+  HRESULT FlushValues();
 
   RegistryDocument& document_;
   RegistryFileChannel& channel_;
@@ -117,6 +121,9 @@ class Reader {
   bool at_end_ = false;
   HRESULT read_error_ = S_OK;
   int current_key_ = -1;
+  // Values of the current key not yet handed to it: a section's values go over in one batch, so
+  // that each list is allocated once at its final size.
+  std::vector<RegistryValuePair> pending_;
   std::unique_ptr<char16_t[]> key_line_;
   std::unique_ptr<char16_t[]> name_;
 };
@@ -169,10 +176,32 @@ HRESULT Reader::Parse(std::u16string_view path) {
   }
   if (got < sizeof mark || mark[0] != 0xFF || mark[1] != 0xFE) return E_NOTIMPL;
 
+  // A guess at the number of sections (profiles run to about a kilobyte per section) spares
+  // most of the copying of a growing key sequence; memory reserved but never used is never
+  // touched.
+  std::uint64_t file_size = 0;
+  if (platform::GetFileSize(channel_.file, &file_size) == ERROR_SUCCESS) {
+    document_.ReserveKeys(static_cast<std::size_t>(document_.size()) +
+                          static_cast<std::size_t>(std::min<std::uint64_t>(file_size / 512, 1 << 22)));
+  }
+
   bool ended = false;
   RETURN_IF_FAILED(ReadHeader(&ended));
-  if (!ended) RETURN_IF_FAILED(ReadBody());
+  if (!ended) {
+    const HRESULT status = ReadBody();
+    // Whatever was read before a failure stays in the document.
+    const HRESULT flushed = FlushValues();
+    RETURN_IF_FAILED(status);
+    RETURN_IF_FAILED(flushed);
+  }
   platform::CloseHandle(channel_.file);
+  return S_OK;
+}
+
+HRESULT Reader::FlushValues() {
+  if (pending_.empty()) return S_OK;
+  if (!document_.KeyAt(current_key_).values().AddValues(pending_)) return E_OUTOFMEMORY;
+  pending_.clear();
   return S_OK;
 }
 
@@ -270,9 +299,21 @@ HRESULT Reader::ReadKeyLine() {
   int c = Get();
   if (c < 0) return StatusAt(c);
   if (c == '-') return E_UNEXPECTED;  // deleting a key is not something a profile may ask for
+  Unget();
   char16_t* const line = key_line_.get();
   std::size_t length = 0;
-  for (; c != kCr && c != kLf; c = Get()) {
+  for (;;) {
+    // The line's units straight from the buffer, up to anything that needs a closer look.
+    std::size_t i = position_;
+    while (i < count_) {
+      const char16_t unit = buffer_[i];
+      if (unit == u'\r' || unit == u'\n' || unit == 0 || length == kMaxKeyLineUnits) break;
+      line[length++] = unit;
+      ++i;
+    }
+    position_ = i;
+    c = Get();
+    if (c == kCr || c == kLf) break;
     if (c < 0) return StatusAt(c);
     if (c == 0 || length == kMaxKeyLineUnits) return E_UNEXPECTED;
     line[length++] = static_cast<char16_t>(c);
@@ -281,6 +322,7 @@ HRESULT Reader::ReadKeyLine() {
   std::size_t close = length;
   while (close > 0 && line[close - 1] != u']') --close;
   if (close == 0) return E_UNEXPECTED;
+  RETURN_IF_FAILED(FlushValues());
   const std::u16string_view path(line, close - 1);
   const int index = document_.FindOrAddKey(path);
   current_key_ = path.empty() ? -1 : index;
@@ -325,7 +367,9 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
     default:  // a deletion ("name"=-) included
       return E_UNEXPECTED;
   }
-  if (!document_.KeyAt(current_key_).values().AddValue(name, std::move(value))) {
+  try {
+    pending_.push_back(RegistryValuePair{std::u16string(name), std::move(value)});
+  } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
@@ -334,6 +378,18 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
 HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length) {
   std::size_t n = 0;
   for (;;) {
+    // Plain units straight from the buffer, up to anything that needs a closer look.
+    std::size_t i = position_;
+    while (i < count_) {
+      const char16_t unit = buffer_[i];
+      if (unit == u'"' || unit == u'\\' || unit == u'\r' || unit == u'\n' || unit == 0 ||
+          n == capacity) {
+        break;
+      }
+      out[n++] = unit;
+      ++i;
+    }
+    position_ = i;
     int c = Get();
     if (c == '"') break;
     if (c == '\\') {
@@ -394,6 +450,16 @@ HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
   std::size_t count = 0;
   for (;;) {
     if (count == kMaxHexBytes) return kOverCapacity;
+    // The common "xx," straight from the buffer; anything else takes the general way below.
+    if (count_ - position_ >= 3 && buffer_[position_ + 2] == u',') {
+      const int high = HexDigitValue(buffer_[position_]);
+      const int low = HexDigitValue(buffer_[position_ + 1]);
+      if (high >= 0 && low >= 0) {
+        bytes[count++] = static_cast<std::uint8_t>(high * 16 + low);
+        position_ += 3;
+        continue;
+      }
+    }
     c = SkipBlanks();
     if (c < 0) return StatusAt(c);
     if (c == '\\') {

@@ -1,5 +1,6 @@
 #include "regfile/reg_writer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <vector>
@@ -20,7 +21,7 @@ constexpr char16_t kHexDigits[] = u"0123456789abcdef";
 constexpr std::uint64_t kWrapColumn = 75;
 
 bool HoldsLineBreak(std::u16string_view text) {
-  return text.find_first_of(u"\r\n") != std::u16string_view::npos;
+  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == kCr || c == kLf; });
 }
 
 // The number of text units before the first NUL when a quoted string carries the data exactly as
@@ -35,6 +36,23 @@ std::ptrdiff_t QuotedTextLength(const std::vector<std::uint8_t>& data) {
   return -1;
 }
 
+// Two lowercase hexadecimal digits for every byte value.
+struct HexPairs {
+  char16_t pair[256][2];
+  constexpr HexPairs() : pair() {
+    for (int i = 0; i < 256; ++i) {
+      pair[i][0] = kHexDigits[i >> 4];
+      pair[i][1] = kHexDigits[i & 0xF];
+    }
+  }
+};
+constexpr HexPairs kHexPairs;
+
+// The most units one byte of a list can take: ",\", CR LF, two blanks and its two digits.
+constexpr std::size_t kMaxUnitsPerByte = 8;
+// Units put in one go; each run of output makes sure of this much room first.
+constexpr std::size_t kChunkUnits = 4096;
+
 class Writer {
  public:
   explicit Writer(RegistryFileChannel& channel) : channel_(channel) {}
@@ -42,19 +60,25 @@ class Writer {
   HRESULT Write(const RegistryDocument& document, std::u16string_view path);
 
  private:
+  // Makes sure `units` (at most kChunkUnits) fit into the buffer.
+  void Room(std::size_t units) {
+    if (static_cast<std::size_t>(end_ - out_) < units) Flush();
+  }
   void Put(char16_t unit) {
-    buffer_[count_++] = unit;
-    if (count_ == RegistryFileChannel::kUnits) Flush();
+    Room(1);
+    *out_++ = unit;
   }
-  void Put(std::u16string_view text) {
-    for (const char16_t unit : text) Put(unit);
-  }
+  void Put(std::u16string_view text);
   void PutLineEnd() {
-    Put(kCr);
-    Put(kLf);
-    line_start_ = flushed_ + count_;
+    Room(2);
+    *out_++ = kCr;
+    *out_++ = kLf;
+    line_start_ = Position();
   }
-  std::uint64_t Column() const { return flushed_ + count_ - line_start_; }
+  // Units written since the file's text began.
+  std::uint64_t Position() const {
+    return flushed_ + static_cast<std::uint64_t>(out_ - channel_.buffer.get());
+  }
 
   void PutQuoted(std::u16string_view text);
   void PutQuotedData(const std::vector<std::uint8_t>& data, std::size_t units);
@@ -64,40 +88,67 @@ class Writer {
   void Flush();
 
   RegistryFileChannel& channel_;
-  char16_t* buffer_ = nullptr;
-  std::size_t count_ = 0;
+  char16_t* out_ = nullptr;  // next free unit of the buffer
+  char16_t* end_ = nullptr;  // end of the buffer
   std::uint64_t flushed_ = 0;     // units written to the file so far
-  std::uint64_t line_start_ = 0;  // units before the current line
+  std::uint64_t line_start_ = 0;  // Position() where the current line began
   HRESULT status_ = S_OK;         // the first failing write; later output is dropped
 };
 
 // Writes out the buffer. After a failure nothing more reaches the file.
 void Writer::Flush() {
-  if (SUCCEEDED(status_) && count_ > 0) {
+  char16_t* const buffer = channel_.buffer.get();
+  const std::size_t count = static_cast<std::size_t>(out_ - buffer);
+  if (SUCCEEDED(status_) && count > 0) {
     std::uint32_t written = 0;
     const std::uint32_t error = platform::WriteFile(
-        channel_.file, buffer_, static_cast<std::uint32_t>(count_ * sizeof(char16_t)), &written);
+        channel_.file, buffer, static_cast<std::uint32_t>(count * sizeof(char16_t)), &written);
     if (error != ERROR_SUCCESS) status_ = HResultFromWin32(error);
   }
-  flushed_ += count_;
-  count_ = 0;
+  flushed_ += count;
+  out_ = buffer;
+}
+
+void Writer::Put(std::u16string_view text) {
+  while (!text.empty()) {
+    if (out_ == end_) Flush();
+    const std::size_t n = std::min(text.size(), static_cast<std::size_t>(end_ - out_));
+    std::copy_n(text.data(), n, out_);
+    out_ += n;
+    text.remove_prefix(n);
+  }
 }
 
 void Writer::PutQuoted(std::u16string_view text) {
   Put(u'"');
-  for (const char16_t unit : text) {
-    if (unit == u'"' || unit == u'\\') Put(u'\\');
-    Put(unit);
+  while (!text.empty()) {
+    const std::size_t n = std::min(text.size(), kChunkUnits / 2);
+    Room(2 * n);
+    char16_t* out = out_;
+    for (const char16_t unit : text.substr(0, n)) {
+      if (unit == u'"' || unit == u'\\') *out++ = u'\\';
+      *out++ = unit;
+    }
+    out_ = out;
+    text.remove_prefix(n);
   }
   Put(u'"');
 }
 
 void Writer::PutQuotedData(const std::vector<std::uint8_t>& data, std::size_t units) {
   Put(u'"');
-  for (std::size_t i = 0; i < units; ++i) {
-    const char16_t unit = static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
-    if (unit == u'"' || unit == u'\\') Put(u'\\');
-    Put(unit);
+  const std::uint8_t* bytes = data.data();
+  while (units > 0) {
+    const std::size_t n = std::min(units, kChunkUnits / 2);
+    Room(2 * n);
+    char16_t* out = out_;
+    for (std::size_t i = 0; i < n; ++i, bytes += 2) {
+      const char16_t unit = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
+      if (unit == u'"' || unit == u'\\') *out++ = u'\\';
+      *out++ = unit;
+    }
+    out_ = out;
+    units -= n;
   }
   Put(u'"');
 }
@@ -119,18 +170,34 @@ void Writer::PutByteList(std::uint32_t type, const std::vector<std::uint8_t>& da
     PutHex(type, false);
     Put(u"):");
   }
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i > 0) {
-      if (Column() > kWrapColumn) {
-        Put(u",\\");
-        PutLineEnd();
-        Put(u"  ");
-      } else {
-        Put(u',');
+  std::size_t i = 0;
+  while (i < data.size()) {
+    const std::size_t n = std::min(data.size() - i, kChunkUnits / kMaxUnitsPerByte);
+    Room(n * kMaxUnitsPerByte);
+    char16_t* out = out_;
+    std::uint64_t column = Position() - line_start_;
+    for (const std::size_t end = i + n; i < end; ++i) {
+      if (i > 0) {
+        if (column > kWrapColumn) {
+          // ",\", the line end and the two blanks that start the continuation line.
+          *out++ = u',';
+          *out++ = u'\\';
+          *out++ = kCr;
+          *out++ = kLf;
+          *out++ = u' ';
+          *out++ = u' ';
+          column = 2;
+        } else {
+          *out++ = u',';
+          ++column;
+        }
       }
+      *out++ = kHexPairs.pair[data[i]][0];
+      *out++ = kHexPairs.pair[data[i]][1];
+      column += 2;
     }
-    Put(kHexDigits[data[i] >> 4]);
-    Put(kHexDigits[data[i] & 0xF]);
+    out_ = out;
+    line_start_ = Position() - column;
   }
 }
 
@@ -171,7 +238,8 @@ HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path
   }
 
   channel_.Reset();
-  buffer_ = channel_.buffer.get();
+  out_ = channel_.buffer.get();
+  end_ = out_ + RegistryFileChannel::kUnits;
   const std::uint32_t open_error = platform::CreateFile(path, platform::GENERIC_WRITE,
                                                         platform::CREATE_ALWAYS, &channel_.file);
   if (open_error != ERROR_SUCCESS) return HResultFromWin32(open_error);

@@ -8,6 +8,7 @@
 
 #include "common/compare.h"
 #include "common/result.h"
+#include "regfile/path_collation.h"
 
 namespace orvex {
 namespace {
@@ -59,6 +60,16 @@ bool RegistryValueList::AddValue(std::u16string_view name, RegistryValueEntry va
   } catch (const std::bad_alloc&) {
     return false;
   }
+  return true;
+}
+
+bool RegistryValueList::AddValues(std::span<RegistryValuePair> pairs) {
+  try {
+    pairs_.reserve(pairs_.size() + pairs.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (RegistryValuePair& pair : pairs) pairs_.push_back(std::move(pair));  // no allocation now
   return true;
 }
 
@@ -119,16 +130,18 @@ const RegistryKeyEntry& RegistryDocument::KeyAt(int index) const {
   return keys_[static_cast<std::size_t>(index)];
 }
 
-const std::string& RegistryDocument::KeyOf(const RegistryKeyEntry& entry) const {
+// The entry, with its collation key and the key's hash made if they were not yet.
+const RegistryKeyEntry& RegistryDocument::WithKey(const RegistryKeyEntry& entry) const {
   if (!entry.has_collation_key_) {
-    entry.collation_key_ = CollationKey(entry.path_);
+    entry.collation_key_ = PathCollationKey(entry.path_);
+    entry.collation_hash_ = HashOf(entry.collation_key_);
     entry.has_collation_key_ = true;
   }
-  return entry.collation_key_;
+  return entry;
 }
 
 const std::string& RegistryDocument::CollationKeyAt(int index) const {
-  return KeyOf(KeyAt(index));
+  return WithKey(KeyAt(index)).collation_key_;
 }
 
 int RegistryDocument::Lookup(const std::string& key, std::uint32_t hash) const {
@@ -172,8 +185,9 @@ void RegistryDocument::BuildIndex() const {
   index_valid_ = true;
   const std::size_t mask = capacity - 1;
   for (std::size_t index = 0; index < keys_.size(); ++index) {
-    const std::string& key = KeyOf(keys_[index]);
-    const std::uint32_t hash = HashOf(key);
+    const RegistryKeyEntry& entry = WithKey(keys_[index]);
+    const std::string& key = entry.collation_key_;
+    const std::uint32_t hash = entry.collation_hash_;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
       if (slot.index_plus_one == 0) {
@@ -191,7 +205,7 @@ void RegistryDocument::InvalidateIndex() const {
 }
 
 int RegistryDocument::FindKey(std::u16string_view path) const {
-  const std::string key = CollationKey(path);
+  const std::string key = PathCollationKey(path);
   return Lookup(key, HashOf(key));
 }
 
@@ -202,17 +216,18 @@ int RegistryDocument::AddKey(std::u16string_view path) {
 int RegistryDocument::AddKey(RegistryKeyEntry entry) {
   keys_.push_back(std::move(entry));
   const int index = size() - 1;
-  if (index_valid_) IndexInsert(HashOf(KeyOf(keys_.back())), index);
+  if (index_valid_) IndexInsert(WithKey(keys_.back()).collation_hash_, index);
   return index;
 }
 
 int RegistryDocument::FindOrAddKey(std::u16string_view path) {
-  std::string key = CollationKey(path);
+  std::string key = PathCollationKey(path);
   const std::uint32_t hash = HashOf(key);
   const int found = Lookup(key, hash);
   if (found >= 0) return found;
   RegistryKeyEntry entry{std::u16string(path)};
   entry.collation_key_ = std::move(key);
+  entry.collation_hash_ = hash;
   entry.has_collation_key_ = true;
   keys_.push_back(std::move(entry));
   const int index = size() - 1;
@@ -285,14 +300,31 @@ int RegistryDocument::RenameKeyTree(std::u16string_view source, std::u16string_v
 }
 
 void RegistryDocument::ReorderKeys(std::span<const int> order) {
-  if (order.size() != keys_.size()) throw ResultException(E_INVALIDARG);
-  std::vector<RegistryKeyEntry> reordered;
-  reordered.reserve(keys_.size());
+  const std::size_t n = keys_.size();
+  if (order.size() != n) throw ResultException(E_INVALIDARG);
+  std::vector<bool> placed(n);
   for (const int from : order) {
-    if (from < 0 || from >= size()) throw ResultException(E_INVALIDARG);
-    reordered.push_back(std::move(keys_[static_cast<std::size_t>(from)]));
+    if (from < 0 || static_cast<std::size_t>(from) >= n || placed[static_cast<std::size_t>(from)]) {
+      throw ResultException(E_INVALIDARG);
+    }
+    placed[static_cast<std::size_t>(from)] = true;
   }
-  keys_ = std::move(reordered);
+  // Follows each cycle of the permutation, so that entries move in place without a second
+  // sequence of them.
+  std::fill(placed.begin(), placed.end(), false);
+  for (std::size_t start = 0; start < n; ++start) {
+    if (placed[start]) continue;
+    RegistryKeyEntry held = std::move(keys_[start]);
+    std::size_t to = start;
+    for (;;) {
+      placed[to] = true;
+      const std::size_t from = static_cast<std::size_t>(order[to]);
+      if (from == start) break;
+      keys_[to] = std::move(keys_[from]);
+      to = from;
+    }
+    keys_[to] = std::move(held);
+  }
   InvalidateIndex();
 }
 

@@ -51,6 +51,9 @@ class RegistryValueList {
   int FindValue(std::u16string_view name) const;
   /// Appends a pair; false (list unchanged) when memory for it could not be obtained.
   [[nodiscard]] bool AddValue(std::u16string_view name, RegistryValueEntry value);
+  /// Appends a batch of pairs, moved from `pairs`, with one allocation; false (list and batch
+  /// unchanged) when memory for them could not be obtained.
+  [[nodiscard]] bool AddValues(std::span<RegistryValuePair> pairs);
   /// Replaces the value of the first pair named `name`, in place; false when there is none.
   [[nodiscard]] bool SetValue(std::u16string_view name, RegistryValueEntry value);
   /// Removes the pair at `index`; false when the index is outside the list.
@@ -100,6 +103,7 @@ class RegistryKeyEntry {
   // The collation key of path_, made when first needed; only the document changes path_ and
   // clears it.
   mutable std::string collation_key_;
+  mutable std::uint32_t collation_hash_ = 0;
   mutable bool has_collation_key_ = false;
 };
 
@@ -142,6 +146,9 @@ class RegistryDocument {
   int AddKey(RegistryKeyEntry entry);
   /// FindKey, and AddKey when nothing is found, with one collation key made for both.
   int FindOrAddKey(std::u16string_view path);
+  /// Makes room for `count` keys in all, so that a reader that can guess the number of keys of a
+  /// large file spares the copies of a growing sequence.
+  void ReserveKeys(std::size_t count) { keys_.reserve(count); }
   /// Inserts a copy of `entry` before position `index` (the size appends).
   void InsertKeyAt(int index, const RegistryKeyEntry& entry);
   /// Removes the entry at `index`; later entries move up (ResultException with E_INVALIDARG
@@ -168,7 +175,7 @@ class RegistryDocument {
     std::uint32_t index_plus_one = 0;  // 0 marks an empty slot
   };
 
-  const std::string& KeyOf(const RegistryKeyEntry& entry) const;
+  const RegistryKeyEntry& WithKey(const RegistryKeyEntry& entry) const;
   int Lookup(const std::string& key, std::uint32_t hash) const;
   void IndexInsert(std::uint32_t hash, int index) const;
   void BuildIndex() const;
