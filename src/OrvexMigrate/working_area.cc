@@ -17,8 +17,7 @@ bool EndsInSeparator(std::u16string_view path) {
 HRESULT FormatName(std::u16string_view pattern, std::uint32_t number, std::u16string* name) {
   std::array<char16_t, 1025> buffer;
   try {
-    const FormatResult written =
-        FormatTo(buffer, RuntimeFormat<std::uint32_t>(pattern), number);
+    const FormatResult written = FormatTo(buffer, RuntimeFormat<std::uint32_t>(pattern), number);
     name->assign(buffer.data(), written.length);
   } catch (const ResultException& e) {
     return e.result();  // a pattern whose conversions do not take one number
@@ -61,8 +60,8 @@ HRESULT CreateUniqueDirectory(std::u16string_view base_directory, std::u16string
   return S_OK;
 }
 
-HRESULT FormArchiveDirectory(std::u16string_view working_directory,
-                             std::u16string_view input_path, std::u16string* archive_directory) {
+HRESULT FormArchiveDirectory(std::u16string_view working_directory, std::u16string_view input_path,
+                             std::u16string* archive_directory) {
   return CombinePath(working_directory, input_path.substr(FindFileName(input_path)),
                      archive_directory);
 }

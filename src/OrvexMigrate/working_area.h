@@ -22,8 +22,8 @@ inline constexpr std::uint32_t kWorkingDirectoryTries = 10000;
 /// claims a number, so runs started together never share one. HRESULT of ERROR_ALREADY_EXISTS
 /// when every number is taken, E_INVALIDARG for an empty or unusable pattern or no tries.
 [[nodiscard]] HRESULT CreateUniqueDirectory(std::u16string_view base_directory,
-                                            std::u16string_view pattern,
-                                            std::uint32_t max_tries, std::u16string* path);
+                                            std::u16string_view pattern, std::uint32_t max_tries,
+                                            std::u16string* path);
 
 /// The directory the input archive is unpacked into: the working directory joined with the
 /// archive's file name (".../KVA00001/Profile.zip").

@@ -24,9 +24,9 @@ TEST(WorkingAreaTest, CreateUniqueDirectoryTakesTheFirstFreeNumber) {
   testing::WriteFile(dir.path() / "KVA00004", "a file takes its number too");
 
   std::u16string path;
-  ASSERT_HR(CreateUniqueDirectory(dir.wide(), kWorkingDirectoryPattern, kWorkingDirectoryTries,
-                                  &path),
-            S_OK);
+  ASSERT_HR(
+      CreateUniqueDirectory(dir.wide(), kWorkingDirectoryPattern, kWorkingDirectoryTries, &path),
+      S_OK);
   EXPECT_EQ(path, dir.wide("KVA00003/"));
   EXPECT_TRUE(fs::is_directory(dir.path() / "KVA00003"));
   ASSERT_HR(CreateUniqueDirectory(dir.wide() + u"/", u"KVA%05u", 10000, &path), S_OK);

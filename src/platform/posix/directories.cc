@@ -177,8 +177,8 @@ std::string CaseRenameTarget(const std::string& native, std::u16string_view writ
 // rename(2) that refuses to replace an existing name unless `replace`; 0 or the errno value.
 int Rename(const std::string& source, const std::string& destination, bool replace) {
   if (!replace) {
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(),
-                    RENAME_NOREPLACE) == 0) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) ==
+        0) {
       return 0;
     }
     // Without support for refusing, fall back on the check the caller made just before.

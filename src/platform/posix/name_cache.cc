@@ -93,10 +93,10 @@ std::string FoldedName(std::string_view name) {
   const std::u16string wide = ToUtf16(name);
   std::u16string folded(wide.size() * 3 + 1, u'\0');  // full folding grows a text at most 3x
   UErrorCode status = U_ZERO_ERROR;
-  const int32_t length = u_strFoldCase(
-      reinterpret_cast<UChar*>(folded.data()), static_cast<int32_t>(folded.size()),
-      reinterpret_cast<const UChar*>(wide.data()), static_cast<int32_t>(wide.size()),
-      U_FOLD_CASE_DEFAULT, &status);
+  const int32_t length =
+      u_strFoldCase(reinterpret_cast<UChar*>(folded.data()), static_cast<int32_t>(folded.size()),
+                    reinterpret_cast<const UChar*>(wide.data()), static_cast<int32_t>(wide.size()),
+                    U_FOLD_CASE_DEFAULT, &status);
   if (U_FAILURE(status)) return std::string(name);
   folded.resize(static_cast<std::size_t>(length));
   return ToUtf8(folded);

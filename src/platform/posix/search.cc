@@ -140,12 +140,17 @@ std::uint32_t ReadMatches(int fd, std::u16string_view pattern, std::vector<FindD
   }
   const std::vector<UChar32> compiled = CompilePattern(pattern);
   std::vector<std::string> names;
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
+  int read_error = 0;
+  for (;;) {
+    errno = 0;  // readdir tells the end from a failure only by errno
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      read_error = errno;
+      break;
+    }
     const std::string_view name = entry->d_name;
     if (Matcher(compiled, ToUtf16(name)).Match(0, 0)) names.emplace_back(name);
   }
-  const int read_error = errno;
   std::sort(names.begin(), names.end(), EntryBefore);
   std::uint32_t error = Win32ErrorFromErrno(read_error);
   for (const std::string& name : names) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 
 #include "common/result.h"
 #include "common/text.h"
@@ -83,8 +82,8 @@ TEST(SearchTest, FindsInNameOrderWithDotsFirst) {
   fs::create_directory(dir.path() / "Sub");
   fs::create_symlink(dir.path() / "Sub", dir.path() / "link");
   using Names = std::vector<std::string>;
-  const Names all = {".",  "..",    ".hidden", "_x",  "a.reg",
-                     "b.REG", "C.txt", "link",    "noext", "Sub", "x.reg.bak"};
+  const Names all = {".",     "..",   ".hidden", "_x",  "a.reg",    "b.REG",
+                     "C.txt", "link", "noext",   "Sub", "x.reg.bak"};
 
   const struct {
     std::string pattern;
@@ -111,28 +110,6 @@ TEST(SearchTest, FindsInNameOrderWithDotsFirst) {
     EXPECT_EQ(found.error, c.expected.error) << c.pattern;
     EXPECT_EQ(found.names, c.expected.names) << c.pattern;
   }
-}
-
-TEST(SearchTest, EntriesCarryAttributes) {
-  testing::ScopedTempDir dir;
-  testing::WriteFile(dir.path() / ".hidden", "12345");
-  fs::create_directory(dir.path() / "sub");
-  fs::create_symlink(dir.path() / "sub", dir.path() / "tolink");
-  std::map<std::string, std::pair<std::uint32_t, std::uint64_t>> seen;
-  FindHandle search;
-  FindData data;
-  for (std::uint32_t error = FindFirstFile(dir.wide("*"), &search, &data); error == 0;
-       error = FindNextFile(search, &data)) {
-    seen[ToUtf8(data.name)] = {data.data.attributes, data.data.size};
-  }
-  const std::map<std::string, std::pair<std::uint32_t, std::uint64_t>> expected = {
-      {".", {FILE_ATTRIBUTE_DIRECTORY, 0}},
-      {"..", {FILE_ATTRIBUTE_DIRECTORY, 0}},
-      {".hidden", {FILE_ATTRIBUTE_HIDDEN, 5}},
-      {"sub", {FILE_ATTRIBUTE_DIRECTORY, 0}},
-      {"tolink", {FILE_ATTRIBUTE_NORMAL, dir.path().string().size() + 4}},
-  };
-  EXPECT_EQ(seen, expected);
 }
 
 }  // namespace

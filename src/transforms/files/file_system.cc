@@ -13,7 +13,7 @@ constexpr std::uint32_t kClearedByForce = platform::FILE_ATTRIBUTE_READONLY |
                                           platform::FILE_ATTRIBUTE_HIDDEN |
                                           platform::FILE_ATTRIBUTE_SYSTEM;
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == platform::PathSeparator(); }
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 bool IsDirectory(std::uint32_t attributes) {
   return (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -22,6 +22,23 @@ bool IsDirectory(std::uint32_t attributes) {
 // The form in which walks hand a directory on: with a final separator.
 void AppendSeparator(std::u16string* path) {
   if (path->empty() || !IsSeparator(path->back())) *path += platform::PathSeparator();
+}
+
+// FileExists and DirectoryExists: S_FALSE when the name exists with the other kind. A missing
+// name reports all attribute bits set.
+HRESULT ExistsAs(std::u16string_view path, bool* exists, std::uint32_t* attributes,
+                 bool directory) {
+  if (exists == nullptr) return E_INVALIDARG;
+  *exists = false;
+  std::uint32_t found = platform::INVALID_FILE_ATTRIBUTES;
+  RETURN_IF_FAILED(GetPathAttributes(path, exists, &found));
+  if (attributes != nullptr) *attributes = found;
+  if (!*exists) return S_OK;
+  return IsDirectory(found) == directory ? S_OK : S_FALSE;
+}
+
+HRESULT ClearAttributes(std::u16string_view path) {
+  return HResultFromWin32(platform::SetFileAttributes(path, platform::FILE_ATTRIBUTE_NORMAL));
 }
 
 // The answer to ERROR_ALREADY_EXISTS from creating a directory: fine when a directory is there.
@@ -83,8 +100,7 @@ HRESULT CreateDestinationParent(std::u16string_view destination, std::u16string*
   return CreateDirectoryPath(parent);
 }
 
-HRESULT CopyOneFile(std::u16string_view source, std::u16string_view destination,
-                    bool overwrite) {
+HRESULT CopyOneFile(std::u16string_view source, std::u16string_view destination, bool overwrite) {
   const std::uint32_t error = platform::CopyFile(source, destination, !overwrite);
   if (error == ERROR_SUCCESS) return S_OK;
   if (!overwrite && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) return S_FALSE;
@@ -130,23 +146,11 @@ HRESULT GetPathAttributes(std::u16string_view path, bool* exists, std::uint32_t*
 }
 
 HRESULT FileExists(std::u16string_view path, bool* exists, std::uint32_t* attributes) {
-  if (exists == nullptr) return E_INVALIDARG;
-  *exists = false;
-  std::uint32_t found = platform::INVALID_FILE_ATTRIBUTES;
-  RETURN_IF_FAILED(GetPathAttributes(path, exists, &found));
-  if (attributes != nullptr) *attributes = found;
-  if (!*exists) return S_OK;
-  return IsDirectory(found) ? S_FALSE : S_OK;
+  return ExistsAs(path, exists, attributes, /*directory=*/false);
 }
 
 HRESULT DirectoryExists(std::u16string_view path, bool* exists, std::uint32_t* attributes) {
-  if (exists == nullptr) return E_INVALIDARG;
-  *exists = false;
-  std::uint32_t found = platform::INVALID_FILE_ATTRIBUTES;
-  RETURN_IF_FAILED(GetPathAttributes(path, exists, &found));
-  if (attributes != nullptr) *attributes = found;
-  if (!*exists) return S_OK;
-  return IsDirectory(found) ? S_OK : S_FALSE;
+  return ExistsAs(path, exists, attributes, /*directory=*/true);
 }
 
 HRESULT CreateDirectoryPath(std::u16string_view path) {
@@ -172,12 +176,7 @@ HRESULT ForceDeleteFile(std::u16string_view path) {
   RETURN_IF_FAILED(hr);
   if (!exists) return S_OK;
   if (hr == S_FALSE) return HResultFromWin32(ERROR_ACCESS_DENIED);
-  if ((attributes & kClearedByForce) != 0) {
-    if (const std::uint32_t error =
-            platform::SetFileAttributes(path, platform::FILE_ATTRIBUTE_NORMAL)) {
-      return HResultFromWin32(error);
-    }
-  }
+  if ((attributes & kClearedByForce) != 0) RETURN_IF_FAILED(ClearAttributes(path));
   return HResultFromWin32(platform::DeleteFile(path));
 }
 
@@ -189,12 +188,8 @@ HRESULT DeleteDirectoryTree(std::u16string_view path, bool delete_files, bool re
   RETURN_IF_FAILED(hr);
   if (!exists) return S_OK;
   if (hr == S_FALSE) return HResultFromWin32(ERROR_DIRECTORY);
-  if ((attributes & platform::FILE_ATTRIBUTE_READONLY) != 0) {
-    if (const std::uint32_t error =
-            platform::SetFileAttributes(path, platform::FILE_ATTRIBUTE_NORMAL)) {
-      return HResultFromWin32(error);
-    }
-  }
+  if ((attributes & platform::FILE_ATTRIBUTE_READONLY) != 0)
+    RETURN_IF_FAILED(ClearAttributes(path));
   if (delete_files || recursive) {
     RETURN_IF_FAILED(
         WalkDirectory(path, [&](const platform::FindData& entry, std::u16string_view child) {
@@ -205,10 +200,7 @@ HRESULT DeleteDirectoryTree(std::u16string_view path, bool delete_files, bool re
           // A subdirectory met without `recursive` lands here too, and deleting it as a file
           // fails.
           if ((entry.data.attributes & kClearedByForce) != 0) {
-            if (const std::uint32_t error =
-                    platform::SetFileAttributes(child, platform::FILE_ATTRIBUTE_NORMAL)) {
-              return HResultFromWin32(error);
-            }
+            RETURN_IF_FAILED(ClearAttributes(child));
           }
           return HResultFromWin32(platform::DeleteFile(child));
         }));
@@ -225,8 +217,8 @@ HRESULT CopyPath(std::u16string_view source, std::u16string_view destination, bo
   return CopyTree(source, destination, overwrite);
 }
 
-HRESULT MovePath(std::u16string_view source, std::u16string_view destination,
-                 bool replace_existing, bool allow_copy) {
+HRESULT MovePath(std::u16string_view source, std::u16string_view destination, bool replace_existing,
+                 bool allow_copy) {
   std::uint32_t flags = 0;
   if (replace_existing) flags |= platform::MOVEFILE_REPLACE_EXISTING;
   if (allow_copy) flags |= platform::MOVEFILE_COPY_ALLOWED;

@@ -129,12 +129,8 @@ TEST(FileSystemTest, ForceDeleteFile) {
     const char* name;
     HRESULT result;
   } cases[] = {
-      {"ro", S_OK},
-      {".hidden", S_OK},
-      {"plain.TXT", S_OK},
-      {"missing", S_OK},
-      {"missing/x", S_OK},
-      {"sub", HResultFromWin32(ERROR_ACCESS_DENIED)},
+      {"ro", S_OK},      {".hidden", S_OK},   {"plain.TXT", S_OK},
+      {"missing", S_OK}, {"missing/x", S_OK}, {"sub", HResultFromWin32(ERROR_ACCESS_DENIED)},
       {"link", S_OK},  // the link goes, its target stays
   };
   for (const auto& c : cases) {
@@ -155,9 +151,9 @@ TEST(FileSystemTest, DeleteDirectoryTree) {
     fs::create_symlink("../target", root / "t" / "link");
     WriteFile(root / "file", "f");
   };
-  const Entries untouched = {"file=f",        "t/",      "t/a.txt=a",     "t/link -> ../target",
-                             "t/sub/",        "t/sub/.hidden=h", "t/sub/ro=r", "t/z.txt=z",
-                             "target/",       "target/kept=k"};
+  const Entries untouched = {
+      "file=f",     "t/",        "t/a.txt=a", "t/link -> ../target", "t/sub/", "t/sub/.hidden=h",
+      "t/sub/ro=r", "t/z.txt=z", "target/",   "target/kept=k"};
   const struct {
     const char* path;
     bool delete_files, recursive;
@@ -207,7 +203,10 @@ TEST(FileSystemTest, CopyPathOfFiles) {
       {"missing", "new", true, S_OK, {"dst=old", "ro=old", "src=new"}},
       {"src", "dst", false, S_FALSE, {"dst=old", "ro=old", "src=new"}},
       {"src", "DST", true, S_OK, {"dst=new", "ro=old", "src=new"}},
-      {"src", "x/y/z/copy", false, S_OK,
+      {"src",
+       "x/y/z/copy",
+       false,
+       S_OK,
        {"dst=old", "ro=old", "src=new", "x/", "x/y/", "x/y/z/", "x/y/z/copy=new"}},
       {"src", "ro", true, HResultFromWin32(ERROR_ACCESS_DENIED), {"dst=old", "ro=old", "src=new"}},
       {"src", "dst/x", true, HResultFromWin32(ERROR_DIRECTORY), {"dst=old", "ro=old", "src=new"}},
@@ -247,26 +246,21 @@ TEST(FileSystemTest, CopyPathOfTrees) {
     Entries tree;
   } cases[] = {
       // Merged: same names replaced, other files kept, empty directories made.
-      {"DEST",
-       true,
-       S_OK,
-       with_source({"dest/", "dest/a.txt=new a", "dest/empty/", "dest/keep.txt=keep",
-                    "dest/sub/", "dest/sub/b.txt=new b"})},
+      {"DEST", true, S_OK,
+       with_source({"dest/", "dest/a.txt=new a", "dest/empty/", "dest/keep.txt=keep", "dest/sub/",
+                    "dest/sub/b.txt=new b"})},
       // Without overwrite the first existing file ends the walk, before "empty" and "sub".
       {"dest", false, S_FALSE, with_source({"dest/", "dest/a.txt=old a", "dest/keep.txt=keep"})},
-      {"new/deeper/",
-       false,
-       S_OK,
+      {"new/deeper/", false, S_OK,
        with_source({"dest/", "dest/a.txt=old a", "dest/keep.txt=keep", "new/", "new/deeper/",
                     "new/deeper/a.txt=new a", "new/deeper/empty/", "new/deeper/sub/",
                     "new/deeper/sub/b.txt=new b"})},
       // A sibling whose name merely starts like the source is no copy into itself.
-      {"src2",
-       true,
-       S_OK,
-       with_source({"dest/", "dest/a.txt=old a", "dest/keep.txt=keep", "src2/",
-                    "src2/a.txt=new a", "src2/empty/", "src2/sub/", "src2/sub/b.txt=new b"})},
-      {"src", true, kCopyIntoItself, with_source({"dest/", "dest/a.txt=old a", "dest/keep.txt=keep"})},
+      {"src2", true, S_OK,
+       with_source({"dest/", "dest/a.txt=old a", "dest/keep.txt=keep", "src2/", "src2/a.txt=new a",
+                    "src2/empty/", "src2/sub/", "src2/sub/b.txt=new b"})},
+      {"src", true, kCopyIntoItself,
+       with_source({"dest/", "dest/a.txt=old a", "dest/keep.txt=keep"})},
       {"SRC/sub/copy", true, kCopyIntoItself,
        with_source({"dest/", "dest/a.txt=old a", "dest/keep.txt=keep"})},
   };
@@ -289,11 +283,18 @@ TEST(FileSystemTest, MovePath) {
   } cases[] = {
       {"f", "g", false, S_FALSE, {"d/", "d/in=i", "e/", "f=f", "g=g"}},
       {"f", "G", true, S_OK, {"d/", "d/in=i", "e/", "g=f"}},
-      {"f", "x/y/z/f", false, S_OK, {"d/", "d/in=i", "e/", "g=g", "x/", "x/y/", "x/y/z/", "x/y/z/f=f"}},
+      {"f",
+       "x/y/z/f",
+       false,
+       S_OK,
+       {"d/", "d/in=i", "e/", "g=g", "x/", "x/y/", "x/y/z/", "x/y/z/f=f"}},
       {"D", "x/y/d", false, S_OK, {"e/", "f=f", "g=g", "x/", "x/y/", "x/y/d/", "x/y/d/in=i"}},
       {"d", "e", true, HResultFromWin32(ERROR_ACCESS_DENIED), {"d/", "d/in=i", "e/", "f=f", "g=g"}},
       {"d", "e", false, S_FALSE, {"d/", "d/in=i", "e/", "f=f", "g=g"}},
-      {"missing", "m", true, HResultFromWin32(ERROR_FILE_NOT_FOUND),
+      {"missing",
+       "m",
+       true,
+       HResultFromWin32(ERROR_FILE_NOT_FOUND),
        {"d/", "d/in=i", "e/", "f=f", "g=g"}},
   };
   for (const auto& c : cases) {
