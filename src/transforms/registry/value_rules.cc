@@ -166,66 +166,66 @@ HRESULT ApplyFlag(const Target& target, std::u16string_view flags, std::u16strin
   }
 }
 
-// Where the value a convert, delete or rename works on stands; -1 for what is missing.
-struct ValuePosition {
-  int key = -1;
-  int value = -1;
-};
+// Messages that name a value and its key, in that order.
+using ValueMessage = FormatStringFor<std::u16string, std::u16string>;
 
-ValuePosition FindTarget(const RegistryDocument& document, const Target& target) {
-  ValuePosition position;
-  position.key = document.FindKey(target.key);
-  if (position.key >= 0)
-    position.value = document.KeyAt(position.key).values().FindValue(target.name);
-  return position;
+// The value that a convert, delete or rename works on: its list and its index there, or null
+// after the action's own message about the missing key or value.
+RegistryValueList* FindExistingValue(RegistryDocument& document, const Target& target,
+                                     ValueMessage key_missing, ValueMessage value_missing,
+                                     int* index) {
+  const int key_index = document.FindKey(target.key);
+  if (key_index < 0) {
+    LogError(key_missing, target.name, target.key);
+    return nullptr;
+  }
+  RegistryValueList& values = document.KeyAt(key_index).values();
+  *index = values.FindValue(target.name);
+  if (*index < 0) {
+    LogError(value_missing, target.name, target.key);
+    return nullptr;
+  }
+  return &values;
 }
 
 HRESULT ConvertValue(RegistryDocument& document, const Target& target, const ValueRule& rule) {
-  const ValuePosition at = FindTarget(document, target);
-  if (at.key < 0) {
-    LogError(u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (key does not exist)",
-             target.name, target.key);
-  } else if (at.value < 0) {
-    LogError(u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (value does not exist)",
-             target.name, target.key);
-  } else {
-    // Only the type tag changes: the bytes stay as they are, even where they do not fit it.
-    document.KeyAt(at.key).values().RetypeValueAt(at.value, RegistryTypeFromWord(rule.type));
-    LogDebug(u"ProcessRegistryValue: Converted value '%s' of key '%s' to '%s'", target.name,
-             target.key, rule.type);
-  }
+  int index = -1;
+  RegistryValueList* values = FindExistingValue(
+      document, target,
+      u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (key does not exist)",
+      u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (value does not exist)",
+      &index);
+  if (values == nullptr) return S_OK;
+  // Only the type tag changes: the bytes stay as they are, even where they do not fit it.
+  values->RetypeValueAt(index, RegistryTypeFromWord(rule.type));
+  LogDebug(u"ProcessRegistryValue: Converted value '%s' of key '%s' to '%s'", target.name,
+           target.key, rule.type);
   return S_OK;
 }
 
 HRESULT DeleteValue(RegistryDocument& document, const Target& target) {
-  const ValuePosition at = FindTarget(document, target);
-  if (at.key < 0) {
-    LogError(u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (key does not exist)",
-             target.name, target.key);
-  } else if (at.value < 0) {
-    LogError(u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (value does not exist)",
-             target.name, target.key);
-  } else {
-    document.KeyAt(at.key).values().RemoveValueAt(at.value);
-    LogDebug(u"ProcessRegistryValue: Deleted value '%s' of key '%s'", target.name, target.key);
-  }
+  int index = -1;
+  RegistryValueList* values = FindExistingValue(
+      document, target,
+      u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (key does not exist)",
+      u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (value does not exist)", &index);
+  if (values == nullptr) return S_OK;
+  values->RemoveValueAt(index);
+  LogDebug(u"ProcessRegistryValue: Deleted value '%s' of key '%s'", target.name, target.key);
   return S_OK;
 }
 
 HRESULT RenameValue(RegistryDocument& document, const Target& target, const ValueRule& rule) {
-  const ValuePosition at = FindTarget(document, target);
-  if (at.key < 0) {
-    LogError(u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (key does not exist)",
-             target.name, target.key);
-  } else if (at.value < 0) {
-    LogError(u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (value does not exist)",
-             target.name, target.key);
-  } else {
-    // The new name is not checked: it may be empty (the default value) or clash with another.
-    document.KeyAt(at.key).values().RenameValueAt(at.value, rule.destination);
-    LogDebug(u"ProcessRegistryValue: Renamed value '%s' of key '%s' to '%s'", target.name,
-             target.key, rule.destination);
-  }
+  int index = -1;
+  RegistryValueList* values = FindExistingValue(
+      document, target,
+      u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (key does not exist)",
+      u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (value does not exist)", &index);
+  if (values == nullptr) return S_OK;
+  // The new name is not checked: it may be empty (the default value) or clash with another.
+  values->RenameValueAt(index, rule.destination);
+  LogDebug(u"ProcessRegistryValue: Renamed value '%s' of key '%s' to '%s'", target.name, target.key,
+           rule.destination);
   return S_OK;
 }
 
