@@ -1,54 +1,42 @@
 #pragma once
-// Helpers shared by the key and value rule tests: small documents spelled out in tables, and the
-// readable rendering of a document to compare them after a rule.
+// Helpers shared by the key and value rule tests: a document written in the readable form that
+// Dump renders ("[path]" lines, each followed by "  name=type:hexbytes" lines), so that a case
+// spells out its document before and after a rule in the same notation.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "common/text.h"
 #include "regfile/reg_test_support.h"
 #include "regfile/registry_document.h"
 
 namespace orvex::testing {
 
-/// One key of a test document: its path and its values in order.
-struct KeySpec {
-  std::u16string path;
-  std::vector<RegistryValuePair> values;
-};
-
-/// A document holding `keys` in the order given.
-inline RegistryDocument MakeDocument(const std::vector<KeySpec>& keys) {
+/// The document that Dump renders as `text`.
+inline RegistryDocument ParseDump(const std::string& text) {
   RegistryDocument document;
-  for (const KeySpec& spec : keys) {
-    RegistryKeyEntry entry(spec.path);
-    for (const RegistryValuePair& pair : spec.values) {
-      if (!entry.values().AddValue(pair.name, pair.value)) throw ResultException(E_OUTOFMEMORY);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("[")) {
+      document.AddKey(ToUtf16(line.substr(1, line.size() - 2)));
+      continue;
     }
-    document.AddKey(std::move(entry));
+    const std::size_t equals = line.find('=');
+    const std::size_t colon = line.find(':', equals);
+    RegistryValueEntry value{static_cast<std::uint32_t>(std::stoul(line.substr(equals + 1))), {}};
+    for (std::size_t i = colon + 1; i + 1 < line.size(); i += 2) {
+      value.data.push_back(static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
+    }
+    EXPECT_TRUE(document.KeyAt(document.size() - 1)
+                    .values()
+                    .AddValue(ToUtf16(line.substr(2, equals - 2)), std::move(value)));
   }
+  EXPECT_EQ(text, Dump(document)) << "not in the form Dump writes";
   return document;
-}
-
-/// A REG_SZ value holding `text` and its NUL.
-inline RegistryValuePair Sz(std::u16string_view name, std::u16string_view text) {
-  RegistryValuePair pair{std::u16string(name), {REG_SZ, {}}};
-  for (const char16_t unit : text) {
-    pair.value.data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    pair.value.data.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  pair.value.data.insert(pair.value.data.end(), {0, 0});
-  return pair;
-}
-
-/// A REG_DWORD value holding `number` little-endian.
-inline RegistryValuePair Dword(std::u16string_view name, std::uint32_t number) {
-  return RegistryValuePair{
-      std::u16string(name),
-      {REG_DWORD,
-       {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-        static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)}}};
 }
 
 }  // namespace orvex::testing
