@@ -216,6 +216,13 @@ std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time);
 /// symbolic link gets its own time, never its target's.
 std::uint32_t SetFileTime(std::u16string_view path, std::int64_t last_write_time);
 
+// --- Memory -------------------------------------------------------------------------------------
+
+/// Lets the process keep up to `bytes` of freed memory instead of handing it back to the system at
+/// once (process-wide). Libraries that allocate and free the same large state for every file (the
+/// deflate state of the archive library) otherwise pay system calls and page faults each time.
+void RetainFreedMemory(std::size_t bytes);
+
 // --- Character set of C-library conversions -----------------------------------------------------
 
 /// While it lives, the calling thread's C-library character set is UTF-8, so that libraries which
