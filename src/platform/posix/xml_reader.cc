@@ -393,9 +393,17 @@ bool IsXmlWhitespace(std::string_view text) {
 // The parser hands over attribute values with each '&' written as "&#38;" (it expects a tree
 // builder to read them again); this gives the value the document means.
 std::u16string AttributeValue(const xmlChar* begin, const xmlChar* end) {
-  std::string value(reinterpret_cast<const char*>(begin), end - begin);
-  std::size_t at = 0;
-  while ((at = value.find("&#38;", at)) != std::string::npos) value.replace(at++, 5, "&");
+  const std::string_view text(reinterpret_cast<const char*>(begin),
+                              static_cast<std::size_t>(end - begin));
+  std::string value;
+  value.reserve(text.size());
+  for (std::size_t at = 0;;) {
+    const std::size_t found = text.find("&#38;", at);
+    value.append(text.substr(at, found == std::string_view::npos ? found : found - at));
+    if (found == std::string_view::npos) break;
+    value += '&';
+    at = found + 5;
+  }
   return ToUtf16(value);
 }
 
