@@ -49,26 +49,26 @@ class StringSink {
 };
 
 template <typename Sink>
-void PutPadded(Sink& sink, const Spec& spec, std::u16string_view body) {
-  const std::size_t width = static_cast<std::size_t>(spec.width);
+void PutPadded(Sink& sink, const Conversion& conv, std::u16string_view body) {
+  const std::size_t width = static_cast<std::size_t>(conv.width);
   const std::size_t pad = width > body.size() ? width - body.size() : 0;
-  if (!spec.left) sink.Put(u' ', pad);
+  if (!conv.left) sink.Put(u' ', pad);
   sink.Put(body);
-  if (spec.left) sink.Put(u' ', pad);
+  if (conv.left) sink.Put(u' ', pad);
 }
 
 template <typename Sink>
-void PutString(Sink& sink, const Spec& spec, std::u16string_view text) {
-  if (spec.precision >= 0) text = text.substr(0, static_cast<std::size_t>(spec.precision));
-  PutPadded(sink, spec, text);
+void PutString(Sink& sink, const Conversion& conv, std::u16string_view text) {
+  if (conv.precision >= 0) text = text.substr(0, static_cast<std::size_t>(conv.precision));
+  PutPadded(sink, conv, text);
 }
 
 template <typename Sink>
-void PutInteger(Sink& sink, const Spec& spec, const FormatArg& arg) {
+void PutInteger(Sink& sink, const Conversion& conv, const FormatArg& arg) {
   // The value's magnitude and sign, read the way the conversion reads the argument's bits.
   bool negative = false;
   std::uint64_t magnitude = 0;
-  const bool is_signed = spec.conversion == u'd' || spec.conversion == u'i';
+  const bool is_signed = conv.letter == u'd' || conv.letter == u'i';
   if (arg.kind == FormatArgKind::kInt64) {
     const std::int64_t v = arg.integer;
     negative = is_signed && v < 0;
@@ -80,8 +80,8 @@ void PutInteger(Sink& sink, const Spec& spec, const FormatArg& arg) {
     magnitude = negative ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) : bits;
   }
 
-  const bool hex = spec.conversion == u'x' || spec.conversion == u'X';
-  const char16_t* digits_set = spec.conversion == u'X' ? u"0123456789ABCDEF" : u"0123456789abcdef";
+  const bool hex = conv.letter == u'x' || conv.letter == u'X';
+  const char16_t* digits_set = conv.letter == u'X' ? u"0123456789ABCDEF" : u"0123456789abcdef";
   char16_t digits[24];
   std::size_t count = 0;
   for (std::uint64_t v = magnitude; v != 0; v /= hex ? 16 : 10) {
@@ -89,27 +89,27 @@ void PutInteger(Sink& sink, const Spec& spec, const FormatArg& arg) {
   }
   std::reverse(digits, digits + count);
   // Precision is the minimum number of digits; with precision 0 a zero prints no digits.
-  const std::size_t min_digits = spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : 1;
+  const std::size_t min_digits = conv.precision >= 0 ? static_cast<std::size_t>(conv.precision) : 1;
 
   std::u16string prefix;
   if (negative) prefix = u"-";
-  else if (is_signed && spec.plus) prefix = u"+";
-  else if (is_signed && spec.blank) prefix = u" ";
-  if (hex && spec.alternate && magnitude != 0) prefix += spec.conversion == u'X' ? u"0X" : u"0x";
+  else if (is_signed && conv.plus) prefix = u"+";
+  else if (is_signed && conv.blank) prefix = u" ";
+  if (hex && conv.alternate && magnitude != 0) prefix += conv.letter == u'X' ? u"0X" : u"0x";
 
   std::size_t zeros = min_digits > count ? min_digits - count : 0;
-  const std::size_t width = static_cast<std::size_t>(spec.width);
-  if (spec.zero && !spec.left && spec.precision < 0) {
+  const std::size_t width = static_cast<std::size_t>(conv.width);
+  if (conv.zero && !conv.left && conv.precision < 0) {
     const std::size_t used = prefix.size() + zeros + count;
     if (width > used) zeros += width - used;
   }
   const std::size_t length = prefix.size() + zeros + count;
   const std::size_t pad = width > length ? width - length : 0;
-  if (!spec.left) sink.Put(u' ', pad);
+  if (!conv.left) sink.Put(u' ', pad);
   sink.Put(prefix);
   sink.Put(u'0', zeros);
   sink.Put(std::u16string_view(digits, count));
-  if (spec.left) sink.Put(u' ', pad);
+  if (conv.left) sink.Put(u' ', pad);
 }
 
 template <typename Sink>
@@ -119,27 +119,27 @@ void Run(Sink& sink, std::u16string_view format, std::span<const FormatArg> args
   for (std::size_t i = 0; i < format.size(); ++i) {
     if (format[i] != u'%') continue;
     sink.Put(format.substr(literal_start, i - literal_start));
-    const Spec spec = ParseSpec(format, i + 1);
-    if (!spec.valid) throw ResultException(E_INVALIDARG);
-    i = spec.end - 1;
-    literal_start = spec.end;
-    if (spec.conversion == u'%') {
+    const Conversion conv = ParseConversion(format, i + 1);
+    if (!conv.valid) throw ResultException(E_INVALIDARG);
+    i = conv.end - 1;
+    literal_start = conv.end;
+    if (conv.letter == u'%') {
       sink.Put(u'%');
       continue;
     }
-    if (next >= args.size() || !Accepts(spec, args[next].kind)) {
+    if (next >= args.size() || !Accepts(conv, args[next].kind)) {
       throw ResultException(E_INVALIDARG);
     }
     const FormatArg& arg = args[next++];
     switch (arg.kind) {
       case FormatArgKind::kWide:
-        PutString(sink, spec, arg.wide);
+        PutString(sink, conv, arg.wide);
         break;
       case FormatArgKind::kNarrow:
-        PutString(sink, spec, ToUtf16(arg.narrow));
+        PutString(sink, conv, ToUtf16(arg.narrow));
         break;
       default:
-        PutInteger(sink, spec, arg);
+        PutInteger(sink, conv, arg);
         break;
     }
   }

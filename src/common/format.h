@@ -152,20 +152,20 @@ std::u16string Format(FormatStringFor<Args...> format, const Args&... args) {
 
 namespace format_internal {
 
-/// One parsed conversion specification.
-struct Spec {
+/// One parsed conversion: flags, width, precision, length and letter.
+struct Conversion {
   bool left = false, plus = false, blank = false, alternate = false, zero = false;
   int width = 0;
   int precision = -1;
   bool long_long = false;
-  char16_t conversion = 0;
-  std::size_t end = 0;  ///< index just after the specification
+  char16_t letter = 0;
+  std::size_t end = 0;  ///< index just after the conversion
   bool valid = false;
 };
 
-/// Parses the specification that starts after the '%' at `pos`.
-constexpr Spec ParseSpec(std::u16string_view f, std::size_t pos) {
-  Spec s;
+/// Parses the conversion that starts after the '%' at `pos`.
+constexpr Conversion ParseConversion(std::u16string_view f, std::size_t pos) {
+  Conversion s;
   std::size_t i = pos;
   for (; i < f.size(); ++i) {
     const char16_t c = f[i];
@@ -192,9 +192,9 @@ constexpr Spec ParseSpec(std::u16string_view f, std::size_t pos) {
     i += 2;
   }
   if (i >= f.size()) return s;
-  s.conversion = f[i];
+  s.letter = f[i];
   s.end = i + 1;
-  switch (s.conversion) {
+  switch (s.letter) {
     case u'd': case u'i': case u'u': case u'x': case u'X':
       s.valid = true;
       break;
@@ -207,12 +207,12 @@ constexpr Spec ParseSpec(std::u16string_view f, std::size_t pos) {
   return s;
 }
 
-/// Whether an argument of `kind` may stand for the conversion `spec`.
-constexpr bool Accepts(const Spec& spec, FormatArgKind kind) {
-  if (spec.long_long) {
-    return spec.conversion != u'u' && kind == FormatArgKind::kInt64;
+/// Whether an argument of `kind` may stand for the conversion `conv`.
+constexpr bool Accepts(const Conversion& conv, FormatArgKind kind) {
+  if (conv.long_long) {
+    return conv.letter != u'u' && kind == FormatArgKind::kInt64;
   }
-  switch (spec.conversion) {
+  switch (conv.letter) {
     case u's': return kind == FormatArgKind::kWide;
     case u'S': return kind == FormatArgKind::kNarrow;
     case u'd': case u'i': return kind == FormatArgKind::kInt32;
@@ -226,11 +226,11 @@ constexpr bool Matches(std::u16string_view format, std::span<const FormatArgKind
   std::size_t next = 0;
   for (std::size_t i = 0; i < format.size(); ++i) {
     if (format[i] != u'%') continue;
-    const Spec spec = ParseSpec(format, i + 1);
-    if (!spec.valid) return false;
-    i = spec.end - 1;
-    if (spec.conversion == u'%') continue;
-    if (next >= kinds.size() || !Accepts(spec, kinds[next])) return false;
+    const Conversion conv = ParseConversion(format, i + 1);
+    if (!conv.valid) return false;
+    i = conv.end - 1;
+    if (conv.letter == u'%') continue;
+    if (next >= kinds.size() || !Accepts(conv, kinds[next])) return false;
     ++next;
   }
   return next == kinds.size();
