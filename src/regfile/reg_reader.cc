@@ -37,12 +37,21 @@ char16_t* ScratchArea() {
   return area.get();
 }
 
-int HexDigitValue(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// The value of each ASCII hexadecimal digit, -1 for every other ASCII character.
+struct HexValues {
+  signed char value[128];
+  constexpr HexValues() : value() {
+    for (int c = 0; c < 128; ++c) {
+      value[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
+                 : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
+                 : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
+                                        : -1;
+    }
+  }
+};
+constexpr HexValues kHexValues;
+
+int HexDigitValue(int c) { return c >= 0 && c < 128 ? kHexValues.value[c] : -1; }
 
 // The header's version digits: anything that is not a decimal digit counts as 0.
 std::uint32_t DecimalValue(int c) {

@@ -1,0 +1,88 @@
+// Any bytes as a .reg file: reading must never crash or leak, and whatever reads successfully,
+// written out again, must read back as the same document (string data ending at its first NUL,
+// which is all a quoted string carries).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "common/result.h"
+#include "common/text.h"
+#include "regfile/reg_reader.h"
+#include "regfile/reg_writer.h"
+#include "regfile/registry_document.h"
+
+namespace {
+
+// The two files each input goes through, unique to this process.
+struct Files {
+  Files() {
+    const std::filesystem::path base = std::filesystem::temp_directory_path() /
+                                       ("reg_reader_fuzzer_" + std::to_string(std::random_device()()));
+    input = base.string() + ".in.reg";
+    output = base.string() + ".out.reg";
+  }
+  ~Files() {
+    std::error_code ignored;
+    std::filesystem::remove(input, ignored);
+    std::filesystem::remove(output, ignored);
+  }
+  std::string input;
+  std::string output;
+};
+
+// A REG_SZ value as the writer's quoted form carries it: text up to the first NUL unit and that
+// NUL, when no line break comes before it; otherwise every byte.
+orvex::RegistryValueEntry AsWritten(const orvex::RegistryValueEntry& value) {
+  if (value.type != orvex::REG_SZ) return value;
+  for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+    const unsigned unit = value.data[i] | value.data[i + 1] << 8;
+    if (unit == '\r' || unit == '\n') return value;
+    if (unit == 0) {
+      orvex::RegistryValueEntry quoted{value.type, {}};
+      quoted.data.assign(value.data.begin(), value.data.begin() + static_cast<std::ptrdiff_t>(i + 2));
+      return quoted;
+    }
+  }
+  return value;
+}
+
+bool SameAfterWriting(const orvex::RegistryDocument& original,
+                      const orvex::RegistryDocument& reread) {
+  if (original.size() != reread.size()) return false;
+  for (int k = 0; k < original.size(); ++k) {
+    const orvex::RegistryKeyEntry& a = original.KeyAt(k);
+    const orvex::RegistryKeyEntry& b = reread.KeyAt(k);
+    if (a.path() != b.path() || a.values().size() != b.values().size()) return false;
+    for (int v = 0; v < a.values().size(); ++v) {
+      if (a.values()[v].name != b.values()[v].name) return false;
+      if (!(AsWritten(a.values()[v].value) == b.values()[v].value)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > (1u << 20)) return 0;
+  static const Files files;
+  {
+    std::ofstream out(files.input, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) std::abort();
+  }
+
+  orvex::RegistryDocument document;
+  if (orvex::FAILED(orvex::ParseRegFile(document, orvex::ToUtf16(files.input)))) return 0;
+  if (document.formatVersion() != 0x500) std::abort();
+
+  if (orvex::ExportRegFile(document, orvex::ToUtf16(files.output)) != orvex::S_OK) std::abort();
+  orvex::RegistryDocument reread;
+  if (orvex::ParseRegFile(reread, orvex::ToUtf16(files.output)) != orvex::S_OK) std::abort();
+  if (!SameAfterWriting(document, reread)) std::abort();
+  return 0;
+}
