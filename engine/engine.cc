@@ -39,6 +39,26 @@ HRESULT Guarded(Operation&& operation) noexcept {
   }
 }
 
+// The last line of an operation's log: what it did, or its failure.
+HRESULT Finish(engine::EngineLog& log, std::u16string_view operation, HRESULT hr,
+               std::uint64_t files, std::uint64_t directories, std::uint64_t amount,
+               std::u16string_view amount_unit) {
+  if (FAILED(hr)) {
+    log.Line(u"%s: failed (Error %d)", operation, LowWord(hr));
+    return hr;
+  }
+  log.Line(u"%s: done: %lld files, %lld directories, %lld %s", operation,
+           static_cast<std::int64_t>(files), static_cast<std::int64_t>(directories),
+           static_cast<std::int64_t>(amount), amount_unit);
+  return S_OK;
+}
+
+HRESULT MissingArgument(engine::EngineLog& log, std::u16string_view operation) {
+  log.Line(u"%s: failed: a directory and an archive are needed (Error %d)", operation,
+           LowWord(E_INVALIDARG));
+  return E_INVALIDARG;
+}
+
 class OrvexEngine final : public IOrvexEngine {
  public:
   HRESULT QueryInterface(const platform::IID& iid, void** object) override {
@@ -102,11 +122,7 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
   log_file_ = log_file;
   engine::EngineLog log(log_file);
   log.Line(u"Unzip: '%s' into '%s'", archive, target);
-  if (target.empty() || archive.empty()) {
-    log.Line(u"Unzip: failed: a directory and an archive are needed (Error %d)",
-             LowWord(E_INVALIDARG));
-    return E_INVALIDARG;
-  }
+  if (target.empty() || archive.empty()) return MissingArgument(log, u"Unzip");
   std::u16string root;
   if (const std::uint32_t error = platform::GetFullPathName(target, &root, nullptr)) {
     log.Line(u"Unzip: failed: bad target directory (Error %d)", static_cast<std::int32_t>(error));
@@ -133,14 +149,7 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
       },
       engine::ExtractLimits(), log, &counts);
   if (count != nullptr) *count = Clamp(counts.files);
-  if (FAILED(hr)) {
-    log.Line(u"Unzip: failed (Error %d)", LowWord(hr));
-    return hr;
-  }
-  log.Line(u"Unzip: done: %lld files, %lld directories, %lld bytes",
-           static_cast<std::int64_t>(counts.files), static_cast<std::int64_t>(counts.directories),
-           static_cast<std::int64_t>(counts.bytes));
-  return S_OK;
+  return Finish(log, u"Unzip", hr, counts.files, counts.directories, counts.bytes, u"bytes");
 }
 
 HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archive,
@@ -149,23 +158,12 @@ HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archi
   log_file_ = log_file;
   engine::EngineLog log(log_file);
   log.Line(u"Zip: '%s' into '%s'", source, archive);
-  if (source.empty() || archive.empty()) {
-    log.Line(u"Zip: failed: a directory and an archive are needed (Error %d)",
-             LowWord(E_INVALIDARG));
-    return E_INVALIDARG;
-  }
+  if (source.empty() || archive.empty()) return MissingArgument(log, u"Zip");
   engine::PackCounts counts;
   const HRESULT hr =
       engine::PackDirectory(source, archive, replace_existing, engine::kDeflateLevel, log, &counts);
   if (count != nullptr) *count = Clamp(counts.files + counts.directories);
-  if (FAILED(hr)) {
-    log.Line(u"Zip: failed (Error %d)", LowWord(hr));
-    return hr;
-  }
-  log.Line(u"Zip: done: %lld files, %lld directories, %lld bytes",
-           static_cast<std::int64_t>(counts.files), static_cast<std::int64_t>(counts.directories),
-           static_cast<std::int64_t>(counts.bytes));
-  return S_OK;
+  return Finish(log, u"Zip", hr, counts.files, counts.directories, counts.bytes, u"bytes");
 }
 
 HRESULT OrvexEngine::DoImport(std::u16string_view command_line, std::int32_t* count) {
@@ -180,14 +178,8 @@ HRESULT OrvexEngine::DoImport(std::u16string_view command_line, std::int32_t* co
   engine::ExtractCounts counts;
   const HRESULT hr = engine::ImportArchive(archive, engine::ExtractLimits(), log, &counts);
   if (count != nullptr) *count = Clamp(counts.files);
-  if (FAILED(hr)) {
-    log.Line(u"Import: failed (Error %d)", LowWord(hr));
-    return hr;
-  }
-  log.Line(u"Import: done: %lld files, %lld directories, %lld entries left out",
-           static_cast<std::int64_t>(counts.files), static_cast<std::int64_t>(counts.directories),
-           static_cast<std::int64_t>(counts.skipped));
-  return S_OK;
+  return Finish(log, u"Import", hr, counts.files, counts.directories, counts.skipped,
+                u"entries left out");
 }
 
 HRESULT CreateOrvexEngine(const platform::IID& iid, void** object) {

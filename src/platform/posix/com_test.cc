@@ -97,18 +97,5 @@ TEST(ComClassTest, CreateInstanceFindsRegisteredClassesOnly) {
   EXPECT_EQ(g_factory_calls, 2);
 }
 
-TEST(ComClassTest, StartUpCallsSucceedWithoutDoingAnything) {
-  EXPECT_HR(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  CoUninitialize();
-  std::uintptr_t token = 0;
-  GdiplusStartupInput input;
-  EXPECT_EQ(GdiplusStartup(&token, &input, nullptr), GDIPLUS_OK);
-  EXPECT_NE(token, 0u);
-  GdiplusShutdown(token);
-  input.gdiplus_version = 3;
-  EXPECT_EQ(GdiplusStartup(&token, &input, nullptr), GDIPLUS_UNSUPPORTED_VERSION);
-  EXPECT_EQ(GdiplusStartup(nullptr, &input, nullptr), GDIPLUS_INVALID_PARAMETER);
-}
-
 }  // namespace
 }  // namespace orvex::platform
