@@ -10,27 +10,8 @@
 namespace orvex::engine {
 namespace {
 
-// The folder tokens that name the top-level folders of a profile archive, and their folders.
-struct FolderToken {
-  std::u16string_view name;
-  int csidl;
-};
-constexpr std::array<FolderToken, 14> kFolderTokens = {{
-    {u"AppData", platform::CSIDL_APPDATA},
-    {u"Cookies", platform::CSIDL_COOKIES},
-    {u"Desktop", platform::CSIDL_DESKTOP},
-    {u"Favorites", platform::CSIDL_FAVORITES},
-    {u"LocalAppData", platform::CSIDL_LOCAL_APPDATA},
-    {u"NetHood", platform::CSIDL_NETHOOD},
-    {u"Personal", platform::CSIDL_PERSONAL},
-    {u"PrintHood", platform::CSIDL_PRINTHOOD},
-    {u"ProgramsMenu", platform::CSIDL_PROGRAMS},
-    {u"RecentFiles", platform::CSIDL_RECENT},
-    {u"SendTo", platform::CSIDL_SENDTO},
-    {u"StartMenu", platform::CSIDL_STARTMENU},
-    {u"StartupMenu", platform::CSIDL_STARTUP},
-    {u"UserProfile", platform::CSIDL_PROFILE},
-}};
+// The top-level folders of a profile archive are named by the shell folders they hold.
+constexpr const auto& kFolderTokens = platform::kShellFolders;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 

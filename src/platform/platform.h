@@ -4,6 +4,7 @@
 // success) or an HRESULT where the Windows call does, and returns text as std::u16string.
 // Nothing outside this folder includes an operating-system header.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -259,6 +260,31 @@ constexpr int CSIDL_LOCAL_APPDATA = 28;
 constexpr int CSIDL_COOKIES = 33;
 constexpr int CSIDL_PROFILE = 40;
 constexpr int CSIDL_FLAG_MASK = 0xFF00;  ///< flag bits (create, no-verify ...), ignored here
+
+/// A per-user shell folder: the name a profile archive gives its top-level folder, and its
+/// identifier.
+struct ShellFolder {
+  std::u16string_view name;
+  int csidl;
+};
+
+/// The per-user shell folders a profile archive captures, in the order they are searched.
+inline constexpr std::array<ShellFolder, 14> kShellFolders = {{
+    {u"AppData", CSIDL_APPDATA},
+    {u"Cookies", CSIDL_COOKIES},
+    {u"Desktop", CSIDL_DESKTOP},
+    {u"Favorites", CSIDL_FAVORITES},
+    {u"LocalAppData", CSIDL_LOCAL_APPDATA},
+    {u"NetHood", CSIDL_NETHOOD},
+    {u"Personal", CSIDL_PERSONAL},
+    {u"PrintHood", CSIDL_PRINTHOOD},
+    {u"ProgramsMenu", CSIDL_PROGRAMS},
+    {u"RecentFiles", CSIDL_RECENT},
+    {u"SendTo", CSIDL_SENDTO},
+    {u"StartMenu", CSIDL_STARTMENU},
+    {u"StartupMenu", CSIDL_STARTUP},
+    {u"UserProfile", CSIDL_PROFILE},
+}};
 
 /// SHGetFolderPathW for the current user: the folder's path without a final separator; the folder
 /// need not exist. `token` (a user) and `flags` (current or default location) change nothing

@@ -2,6 +2,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -12,19 +13,6 @@
 
 namespace orvex::platform {
 namespace {
-
-// Folders without a home of their own on Linux sit under $HOME by their token name.
-struct HomeFolder {
-  int csidl;
-  const char* name;
-};
-constexpr HomeFolder kHomeFolders[] = {
-    {CSIDL_COOKIES, "Cookies"},       {CSIDL_FAVORITES, "Favorites"},
-    {CSIDL_NETHOOD, "NetHood"},       {CSIDL_PRINTHOOD, "PrintHood"},
-    {CSIDL_PROGRAMS, "ProgramsMenu"}, {CSIDL_RECENT, "RecentFiles"},
-    {CSIDL_SENDTO, "SendTo"},         {CSIDL_STARTMENU, "StartMenu"},
-    {CSIDL_STARTUP, "StartupMenu"},
-};
 
 std::string WithoutFinalSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -59,20 +47,9 @@ HRESULT SHGetFolderPath(int csidl, const void* /*token*/, std::uint32_t /*flags*
                         std::u16string* path) {
   if (path == nullptr) return E_INVALIDARG;
   const int folder = csidl & ~CSIDL_FLAG_MASK;
-  const char* home_name = nullptr;
-  switch (folder) {
-    case CSIDL_PROFILE:
-    case CSIDL_DESKTOP:
-    case CSIDL_PERSONAL:
-    case CSIDL_APPDATA:
-    case CSIDL_LOCAL_APPDATA:
-      break;
-    default:
-      for (const HomeFolder& entry : kHomeFolders) {
-        if (entry.csidl == folder) home_name = entry.name;
-      }
-      if (home_name == nullptr) return E_INVALIDARG;
-  }
+  const auto* known = std::find_if(kShellFolders.begin(), kShellFolders.end(),
+                                   [&](const ShellFolder& f) { return f.csidl == folder; });
+  if (known == kShellFolders.end()) return E_INVALIDARG;
   const std::string home = HomeDirectory();
   if (home.empty()) return E_FAIL;
   std::string result;
@@ -92,8 +69,8 @@ HRESULT SHGetFolderPath(int csidl, const void* /*token*/, std::uint32_t /*flags*
     case CSIDL_LOCAL_APPDATA:
       result = XdgDirectory("XDG_DATA_HOME", home, "/.local/share");
       break;
-    default:
-      result = home + "/" + home_name;
+    default:  // folders without a place of their own here sit under $HOME by their name
+      result = home + "/" + ToUtf8(known->name);
       break;
   }
   // A home of "/" must not give "//Desktop".

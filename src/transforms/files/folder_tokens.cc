@@ -6,24 +6,6 @@
 #include "transforms/files/paths.h"
 
 namespace orvex {
-
-const std::array<FolderToken, 14> FolderTokenTable = {{
-    {u"AppData", platform::CSIDL_APPDATA},
-    {u"Cookies", platform::CSIDL_COOKIES},
-    {u"Desktop", platform::CSIDL_DESKTOP},
-    {u"Favorites", platform::CSIDL_FAVORITES},
-    {u"LocalAppData", platform::CSIDL_LOCAL_APPDATA},
-    {u"NetHood", platform::CSIDL_NETHOOD},
-    {u"Personal", platform::CSIDL_PERSONAL},
-    {u"PrintHood", platform::CSIDL_PRINTHOOD},
-    {u"ProgramsMenu", platform::CSIDL_PROGRAMS},
-    {u"RecentFiles", platform::CSIDL_RECENT},
-    {u"SendTo", platform::CSIDL_SENDTO},
-    {u"StartMenu", platform::CSIDL_STARTMENU},
-    {u"StartupMenu", platform::CSIDL_STARTUP},
-    {u"UserProfile", platform::CSIDL_PROFILE},
-}};
-
 namespace {
 
 // Beyond this many characters a path needs the long-path prefix where the platform has the limit.
@@ -61,8 +43,8 @@ bool IsInsideDirectory(std::u16string_view path, std::u16string_view directory) 
 }  // namespace
 
 int LookupFolderToken(std::u16string_view name) {
-  for (const FolderToken& token : FolderTokenTable) {
-    if (token.name == name) return token.folder_id;
+  for (const platform::ShellFolder& token : FolderTokenTable) {
+    if (token.name == name) return token.csidl;
   }
   return -1;
 }

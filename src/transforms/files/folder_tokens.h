@@ -11,17 +11,13 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "platform/platform.h"
 
 namespace orvex {
 
-/// A folder token and the shell-folder identifier (CSIDL number) it stands for.
-struct FolderToken {
-  std::u16string_view name;
-  int folder_id;
-};
-
-/// The folder tokens, in the order they are searched.
-extern const std::array<FolderToken, 14> FolderTokenTable;
+/// The folder tokens and the shell-folder identifiers (CSIDL numbers) they stand for, in the
+/// order they are searched: the platform's per-user shell folders.
+inline constexpr const auto& FolderTokenTable = platform::kShellFolders;
 
 /// The folder identifier of the token named exactly `name` (case-sensitive), or -1.
 [[nodiscard]] int LookupFolderToken(std::u16string_view name);

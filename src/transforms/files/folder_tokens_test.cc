@@ -54,7 +54,7 @@ TEST(FolderTokensTest, LookupIsExactAndInTableOrder) {
   ASSERT_EQ(std::size(expected), FolderTokenTable.size());
   for (std::size_t i = 0; i < FolderTokenTable.size(); ++i) {
     EXPECT_EQ(FolderTokenTable[i].name, expected[i].name);
-    EXPECT_EQ(FolderTokenTable[i].folder_id, expected[i].id);
+    EXPECT_EQ(FolderTokenTable[i].csidl, expected[i].id);
     EXPECT_EQ(LookupFolderToken(expected[i].name), expected[i].id);
   }
   for (const std::u16string_view name :
