@@ -33,10 +33,10 @@ std::u16string Input() { return orvex::ToUtf16(InputPath()); }
 
 // Where exported files go, unique to this process.
 const std::u16string& Output() {
-  static const std::u16string path = orvex::ToUtf16(
-      (fs::temp_directory_path() / ("orvex-bench-regfile-" + std::to_string(std::random_device()()) +
-                                    ".reg"))
-          .string());
+  static const std::u16string path =
+      orvex::ToUtf16((fs::temp_directory_path() /
+                      ("orvex-bench-regfile-" + std::to_string(std::random_device()()) + ".reg"))
+                         .string());
   return path;
 }
 
@@ -59,7 +59,8 @@ void BM_WholePass(benchmark::State& state) {
     Parse(state, &document);
     orvex::SortKeys(document);
     orvex::PlaceImportMarkers(document);
-    if (orvex::ExportRegFile(document, Output()) != orvex::S_OK) state.SkipWithError("export failed");
+    if (orvex::ExportRegFile(document, Output()) != orvex::S_OK)
+      state.SkipWithError("export failed");
     keys = document.size();
   }
   Report(state, keys);
@@ -103,7 +104,8 @@ void BM_Export(benchmark::State& state) {
   Parse(state, &document);
   orvex::SortKeys(document);
   for (auto _ : state) {
-    if (orvex::ExportRegFile(document, Output()) != orvex::S_OK) state.SkipWithError("export failed");
+    if (orvex::ExportRegFile(document, Output()) != orvex::S_OK)
+      state.SkipWithError("export failed");
   }
   Report(state, document.size());
 }

@@ -20,8 +20,9 @@ namespace {
 // The two files each input goes through, unique to this process.
 struct Files {
   Files() {
-    const std::filesystem::path base = std::filesystem::temp_directory_path() /
-                                       ("reg_reader_fuzzer_" + std::to_string(std::random_device()()));
+    const std::filesystem::path base =
+        std::filesystem::temp_directory_path() /
+        ("reg_reader_fuzzer_" + std::to_string(std::random_device()()));
     input = base.string() + ".in.reg";
     output = base.string() + ".out.reg";
   }
@@ -43,7 +44,8 @@ orvex::RegistryValueEntry AsWritten(const orvex::RegistryValueEntry& value) {
     if (unit == '\r' || unit == '\n') return value;
     if (unit == 0) {
       orvex::RegistryValueEntry quoted{value.type, {}};
-      quoted.data.assign(value.data.begin(), value.data.begin() + static_cast<std::ptrdiff_t>(i + 2));
+      quoted.data.assign(value.data.begin(),
+                         value.data.begin() + static_cast<std::ptrdiff_t>(i + 2));
       return quoted;
     }
   }

@@ -54,7 +54,8 @@ struct AsciiKeys {
 };
 
 bool IsPrintableAscii(std::u16string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= kFirst && c <= kLast; });
+  return std::all_of(text.begin(), text.end(),
+                     [](char16_t c) { return c >= kFirst && c <= kLast; });
 }
 
 // Learns each character's primary bytes from the collator and then checks the whole model
@@ -67,7 +68,8 @@ AsciiKeys Learn() {
     if (key.size() < 3 || key[key.size() - 2] != kLevelSeparator) return keys;
     const std::string_view primary = std::string_view(key).substr(0, key.size() - 2);
     if (primary.size() > sizeof Primary::bytes) return keys;
-    if (primary.find_first_of(std::string_view("\x00\x01\x02", 3)) != std::string::npos) return keys;
+    if (primary.find_first_of(std::string_view("\x00\x01\x02", 3)) != std::string::npos)
+      return keys;
     if (i == 0) keys.common = key.back();
     if (key.back() != keys.common) return keys;
     keys.primary[i].size = static_cast<std::uint8_t>(primary.size());

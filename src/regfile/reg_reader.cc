@@ -169,8 +169,8 @@ int Reader::Refill() {
 HRESULT Reader::Parse(std::u16string_view path) {
   channel_.Reset();
   buffer_ = channel_.buffer.get();
-  const std::uint32_t open_error = platform::CreateFile(path, platform::GENERIC_READ,
-                                                        platform::OPEN_EXISTING, &channel_.file);
+  const std::uint32_t open_error =
+      platform::CreateFile(path, platform::GENERIC_READ, platform::OPEN_EXISTING, &channel_.file);
   if (open_error != ERROR_SUCCESS) return HResultFromWin32(open_error);
 
   std::uint8_t mark[2];
@@ -190,8 +190,9 @@ HRESULT Reader::Parse(std::u16string_view path) {
   // touched.
   std::uint64_t file_size = 0;
   if (platform::GetFileSize(channel_.file, &file_size) == ERROR_SUCCESS) {
-    document_.ReserveKeys(static_cast<std::size_t>(document_.size()) +
-                          static_cast<std::size_t>(std::min<std::uint64_t>(file_size / 512, 1 << 22)));
+    document_.ReserveKeys(
+        static_cast<std::size_t>(document_.size()) +
+        static_cast<std::size_t>(std::min<std::uint64_t>(file_size / 512, 1 << 22)));
   }
 
   bool ended = false;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/text.h"
 #include "regfile/registry_document.h"
@@ -24,9 +25,7 @@ inline std::string Utf16Bytes(std::u16string_view text) {
 }
 
 /// A .reg file's bytes: the byte-order mark, then `text` as UTF-16LE.
-inline std::string RegFileBytes(std::u16string_view text) {
-  return "\xFF\xFE" + Utf16Bytes(text);
-}
+inline std::string RegFileBytes(std::u16string_view text) { return "\xFF\xFE" + Utf16Bytes(text); }
 
 /// Bytes as lowercase hexadecimal pairs without separators ("4100" for 41 00).
 inline std::string HexText(const std::vector<std::uint8_t>& data) {

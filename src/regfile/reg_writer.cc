@@ -24,9 +24,9 @@ bool HoldsLineBreak(std::u16string_view text) {
   return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == kCr || c == kLf; });
 }
 
-// The number of text units before the first NUL when a quoted string carries the data exactly as
-// the reader will rebuild it (text, then a NUL); -1 when there is no NUL unit or a line break
-// comes before it.
+// How many units of REG_SZ data go between the quotes: those before the first NUL unit (what
+// follows that NUL is not part of the text). -1 when the quoted form would misrepresent the data,
+// having no NUL unit to end it or a line break before it; such data goes out as hex(1) bytes.
 std::ptrdiff_t QuotedTextLength(const std::vector<std::uint8_t>& data) {
   for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
     const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
@@ -88,8 +88,8 @@ class Writer {
   void Flush();
 
   RegistryFileChannel& channel_;
-  char16_t* out_ = nullptr;  // next free unit of the buffer
-  char16_t* end_ = nullptr;  // end of the buffer
+  char16_t* out_ = nullptr;       // next free unit of the buffer
+  char16_t* end_ = nullptr;       // end of the buffer
   std::uint64_t flushed_ = 0;     // units written to the file so far
   std::uint64_t line_start_ = 0;  // Position() where the current line began
   HRESULT status_ = S_OK;         // the first failing write; later output is dropped
@@ -240,8 +240,8 @@ HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path
   channel_.Reset();
   out_ = channel_.buffer.get();
   end_ = out_ + RegistryFileChannel::kUnits;
-  const std::uint32_t open_error = platform::CreateFile(path, platform::GENERIC_WRITE,
-                                                        platform::CREATE_ALWAYS, &channel_.file);
+  const std::uint32_t open_error =
+      platform::CreateFile(path, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &channel_.file);
   if (open_error != ERROR_SUCCESS) return HResultFromWin32(open_error);
   static constexpr std::uint8_t kByteOrderMark[] = {0xFF, 0xFE};
   std::uint32_t written = 0;

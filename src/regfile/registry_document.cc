@@ -45,7 +45,7 @@ bool ComponentsEqual(std::u16string_view a, std::u16string_view b) {
 
 }  // namespace
 
-// --- RegistryValueList ----------------------------------------------------------------------------
+// --- RegistryValueList ---------------------------------------------------------------------------
 
 int RegistryValueList::FindValue(std::u16string_view name) const {
   for (std::size_t i = 0; i < pairs_.size(); ++i) {
@@ -109,7 +109,7 @@ std::size_t RegistryValueList::CheckedIndex(int index) const {
   return static_cast<std::size_t>(index);
 }
 
-// --- RegistryFileChannel --------------------------------------------------------------------------
+// --- RegistryFileChannel -------------------------------------------------------------------------
 
 void RegistryFileChannel::Reset() {
   platform::CloseHandle(file);
@@ -118,7 +118,7 @@ void RegistryFileChannel::Reset() {
   count = 0;
 }
 
-// --- RegistryDocument -----------------------------------------------------------------------------
+// --- RegistryDocument ----------------------------------------------------------------------------
 
 RegistryKeyEntry& RegistryDocument::KeyAt(int index) {
   if (index < 0 || index >= size()) throw ResultException(E_INVALIDARG);
@@ -328,7 +328,7 @@ void RegistryDocument::ReorderKeys(std::span<const int> order) {
   InvalidateIndex();
 }
 
-// --- Paths ----------------------------------------------------------------------------------------
+// --- Paths ---------------------------------------------------------------------------------------
 
 bool IsKeyAtOrBelow(std::u16string_view key, std::u16string_view root) {
   if (key.size() < root.size()) return false;

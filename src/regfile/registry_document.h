@@ -4,7 +4,8 @@
 //
 // Key paths compare case-insensitively (CompareIgnoreCase), value names exactly. Lookups by path
 // go through a hash index on the collation key of each path, so that they agree with the
-// case-insensitive comparison and cost O(1); the index is kept in step with every change.
+// case-insensitive comparison and cost O(1). Appending a key extends the index; any other change
+// that moves keys has it rebuilt at the next lookup, from keys it does not have to make again.
 
 #include <cstddef>
 #include <cstdint>
