@@ -13,21 +13,23 @@
 
 #include "common/text.h"
 #include "engine/import.h"
-#include "engine/test_zip.h"
 #include "platform/platform.h"
 #include "testing/matchers.h"
+#include "testing/scoped_env.h"
 #include "testing/temp_dir.h"
+#include "testing/test_zip.h"
 
 namespace orvex {
 namespace {
 
 namespace fs = std::filesystem;
-using engine::testing::ListTree;
-using engine::testing::ReadCentralDirectory;
-using engine::testing::TestEntry;
-using engine::testing::WriteTestZip;
+
+using orvex::testing::ListTree;
+using orvex::testing::ReadCentralDirectory;
 using orvex::testing::ReadFile;
+using orvex::testing::TestEntry;
 using orvex::testing::WriteFile;
+using orvex::testing::WriteTestZip;
 
 // A COM string that frees itself.
 class Bstr {
@@ -45,25 +47,6 @@ class Bstr {
 };
 
 // Sets (or with nullopt unsets) an environment variable for the length of a test.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    Set(value);
-  }
-  ~ScopedEnv() { Set(old_); }
-
- private:
-  void Set(const std::optional<std::string>& value) {
-    if (value) {
-      ::setenv(name_, value->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -154,7 +137,7 @@ TEST_F(EngineTest, ZipAndUnzipRoundTripATree) {
   ASSERT_HR(S_OK, Zip(source, archive));
 
   // Names in name order, directories as entries of their own, stored or deflated by content.
-  const std::vector<engine::testing::CentralRecord> records =
+  const std::vector<orvex::testing::CentralRecord> records =
       ReadCentralDirectory(ReadFile(archive));
   std::vector<std::string> names;
   for (const auto& r : records) names.push_back(r.name);
@@ -245,7 +228,7 @@ TEST_F(EngineTest, UnzipRefusesWhatTheArchiveSaysIsHuge) {
   const fs::path archive = temp_.path() / "claims.zip";
   WriteTestZip(archive, {{"small.txt", TestEntry::kFile, "tiny"}});
   std::string bytes = ReadFile(archive);
-  engine::testing::PatchUncompressedSize(&bytes, 0, 0xFFFFFFF0u);
+  orvex::testing::PatchUncompressedSize(&bytes, 0, 0xFFFFFFF0u);
   WriteFile(archive, bytes);
   EXPECT_HR(HResultFromWin32(ERROR_INVALID_DATA), Unzip(temp_.path() / "t", archive));
   EXPECT_EQ(ListTree(temp_.path() / "t"), std::vector<std::string>());
@@ -259,10 +242,10 @@ TEST_F(EngineTest, UnzipRefusesWhatTheArchiveSaysIsHuge) {
 
 TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
   const fs::path home = temp_.path() / "home";
-  ScopedEnv home_env("HOME", home.string());
-  ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
-  ScopedEnv data("XDG_DATA_HOME", (temp_.path() / "data").string());
-  ScopedEnv state("XDG_STATE_HOME", (temp_.path() / "state").string());
+  testing::ScopedEnv home_env("HOME", home.string());
+  testing::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+  testing::ScopedEnv data("XDG_DATA_HOME", (temp_.path() / "data").string());
+  testing::ScopedEnv state("XDG_STATE_HOME", (temp_.path() / "state").string());
   WriteFile(home / ".config/Vendor/a.ini", "old settings");
 
   const fs::path archive = temp_.path() / "p.zip";

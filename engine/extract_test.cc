@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "common/text.h"
-#include "engine/test_zip.h"
 #include "platform/platform.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
+#include "testing/test_zip.h"
 
 namespace orvex::engine {
 namespace {

@@ -9,17 +9,14 @@
 #include <vector>
 
 #include "common/text.h"
-#include "engine/test_zip.h"
 #include "testing/temp_dir.h"
+#include "testing/test_zip.h"
 #include "tool_runner.h"
 
 namespace orvex::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using engine::testing::ListTree;
-using engine::testing::TestEntry;
-using engine::testing::WriteTestZip;
 using Lines = std::vector<std::string>;
 
 // A .reg file as the writer makes it: UTF-16LE with a byte-order mark, CR LF line ends.

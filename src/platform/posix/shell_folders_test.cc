@@ -7,33 +7,12 @@
 #include "common/result.h"
 #include "platform/platform.h"
 #include "testing/matchers.h"
+#include "testing/scoped_env.h"
 
 namespace orvex::platform {
 namespace {
 
 // Sets (or with nullopt unsets) an environment variable and restores it at the end of the test.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 std::u16string FolderPath(int csidl) {
   std::u16string path = u"unchanged";
@@ -42,9 +21,9 @@ std::u16string FolderPath(int csidl) {
 }
 
 TEST(ShellFolderTest, EveryTokenFolderHasItsPlaceUnderHome) {
-  ScopedEnv home("HOME", "/home/u\u00e9/");
-  ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
-  ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+  orvex::testing::ScopedEnv home("HOME", "/home/u\u00e9/");
+  orvex::testing::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+  orvex::testing::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
   const struct {
     int csidl;
     std::u16string expected;
@@ -73,15 +52,15 @@ TEST(ShellFolderTest, EveryTokenFolderHasItsPlaceUnderHome) {
 }
 
 TEST(ShellFolderTest, XdgDirectoriesCountOnlyWhenAbsolute) {
-  ScopedEnv home("HOME", "/h");
+  orvex::testing::ScopedEnv home("HOME", "/h");
   {
-    ScopedEnv config("XDG_CONFIG_HOME", "/cfg/");
-    ScopedEnv data("XDG_DATA_HOME", "/data");
+    orvex::testing::ScopedEnv config("XDG_CONFIG_HOME", "/cfg/");
+    orvex::testing::ScopedEnv data("XDG_DATA_HOME", "/data");
     EXPECT_EQ(FolderPath(CSIDL_APPDATA), u"/cfg");
     EXPECT_EQ(FolderPath(CSIDL_LOCAL_APPDATA), u"/data");
   }
-  ScopedEnv config("XDG_CONFIG_HOME", "relative");
-  ScopedEnv data("XDG_DATA_HOME", "");
+  orvex::testing::ScopedEnv config("XDG_CONFIG_HOME", "relative");
+  orvex::testing::ScopedEnv data("XDG_DATA_HOME", "");
   EXPECT_EQ(FolderPath(CSIDL_APPDATA), u"/h/.config");
   EXPECT_EQ(FolderPath(CSIDL_LOCAL_APPDATA), u"/h/.local/share");
 }

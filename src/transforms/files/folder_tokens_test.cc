@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "platform/platform.h"
 #include "testing/matchers.h"
+#include "testing/scoped_env.h"
 #include "testing/temp_dir.h"
 #include "transforms/files/paths.h"
 
@@ -17,29 +18,6 @@ namespace orvex {
 namespace {
 
 // Sets or clears an environment variable for the length of a test and puts the old value back.
-class ScopedEnvironmentVariable {
- public:
-  ScopedEnvironmentVariable(const char* name, const std::optional<std::string>& value)
-      : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnvironmentVariable() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(FolderTokensTest, LookupIsExactAndInTableOrder) {
   const struct {
@@ -133,9 +111,9 @@ TEST(FolderTokensTest, ExpandFolderToken) {
   const testing::ScopedTempDir temp;
   const std::string home = temp.path().string() + "/home";
   const std::string config = temp.path().string() + "/config";
-  const ScopedEnvironmentVariable home_variable("HOME", home);
-  const ScopedEnvironmentVariable config_variable("XDG_CONFIG_HOME", config);
-  const ScopedEnvironmentVariable data_variable("XDG_DATA_HOME", std::nullopt);
+  const testing::ScopedEnv home_variable("HOME", home);
+  const testing::ScopedEnv config_variable("XDG_CONFIG_HOME", config);
+  const testing::ScopedEnv data_variable("XDG_DATA_HOME", std::nullopt);
   const std::u16string h = ToUtf16(home);
   const std::u16string long_name(300, u'x');
 

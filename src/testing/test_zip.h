@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace orvex::engine::testing {
+namespace orvex::testing {
 
 /// One entry of a test archive.
 struct TestEntry {
@@ -48,4 +48,4 @@ constexpr std::size_t kExternalAttributesField = 38;
 /// Every path below `root`, relative, with "/" after directories, in sorted order.
 std::vector<std::string> ListTree(const std::filesystem::path& root);
 
-}  // namespace orvex::engine::testing
+}  // namespace orvex::testing

@@ -1,4 +1,4 @@
-#include "engine/test_zip.h"
+#include "testing/test_zip.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 
-namespace orvex::engine::testing {
+namespace orvex::testing {
 namespace {
 
 std::uint32_t Read32(const std::string& bytes, std::size_t at) {
@@ -107,4 +107,4 @@ std::vector<std::string> ListTree(const std::filesystem::path& root) {
   return paths;
 }
 
-}  // namespace orvex::engine::testing
+}  // namespace orvex::testing
