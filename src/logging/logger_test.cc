@@ -80,10 +80,8 @@ TEST(LoggerTest, LongMessagesAreCutWithANotice) {
   EXPECT_EQ(log.lines[1].first, kFatal);
   EXPECT_EQ(log.lines[1].second,
             std::u16string(kStamp) + u"[FATAL] *** PREVIOUS LOG MESSAGE WAS TRUNCATED! ***\n");
-}
 
-TEST(LoggerTest, NoticeIsWrittenEvenWhenFatalIsDisabled) {
-  // Only an override can leave INFO on with FATAL off.
+  // The notice is written even where FATAL is off, which only an override can do.
   class NoFatal : public CapturingLogger {
     bool IsFatalEnabled() override { return false; }
   } quiet;
@@ -102,7 +100,9 @@ TEST(FileLoggerTest, StoresUtf8WithCrLfAndAppends) {
   }
   const std::string text = orvex::testing::ReadFile(path);
   ASSERT_EQ(text.rfind("old\r\n", 0), 0u);
-  EXPECT_NE(text.find("[INFO ] Gr\xC3\xBC\xC3\x9F" "e\r\nzwei\r\n"), std::string::npos);
+  EXPECT_NE(text.find("[INFO ] Gr\xC3\xBC\xC3\x9F"
+                      "e\r\nzwei\r\n"),
+            std::string::npos);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 

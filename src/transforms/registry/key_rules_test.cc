@@ -36,80 +36,44 @@ void Check(const Case& c) {
   EXPECT_EQ(c.log, capture.Take());
 }
 
-TEST(KeyRulesTest, Create) {
-  const Case cases[] = {
-      {"a new key goes last, in the long root form",
-       Rule(u"Create", u"HKCU\\New"),
-       "[HKEY_CURRENT_USER\\A]\n  n=4:01000000\n",
-       "[HKEY_CURRENT_USER\\A]\n  n=4:01000000\n[HKEY_CURRENT_USER\\New]\n",
-       {"[DEBUG] ProcessRegistryKey: Created key 'HKEY_CURRENT_USER\\New'"}},
-      {"a root alone keeps its backslash",
-       Rule(u"create", u"HKLM"),
-       "",
-       "[HKEY_LOCAL_MACHINE\\]\n",
-       {"[DEBUG] ProcessRegistryKey: Created key 'HKEY_LOCAL_MACHINE\\'"}},
-      {"a key that exists in another letter case",
-       Rule(u"create", u"HKCU\\software\\a"),
-       "[HKEY_CURRENT_USER\\Software\\A]\n",
-       "[HKEY_CURRENT_USER\\Software\\A]\n",
-       {"[ERROR] ProcessRegistryKey: Cannot create key 'HKEY_CURRENT_USER\\software\\a' (key "
-        "already exists)"}},
-  };
-  for (const Case& c : cases) Check(c);
-}
-
-TEST(KeyRulesTest, DeleteRemovesTheWholeTree) {
+TEST(KeyRulesTest, TreeActionsReportWhatTheyDid) {
   const std::string document =
       "[HKEY_CURRENT_USER\\A]\n  s=1:78000000\n[HKEY_CURRENT_USER\\A\\B]\n[HKEY_CURRENT_USER\\AB]\n"
-      "[HKEY_CURRENT_USER\\A\\B\\C]\n[HKEY_CURRENT_USER\\B]\n";
+      "[HKEY_CURRENT_USER\\a\\B\\C]\n";
   const Case cases[] = {
-      {"the key and its subkeys, not a key that only starts alike",
+      {"create puts a new key last, in the long root form",
+       Rule(u"Create", u"HKCU\\New"),
+       document,
+       document + "[HKEY_CURRENT_USER\\New]\n",
+       {"[DEBUG] ProcessRegistryKey: Created key 'HKEY_CURRENT_USER\\New'"}},
+      {"create of a key that exists in another letter case",
+       Rule(u"create", u"HKCU\\ab"),
+       document,
+       document,
+       {"[ERROR] ProcessRegistryKey: Cannot create key 'HKEY_CURRENT_USER\\ab' (key already "
+        "exists)"}},
+      {"delete takes the key and its subkeys, not a key that only starts alike",
        Rule(u"delete", u"HKCU\\A"),
        document,
-       "[HKEY_CURRENT_USER\\AB]\n[HKEY_CURRENT_USER\\B]\n",
+       "[HKEY_CURRENT_USER\\AB]\n",
        {"[DEBUG] ProcessRegistryKey: Deleted tree 'HKEY_CURRENT_USER\\A' (3 keys were deleted)"}},
-      {"a subtree named in another letter case",
-       Rule(u"Delete", u"HKCU\\a\\b"),
-       document,
-       "[HKEY_CURRENT_USER\\A]\n  s=1:78000000\n[HKEY_CURRENT_USER\\AB]\n[HKEY_CURRENT_USER\\B]\n",
-       {"[DEBUG] ProcessRegistryKey: Deleted tree 'HKEY_CURRENT_USER\\a\\b' (2 keys were "
-        "deleted)"}},
-      {"a missing tree",
+      {"delete of a missing tree",
        Rule(u"delete", u"HKCU\\Z"),
        document,
        document,
        {"[ERROR] ProcessRegistryKey: Cannot delete tree 'HKEY_CURRENT_USER\\Z' (tree does not "
         "exist)"}},
-  };
-  for (const Case& c : cases) Check(c);
-}
-
-TEST(KeyRulesTest, RenameRewritesTheTreeInPlace) {
-  const Case cases[] = {
-      {"the key and its subkeys keep their places and values",
-       Rule(u"rename", u"HKCU\\Old", u"HKCU\\New"),
-       "[HKEY_CURRENT_USER\\Old]\n  v=4:07000000\n[HKEY_CURRENT_USER\\B]\n"
-       "[HKEY_CURRENT_USER\\old\\Sub]\n[HKEY_CURRENT_USER\\Older]\n",
-       "[HKEY_CURRENT_USER\\New]\n  v=4:07000000\n[HKEY_CURRENT_USER\\B]\n"
-       "[HKEY_CURRENT_USER\\New\\Sub]\n[HKEY_CURRENT_USER\\Older]\n",
-       {"[DEBUG] ProcessRegistryKey: Renamed tree 'HKEY_CURRENT_USER\\Old' to "
-        "'HKEY_CURRENT_USER\\New' (2 keys were renamed)"}},
-      {"doubled backslashes become single ones in the keys",
-       Rule(u"Rename", u"HKCU\\Old", u"HKLM\\Software\\\\New\\\\"),
-       "[HKEY_CURRENT_USER\\Old\\\\Sub]\n",
-       "[HKEY_LOCAL_MACHINE\\Software\\New\\Sub]\n",
-       {"[DEBUG] ProcessRegistryKey: Renamed tree 'HKEY_CURRENT_USER\\Old' to "
-        "'HKEY_LOCAL_MACHINE\\Software\\\\New\\\\' (1 keys were renamed)"}},
-      {"an existing destination is not merged",
-       Rule(u"rename", u"HKCU\\A", u"HKCU\\B"),
-       "[HKEY_CURRENT_USER\\A]\n  a=4:01000000\n[HKEY_CURRENT_USER\\B]\n  b=4:02000000\n",
-       "[HKEY_CURRENT_USER\\B]\n  a=4:01000000\n[HKEY_CURRENT_USER\\B]\n  b=4:02000000\n",
+      {"rename keeps the keys in their places, with their values",
+       Rule(u"rename", u"HKCU\\A", u"HKCU\\New"),
+       document,
+       "[HKEY_CURRENT_USER\\New]\n  s=1:78000000\n[HKEY_CURRENT_USER\\New\\B]\n"
+       "[HKEY_CURRENT_USER\\AB]\n[HKEY_CURRENT_USER\\New\\B\\C]\n",
        {"[DEBUG] ProcessRegistryKey: Renamed tree 'HKEY_CURRENT_USER\\A' to "
-        "'HKEY_CURRENT_USER\\B' (1 keys were renamed)"}},
-      {"a missing tree",
+        "'HKEY_CURRENT_USER\\New' (3 keys were renamed)"}},
+      {"rename of a missing tree",
        Rule(u"rename", u"HKCU\\Z", u"HKCU\\B"),
-       "[HKEY_CURRENT_USER\\A]\n",
-       "[HKEY_CURRENT_USER\\A]\n",
+       document,
+       document,
        {"[ERROR] ProcessRegistryKey: Cannot rename tree 'HKEY_CURRENT_USER\\Z' (tree does not "
         "exist)"}},
   };
@@ -140,12 +104,6 @@ TEST(KeyRulesTest, MoveValue) {
        "[HKEY_CURRENT_USER\\A]\n  Size=4:09000000\n  y=4:02000000\n",
        {"[DEBUG] ProcessRegistryKey: Moved value 'Size' of key 'HKEY_CURRENT_USER\\A' to key "
         "'HKEY_CURRENT_USER\\a'"}},
-      {"the default value",
-       Rule(u"move_value", u"HKCU\\A", u"HKCU\\B", u""),
-       "[HKEY_CURRENT_USER\\A]\n  x=4:01000000\n  =1:64000000\n[HKEY_CURRENT_USER\\B]\n",
-       "[HKEY_CURRENT_USER\\A]\n  x=4:01000000\n[HKEY_CURRENT_USER\\B]\n  =1:64000000\n",
-       {"[DEBUG] ProcessRegistryKey: Moved value '' of key 'HKEY_CURRENT_USER\\A' to key "
-        "'HKEY_CURRENT_USER\\B'"}},
       {"from a missing key, which creates no destination",
        Rule(u"move_value", u"HKCU\\Z", u"HKCU\\B", u"Size"),
        "[HKEY_CURRENT_USER\\A]\n",
@@ -165,29 +123,11 @@ TEST(KeyRulesTest, MoveValue) {
 TEST(KeyRulesTest, InvalidPathsAndUnknownActionsStopTheRun) {
   const std::string document = "[HKEY_CURRENT_USER\\A]\n  Size=4:09000000\n";
   const Case cases[] = {
-      {"a root word in lower case",
-       Rule(u"create", u"hkcu\\x"),
-       document,
-       document,
-       {"[FATAL] ProcessRegistryKey: Invalid source key 'hkcu\\x'"},
-       E_INVALIDARG},
       {"no root, before the action is looked at",
        Rule(u"copy", u"Software\\X"),
        document,
        document,
        {"[FATAL] ProcessRegistryKey: Invalid source key 'Software\\X'"},
-       E_INVALIDARG},
-      {"a root this system does not handle",
-       Rule(u"delete", u"HKEY_USERS\\x"),
-       document,
-       document,
-       {"[FATAL] ProcessRegistryKey: Invalid source key 'HKEY_USERS\\x'"},
-       E_INVALIDARG},
-      {"a rename destination",
-       Rule(u"rename", u"HKCU\\A", u"Software\\New"),
-       document,
-       document,
-       {"[FATAL] ProcessRegistryKey: Invalid destination key 'Software\\New'"},
        E_INVALIDARG},
       {"a move destination, checked before the source key is looked for",
        Rule(u"move_value", u"HKCU\\Missing", u"hklm\\x", u"Size"),

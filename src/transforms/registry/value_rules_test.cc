@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "common/text.h"
 #include "testing/capture_logger.h"
 #include "testing/matchers.h"
+#include "testing/scoped_env.h"
 #include "transforms/registry/rule_test_support.h"
 
 namespace orvex {
@@ -70,17 +70,12 @@ TEST(ValueRulesTest, SetBuildsTheBytesOfEveryType) {
   };
   const DataCase cases[] = {
       {u"string", u"Hello", "1:480065006c006c006f000000"},
-      {u"STRING", u"", "1:0000"},
       {u"Expandable", u"%A%", "2:2500410025000000"},
       {u"integer", u"42", "4:2a000000"},
-      {u"integer", u"4294967295", "4:ffffffff"},
-      {u"multi", u"a\n\nb", "7:61000000620000000000"},
       // Only line feeds split; carriage returns, tabs and blanks stay in their pieces.
       {u"multi", u"\na\r\n\t b\n", "7:61000d00000009002000620000000000"},
-      {u"multi", u"", "7:0000"},
       {u"multi", u"\n\n", "7:0000"},
       {u"binary", u"AQID", "3:010203"},
-      {u"binary", u" AQ\r\n\tID", "3:010203"},
       // Blanks alone are Base64 for no bytes at all.
       {u"binary", u" \n ", "3:"},
   };
@@ -113,10 +108,8 @@ TEST(ValueRulesTest, SetStoresTheValue) {
 }
 
 TEST(ValueRulesTest, FlagsRewriteTheTextFirst) {
-  const bool had_home = std::getenv("HOME") != nullptr;
-  const std::string home = had_home ? std::getenv("HOME") : "";
-  ASSERT_EQ(0, ::setenv("HOME", "/home/orvex-test", 1));
-  ASSERT_EQ(0, ::setenv("ORVEX_REGRULES_BASE", "/orvex-test/base", 1));
+  const testing::ScopedEnv home("HOME", "/home/orvex-test");
+  const testing::ScopedEnv base("ORVEX_REGRULES_BASE", "/orvex-test/base");
   struct FlagCase {
     std::u16string flags;
     std::u16string data;
@@ -131,7 +124,6 @@ TEST(ValueRulesTest, FlagsRewriteTheTextFirst) {
       // Flags are alternatives, not bits.
       {u"3", u"Desktop\\x", u"Desktop\\x", "unknown flag '3'"},
       {u"one", u"Desktop\\x", u"Desktop\\x", "unknown flag 'one'"},
-      {u"4294967298", u"x", u"x", "unknown flag '4294967298'"},
   };
   for (const FlagCase& c : cases) {
     std::vector<std::string> log = {kAdded};
@@ -146,15 +138,9 @@ TEST(ValueRulesTest, FlagsRewriteTheTextFirst) {
     Check({"first file", rule, "[HKEY_CURRENT_USER\\A]\n", after, log});
     Check({"second file", rule, "[HKEY_CURRENT_USER\\A]\n", after, log});
   }
-  if (had_home) {
-    ::setenv("HOME", home.c_str(), 1);
-  } else {
-    ::unsetenv("HOME");
-  }
-  ::unsetenv("ORVEX_REGRULES_BASE");
 }
 
-TEST(ValueRulesTest, SetFailuresLeaveTheDocumentAlone) {
+TEST(ValueRulesTest, FailuresLeaveTheDocumentAlone) {
   const std::string document = "[HKEY_CURRENT_USER\\A]\n  v=4:01000000\n";
   const Case cases[] = {
       {"an integer that is not a number",
@@ -164,19 +150,6 @@ TEST(ValueRulesTest, SetFailuresLeaveTheDocumentAlone) {
        {"[ERROR] ProcessRegistryValue: Value 'v' of key 'HKEY_CURRENT_USER\\New' is not "
         "REG_DWORD"},
        DISP_E_TYPEMISMATCH},
-      {"a negative integer",
-       Set(u"HKCU\\A", u"integer", u"-1"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Value 'v' of key 'HKEY_CURRENT_USER\\A' is not REG_DWORD"},
-       DISP_E_OVERFLOW},
-      {"empty Base64 text",
-       Set(u"HKCU\\New", u"binary", u""),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Failed to get length of decoded data for value 'v' of key "
-        "'HKEY_CURRENT_USER\\New'"},
-       HResultFromWin32(ERROR_INVALID_PARAMETER)},
       {"Base64 text with a foreign character",
        Set(u"HKCU\\A", u"binary", u"AQ*D"),
        document,
@@ -197,6 +170,18 @@ TEST(ValueRulesTest, SetFailuresLeaveTheDocumentAlone) {
        document,
        document,
        {},
+       E_INVALIDARG},
+      {"no root, before the action is looked at",
+       Rule(u"copy", u"Software\\A", u"v"),
+       document,
+       document,
+       {"[FATAL] ProcessRegistryValue: Invalid source key 'Software\\A'"},
+       E_INVALIDARG},
+      {"an unknown action",
+       Rule(u"move", u"HKCU\\A", u"v"),
+       document,
+       document,
+       {"[ERROR] ProcessRegistryValue: Unknown action 'move'"},
        E_INVALIDARG},
   };
   for (const Case& c : cases) Check(c);
@@ -229,11 +214,6 @@ TEST(ValueRulesTest, ConvertRenameAndDeleteWorkOnAnExistingValue) {
        document,
        "[HKEY_CURRENT_USER\\A]\n  s=1:310032000000\n  s=4:05000000\n  s=4:07000000\n",
        {"[DEBUG] ProcessRegistryValue: Renamed value 'n' of key 'HKEY_CURRENT_USER\\A' to 's'"}},
-      {"rename to the default value",
-       Rule(u"Rename", u"HKCU\\A", u"s"),
-       document,
-       "[HKEY_CURRENT_USER\\A]\n  =1:310032000000\n  n=4:05000000\n  s=4:07000000\n",
-       {"[DEBUG] ProcessRegistryValue: Renamed value 's' of key 'HKEY_CURRENT_USER\\A' to ''"}},
       {"rename of a name that differs in letter case",
        Rule(u"rename", u"HKCU\\A", u"S", u"", u"t"),
        document,
@@ -257,37 +237,6 @@ TEST(ValueRulesTest, ConvertRenameAndDeleteWorkOnAnExistingValue) {
        document,
        {"[ERROR] ProcessRegistryValue: Cannot delete value '' of key 'HKEY_CURRENT_USER\\A' "
         "(value does not exist)"}},
-  };
-  for (const Case& c : cases) Check(c);
-}
-
-TEST(ValueRulesTest, InvalidKeysAndUnknownActionsStopTheRun) {
-  const std::string document = "[HKEY_CURRENT_USER\\A]\n  v=4:01000000\n";
-  const Case cases[] = {
-      {"a root word in lower case",
-       Set(u"hklm\\Software", u"integer", u"1"),
-       document,
-       document,
-       {"[FATAL] ProcessRegistryValue: Invalid source key 'hklm\\Software'"},
-       E_INVALIDARG},
-      {"no root, before the action is looked at",
-       Rule(u"copy", u"Software\\A", u"v"),
-       document,
-       document,
-       {"[FATAL] ProcessRegistryValue: Invalid source key 'Software\\A'"},
-       E_INVALIDARG},
-      {"a root this system does not handle",
-       Rule(u"delete", u"HKEY_USERS\\x", u"v"),
-       document,
-       document,
-       {"[FATAL] ProcessRegistryValue: Invalid source key 'HKEY_USERS\\x'"},
-       E_INVALIDARG},
-      {"an unknown action",
-       Rule(u"move", u"HKCU\\A", u"v"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Unknown action 'move'"},
-       E_INVALIDARG},
   };
   for (const Case& c : cases) Check(c);
 }
