@@ -15,22 +15,14 @@ namespace orvex {
 namespace {
 
 // One rule on one small document: the document after it, the lines logged and the result.
-struct Case {
-  const char* what;
-  ValueRule rule;
-  std::string before;
-  std::string after;
-  std::vector<std::string> log;
-  HRESULT result = S_OK;
-};
-
-void Check(const Case& c) {
-  SCOPED_TRACE(c.what);
+void Check(const char* what, const ValueRule& rule, const std::string& before,
+           const std::string& after, const std::vector<std::string>& log, HRESULT result = S_OK) {
+  SCOPED_TRACE(what);
   testing::ScopedCaptureLogger capture;
-  RegistryDocument document = testing::ParseDump(c.before);
-  EXPECT_HR(c.result, ProcessRegistryValue(document, c.rule));
-  EXPECT_EQ(c.after, testing::Dump(document));
-  EXPECT_EQ(c.log, capture.Take());
+  RegistryDocument document = testing::ParseDump(before);
+  EXPECT_HR(result, ProcessRegistryValue(document, rule));
+  EXPECT_EQ(after, testing::Dump(document));
+  EXPECT_EQ(log, capture.Take());
 }
 
 // A rule as the XML reader delivers it; fields the action does not use stay empty.
@@ -80,31 +72,23 @@ TEST(ValueRulesTest, SetBuildsTheBytesOfEveryType) {
       {u"binary", u" \n ", "3:"},
   };
   for (const DataCase& c : cases) {
-    Check({"set",
-           Set(u"HKCU\\A", c.type, c.data),
-           "[HKEY_CURRENT_USER\\A]\n  x=4:01000000\n",
-           "[HKEY_CURRENT_USER\\A]\n  x=4:01000000\n  v=" + c.value + "\n",
-           {kAdded}});
+    Check("set", Set(u"HKCU\\A", c.type, c.data), "[HKEY_CURRENT_USER\\A]\n  x=4:01000000\n",
+          "[HKEY_CURRENT_USER\\A]\n  x=4:01000000\n  v=" + c.value + "\n", {kAdded});
   }
 }
 
 TEST(ValueRulesTest, SetStoresTheValue) {
   ValueRule replace = Set(u"HKCU\\a", u"integer", u"5");
   replace.action = u"Set";
-  const Case cases[] = {
-      {"in a new key, which goes last",
-       Set(u"HKCU\\New", u"string", u"Hi"),
-       "[HKEY_CURRENT_USER\\A]\n",
-       "[HKEY_CURRENT_USER\\A]\n[HKEY_CURRENT_USER\\New]\n  v=1:480069000000\n",
-       {"[DEBUG] ProcessRegistryValue: Created key 'HKEY_CURRENT_USER\\New'",
-        "[DEBUG] ProcessRegistryValue: Added value 'v' to key 'HKEY_CURRENT_USER\\New'"}},
-      {"over the first value of that name, in its place, whatever its type",
-       replace,
-       "[HKEY_CURRENT_USER\\A]\n  a=4:01000000\n  v=1:78000000\n  v=4:03000000\n",
-       "[HKEY_CURRENT_USER\\A]\n  a=4:01000000\n  v=4:05000000\n  v=4:03000000\n",
-       {"[DEBUG] ProcessRegistryValue: Modified value 'v' of key 'HKEY_CURRENT_USER\\a'"}},
-  };
-  for (const Case& c : cases) Check(c);
+  Check("in a new key, which goes last", Set(u"HKCU\\New", u"string", u"Hi"),
+        "[HKEY_CURRENT_USER\\A]\n",
+        "[HKEY_CURRENT_USER\\A]\n[HKEY_CURRENT_USER\\New]\n  v=1:480069000000\n",
+        {"[DEBUG] ProcessRegistryValue: Created key 'HKEY_CURRENT_USER\\New'",
+         "[DEBUG] ProcessRegistryValue: Added value 'v' to key 'HKEY_CURRENT_USER\\New'"});
+  Check("over the first value of that name, in its place, whatever its type", replace,
+        "[HKEY_CURRENT_USER\\A]\n  a=4:01000000\n  v=1:78000000\n  v=4:03000000\n",
+        "[HKEY_CURRENT_USER\\A]\n  a=4:01000000\n  v=4:05000000\n  v=4:03000000\n",
+        {"[DEBUG] ProcessRegistryValue: Modified value 'v' of key 'HKEY_CURRENT_USER\\a'"});
 }
 
 TEST(ValueRulesTest, FlagsRewriteTheTextFirst) {
@@ -135,110 +119,69 @@ TEST(ValueRulesTest, FlagsRewriteTheTextFirst) {
     // The same rule serves every .reg file of a run and must give each the same value.
     const ValueRule rule = Set(u"HKCU\\A", u"string", c.data, c.flags);
     const std::string after = "[HKEY_CURRENT_USER\\A]\n  v=1:" + SzHex(c.stored) + "\n";
-    Check({"first file", rule, "[HKEY_CURRENT_USER\\A]\n", after, log});
-    Check({"second file", rule, "[HKEY_CURRENT_USER\\A]\n", after, log});
+    Check("first file", rule, "[HKEY_CURRENT_USER\\A]\n", after, log);
+    Check("second file", rule, "[HKEY_CURRENT_USER\\A]\n", after, log);
   }
 }
 
 TEST(ValueRulesTest, FailuresLeaveTheDocumentAlone) {
   const std::string document = "[HKEY_CURRENT_USER\\A]\n  v=4:01000000\n";
-  const Case cases[] = {
-      {"an integer that is not a number",
-       Set(u"HKCU\\New", u"integer", u"abc"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Value 'v' of key 'HKEY_CURRENT_USER\\New' is not "
-        "REG_DWORD"},
-       DISP_E_TYPEMISMATCH},
-      {"Base64 text with a foreign character",
-       Set(u"HKCU\\A", u"binary", u"AQ*D"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Failed to get length of decoded data for value 'v' of key "
-        "'HKEY_CURRENT_USER\\A'"},
-       HResultFromWin32(ERROR_INVALID_DATA)},
-      {"an unknown type word, after the flag step",
-       Set(u"HKCU\\New", u"float", u"1", u"7"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Value 'v' of key 'HKEY_CURRENT_USER\\New', unknown flag '7'",
-        "[ERROR] ProcessRegistryValue: Cannot set value 'v' of key 'HKEY_CURRENT_USER\\New' "
-        "(unknown type 'float')"},
-       E_INVALIDARG},
-      {"a folder token flag on text without a token, silently",
-       Set(u"HKCU\\New", u"string", u"NotAToken\\x", u"2"),
-       document,
-       document,
-       {},
-       E_INVALIDARG},
-      {"no root, before the action is looked at",
-       Rule(u"copy", u"Software\\A", u"v"),
-       document,
-       document,
-       {"[FATAL] ProcessRegistryValue: Invalid source key 'Software\\A'"},
-       E_INVALIDARG},
-      {"an unknown action",
-       Rule(u"move", u"HKCU\\A", u"v"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Unknown action 'move'"},
-       E_INVALIDARG},
-  };
-  for (const Case& c : cases) Check(c);
+  Check("an integer that is not a number", Set(u"HKCU\\New", u"integer", u"abc"), document,
+        document,
+        {"[ERROR] ProcessRegistryValue: Value 'v' of key 'HKEY_CURRENT_USER\\New' is not "
+         "REG_DWORD"},
+        DISP_E_TYPEMISMATCH);
+  Check("Base64 text with a foreign character", Set(u"HKCU\\A", u"binary", u"AQ*D"), document,
+        document,
+        {"[ERROR] ProcessRegistryValue: Failed to get length of decoded data for value 'v' of key "
+         "'HKEY_CURRENT_USER\\A'"},
+        HResultFromWin32(ERROR_INVALID_DATA));
+  Check(
+      "an unknown type word, after the flag step", Set(u"HKCU\\New", u"float", u"1", u"7"),
+      document, document,
+      {"[ERROR] ProcessRegistryValue: Value 'v' of key 'HKEY_CURRENT_USER\\New', unknown flag '7'",
+       "[ERROR] ProcessRegistryValue: Cannot set value 'v' of key 'HKEY_CURRENT_USER\\New' "
+       "(unknown type 'float')"},
+      E_INVALIDARG);
+  Check("a folder token flag on text without a token, silently",
+        Set(u"HKCU\\New", u"string", u"NotAToken\\x", u"2"), document, document, {}, E_INVALIDARG);
+  Check("no root, before the action is looked at", Rule(u"copy", u"Software\\A", u"v"), document,
+        document, {"[FATAL] ProcessRegistryValue: Invalid source key 'Software\\A'"}, E_INVALIDARG);
+  Check("an unknown action", Rule(u"move", u"HKCU\\A", u"v"), document, document,
+        {"[ERROR] ProcessRegistryValue: Unknown action 'move'"}, E_INVALIDARG);
 }
 
 TEST(ValueRulesTest, ConvertRenameAndDeleteWorkOnAnExistingValue) {
   const std::string document =
       "[HKEY_CURRENT_USER\\A]\n  s=1:310032000000\n  n=4:05000000\n  s=4:07000000\n";
-  const Case cases[] = {
-      {"convert keeps the bytes",
-       Rule(u"convert", u"HKCU\\A", u"s", u"Integer"),
-       document,
-       "[HKEY_CURRENT_USER\\A]\n  s=4:310032000000\n  n=4:05000000\n  s=4:07000000\n",
-       {"[DEBUG] ProcessRegistryValue: Converted value 's' of key 'HKEY_CURRENT_USER\\A' to "
-        "'Integer'"}},
-      {"convert to an unknown word gives type 0",
-       Rule(u"CONVERT", u"HKCU\\A", u"n", u"float"),
-       document,
-       "[HKEY_CURRENT_USER\\A]\n  s=1:310032000000\n  n=0:05000000\n  s=4:07000000\n",
-       {"[DEBUG] ProcessRegistryValue: Converted value 'n' of key 'HKEY_CURRENT_USER\\A' to "
-        "'float'"}},
-      {"convert of a missing key",
-       Rule(u"convert", u"HKCU\\B", u"s", u"string"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Cannot convert value 's' of key 'HKEY_CURRENT_USER\\B' "
-        "(key does not exist)"}},
-      {"rename to a name another value has",
-       Rule(u"rename", u"HKCU\\A", u"n", u"", u"s"),
-       document,
-       "[HKEY_CURRENT_USER\\A]\n  s=1:310032000000\n  s=4:05000000\n  s=4:07000000\n",
-       {"[DEBUG] ProcessRegistryValue: Renamed value 'n' of key 'HKEY_CURRENT_USER\\A' to 's'"}},
-      {"rename of a name that differs in letter case",
-       Rule(u"rename", u"HKCU\\A", u"S", u"", u"t"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Cannot rename value 'S' of key 'HKEY_CURRENT_USER\\A' "
-        "(value does not exist)"}},
-      {"delete takes the first of two",
-       Rule(u"DELETE", u"HKCU\\a", u"s"),
-       document,
-       "[HKEY_CURRENT_USER\\A]\n  n=4:05000000\n  s=4:07000000\n",
-       {"[DEBUG] ProcessRegistryValue: Deleted value 's' of key 'HKEY_CURRENT_USER\\a'"}},
-      {"delete of a missing key",
-       Rule(u"delete", u"HKLM\\A", u"s"),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Cannot delete value 's' of key 'HKEY_LOCAL_MACHINE\\A' "
-        "(key does not exist)"}},
-      {"delete of a missing default value",
-       Rule(u"delete", u"HKCU\\A", u""),
-       document,
-       document,
-       {"[ERROR] ProcessRegistryValue: Cannot delete value '' of key 'HKEY_CURRENT_USER\\A' "
-        "(value does not exist)"}},
-  };
-  for (const Case& c : cases) Check(c);
+  Check("convert keeps the bytes", Rule(u"convert", u"HKCU\\A", u"s", u"Integer"), document,
+        "[HKEY_CURRENT_USER\\A]\n  s=4:310032000000\n  n=4:05000000\n  s=4:07000000\n",
+        {"[DEBUG] ProcessRegistryValue: Converted value 's' of key 'HKEY_CURRENT_USER\\A' to "
+         "'Integer'"});
+  Check("convert to an unknown word gives type 0", Rule(u"CONVERT", u"HKCU\\A", u"n", u"float"),
+        document, "[HKEY_CURRENT_USER\\A]\n  s=1:310032000000\n  n=0:05000000\n  s=4:07000000\n",
+        {"[DEBUG] ProcessRegistryValue: Converted value 'n' of key 'HKEY_CURRENT_USER\\A' to "
+         "'float'"});
+  Check("convert of a missing key", Rule(u"convert", u"HKCU\\B", u"s", u"string"), document,
+        document,
+        {"[ERROR] ProcessRegistryValue: Cannot convert value 's' of key 'HKEY_CURRENT_USER\\B' "
+         "(key does not exist)"});
+  Check("rename to a name another value has", Rule(u"rename", u"HKCU\\A", u"n", u"", u"s"),
+        document, "[HKEY_CURRENT_USER\\A]\n  s=1:310032000000\n  s=4:05000000\n  s=4:07000000\n",
+        {"[DEBUG] ProcessRegistryValue: Renamed value 'n' of key 'HKEY_CURRENT_USER\\A' to 's'"});
+  Check("rename of a name that differs in letter case",
+        Rule(u"rename", u"HKCU\\A", u"S", u"", u"t"), document, document,
+        {"[ERROR] ProcessRegistryValue: Cannot rename value 'S' of key 'HKEY_CURRENT_USER\\A' "
+         "(value does not exist)"});
+  Check("delete takes the first of two", Rule(u"DELETE", u"HKCU\\a", u"s"), document,
+        "[HKEY_CURRENT_USER\\A]\n  n=4:05000000\n  s=4:07000000\n",
+        {"[DEBUG] ProcessRegistryValue: Deleted value 's' of key 'HKEY_CURRENT_USER\\a'"});
+  Check("delete of a missing key", Rule(u"delete", u"HKLM\\A", u"s"), document, document,
+        {"[ERROR] ProcessRegistryValue: Cannot delete value 's' of key 'HKEY_LOCAL_MACHINE\\A' "
+         "(key does not exist)"});
+  Check("delete of a missing default value", Rule(u"delete", u"HKCU\\A", u""), document, document,
+        {"[ERROR] ProcessRegistryValue: Cannot delete value '' of key 'HKEY_CURRENT_USER\\A' "
+         "(value does not exist)"});
 }
 
 }  // namespace
