@@ -26,11 +26,9 @@ TEST(ComStringTest, LayoutIsLengthPrefixedAndTerminated) {
   SysFreeString(zeros);
 
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
-  EXPECT_EQ(SysStringLen(nullptr), 0u);
-  SysFreeString(nullptr);
 }
 
-TEST(ComStringTest, AppendBuildsTheImportCommandLineInThreeSteps) {
+TEST(ComStringTest, AppendGrowsTheStringOrLeavesItAlone) {
   BSTR line = nullptr;
   const std::u16string path = u"/out/p\u00e4.zip";
   EXPECT_HR(S_OK, AppendBstr(&line, u"-r \""));
@@ -39,17 +37,13 @@ TEST(ComStringTest, AppendBuildsTheImportCommandLineInThreeSteps) {
   ASSERT_NE(line, nullptr);
   EXPECT_EQ(std::u16string(line, SysStringLen(line) + 1),
             std::u16string(u"-r \"/out/p\u00e4.zip\"\0", 17));
-  SysFreeString(line);
-}
 
-TEST(ComStringTest, AppendFailuresLeaveTheStringAlone) {
-  BSTR line = SysAllocString(u"-r");
   EXPECT_HR(E_INVALIDARG, AppendBstr(nullptr, u"x"));
   EXPECT_HR(E_INVALIDARG, AppendBstr(&line, static_cast<const char16_t*>(nullptr)));
   // The length check comes before any character is read.
   const std::u16string_view huge(u"x", 0x80000000u);
   EXPECT_HR(HResultFromWin32(ERROR_ARITHMETIC_OVERFLOW), AppendBstr(&line, huge));
-  EXPECT_EQ(std::u16string(line), u"-r");
+  EXPECT_EQ(std::u16string(line), u"-r \"/out/p\u00e4.zip\"");
   SysFreeString(line);
 }
 
@@ -77,7 +71,6 @@ TEST(ComClassTest, CreateInstanceFindsRegisteredClassesOnly) {
   EXPECT_NE(object, nullptr);
   EXPECT_HR(E_NOINTERFACE,
             CoCreateInstance(kTestClass, nullptr, CLSCTX_ALL, IID_IUnknown, &object));
-  EXPECT_EQ(g_factory_calls, 2);
 
   struct Case {
     IUnknown* outer;
@@ -94,7 +87,7 @@ TEST(ComClassTest, CreateInstanceFindsRegisteredClassesOnly) {
   for (const Case& c : cases) {
     EXPECT_HR(c.expected, CoCreateInstance(kTestClass, c.outer, c.context, kTestInterface, c.out));
   }
-  EXPECT_EQ(g_factory_calls, 2);
+  EXPECT_EQ(g_factory_calls, 2);  // refused before the factory is asked
 }
 
 }  // namespace

