@@ -84,7 +84,6 @@ TEST(SearchTest, FindsInNameOrderWithDotsFirst) {
       {"/*.reg", {0, {"a.reg", "b.REG"}}},
       {"/*.", {0, {".", "..", "_x", "link", "noext", "Sub"}}},
       {"/A.REG", {0, {"a.reg"}}},  // one name, reported as it is stored
-      {"/sub", {0, {"Sub"}}},
       {"/SUB/*", {0, {".", ".."}}},
       {"/*.none", {ERROR_FILE_NOT_FOUND, {}}},
       {"/missing", {ERROR_FILE_NOT_FOUND, {}}},
