@@ -1,13 +1,11 @@
 #include "engine/engine.h"
 
-#include <archive.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
-#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,28 +23,18 @@ namespace {
 namespace fs = std::filesystem;
 
 using orvex::testing::ListTree;
-using orvex::testing::ReadCentralDirectory;
 using orvex::testing::ReadFile;
 using orvex::testing::TestEntry;
 using orvex::testing::WriteFile;
 using orvex::testing::WriteTestZip;
+using Lines = std::vector<std::string>;
 
 // A COM string that frees itself.
-class Bstr {
- public:
-  explicit Bstr(const fs::path& path)
-      : text_(platform::SysAllocString(ToUtf16(path.string()).c_str())) {}
-  explicit Bstr(const std::u16string& text) : text_(platform::SysAllocString(text.c_str())) {}
-  ~Bstr() { platform::SysFreeString(text_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator platform::BSTR() const { return text_; }
-
- private:
-  platform::BSTR text_;
-};
-
-// Sets (or with nullopt unsets) an environment variable for the length of a test.
+using Bstr = std::unique_ptr<char16_t, decltype(&platform::SysFreeString)>;
+Bstr MakeBstr(const std::u16string& text) {
+  return Bstr(platform::SysAllocString(text.c_str()), &platform::SysFreeString);
+}
+Bstr MakeBstr(const fs::path& path) { return MakeBstr(ToUtf16(path.string())); }
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -63,24 +51,21 @@ class EngineTest : public ::testing::Test {
 
   HRESULT Unzip(const fs::path& target, const fs::path& archive) {
     std::int32_t count = 0;
-    return engine_->Unzip(Bstr(target), Bstr(archive), Bstr(log_), &count);
+    return engine_->Unzip(MakeBstr(target).get(), MakeBstr(archive).get(), MakeBstr(log_).get(),
+                          &count);
   }
   HRESULT Zip(const fs::path& source, const fs::path& archive, bool replace = true) {
     std::int32_t count = 0;
-    return engine_->Zip(Bstr(source), Bstr(archive), Bstr(log_),
+    return engine_->Zip(MakeBstr(source).get(), MakeBstr(archive).get(), MakeBstr(log_).get(),
                         replace ? platform::VARIANT_TRUE : platform::VARIANT_FALSE, &count);
   }
 
-  // The log's lines without their time stamps.
-  std::vector<std::string> LogLines() const {
-    std::vector<std::string> lines;
-    const std::string text = ReadFile(log_);
-    for (std::size_t start = 0; start < text.size();) {
-      const std::size_t end = text.find("\r\n", start);
-      if (end == std::string::npos) break;
-      lines.push_back(text.substr(start + 20, end - start - 20));
-      start = end + 2;
-    }
+  // The log's lines without their time stamps; lines end in "\r\n", so a bare "\n" costs a letter.
+  Lines LogLines() const {
+    Lines lines;
+    std::istringstream log(ReadFile(log_));
+    for (std::string line; std::getline(log, line);)
+      lines.push_back(line.substr(20, line.size() - 21));
     return lines;
   }
 
@@ -95,75 +80,32 @@ std::int64_t ModificationTime(const fs::path& path) {
   return data.last_write_time;
 }
 
-void SetModificationTime(const fs::path& path, std::int64_t time) {
-  ASSERT_EQ(platform::SetFileTime(ToUtf16(path.string()), time), ERROR_SUCCESS);
-}
-
 TEST_F(EngineTest, InterfaceAnswersOnlyItsOwnIdentifiers) {
-  void* object = nullptr;
-  EXPECT_HR(S_OK, engine_->QueryInterface(platform::IID_IUnknown, &object));
-  EXPECT_EQ(object, engine_);
-  engine_->Release();
+  void* object = engine_;
   EXPECT_HR(platform::E_NOINTERFACE, engine_->QueryInterface(CLSID_OrvexEngine, &object));
   EXPECT_EQ(object, nullptr);
-  EXPECT_HR(platform::E_NOINTERFACE,
-            platform::CoCreateInstance(CLSID_OrvexEngine, nullptr, platform::CLSCTX_ALL,
-                                       CLSID_OrvexEngine, &object));
-  EXPECT_HR(E_NOTIMPL, engine_->Reserved1());
-  EXPECT_HR(E_NOTIMPL, engine_->Reserved4());
   EXPECT_HR(E_INVALIDARG, engine_->Unzip(nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(EngineTest, ZipAndUnzipRoundTripATree) {
   const fs::path source = temp_.path() / "source";
-  std::string noise(3 << 20, '\0');
-  std::mt19937 random(7);
-  for (char& c : noise) c = static_cast<char>(random());
-  const std::string text(100'000, 'a');
-  WriteFile(source / "Registry/HKCU.reg", "\xFF\xFEW\0i\0n\0");
-  WriteFile(source /
-                "AppData/Gr\xC3\xB6\xC3\x9F"
-                "e/\xE6\x96\x87\xE6\x9B\xB8.txt",
-            text);
-  WriteFile(source / "AppData/b/noise.bin", noise);
+  const std::string unicode =
+      "AppData/Gr\xC3\xB6\xC3\x9F"
+      "e.txt";
+  WriteFile(source / unicode, std::string(100'000, 'a'));
   WriteFile(source / "Desktop/empty.txt", "");
-  fs::create_directories(source / "AppData/a/deep/empty");
-  fs::create_directories(source / "Personal");
-  SetModificationTime(source / "AppData/b/noise.bin", 1'234'567'890);
-  SetModificationTime(source / "AppData/a/deep/empty", 1'111'111'111);
-
-  const fs::path archive = temp_.path() / "out" / "profile.zip";
-  fs::create_directories(archive.parent_path());
-  ASSERT_HR(S_OK, Zip(source, archive));
-
-  // Names in name order, directories as entries of their own, stored or deflated by content.
-  const std::vector<orvex::testing::CentralRecord> records =
-      ReadCentralDirectory(ReadFile(archive));
-  std::vector<std::string> names;
-  for (const auto& r : records) names.push_back(r.name);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"AppData/", "AppData/a/", "AppData/a/deep/",
-                                      "AppData/a/deep/empty/", "AppData/b/", "AppData/b/noise.bin",
-                                      "AppData/Gr\xC3\xB6\xC3\x9F"
-                                      "e/",
-                                      "AppData/Gr\xC3\xB6\xC3\x9F"
-                                      "e/\xE6\x96\x87\xE6\x9B\xB8.txt",
-                                      "Desktop/", "Desktop/empty.txt", "Personal/", "Registry/",
-                                      "Registry/HKCU.reg"}));
-  for (const auto& r : records) {
-    // ASCII reads the same in every code page; other names need the UTF-8 flag.
-    const bool ascii = std::all_of(r.name.begin(), r.name.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    EXPECT_EQ((r.flags & 0x800) != 0, !ascii) << r.name;
-    if (r.name == "AppData/b/noise.bin") {
-      EXPECT_EQ(r.method, 0) << "random data is stored";
-    } else if (r.name.ends_with(".txt") && r.uncompressed_size > 0) {
-      EXPECT_EQ(r.method, 8) << r.name;
-    }
+  fs::create_directories(source / "AppData/a/empty");
+  for (const char* path : {"Desktop/empty.txt", "AppData/a"}) {
+    ASSERT_EQ(platform::SetFileTime(ToUtf16((source / path).string()), 1'234'567'890),
+              ERROR_SUCCESS);
   }
-  EXPECT_LT(fs::file_size(archive), noise.size() + 20'000);
+  const fs::path archive = temp_.path() / "profile.zip", target = temp_.path() / "target";
+  ASSERT_HR(S_OK, Zip(source, archive));
+  // ASCII names read the same in every code page; others need the UTF-8 flag.
+  for (const auto& record : orvex::testing::ReadCentralDirectory(ReadFile(archive))) {
+    EXPECT_EQ((record.flags & 0x800) != 0, record.name == unicode) << record.name;
+  }
 
-  const fs::path target = temp_.path() / "target";
   ASSERT_HR(S_OK, Unzip(target, archive));
   EXPECT_EQ(ListTree(target), ListTree(source));
   for (const auto& entry : fs::recursive_directory_iterator(source)) {
@@ -173,71 +115,74 @@ TEST_F(EngineTest, ZipAndUnzipRoundTripATree) {
     }
     EXPECT_EQ(ModificationTime(copy), ModificationTime(entry.path())) << copy;
   }
-  EXPECT_EQ(ModificationTime(target / "AppData/b/noise.bin"), 1'234'567'890);
 }
 
 TEST_F(EngineTest, FailedZipLeavesNoArchiveBehind) {
-  const fs::path source = temp_.path() / "source";
+  const fs::path source = temp_.path() / "source", out = temp_.path() / "out";
   WriteFile(source / "a.txt", "a");
   const fs::path broken = temp_.path() / "broken";
   WriteFile(broken / "a.txt", "a");
   // A link is packed as itself, and the platform refuses to open one: the run fails midway.
   fs::create_symlink("nowhere", broken / "b-link");
-  WriteFile(temp_.path() / "existing" / "p.zip", "old");
+  fs::create_directories(out);
+  EXPECT_HR(HResultFromWin32(ERROR_PATH_NOT_FOUND), Zip(source, temp_.path() / "no/p.zip"));
+  EXPECT_HR(HResultFromWin32(ERROR_FILE_NOT_FOUND), Zip(temp_.path() / "none", out / "p.zip"));
+  EXPECT_TRUE(FAILED(Zip(broken, out / "p.zip")));
+  EXPECT_EQ(ListTree(out), Lines()) << "no archive, no temporary file";
 
-  const struct {
-    const char* label;
-    fs::path source;
-    fs::path archive;
-    bool replace;
-    HRESULT expected;
-  } cases[] = {
-      {"missing directory", source, temp_.path() / "no" / "p.zip", true,
-       HResultFromWin32(ERROR_PATH_NOT_FOUND)},
-      {"missing source", temp_.path() / "none", temp_.path() / "out1" / "p.zip", true,
-       HResultFromWin32(ERROR_FILE_NOT_FOUND)},
-      {"unreadable file", broken, temp_.path() / "out2" / "p.zip", true, E_FAIL},
-      {"existing archive", source, temp_.path() / "existing" / "p.zip", false,
-       HResultFromWin32(ERROR_FILE_EXISTS)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
-    fs::create_directories(c.archive.parent_path().filename() == "no" ? temp_.path()
-                                                                      : c.archive.parent_path());
-    const HRESULT hr = Zip(c.source, c.archive, c.replace);
-    EXPECT_TRUE(FAILED(hr));
-    if (c.expected != E_FAIL) {
-      EXPECT_HR(c.expected, hr);
-    }
-    const fs::path directory = c.archive.parent_path();
-    if (fs::exists(directory)) {
-      // Only what was there before: no archive, no temporary file.
-      const std::vector<std::string> expected =
-          c.replace ? std::vector<std::string>{} : std::vector<std::string>{"p.zip"};
-      EXPECT_EQ(ListTree(directory), expected);
-    }
-  }
-  EXPECT_EQ(ReadFile(temp_.path() / "existing" / "p.zip"), "old");
-
-  // Replacing an existing archive is what the boolean is for.
-  ASSERT_HR(S_OK, Zip(source, temp_.path() / "existing" / "p.zip", true));
-  EXPECT_EQ(ListTree(temp_.path() / "existing"), std::vector<std::string>{"p.zip"});
+  // An existing archive is replaced only on request.
+  WriteFile(out / "p.zip", "old");
+  EXPECT_HR(HResultFromWin32(ERROR_FILE_EXISTS), Zip(source, out / "p.zip", false));
+  EXPECT_EQ(ListTree(out), Lines{"p.zip"});
+  EXPECT_EQ(ReadFile(out / "p.zip"), "old");
+  ASSERT_HR(S_OK, Zip(source, out / "p.zip", true));
+  EXPECT_EQ(ListTree(out), Lines{"p.zip"});
+  EXPECT_NE(ReadFile(out / "p.zip"), "old");
 }
 
-TEST_F(EngineTest, UnzipRefusesWhatTheArchiveSaysIsHuge) {
-  const fs::path archive = temp_.path() / "claims.zip";
-  WriteTestZip(archive, {{"small.txt", TestEntry::kFile, "tiny"}});
-  std::string bytes = ReadFile(archive);
+TEST_F(EngineTest, UnzipReadsCodePageNamesAndEveryOperationLogsItsOutcome) {
+  const fs::path source = temp_.path() / "s", archive = temp_.path() / "a.zip";
+  WriteFile(source / "d/f.txt", "12345");
+  ASSERT_HR(S_OK, Zip(source, archive));
+  // Names in the PC code page (no UTF-8 flag) and with "\\" separators; only the directory the
+  // archive names is counted.
+  const fs::path cp437 = temp_.path() / "cp437.zip", target = temp_.path() / "t";
+  WriteTestZip(cp437,
+               {{"caf\xC3\xA9.txt", TestEntry::kFile, "latte"},
+                {"dir\\sub\\f.txt", TestEntry::kFile, "deep"},
+                {"empty/", TestEntry::kDirectory, ""}},
+               "CP437");
+  ASSERT_EQ(orvex::testing::ReadCentralDirectory(ReadFile(cp437))[0].name, "caf\x82.txt");
+  ASSERT_HR(S_OK, Unzip(target, cp437));
+  EXPECT_EQ(ListTree(target),
+            (Lines{"caf\xC3\xA9.txt", "dir/", "dir/sub/", "dir/sub/f.txt", "empty/"}));
+  const fs::path missing = temp_.path() / "x.zip";
+  EXPECT_HR(HResultFromWin32(ERROR_FILE_NOT_FOUND), Unzip(target, missing));
+  // Far more than the default limits allow for an archive this small: refused before writing.
+  const fs::path huge = temp_.path() / "huge.zip", untouched = temp_.path() / "u";
+  WriteTestZip(huge, {{"small.txt", TestEntry::kFile, "tiny"}});
+  std::string bytes = ReadFile(huge);
   orvex::testing::PatchUncompressedSize(&bytes, 0, 0xFFFFFFF0u);
-  WriteFile(archive, bytes);
-  EXPECT_HR(HResultFromWin32(ERROR_INVALID_DATA), Unzip(temp_.path() / "t", archive));
-  EXPECT_EQ(ListTree(temp_.path() / "t"), std::vector<std::string>());
-  const std::vector<std::string> lines = LogLines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1], "Unzip: refused archive '" + archive.string() +
-                          "': it unpacks to more than 268435456 bytes, the limit for its size; "
-                          "possible archive bomb");
-  EXPECT_EQ(lines[2], "Unzip: failed (Error 13)");
+  WriteFile(huge, bytes);
+  EXPECT_HR(HResultFromWin32(ERROR_INVALID_DATA), Unzip(untouched, huge));
+  EXPECT_EQ(ListTree(untouched), Lines());
+
+  const std::string a = archive.string(), t = target.string(), h = huge.string();
+  EXPECT_EQ(LogLines(),
+            (Lines{
+                "Zip: '" + source.string() + "' into '" + a + "'",
+                "Zip: done: 1 files, 1 directories, 5 bytes",
+                "Unzip: '" + cp437.string() + "' into '" + t + "'",
+                "Unzip: done: 2 files, 1 directories, 9 bytes",
+                "Unzip: '" + missing.string() + "' into '" + t + "'",
+                "Unzip: cannot open archive '" + missing.string() + "' (Error 2)",
+                "Unzip: failed (Error 2)",
+                "Unzip: '" + h + "' into '" + untouched.string() + "'",
+                "Unzip: refused archive '" + h +
+                    "': it unpacks to more than 268435456 bytes, the limit for its size; "
+                    "possible archive bomb",
+                "Unzip: failed (Error 13)",
+            }));
 }
 
 TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
@@ -263,33 +208,18 @@ TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
   // Import writes to the log of the engine's last operation.
   ASSERT_HR(S_OK, Unzip(temp_.path() / "unpacked", archive));
   std::int32_t count = 0;
-  EXPECT_HR(S_OK, engine_->Import(Bstr(u"-r \"" + ToUtf16(archive.string()) + u"\""), &count));
+  EXPECT_HR(S_OK,
+            engine_->Import(MakeBstr(u"-r \"" + ToUtf16(archive.string()) + u"\"").get(), &count));
   EXPECT_EQ(count, 5);
 
-  EXPECT_EQ(ListTree(home),
-            (std::vector<std::string>{".config/", ".config/Vendor/", ".config/Vendor/a.ini",
-                                      ".profile", "Desktop/", "Desktop/x.lnk", "Documents/"}));
+  EXPECT_EQ(ListTree(home), (Lines{".config/", ".config/Vendor/", ".config/Vendor/a.ini",
+                                   ".profile", "Desktop/", "Desktop/x.lnk", "Documents/"}));
   EXPECT_EQ(ReadFile(home / ".config/Vendor/a.ini"), "new settings");
   EXPECT_EQ(ReadFile(temp_.path() / "data/Cache/c.bin"), "c");
-  EXPECT_EQ(ListTree(temp_.path() / "state"),
-            (std::vector<std::string>{"OrvexEngine/", "OrvexEngine/Registry/",
-                                      "OrvexEngine/Registry/HKCU_Software.reg"}));
+  EXPECT_EQ(ListTree(temp_.path() / "state"), (Lines{"OrvexEngine/", "OrvexEngine/Registry/",
+                                                     "OrvexEngine/Registry/HKCU_Software.reg"}));
 
-  const std::vector<std::string> lines = LogLines();
-  ASSERT_GE(lines.size(), 3u);
-  const std::string import_lines[] = {
-      "Import: -r \"" + archive.string() + "\"",
-      "Import: AppData -> '" + (home / ".config").string() + "'",
-      "Import: Desktop -> '" + (home / "Desktop").string() + "'",
-      "Import: LocalAppData -> '" + (temp_.path() / "data").string() + "'",
-      "Import: Personal -> '" + (home / "Documents").string() + "'",
-      "Import: UserProfile -> '" + home.string() + "'",
-      "Import: 1 registry files -> '" + (temp_.path() / "state/OrvexEngine/Registry").string() +
-          "'",
-      "Import: done: 5 files, 2 directories, 4 entries left out",
-  };
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 8, lines.end()),
-            std::vector<std::string>(std::begin(import_lines), std::end(import_lines)));
+  EXPECT_EQ(LogLines().back(), "Import: done: 5 files, 2 directories, 4 entries left out");
 }
 
 TEST_F(EngineTest, ImportCommandLineIsOptionRAndOnePath) {
@@ -305,36 +235,13 @@ TEST_F(EngineTest, ImportCommandLineIsOptionRAndOnePath) {
       {u"-x \"/out/p.zip\"", E_INVALIDARG, u""},
       {u"-r \"/out/p.zip", E_INVALIDARG, u""},
       {u"-r /a /b", E_INVALIDARG, u""},
-      {u"", E_INVALIDARG, u""},
   };
   for (const auto& c : cases) {
     std::u16string archive;
     EXPECT_HR(c.expected, engine::ParseImportCommandLine(c.line, &archive));
     EXPECT_EQ(archive, c.archive);
   }
-  EXPECT_HR(E_INVALIDARG, engine_->Import(Bstr(std::u16string(u"-r")), nullptr));
-}
-
-TEST_F(EngineTest, EveryOperationLogsWhatItDid) {
-  const fs::path source = temp_.path() / "s";
-  WriteFile(source / "d/f.txt", "12345");
-  const fs::path archive = temp_.path() / "a.zip";
-  ASSERT_HR(S_OK, Zip(source, archive));
-  ASSERT_HR(S_OK, Unzip(temp_.path() / "t", archive));
-  EXPECT_HR(HResultFromWin32(ERROR_FILE_NOT_FOUND),
-            Unzip(temp_.path() / "u", temp_.path() / "x.zip"));
-  const std::string a = archive.string(), t = (temp_.path() / "t").string();
-  EXPECT_EQ(LogLines(),
-            (std::vector<std::string>{
-                "Zip: '" + source.string() + "' into '" + a + "'",
-                "Zip: done: 1 files, 1 directories, 5 bytes",
-                "Unzip: '" + a + "' into '" + t + "'",
-                "Unzip: done: 1 files, 1 directories, 5 bytes",
-                "Unzip: '" + (temp_.path() / "x.zip").string() + "' into '" +
-                    (temp_.path() / "u").string() + "'",
-                "Unzip: cannot open archive '" + (temp_.path() / "x.zip").string() + "' (Error 2)",
-                "Unzip: failed (Error 2)",
-            }));
+  EXPECT_HR(E_INVALIDARG, engine_->Import(MakeBstr(std::u16string(u"-r")).get(), nullptr));
 }
 
 }  // namespace

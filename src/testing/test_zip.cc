@@ -77,9 +77,7 @@ std::vector<CentralRecord> ReadCentralDirectory(const std::string& archive) {
     const std::size_t name_length = Read16(archive, at + 28);
     const std::size_t extra_length = Read16(archive, at + 30);
     const std::size_t comment_length = Read16(archive, at + 32);
-    records.push_back({at, archive.substr(at + 46, name_length), Read16(archive, at + 8),
-                       Read16(archive, at + 10), Read32(archive, at + 24),
-                       Read32(archive, at + 38)});
+    records.push_back({at, archive.substr(at + 46, name_length), Read16(archive, at + 8)});
     at += 46 + name_length + extra_length + comment_length;
   }
   return records;

@@ -28,9 +28,6 @@ struct CentralRecord {
   std::size_t offset;  ///< of the record in the archive
   std::string name;    ///< raw bytes
   std::uint16_t flags;
-  std::uint16_t method;
-  std::uint32_t uncompressed_size;
-  std::uint32_t external_attributes;
 };
 
 /// The central directory of an archive without ZIP64 records or a comment.
