@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "common/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
 
@@ -62,23 +61,6 @@ TEST(WorkingAreaTest, RunsStartedTogetherNeverShareADirectory) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 100);
 }
 
-TEST(WorkingAreaTest, ArchiveDirectoryAndEngineLogFile) {
-  const struct {
-    std::u16string_view input, archive_directory, log_file;
-  } cases[] = {
-      {u"C:\\in\\Profile.zip", u"/w/KVA00001/Profile.zip", u"/w/KVA00001/Profile.log"},
-      {u"Profile", u"/w/KVA00001/Profile", u"/w/KVA00001/Profile.log"},
-      {u"/in/my.profile.v2.zip", u"/w/KVA00001/my.profile.v2.zip",
-       u"/w/KVA00001/my.profile.v2.log"},
-  };
-  for (const auto& c : cases) {
-    std::u16string archive_directory;
-    ASSERT_HR(FormArchiveDirectory(u"/w/KVA00001/", c.input, &archive_directory), S_OK);
-    EXPECT_EQ(archive_directory, c.archive_directory) << ToUtf8(c.input);
-    EXPECT_EQ(FormEngineLogFile(archive_directory), c.log_file) << ToUtf8(c.input);
-  }
-}
-
 struct Entry {
   std::u16string full_path;
   bool is_directory;
@@ -109,7 +91,6 @@ TEST(WorkingAreaTest, FileFinderGivesFullPaths) {
             (std::vector<Entry>{{dir.wide("registry/a.reg"), false}}));
   EXPECT_FALSE(finder.FindFirst(dir.wide("Registry/*.none")));
   EXPECT_FALSE(finder.FindNext());
-  EXPECT_FALSE(finder.FindFirst(dir.wide("missing/*")));
 }
 
 }  // namespace

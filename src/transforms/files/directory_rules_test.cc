@@ -93,8 +93,6 @@ TEST_F(DirectoryRulesTest, Actions) {
   EXPECT_EQ(log_.Take(), (Lines{"[DEBUG] ProcessDirectory: Deleting directory 'AppData\\old'",
                                 "[DEBUG] ProcessDirectory: Deleted directory 'AppData\\old'"}));
   EXPECT_FALSE(fs::exists(archive_ / "AppData" / "Old"));
-  EXPECT_HR(S_OK, Run(u"delete", u"AppData\\Old"));  // nothing there: still success
-  EXPECT_EQ(log_.Take().size(), 2u);
 }
 
 TEST_F(DirectoryRulesTest, FailuresAreLoggedAndTheRunGoesOn) {

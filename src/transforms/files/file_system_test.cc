@@ -78,19 +78,18 @@ TEST(FileSystemTest, ExistenceQueries) {
       {"file/below", false, platform::INVALID_FILE_ATTRIBUTES, S_OK, S_OK},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::u16string path = dir.wide(c.name);
     bool exists = !c.exists;
     std::uint32_t attributes = 0;
-    EXPECT_HR(FileExists(path, &exists, &attributes), c.file_result) << c.name;
-    EXPECT_EQ(exists, c.exists) << c.name;
-    EXPECT_EQ(attributes, c.attributes) << c.name;
-    exists = !c.exists;
-    EXPECT_HR(DirectoryExists(path, &exists), c.directory_result) << c.name;
-    EXPECT_EQ(exists, c.exists) << c.name;
+    EXPECT_HR(FileExists(path, &exists, &attributes), c.file_result);
+    EXPECT_EQ(exists, c.exists);
+    EXPECT_EQ(attributes, c.attributes);
+    EXPECT_HR(DirectoryExists(path, &exists), c.directory_result);
     // GetPathAttributes leaves the attribute word alone for a missing name.
     attributes = 0;
-    EXPECT_HR(GetPathAttributes(path, &exists, &attributes), S_OK) << c.name;
-    EXPECT_EQ(attributes, c.exists ? c.attributes : 0u) << c.name;
+    EXPECT_HR(GetPathAttributes(path, &exists, &attributes), S_OK);
+    EXPECT_EQ(attributes, c.exists ? c.attributes : 0u);
   }
   EXPECT_HR(GetPathAttributes(dir.wide("file"), nullptr), E_INVALIDARG);
   EXPECT_HR(FileExists(dir.wide("file"), nullptr), E_INVALIDARG);

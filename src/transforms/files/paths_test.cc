@@ -19,7 +19,6 @@ TEST(PathsTest, GetRootLength) {
     HRESULT result;
     int length;
   } cases[] = {
-      {u"C:\\x", S_OK, 3},
       {u"c:/x", S_OK, 3},
       {u"\\x", S_OK, 1},
       {u"\\\\srv\\share\\x", S_OK, 12},
