@@ -124,8 +124,7 @@ TEST(XmlReaderTest, ReportsNodesInDocumentOrder) {
       "Element x",
       "EndElement x",
       "Whitespace=\n",
-      "EndElement rules",
-  };
+      "EndElement rules"};
   EXPECT_EQ(outcome.nodes, expected);
 }
 
