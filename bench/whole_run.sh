@@ -12,7 +12,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/release}
+build=$(cd "${1:-$root/build/release}" && pwd)
 tool="$build/src/OrvexMigrate/OrvexMigrate"
 runs=${RUNS:-3}
 work=${WORK:-$(mktemp -d "${TMPDIR:-/tmp}/orvex-bench.XXXXXX")}
@@ -26,8 +26,10 @@ python3 "$root/bench/mixed_rules.py" "$work/profile.zip" >"$work/rules.xml"
 echo '<migration/>' >"$work/none.xml"
 
 n=0
-# seconds COMMAND: the wall-clock time of one run, in a fresh numbered folder $work/r$n.
-seconds() {
+elapsed=0
+# timed COMMAND: runs it once in a fresh numbered folder $work/r$n; its wall-clock seconds go to
+# $elapsed.
+timed() {
   n=$((n + 1))
   mkdir -p "$work/r$n"
   sync
@@ -35,16 +37,16 @@ seconds() {
   start=$(date +%s.%N)
   (cd "$work/r$n" && eval "$1") >/dev/null 2>&1 || { echo "failed: $1" >&2; exit 1; }
   end=$(date +%s.%N)
-  echo "$end - $start" | bc
+  elapsed=$(echo "$end - $start" | bc)
 }
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+median() { sort -n | awk '{a[NR]=$1} END {printf "%.2f", a[int((NR+1)/2)]}'; }
 
 measure() {  # measure NAME COMMAND
-  local times=() t
+  local times=()
   for _ in $(seq "$runs"); do
-    t=$(seconds "$2")
-    times+=("$t")
+    timed "$2"
+    times+=("$elapsed")
     rm -rf "$work/r$n"
   done
   n=$((n + 1))
@@ -54,7 +56,7 @@ measure() {  # measure NAME COMMAND
   local peak
   peak=$(awk '/Maximum resident/ {printf "%.0f", $6 / 1024}' "$work/time.txt")
   printf '| %s | %s | %s | %s |\n' "$1" "$(printf '%s\n' "${times[@]}" | median)" \
-    "$(printf '%s\n' "${times[@]}" | sort -n | head -1)" "$peak"
+    "$(printf '%s\n' "${times[@]}" | sort -n | head -1 | xargs printf '%.2f')" "$peak"
 }
 
 z="$work/profile.zip"
