@@ -6,7 +6,6 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libicu-dev libxml2-dev libarchive-dev libturbojpeg0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-dev
   zip unzip libarchive-tools libjpeg-turbo-progs python3
 )
 
