@@ -5,6 +5,12 @@ if(ORVEX_WERROR)
   list(APPEND ORVEX_WARNINGS -Werror)
 endif()
 
+# Fuzz targets link libFuzzer (clang only); everything they reach is instrumented for coverage.
+option(ORVEX_FUZZ "Link fuzz targets with libFuzzer (clang only)" OFF)
+if(ORVEX_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(ORVEX_SANITIZE)
   list(JOIN ORVEX_SANITIZE "," orvex_sanitizers)
   add_compile_options(-fsanitize=${orvex_sanitizers} -fno-omit-frame-pointer
