@@ -217,8 +217,7 @@ HRESULT MigrationRun::CheckOutputAgain() {
   bool exists = false;
   const HRESULT hr = FileExists(options_.output_path, &exists);
   if (FAILED(hr)) {
-    LogFatal(u"Failed to check for existence of output profile archive: '%s'. (Error %d)",
-             options_.output_path, LowWord(hr));
+    LogFatal(kOutputCheck.check_failed, options_.output_path, LowWord(hr));
     return hr;
   }
   if (!exists) return S_OK;

@@ -34,6 +34,4 @@ std::u16string ToUtf16(std::string_view text) {
   return out;
 }
 
-std::u16string WidenAscii(std::string_view text) { return std::u16string(text.begin(), text.end()); }
-
 }  // namespace orvex

@@ -12,7 +12,4 @@ std::string ToUtf8(std::u16string_view text);
 /// UTF-8 to UTF-16; an invalid byte sequence becomes U+FFFD.
 std::u16string ToUtf16(std::string_view text);
 
-/// ASCII-only widening for literals and numbers, without a round trip through ICU.
-std::u16string WidenAscii(std::string_view text);
-
 }  // namespace orvex
