@@ -10,26 +10,18 @@
 
 #include "common/compare.h"
 #include "logging/logger.h"
+#include "regfile/reg_test_support.h"
 
 namespace orvex {
 namespace {
 
-using Paths = std::vector<std::u16string>;
+using testing::DocumentOf;
+using testing::Paths;
+using testing::PathsOf;
+
 const std::u16string kMarkers(kImportMarkerKeyPath);
 
 RegistryValueEntry Dword(std::uint8_t n) { return RegistryValueEntry{REG_DWORD, {n, 0, 0, 0}}; }
-
-RegistryDocument DocumentOf(const Paths& paths) {
-  RegistryDocument document;
-  for (const std::u16string& path : paths) document.AddKey(path);
-  return document;
-}
-
-Paths PathsOf(const RegistryDocument& document) {
-  Paths paths;
-  for (const RegistryKeyEntry& key : document.keys()) paths.push_back(key.path());
-  return paths;
-}
 
 // Keeps the lines logged while it lives, from the level on.
 class LogCapture {

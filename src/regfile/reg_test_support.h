@@ -55,4 +55,21 @@ inline std::string Dump(const RegistryDocument& document) {
   return text;
 }
 
+/// Key paths in document order.
+using Paths = std::vector<std::u16string>;
+
+/// A document holding one key without values per path, in order.
+inline RegistryDocument DocumentOf(const Paths& paths) {
+  RegistryDocument document;
+  for (const std::u16string& path : paths) document.AddKey(path);
+  return document;
+}
+
+/// The paths of a document's keys, in order.
+inline Paths PathsOf(const RegistryDocument& document) {
+  Paths paths;
+  for (const RegistryKeyEntry& key : document.keys()) paths.push_back(key.path());
+  return paths;
+}
+
 }  // namespace orvex::testing

@@ -8,27 +8,18 @@
 
 #include "common/compare.h"
 #include "common/text.h"
+#include "regfile/reg_test_support.h"
 #include "testing/matchers.h"
 
 namespace orvex {
 namespace {
 
-using Paths = std::vector<std::u16string>;
+using testing::DocumentOf;
+using testing::Paths;
+using testing::PathsOf;
 
 RegistryValueEntry Sz(char16_t c) {
   return RegistryValueEntry{REG_SZ, {static_cast<std::uint8_t>(c), 0, 0, 0}};
-}
-
-RegistryDocument DocumentOf(const Paths& paths) {
-  RegistryDocument document;
-  for (const std::u16string& path : paths) document.AddKey(path);
-  return document;
-}
-
-Paths PathsOf(const RegistryDocument& document) {
-  Paths paths;
-  for (const RegistryKeyEntry& key : document.keys()) paths.push_back(key.path());
-  return paths;
 }
 
 TEST(RegistryDocumentTest, KeyOperations) {
