@@ -12,9 +12,9 @@
 #include <string>
 
 #include "common/result.h"
-#include "common/text.h"
 #include "engine/engine.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "regfile/key_order.h"
 #include "regfile/reg_reader.h"
 #include "regfile/reg_writer.h"

@@ -1,6 +1,6 @@
 #include "engine/engine_log.h"
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace orvex::engine {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
 #include "engine/import.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"
 #include "testing/temp_dir.h"

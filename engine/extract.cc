@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "common/text.h"
 #include "engine/entry_name.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace orvex::engine {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
 #include "testing/test_zip.h"

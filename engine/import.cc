@@ -3,9 +3,9 @@
 #include <array>
 #include <span>
 
-#include "common/compare.h"
 #include "engine/entry_name.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace orvex::engine {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/format.h"
-#include "common/text.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace orvex::engine {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "regfile/reg_reader.h"
 #include "regfile/reg_writer.h"
 #include "regfile/registry_document.h"

@@ -10,9 +10,9 @@
 #include <span>
 #include <string>
 
-#include "common/text.h"
 #include "engine/engine_log.h"
 #include "engine/extract.h"
+#include "platform/text.h"
 
 namespace {
 

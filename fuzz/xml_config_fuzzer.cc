@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const orvex::XmlReaderContext context{malloc, reader.get(), &config};
   config.Attach(&context);
-  std::shared_ptr<orvex::platform::ISequentialStream> stream;
+  orvex::platform::Stream stream;
   if (orvex::FAILED(
           orvex::platform::SHCreateMemStream(data, static_cast<std::uint32_t>(size), &stream))) {
     std::abort();

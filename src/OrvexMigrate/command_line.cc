@@ -4,8 +4,8 @@
 #include <array>
 #include <new>
 
-#include "common/compare.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "transforms/files/paths.h"
 
 namespace orvex {

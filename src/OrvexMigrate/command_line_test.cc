@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "testing/matchers.h"
 
 namespace orvex {

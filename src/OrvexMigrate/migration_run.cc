@@ -148,7 +148,7 @@ std::uint32_t MigrationRun::LoadRules() {
   }
   const XmlReaderContext context{malloc, reader.get(), &config_};
   config_.Attach(&context);
-  std::shared_ptr<platform::ISequentialStream> stream;
+  platform::Stream stream;
   const bool parsed =
       SUCCEEDED(platform::SHCreateStreamOnFile(options_.xml_path, platform::STGM_READ, &stream)) &&
       ParseXmlStream(context, std::move(stream));

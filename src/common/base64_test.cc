@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/result.h"
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace orvex {
 namespace {

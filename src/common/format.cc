@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace orvex {
 namespace format_internal {

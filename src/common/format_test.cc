@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace orvex {
 namespace {

@@ -1,8 +1,8 @@
 #include "common/number.h"
 
-#include <unicode/uchar.h>
-
 #include <string>
+
+#include "platform/text.h"
 
 namespace orvex {
 namespace {
@@ -14,8 +14,6 @@ struct ParsedNumber {
   bool too_large = false;   // beyond 32 bits (radix forms) or beyond 10 decimal digits
   std::uint64_t magnitude = 0;
 };
-
-bool IsBlank(char16_t c) { return u_isUWhiteSpace(c); }
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
@@ -108,8 +106,8 @@ HRESULT ParseDecimal(std::u16string_view text, ParsedNumber* parsed) {
 }
 
 HRESULT Parse(std::u16string_view text, ParsedNumber* parsed) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);
   if (text.size() >= 2 && text[0] == u'&') {
     if (text[1] == u'h' || text[1] == u'H') return ParseRadixForm(text.substr(2), 16, parsed);
     if (text[1] == u'o' || text[1] == u'O') return ParseRadixForm(text.substr(2), 8, parsed);

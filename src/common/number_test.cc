@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "testing/matchers.h"
 
 namespace orvex {

@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace orvex {
 std::shared_ptr<Quenlar_Utils::ILogger> GlobalLogger;

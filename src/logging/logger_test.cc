@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "testing/temp_dir.h"
 
 namespace Quenlar_Utils {

@@ -389,6 +389,24 @@ std::int32_t GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* in
 /// GdiplusShutdown: nothing to shut down here.
 void GdiplusShutdown(std::uintptr_t token);
 
+// --- Streams ------------------------------------------------------------------------------------
+
+/// IStream: a byte stream over a file or over memory, read and written at its position.
+struct StreamObject;
+/// Shared, as COM streams are: the XML reader holds its input while it reads.
+using Stream = std::shared_ptr<StreamObject>;
+
+constexpr std::uint32_t STGM_READ = 0x0;
+constexpr std::uint32_t STGM_READWRITE = 0x2;
+constexpr std::uint32_t STGM_CREATE = 0x1000;
+
+/// SHCreateStreamOnFileW: STGM_READ opens an existing file, STGM_CREATE | STGM_READWRITE creates
+/// or truncates one. Failures are HRESULTs of the Win32 error, as are later read and write
+/// failures.
+HRESULT SHCreateStreamOnFile(std::u16string_view path, std::uint32_t mode, Stream* stream);
+/// SHCreateMemStream: a stream over a copy of `size` bytes.
+HRESULT SHCreateMemStream(const std::uint8_t* data, std::uint32_t size, Stream* stream);
+
 // --- Images -------------------------------------------------------------------------------------
 // Two families, as on Windows: the imaging library (load an image file, learn its format, save it
 // through an encoder) and OLE pictures (decode a picture from a stream, save it as a bitmap file).
@@ -438,19 +456,15 @@ struct EncoderParameter {
 
 struct ImageObject;
 struct PictureObject;
-struct StreamObject;
-/// Releases image objects (GdipDisposeImage, IPicture::Release, IStream::Release).
+/// Releases image objects (GdipDisposeImage, IPicture::Release).
 struct ImageObjectDeleter {
   void operator()(ImageObject* image) const;
   void operator()(PictureObject* picture) const;
-  void operator()(StreamObject* stream) const;
 };
 /// A loaded image of the imaging library.
 using Image = std::unique_ptr<ImageObject, ImageObjectDeleter>;
 /// An OLE picture holding a bitmap.
 using Picture = std::unique_ptr<PictureObject, ImageObjectDeleter>;
-/// A byte stream over a file.
-using Stream = std::unique_ptr<StreamObject, ImageObjectDeleter>;
 
 /// GdipLoadImageFromFile: GDIPLUS_UNKNOWN_IMAGE_FORMAT when the bytes are no image,
 /// GDIPLUS_NOT_IMPLEMENTED for a bitmap variant that cannot be decoded here. Formats that are only
@@ -468,15 +482,9 @@ std::int32_t GdipSaveImageToFile(const ImageObject* image, std::u16string_view p
                                  const CLSID& encoder,
                                  std::span<const EncoderParameter> parameters);
 
-constexpr std::uint32_t STGM_READ = 0x0;
-constexpr std::uint32_t STGM_READWRITE = 0x2;
-constexpr std::uint32_t STGM_CREATE = 0x1000;
 /// OleLoadPicture's answer for bytes that are no picture it can read.
 constexpr HRESULT CTL_E_INVALIDPICTURE = static_cast<HRESULT>(0x800A01E1);
 
-/// SHCreateStreamOnFileW: STGM_READ opens an existing file, STGM_CREATE | STGM_READWRITE creates
-/// or truncates one. Failures are HRESULTs of the Win32 error.
-HRESULT SHCreateStreamOnFile(std::u16string_view path, std::uint32_t mode, Stream* stream);
 /// OleLoadPicture over the whole stream: JPEG and Windows bitmaps decode; another image format
 /// gives E_NOTIMPL, anything else (also a damaged picture) CTL_E_INVALIDPICTURE.
 HRESULT OleLoadPicture(StreamObject* stream, Picture* picture);
@@ -491,22 +499,6 @@ HRESULT SavePictureAsFile(const PictureObject* picture, StreamObject* stream, bo
 // --- Pull XML reader ----------------------------------------------------------------------------
 // A forward-only reader shaped after XmlLite's IXmlReader: the node kinds, the S_OK / S_FALSE /
 // error results and the 0xC00Cxxxx error codes are XmlLite's, so the Windows build passes through.
-
-/// ISequentialStream: the read side of a stream, as the XML reader consumes it.
-class ISequentialStream {
- public:
-  virtual ~ISequentialStream() = default;
-  /// Reads up to `size` bytes; `*read` is 0 at the end. A failure is an HRESULT.
-  virtual HRESULT Read(void* buffer, std::uint32_t size, std::uint32_t* read) = 0;
-};
-
-/// SHCreateStreamOnFileW for the XML reader: STGM_READ only (E_INVALIDARG otherwise); failures are
-/// HRESULTs of the Win32 error, as are later read failures.
-HRESULT SHCreateStreamOnFile(std::u16string_view path, std::uint32_t mode,
-                             std::shared_ptr<ISequentialStream>* stream);
-/// SHCreateMemStream: a stream over a copy of `size` bytes.
-HRESULT SHCreateMemStream(const std::uint8_t* data, std::uint32_t size,
-                          std::shared_ptr<ISequentialStream>* stream);
 
 /// The node kinds the reader reports (XmlNodeType).
 enum XmlNodeType : std::int32_t {
@@ -528,7 +520,7 @@ class IXmlReader {
  public:
   virtual ~IXmlReader() = default;
   /// Starts reading `input` from its beginning; null releases the current input.
-  virtual HRESULT SetInput(std::shared_ptr<ISequentialStream> input) = 0;
+  virtual HRESULT SetInput(Stream input) = 0;
   /// Moves to the next node: S_OK, S_FALSE at the end of the document, or the parse error, which
   /// every later call repeats.
   virtual HRESULT Read(XmlNodeType* node_type) = 0;

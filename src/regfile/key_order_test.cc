@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/compare.h"
 #include "logging/logger.h"
+#include "platform/text.h"
 #include "regfile/reg_test_support.h"
 
 namespace orvex {

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "common/compare.h"
+#include "platform/text.h"
 
 namespace orvex {
 namespace {

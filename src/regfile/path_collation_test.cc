@@ -5,8 +5,7 @@
 #include <random>
 #include <string>
 
-#include "common/compare.h"
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace orvex {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "regfile/registry_document.h"
 
 namespace orvex::testing {

@@ -6,8 +6,8 @@
 #include <new>
 #include <utility>
 
-#include "common/compare.h"
 #include "common/result.h"
+#include "platform/text.h"
 #include "regfile/path_collation.h"
 
 namespace orvex {

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/compare.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "regfile/reg_test_support.h"
 #include "testing/matchers.h"
 

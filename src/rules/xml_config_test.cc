@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/text.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "testing/capture_logger.h"
 #include "testing/matchers.h"
 
@@ -62,7 +62,7 @@ class XmlConfigTest : public ::testing::Test {
     EXPECT_HR(S_OK, platform::CreateXmlReader(&reader, malloc));
     const XmlReaderContext context{malloc, reader.get(), &config_};
     config_.Attach(&context);
-    std::shared_ptr<platform::ISequentialStream> stream;
+    platform::Stream stream;
     EXPECT_HR(S_OK,
               platform::SHCreateMemStream(reinterpret_cast<const std::uint8_t*>(document.data()),
                                           static_cast<std::uint32_t>(document.size()), &stream));
@@ -176,7 +176,7 @@ TEST(ParseXmlStreamTest, WorksWithoutHandler) {
   ASSERT_HR(S_OK, platform::CreateXmlReader(&reader, nullptr));
   const XmlReaderContext context{nullptr, reader.get(), nullptr};
   for (const std::string document : {"<r><key action='x'/></r>", "<r>"}) {
-    std::shared_ptr<platform::ISequentialStream> stream;
+    platform::Stream stream;
     ASSERT_HR(S_OK,
               platform::SHCreateMemStream(reinterpret_cast<const std::uint8_t*>(document.data()),
                                           static_cast<std::uint32_t>(document.size()), &stream));

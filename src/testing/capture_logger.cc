@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace orvex::testing {
 

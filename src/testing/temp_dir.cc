@@ -6,7 +6,7 @@
 #include <iterator>
 #include <random>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace orvex::testing {
 

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "common/result.h"
-#include "common/text.h"
 #include "platform/platform.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/name_cache.h"
 #include "platform/posix/native_path.h"
+#include "platform/text.h"
 
 namespace orvex::platform {
 namespace {

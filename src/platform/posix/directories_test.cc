@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "common/result.h"
-#include "common/text.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "testing/temp_dir.h"
 
 namespace orvex::platform {

@@ -7,7 +7,9 @@
 #include <memory>
 #include <optional>
 
+#include "common/result.h"
 #include "platform/platform.h"
+#include "platform/posix/streams.h"
 
 namespace orvex::platform {
 
@@ -28,13 +30,8 @@ struct PictureObject {
   Pixels pixels;
 };
 
-struct StreamObject {
-  FileHandle file;
-};
-
 void ImageObjectDeleter::operator()(ImageObject* image) const { delete image; }
 void ImageObjectDeleter::operator()(PictureObject* picture) const { delete picture; }
-void ImageObjectDeleter::operator()(StreamObject* stream) const { delete stream; }
 
 namespace {
 
@@ -105,25 +102,18 @@ const GUID* SniffFormat(Bytes bytes) {
   return nullptr;
 }
 
-// Reads from the file's position to its end.
-std::uint32_t ReadToEnd(FileHandle& file, std::vector<std::uint8_t>* bytes) {
+// Reads from the stream's position to its end.
+HRESULT ReadToEnd(StreamObject& stream, std::vector<std::uint8_t>* bytes) {
   bytes->clear();
   for (;;) {
     const std::size_t used = bytes->size();
-    if (used >= kMaxFileSize) return ERROR_OUTOFMEMORY;
+    if (used >= kMaxFileSize) return E_OUTOFMEMORY;
     bytes->resize(used + kReadChunk);
     std::uint32_t read = 0;
-    if (const std::uint32_t error = ReadFile(file, bytes->data() + used, kReadChunk, &read)) {
-      return error;
-    }
+    RETURN_IF_FAILED(posix::ReadStream(stream, bytes->data() + used, kReadChunk, &read));
     bytes->resize(used + read);
-    if (read == 0) return ERROR_SUCCESS;
+    if (read == 0) return S_OK;
   }
-}
-
-std::uint32_t WriteAll(FileHandle& file, Bytes bytes) {
-  std::uint32_t written = 0;
-  return WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written);
 }
 
 struct TurboJpegDestroyer {
@@ -348,13 +338,13 @@ Decoded Decode(const GUID& format, Bytes bytes, Pixels* pixels) {
 
 std::int32_t GdipLoadImageFromFile(std::u16string_view path, Image* image) {
   image->reset();
-  FileHandle file;
-  if (CreateFile(path, GENERIC_READ, OPEN_EXISTING, &file) != ERROR_SUCCESS) {
+  StreamObject file;
+  if (CreateFile(path, GENERIC_READ, OPEN_EXISTING, &file.file) != ERROR_SUCCESS) {
     return GDIPLUS_WIN32_ERROR;
   }
   std::vector<std::uint8_t> bytes;
-  if (const std::uint32_t error = ReadToEnd(file, &bytes)) {
-    return error == ERROR_OUTOFMEMORY ? GDIPLUS_OUT_OF_MEMORY : GDIPLUS_WIN32_ERROR;
+  if (const HRESULT hr = ReadToEnd(file, &bytes); FAILED(hr)) {
+    return hr == E_OUTOFMEMORY ? GDIPLUS_OUT_OF_MEMORY : GDIPLUS_WIN32_ERROR;
   }
   const GUID* format = SniffFormat(bytes);
   if (format == nullptr) return GDIPLUS_UNKNOWN_IMAGE_FORMAT;
@@ -411,44 +401,19 @@ std::int32_t GdipSaveImageToFile(const ImageObject* image, std::u16string_view p
   } else if (!EncodeJpeg(*image->pixels, quality, &encoded)) {
     return GDIPLUS_GENERIC_ERROR;
   }
-  FileHandle file;
-  if (CreateFile(path, GENERIC_WRITE, CREATE_ALWAYS, &file) != ERROR_SUCCESS ||
-      WriteAll(file, encoded) != ERROR_SUCCESS) {
+  StreamObject file;
+  if (CreateFile(path, GENERIC_WRITE, CREATE_ALWAYS, &file.file) != ERROR_SUCCESS ||
+      FAILED(posix::WriteStream(file, encoded))) {
     return GDIPLUS_WIN32_ERROR;
   }
   return GDIPLUS_OK;
-}
-
-HRESULT SHCreateStreamOnFile(std::u16string_view path, std::uint32_t mode, Stream* stream) {
-  stream->reset();
-  std::uint32_t access;
-  switch (mode & 0x3) {
-    case STGM_READ:
-      access = GENERIC_READ;
-      break;
-    case STGM_READWRITE:
-      access = GENERIC_READ | GENERIC_WRITE;
-      break;
-    case 0x1:
-      access = GENERIC_WRITE;
-      break;  // STGM_WRITE
-    default:
-      return E_INVALIDARG;
-  }
-  const std::uint32_t disposition = (mode & STGM_CREATE) != 0 ? CREATE_ALWAYS : OPEN_EXISTING;
-  FileHandle file;
-  if (const std::uint32_t error = CreateFile(path, access, disposition, &file)) {
-    return HResultFromWin32(error);
-  }
-  stream->reset(new StreamObject{std::move(file)});
-  return S_OK;
 }
 
 HRESULT OleLoadPicture(StreamObject* stream, Picture* picture) {
   picture->reset();
   if (stream == nullptr) return E_POINTER;
   std::vector<std::uint8_t> bytes;
-  if (const std::uint32_t error = ReadToEnd(stream->file, &bytes)) return HResultFromWin32(error);
+  RETURN_IF_FAILED(ReadToEnd(*stream, &bytes));
   const GUID* format = SniffFormat(bytes);
   if (format == nullptr) return CTL_E_INVALIDPICTURE;
   Pixels pixels;
@@ -477,7 +442,7 @@ HRESULT SavePictureAsFile(const PictureObject* picture, StreamObject* stream,
                           bool /*save_memory_copy*/, std::int32_t* size) {
   if (picture == nullptr || stream == nullptr) return E_POINTER;
   const std::vector<std::uint8_t> file = EncodeBmp(picture->pixels);
-  if (const std::uint32_t error = WriteAll(stream->file, file)) return HResultFromWin32(error);
+  RETURN_IF_FAILED(posix::WriteStream(*stream, file));
   if (size != nullptr) *size = static_cast<std::int32_t>(file.size());
   return S_OK;
 }

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/text.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace orvex::platform {
 namespace posix {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/result.h"
-#include "common/text.h"
 #include "platform/posix/name_cache.h"
+#include "platform/text.h"
 
 namespace orvex::platform::posix {
 namespace {

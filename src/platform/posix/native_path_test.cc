@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/result.h"
-#include "common/text.h"
+#include "platform/text.h"
 #include "testing/temp_dir.h"
 
 namespace orvex::platform::posix {

@@ -10,12 +10,11 @@
 #include <ctime>
 #include <vector>
 
-#include "common/compare.h"
 #include "common/result.h"
-#include "common/text.h"
 #include "platform/platform.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/native_path.h"
+#include "platform/text.h"
 
 extern char** environ;
 

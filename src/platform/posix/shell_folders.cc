@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/result.h"
-#include "common/text.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace orvex::platform {
 namespace {

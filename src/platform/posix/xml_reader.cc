@@ -22,43 +22,12 @@
 #include <vector>
 
 #include "common/result.h"
-#include "common/text.h"
 #include "platform/platform.h"
+#include "platform/posix/streams.h"
+#include "platform/text.h"
 
 namespace orvex::platform {
 namespace {
-
-// --- Streams ------------------------------------------------------------------------------------
-
-class FileStream final : public ISequentialStream {
- public:
-  explicit FileStream(FileHandle file) : file_(std::move(file)) {}
-
-  HRESULT Read(void* buffer, std::uint32_t size, std::uint32_t* read) override {
-    *read = 0;
-    return HResultFromWin32(ReadFile(file_, buffer, size, read));
-  }
-
- private:
-  FileHandle file_;
-};
-
-class MemoryStream final : public ISequentialStream {
- public:
-  explicit MemoryStream(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-
-  HRESULT Read(void* buffer, std::uint32_t size, std::uint32_t* read) override {
-    const std::size_t count = std::min<std::size_t>(size, bytes_.size() - offset_);
-    if (count != 0) std::memcpy(buffer, bytes_.data() + offset_, count);
-    offset_ += count;
-    *read = static_cast<std::uint32_t>(count);
-    return S_OK;
-  }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-  std::size_t offset_ = 0;
-};
 
 class TaskAllocator final : public IMalloc {};
 
@@ -436,7 +405,7 @@ class LibxmlReader final : public IXmlReader {
   LibxmlReader(const LibxmlReader&) = delete;
   LibxmlReader& operator=(const LibxmlReader&) = delete;
 
-  HRESULT SetInput(std::shared_ptr<ISequentialStream> input) override {
+  HRESULT SetInput(Stream input) override {
     Reset();
     input_ = std::move(input);
     return S_OK;
@@ -572,7 +541,7 @@ class LibxmlReader final : public IXmlReader {
     std::uint32_t size = 0;
     std::uint32_t read = 0;
     do {
-      const HRESULT result = input_->Read(buffer + size, kChunkSize - size, &read);
+      const HRESULT result = posix::ReadStream(*input_, buffer + size, kChunkSize - size, &read);
       if (FAILED(result)) return Fail(result, Line(), Column());
       size += read;
     } while (parser_ == nullptr && read != 0 && size < kChunkSize);
@@ -787,7 +756,7 @@ class LibxmlReader final : public IXmlReader {
   }
 
   xmlSAXHandler handler_ = MakeHandler();
-  std::shared_ptr<ISequentialStream> input_;
+  Stream input_;
   xmlParserCtxtPtr parser_ = nullptr;
   std::deque<Node> queue_;  // nodes reported by the parser and not yet read
   Node current_;
@@ -809,25 +778,6 @@ class LibxmlReader final : public IXmlReader {
 TaskAllocator task_allocator;
 
 }  // namespace
-
-HRESULT SHCreateStreamOnFile(std::u16string_view path, std::uint32_t mode,
-                             std::shared_ptr<ISequentialStream>* stream) {
-  if (stream == nullptr || mode != STGM_READ) return E_INVALIDARG;
-  stream->reset();
-  FileHandle file;
-  if (const std::uint32_t error = CreateFile(path, GENERIC_READ, OPEN_EXISTING, &file)) {
-    return HResultFromWin32(error);
-  }
-  *stream = std::make_shared<FileStream>(std::move(file));
-  return S_OK;
-}
-
-HRESULT SHCreateMemStream(const std::uint8_t* data, std::uint32_t size,
-                          std::shared_ptr<ISequentialStream>* stream) {
-  if (stream == nullptr || (data == nullptr && size != 0)) return E_INVALIDARG;
-  *stream = std::make_shared<MemoryStream>(std::vector<std::uint8_t>(data, data + size));
-  return S_OK;
-}
 
 HRESULT CoGetMalloc(std::uint32_t memory_context, IMalloc** malloc) {
   if (malloc == nullptr || memory_context != MEMCTX_TASK) return E_INVALIDARG;

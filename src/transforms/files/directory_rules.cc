@@ -1,7 +1,7 @@
 #include "transforms/files/directory_rules.h"
 
-#include "common/compare.h"
 #include "logging/logger.h"
+#include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/rule_paths.h"
 

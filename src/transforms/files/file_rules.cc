@@ -1,14 +1,12 @@
 #include "transforms/files/file_rules.h"
 
-#include <unicode/uchar.h>
-
 #include <new>
 #include <vector>
 
 #include "common/base64.h"
-#include "common/compare.h"
 #include "logging/logger.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/image_conversion.h"
 #include "transforms/files/rule_paths.h"
@@ -41,8 +39,6 @@ constexpr TransferAction kMove = {u"ProcessFile: Moving file '%s' to '%s'",
                                   ERROR_FILE_NOT_FOUND,
                                   ERROR_ACCESS_DENIED,
                                   true};
-
-bool IsWhiteSpace(char16_t c) { return u_isUWhiteSpace(c); }
 
 std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "testing/capture_logger.h"
 #include "testing/image_files.h"
 #include "testing/matchers.h"

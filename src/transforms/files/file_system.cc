@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "common/compare.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "transforms/files/paths.h"
 
 namespace orvex {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"
 #include "testing/temp_dir.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/compare.h"
+#include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
 

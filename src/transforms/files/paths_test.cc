@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "common/text.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"
 #include "testing/temp_dir.h"

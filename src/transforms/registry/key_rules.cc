@@ -3,8 +3,8 @@
 #include <string>
 #include <utility>
 
-#include "common/compare.h"
 #include "logging/logger.h"
+#include "platform/text.h"
 
 namespace orvex {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "regfile/reg_test_support.h"
 #include "regfile/registry_document.h"
 

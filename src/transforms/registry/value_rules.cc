@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "common/base64.h"
-#include "common/compare.h"
 #include "common/number.h"
 #include "logging/logger.h"
+#include "platform/text.h"
 #include "transforms/files/folder_tokens.h"
 #include "transforms/files/paths.h"
 

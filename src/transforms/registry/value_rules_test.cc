@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "testing/capture_logger.h"
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"
