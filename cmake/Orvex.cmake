@@ -33,6 +33,7 @@ function(orvex_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvex_testing GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-                       PROPERTIES ENVIRONMENT "ORVEX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # Under Wine a first start creates the prefix, which takes seconds; a test that hangs fails.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES ENVIRONMENT "ORVEX_SOURCE_DIR=${PROJECT_SOURCE_DIR}" TIMEOUT 120)
 endfunction()

@@ -48,6 +48,11 @@ LocalTime GetLocalTime();
 
 /// Replaces every %NAME% by the variable's value; unknown names stay as written.
 std::uint32_t ExpandEnvironmentStrings(std::u16string_view text, std::u16string* expanded);
+/// GetEnvironmentVariableW: the variable's value, its name matched ignoring case; false when it
+/// is not set.
+bool GetEnvironmentVariable(std::u16string_view name, std::u16string* value);
+/// SetEnvironmentVariableW: sets the variable, or removes it when `value` is null.
+std::uint32_t SetEnvironmentVariable(std::u16string_view name, const std::u16string* value);
 
 /// Makes `path` absolute against the current directory with "." and ".." resolved
 /// (GetFullPathNameW). `file_part` receives the index where the final name component begins.
@@ -302,6 +307,9 @@ constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154);
 /// A COM string: UTF-16 characters preceded by their byte length (4 bytes) and followed by a NUL.
 /// A null BSTR is the empty string.
 using BSTR = char16_t*;
+/// The longest COM string, in characters: its byte length is stored in 32 bits, and the
+/// terminating NUL and the prefix must fit in the allocation size too.
+constexpr std::uint64_t kMaxBstrLength = (0xFFFFFFFFull - sizeof(std::uint32_t) - 2) / 2;
 
 /// SysAllocString: a COM string copied from NUL-terminated text; null for null text or when
 /// memory runs out.

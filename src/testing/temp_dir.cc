@@ -6,15 +6,13 @@
 #include <iterator>
 #include <random>
 
-#include "platform/text.h"
-
 namespace orvex::testing {
 
 ScopedTempDir::ScopedTempDir() {
   std::random_device random;
   const auto base = std::filesystem::temp_directory_path();
   for (;;) {
-    path_ = base / ("orvex-test-" + std::to_string(random()));
+    path_ = (base / ("orvex-test-" + std::to_string(random()))).make_preferred();
     if (std::filesystem::create_directory(path_)) return;
   }
 }
@@ -34,10 +32,10 @@ ScopedTempDir::~ScopedTempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::u16string ScopedTempDir::wide() const { return ToUtf16(path_.string()); }
+std::u16string ScopedTempDir::wide() const { return path_.u16string(); }
 
 std::u16string ScopedTempDir::wide(const std::string& name) const {
-  return ToUtf16((path_ / name).string());
+  return (path_ / name).u16string();
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {

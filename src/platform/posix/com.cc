@@ -12,10 +12,6 @@
 namespace orvex::platform {
 namespace {
 
-// The byte length is stored in 32 bits, as the COM string layout has it; the terminating NUL and
-// the prefix must fit in the allocation size too.
-constexpr std::uint64_t kMaxBstrLength = (0xFFFFFFFFull - sizeof(std::uint32_t) - 2) / 2;
-
 std::uint32_t* Prefix(BSTR string) {
   return reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(string) - sizeof(std::uint32_t));
 }
@@ -70,27 +66,6 @@ void SysFreeString(BSTR string) {
 
 std::uint32_t SysStringLen(BSTR string) {
   return string == nullptr ? 0 : *Prefix(string) / sizeof(char16_t);
-}
-
-HRESULT AppendBstr(BSTR* string, const char16_t* text) {
-  if (text == nullptr) return E_INVALIDARG;
-  return AppendBstr(string, std::u16string_view(text));
-}
-
-HRESULT AppendBstr(BSTR* string, std::u16string_view text) {
-  if (string == nullptr) return E_INVALIDARG;
-  const std::uint64_t old_length = SysStringLen(*string);
-  const std::uint64_t length = old_length + text.size();
-  if (text.size() > kMaxBstrLength || length > kMaxBstrLength) {
-    return HResultFromWin32(ERROR_ARITHMETIC_OVERFLOW);
-  }
-  BSTR joined = Allocate(length);
-  if (joined == nullptr) return E_OUTOFMEMORY;
-  if (old_length > 0) std::memcpy(joined, *string, old_length * sizeof(char16_t));
-  if (!text.empty()) std::memcpy(joined + old_length, text.data(), text.size() * sizeof(char16_t));
-  SysFreeString(*string);
-  *string = joined;
-  return S_OK;
 }
 
 HRESULT CoInitializeEx(void* /*reserved*/, std::uint32_t /*coinit*/) { return S_OK; }

@@ -64,18 +64,6 @@ std::uint32_t DeleteFile(std::u16string_view path) {
   return ERROR_SUCCESS;
 }
 
-FileHandle::~FileHandle() { CloseHandle(*this); }
-
-FileHandle::FileHandle(FileHandle&& other) noexcept : native_(other.release()) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    CloseHandle(*this);
-    native_ = other.release();
-  }
-  return *this;
-}
-
 std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
                          std::uint32_t disposition, FileHandle* file) {
   std::string native;

@@ -26,25 +26,6 @@ std::u16string& CommandLine() {
   return command_line;
 }
 
-// The value of an environment variable, found like Windows finds it: by name, ignoring case.
-bool LookupEnvironment(std::u16string_view name, std::u16string* value) {
-  const std::string narrow = ToUtf8(name);
-  if (const char* exact = std::getenv(narrow.c_str())) {
-    *value = ToUtf16(exact);
-    return true;
-  }
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    const std::string_view text = *entry;
-    const std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos) continue;
-    if (EqualsIgnoreCase(ToUtf16(text.substr(0, equals)), name)) {
-      *value = ToUtf16(text.substr(equals + 1));
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 void SetProcessArguments(int argc, const char* const* argv) {
@@ -113,7 +94,7 @@ std::uint32_t ExpandEnvironmentStrings(std::u16string_view text, std::u16string*
     }
     std::u16string value;
     const std::u16string_view name = text.substr(open + 1, close - open - 1);
-    if (!name.empty() && LookupEnvironment(name, &value)) {
+    if (!name.empty() && GetEnvironmentVariable(name, &value)) {
       out += value;
       pos = close + 1;
     } else {
@@ -125,6 +106,31 @@ std::uint32_t ExpandEnvironmentStrings(std::u16string_view text, std::u16string*
   out.append(text.substr(pos));
   *expanded = std::move(out);
   return ERROR_SUCCESS;
+}
+
+bool GetEnvironmentVariable(std::u16string_view name, std::u16string* value) {
+  const std::string narrow = ToUtf8(name);
+  if (const char* exact = std::getenv(narrow.c_str())) {
+    *value = ToUtf16(exact);
+    return true;
+  }
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text = *entry;
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    if (EqualsIgnoreCase(ToUtf16(text.substr(0, equals)), name)) {
+      *value = ToUtf16(text.substr(equals + 1));
+      return true;
+    }
+  }
+  return false;
+}
+
+std::uint32_t SetEnvironmentVariable(std::u16string_view name, const std::u16string* value) {
+  const std::string narrow = ToUtf8(name);
+  const int result = value != nullptr ? ::setenv(narrow.c_str(), ToUtf8(*value).c_str(), 1)
+                                      : ::unsetenv(narrow.c_str());
+  return result == 0 ? ERROR_SUCCESS : posix::Win32ErrorFromErrno(errno);
 }
 
 char16_t PathSeparator() { return u'/'; }
