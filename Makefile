@@ -1,10 +1,13 @@
 # Set-up and everyday entry points. Each target installs what is missing first.
 CMAKE_ARGS ?=
 
-.PHONY: deps build test asan-test demo bench clean
+.PHONY: deps windows-deps build test asan-test windows windows-test demo bench clean
 
 deps:
 	@scripts/install-deps.sh
+
+windows-deps:
+	@scripts/install-deps.sh windows
 
 build: deps
 	cmake --preset release $(CMAKE_ARGS)
@@ -17,6 +20,13 @@ asan-test: deps
 	cmake --preset asan $(CMAKE_ARGS)
 	cmake --build --preset asan
 	ctest --preset asan -j2
+
+windows: windows-deps
+	cmake --preset windows $(CMAKE_ARGS)
+	cmake --build --preset windows
+
+windows-test: windows
+	ctest --preset windows -j2
 
 demo: build
 	scripts/demo.sh build/release

@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
+# With "windows": what the Windows build and its tests under Wine need instead.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config
-  libicu-dev libxml2-dev libarchive-dev libturbojpeg0-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  zip unzip libarchive-tools libjpeg-turbo-progs python3
-)
+if [ "${1:-}" = windows ]; then
+  packages=(
+    cmake ninja-build python3 googletest
+    g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine
+  )
+else
+  packages=(
+    build-essential cmake ninja-build pkg-config
+    libicu-dev libxml2-dev libarchive-dev libturbojpeg0-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    zip unzip libarchive-tools libjpeg-turbo-progs python3
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
