@@ -27,11 +27,13 @@
 #undef CreateDirectory
 #undef CreateFile
 #undef DeleteFile
+#undef FAILED
 #undef ExpandEnvironmentStrings
 #undef FindFirstFile
 #undef FindNextFile
 #undef GetCommandLine
 #undef GetCurrentDirectory
+#undef GetEnvironmentVariable
 #undef GetFileAttributes
 #undef GetFileAttributesEx
 #undef GetFullPathName
@@ -40,7 +42,9 @@
 #undef MoveFileEx
 #undef RemoveDirectory
 #undef SetCurrentDirectory
+#undef SetEnvironmentVariable
 #undef SetFileAttributes
+#undef SUCCEEDED
 #undef SHCreateStreamOnFile
 #undef SHGetFolderPath
 #undef WriteConsole
