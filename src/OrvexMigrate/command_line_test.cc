@@ -6,6 +6,7 @@
 
 #include "platform/text.h"
 #include "testing/matchers.h"
+#include "testing/temp_dir.h"
 
 namespace orvex {
 namespace {
@@ -57,7 +58,7 @@ TEST(CommandLineTest, ParseOptions) {
        {u"", u"x", u"a\"b", u"o", u"", false, false, false, false}},
       {{u"t", u"/xml", u"x", u"/input", u"i", u"/output", u"o", u"/logfile", u"logs\\run.log"},
        S_OK,
-       {u"", u"x", u"i", u"o", cwd + u"/logs/run.log", false, false, false, false}},
+       {u"", u"x", u"i", u"o", cwd + testing::NativeSeparators(u"/logs/run.log"), false, false, false, false}},
       {{u"t", u"/xmlfile", u"x"}, E_INVALIDARG, {}},
       {{u"t", u"xml", u"x"}, E_INVALIDARG, {}},
       {{u"t", u""}, E_INVALIDARG, {}},

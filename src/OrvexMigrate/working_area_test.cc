@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <filesystem>
+#include <ostream>
 #include <iterator>
 #include <thread>
 #include <vector>
 
+#include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
 
@@ -65,6 +67,9 @@ struct Entry {
   std::u16string full_path;
   bool is_directory;
   bool operator==(const Entry&) const = default;
+  friend void PrintTo(const Entry& entry, std::ostream* out) {
+    *out << ToUtf8(entry.full_path) << (entry.is_directory ? " (directory)" : "");
+  }
 };
 
 std::vector<Entry> FindAll(FileFinder& finder, std::u16string_view pattern) {

@@ -76,6 +76,8 @@ constexpr std::uint32_t FILE_ATTRIBUTE_READONLY = 0x1;
 constexpr std::uint32_t FILE_ATTRIBUTE_HIDDEN = 0x2;
 constexpr std::uint32_t FILE_ATTRIBUTE_SYSTEM = 0x4;
 constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
+/// Windows sets it on every file written; this system's files have FILE_ATTRIBUTE_NORMAL instead.
+constexpr std::uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
 constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr std::uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
+
+#include "platform/platform.h"
 
 namespace orvex::testing {
 
@@ -35,7 +38,12 @@ ScopedTempDir::~ScopedTempDir() {
 std::u16string ScopedTempDir::wide() const { return path_.u16string(); }
 
 std::u16string ScopedTempDir::wide(const std::string& name) const {
-  return (path_ / name).u16string();
+  return (path_ / std::filesystem::path(name).make_preferred()).u16string();
+}
+
+std::u16string NativeSeparators(std::u16string path) {
+  std::ranges::replace(path, u'/', platform::PathSeparator());
+  return path;
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {

@@ -17,12 +17,15 @@ class ScopedTempDir {
   const std::filesystem::path& path() const { return path_; }
   /// The directory as UTF-16 text, without a final separator.
   std::u16string wide() const;
-  /// `name` below the directory, as UTF-16 text.
+  /// `name` below the directory, as UTF-16 text; its slashes become the system's separators.
   std::u16string wide(const std::string& name) const;
 
  private:
   std::filesystem::path path_;
 };
+
+/// `path` with each slash replaced by the separator the system writes paths with.
+std::u16string NativeSeparators(std::u16string path);
 
 /// Writes `bytes` to `path`, creating missing parent directories.
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);

@@ -32,7 +32,10 @@ class DirectoryRulesTest : public ::testing::Test {
     return ProcessDirectory(ToUtf16(archive_.string()), {action, destination, source});
   }
   // The archive directory followed by `rest`, as the messages show resolved paths.
-  std::string At(const std::string& rest) { return archive_.string() + rest; }
+  // `rest` (starting with a slash) after the archive folder, in the system's separators.
+  std::string At(const std::string& rest) {
+    return archive_.string() + fs::path(rest).make_preferred().string();
+  }
 
   testing::ScopedTempDir dir_;
   fs::path archive_;

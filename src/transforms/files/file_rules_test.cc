@@ -32,7 +32,10 @@ class FileRulesTest : public ::testing::Test {
               const char16_t* content = u"") {
     return ProcessFile(ToUtf16(archive_.string()), {action, destination, source, content});
   }
-  std::string At(const std::string& rest) { return archive_.string() + rest; }
+  // `rest` (starting with a slash) after the archive folder, in the system's separators.
+  std::string At(const std::string& rest) {
+    return archive_.string() + fs::path(rest).make_preferred().string();
+  }
 
   testing::ScopedTempDir dir_;
   fs::path archive_;
@@ -54,7 +57,7 @@ TEST_F(FileRulesTest, RefusalsComeBeforeTheAction) {
       {u"move",
        u"AppData\\..\\..\\outside.ini",
        u"AppData\\x.ini",
-       {"[ERROR] ProcessFile: Invalid source file '" + dir_.path().string() + "/outside.ini'"}},
+       {"[ERROR] ProcessFile: Invalid source file '" + (dir_.path() / "outside.ini").string() + "'"}},
   };
   for (const auto& c : cases) {
     EXPECT_HR(E_INVALIDARG, Run(c.action, c.source, c.destination));

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "testing/matchers.h"
-#include "testing/scoped_env.h"
 #include "testing/temp_dir.h"
 
 namespace orvex {
@@ -60,12 +60,10 @@ TEST(FolderTokensTest, IsFolderTokenPath) {
 }
 
 TEST(FolderTokensTest, ExpandFolderToken) {
-  const testing::ScopedTempDir temp;
-  const std::string home = temp.path().string() + "/home";
-  const testing::ScopedEnv home_variable("HOME", home);
-  // No folder settings of the account running the tests.
-  const testing::ScopedEnv config_variable("XDG_CONFIG_HOME", temp.path().string() + "/config");
-  const std::u16string h = ToUtf16(home);
+  std::u16string desktop, profile;
+  ASSERT_HR(S_OK, platform::SHGetFolderPath(platform::CSIDL_DESKTOP, nullptr, 0, &desktop));
+  ASSERT_HR(S_OK, platform::SHGetFolderPath(platform::CSIDL_PROFILE, nullptr, 0, &profile));
+  const std::u16string long_prefix = platform::NeedsLongPathPrefix() ? u"\\\\?\\" : u"";
   const std::u16string long_name(300, u'x');
 
   const struct {
@@ -75,10 +73,10 @@ TEST(FolderTokensTest, ExpandFolderToken) {
   } cases[] = {
       // Only the leading token is replaced; the rest keeps its own separators and any later
       // occurrence of the token's text.
-      {u"Desktop\\Desktop.ini", S_OK, h + u"/Desktop\\Desktop.ini"},
-      {u"UserProfile\\", S_OK, h + u"\\"},
-      // No 260-character limit here: a long result takes no prefix.
-      {u"Desktop\\" + long_name, S_OK, h + u"/Desktop\\" + long_name},
+      {u"Desktop\\Desktop.ini", S_OK, desktop + u"\\Desktop.ini"},
+      {u"UserProfile\\", S_OK, profile + u"\\"},
+      // A long result takes the long-path prefix where the system needs one.
+      {u"Desktop\\" + long_name, S_OK, long_prefix + desktop + u"\\" + long_name},
       {u"appdata\\x", E_INVALIDARG, u"appdata\\x"},
       {u"AppData\\a|b", E_INVALIDARG, u"AppData\\a|b"},
   };
@@ -94,7 +92,7 @@ TEST(FolderTokensTest, RebaseRulePath) {
   // The resolved paths come from the real current directory, so the archive directory must be
   // spelled without symbolic links, as the working area's is.
   const std::u16string base = ToUtf16(std::filesystem::canonical(temp.path()).string());
-  const std::u16string archive = base + u"/Archive";
+  const std::u16string archive = base + testing::NativeSeparators(u"/Archive");
   std::filesystem::create_directories(temp.path() / "Archive" / "AppData");
   const struct {
     std::u16string_view rule_path;
@@ -117,13 +115,17 @@ TEST(FolderTokensTest, RebaseRulePath) {
     EXPECT_HR(c.outcome == RebaseOutcome::kRebased ? S_OK : E_INVALIDARG, rebased.result);
     // A rule path without a token is not resolved at all (empty path, position 0).
     const bool resolved = c.outcome != RebaseOutcome::kNotTokenPath;
-    EXPECT_EQ(rebased.path, resolved ? base + std::u16string(c.resolved) : u"");
-    EXPECT_EQ(rebased.file_name_position, rebased.path.find_last_of(u'/') + 1);
+    EXPECT_EQ(rebased.path,
+              resolved ? base + testing::NativeSeparators(std::u16string(c.resolved)) : u"");
+    EXPECT_EQ(rebased.file_name_position,
+              rebased.path.find_last_of(platform::PathSeparator()) + 1);
   }
 
-  const RebasedPath failed = RebaseRulePath(u"AppData\\x", base + u"/Missing");
+  // The failure is the system's own for a directory that is not there.
+  const std::u16string missing = base + testing::NativeSeparators(u"/Missing");
+  const RebasedPath failed = RebaseRulePath(u"AppData\\x", missing);
   EXPECT_EQ(failed.outcome, RebaseOutcome::kResolveFailed);
-  EXPECT_HR(HResultFromWin32(ERROR_PATH_NOT_FOUND), failed.result);
+  EXPECT_HR(HResultFromWin32(platform::SetCurrentDirectory(missing)), failed.result);
   EXPECT_EQ(failed.path, u"");
 }
 

@@ -85,7 +85,7 @@ TEST(PathsTest, CombinePath) {
   } cases[] = {
       {u"C:\\a", u"D:\\b", u"D:\\b"},
       {u"C:\\a\\", u"b", u"C:\\a\\b"},
-      {u"/tmp/KVA00001/", u"in.zip", u"/tmp/KVA00001/in.zip"},
+      {u"/tmp/KVA00001" + sep, u"in.zip", u"/tmp/KVA00001" + sep + u"in.zip"},
       {u"C:\\a", u"b", u"C:\\a" + sep + u"b"},
       {u"C:\\a", u"", u"C:\\a"},
       {u"", u"b", u"b"},
@@ -102,7 +102,9 @@ class ResolveFullPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(dir_.path() / "base" / "sub");
+#ifndef _WIN32  // the C++ library makes no symbolic links on Windows
     std::filesystem::create_directory_symlink(dir_.path() / "base", dir_.path() / "link");
+#endif
     saved_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
   }
@@ -113,22 +115,23 @@ class ResolveFullPathTest : public ::testing::Test {
 };
 
 TEST_F(ResolveFullPathTest, AgainstTheCurrentOrABaseDirectory) {
-  const std::u16string root = dir_.wide();
   const struct {
     std::u16string_view path;
-    std::u16string base, expected;
+    const char* base;
+    std::u16string_view expected;
     std::size_t file_name_position;  // counted from the end of the expected text
   } cases[] = {
-      {u"a\\", u"", root + u"/a/", 0},
-      {u"AppData\\..\\..\\x", root + u"/base", root + u"/x", 1},
+      {u"a\\", nullptr, u"/a/", 0},
+      {u"AppData\\..\\..\\x", "base", u"/x", 1},
       // A base reached through a link keeps the name it was given.
-      {u"AppData\\x", root + u"/link", root + u"/link/AppData/x", 1},
+      {u"AppData\\x", "link", u"/link/AppData/x", 1},
   };
   for (const auto& c : cases) {
+    if (!std::filesystem::exists(dir_.path() / (c.base == nullptr ? "" : c.base))) continue;
     std::u16string path(c.path);
     std::size_t position = 0;
-    EXPECT_HR(S_OK, ResolveFullPath(&path, c.base, &position));
-    EXPECT_EQ(path, c.expected);
+    EXPECT_HR(S_OK, ResolveFullPath(&path, c.base == nullptr ? u"" : dir_.wide(c.base), &position));
+    EXPECT_EQ(path, dir_.wide() + testing::NativeSeparators(std::u16string(c.expected)));
     EXPECT_EQ(path.size() - position, c.file_name_position) << ToUtf8(path);
     EXPECT_EQ(std::filesystem::current_path(), dir_.path());
   }
@@ -136,7 +139,9 @@ TEST_F(ResolveFullPathTest, AgainstTheCurrentOrABaseDirectory) {
 
 TEST_F(ResolveFullPathTest, FailuresLeaveThePathAndTheCurrentDirectory) {
   std::u16string path = u"x";
-  EXPECT_HR(HResultFromWin32(ERROR_PATH_NOT_FOUND), ResolveFullPath(&path, dir_.wide("missing")));
+  // The failure is the system's own for a directory that is not there.
+  EXPECT_HR(HResultFromWin32(platform::SetCurrentDirectory(dir_.wide("missing"))),
+            ResolveFullPath(&path, dir_.wide("missing")));
   EXPECT_EQ(path, u"x");
 
   std::u16string empty;
@@ -148,11 +153,11 @@ TEST_F(ResolveFullPathTest, ExpandsEnvironmentOnlyWhenAsked) {
   const testing::ScopedEnv variable("ORVEX_TEST_DIR", "base/sub");
   std::u16string expanded = u"%ORVEX_TEST_DIR%\\f";
   EXPECT_HR(S_OK, ResolveFullPath(&expanded, {}, nullptr, true));
-  EXPECT_EQ(expanded, dir_.wide() + u"/base/sub/f");
+  EXPECT_EQ(expanded, dir_.wide() + testing::NativeSeparators(u"/base/sub/f"));
 
   std::u16string kept = u"%ORVEX_TEST_DIR%\\f";
   EXPECT_HR(S_OK, ResolveFullPath(&kept));
-  EXPECT_EQ(kept, dir_.wide() + u"/%ORVEX_TEST_DIR%/f");
+  EXPECT_EQ(kept, dir_.wide() + testing::NativeSeparators(u"/%ORVEX_TEST_DIR%/f"));
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "testing/capture_logger.h"
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"
+#include "testing/temp_dir.h"
 #include "transforms/registry/rule_test_support.h"
 
 namespace orvex {
@@ -92,8 +94,10 @@ TEST(ValueRulesTest, SetStoresTheValue) {
 }
 
 TEST(ValueRulesTest, FlagsRewriteTheTextFirst) {
-  const testing::ScopedEnv home("HOME", "/home/orvex-test");
-  const testing::ScopedEnv base("ORVEX_REGRULES_BASE", "/orvex-test/base");
+  const testing::ScopedTempDir base;
+  const testing::ScopedEnv base_variable("ORVEX_REGRULES_BASE", base.path().string());
+  std::u16string desktop;
+  ASSERT_HR(S_OK, platform::SHGetFolderPath(platform::CSIDL_DESKTOP, nullptr, 0, &desktop));
   struct FlagCase {
     std::u16string flags;
     std::u16string data;
@@ -102,9 +106,9 @@ TEST(ValueRulesTest, FlagsRewriteTheTextFirst) {
   };
   const FlagCase cases[] = {
       {u"", u"%ORVEX_REGRULES_BASE%\\x", u"%ORVEX_REGRULES_BASE%\\x", ""},
-      {u"1", u"%ORVEX_REGRULES_BASE%\\sub\\..\\f.txt", u"/orvex-test/base/f.txt", ""},
+      {u"1", u"%ORVEX_REGRULES_BASE%\\sub\\..\\f.txt", base.wide("f.txt"), ""},
       // Only the leading token is replaced; the rest keeps its separators.
-      {u"2", u"Desktop\\Desktop\\x.lnk", u"/home/orvex-test/Desktop\\Desktop\\x.lnk", ""},
+      {u"2", u"Desktop\\Desktop\\x.lnk", desktop + u"\\Desktop\\x.lnk", ""},
       // Flags are alternatives, not bits.
       {u"3", u"Desktop\\x", u"Desktop\\x", "unknown flag '3'"},
       {u"one", u"Desktop\\x", u"Desktop\\x", "unknown flag 'one'"},
