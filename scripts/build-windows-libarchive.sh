@@ -72,10 +72,10 @@ if [ ! -f "$work/source.stamp" ]; then
   touch "$work/source.stamp"
 fi
 src=$(find "$work/src" -mindepth 1 -maxdepth 1 -type d -name 'libarchive-*' | head -n 1)
-[ -n "$src" ] && [ -f "$src/CMakeLists.txt" ] || {
+if [ -z "$src" ] || [ ! -f "$src/CMakeLists.txt" ]; then
   echo "build-windows-libarchive: no libarchive source under $work/src" >&2
   exit 1
-}
+fi
 
 # Configure runs test programs (try_run); when cross-compiling they run under Wine, without which
 # CMake crashes at the ZLIB_WINAPI check. The emulator's list is the script and then its prefix.

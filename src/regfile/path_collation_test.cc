@@ -11,9 +11,11 @@ namespace orvex {
 namespace {
 
 TEST(PathCollationTest, GivesTheCollatorsBytes) {
-  // On the collator the system is built with, the quick way must be in use; otherwise large
-  // profiles lose most of their speed without any other sign.
+#ifndef _WIN32
+  // On the collator the Linux build is made with, the quick way must be in use; otherwise large
+  // profiles lose most of their speed without any other sign. Windows keys are its own call's.
   EXPECT_TRUE(PathCollationKeysAreQuick());
+#endif
 
   std::mt19937 random(5);
   const std::u16string others = u"\u00e9\u00c9\uff21\u0301\u00ad\t\r\x01\U0001F600\u6587";

@@ -156,10 +156,10 @@ TEST_F(XmlConfigTest, CapturesTheLastTextBeforeAnyTag) {
 
 // The reader's message and code at debug level, then the position as an error.
 TEST_F(XmlConfigTest, ParseErrorsAreLoggedWithTextCodeAndPosition) {
-  EXPECT_FALSE(Parse("<r>\n  <key action=\"delete\" source=\"A\"/>\n  <value"));
+  EXPECT_FALSE(Parse("<r>\n  <key action=\"delete\" source=\"A\"/>\n  <value key=x/>"));
   const std::vector<std::string> expected = {
-      "[DEBUG] CXmlConfig::OnParseError: unexpected end of input (0XC00CEE01)",
-      "[ERROR] Error parsing XML: line 3, col 9"};
+      "[DEBUG] CXmlConfig::OnParseError: quote expected (0XC00CEE24)",
+      "[ERROR] Error parsing XML: line 3, col 14"};
   EXPECT_EQ(log_.Take(), expected);
   // Rules read before the error stay until the run clears them.
   EXPECT_EQ(config_.rules().Count(), 1);

@@ -50,12 +50,15 @@ int CompareIgnoreCase(std::u16string_view a, std::u16string_view b) {
 
 std::string CollationKey(std::u16string_view text) {
   const DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
-  const int size = ::LCMapStringW(LOCALE_USER_DEFAULT, flags, AsWide(text), Length(text), nullptr, 0);
+  // The call refuses an empty length; the empty text is given as a terminated one.
+  const wchar_t* source = text.empty() ? L"" : AsWide(text);
+  const int length = text.empty() ? -1 : Length(text);
+  const int size = ::LCMapStringW(LOCALE_USER_DEFAULT, flags, source, length, nullptr, 0);
   if (size <= 0) throw ResultException(HResultFromWin32(::GetLastError()));
   std::string key(static_cast<std::size_t>(size), '\0');
   // A sort key is bytes, though the call is declared to write characters.
-  ::LCMapStringW(LOCALE_USER_DEFAULT, flags, AsWide(text), Length(text),
-                 reinterpret_cast<wchar_t*>(key.data()), size);
+  ::LCMapStringW(LOCALE_USER_DEFAULT, flags, source, length, reinterpret_cast<wchar_t*>(key.data()),
+                 size);
   key.pop_back();  // the terminating zero byte
   return key;
 }

@@ -40,6 +40,7 @@ class XmlLiteReader final : public IXmlReader {
   HRESULT SetInput(Stream input) override {
     input_ = std::move(input);
     stalled_ = false;
+    empty_element_ = false;
     last_ = {};
     return native_->SetInput(input_ == nullptr ? nullptr : input_->native);
   }
@@ -52,6 +53,9 @@ class XmlLiteReader final : public IXmlReader {
     const HRESULT hr = native_->Read(&native_type);
     if (node_type != nullptr) *node_type = static_cast<XmlNodeType>(native_type);
     if (hr != S_OK) return hr;
+    // Asked on the element itself: once the reader is on an attribute, some versions answer
+    // for the attribute.
+    empty_element_ = native_type == ::XmlNodeType_Element && native_->IsEmptyElement() != FALSE;
     Position now{native_type, 0, 0};
     (void)native_->GetLineNumber(&now.line);
     (void)native_->GetLinePosition(&now.column);
@@ -72,7 +76,7 @@ class XmlLiteReader final : public IXmlReader {
   HRESULT MoveToFirstAttribute() override { return native_->MoveToFirstAttribute(); }
   HRESULT MoveToNextAttribute() override { return native_->MoveToNextAttribute(); }
   bool IsDefault() override { return native_->IsDefault() != FALSE; }
-  bool IsEmptyElement() override { return native_->IsEmptyElement() != FALSE; }
+  bool IsEmptyElement() override { return empty_element_; }
   HRESULT GetLineNumber(std::uint32_t* line) override {
     UINT value = 0;
     const HRESULT hr = native_->GetLineNumber(&value);
@@ -108,6 +112,7 @@ class XmlLiteReader final : public IXmlReader {
   Stream input_;  ///< held while the reader reads it
   Position last_;
   bool stalled_ = false;
+  bool empty_element_ = false;
 };
 
 }  // namespace

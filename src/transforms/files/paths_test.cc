@@ -79,13 +79,14 @@ TEST(PathsTest, AddLongPathPrefix) {
 
 TEST(PathsTest, CombinePath) {
   const std::u16string sep(1, platform::PathSeparator());
+  const std::u16string working = u"/tmp/KVA00001" + sep;
   const struct {
     std::u16string_view directory, name;
     std::u16string expected;
   } cases[] = {
       {u"C:\\a", u"D:\\b", u"D:\\b"},
       {u"C:\\a\\", u"b", u"C:\\a\\b"},
-      {u"/tmp/KVA00001" + sep, u"in.zip", u"/tmp/KVA00001" + sep + u"in.zip"},
+      {working, u"in.zip", working + u"in.zip"},
       {u"C:\\a", u"b", u"C:\\a" + sep + u"b"},
       {u"C:\\a", u"", u"C:\\a"},
       {u"", u"b", u"b"},
