@@ -5,11 +5,12 @@
 # with their output sent away: started by the program, they would inherit its output, and a caller
 # reading that output to its end would wait for them.
 set -euo pipefail
-export WINEPREFIX=$1
+mkdir -p "$1"
+WINEPREFIX=$(cd "$1" && pwd)  # Wine takes only an absolute prefix
+export WINEPREFIX
 shift
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" PATH="/usr/lib/wine:$PATH"
 
-mkdir -p "$WINEPREFIX"
 (
   flock 9
   if wineserver -p60 >/dev/null 2>&1 </dev/null 9>&-; then
