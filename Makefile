@@ -8,6 +8,7 @@ deps:
 
 windows-deps:
 	@scripts/install-deps.sh windows
+	@scripts/build-windows-libarchive.sh build/windows-deps
 
 build: deps
 	cmake --preset release $(CMAKE_ARGS)

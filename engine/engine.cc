@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/engine_class.h"
 #include "engine/engine_log.h"
 #include "engine/extract.h"
 #include "engine/import.h"
@@ -59,8 +60,12 @@ HRESULT MissingArgument(engine::EngineLog& log, std::u16string_view operation) {
   return E_INVALIDARG;
 }
 
+std::atomic<std::uint32_t> live_engines{0};
+
 class OrvexEngine final : public IOrvexEngine {
  public:
+  OrvexEngine() { ++live_engines; }
+
   HRESULT QueryInterface(const platform::IID& iid, void** object) override {
     if (object == nullptr) return platform::E_POINTER;
     if (iid == platform::IID_IUnknown || iid == IID_IOrvexEngine) {
@@ -104,7 +109,7 @@ class OrvexEngine final : public IOrvexEngine {
   }
 
  private:
-  ~OrvexEngine() = default;
+  ~OrvexEngine() { --live_engines; }
 
   HRESULT DoUnzip(std::u16string_view target, std::u16string_view archive,
                   std::u16string_view log_file, std::int32_t* count);
@@ -182,6 +187,8 @@ HRESULT OrvexEngine::DoImport(std::u16string_view command_line, std::int32_t* co
                 u"entries left out");
 }
 
+}  // namespace
+
 HRESULT CreateOrvexEngine(const platform::IID& iid, void** object) {
   if (object == nullptr) return platform::E_POINTER;
   *object = nullptr;
@@ -192,7 +199,7 @@ HRESULT CreateOrvexEngine(const platform::IID& iid, void** object) {
   return hr;
 }
 
-}  // namespace
+std::uint32_t LiveOrvexEngines() { return live_engines; }
 
 HRESULT RegisterOrvexEngine() {
   return platform::CoRegisterClassFactory(CLSID_OrvexEngine, &CreateOrvexEngine);

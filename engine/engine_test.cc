@@ -39,6 +39,7 @@ Bstr MakeBstr(const fs::path& path) { return MakeBstr(ToUtf16(path.string())); }
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_HR(S_OK, platform::CoInitializeEx(nullptr, platform::COINIT_APARTMENTTHREADED));
     ASSERT_HR(S_OK, RegisterOrvexEngine());
     void* object = nullptr;
     ASSERT_HR(S_OK, platform::CoCreateInstance(CLSID_OrvexEngine, nullptr, platform::CLSCTX_ALL,
@@ -47,6 +48,7 @@ class EngineTest : public ::testing::Test {
   }
   void TearDown() override {
     if (engine_ != nullptr) engine_->Release();
+    platform::CoUninitialize();
   }
 
   HRESULT Unzip(const fs::path& target, const fs::path& archive) {
@@ -92,7 +94,7 @@ TEST_F(EngineTest, ZipAndUnzipRoundTripATree) {
   const std::string unicode =
       "AppData/Gr\xC3\xB6\xC3\x9F"
       "e.txt";
-  WriteFile(source / unicode, std::string(100'000, 'a'));
+  WriteFile(source / fs::path(ToUtf16(unicode)), std::string(100'000, 'a'));
   WriteFile(source / "Desktop/empty.txt", "");
   fs::create_directories(source / "AppData/a/empty");
   for (const char* path : {"Desktop/empty.txt", "AppData/a"}) {
@@ -120,14 +122,16 @@ TEST_F(EngineTest, ZipAndUnzipRoundTripATree) {
 TEST_F(EngineTest, FailedZipLeavesNoArchiveBehind) {
   const fs::path source = temp_.path() / "source", out = temp_.path() / "out";
   WriteFile(source / "a.txt", "a");
+  fs::create_directories(out);
+  EXPECT_HR(HResultFromWin32(ERROR_PATH_NOT_FOUND), Zip(source, temp_.path() / "no/p.zip"));
+  EXPECT_HR(HResultFromWin32(ERROR_FILE_NOT_FOUND), Zip(temp_.path() / "none", out / "p.zip"));
+#ifndef _WIN32  // the C++ library makes no symbolic links on Windows
   const fs::path broken = temp_.path() / "broken";
   WriteFile(broken / "a.txt", "a");
   // A link is packed as itself, and the platform refuses to open one: the run fails midway.
   fs::create_symlink("nowhere", broken / "b-link");
-  fs::create_directories(out);
-  EXPECT_HR(HResultFromWin32(ERROR_PATH_NOT_FOUND), Zip(source, temp_.path() / "no/p.zip"));
-  EXPECT_HR(HResultFromWin32(ERROR_FILE_NOT_FOUND), Zip(temp_.path() / "none", out / "p.zip"));
   EXPECT_TRUE(FAILED(Zip(broken, out / "p.zip")));
+#endif
   EXPECT_EQ(ListTree(out), Lines()) << "no archive, no temporary file";
 
   // An existing archive is replaced only on request.
@@ -185,6 +189,7 @@ TEST_F(EngineTest, UnzipReadsCodePageNamesAndEveryOperationLogsItsOutcome) {
             }));
 }
 
+#ifndef _WIN32  // Windows imports into the user's own folders and registry
 TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
   const fs::path home = temp_.path() / "home";
   testing::ScopedEnv home_env("HOME", home.string());
@@ -221,6 +226,7 @@ TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
 
   EXPECT_EQ(LogLines().back(), "Import: done: 5 files, 2 directories, 4 entries left out");
 }
+#endif
 
 TEST_F(EngineTest, ImportCommandLineIsOptionRAndOnePath) {
   const struct {

@@ -1,8 +1,5 @@
 #include "engine/extract.h"
 
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -10,6 +7,7 @@
 #include <vector>
 
 #include "engine/entry_name.h"
+#include "platform/archive_headers.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 

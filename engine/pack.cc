@@ -1,14 +1,12 @@
 #include "engine/pack.h"
 
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/format.h"
+#include "platform/archive_headers.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 

@@ -1,12 +1,11 @@
 #include "testing/test_zip.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "platform/archive_headers.h"
 #include "platform/platform.h"
 
 namespace orvex::testing {
@@ -33,7 +32,11 @@ void WriteTestZip(const std::filesystem::path& path, const std::vector<TestEntry
   const std::string options =
       std::string("zip:hdrcharset=") + charset + ",zip:compression=" + compression;
   ASSERT_EQ(archive_write_set_options(a, options.c_str()), ARCHIVE_OK);
+#ifdef _WIN32
+  ASSERT_EQ(archive_write_open_filename_w(a, path.c_str()), ARCHIVE_OK);
+#else
   ASSERT_EQ(archive_write_open_filename(a, path.c_str()), ARCHIVE_OK);
+#endif
   for (const TestEntry& e : entries) {
     struct archive_entry* entry = archive_entry_new();
     archive_entry_set_pathname_utf8(entry, e.name.c_str());

@@ -1,5 +1,5 @@
 // Windows only: COM strings and objects on ole32 and oleaut32.
-#include "platform/win32/windows_api.h"
+#include "platform/win32/class_factory.h"
 
 namespace orvex::platform {
 
@@ -23,6 +23,15 @@ HRESULT CoInitializeEx(void* reserved, std::uint32_t coinit) {
 }
 
 void CoUninitialize() { ::CoUninitialize(); }
+
+HRESULT CoRegisterClassFactory(const CLSID& clsid, ClassFactoryFunction create) {
+  if (create == nullptr) return E_INVALIDARG;
+  // Registered for the life of the process, the factory is never freed.
+  auto* factory = new win32::ClassFactory(create);
+  DWORD cookie = 0;
+  return ::CoRegisterClassObject(win32::Native(clsid), factory, CLSCTX_INPROC_SERVER,
+                                 REGCLS_MULTIPLEUSE, &cookie);
+}
 
 HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t context,
                          const IID& iid, void** object) {
