@@ -26,8 +26,12 @@ windows: windows-deps
 	cmake --preset windows $(CMAKE_ARGS)
 	cmake --build --preset windows
 
-windows-test: windows
+# The unit tests of the Windows build under Wine, then the end-to-end tests (a Linux program)
+# against the Windows program.
+windows-test: windows build
 	ctest --preset windows -j2
+	ORVEX_E2E_EXE=$(CURDIR)/build/windows/src/OrvexMigrate/OrvexMigrate.exe \
+	  ORVEX_E2E_WINE_PREFIX=$(CURDIR)/build/windows/wine ctest --preset release -R E2e -j2
 
 demo: build
 	scripts/demo.sh build/release

@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kUsage =
-    std::string("Usage: ") + ORVEX_BINARY +
+    "Usage: " + ToolProgram() +
     " [/OVERWRITE] [/LOGFILE <log-file>] [/IMPORT] [/VERBOSE] /INPUT <input profile archive> "
     "/OUTPUT <output profile archive> /XML <migration XML file>\n";
 
@@ -43,7 +43,7 @@ class PathCheckE2eTest : public ::testing::Test {
                                 const std::string& output) {
     return {"/XML", xml, "/INPUT", input, "/OUTPUT", output, "/LOGFILE", "logs.txt"};
   }
-  std::string At(const std::string& name) { return (dir_.path() / name).string(); }
+  std::string At(const std::string& name) { return ToolPath(dir_.path() / name); }
 
   ScopedTempDir dir_;
 };

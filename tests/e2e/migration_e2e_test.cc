@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/text.h"
@@ -149,9 +150,9 @@ TEST_F(MigrationE2eTest, ARegFileThatDoesNotParseStopsTheRun) {
                  RegFile("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n")},
                 {"Registry/b.reg", TestEntry::kFile, RegFile("REGEDIT4\r\n")}});
   const ToolResult result = Run({"/nocleanup"}, kNoRules);
-  EXPECT_EQ(result.status, 255);  // 0x80048000: its low word 32768 does not fit an exit status
+  EXPECT_EQ(result.status, ToolStatus(32768));  // 0x80048000, its low word
   EXPECT_EQ(Log().back(), "[FATAL] Failed to parse .REG file '" +
-                              (temp_ / "KVA00001" / "in.zip" / "Registry" / "b.reg").string() +
+                              ToolPath(temp_ / "KVA00001" / "in.zip" / "Registry" / "b.reg") +
                               "'. (Error 32768)");
   EXPECT_FALSE(fs::exists(dir_.path() / "out.zip"));
   // The file before it was already rewritten in the working directory.
@@ -165,7 +166,8 @@ TEST_F(MigrationE2eTest, NumbersWorkingDirectoriesAndKeepsThemOnRequest) {
   WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
   const ToolResult result = Run({"/VERBOSE", "-NoCleanup"}, kNoRules);
   EXPECT_EQ(result.status, 0);
-  EXPECT_TRUE(Logged("[DEBUG] Created working directory '" + (temp_ / "KVA00003").string() + "/'"));
+  EXPECT_TRUE(Logged("[DEBUG] Created working directory '" + ToolPath(temp_ / "KVA00003") +
+                     ToolSeparator() + "'"));
   EXPECT_EQ(ReadFile(temp_ / "KVA00003" / "in.zip" / "Desktop" / "a.txt"), "a");
   EXPECT_TRUE(fs::is_regular_file(temp_ / "KVA00003" / "in.log"));
 }
@@ -178,12 +180,12 @@ TEST_F(MigrationE2eTest, FailuresStopBeforeAnyOutputAndCleanUp) {
   } cases[] = {
       {"not a zip", "this is no archive", kNoRules, 13, "",
        "[FATAL] Failed to unzip input profile archive to working directory. (Error 13)"},
-      {"malformed xml", "", "<migration><value action='set'>", 87,
+      {"malformed xml", "", "<migration><value action=set/></migration>", 87,
        "Specified migration XML file contains errors.\n",
-       "[ERROR] Error parsing XML: line 1, col 32"},
+       "[ERROR] Error parsing XML: line 1, col 26"},
       {"integer that is no number", "",
        "<m><value action='set' key='HKCU\\A' source='n' type='integer'>abc</value></m>", 5, "",
-       "[DEBUG] Parsed .REG file '" + (temp_ / "KVA00001/in.zip/Registry/a.reg").string() +
+       "[DEBUG] Parsed .REG file '" + ToolPath(temp_ / "KVA00001/in.zip/Registry/a.reg") +
            "' successfully"},
       {"negative integer", "",
        "<m><value action='set' key='HKCU\\A' source='n' type='integer'>-1</value></m>", 10, "",
@@ -213,6 +215,27 @@ TEST_F(MigrationE2eTest, FailuresStopBeforeAnyOutputAndCleanUp) {
   }
 }
 
+TEST_F(MigrationE2eTest, HostileEntriesAreRefusedWithNothingWrittenOutside) {
+  const fs::path outside = dir_.path() / "outside.txt";
+  const std::vector<TestEntry> cases = {
+      {"AppData/../../../outside.txt", TestEntry::kFile, "x"},
+      {outside.string(), TestEntry::kFile, "x"},
+      {"Z:" + outside.string(), TestEntry::kFile, "x"},
+      {"AppData/link", TestEntry::kSymlink, "../../../outside.txt"},
+  };
+  for (const TestEntry& hostile : cases) {
+    SCOPED_TRACE(hostile.name);
+    WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}, hostile});
+    const ToolResult result = Run({}, kNoRules);
+    EXPECT_EQ(result.status, 13);
+    EXPECT_EQ(Log().back(),
+              "[FATAL] Failed to unzip input profile archive to working directory. (Error 13)");
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_FALSE(fs::exists(dir_.path() / "out.zip"));
+    EXPECT_TRUE(fs::is_empty(temp_));
+  }
+}
+
 TEST_F(MigrationE2eTest, MalformedXmlIsExplainedInTheLog) {
   WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
   const ToolResult result = Run({"/VERBOSE"}, "<migration>\n  <key action='create'>\n");
@@ -221,7 +244,10 @@ TEST_F(MigrationE2eTest, MalformedXmlIsExplainedInTheLog) {
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log[log.size() - 3],
             "[DEBUG] CXmlConfig::OnParseError: unexpected end of input (0XC00CEE01)");
-  EXPECT_EQ(log[log.size() - 2], "[ERROR] Error parsing XML: line 2, col 24");
+  // Wine's reader stops at its last node, not at the end of the input.
+  if (!ToolIsWindows()) {
+    EXPECT_EQ(log[log.size() - 2], "[ERROR] Error parsing XML: line 2, col 24");
+  }
   EXPECT_EQ(log.back(), "[FATAL] Failed to parse migration XML file");
 }
 
@@ -233,6 +259,7 @@ TEST_F(MigrationE2eTest, OverwriteReplacesTheOutputOnlyAtTheEnd) {
 }
 
 TEST_F(MigrationE2eTest, ImportPlacesTheOutputForTheUser) {
+  if (ToolIsWindows()) GTEST_SKIP() << "Windows imports into the user's own folders and registry";
   WriteTestZip(dir_.path() / "in.zip", {{"AppData/Vendor/a.ini", TestEntry::kFile, "a"},
                                         {"Registry/u.reg", TestEntry::kFile,
                                          RegFile("Windows Registry Editor Version 5.00\r\n\r\n")}});
@@ -249,11 +276,16 @@ TEST_F(MigrationE2eTest, ImportPlacesTheOutputForTheUser) {
 TEST_F(MigrationE2eTest, EightRunsAtOnceShareTheTemporaryFolder) {
   WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
   WriteFile(dir_.path() / "rules.xml", kNoRules);
-  std::string command = "cd '" + dir_.path().string() + "' && export TMPDIR='" + temp_.string() +
-                        "' && for i in 1 2 3 4 5 6 7 8; do '" ORVEX_BINARY
-                        "' /XML rules.xml /INPUT in.zip /OUTPUT out$i.zip >/dev/null & done; "
-                        "wait";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  {
+    std::vector<std::jthread> runs;
+    for (int i = 1; i <= 8; ++i) {
+      runs.emplace_back([this, i] {
+        const std::string out = "out" + std::to_string(i) + ".zip";
+        RunTool({"/XML", "rules.xml", "/INPUT", "in.zip", "/OUTPUT", out}, dir_.path(),
+                {"TMPDIR=" + temp_.string()});
+      });
+    }
+  }
   for (int i = 1; i <= 8; ++i) {
     EXPECT_TRUE(fs::is_regular_file(dir_.path() / ("out" + std::to_string(i) + ".zip"))) << i;
   }

@@ -11,6 +11,11 @@
 namespace orvex::testing {
 namespace {
 
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : value;
+}
+
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) {
@@ -23,7 +28,51 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+// The Windows program runs from a batch file, which sets its temporary folder and writes its
+// whole exit code where the test can read it (a Unix exit status would keep 8 bits).
+std::string WindowsCommand(const std::vector<std::string>& args,
+                           const std::vector<std::string>& environment,
+                           const std::filesystem::path& status, const std::filesystem::path& batch) {
+  std::string script = "@echo off\r\n";
+  for (const std::string& variable : environment) {
+    if (variable.starts_with("TMPDIR=")) {
+      const std::string temp = ToolPath(variable.substr(7));
+      script += "set TEMP=" + temp + "\r\nset TMP=" + temp + "\r\n";
+    }
+  }
+  script += "\"" + ToolPath(Environment("ORVEX_E2E_EXE")) + "\"";
+  // Quoted as a Windows shell would, only where needed: the tool reads its command line itself.
+  for (const std::string& arg : args) {
+    script += arg.empty() || arg.find_first_of(" \t") != std::string::npos ? " \"" + arg + "\""
+                                                                           : " " + arg;
+  }
+  script += "\r\n> \"" + ToolPath(status) + "\" echo %ERRORLEVEL%\r\nexit /b 0\r\n";
+  WriteFile(batch, script);
+  return ShellQuote(std::string(ORVEX_SOURCE_DIR) + "/scripts/wine-run.sh") + " " +
+         ShellQuote(Environment("ORVEX_E2E_WINE_PREFIX")) + " cmd /c " +
+         ShellQuote(ToolPath(batch));
+}
+
 }  // namespace
+
+bool ToolIsWindows() { return !Environment("ORVEX_E2E_EXE").empty(); }
+
+std::string ToolProgram() {
+  return ToolIsWindows() ? ToolPath(Environment("ORVEX_E2E_EXE")) : ORVEX_BINARY;
+}
+
+std::string ToolPath(const std::filesystem::path& path) {
+  if (!ToolIsWindows()) return path.string();
+  std::string windows = "Z:" + path.string();
+  for (char& c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return windows;
+}
+
+std::string ToolSeparator() { return ToolIsWindows() ? "\\" : "/"; }
+
+int ToolStatus(int code) { return ToolIsWindows() || code <= 255 ? code : 255; }
 
 ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                    const std::vector<std::string>& environment) {
@@ -31,10 +80,18 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::
   const auto out = capture.path() / "stdout";
   const auto status = capture.path() / "status";
   std::string command = "cd " + ShellQuote(cwd.string()) + " && env";
-  for (const std::string& variable : environment) command += " " + ShellQuote(variable);
-  command += " " + ShellQuote(ORVEX_BINARY);
-  for (const std::string& arg : args) command += " " + ShellQuote(arg);
-  command += " >" + ShellQuote(out.string()) + " 2>&1; echo $? >" + ShellQuote(status.string());
+  for (const std::string& variable : environment) {
+    // Wine's own server would take TMPDIR for its socket: the Windows program gets it as TEMP.
+    if (!ToolIsWindows() || !variable.starts_with("TMPDIR=")) command += " " + ShellQuote(variable);
+  }
+  if (ToolIsWindows()) {
+    command += " " + WindowsCommand(args, environment, status, capture.path() / "run.bat");
+    command += " >" + ShellQuote(out.string()) + " 2>/dev/null";
+  } else {
+    command += " " + ShellQuote(ORVEX_BINARY);
+    for (const std::string& arg : args) command += " " + ShellQuote(arg);
+    command += " >" + ShellQuote(out.string()) + " 2>&1; echo $? >" + ShellQuote(status.string());
+  }
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
 
   ToolResult result;

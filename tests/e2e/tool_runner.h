@@ -1,5 +1,8 @@
 #pragma once
-// Runs the built OrvexMigrate binary the way a user would and collects what it left behind.
+// Runs the built OrvexMigrate binary the way a user would and collects what it left behind. The
+// tool is the Linux build's, or, when ORVEX_E2E_EXE names OrvexMigrate.exe and
+// ORVEX_E2E_WINE_PREFIX a Wine prefix, the Windows build's run under Wine: the same tests then
+// check the Windows program, with paths as Windows writes them.
 
 #include <filesystem>
 #include <string>
@@ -14,9 +17,25 @@ struct ToolResult {
 };
 
 /// Runs the tool with `args` in the directory `cwd`; `environment` entries ("NAME=value") are
-/// added to the tool's environment.
+/// added to the tool's environment. TMPDIR becomes the Windows program's TEMP and TMP.
 ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                    const std::vector<std::string>& environment = {});
+
+/// Whether the tool under test is the Windows program.
+bool ToolIsWindows();
+
+/// How the tool names itself in its usage line.
+std::string ToolProgram();
+
+/// `path` as the tool writes it (Z:\tmp\... for a Linux path seen from Wine).
+std::string ToolPath(const std::filesystem::path& path);
+
+/// The separator that ends the directories the tool names.
+std::string ToolSeparator();
+
+/// The exit status a failure with the exit code `code` shows: Linux keeps 8 bits and gives 255
+/// for a larger code, Windows keeps the code.
+int ToolStatus(int code);
 
 /// The lines of a log file with their time stamps removed ("[INFO ] text"); fails the test when a
 /// line does not start with a well-formed stamp or does not end in CR LF.
