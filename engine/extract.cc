@@ -195,9 +195,17 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
               operation_, archive_, static_cast<std::int64_t>(limits_.max_entries));
     return HResultFromWin32(ERROR_INVALID_DATA);
   }
+#ifdef _WIN32
+  // The library keeps names as UTF-16 there; asked for UTF-8 it would go through the ANSI code
+  // page and lose every character that page lacks.
+  const wchar_t* wide_name = archive_entry_pathname_w(entry);
+  if (wide_name == nullptr) return Refuse(u"?", u"name cannot be read");
+  const std::u16string name(reinterpret_cast<const char16_t*>(wide_name));
+#else
   const char* utf8_name = archive_entry_pathname_utf8(entry);
   if (utf8_name == nullptr) return Refuse(u"?", u"name cannot be read");
   const std::u16string name = ToUtf16(utf8_name);
+#endif
 
   const auto type = archive_entry_filetype(entry);
   if (archive_entry_hardlink(entry) != nullptr) return Refuse(name, u"hard link");

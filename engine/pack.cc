@@ -1,5 +1,6 @@
 #include "engine/pack.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -12,6 +13,18 @@
 
 namespace orvex::engine {
 namespace {
+
+// Names go into the archive as UTF-8. On Windows the library takes a UTF-8 name through the ANSI
+// code page, which loses what that page lacks (and makes the writer fail on it); a UTF-16 name
+// it converts directly.
+void SetName(struct archive_entry* entry, const std::string& name) {
+#ifdef _WIN32
+  const std::u16string wide = ToUtf16(name);
+  archive_entry_copy_pathname_w(entry, reinterpret_cast<const wchar_t*>(wide.c_str()));
+#else
+  archive_entry_set_pathname_utf8(entry, name.c_str());
+#endif
+}
 
 // Large blocks keep the number of reads and writes per megabyte small.
 constexpr std::uint32_t kBlockSize = 1u << 20;
@@ -182,6 +195,12 @@ HRESULT Packer::AddTree(const std::u16string& directory, const std::string& pref
       return HResultFromWin32(error);
     }
   }
+  // The same order on every system, whatever order its file system keeps: the system's own name
+  // comparison, then the exact text.
+  std::ranges::sort(entries, [](const platform::FindData& a, const platform::FindData& b) {
+    const int order = CompareIgnoreCase(a.name, b.name);
+    return order != 0 ? order < 0 : a.name < b.name;
+  });
   for (const platform::FindData& entry : entries) {
     const std::u16string path = directory + u"/" + entry.name;
     const std::string name = prefix + ToUtf8(entry.name);
@@ -198,7 +217,7 @@ HRESULT Packer::AddTree(const std::u16string& directory, const std::string& pref
 HRESULT Packer::AddDirectory(const std::string& name, const platform::FindData& found) {
   EntryPtr entry(archive_entry_new(), &archive_entry_free);
   if (!entry) return E_OUTOFMEMORY;
-  archive_entry_set_pathname_utf8(entry.get(), name.c_str());
+  SetName(entry.get(), name);
   archive_entry_set_filetype(entry.get(), AE_IFDIR);
   archive_entry_set_perm(entry.get(), 0755);
   archive_entry_set_mtime(entry.get(), found.data.last_write_time, 0);
@@ -233,7 +252,7 @@ HRESULT Packer::AddFile(const std::u16string& path, const std::string& name,
                : archive_write_zip_set_compression_deflate(a));
   EntryPtr entry(archive_entry_new(), &archive_entry_free);
   if (!entry) return E_OUTOFMEMORY;
-  archive_entry_set_pathname_utf8(entry.get(), name.c_str());
+  SetName(entry.get(), name);
   archive_entry_set_filetype(entry.get(), AE_IFREG);
   const bool read_only = (found.data.attributes & platform::FILE_ATTRIBUTE_READONLY) != 0;
   archive_entry_set_perm(entry.get(), read_only ? 0444 : 0644);
