@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "engine/import.h"
+#include "engine/registry_import.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "regfile/reg_test_support.h"
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"
 #include "testing/temp_dir.h"
@@ -56,6 +58,9 @@ class EngineTest : public ::testing::Test {
     return engine_->Unzip(MakeBstr(target).get(), MakeBstr(archive).get(), MakeBstr(log_).get(),
                           &count);
   }
+  HRESULT Import(const fs::path& archive, std::int32_t* count) {
+    return engine_->Import(MakeBstr(u"-r \"" + ToUtf16(archive.string()) + u"\"").get(), count);
+  }
   HRESULT Zip(const fs::path& source, const fs::path& archive, bool replace = true) {
     std::int32_t count = 0;
     return engine_->Zip(MakeBstr(source).get(), MakeBstr(archive).get(), MakeBstr(log_).get(),
@@ -82,6 +87,39 @@ std::int64_t ModificationTime(const fs::path& path) {
   return data.last_write_time;
 }
 
+constexpr std::u16string_view kRegHeader = u"Windows Registry Editor Version 5.00\r\n\r\n";
+
+// A value as "type:bytes in hex", or which of the key and the value is missing.
+std::string RegistryValue(platform::RegistryRoot root, std::u16string_view subkey,
+                          std::u16string_view name) {
+  platform::RegistryKey key;
+  if (const auto error = platform::RegOpenKeyEx(root, subkey, platform::KEY_QUERY_VALUE, &key)) {
+    return "no key " + std::to_string(error);
+  }
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  if (const auto error = platform::RegQueryValueEx(key, name, &type, &data)) {
+    return "no value " + std::to_string(error);
+  }
+  return std::to_string(type) + ":" + testing::HexText(data);
+}
+
+// Removes a test's registry keys before and after it.
+struct ScopedRegistryKeys {
+  ScopedRegistryKeys(platform::RegistryRoot r, std::vector<std::u16string> s)
+      : root(r), subkeys(std::move(s)) {
+    Remove();
+  }
+  ~ScopedRegistryKeys() { Remove(); }
+  void Remove() const {
+    for (const auto& subkey : subkeys) (void)platform::RegDeleteTree(root, subkey);
+  }
+  platform::RegistryRoot root;
+  std::vector<std::u16string> subkeys;
+};
+
+constexpr auto kCurrentUser = platform::RegistryRoot::kCurrentUser;
+
 TEST_F(EngineTest, InterfaceAnswersOnlyItsOwnIdentifiers) {
   void* object = engine_;
   EXPECT_HR(platform::E_NOINTERFACE, engine_->QueryInterface(CLSID_OrvexEngine, &object));
@@ -93,7 +131,7 @@ TEST_F(EngineTest, ZipAndUnzipRoundTripATree) {
   const fs::path source = temp_.path() / "source";
   const std::string unicode =
       "AppData/Gr\xC3\xB6\xC3\x9F"
-      "e.txt";
+      "e \xE8\xA8\xAD\xE5\xAE\x9A.txt";  // also outside every ANSI code page
   WriteFile(source / fs::path(ToUtf16(unicode)), std::string(100'000, 'a'));
   WriteFile(source / "Desktop/empty.txt", "");
   fs::create_directories(source / "AppData/a/empty");
@@ -226,7 +264,174 @@ TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
 
   EXPECT_EQ(LogLines().back(), "Import: done: 5 files, 2 directories, 4 entries left out");
 }
+#else  // Windows imports into the user's own folders and registry
+class WindowsImportTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    ASSERT_HR(S_OK, platform::SHGetFolderPath(platform::CSIDL_APPDATA, nullptr, 0, &appdata_));
+    fs::create_directories(staging_);
+  }
+  std::u16string appdata_;
+  // The registry files are unpacked below the temporary folder, which is the test's own here.
+  fs::path staging_ = temp_.path() / "tmp";
+  testing::ScopedEnv tmp_{"TMP", staging_.string()};
+};
+
+TEST_F(WindowsImportTest, ImportPlacesTokenFoldersAndWritesRegistryValues) {
+  const ScopedRegistryKeys keys(kCurrentUser, {u"Software\\OrvexEngineTest\\Values"});
+  const fs::path folder = fs::path(appdata_) / "OrvexEngineTest-Values";
+  const std::u16string values = std::u16string(kRegHeader) +
+                                u"[HKEY_CURRENT_USER\\Software\\OrvexEngineTest\\Values]\r\n"
+                                u"@=\"d\"\r\n\"Empty\"=\"\"\r\n\"Expand\"=hex(2):25,00,00,00\r\n"
+                                u"\"Binary\"=hex:de,ad\r\n"
+                                u"\"Number\"=dword:0000002a\r\n\"Short\"=hex(4):01,02\r\n"
+                                u"\"Multi\"=hex(7):61,00,00,00,00,00\r\n"
+                                u"\"Quad\"=hex(b):01,02,03,04,05,06,07,08\r\n\"None\"=hex(0):\r\n"
+                                u"\"Unended\"=hex(1):41,00\r\n\"Custom\"=hex(1234):00\r\n\r\n"
+                                u"[hkcu\\Software\\\\OrvexEngineTest\\Values\\Sub\\]\r\n"
+                                u"\"x\"=dword:00000001\r\n\r\n"
+                                u"[HKEY_CURRENT_USER\\Software\\OrvexEngineTest\\Values\\None]\r\n";
+  const fs::path archive = temp_.path() / "p.zip";
+  WriteTestZip(archive, {{"AppData/OrvexEngineTest-Values/a.ini", TestEntry::kFile, "settings"},
+                         {"Registry/values.reg", TestEntry::kFile, testing::RegFileBytes(values)},
+                         {"Registry/notes.txt", TestEntry::kFile, "left out"}});
+  ASSERT_HR(S_OK, Unzip(temp_.path() / "unpacked", archive));
+  std::int32_t count = 0;
+  EXPECT_HR(S_OK, Import(archive, &count));
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(ReadFile(folder / "a.ini"), "settings");
+  fs::remove_all(folder);
+
+  // Every value arrives with the type and the very bytes the file gives.
+  const std::u16string key = u"Software\\OrvexEngineTest\\Values";
+  const struct {
+    std::u16string subkey, name;
+    std::string expected;
+  } cases[] = {
+      {key, u"", "1:64000000"},
+      {key, u"Empty", "1:0000"},
+      {key, u"Expand", "2:25000000"},
+      {key, u"Binary", "3:dead"},
+      {key, u"Number", "4:2a000000"},
+      {key, u"Short", "4:0102"},
+      {key, u"Multi", "7:610000000000"},
+      {key, u"Quad", "11:0102030405060708"},
+      {key, u"None", "0:"},
+      {key, u"Custom", "4660:00"},
+      {key + u"\\Sub", u"x", "4:01000000"},
+      {key + u"\\None", u"", "no value 2"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RegistryValue(kCurrentUser, c.subkey, c.name), c.expected) << ToUtf8(c.name);
+  }
+  // Also where the memory after text without its NUL happens to hold one.
+  const std::uint8_t unended[] = {0x41, 0x00, 0x00, 0x00};
+  platform::RegistryKey written;
+  ASSERT_EQ(platform::RegCreateKeyEx(kCurrentUser, key, platform::KEY_SET_VALUE, &written), 0u);
+  ASSERT_EQ(platform::RegSetValueEx(written, u"Unended", REG_SZ, std::span(unended, 2)), 0u);
+  EXPECT_EQ(RegistryValue(kCurrentUser, key, u"Unended"), "1:4100");
+  const Lines log = LogLines();
+  EXPECT_EQ(Lines(log.end() - 3, log.end()),
+            (Lines{"Import: AppData -> '" + ToUtf8(appdata_) + "'",
+                   "Import: 'values.reg' -> registry: 3 keys, 12 values",
+                   "Import: done: 2 files, 0 directories, 1 entries left out"}));
+  EXPECT_EQ(ListTree(staging_), Lines()) << "the unpacked registry files are removed";
+}
+
+TEST_F(WindowsImportTest, ImportThatCannotTakeARegistryFileChangesNothing) {
+  const ScopedRegistryKeys keys(kCurrentUser, {u"Software\\OrvexEngineTest\\Refused"});
+  const fs::path folder = fs::path(appdata_) / "OrvexEngineTest-Refused";
+  const std::string good = testing::RegFileBytes(
+      std::u16string(kRegHeader) +
+      u"[HKEY_CURRENT_USER\\Software\\OrvexEngineTest\\Refused]\r\n\"x\"=dword:00000001\r\n");
+  const struct {
+    std::string bad;
+    HRESULT expected;
+    std::string line;
+  } cases[] = {
+      {testing::RegFileBytes(std::u16string(kRegHeader) + u"[HKEY_USERS\\.DEFAULT\\x]\r\n"),
+       HResultFromWin32(ERROR_INVALID_DATA),
+       "Import: refused key 'HKEY_USERS\\.DEFAULT\\x' of 'b.reg': only HKEY_CURRENT_USER and "
+       "HKEY_LOCAL_MACHINE are imported"},
+      {"REGEDIT4\r\n", E_NOTIMPL, "Import: cannot read registry file 'b.reg' (Error 16385)"},
+  };
+  const fs::path archive = temp_.path() / "p.zip";
+  for (const auto& c : cases) {
+    fs::remove_all(folder);
+    WriteTestZip(archive, {{"AppData/OrvexEngineTest-Refused/a.ini", TestEntry::kFile, "a"},
+                           {"Registry/a.reg", TestEntry::kFile, good},
+                           {"Registry/b.reg", TestEntry::kFile, c.bad}});
+    ASSERT_HR(S_OK, Unzip(temp_.path() / "unpacked", archive));
+    std::int32_t count = 0;
+    EXPECT_HR(c.expected, Import(archive, &count));
+    const Lines log = LogLines();
+    EXPECT_EQ(
+        Lines(log.end() - 2, log.end()),
+        (Lines{c.line, "Import: failed (Error " + std::to_string(LowWord(c.expected)) + ")"}));
+    EXPECT_FALSE(fs::exists(folder)) << c.line;
+    EXPECT_EQ(RegistryValue(kCurrentUser, u"Software\\OrvexEngineTest\\Refused", u"x"), "no key 2");
+    EXPECT_EQ(ListTree(staging_), Lines());
+  }
+}
+
+TEST_F(WindowsImportTest, EpilogueMarkerArrivesLastOrNotAtAll) {
+  const std::u16string marker = u"Software\\Quenlar\\Orvex Zoravudi\\ImportMarkers";
+  const ScopedRegistryKeys keys(kCurrentUser, {marker, u"Software\\OrvexEngineTest\\Markers"});
+  // As the tool writes a file: the marker key's first section opens it, its last one closes it.
+  const std::u16string section = u"[HKEY_CURRENT_USER\\" + marker + u"]\r\n";
+  const struct {
+    std::u16string key;  // a key name over 255 characters cannot be created
+    HRESULT expected;
+    std::string post;
+  } cases[] = {
+      {u"Software\\OrvexEngineTest\\Markers", S_OK, "4:01000000"},
+      {u"Software\\OrvexEngineTest\\Markers\\" + std::u16string(300, u'k'),
+       HResultFromWin32(ERROR_INVALID_PARAMETER), "no value 2"},
+  };
+  const fs::path path = temp_.path() / "markers.reg";
+  for (const auto& c : cases) {
+    keys.Remove();
+    WriteFile(path, testing::RegFileBytes(std::u16string(kRegHeader) + section +
+                                          u"\"Pre\"=dword:00000001\r\n[HKEY_CURRENT_USER\\" +
+                                          c.key + u"]\r\n" + section + u"\"Post\"=dword:1\r\n"));
+    engine::EngineLog log(ToUtf16(log_.string()));
+    engine::RegistryImporter importer;
+    ASSERT_HR(S_OK, importer.Read(ToUtf16(path.string()), u"markers.reg", log));
+    EXPECT_HR(c.expected, importer.Write(log));
+    EXPECT_EQ(RegistryValue(kCurrentUser, marker, u"Pre"), "4:01000000");
+    EXPECT_EQ(RegistryValue(kCurrentUser, marker, u"Post"), c.post);
+  }
+}
 #endif
+
+TEST_F(EngineTest, RegistryImporterTakesLocalMachineKeysOnlyWhereItMayWriteThem) {
+  const std::u16string key = u"Software\\OrvexEngineTest\\Machine";
+  const ScopedRegistryKeys keys(platform::RegistryRoot::kLocalMachine, {key});
+  const fs::path path = temp_.path() / "machine.reg";
+  // Two keys of the machine's, and one question.
+  const std::u16string file = std::u16string(kRegHeader) + u"[HKEY_LOCAL_MACHINE\\" + key +
+                              u"]\r\n\"x\"=dword:00000001\r\n[HKLM\\" + key + u"\\Sub]\r\n";
+  WriteFile(path, testing::RegFileBytes(file));
+  for (const bool may_write : {false, true}) {
+    int asked = 0;
+    engine::RegistryImporter importer([&] {
+      ++asked;
+      return may_write;
+    });
+    engine::EngineLog log(ToUtf16(log_.string()));
+    EXPECT_HR(may_write ? S_OK : HResultFromWin32(ERROR_ACCESS_DENIED),
+              importer.Read(ToUtf16(path.string()), u"machine.reg", log));
+    EXPECT_EQ(asked, 1);
+    if (may_write && platform::HasRegistry()) {
+      ASSERT_HR(S_OK, importer.Write(log));
+      EXPECT_EQ(RegistryValue(platform::RegistryRoot::kLocalMachine, key, u"x"), "4:01000000");
+    }
+  }
+  EXPECT_EQ(LogLines().front(),
+            "Import: refused key 'HKEY_LOCAL_MACHINE\\Software\\OrvexEngineTest\\Machine' of "
+            "'machine.reg': this process may not write HKEY_LOCAL_MACHINE");
+}
 
 TEST_F(EngineTest, ImportCommandLineIsOptionRAndOnePath) {
   const struct {

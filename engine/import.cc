@@ -1,9 +1,14 @@
 #include "engine/import.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
+#include <string>
+#include <vector>
 
+#include "common/format.h"
 #include "engine/entry_name.h"
+#include "engine/registry_import.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -20,6 +25,13 @@ bool EndsWithIgnoreCase(std::u16string_view text, std::u16string_view suffix) {
          EqualsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
+// What one pass over an imported archive takes.
+enum class Pass {
+  kEverything,     // folders and registry files: where the registry is a folder of files
+  kRegistryFiles,  // registry files only, unpacked to be read before the folders arrive
+  kFolders,        // the folders only, once the registry files have been read
+};
+
 // Where each entry of an imported archive goes.
 class ImportDestinations {
  public:
@@ -32,29 +44,42 @@ class ImportDestinations {
         return hr;
       }
     }
+    if (platform::HasRegistry()) return S_OK;
     const HRESULT hr = GetRegistryStore(&store_);
     if (FAILED(hr)) log.Line(u"Import: no registry store (Error %d)", LowWord(hr));
     return hr;
   }
 
-  bool Destination(std::span<const std::u16string> components, bool directory,
+  /// Where registry files go in a pass that takes them (the store or a staging folder).
+  void SetRegistryFolder(std::u16string folder) { store_ = std::move(folder); }
+
+  bool Destination(Pass pass, std::span<const std::u16string> components, bool directory,
                    std::u16string* destination) {
     const std::u16string& top = components[0];
     if (EqualsIgnoreCase(top, u"Registry")) {
-      if (directory || components.size() != 2 || !EndsWithIgnoreCase(components[1], u".reg")) {
+      if (pass == Pass::kFolders || directory || components.size() != 2 ||
+          !EndsWithIgnoreCase(components[1], u".reg")) {
         return false;
       }
-      *destination = store_ + u"/" + components[1];
-      ++registry_files_;
+      registry_names_.push_back(components[1]);
+      if (pass == Pass::kEverything) {
+        *destination = store_ + platform::PathSeparator() + components[1];
+      } else {
+        // Numbered, so that names only the letter case tells apart stay apart.
+        *destination = store_ + platform::PathSeparator() +
+                       Format(u"%lld.reg", static_cast<std::int64_t>(registry_names_.size()));
+      }
+      staged_.push_back(*destination);
       return true;
     }
+    if (pass == Pass::kRegistryFiles) return false;
     for (std::size_t i = 0; i < kFolderTokens.size(); ++i) {
       if (top != kFolderTokens[i].name) continue;
       // A file in the token's own place would replace the whole folder.
       if (components.size() == 1 && !directory) return false;
       std::u16string path = folders_[i];
       for (std::size_t c = 1; c < components.size(); ++c) {
-        path += u'/';
+        path += platform::PathSeparator();
         path += components[c];
       }
       *destination = std::move(path);
@@ -64,12 +89,17 @@ class ImportDestinations {
     return false;
   }
 
+  /// The registry files taken so far: their names in the archive and where they were put.
+  const std::vector<std::u16string>& registry_names() const { return registry_names_; }
+  const std::vector<std::u16string>& registry_files() const { return staged_; }
+
   void LogUse(EngineLog& log) const {
     for (std::size_t i = 0; i < kFolderTokens.size(); ++i) {
       if (used_[i]) log.Line(u"Import: %s -> '%s'", kFolderTokens[i].name, folders_[i]);
     }
-    if (registry_files_ > 0) {
-      log.Line(u"Import: %lld registry files -> '%s'", registry_files_, store_);
+    if (!platform::HasRegistry() && !registry_names_.empty()) {
+      log.Line(u"Import: %lld registry files -> '%s'",
+               static_cast<std::int64_t>(registry_names_.size()), store_);
     }
   }
 
@@ -77,8 +107,64 @@ class ImportDestinations {
   std::array<std::u16string, kFolderTokens.size()> folders_;
   std::array<bool, kFolderTokens.size()> used_{};
   std::u16string store_;
-  std::int64_t registry_files_ = 0;
+  std::vector<std::u16string> registry_names_;
+  std::vector<std::u16string> staged_;
 };
+
+// A folder of its own under the temporary folder, removed with the files put into it.
+class StagingFolder {
+ public:
+  StagingFolder() = default;
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+  ~StagingFolder() {
+    if (path_.empty()) return;
+    for (const std::u16string& file : files_) {
+      // Unpacked read-only when the archive says so.
+      (void)platform::SetFileAttributes(file, platform::FILE_ATTRIBUTE_NORMAL);
+      (void)platform::DeleteFile(file);
+    }
+    (void)platform::RemoveDirectory(path_);
+  }
+
+  HRESULT Create(EngineLog& log) {
+    std::u16string temp;
+    std::uint32_t error = platform::GetTempPath(&temp);
+    for (std::uint32_t n = 1; error == ERROR_SUCCESS && n <= kMaxTries; ++n) {
+      std::u16string candidate = temp + Format(u"OrvexImport%05u", n);
+      error = platform::CreateDirectory(candidate);
+      if (error == ERROR_SUCCESS) {
+        path_ = std::move(candidate);
+        return S_OK;
+      }
+      if (error == ERROR_ALREADY_EXISTS && n < kMaxTries) error = ERROR_SUCCESS;
+    }
+    log.Line(u"Import: cannot create a folder for the registry files in '%s' (Error %d)", temp,
+             static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
+  }
+
+  const std::u16string& path() const { return path_; }
+  /// The files to remove with the folder.
+  void Own(const std::vector<std::u16string>& files) { files_ = files; }
+
+ private:
+  static constexpr std::uint32_t kMaxTries = 10000;
+
+  std::u16string path_;
+  std::vector<std::u16string> files_;
+};
+
+HRESULT Extract(std::u16string_view archive, Pass pass, ImportDestinations& destinations,
+                const ExtractLimits& limits, EngineLog& log, ExtractCounts* counts) {
+  return ExtractArchive(
+      u"Import", archive,
+      [&destinations, pass](std::span<const std::u16string> components, bool directory,
+                            std::u16string* destination) {
+        return destinations.Destination(pass, components, directory, destination);
+      },
+      limits, log, counts);
+}
 
 }  // namespace
 
@@ -123,15 +209,36 @@ HRESULT ImportArchive(std::u16string_view archive, const ExtractLimits& limits, 
   *counts = ExtractCounts();
   ImportDestinations destinations;
   RETURN_IF_FAILED(destinations.Prepare(log));
-  const HRESULT hr = ExtractArchive(
-      u"Import", archive,
-      [&destinations](std::span<const std::u16string> components, bool directory,
-                      std::u16string* destination) {
-        return destinations.Destination(components, directory, destination);
-      },
-      limits, log, counts);
+  if (!platform::HasRegistry()) {
+    const HRESULT hr = Extract(archive, Pass::kEverything, destinations, limits, log, counts);
+    destinations.LogUse(log);
+    return hr;
+  }
+
+  // Into the live registry: the registry files are unpacked first and every one of them is read
+  // and checked, so that a file the import cannot take leaves the user's profile untouched.
+  StagingFolder staging;
+  RETURN_IF_FAILED(staging.Create(log));
+  destinations.SetRegistryFolder(staging.path());
+  ExtractCounts registry_counts;
+  HRESULT hr = Extract(archive, Pass::kRegistryFiles, destinations, limits, log, &registry_counts);
+  staging.Own(destinations.registry_files());
+  RETURN_IF_FAILED(hr);
+  RegistryImporter importer;
+  const auto& names = destinations.registry_names();
+  const auto& files = destinations.registry_files();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    RETURN_IF_FAILED(importer.Read(files[i], names[i], log));
+  }
+
+  hr = Extract(archive, Pass::kFolders, destinations, limits, log, counts);
+  // The second pass left out the registry files the first one took.
+  counts->files += registry_counts.files;
+  counts->skipped -= std::min(counts->skipped, registry_counts.files);
+  counts->bytes += registry_counts.bytes;
   destinations.LogUse(log);
-  return hr;
+  RETURN_IF_FAILED(hr);
+  return importer.Write(log);
 }
 
 }  // namespace orvex::engine

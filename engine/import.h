@@ -1,6 +1,7 @@
 #pragma once
 // Importing a profile archive for the current user: its folder-token folders into the user's
-// shell folders, its registry files into the user's registry store.
+// shell folders, its registry files into the user's registry, or where there is no live registry
+// into the user's registry store, a folder of .reg files.
 
 #include <cstdint>
 #include <string>
@@ -17,13 +18,16 @@ namespace orvex::engine {
 [[nodiscard]] HRESULT ParseImportCommandLine(std::u16string_view command_line,
                                              std::u16string* archive);
 
-/// The user's registry store: $XDG_STATE_HOME/OrvexEngine/Registry when that variable holds an
-/// absolute path, else $HOME/.local/state/OrvexEngine/Registry.
+/// The user's registry store where there is no live registry: $XDG_STATE_HOME/OrvexEngine/Registry
+/// when that variable holds an absolute path, else $HOME/.local/state/OrvexEngine/Registry.
 [[nodiscard]] HRESULT GetRegistryStore(std::u16string* store);
 
 /// Imports `archive`: a top-level folder named by a folder token (AppData, Desktop ...) goes to
 /// that shell folder, a .reg file directly in the top-level Registry folder goes to the registry
-/// store; files of the same name are replaced; every other entry is left out.
+/// store, or into the live registry where there is one; files of the same name and values of the
+/// same name are replaced; every other entry is left out. Into the live registry, every registry
+/// file is read and checked before anything of the archive is put in place (see
+/// RegistryImporter), and its values are written after the folders.
 [[nodiscard]] HRESULT ImportArchive(std::u16string_view archive, const ExtractLimits& limits,
                                     EngineLog& log, ExtractCounts* counts);
 
