@@ -259,18 +259,32 @@ TEST_F(MigrationE2eTest, OverwriteReplacesTheOutputOnlyAtTheEnd) {
 }
 
 TEST_F(MigrationE2eTest, ImportPlacesTheOutputForTheUser) {
-  if (ToolIsWindows()) GTEST_SKIP() << "Windows imports into the user's own folders and registry";
-  WriteTestZip(dir_.path() / "in.zip", {{"AppData/Vendor/a.ini", TestEntry::kFile, "a"},
-                                        {"Registry/u.reg", TestEntry::kFile,
-                                         RegFile("Windows Registry Editor Version 5.00\r\n\r\n")}});
-  const fs::path home = dir_.path() / "home";
-  const ToolResult result =
-      Run({"/IMPORT"}, kNoRules,
-          {"HOME=" + home.string(), "XDG_CONFIG_HOME=", "XDG_STATE_HOME=", "XDG_DATA_HOME="});
+  const std::string reg = RegFile(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\OrvexE2e]\r\n\"v\"=\"imported\"\r\n\r\n");
+  WriteTestZip(dir_.path() / "in.zip", {{"AppData/OrvexE2e/a.ini", TestEntry::kFile, "a"},
+                                        {"Registry/u.reg", TestEntry::kFile, reg}});
+  if (!ToolIsWindows()) {
+    const fs::path home = dir_.path() / "home";
+    const ToolResult result =
+        Run({"/IMPORT"}, kNoRules,
+            {"HOME=" + home.string(), "XDG_CONFIG_HOME=", "XDG_STATE_HOME=", "XDG_DATA_HOME="});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(Logged("[INFO ] Imported output profile archive successfully"));
+    EXPECT_EQ(ReadFile(home / ".config" / "OrvexE2e" / "a.ini"), "a");
+    EXPECT_EQ(ReadFile(home / ".local" / "state" / "OrvexEngine" / "Registry" / "u.reg"), reg);
+    return;
+  }
+  // The Windows program imports for the Wine prefix's user: into its folders and its registry.
+  const fs::path appdata = WindowsFolder("%APPDATA%");
+  const ToolResult result = Run({"/IMPORT"}, kNoRules);
   EXPECT_EQ(result.status, 0);
   EXPECT_TRUE(Logged("[INFO ] Imported output profile archive successfully"));
-  EXPECT_EQ(ReadFile(home / ".config" / "Vendor" / "a.ini"), "a");
-  EXPECT_TRUE(fs::exists(home / ".local" / "state" / "OrvexEngine" / "Registry" / "u.reg"));
+  EXPECT_EQ(ReadFile(appdata / "OrvexE2e" / "a.ini"), "a");
+  EXPECT_NE(WindowsShell("reg query HKCU\\Software\\OrvexE2e /v v").find("imported"),
+            std::string::npos);
+  fs::remove_all(appdata / "OrvexE2e");
+  WindowsShell("reg delete HKCU\\Software\\OrvexE2e /f");
 }
 
 TEST_F(MigrationE2eTest, EightRunsAtOnceShareTheTemporaryFolder) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <regex>
 #include <sstream>
@@ -28,6 +29,11 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+std::string WineRun() {
+  return ShellQuote(std::string(ORVEX_SOURCE_DIR) + "/scripts/wine-run.sh") + " " +
+         ShellQuote(Environment("ORVEX_E2E_WINE_PREFIX"));
+}
+
 // The Windows program runs from a batch file, which sets its temporary folder and writes its
 // whole exit code where the test can read it (a Unix exit status would keep 8 bits).
 std::string WindowsCommand(const std::vector<std::string>& args,
@@ -48,9 +54,7 @@ std::string WindowsCommand(const std::vector<std::string>& args,
   }
   script += "\r\n> \"" + ToolPath(status) + "\" echo %ERRORLEVEL%\r\nexit /b 0\r\n";
   WriteFile(batch, script);
-  return ShellQuote(std::string(ORVEX_SOURCE_DIR) + "/scripts/wine-run.sh") + " " +
-         ShellQuote(Environment("ORVEX_E2E_WINE_PREFIX")) + " cmd /c " +
-         ShellQuote(ToolPath(batch));
+  return WineRun() + " cmd /c " + ShellQuote(ToolPath(batch));
 }
 
 }  // namespace
@@ -98,6 +102,29 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::
   result.console = ReadFile(out);
   result.status = std::stoi("0" + ReadFile(status));
   return result;
+}
+
+std::string WindowsShell(const std::string& command) {
+  ScopedTempDir capture;
+  const auto out = capture.path() / "stdout";
+  const std::string line = WineRun() + " cmd /c " + ShellQuote(command) + " >" +
+                           ShellQuote(out.string()) + " 2>/dev/null";
+  EXPECT_EQ(std::system(line.c_str()), 0) << line;
+  return ReadFile(out);
+}
+
+std::filesystem::path WindowsFolder(const std::string& folder) {
+  std::string path = WindowsShell("echo " + folder);
+  while (!path.empty() && (path.back() == '\r' || path.back() == '\n')) path.pop_back();
+  EXPECT_TRUE(path.size() > 2 && path[1] == ':') << path;
+  if (path.size() <= 2) return {};
+  // Wine keeps each drive as a link in the prefix's dosdevices folder.
+  std::string rest = path.substr(2);
+  for (char& c : rest) {
+    if (c == '\\') c = '/';
+  }
+  return std::filesystem::path(Environment("ORVEX_E2E_WINE_PREFIX")) / "dosdevices" /
+         (std::string(1, static_cast<char>(std::tolower(path[0]))) + ":" + rest);
 }
 
 std::vector<std::string> LogLines(const std::filesystem::path& log_file) {

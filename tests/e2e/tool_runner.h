@@ -37,6 +37,12 @@ std::string ToolSeparator();
 /// for a larger code, Windows keeps the code.
 int ToolStatus(int code);
 
+/// For the Windows program only: what `command` prints when cmd.exe runs it in the Wine prefix.
+std::string WindowsShell(const std::string& command);
+
+/// For the Windows program only: the Linux path of a Windows folder such as "%APPDATA%".
+std::filesystem::path WindowsFolder(const std::string& folder);
+
 /// The lines of a log file with their time stamps removed ("[INFO ] text"); fails the test when a
 /// line does not start with a well-formed stamp or does not end in CR LF.
 std::vector<std::string> LogLines(const std::filesystem::path& log_file);
