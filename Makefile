@@ -1,7 +1,7 @@
 # Set-up and everyday entry points. Each target installs what is missing first.
 CMAKE_ARGS ?=
 
-.PHONY: deps windows-deps build test asan-test windows windows-test demo bench clean
+.PHONY: deps windows-deps build test asan-test windows windows-test demo bench package clean
 
 deps:
 	@scripts/install-deps.sh
@@ -32,6 +32,12 @@ windows-test: windows build
 	ctest --preset windows -j2
 	ORVEX_E2E_EXE=$(CURDIR)/build/windows/src/OrvexMigrate/OrvexMigrate.exe \
 	  ORVEX_E2E_WINE_PREFIX=$(CURDIR)/build/windows/wine ctest --preset release -R E2e -j2
+
+# The Debian package of the Linux build, checked by installing it into a scratch root.
+package: build
+	rm -f build/release/orvexmigrate_*.deb
+	cd build/release && cpack -G DEB
+	scripts/check-package.sh build/release/orvexmigrate_*_amd64.deb
 
 demo: build
 	scripts/demo.sh build/release

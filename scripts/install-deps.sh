@@ -13,7 +13,7 @@ else
     build-essential cmake ninja-build pkg-config
     libicu-dev libxml2-dev libarchive-dev libturbojpeg0-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    zip unzip libarchive-tools libjpeg-turbo-progs python3
+    zip unzip libarchive-tools libjpeg-turbo-progs python3 dpkg-dev parallel
   )
 fi
 
