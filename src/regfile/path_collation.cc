@@ -13,43 +13,54 @@ constexpr char16_t kFirst = 0x20;  // the blank
 constexpr char16_t kLast = 0x7E;   // the tilde
 constexpr std::size_t kCount = kLast - kFirst + 1;
 
-// Printable ASCII has no contractions, no ignorable characters and only the common secondary
-// weight, so its key is every character's primary bytes in turn, the level separator, and the
-// secondary level as runs of common weights, each written as one byte: the common byte plus the
-// run's length less one, for runs of up to kLongestRun.
-constexpr char kLevelSeparator = 0x01;
-constexpr std::size_t kLongestRun = 33;
-
-// A character's primary bytes; printable ASCII has one to three of them.
-struct Primary {
+// Printable ASCII has no marks, expansions or contractions and only common diacritic and case
+// weights, so its key is the first-level bytes of every character in turn, the levels after the
+// first (all empty, as the empty text's key shows them), and then, for the hyphen and the
+// apostrophe, which the first level ignores, their word-sort weight behind their position: FFFF
+// counted down by one for every character before them that has a first-level weight.
+struct alignas(8) Character {
+  char bytes[3] = {};  // first-level bytes
   std::uint8_t size = 0;
-  char bytes[3] = {};
+  char weight[2] = {};  // word-sort weight
+  bool special = false;
 };
 
 struct AsciiKeys {
   bool usable = false;
-  std::array<Primary, kCount> primary;
-  char common = 0;
+  std::array<Character, kCount> characters;
+  std::string levels;  // what follows the first level when nothing is there
 
   std::string Key(std::u16string_view text) const {
     // Three bytes are stored for every character whatever its size, hence the slack.
-    std::string key(text.size() * 3 + 2 + text.size() / kLongestRun, '\0');
+    std::string key(text.size() * 3 + levels.size(), '\0');
     char* out = key.data();
+    bool specials = false;
     for (const char16_t c : text) {
-      const Primary& p = primary[c - kFirst];
-      out[0] = p.bytes[0];
-      out[1] = p.bytes[1];
-      out[2] = p.bytes[2];
-      out += p.size;
+      const Character& ch = characters[c - kFirst];
+      out[0] = ch.bytes[0];
+      out[1] = ch.bytes[1];
+      out[2] = ch.bytes[2];
+      out += ch.size;
+      specials |= ch.special;
     }
-    *out++ = kLevelSeparator;
-    for (std::size_t left = text.size(); left > 0;) {
-      const std::size_t run = std::min(left, kLongestRun);
-      *out++ = static_cast<char>(static_cast<unsigned char>(common) + run - 1);
-      left -= run;
-    }
+    out = std::copy(levels.begin(), levels.end(), out);
     key.resize(static_cast<std::size_t>(out - key.data()));
+    if (specials) AppendSpecials(text, key);
     return key;
+  }
+
+  void AppendSpecials(std::u16string_view text, std::string& key) const {
+    std::uint16_t position = 0xFFFF;
+    for (const char16_t c : text) {
+      const Character& ch = characters[c - kFirst];
+      if (!ch.special) {
+        --position;
+        continue;
+      }
+      key += static_cast<char>(position >> 8);
+      key += static_cast<char>(position & 0xFF);
+      key.append(ch.weight, 2);
+    }
   }
 };
 
@@ -58,22 +69,29 @@ bool IsPrintableAscii(std::u16string_view text) {
                      [](char16_t c) { return c >= kFirst && c <= kLast; });
 }
 
-// Learns each character's primary bytes from the collator and then checks the whole model
-// against it: every pair of characters (which would show any contraction or compression) and
-// runs of every length up to three full runs. Anything unexpected leaves the quick way unused.
+// Learns each character's bytes from CollationKey and then checks the whole model against it:
+// every pair of characters (which would show any contraction or expansion), and words with a
+// hyphen behind up to 300 letters (positions past one byte). Anything unexpected leaves the quick
+// way unused.
 AsciiKeys Learn() {
   AsciiKeys keys;
+  keys.levels = CollationKey(u"");
+  const std::string_view levels = keys.levels;
   for (std::size_t i = 0; i < kCount; ++i) {
     const std::string key = CollationKey(std::u16string(1, static_cast<char16_t>(kFirst + i)));
-    if (key.size() < 3 || key[key.size() - 2] != kLevelSeparator) return keys;
-    const std::string_view primary = std::string_view(key).substr(0, key.size() - 2);
-    if (primary.size() > sizeof Primary::bytes) return keys;
-    if (primary.find_first_of(std::string_view("\x00\x01\x02", 3)) != std::string::npos)
+    const std::string_view k = key;
+    Character& ch = keys.characters[i];
+    if (k.size() > levels.size() && k.size() <= levels.size() + sizeof ch.bytes &&
+        k.substr(k.size() - levels.size()) == levels) {
+      ch.size = static_cast<std::uint8_t>(k.size() - levels.size());
+      std::copy_n(k.begin(), ch.size, ch.bytes);
+    } else if (k.size() == levels.size() + 4 && k.substr(0, levels.size()) == levels &&
+               k.substr(levels.size(), 2) == "\xFF\xFF") {
+      ch.special = true;
+      std::copy_n(k.end() - 2, 2, ch.weight);
+    } else {
       return keys;
-    if (i == 0) keys.common = key.back();
-    if (key.back() != keys.common) return keys;
-    keys.primary[i].size = static_cast<std::uint8_t>(primary.size());
-    std::copy(primary.begin(), primary.end(), keys.primary[i].bytes);
+    }
   }
   std::u16string text(2, u' ');
   for (char16_t a = kFirst; a <= kLast; ++a) {
@@ -83,9 +101,9 @@ AsciiKeys Learn() {
       if (keys.Key(text) != CollationKey(text)) return keys;
     }
   }
-  for (std::size_t length = 0; length <= 3 * kLongestRun + 1; ++length) {
-    const std::u16string run(length, u'a');
-    if (keys.Key(run) != CollationKey(run)) return keys;
+  for (std::size_t length = 0; length <= 300; ++length) {
+    const std::u16string word = std::u16string(length, u'a') + u"-b";
+    if (keys.Key(word) != CollationKey(word)) return keys;
   }
   keys.usable = true;
   return keys;

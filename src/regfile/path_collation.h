@@ -1,8 +1,8 @@
 #pragma once
 // Collation keys for key paths, made quickly for the printable-ASCII paths that most profiles
-// consist of. The bytes are exactly those of CollationKey: the collator's own keys are used for
-// every other path, and the quick way is only taken after it has proved, against the collator,
-// that it gives the same bytes.
+// consist of. The bytes are exactly those of CollationKey: its own keys are used for every other
+// path, and the quick way is only taken after it has proved, against CollationKey, that it gives
+// the same bytes.
 
 #include <string>
 #include <string_view>
@@ -12,7 +12,7 @@ namespace orvex {
 /// The same bytes as CollationKey(path).
 std::string PathCollationKey(std::u16string_view path);
 
-/// True when printable-ASCII paths get their keys without asking the collator.
+/// True when printable-ASCII paths get their keys without asking CollationKey.
 bool PathCollationKeysAreQuick();
 
 }  // namespace orvex

@@ -10,10 +10,10 @@
 namespace orvex {
 namespace {
 
-TEST(PathCollationTest, GivesTheCollatorsBytes) {
+TEST(PathCollationTest, GivesTheComparisonsBytes) {
 #ifndef _WIN32
-  // On the collator the Linux build is made with, the quick way must be in use; otherwise large
-  // profiles lose most of their speed without any other sign. Windows keys are its own call's.
+  // On the Linux build's own keys the quick way must be in use; otherwise large profiles lose
+  // much of their speed without any other sign. Windows keys are its own call's.
   EXPECT_TRUE(PathCollationKeysAreQuick());
 #endif
 
