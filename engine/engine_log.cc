@@ -9,11 +9,13 @@ EngineLog::EngineLog(std::u16string_view path) {
   (void)platform::CreateFile(path, platform::FILE_APPEND_DATA, platform::OPEN_ALWAYS, &file_);
 }
 
-void EngineLog::Write(std::u16string_view text) {
+void EngineLog::WriteV(std::u16string_view format, std::span<const FormatArg> args) {
   const platform::LocalTime now = platform::GetLocalTime();
-  std::string line = ToUtf8(Format(u"%04d-%02d-%02d %02d:%02d:%02d ", now.year, now.month, now.day,
-                                   now.hour, now.minute, now.second));
-  line += ToUtf8(text);
+  std::u16string text = Format(u"%04d-%02d-%02d %02d:%02d:%02d ", now.year, now.month, now.day,
+                               now.hour, now.minute, now.second);
+  LineBreakEscaper escaper;
+  VFormatAppend(text, format, escaper.Escape(args));
+  std::string line = ToUtf8(text);
   line += "\r\n";
   std::uint32_t written = 0;
   // One write per line keeps lines whole when two engines share a log.

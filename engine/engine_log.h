@@ -1,6 +1,8 @@
 #pragma once
 // The engine's own log: plain UTF-8 lines appended to the file each operation is given.
 
+#include <array>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,11 +23,14 @@ class EngineLog {
   /// Writes one line "YYYY-MM-DD hh:mm:ss <text>".
   template <typename... Args>
   void Line(FormatStringFor<Args...> format, const Args&... args) {
-    if (file_.valid()) Write(Format(format, args...));
+    if (!file_.valid()) return;
+    const std::array<FormatArg, sizeof...(Args)> erased{format_internal::MakeArg(args)...};
+    WriteV(format.text(), erased);
   }
 
  private:
-  void Write(std::u16string_view text);
+  // Line breaks in the arguments are written escaped, so that every line is one the engine wrote.
+  void WriteV(std::u16string_view format, std::span<const FormatArg> args);
 
   platform::FileHandle file_;
 };

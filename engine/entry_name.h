@@ -14,10 +14,16 @@ enum class EntryNameStatus {
   kAbsolute,         ///< starts with a separator
   kDriveLetter,      ///< starts with "X:"
   kParentComponent,  ///< holds a ".." component
+  // Names no Windows profile can hold:
+  kControlCharacter,    ///< a code point below 0x20 (a line break, a tab ...)
+  kReservedCharacter,   ///< one of < > : " | ? * in a component
+  kTrailingDotOrBlank,  ///< a component that ends in "." or " "
+  kDeviceName,          ///< a component that names a device (CON, NUL.txt, COM1 ...)
 };
 
 /// Splits `name` at "/" and "\" into its components, leaving out empty and "." components, and
-/// refuses any name that could reach outside the directory it is unpacked into.
+/// refuses any name that could reach outside the directory it is unpacked into or that Windows
+/// cannot give a file.
 EntryNameStatus SplitEntryName(std::u16string_view name, std::vector<std::u16string>* components);
 
 /// A few words on the status for the log ("absolute path" ...).

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/entry_name.h"
+#include "engine/local_headers.h"
 #include "platform/archive_headers.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -91,6 +92,7 @@ class Extraction {
 
  private:
   HRESULT Open();
+  LocalHeaderStatus CheckHeaders(std::uint64_t size, LocalHeaderDisagreement* disagreement);
   bool IsEmptyZip(std::uint64_t size);
   HRESULT Entry(struct archive_entry* entry);
   HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
@@ -133,6 +135,18 @@ HRESULT Extraction::Open() {
                                       : size * limits_.max_expansion;
   budget_ = std::min(limits_.max_total_bytes, std::max(limits_.expansion_floor, expansion));
 
+  LocalHeaderDisagreement disagreement;
+  const LocalHeaderStatus headers = CheckHeaders(size, &disagreement);
+  if (headers == LocalHeaderStatus::kReadFailed) {
+    log_.Line(u"%s: cannot read archive '%s' (Error %d)", operation_, archive_,
+              static_cast<std::int32_t>(input_.error));
+    return HResultFromWin32(input_.error);
+  }
+  if (const std::uint32_t error =
+          platform::SetFilePointerEx(input_.file, 0, platform::FILE_BEGIN, nullptr)) {
+    return HResultFromWin32(error);
+  }
+
   handle_.reset(archive_read_new());
   if (!handle_) return E_OUTOFMEMORY;
   struct archive* a = handle_.get();
@@ -147,7 +161,35 @@ HRESULT Extraction::Open() {
     if (input_.error == ERROR_SUCCESS && IsEmptyZip(size)) return S_FALSE;
     return ReadFailure(std::u16string(archive_));
   }
+  // Only an archive whose every entry was checked is unpacked.
+  if (headers == LocalHeaderStatus::kDisagree) {
+    return Refuse(disagreement.name, disagreement.reason);
+  }
+  if (headers != LocalHeaderStatus::kAgree) {
+    log_.Line(u"%s: refused archive '%s': its central directory cannot be read", operation_,
+              archive_);
+    return HResultFromWin32(ERROR_INVALID_DATA);
+  }
   return S_OK;
+}
+
+LocalHeaderStatus Extraction::CheckHeaders(std::uint64_t size,
+                                           LocalHeaderDisagreement* disagreement) {
+  const ArchiveReader read = [this](std::uint64_t offset, std::span<char> buffer) -> std::int64_t {
+    std::uint32_t got = 0;
+    const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), 1u << 30));
+    std::uint32_t error = platform::SetFilePointerEx(input_.file, static_cast<std::int64_t>(offset),
+                                                     platform::FILE_BEGIN, nullptr);
+    if (error == ERROR_SUCCESS) {
+      error = platform::ReadFile(input_.file, buffer.data(), wanted, &got);
+    }
+    if (error != ERROR_SUCCESS) {
+      if (input_.error == ERROR_SUCCESS) input_.error = error;
+      return -1;
+    }
+    return got;
+  };
+  return CheckLocalHeaders(size, read, disagreement);
 }
 
 bool Extraction::IsEmptyZip(std::uint64_t size) {

@@ -93,6 +93,60 @@ TEST_F(ExtractTest, RefusesHostileEntriesWithoutWritingOutsideTheTarget) {
   }
 }
 
+// Listings show the central directory; what is unpacked must be what they show.
+TEST_F(ExtractTest, RefusesEntriesWhoseLocalHeaderDisagreesWithTheCentralDirectory) {
+  using Bytes = std::string;
+  const struct {
+    const char* what;
+    std::string local_name, central_name;
+    void (*patch)(Bytes* bytes, const testing::CentralRecord& record);
+    std::string refusal;  // empty: the archive unpacks
+  } cases[] = {
+      {"smuggled name", "Registry/Smuggled.reg", "Desktop/harmless1.txt", nullptr,
+       "'Desktop/harmless1.txt' of '%': its local header names 'Registry/Smuggled.reg'"},
+      {"traversal in the central name", "Desktop/harmless.txt", "../../../outside.txt", nullptr,
+       "'../../../outside.txt' of '%': its local header names 'Desktop/harmless.txt'"},
+      {"other size", "a.txt", "",
+       [](Bytes* b, const testing::CentralRecord& r) {
+         testing::Patch32(b, r.local_header + 22, 9);
+       },
+       "'a.txt' of '%': its local header gives other sizes"},
+      {"other method", "a.txt", "",
+       [](Bytes* b, const testing::CentralRecord& r) { (*b)[r.local_header + 8] = 0; },
+       "'a.txt' of '%': its local header has another compression method"},
+      {"other name encoding", "a.txt", "",
+       [](Bytes* b, const testing::CentralRecord& r) { (*b)[r.local_header + 7] ^= 0x08; },
+       "'a.txt' of '%': its local header has other flags"},
+      {"no local header there", "a.txt", "",
+       [](Bytes* b, const testing::CentralRecord& r) { testing::Patch32(b, r.offset + 42, 3); },
+       "'a.txt' of '%': no readable local header where the central directory says"},
+      {"data put before the archive", "a.txt", "",
+       [](Bytes* b, const testing::CentralRecord&) { b->insert(0, "MZ self-extractor stub"); }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path archive = temp_.path() / (std::string(c.what) + ".zip");
+    const fs::path target = temp_.path() / c.what;
+    WriteTestZip(archive, {{"ok.txt", TestEntry::kFile, "fine"},
+                           {c.local_name, TestEntry::kFile, "payload payload payload"}});
+    Bytes bytes = ReadFile(archive);
+    if (!c.central_name.empty()) testing::PatchCentralName(&bytes, 1, c.central_name);
+    if (c.patch != nullptr) c.patch(&bytes, testing::ReadCentralDirectory(bytes).at(1));
+    WriteFile(archive, bytes);
+    fs::remove(log_path());
+    if (c.refusal.empty()) {
+      EXPECT_HR(S_OK, Extract(archive, target));
+      EXPECT_EQ(ListTree(target), (Lines{"a.txt", "ok.txt"}));
+      continue;
+    }
+    EXPECT_HR(kInvalidData, Extract(archive, target));
+    EXPECT_EQ(ListTree(target), Lines()) << "nothing is unpacked, not even the entry before";
+    std::string line = "Unzip: refused entry " + c.refusal + "\r\n";
+    line.replace(line.find('%'), 1, archive.string());
+    EXPECT_NE(ReadFile(log_path()).find(line), std::string::npos) << ReadFile(log_path());
+  }
+}
+
 TEST_F(ExtractTest, LimitsStopArchiveBombs) {
   ExtractLimits tight;
   tight.max_entries = 3;

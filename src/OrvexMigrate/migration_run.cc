@@ -40,6 +40,17 @@ constexpr PathCheck kOutputCheck = {
 
 std::uint32_t ExitCode(HRESULT hr) { return static_cast<std::uint32_t>(LowWord(hr)); }
 
+// Whether `path` names a FIFO, a device or the like: reading one may wait forever for bytes that
+// never come, so it is refused before anything else happens. Whatever else keeps an existing
+// name from opening is left for the step that reads it to report.
+bool IsNotARegularFile(std::u16string_view path) {
+  platform::FileHandle file;
+  const std::uint32_t error =
+      platform::CreateFile(path, platform::GENERIC_READ, platform::OPEN_EXISTING, &file);
+  platform::CloseHandle(file);
+  return error == ERROR_OPEN_FAILED;
+}
+
 class MigrationRun {
  public:
   MigrationRun(ProgramOptions options, ConsoleWriter& console)
@@ -116,12 +127,22 @@ std::uint32_t MigrationRun::CheckPaths() {
     console_.Print(u"Migration XML file '%s' was not found.\n", options_.xml_path);
     return ERROR_INVALID_PARAMETER;
   }
+  if (IsNotARegularFile(options_.xml_path)) {
+    LogFatal(u"Migration XML file '%s' is not a regular file", options_.xml_path);
+    console_.Print(u"Migration XML file '%s' is not a regular file.\n", options_.xml_path);
+    return ERROR_INVALID_PARAMETER;
+  }
   LogInfo(u"   Using migration XML file '%s'", options_.xml_path);
 
   if (const std::uint32_t code = ResolveAndTest(kInputCheck, &exists)) return code;
   if (!exists) {
     LogFatal(u"Input profile archive '%s' was not found", options_.input_path);
     console_.Print(u"Input profile archive '%s' was not found.\n", options_.input_path);
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (IsNotARegularFile(options_.input_path)) {
+    LogFatal(u"Input profile archive '%s' is not a regular file", options_.input_path);
+    console_.Print(u"Input profile archive '%s' is not a regular file.\n", options_.input_path);
     return ERROR_INVALID_PARAMETER;
   }
   LogInfo(u"   Using input profile archive '%s'", options_.input_path);

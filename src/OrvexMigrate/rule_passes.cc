@@ -4,6 +4,7 @@
 
 #include "OrvexMigrate/working_area.h"
 #include "logging/logger.h"
+#include "platform/platform.h"
 #include "regfile/key_order.h"
 #include "regfile/reg_reader.h"
 #include "regfile/reg_writer.h"
@@ -16,6 +17,24 @@
 
 namespace orvex {
 namespace {
+
+// Archives made from Windows profiles may store a .reg file read-only. The pass rewrites it all
+// the same and gives the attribute back, so that the output archive says what the input said.
+HRESULT ExportKeepingAttributes(const RegistryDocument& document, const std::u16string& path) {
+  std::uint32_t attributes = 0;
+  const bool read_only = platform::GetFileAttributes(path, &attributes) == ERROR_SUCCESS &&
+                         (attributes & platform::FILE_ATTRIBUTE_READONLY) != 0;
+  if (!read_only) return ExportRegFile(document, path);
+  const std::uint32_t writable = attributes & ~platform::FILE_ATTRIBUTE_READONLY;
+  if (const std::uint32_t error = platform::SetFileAttributes(
+          path, writable != 0 ? writable : platform::FILE_ATTRIBUTE_NORMAL)) {
+    return HResultFromWin32(error);
+  }
+  const HRESULT exported = ExportRegFile(document, path);
+  const std::uint32_t restored = platform::SetFileAttributes(path, attributes);
+  if (FAILED(exported)) return exported;
+  return restored == ERROR_SUCCESS ? exported : HResultFromWin32(restored);
+}
 
 HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules) {
   LogDebug(u"Found .REG file '%s'", path);
@@ -37,7 +56,7 @@ HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules) 
   LogDebug(u"Transformed .REG file '%s' successfully", path);
   SortKeys(document);
   PlaceImportMarkers(document);
-  hr = ExportRegFile(document, path);
+  hr = ExportKeepingAttributes(document, path);
   if (FAILED(hr)) {
     LogFatal(u"Failed to export .REG file '%s'. (Error %d)", path, LowWord(hr));
     return hr;

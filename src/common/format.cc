@@ -150,6 +150,48 @@ void Run(Sink& sink, std::u16string_view format, std::span<const FormatArg> args
 }  // namespace
 }  // namespace format_internal
 
+namespace {
+
+template <typename Char>
+bool HasLineBreak(std::basic_string_view<Char> text) {
+  return std::ranges::any_of(text, [](Char c) { return c == Char('\r') || c == Char('\n'); });
+}
+
+template <typename Char>
+std::basic_string<Char> EscapeLineBreaks(std::basic_string_view<Char> text) {
+  std::basic_string<Char> escaped;
+  escaped.reserve(text.size() + 8);
+  for (const Char c : text) {
+    if (c == Char('\r') || c == Char('\n')) {
+      escaped += Char('\\');
+      escaped += c == Char('\r') ? Char('r') : Char('n');
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+}  // namespace
+
+std::span<const FormatArg> LineBreakEscaper::Escape(std::span<const FormatArg> args) {
+  const bool any = std::ranges::any_of(args, [](const FormatArg& arg) {
+    return HasLineBreak(arg.wide) || HasLineBreak(arg.narrow);
+  });
+  if (!any) return args;
+  args_.assign(args.begin(), args.end());
+  // Room for every copy up front: the arguments point into these strings.
+  wide_.clear();
+  narrow_.clear();
+  wide_.reserve(args.size());
+  narrow_.reserve(args.size());
+  for (FormatArg& arg : args_) {
+    if (HasLineBreak(arg.wide)) arg.wide = wide_.emplace_back(EscapeLineBreaks(arg.wide));
+    if (HasLineBreak(arg.narrow)) arg.narrow = narrow_.emplace_back(EscapeLineBreaks(arg.narrow));
+  }
+  return args_;
+}
+
 FormatResult VFormatTo(std::span<char16_t> buffer, std::u16string_view format,
                        std::span<const FormatArg> args) {
   format_internal::BoundedSink sink(buffer);

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "common/result.h"
 
@@ -132,6 +133,20 @@ FormatResult VFormatTo(std::span<char16_t> buffer, std::u16string_view format,
 /// Appends the formatted text to `out`, growing it as needed.
 void VFormatAppend(std::u16string& out, std::u16string_view format,
                    std::span<const FormatArg> args);
+
+/// Stands in for string arguments that hold a carriage return or a line feed with copies in
+/// which each is written as the two characters \r or \n, so that text from an archive or a rule
+/// cannot start a log line the system never wrote. Arguments without either pass unchanged.
+class LineBreakEscaper {
+ public:
+  /// `args` themselves, or copies that stay valid as long as this object and `args` do.
+  std::span<const FormatArg> Escape(std::span<const FormatArg> args);
+
+ private:
+  std::vector<FormatArg> args_;
+  std::vector<std::u16string> wide_;
+  std::vector<std::string> narrow_;
+};
 
 template <typename... Args>
 FormatResult FormatTo(std::span<char16_t> buffer, FormatStringFor<Args...> format,

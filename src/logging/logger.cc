@@ -41,8 +41,10 @@ void AbstractLogger::LogV(LogLevel level, std::u16string_view format,
       FormatTo(line, u"%04d-%02d-%02d %02d:%02d:%02d.%03d [%-5.5s] ", t.year, t.month, t.day,
                t.hour, t.minute, t.second, t.milliseconds, kLevelNames[level])
           .length;
-  const orvex::FormatResult message =
-      orvex::VFormatTo(line.subspan(prefix, kLineCapacity - 2 - prefix), format, args);
+  // A line break inside an argument would let archive or rule text forge a line of its own.
+  orvex::LineBreakEscaper escaper;
+  const orvex::FormatResult message = orvex::VFormatTo(
+      line.subspan(prefix, kLineCapacity - 2 - prefix), format, escaper.Escape(args));
   if (!message.truncated) {
     const std::size_t end = prefix + message.length;
     FormatTo(line.subspan(end, 2), u"\n");

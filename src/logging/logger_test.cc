@@ -81,6 +81,23 @@ TEST(LoggerTest, LongMessagesAreCutWithANotice) {
   EXPECT_EQ(quiet.lines[1].first, kFatal);
 }
 
+// Text from an archive or a rule cannot start a line of its own: its line breaks are written
+// as \r and \n, and the escaped text is what counts against the line's capacity.
+TEST(LoggerTest, LineBreaksInArgumentsAreWrittenEscaped) {
+  CapturingLogger log;
+  log.Error(u"'%s' '%S' %d", u"a\r\n2024-03-05 07:08:09.010 [INFO ] forged\n", "b\rc", 7);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0].second,
+            std::u16string(kStamp) +
+                u"[ERROR] 'a\\r\\n2024-03-05 07:08:09.010 [INFO ] forged\\n' 'b\\rc' 7\n");
+
+  log.Info(u"%s", std::u16string(2045 - 32 - 1, u'a') + u"\n");  // fits only unescaped
+  ASSERT_EQ(log.lines.size(), 3u);
+  EXPECT_EQ(log.lines[1].second.size(), 2046u);
+  EXPECT_EQ(log.lines[2].second.substr(kStamp.size()),
+            u"[FATAL] *** PREVIOUS LOG MESSAGE WAS TRUNCATED! ***\n");
+}
+
 TEST(FileLoggerTest, StoresUtf8WithCrLfAndAppends) {
   orvex::testing::ScopedTempDir dir;
   const auto path = dir.path() / "run.log";

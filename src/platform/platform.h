@@ -34,6 +34,8 @@ bool AllocConsole();
 void FreeConsole();
 /// Writes text to standard output (WriteConsoleW); failures are ignored.
 void WriteConsole(std::u16string_view text);
+/// Writes text to standard error, as WriteConsole writes to standard output.
+void WriteConsoleError(std::u16string_view text);
 
 /// The process exit status for a 32-bit exit code; never 0 for a non-zero code.
 int ProcessExitStatus(std::uint32_t exit_code);
@@ -200,6 +202,8 @@ class FileHandle {
 
 /// CreateFileW with an access mask (GENERIC_READ, GENERIC_WRITE, FILE_APPEND_DATA) and a
 /// creation disposition (CREATE_NEW ... TRUNCATE_EXISTING). Sharing modes do not exist here.
+/// Only regular files are opened: a FIFO or a device (whose reads may never end) gives
+/// ERROR_OPEN_FAILED, a directory ERROR_ACCESS_DENIED.
 std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
                          std::uint32_t disposition, FileHandle* file);
 /// ReadFile: reads up to `size` bytes; `*read` is 0 at the end of the file.

@@ -80,7 +80,8 @@ std::vector<CentralRecord> ReadCentralDirectory(const std::string& archive) {
     const std::size_t name_length = Read16(archive, at + 28);
     const std::size_t extra_length = Read16(archive, at + 30);
     const std::size_t comment_length = Read16(archive, at + 32);
-    records.push_back({at, archive.substr(at + 46, name_length), Read16(archive, at + 8)});
+    records.push_back({at, archive.substr(at + 46, name_length), Read16(archive, at + 8),
+                       Read32(archive, at + 42), Read32(archive, at + 38)});
     at += 46 + name_length + extra_length + comment_length;
   }
   return records;
@@ -89,6 +90,12 @@ std::vector<CentralRecord> ReadCentralDirectory(const std::string& archive) {
 void Patch32(std::string* archive, std::size_t position, std::uint32_t value) {
   for (int i = 0; i < 4; ++i)
     (*archive)[position + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+void PatchCentralName(std::string* archive, std::size_t index, const std::string& name) {
+  const CentralRecord record = ReadCentralDirectory(*archive).at(index);
+  ASSERT_EQ(record.name.size(), name.size());
+  archive->replace(record.offset + 46, name.size(), name);
 }
 
 void PatchUncompressedSize(std::string* archive, std::size_t index, std::uint32_t size) {

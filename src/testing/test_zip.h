@@ -28,6 +28,8 @@ struct CentralRecord {
   std::size_t offset;  ///< of the record in the archive
   std::string name;    ///< raw bytes
   std::uint16_t flags;
+  std::size_t local_header;  ///< offset of the entry's local header
+  std::uint32_t external_attributes;
 };
 
 /// The central directory of an archive without ZIP64 records or a comment.
@@ -38,6 +40,10 @@ void Patch32(std::string* archive, std::size_t position, std::uint32_t value);
 
 /// Makes entry `index` claim `size` unpacked bytes, in its local header and the central directory.
 void PatchUncompressedSize(std::string* archive, std::size_t index, std::uint32_t size);
+
+/// Renames entry `index` in the central directory only, to a name of the same length: listings
+/// then show another name than the local header holds.
+void PatchCentralName(std::string* archive, std::size_t index, const std::string& name);
 
 /// Field position of the external attributes inside a central directory record.
 constexpr std::size_t kExternalAttributesField = 38;

@@ -70,7 +70,8 @@ std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
   if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
   const bool reads = (access & GENERIC_READ) != 0;
   const bool writes = (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0;
-  int flags = O_CLOEXEC | O_NOFOLLOW;
+  // Never wait in open(2) for the other end of a FIFO or for a device.
+  int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   flags |= reads && writes ? O_RDWR : (writes ? O_WRONLY : O_RDONLY);
   if ((access & FILE_APPEND_DATA) != 0) flags |= O_APPEND;
   switch (disposition) {
@@ -84,6 +85,8 @@ std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
   struct stat st;
   const bool existed = ::lstat(native.c_str(), &st) == 0;
   if (existed && S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+  // A FIFO, a device or a socket has no end to read to: only regular files are opened.
+  if (existed && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return ERROR_OPEN_FAILED;
   // A read-only file cannot be opened for writing, even by a privileged user.
   if (existed && writes && (st.st_mode & S_IWUSR) == 0 && !S_ISLNK(st.st_mode)) {
     return ERROR_ACCESS_DENIED;
@@ -92,6 +95,13 @@ std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
   if (fd < 0) {
     if (errno == EEXIST) return ERROR_FILE_EXISTS;
     return posix::Win32ErrorForPath(errno, native);
+  }
+  // The name may have changed hands since it was looked at.
+  struct stat opened;
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return ERROR_OPEN_FAILED;
   }
   if (!existed) posix::NoteNameAdded(native);
   *file = FileHandle(fd);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -88,6 +89,12 @@ TEST(FilesTest, HandlesWriteAppendAndRead) {
 
   EXPECT_EQ(CreateFile(dir.wide("no/f"), GENERIC_READ, OPEN_EXISTING, &file), ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(CreateFile(dir.wide(""), GENERIC_READ, OPEN_EXISTING, &file), ERROR_ACCESS_DENIED);
+
+  // Opening a FIFO nobody writes to would wait forever; a device's reads may never end.
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(CreateFile(dir.wide("fifo"), GENERIC_READ, OPEN_EXISTING, &file), ERROR_OPEN_FAILED);
+  EXPECT_EQ(CreateFile(dir.wide("fifo"), GENERIC_WRITE, CREATE_ALWAYS, &file), ERROR_OPEN_FAILED);
+  EXPECT_EQ(CreateFile(u"/dev/zero", GENERIC_READ, OPEN_EXISTING, &file), ERROR_OPEN_FAILED);
 }
 
 }  // namespace

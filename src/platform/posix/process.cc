@@ -67,6 +67,12 @@ void WriteConsole(std::u16string_view text) {
   std::fflush(stdout);
 }
 
+void WriteConsoleError(std::u16string_view text) {
+  const std::string utf8 = ToUtf8(text);
+  std::fwrite(utf8.data(), 1, utf8.size(), stderr);
+  std::fflush(stderr);
+}
+
 int ProcessExitStatus(std::uint32_t exit_code) {
   return exit_code <= 255 ? static_cast<int>(exit_code) : 255;
 }

@@ -84,6 +84,7 @@ constexpr HRESULT SC_E_MAXELEMENTDEPTH = XmlLiteError(0xEE81);
 // XmlLite's default for XmlReaderProperty_MaxElementDepth.
 constexpr int kMaxElementDepth = 256;
 constexpr std::uint32_t kChunkSize = 4096;
+constexpr std::uint32_t kMaxChunkSize = 16u << 20;
 
 struct ParserErrorCode {
   int libxml;
@@ -506,6 +507,7 @@ class LibxmlReader final : public IXmlReader {
     pending_.clear();
     pending_type_ = XmlNodeType_None;
     depth_ = 0;
+    read_so_far_ = 0;
     skip_end_ = false;
     finished_ = false;
     input_ended_ = false;
@@ -535,16 +537,24 @@ class LibxmlReader final : public IXmlReader {
   }
 
   // Reads the next piece of input and parses it. The first piece is read in full, so that the
-  // encoding is judged on enough bytes, and creates the parser.
+  // encoding is judged on enough bytes, and creates the parser. Later pieces grow with the input
+  // read so far: for every piece the parser looks back over all it holds unparsed (the whole of
+  // a long comment), so pieces of one size would cost the square of such a comment's length.
   void Pump() {
-    std::uint8_t buffer[kChunkSize];
+    const auto piece = static_cast<std::uint32_t>(
+        parser_ == nullptr
+            ? kChunkSize
+            : std::clamp<std::uint64_t>(read_so_far_ / 4, kChunkSize, kMaxChunkSize));
+    chunk_.resize(piece);
+    std::uint8_t* const buffer = chunk_.data();
     std::uint32_t size = 0;
     std::uint32_t read = 0;
     do {
-      const HRESULT result = posix::ReadStream(*input_, buffer + size, kChunkSize - size, &read);
+      const HRESULT result = posix::ReadStream(*input_, buffer + size, piece - size, &read);
       if (FAILED(result)) return Fail(result, Line(), Column());
       size += read;
-    } while (parser_ == nullptr && read != 0 && size < kChunkSize);
+    } while (parser_ == nullptr && read != 0 && size < piece);
+    read_so_far_ += size;
     if (parser_ != nullptr) return Parse(buffer, size, read == 0);
 
     const EncodingCheck check = CheckEncoding(buffer, size);
@@ -558,8 +568,11 @@ class LibxmlReader final : public IXmlReader {
                                         static_cast<int>(initial), nullptr);
     }
     if (parser_ == nullptr) return Fail(E_OUTOFMEMORY, 1, 1);
-    xmlCtxtUseOptions(parser_,
-                      XML_PARSE_NONET | (check.ignore_declaration ? XML_PARSE_IGNORE_ENC : 0));
+    // No size limit on a comment, a text or a name: a rule file may carry a large file body or
+    // comment and stay well formed. Depth has a limit of its own (OnStartElement), and a DTD,
+    // and with it every entity declaration, is refused whatever the options.
+    xmlCtxtUseOptions(parser_, XML_PARSE_NONET | XML_PARSE_HUGE |
+                                   (check.ignore_declaration ? XML_PARSE_IGNORE_ENC : 0));
     if (size > initial) Parse(buffer + initial, size - initial, false);
     if (read == 0) Parse(nullptr, 0, true);
   }
@@ -773,6 +786,8 @@ class LibxmlReader final : public IXmlReader {
   std::uint32_t error_line_ = 0;
   std::uint32_t error_column_ = 0;
   std::string declared_encoding_;
+  std::vector<std::uint8_t> chunk_;  // the piece of input being parsed
+  std::uint64_t read_so_far_ = 0;    // bytes of the input read
 };
 
 TaskAllocator task_allocator;

@@ -50,6 +50,11 @@ std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
+  // A device name (CON, a pipe) opens too, and its reads may never end: only files on a disk.
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    return ERROR_OPEN_FAILED;
+  }
   *file = FileHandle(reinterpret_cast<std::intptr_t>(handle));
   return ERROR_SUCCESS;
 }

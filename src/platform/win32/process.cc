@@ -55,10 +55,12 @@ bool AllocConsole() { return ::AllocConsole() != FALSE; }
 
 void FreeConsole() { ::FreeConsole(); }
 
+namespace {
+
 // On a console the text goes through WriteConsoleW; written to a file or a pipe it is UTF-8, the
 // bytes the Linux build writes, so that scripts read the same text from both.
-void WriteConsole(std::u16string_view text) {
-  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+void WriteStandardHandle(DWORD handle, std::u16string_view text) {
+  const HANDLE output = ::GetStdHandle(handle);
   if (output == nullptr || output == INVALID_HANDLE_VALUE || text.empty()) return;
   DWORD mode = 0;
   DWORD written = 0;
@@ -70,6 +72,12 @@ void WriteConsole(std::u16string_view text) {
   const std::string utf8 = ToUtf8(text);
   ::WriteFile(output, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
+
+}  // namespace
+
+void WriteConsole(std::u16string_view text) { WriteStandardHandle(STD_OUTPUT_HANDLE, text); }
+
+void WriteConsoleError(std::u16string_view text) { WriteStandardHandle(STD_ERROR_HANDLE, text); }
 
 int ProcessExitStatus(std::uint32_t exit_code) { return static_cast<int>(exit_code); }
 

@@ -1,0 +1,330 @@
+#include "engine/local_headers.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace orvex::engine {
+namespace {
+
+// The archive library looks for the end record in this much of the archive's end.
+constexpr std::uint64_t kEndSearchSize = 16 * 1024;
+// The central directory is read in large pieces; local headers lie apart and are small.
+constexpr std::size_t kDirectoryWindow = 64 * 1024;
+constexpr std::size_t kLocalHeaderWindow = 4 * 1024;
+constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kZip64LocatorSize = 20;
+constexpr std::size_t kZip64EndRecordSize = 56;
+constexpr std::size_t kCentralRecordSize = 46;
+constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
+
+constexpr std::uint16_t kFlagEncrypted = 0x0001;
+constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
+constexpr std::uint16_t kFlagUtf8 = 0x0800;
+constexpr std::uint16_t kZip64Field = 0x0001;
+constexpr std::uint16_t kUnicodePathField = 0x7075;
+
+// Code page 437 above ASCII, the characters of names without the UTF-8 flag.
+constexpr char16_t kCodePage437[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
+
+std::uint16_t Le16(const char* p) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) |
+                                    (static_cast<unsigned char>(p[1]) << 8));
+}
+std::uint32_t Le32(const char* p) { return Le16(p) | (std::uint32_t{Le16(p + 2)} << 16); }
+std::uint64_t Le64(const char* p) { return Le32(p) | (std::uint64_t{Le32(p + 4)} << 32); }
+
+bool HasSignature(const char* p, char third, char fourth) {
+  return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
+}
+
+std::u16string NameText(std::string_view bytes, std::uint16_t flags) {
+  if ((flags & kFlagUtf8) != 0) return ToUtf16(bytes);
+  std::u16string text;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    text += byte < 0x80 ? static_cast<char16_t>(byte) : kCodePage437[byte - 0x80];
+  }
+  return text;
+}
+
+// A stretch of the archive kept in memory, so that walking the central directory and the local
+// headers costs one read per window rather than one per record.
+class Window {
+ public:
+  Window(const ArchiveReader& read, std::uint64_t size, std::size_t piece)
+      : read_(read), size_(size), piece_(piece) {}
+
+  // `count` bytes at `offset`, valid until the next call; null when they lie beyond the end of
+  // the archive or cannot be read.
+  const char* At(std::uint64_t offset, std::size_t count) {
+    if (offset > size_ || count > size_ - offset) return nullptr;
+    if (offset >= start_ && offset - start_ + count <= data_.size()) {
+      return data_.data() + (offset - start_);
+    }
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(std::max(count, piece_), size_ - offset));
+    data_.resize(wanted);
+    start_ = offset;
+    for (std::size_t done = 0; done < wanted;) {
+      const std::int64_t got = read_(offset + done, std::span<char>(data_).subspan(done));
+      if (got <= 0) {
+        if (got < 0) failed_ = true;
+        data_.resize(done);
+        return nullptr;
+      }
+      done += static_cast<std::size_t>(got);
+    }
+    return data_.data();
+  }
+
+  bool failed() const { return failed_; }
+
+ private:
+  const ArchiveReader& read_;
+  std::uint64_t size_;
+  std::size_t piece_;
+  std::uint64_t start_ = 0;
+  std::vector<char> data_;
+  bool failed_ = false;
+};
+
+// Whether an extra block is well formed the way the archive library demands: fields that fit,
+// or fewer than four bytes that are all zero.
+bool ExtraBlockIsSound(std::string_view extra) {
+  if (extra.size() < 4) return std::ranges::all_of(extra, [](char c) { return c == 0; });
+  for (std::size_t at = 0; at + 4 <= extra.size();) {
+    const std::size_t length = Le16(extra.data() + at + 2);
+    at += 4;
+    if (at + length > extra.size()) return false;
+    at += length;
+  }
+  return true;
+}
+
+// The data of the first extra field `id` in a sound block.
+std::optional<std::string_view> ExtraField(std::string_view extra, std::uint16_t id) {
+  for (std::size_t at = 0; at + 4 <= extra.size();) {
+    const std::uint16_t field = Le16(extra.data() + at);
+    const std::size_t length = Le16(extra.data() + at + 2);
+    at += 4;
+    if (at + length > extra.size()) break;
+    if (field == id) return extra.substr(at, length);
+    at += length;
+  }
+  return std::nullopt;
+}
+
+// Replaces each value that says 0xFFFFFFFF by the next 64-bit one of the ZIP64 field, in the
+// format's order; false when the field is too short for them.
+bool ApplyZip64(std::string_view extra, std::initializer_list<std::uint64_t*> values) {
+  const std::optional<std::string_view> field = ExtraField(extra, kZip64Field);
+  if (!field) return true;
+  std::size_t at = 0;
+  for (std::uint64_t* value : values) {
+    if (*value != kUnknown32) continue;
+    if (at + 8 > field->size()) return false;
+    *value = Le64(field->data() + at);
+    if (*value > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    at += 8;
+  }
+  return true;
+}
+
+// What a central directory record or a local header says about an entry.
+struct EntryFacts {
+  std::uint16_t flags = 0;
+  std::uint16_t method = 0;
+  std::uint64_t crc = 0;
+  std::uint64_t compressed = 0;
+  std::uint64_t uncompressed = 0;
+  std::string name;
+  std::string extra;
+};
+
+// Where the central directory starts and how its recorded offsets are to be corrected.
+struct Directory {
+  std::uint64_t start = 0;
+  std::int64_t correction = 0;
+};
+
+// The end records, read the way the archive library reads them; false when it would not take
+// the file for a ZIP archive.
+bool FindDirectory(Window& window, std::uint64_t size, Directory* directory) {
+  const std::uint64_t tail = std::min(kEndSearchSize, size);
+  if (tail < kEndRecordSize) return false;
+  const std::uint64_t tail_start = size - tail;
+  const char* p = window.At(tail_start, static_cast<std::size_t>(tail));
+  if (p == nullptr) return false;
+  // The last end record counts (an archive stored inside may hold one of its own), never one at
+  // the very start of the searched stretch.
+  std::size_t i = static_cast<std::size_t>(tail - kEndRecordSize);
+  while (i > 0 && !HasSignature(p + i, 5, 6)) --i;
+  if (i == 0) return false;
+  const char* end = p + i;
+  const std::uint64_t end_position = tail_start + i;
+  std::int64_t recorded = 0;
+  std::int64_t adjusted = 0;
+  bool found = false;
+  const std::uint16_t disk = Le16(end + 4);
+  const std::uint32_t directory_size = Le32(end + 12);
+  const std::uint32_t directory_offset = Le32(end + 16);
+  // The sum wraps at 32 bits there too.
+  if (disk == 0 && Le16(end + 6) == disk && Le16(end + 10) == Le16(end + 8) &&
+      static_cast<std::uint32_t>(directory_offset + directory_size) <= end_position) {
+    recorded = directory_offset;
+    adjusted = static_cast<std::int64_t>(end_position) - directory_size;
+    found = true;
+  }
+  if (i >= kZip64LocatorSize && HasSignature(end - kZip64LocatorSize, 6, 7)) {
+    const char* locator = end - kZip64LocatorSize;
+    const std::uint64_t record_offset = Le64(locator + 8);
+    const char* record = Le32(locator + 4) == 0 && Le32(locator + 16) == 1
+                             ? window.At(record_offset, kZip64EndRecordSize)
+                             : nullptr;
+    const std::uint64_t record_size = record != nullptr ? Le64(record + 4) + 12 : 0;
+    if (record_size >= kZip64EndRecordSize && record_size <= 16384 &&
+        (record = window.At(record_offset, static_cast<std::size_t>(record_size))) != nullptr &&
+        Le32(record + 16) == 0 && Le32(record + 20) == 0 &&
+        Le64(record + 24) == Le64(record + 32)) {
+      recorded = static_cast<std::int64_t>(Le64(record + 48));
+      adjusted = recorded;
+      found = true;
+    }
+  }
+  if (!found || adjusted < 0) return false;
+  // Data prepended to the archive moves everything: the directory is where its first signature
+  // is found, and every recorded offset moves by as much.
+  for (auto at = static_cast<std::uint64_t>(adjusted);; ++at) {
+    const char* q = window.At(at, 4);
+    if (q == nullptr) return false;
+    if (HasSignature(q, 1, 2) || HasSignature(q, 5, 6) || HasSignature(q, 6, 6)) {
+      directory->start = at;
+      directory->correction = static_cast<std::int64_t>(at) - recorded;
+      return true;
+    }
+  }
+}
+
+// Reads the local header at `offset`; an empty optional when there is none.
+std::optional<EntryFacts> ReadLocalHeader(Window& window, std::uint64_t offset) {
+  const char* p = window.At(offset, kLocalHeaderSize);
+  if (p == nullptr || !HasSignature(p, 3, 4)) return std::nullopt;
+  EntryFacts local;
+  local.flags = Le16(p + 6);
+  local.method = Le16(p + 8);
+  local.crc = Le32(p + 14);
+  local.compressed = Le32(p + 18);
+  local.uncompressed = Le32(p + 22);
+  const std::size_t name_length = Le16(p + 26);
+  const std::size_t extra_length = Le16(p + 28);
+  p = window.At(offset + kLocalHeaderSize, name_length + extra_length);
+  if (p == nullptr) return std::nullopt;
+  local.name.assign(p, name_length);
+  local.extra.assign(p + name_length, extra_length);
+  if (!ExtraBlockIsSound(local.extra) ||
+      !ApplyZip64(local.extra, {&local.uncompressed, &local.compressed})) {
+    return std::nullopt;
+  }
+  return local;
+}
+
+// A value a local header gives: the central one, or, when a data descriptor follows the data,
+// nothing at all.
+bool Agrees(std::uint64_t local, std::uint64_t central, bool descriptor_follows) {
+  return local == central || (descriptor_follows && (local == 0 || local == kUnknown32));
+}
+
+// Why the local header `local` does not describe the entry of `central`; empty when it does.
+std::u16string Disagreement(const EntryFacts& central, const EntryFacts& local) {
+  if (local.name != central.name) {
+    return u"its local header names '" + NameText(local.name, local.flags) + u"'";
+  }
+  constexpr std::uint16_t kMeaningfulFlags = kFlagEncrypted | kFlagStrongEncryption | kFlagUtf8;
+  if (((local.flags ^ central.flags) & kMeaningfulFlags) != 0) {
+    return u"its local header has other flags";
+  }
+  if (ExtraField(local.extra, kUnicodePathField) != ExtraField(central.extra, kUnicodePathField)) {
+    return u"its local header has another Unicode name";
+  }
+  if (local.method != central.method) return u"its local header has another compression method";
+  const bool descriptor = (local.flags & kFlagDataDescriptor) != 0;
+  if (!Agrees(local.crc, central.crc, descriptor) ||
+      !Agrees(local.compressed, central.compressed, descriptor) ||
+      !Agrees(local.uncompressed, central.uncompressed, descriptor)) {
+    return u"its local header gives other sizes";
+  }
+  return {};
+}
+
+}  // namespace
+
+LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& read,
+                                    LocalHeaderDisagreement* disagreement) {
+  Window directory_window(read, size, kDirectoryWindow);
+  Window local_window(read, size, kLocalHeaderWindow);
+  const auto unreadable = [&] {
+    return directory_window.failed() || local_window.failed() ? LocalHeaderStatus::kReadFailed
+                                                              : LocalHeaderStatus::kNoDirectory;
+  };
+  Directory directory;
+  if (!FindDirectory(directory_window, size, &directory)) return unreadable();
+
+  for (std::uint64_t at = directory.start;;) {
+    const char* p = directory_window.At(at, 4);
+    if (p == nullptr) return unreadable();
+    if (HasSignature(p, 5, 6) || HasSignature(p, 6, 6)) return LocalHeaderStatus::kAgree;
+    if (!HasSignature(p, 1, 2) || (p = directory_window.At(at, kCentralRecordSize)) == nullptr) {
+      return unreadable();
+    }
+    EntryFacts central;
+    central.flags = Le16(p + 8);
+    central.method = Le16(p + 10);
+    central.crc = Le32(p + 16);
+    central.compressed = Le32(p + 20);
+    central.uncompressed = Le32(p + 24);
+    const std::size_t name_length = Le16(p + 28);
+    const std::size_t extra_length = Le16(p + 30);
+    const std::size_t comment_length = Le16(p + 32);
+    // The correction applies before a ZIP64 field is consulted, as in the archive library.
+    auto local_offset = static_cast<std::uint64_t>(Le32(p + 42) + directory.correction);
+    p = directory_window.At(at + kCentralRecordSize, name_length + extra_length);
+    if (p == nullptr) return unreadable();
+    central.name.assign(p, name_length);
+    central.extra.assign(p + name_length, extra_length);
+    if (!ExtraBlockIsSound(central.extra) ||
+        !ApplyZip64(central.extra, {&central.uncompressed, &central.compressed, &local_offset})) {
+      return unreadable();
+    }
+
+    const std::optional<EntryFacts> local = ReadLocalHeader(local_window, local_offset);
+    if (local_window.failed()) return LocalHeaderStatus::kReadFailed;
+    std::u16string reason = local ? Disagreement(central, *local)
+                                  : u"no readable local header where the central directory says";
+    if (!reason.empty()) {
+      disagreement->name = NameText(central.name, central.flags);
+      disagreement->reason = std::move(reason);
+      return LocalHeaderStatus::kDisagree;
+    }
+    at += kCentralRecordSize + name_length + extra_length + comment_length;
+  }
+}
+
+}  // namespace orvex::engine

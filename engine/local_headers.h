@@ -1,0 +1,41 @@
+#pragma once
+// Checking that each entry's local header in a ZIP archive says what its central directory
+// record says. Listing tools show the central directory while the archive library takes names,
+// flags and the compression method from the local header: an archive in which the two disagree
+// unpacks otherwise than what an administrator looked at, so it is not unpacked at all.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace orvex::engine {
+
+/// Reads up to `buffer.size()` bytes of the archive at `offset`; the count read (short only at
+/// the end of the archive), or -1 when the archive cannot be read.
+using ArchiveReader = std::function<std::int64_t(std::uint64_t offset, std::span<char> buffer)>;
+
+/// The outcome of CheckLocalHeaders.
+enum class LocalHeaderStatus {
+  kAgree,        ///< every record's local header agrees with it
+  kDisagree,     ///< the first record that does not is described in the details
+  kNoDirectory,  ///< no central directory where the archive library looks for one
+  kReadFailed,   ///< the archive could not be read
+};
+
+/// Which entry disagrees with its local header, and how.
+struct LocalHeaderDisagreement {
+  std::u16string name;    ///< as the central directory names it
+  std::u16string reason;  ///< a few words for the log
+};
+
+/// Finds the central directory of the archive of `size` bytes as the archive library does
+/// (the last end record in the final 16 KiB, ZIP64 records, data prepended to the archive) and
+/// compares every record with the local header it points to: the name's bytes, its Unicode path
+/// field, the UTF-8 and encryption flags, the compression method, the CRC and both sizes (which
+/// a local header may leave zero when a data descriptor follows the data).
+LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& read,
+                                    LocalHeaderDisagreement* disagreement);
+
+}  // namespace orvex::engine
