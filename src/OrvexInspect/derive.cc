@@ -1,0 +1,240 @@
+#include "OrvexInspect/derive.h"
+
+#include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/profile_diff.h"
+#include "platform/text.h"
+#include "regfile/key_order.h"
+#include "transforms/files/directory_rules.h"
+#include "transforms/files/file_rules.h"
+#include "transforms/registry/key_rules.h"
+#include "transforms/registry/value_rules.h"
+
+namespace orvex {
+namespace {
+
+// Base64 content is written in lines of this many characters.
+constexpr std::size_t kBase64Line = 76;
+
+const ProfileRegFile* FindRegFile(const Profile& profile, std::u16string_view name) {
+  for (const ProfileRegFile& file : profile.reg_files) {
+    if (EqualsIgnoreCase(file.name, name)) return &file;
+  }
+  return nullptr;
+}
+
+// Whether the keys stand in the order the migration writes them: sorted, the import-marker
+// sections aside (they open and close the file).
+bool InWrittenOrder(const RegistryDocument& document) {
+  const std::string* last = nullptr;
+  for (int i = 0; i < document.size(); ++i) {
+    if (EqualsIgnoreCase(document.KeyAt(i).path(), kImportMarkerKeyPath)) continue;
+    const std::string& key = document.CollationKeyAt(i);
+    if (last != nullptr && key < *last) return false;
+    last = &key;
+  }
+  return true;
+}
+
+std::u16string RuleText(const MigrationRule& rule) {
+  switch (rule.kind) {
+    case RuleKind::Directory:
+      return u"directory " + rule.directory.action + u" '" + rule.directory.source + u"'";
+    case RuleKind::File:
+      return u"file " + rule.file.action + u" '" + rule.file.source + u"'";
+    case RuleKind::Key:
+      return u"key " + rule.key.action + u" '" + rule.key.source + u"'";
+    case RuleKind::Value:
+      return u"value " + rule.value.action + u" '" + rule.value.source + u"' of '" +
+             rule.value.key + u"'";
+  }
+  return {};
+}
+
+std::u16string StopNote(const MigrationRule& rule, HRESULT hr) {
+  return u"the rules stop the migration at the " + RuleText(rule) + u" (error " +
+         DecimalText(static_cast<std::uint32_t>(LowWord(hr))) + u")";
+}
+
+// Runs the rules as the two passes of a migration do: the key and value rules on copies of
+// before's documents (sorted and with their import markers placed, as they are written), the
+// directory and file rules on before's unpacked tree.
+HRESULT TryRules(Profile& before, const std::vector<MigrationRule>& rules,
+                 std::vector<RegistryDocument>* migrated, std::vector<std::u16string>* notes) {
+  for (const ProfileRegFile& file : before.reg_files) {
+    RegistryDocument& document = migrated->emplace_back();
+    for (const RegistryKeyEntry& key : file.document.keys()) document.AddKey(key);
+    for (const MigrationRule& rule : rules) {
+      HRESULT hr = S_OK;
+      if (rule.kind == RuleKind::Key) hr = ProcessRegistryKey(document, rule.key);
+      if (rule.kind == RuleKind::Value) hr = ProcessRegistryValue(document, rule.value);
+      if (FAILED(hr)) {
+        notes->push_back(file.name + u": " + StopNote(rule, hr));
+        break;
+      }
+    }
+    SortKeys(document);
+    PlaceImportMarkers(document);
+  }
+  for (const MigrationRule& rule : rules) {
+    HRESULT hr = S_OK;
+    if (rule.kind == RuleKind::Directory) hr = ProcessDirectory(before.root, rule.directory);
+    if (rule.kind == RuleKind::File) hr = ProcessFile(before.root, rule.file);
+    if (FAILED(hr)) {
+      notes->push_back(StopNote(rule, hr));
+      break;
+    }
+  }
+  std::u16string failed_path;
+  return ReloadTree(&before, &failed_path);
+}
+
+void AppendAttribute(std::u16string* out, std::u16string_view name, std::u16string_view value) {
+  *out += u' ';
+  *out += name;
+  *out += u"=\"";
+  *out += XmlEscape(value);
+  *out += u'"';
+}
+
+void AppendRule(std::u16string* out, const MigrationRule& rule) {
+  switch (rule.kind) {
+    case RuleKind::Key:
+      *out += u"    <key";
+      AppendAttribute(out, u"action", rule.key.action);
+      AppendAttribute(out, u"source", rule.key.source);
+      if (!rule.key.destination.empty()) AppendAttribute(out, u"destination", rule.key.destination);
+      *out += u"/>\n";
+      return;
+    case RuleKind::Value:
+      *out += u"    <value";
+      AppendAttribute(out, u"action", rule.value.action);
+      AppendAttribute(out, u"key", rule.value.key);
+      AppendAttribute(out, u"source", rule.value.source);
+      if (rule.value.action == u"rename") {
+        AppendAttribute(out, u"destination", rule.value.destination);
+      }
+      if (!rule.value.type.empty()) AppendAttribute(out, u"type", rule.value.type);
+      if (rule.value.action != u"set") {
+        *out += u"/>\n";
+        return;
+      }
+      *out += u'>';
+      *out += XmlEscape(rule.value.data, false);
+      *out += u"</value>\n";
+      return;
+    case RuleKind::Directory:
+      *out += u"    <directory";
+      AppendAttribute(out, u"action", rule.directory.action);
+      AppendAttribute(out, u"source", rule.directory.source);
+      if (!rule.directory.destination.empty()) {
+        AppendAttribute(out, u"destination", rule.directory.destination);
+      }
+      *out += u"/>\n";
+      return;
+    case RuleKind::File:
+      *out += u"    <file";
+      AppendAttribute(out, u"action", rule.file.action);
+      AppendAttribute(out, u"source", rule.file.source);
+      if (!rule.file.destination.empty()) AppendAttribute(out, u"destination", rule.file.destination);
+      if (rule.file.content.empty()) {
+        *out += u"/>\n";
+        return;
+      }
+      *out += u">\n";
+      for (std::size_t at = 0; at < rule.file.content.size(); at += kBase64Line) {
+        *out += u"      ";
+        *out += std::u16string_view(rule.file.content).substr(at, kBase64Line);
+        *out += u'\n';
+      }
+      *out += u"    </file>\n";
+      return;
+  }
+}
+
+// Text that may stand in an XML comment: no "--" and no '-' before the comment's end.
+std::u16string CommentText(std::u16string text) {
+  for (std::size_t at = text.find(u"--"); at != std::u16string::npos; at = text.find(u"--", at)) {
+    text.insert(at + 1, 1, u' ');
+  }
+  return text;
+}
+
+}  // namespace
+
+HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived) {
+  std::vector<RegFilePair> pairs;
+  for (const ProfileRegFile& file : before.reg_files) {
+    if (const ProfileRegFile* other = FindRegFile(after, file.name)) {
+      pairs.push_back({file.name, &file.document, &other->document});
+    } else {
+      derived->inexpressible.push_back(file.name + u": only in the first archive; no rule removes "
+                                                   u"a .reg file");
+    }
+  }
+  for (const ProfileRegFile& file : after.reg_files) {
+    if (FindRegFile(before, file.name) == nullptr) {
+      derived->inexpressible.push_back(file.name + u": only in the second archive; no rule adds a "
+                                                   u".reg file");
+    } else if (!InWrittenOrder(file.document)) {
+      derived->inexpressible.push_back(file.name + u": the keys are not in the sorted order that "
+                                                   u"every migrated .reg file has");
+    }
+  }
+  DeriveRegistryRules(pairs, &derived->rules, &derived->inexpressible);
+  RETURN_IF_FAILED(DeriveFileRules(before, after, &derived->rules, &derived->inexpressible));
+
+  std::vector<RegistryDocument> migrated;
+  migrated.reserve(before.reg_files.size());
+  RETURN_IF_FAILED(TryRules(before, derived->rules, &migrated, &derived->inexpressible));
+  std::vector<RegDocumentRef> old_files;
+  for (std::size_t i = 0; i < migrated.size(); ++i) {
+    old_files.push_back({before.reg_files[i].name, &migrated[i]});
+  }
+  std::vector<RegDocumentRef> new_files;
+  for (const ProfileRegFile& file : after.reg_files) new_files.push_back({file.name, &file.document});
+  ProfileComparison comparison;
+  RETURN_IF_FAILED(CompareProfiles(old_files, before.tree, new_files, after.tree, &comparison));
+  AppendDifferenceText(comparison, u"       ", &derived->remaining);
+  return S_OK;
+}
+
+std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view before_name,
+                                std::u16string_view after_name) {
+  std::u16string comment = u"Derived by OrvexInspect: these rules turn '" +
+                           std::u16string(before_name) + u"' into '" + std::u16string(after_name) +
+                           u"'.\n";
+  if (!derived.inexpressible.empty()) {
+    comment += u"     What they cannot express:\n";
+    for (const std::u16string& line : derived.inexpressible) comment += u"       " + line + u'\n';
+  }
+  if (!derived.remaining.empty()) {
+    comment += u"     What still differs after them:\n" + derived.remaining;
+  }
+  std::u16string out = u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- ";
+  out += CommentText(std::move(comment));
+  out += u"-->\n<migration>\n";
+  bool registry = false;
+  bool files = false;
+  for (const MigrationRule& rule : derived.rules) {
+    const bool is_registry = rule.kind == RuleKind::Key || rule.kind == RuleKind::Value;
+    if (is_registry && !registry) {
+      out += u"  <registry>\n";
+      registry = true;
+    }
+    if (!is_registry && !files) {
+      if (registry) out += u"  </registry>\n";
+      out += u"  <files>\n";
+      files = true;
+    }
+    AppendRule(&out, rule);
+  }
+  if (files) {
+    out += u"  </files>\n";
+  } else if (registry) {
+    out += u"  </registry>\n";
+  }
+  out += u"</migration>\n";
+  return out;
+}
+
+}  // namespace orvex

@@ -1,0 +1,54 @@
+#pragma once
+// Rules derived from an example: a migration XML that turns one profile into another. Small rules
+// are preferred over many (a key tree that moved is one rename, a folder that moved one move), and
+// the rules are tried before they are written: the registry rules on copies of the documents with
+// the rule processors themselves, the file rules on the unpacked tree. What no rule can express,
+// and whatever still differs after the rules, is reported with them.
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "OrvexInspect/profile.h"
+#include "common/result.h"
+#include "rules/migration_rules.h"
+
+namespace orvex {
+
+/// Files larger than this are not written into a rule as Base64.
+inline constexpr std::uint64_t kMaxInlineBytes = 1024 * 1024;
+
+/// The derived rules and what they leave undone.
+struct DerivedRules {
+  std::vector<MigrationRule> rules;           ///< in the order they must run
+  std::vector<std::u16string> inexpressible;  ///< what no rule can do, one line each
+  std::u16string remaining;                   ///< what still differs after the rules, as lines
+};
+
+/// One .reg file on both sides.
+struct RegFilePair {
+  std::u16string_view name;
+  const RegistryDocument* before;
+  const RegistryDocument* after;
+};
+
+/// The key and value rules for the .reg files that both sides hold. Every rule acts on every .reg
+/// file, so renames are chosen to fit all of them; the rest are derived file by file.
+void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<MigrationRule>* rules,
+                         std::vector<std::u16string>* inexpressible);
+
+/// The directory and file rules that turn before's tree into after's.
+[[nodiscard]] HRESULT DeriveFileRules(const Profile& before, const Profile& after,
+                                      std::vector<MigrationRule>* rules,
+                                      std::vector<std::u16string>* inexpressible);
+
+/// Derives the rules from `before` to `after` and tries them. The file rules are tried on before's
+/// unpacked tree itself, which is then listed again.
+[[nodiscard]] HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived);
+
+/// The rules as a migration XML; what they leave undone stands in a comment at the top.
+std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view before_name,
+                                std::u16string_view after_name);
+
+}  // namespace orvex

@@ -1,0 +1,166 @@
+#include "OrvexInspect/inspect_command.h"
+
+#include <new>
+
+#include "OrvexInspect/derive.h"
+#include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/profile.h"
+#include "OrvexInspect/profile_diff.h"
+#include "OrvexInspect/rule_check.h"
+#include "transforms/files/file_system.h"
+#include "transforms/files/paths.h"
+
+namespace orvex {
+namespace {
+
+constexpr std::u16string_view kUsage =
+    u"Usage: OrvexInspect check [--json] <rules.xml>\n"
+    u"       OrvexInspect diff [--json] <before.zip> <after.zip>\n"
+    u"       OrvexInspect derive <before.zip> <after.zip>\n";
+
+CommandOutput Failure(std::u16string message) {
+  CommandOutput output;
+  output.exit_code = kInspectFailed;
+  output.err = u"OrvexInspect: " + std::move(message) + u'\n';
+  return output;
+}
+
+std::u16string ErrorText(HRESULT hr) {
+  return u" (error " + DecimalText(static_cast<std::uint32_t>(LowWord(hr))) + u")";
+}
+
+// The named file made absolute; empty after a message when it is not there.
+std::u16string ExistingFile(std::u16string_view name, CommandOutput* failure) {
+  std::u16string path(name);
+  bool exists = false;
+  HRESULT hr = ResolveFullPath(&path);
+  if (SUCCEEDED(hr)) hr = FileExists(path, &exists);
+  if (FAILED(hr) || !exists || hr == S_FALSE) {
+    *failure = Failure(u"'" + std::u16string(name) + u"' was not found" +
+                       (FAILED(hr) ? ErrorText(hr) : u""));
+    return {};
+  }
+  return path;
+}
+
+// Both archives unpacked into one workspace and read, and what a command made of them.
+struct ArchivePair {
+  InspectionWorkspace workspace;
+  Profile before;
+  Profile after;
+  ProfileComparison comparison;
+  DerivedRules derived;
+};
+
+bool OpenArchives(const std::u16string& before_name, const std::u16string& after_name,
+                  ArchivePair* pair, CommandOutput* failure) {
+  const std::u16string before_path = ExistingFile(before_name, failure);
+  if (before_path.empty()) return false;
+  const std::u16string after_path = ExistingFile(after_name, failure);
+  if (after_path.empty()) return false;
+  HRESULT hr = pair->workspace.Create();
+  if (FAILED(hr)) {
+    *failure = Failure(u"cannot create a working folder" + ErrorText(hr));
+    return false;
+  }
+  for (const auto& [name, path, profile, folder] :
+       {std::tuple(&before_name, &before_path, &pair->before, u"before"),
+        std::tuple(&after_name, &after_path, &pair->after, u"after")}) {
+    std::u16string root;
+    hr = pair->workspace.Unpack(*path, folder, &root);
+    if (FAILED(hr)) {
+      *failure = Failure(u"cannot unpack '" + *name + u"'" + ErrorText(hr));
+      return false;
+    }
+    std::u16string failed_path;
+    hr = LoadProfile(root, profile, &failed_path);
+    if (FAILED(hr)) {
+      *failure = Failure(u"cannot read '" + failed_path + u"' of '" + *name + u"'" + ErrorText(hr));
+      return false;
+    }
+  }
+  return true;
+}
+
+CommandOutput Check(const std::u16string& name, bool json) {
+  CommandOutput output;
+  const std::u16string path = ExistingFile(name, &output);
+  if (path.empty()) return output;
+  std::vector<RuleFinding> findings;
+  const HRESULT hr = CheckMigrationXml(path, &findings);
+  if (FAILED(hr)) return Failure(u"cannot read '" + name + u"'" + ErrorText(hr));
+  if (json) {
+    AppendFindingsJson(name, findings, &output.out);
+  } else {
+    AppendFindingsText(name, findings, &output.out);
+  }
+  for (const RuleFinding& finding : findings) {
+    if (finding.error) output.exit_code = kInspectFound;
+  }
+  return output;
+}
+
+CommandOutput Diff(const std::u16string& before, const std::u16string& after, bool json) {
+  CommandOutput output;
+  const auto pair = std::make_shared<ArchivePair>();
+  if (!OpenArchives(before, after, pair.get(), &output)) return output;
+  ProfileComparison& comparison = pair->comparison;
+  const HRESULT hr = CompareProfiles(pair->before, pair->after, &comparison);
+  if (FAILED(hr)) return Failure(u"cannot compare the archives" + ErrorText(hr));
+  if (json) {
+    AppendDifferenceJson(comparison, &output.out);
+  } else {
+    AppendDifferenceText(comparison, {}, &output.out);
+  }
+  output.exit_code = comparison.empty() ? 0 : kInspectFound;
+  pair->workspace.Remove();
+  output.held = pair;
+  return output;
+}
+
+CommandOutput Derive(const std::u16string& before, const std::u16string& after) {
+  CommandOutput output;
+  const auto pair = std::make_shared<ArchivePair>();
+  if (!OpenArchives(before, after, pair.get(), &output)) return output;
+  DerivedRules& derived = pair->derived;
+  const HRESULT hr = DeriveRules(pair->before, pair->after, &derived);
+  if (FAILED(hr)) return Failure(u"cannot derive the rules" + ErrorText(hr));
+  output.out = MigrationXmlText(derived, before, after);
+  output.exit_code = derived.remaining.empty() ? 0 : kInspectFound;
+  pair->workspace.Remove();
+  output.held = pair;
+  return output;
+}
+
+CommandOutput Dispatch(const ArgumentList& args) {
+  std::vector<std::u16string> words;
+  bool json = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == u"--json") {
+      json = true;
+    } else {
+      words.push_back(args[i]);
+    }
+  }
+  if (words.size() == 2 && words[0] == u"check") return Check(words[1], json);
+  if (words.size() == 3 && words[0] == u"diff") return Diff(words[1], words[2], json);
+  if (words.size() == 3 && words[0] == u"derive" && !json) return Derive(words[1], words[2]);
+  CommandOutput output;
+  output.exit_code = kInspectFailed;
+  output.err = kUsage;
+  return output;
+}
+
+}  // namespace
+
+CommandOutput RunInspectCommand(const ArgumentList& args) {
+  try {
+    return Dispatch(args);
+  } catch (const ResultException& e) {
+    return Failure(u"stopped by an unexpected failure" + ErrorText(e.result()));
+  } catch (const std::bad_alloc&) {
+    return Failure(u"out of memory");
+  }
+}
+
+}  // namespace orvex

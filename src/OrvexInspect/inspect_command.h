@@ -1,0 +1,31 @@
+#pragma once
+// The commands of OrvexInspect: check a migration XML, diff two profile archives, derive the rules
+// from one archive to another.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "OrvexMigrate/command_line.h"
+
+namespace orvex {
+
+/// What a command writes to standard output and to standard error, and its exit code.
+struct CommandOutput {
+  std::uint32_t exit_code = 0;
+  std::u16string out;
+  std::u16string err;
+  /// What the command read (the profiles, hundreds of MB for large ones); a program that ends
+  /// right after writing the output need not spend its time freeing it.
+  std::shared_ptr<void> held;
+};
+
+/// Exit codes: 0 nothing found (check: no error; diff: equal; derive: every difference
+/// expressed), 1 something found, 2 the command could not do its work.
+inline constexpr std::uint32_t kInspectFound = 1;
+inline constexpr std::uint32_t kInspectFailed = 2;
+
+/// Runs the command that `args` (entry 0 being the program) names.
+CommandOutput RunInspectCommand(const ArgumentList& args);
+
+}  // namespace orvex

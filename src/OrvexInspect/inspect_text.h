@@ -1,0 +1,30 @@
+#pragma once
+// Text that the inspection writes: numbers, JSON strings, XML text and attribute values, Base64.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace orvex {
+
+/// A number in decimal.
+std::u16string DecimalText(std::uint64_t number);
+
+/// Appends `text` as a JSON string, quotes included.
+void AppendJsonString(std::u16string* out, std::u16string_view text);
+
+/// Whether XML 1.0 can carry `text` at all (as characters or character references): no control
+/// characters other than tab, line feed and carriage return, no unpaired surrogates, no U+FFFE or
+/// U+FFFF.
+bool IsXmlText(std::u16string_view text);
+
+/// `text` escaped for an XML attribute value in double quotes, or for element content. Carriage
+/// returns, and in attributes also tabs and line feeds, become character references, so that the
+/// reader hands them back as they are instead of normalising them.
+std::u16string XmlEscape(std::u16string_view text, bool attribute = true);
+
+/// Plain Base64 of `bytes`, with padding and without line breaks.
+std::u16string Base64Encode(std::span<const std::uint8_t> bytes);
+
+}  // namespace orvex

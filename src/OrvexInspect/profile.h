@@ -1,0 +1,81 @@
+#pragma once
+// A profile archive opened for inspection: the archive engine unpacks it into a folder of the
+// inspection's own, the .reg files that the registry pass would migrate are read into documents,
+// and every other entry of the tree is listed.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.h"
+#include "regfile/registry_document.h"
+
+namespace orvex {
+
+/// A folder under the temporary folder for one inspection, removed with everything in it when the
+/// object goes away.
+class InspectionWorkspace {
+ public:
+  InspectionWorkspace() = default;
+  ~InspectionWorkspace();
+  InspectionWorkspace(const InspectionWorkspace&) = delete;
+  InspectionWorkspace& operator=(const InspectionWorkspace&) = delete;
+
+  /// Creates the folder.
+  [[nodiscard]] HRESULT Create();
+  /// Removes the folder with everything in it; the destructor does it too.
+  void Remove();
+  /// Unpacks `archive` with the archive engine into the new folder `name` of the workspace;
+  /// `*root` receives that folder's path.
+  [[nodiscard]] HRESULT Unpack(std::u16string_view archive, std::u16string_view name,
+                               std::u16string* root);
+
+ private:
+  std::u16string directory_;  // ends in a separator
+};
+
+/// A .reg file of a profile: its name in the archive ("Registry/User.reg") and its keys.
+struct ProfileRegFile {
+  std::u16string name;
+  RegistryDocument document;
+};
+
+/// One entry of an unpacked tree.
+struct TreeEntry {
+  bool directory = false;
+  std::uint64_t size = 0;
+  std::u16string full_path;
+};
+
+/// Entries by their name in the archive: '/'-separated, without a final separator.
+using FileTree = std::map<std::u16string, TreeEntry>;
+
+/// What an unpacked profile holds.
+struct Profile {
+  std::u16string root;                    ///< the unpacked folder, without a final separator
+  std::vector<ProfileRegFile> reg_files;  ///< in the order the registry pass meets them
+  FileTree tree;                          ///< everything but those .reg files
+};
+
+/// Reads the unpacked tree at `root`: the .reg files directly inside its Registry folder (found
+/// as the registry pass finds them) into documents, every other entry into the tree. On failure
+/// `*failed_path` names what could not be read.
+[[nodiscard]] HRESULT LoadProfile(std::u16string_view root, Profile* profile,
+                                  std::u16string* failed_path);
+
+/// Lists the tree at `root` again, leaving out the .reg files `profile` holds.
+[[nodiscard]] HRESULT ReloadTree(Profile* profile, std::u16string* failed_path);
+
+/// Whether two files hold the same bytes.
+[[nodiscard]] HRESULT SameContent(std::u16string_view a, std::u16string_view b, bool* same);
+
+/// Up to `limit` bytes of a file.
+[[nodiscard]] HRESULT ReadFileBytes(std::u16string_view path, std::uint64_t limit,
+                                    std::string* bytes);
+
+/// A 64-bit hash of a file's bytes.
+[[nodiscard]] HRESULT HashFileContent(std::u16string_view path, std::uint64_t* hash);
+
+}  // namespace orvex

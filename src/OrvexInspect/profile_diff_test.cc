@@ -1,0 +1,168 @@
+#include "OrvexInspect/profile_diff.h"
+
+#include <gtest/gtest.h>
+
+#include "OrvexInspect/inspect_command.h"
+#include "engine/engine.h"
+#include "platform/text.h"
+#include "regfile/reg_test_support.h"
+#include "testing/temp_dir.h"
+#include "testing/test_zip.h"
+
+namespace orvex {
+namespace {
+
+using testing::ScopedTempDir;
+using testing::TestEntry;
+
+constexpr std::u16string_view kUserReg =
+    u"Windows Registry Editor Version 5.00\r\n\r\n"
+    u"[HKEY_CURRENT_USER\\Software\\Vendor\\App]\r\n"
+    u"@=\"default \\\"quoted\\\"\"\r\n"
+    u"\"Count\"=dword:0000002a\r\n"
+    u"\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+    u"\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+    u"\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11\r\n"
+    u"\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n\r\n"
+    u"[HKEY_CURRENT_USER\\Software\\Vendor\\App\\Sub]\r\n"
+    u"\"Name\"=\"x\"\r\n\r\n";
+
+// The same keys in another order and letter case, one of them in two sections, values reordered.
+constexpr std::u16string_view kUserRegReordered =
+    u"Windows Registry Editor Version 5.00\r\n\r\n"
+    u"[hkey_current_user\\software\\vendor\\app\\SUB]\r\n"
+    u"\"Name\"=\"x\"\r\n\r\n"
+    u"[HKEY_CURRENT_USER\\Software\\Vendor\\App]\r\n"
+    u"\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+    u"\"Count\"=dword:0000002a\r\n"
+    u"@=\"default \\\"quoted\\\"\"\r\n\r\n"
+    u"[HKEY_CURRENT_USER\\SOFTWARE\\Vendor\\App]\r\n"
+    u"\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+    u"\"Blob\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11\r\n"
+    u"\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n\r\n";
+
+constexpr std::u16string_view kUserRegChanged =
+    u"Windows Registry Editor Version 5.00\r\n\r\n"
+    u"[HKEY_CURRENT_USER\\Software\\Vendor\\App]\r\n"
+    u"@=\"default \\\"quoted\\\"\"\r\n"
+    u"\"Count\"=hex(4):2a,00\r\n"
+    u"\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+    u"\"List\"=hex(7):61,00,00,00,63,00,00,00,00,00\r\n"
+    u"\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+    u"\"New\"=hex:\r\n\r\n"
+    u"[HKEY_CURRENT_USER\\Software\\Vendor\\Other]\r\n\r\n";
+
+std::vector<TestEntry> Profile(std::u16string_view reg, const std::string& notes) {
+  return {{"Registry/User.reg", TestEntry::kFile, testing::RegFileBytes(reg)},
+          {"AppData/Vendor/notes.txt", TestEntry::kFile, notes},
+          {"AppData/Vendor/data.bin", TestEntry::kFile, std::string("\0\1\2", 3)},
+          {"AppData/Vendor/Old/a.txt", TestEntry::kFile, "a"},
+          {"AppData/Vendor/Old/b/c.txt", TestEntry::kFile, "c"},
+          {"Desktop/Empty/", TestEntry::kDirectory, ""}};
+}
+
+class ProfileDiffTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    (void)platform::CoInitializeEx(nullptr, platform::COINIT_APARTMENTTHREADED);
+    ASSERT_TRUE(SUCCEEDED(RegisterOrvexEngine()));
+  }
+
+  std::u16string Archive(const std::string& name, std::vector<TestEntry> entries) {
+    testing::WriteTestZip(dir_.path() / name, entries);
+    return dir_.wide(name);
+  }
+
+  ScopedTempDir dir_;
+};
+
+TEST_F(ProfileDiffTest, ComparesByMeaning) {
+  const std::u16string original = Archive("a.zip", Profile(kUserReg, "one\ntwo\nthree\n"));
+  std::vector<TestEntry> changed = Profile(kUserRegChanged, "one\n2\nthree\n");
+  changed.erase(changed.begin() + 3, changed.begin() + 5);  // AppData/Vendor/Old
+  changed.push_back({"Personal/new.txt", TestEntry::kFile, "hello"});
+  struct Case {
+    std::u16string after;
+    std::vector<std::u16string> options;
+    std::string out;
+  };
+  const Case cases[] = {
+      {original, {}, ""},
+      {Archive("b.zip", Profile(kUserRegReordered, "one\ntwo\nthree\n")), {}, ""},
+      {Archive("c.zip", changed), {},
+       "- AppData/Vendor/Old/ (directory, 2 files)\n"
+       "~ AppData/Vendor/notes.txt (14 -> 12 bytes)\n"
+       "  - two\n"
+       "  + 2\n"
+       "+ Personal/ (directory, 1 file)\n"
+       "~ Registry/User.reg\n"
+       "    [HKEY_CURRENT_USER\\Software\\Vendor\\App]\n"
+       "  -     \"Blob\" = binary (18 bytes)\n"
+       "  -         00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n"
+       "  -         10 11\n"
+       "  -     \"Count\" = integer 42\n"
+       "  +     \"Count\" = hex(4) 2a 00\n"
+       "  -     \"List\" = multi\n"
+       "  -         \"a\"\n"
+       "  -         \"b\"\n"
+       "  +     \"List\" = multi\n"
+       "  +         \"a\"\n"
+       "  +         \"c\"\n"
+       "  +     \"New\" = binary (no bytes)\n"
+       "  - [HKEY_CURRENT_USER\\Software\\Vendor\\App\\Sub]\n"
+       "  -     \"Name\" = string \"x\"\n"
+       "  + [HKEY_CURRENT_USER\\Software\\Vendor\\Other]\n"},
+      {dir_.wide("c.zip"), {u"--json"},
+       "[\n"
+       "  {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Blob\", \"before\": "
+       "{\"type\": \"binary\", \"data\": \"000102030405060708090a0b0c0d0e0f1011\"}},\n"
+       "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Count\", \"before\": "
+       "{\"type\": \"integer\", \"data\": 42}, \"after\": {\"type\": \"hex(4)\", \"data\": "
+       "\"2a00\"}},\n"
+       "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"List\", \"before\": "
+       "{\"type\": \"multi\", \"data\": [\"a\", \"b\"]}, \"after\": {\"type\": \"multi\", \"data\": "
+       "[\"a\", \"c\"]}},\n"
+       "  {\"what\": \"value\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"New\", \"after\": "
+       "{\"type\": \"binary\", \"data\": \"\"}},\n"
+       "  {\"what\": \"key\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\"},\n"
+       "  {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\", \"name\": \"Name\", \"before\": "
+       "{\"type\": \"string\", \"data\": \"x\"}},\n"
+       "  {\"what\": \"key\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\Other\"},\n"
+       "  {\"what\": \"directory\", \"change\": \"removed\", \"path\": \"AppData/Vendor/Old\", "
+       "\"files\": 2},\n"
+       "  {\"what\": \"file\", \"change\": \"changed\", \"path\": \"AppData/Vendor/notes.txt\", "
+       "\"size_before\": 14, \"size\": 12},\n"
+       "  {\"what\": \"directory\", \"change\": \"added\", \"path\": \"Personal\", \"files\": 1}\n"
+       "]\n"},
+  };
+  for (const Case& c : cases) {
+    ArgumentList args = {u"OrvexInspect", u"diff"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.insert(args.end(), {original, c.after});
+    const CommandOutput output = RunInspectCommand(args);
+    SCOPED_TRACE(ToUtf8(c.after));
+    EXPECT_EQ(ToUtf8(output.out), c.out);
+    EXPECT_EQ(ToUtf8(output.err), "");
+    EXPECT_EQ(output.exit_code, c.out.empty() ? 0u : 1u);
+  }
+}
+
+TEST_F(ProfileDiffTest, MissingOrBrokenArchiveIsAnError) {
+  testing::WriteFile(dir_.path() / "not.zip", "no archive");
+  const std::u16string good = Archive("a.zip", Profile(kUserReg, ""));
+  for (const std::u16string& other : {dir_.wide("missing.zip"), dir_.wide("not.zip")}) {
+    const CommandOutput output = RunInspectCommand({u"OrvexInspect", u"diff", good, other});
+    EXPECT_EQ(output.exit_code, kInspectFailed) << ToUtf8(other);
+    EXPECT_NE(ToUtf8(output.err), "");
+  }
+}
+
+}  // namespace
+}  // namespace orvex

@@ -1,0 +1,343 @@
+#include "OrvexInspect/registry_diff.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "OrvexInspect/inspect_text.h"
+
+namespace orvex {
+namespace {
+
+constexpr char16_t kHexDigits[] = u"0123456789abcdef";
+// Byte lists longer than this many lines are cut in descriptions.
+constexpr std::size_t kBytesPerLine = 16;
+constexpr std::size_t kMaxByteLines = 16;
+
+char16_t UnitAt(const std::vector<std::uint8_t>& data, std::size_t unit) {
+  return static_cast<char16_t>(data[2 * unit] | data[2 * unit + 1] << 8);
+}
+
+// A value's text in double quotes; the quote and control characters are escaped, backslashes are
+// shown as they are, since paths are what values mostly hold.
+std::u16string Quoted(std::u16string_view text) {
+  std::u16string out = u"\"";
+  for (const char16_t unit : text) {
+    if (unit == u'"') {
+      out += u"\\\"";
+    } else if (unit == u'\n') {
+      out += u"\\n";
+    } else if (unit == u'\r') {
+      out += u"\\r";
+    } else if (unit == u'\t') {
+      out += u"\\t";
+    } else if (unit < 0x20) {
+      out += u"\\u00";
+      out += kHexDigits[unit >> 4];
+      out += kHexDigits[unit & 0xF];
+    } else {
+      out += unit;
+    }
+  }
+  out += u'"';
+  return out;
+}
+
+std::u16string HexBytes(const std::vector<std::uint8_t>& data, std::size_t begin,
+                        std::size_t end, char16_t separator) {
+  std::u16string out;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (i > begin && separator != 0) out += separator;
+    out += kHexDigits[data[i] >> 4];
+    out += kHexDigits[data[i] & 0xF];
+  }
+  return out;
+}
+
+std::u16string TypeName(std::uint32_t type, bool canonical) {
+  const std::u16string_view word = TypeWord(type);
+  if (canonical || type == REG_BINARY) return std::u16string(word);
+  std::u16string name = u"hex(";
+  bool leading = true;
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    const std::uint32_t digit = (type >> shift) & 0xF;
+    if (digit == 0 && leading && shift > 0) continue;
+    leading = false;
+    name += kHexDigits[digit];
+  }
+  return name + u')';
+}
+
+bool IsCanonical(const RegistryValueEntry& value) {
+  std::u16string text;
+  std::vector<std::u16string> strings;
+  switch (value.type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+      return ValueText(value, &text);
+    case REG_DWORD:
+      return value.data.size() == 4;
+    case REG_MULTI_SZ:
+      return ValueStrings(value, &strings);
+    default:
+      return false;
+  }
+}
+
+std::uint32_t DwordOf(const RegistryValueEntry& value) {
+  return value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
+         static_cast<std::uint32_t>(value.data[3]) << 24;
+}
+
+// The pairs of a key with the number of earlier pairs of the same name, in name order; the n-th
+// value of a name on one side meets the n-th of that name on the other.
+struct NamedValue {
+  std::u16string_view name;
+  std::size_t occurrence;
+  const RegistryValueEntry* value;
+};
+
+std::vector<NamedValue> ByName(const KeyView* key) {
+  std::vector<NamedValue> values;
+  if (key == nullptr) return values;
+  for (const RegistryValuePair* pair : key->values) values.push_back({pair->name, 0, &pair->value});
+  std::stable_sort(values.begin(), values.end(),
+                   [](const NamedValue& a, const NamedValue& b) { return a.name < b.name; });
+  for (std::size_t i = 1; i < values.size(); ++i) {
+    if (values[i].name == values[i - 1].name) values[i].occurrence = values[i - 1].occurrence + 1;
+  }
+  return values;
+}
+
+}  // namespace
+
+DocumentIndex::DocumentIndex(const RegistryDocument& document) {
+  std::size_t capacity = 16;
+  while (capacity < 2 * document.keys().size()) capacity *= 2;
+  slots_.assign(capacity, 0);
+  keys_.reserve(document.keys().size());
+  hashes_.reserve(document.keys().size());
+  for (int i = 0; i < document.size(); ++i) {
+    const RegistryKeyEntry& entry = document.KeyAt(i);
+    const std::string_view key = document.CollationKeyAt(i);
+    const std::size_t hash = std::hash<std::string_view>()(key);
+    const std::size_t slot = Slot(key, hash);
+    if (slots_[slot] == 0) {
+      // Sections of one path are one key, as the reader merges them.
+      keys_.push_back({&entry.path(), key, {}});
+      hashes_.push_back(hash);
+      slots_[slot] = static_cast<std::uint32_t>(keys_.size());
+    }
+    std::vector<const RegistryValuePair*>& values = keys_[slots_[slot] - 1].values;
+    for (const RegistryValuePair& pair : entry.values()) values.push_back(&pair);
+  }
+}
+
+std::size_t DocumentIndex::Slot(std::string_view collation_key, std::size_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t held = slots_[slot];
+    if (held == 0) return slot;
+    if (hashes_[held - 1] == hash && keys_[held - 1].collation_key == collation_key) return slot;
+  }
+}
+
+const KeyView* DocumentIndex::Find(std::string_view collation_key) const {
+  const std::uint32_t held = slots_[Slot(collation_key, std::hash<std::string_view>()(collation_key))];
+  return held == 0 ? nullptr : &keys_[held - 1];
+}
+
+void CompareValues(const KeyView* before, const KeyView* after,
+                   std::vector<ValueDifference>* differences) {
+  differences->clear();
+  const std::size_t before_count = before == nullptr ? 0 : before->values.size();
+  const std::size_t after_count = after == nullptr ? 0 : after->values.size();
+  if (before_count == after_count) {
+    bool equal = true;
+    for (std::size_t i = 0; equal && i < before_count; ++i) {
+      equal = *before->values[i] == *after->values[i];
+    }
+    if (equal) return;
+  }
+  if (before_count == 0 || after_count == 0) {
+    // A key that one side lacks lists its values in their own order.
+    const KeyView* present = before_count == 0 ? after : before;
+    for (const RegistryValuePair* pair : present->values) {
+      differences->push_back({pair->name, before_count == 0 ? nullptr : &pair->value,
+                              before_count == 0 ? &pair->value : nullptr});
+    }
+    return;
+  }
+  const std::vector<NamedValue> old_values = ByName(before);
+  const std::vector<NamedValue> new_values = ByName(after);
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < old_values.size() || j < new_values.size()) {
+    const bool take_old =
+        j == new_values.size() ||
+        (i < old_values.size() &&
+         std::pair(old_values[i].name, old_values[i].occurrence) <
+             std::pair(new_values[j].name, new_values[j].occurrence));
+    const bool take_new =
+        i == old_values.size() ||
+        (j < new_values.size() &&
+         std::pair(new_values[j].name, new_values[j].occurrence) <
+             std::pair(old_values[i].name, old_values[i].occurrence));
+    if (take_old) {
+      differences->push_back({old_values[i].name, old_values[i].value, nullptr});
+      ++i;
+    } else if (take_new) {
+      differences->push_back({new_values[j].name, nullptr, new_values[j].value});
+      ++j;
+    } else {
+      if (!(*old_values[i].value == *new_values[j].value)) {
+        differences->push_back({old_values[i].name, old_values[i].value, new_values[j].value});
+      }
+      ++i;
+      ++j;
+    }
+  }
+}
+
+std::vector<KeyDifference> CompareDocuments(const DocumentIndex& before,
+                                            const DocumentIndex& after) {
+  std::vector<KeyDifference> differences;
+  std::vector<ValueDifference> values;
+  for (const KeyView& key : before.keys()) {
+    const KeyView* other = after.Find(key.collation_key);
+    CompareValues(&key, other, &values);
+    if (other == nullptr) {
+      differences.push_back({KeyDifference::Kind::kRemoved, &key, values});
+    } else if (!values.empty()) {
+      differences.push_back({KeyDifference::Kind::kChanged, other, values});
+    }
+  }
+  for (const KeyView& key : after.keys()) {
+    if (before.Find(key.collation_key) != nullptr) continue;
+    CompareValues(nullptr, &key, &values);
+    differences.push_back({KeyDifference::Kind::kAdded, &key, values});
+  }
+  std::sort(differences.begin(), differences.end(),
+            [](const KeyDifference& a, const KeyDifference& b) {
+              return a.key->collation_key < b.key->collation_key;
+            });
+  return differences;
+}
+
+std::u16string_view TypeWord(std::uint32_t type) {
+  switch (type) {
+    case REG_SZ:
+      return u"string";
+    case REG_EXPAND_SZ:
+      return u"expandable";
+    case REG_BINARY:
+      return u"binary";
+    case REG_DWORD:
+      return u"integer";
+    case REG_MULTI_SZ:
+      return u"multi";
+    default:
+      return {};
+  }
+}
+
+bool ValueText(const RegistryValueEntry& value, std::u16string* text) {
+  const std::size_t size = value.data.size();
+  if (size < 2 || size % 2 != 0) return false;
+  const std::size_t units = size / 2 - 1;
+  text->clear();
+  for (std::size_t i = 0; i < units; ++i) {
+    const char16_t unit = UnitAt(value.data, i);
+    if (unit == 0) return false;
+    *text += unit;
+  }
+  return UnitAt(value.data, units) == 0;
+}
+
+bool ValueStrings(const RegistryValueEntry& value, std::vector<std::u16string>* strings) {
+  const std::size_t size = value.data.size();
+  if (size < 2 || size % 2 != 0) return false;
+  const std::size_t units = size / 2;
+  if (UnitAt(value.data, units - 1) != 0) return false;
+  strings->clear();
+  if (units == 1) return true;  // the closing NUL alone: no strings
+  if (UnitAt(value.data, units - 2) != 0) return false;
+  std::u16string current;
+  for (std::size_t i = 0; i + 1 < units; ++i) {
+    const char16_t unit = UnitAt(value.data, i);
+    if (unit != 0) {
+      current += unit;
+      continue;
+    }
+    if (current.empty()) return false;  // an empty string would end the list early
+    strings->push_back(std::move(current));
+    current.clear();
+  }
+  return true;
+}
+
+ValueDescription DescribeValue(const RegistryValueEntry& value) {
+  ValueDescription description;
+  const bool canonical = IsCanonical(value);
+  description.head = TypeName(value.type, canonical);
+  if (canonical && (value.type == REG_SZ || value.type == REG_EXPAND_SZ)) {
+    std::u16string text;
+    (void)ValueText(value, &text);
+    description.head += u' ' + Quoted(text);
+  } else if (canonical && value.type == REG_DWORD) {
+    description.head += u' ' + DecimalText(DwordOf(value));
+  } else if (canonical && value.type == REG_MULTI_SZ) {
+    std::vector<std::u16string> strings;
+    (void)ValueStrings(value, &strings);
+    if (strings.empty()) description.head += u" (no strings)";
+    for (const std::u16string& text : strings) description.more.push_back(Quoted(text));
+  } else if (value.data.empty()) {
+    description.head += u" (no bytes)";
+  } else if (value.data.size() <= kBytesPerLine) {
+    description.head += u' ' + HexBytes(value.data, 0, value.data.size(), u' ');
+  } else {
+    description.head += u" (" + DecimalText(value.data.size()) + u" bytes)";
+    const std::size_t shown = std::min(value.data.size(), kBytesPerLine * kMaxByteLines);
+    for (std::size_t at = 0; at < shown; at += kBytesPerLine) {
+      description.more.push_back(
+          HexBytes(value.data, at, std::min(at + kBytesPerLine, shown), u' '));
+    }
+    if (shown < value.data.size()) {
+      description.more.push_back(u"... " + DecimalText(value.data.size() - shown) +
+                                 u" more bytes");
+    }
+  }
+  return description;
+}
+
+std::u16string ValueNameText(std::u16string_view name) {
+  if (name.empty()) return u"@";
+  return Quoted(name);
+}
+
+void AppendValueJson(std::u16string* out, const RegistryValueEntry& value) {
+  const bool canonical = IsCanonical(value);
+  *out += u"{\"type\": ";
+  AppendJsonString(out, TypeName(value.type, canonical));
+  *out += u", \"data\": ";
+  if (canonical && (value.type == REG_SZ || value.type == REG_EXPAND_SZ)) {
+    std::u16string text;
+    (void)ValueText(value, &text);
+    AppendJsonString(out, text);
+  } else if (canonical && value.type == REG_DWORD) {
+    *out += DecimalText(DwordOf(value));
+  } else if (canonical && value.type == REG_MULTI_SZ) {
+    std::vector<std::u16string> strings;
+    (void)ValueStrings(value, &strings);
+    *out += u'[';
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+      if (i > 0) *out += u", ";
+      AppendJsonString(out, strings[i]);
+    }
+    *out += u']';
+  } else {
+    AppendJsonString(out, HexBytes(value.data, 0, value.data.size(), 0));
+  }
+  *out += u'}';
+}
+
+}  // namespace orvex

@@ -1,0 +1,93 @@
+#pragma once
+// Two registry documents compared by what they mean: key order and the letter case of key paths
+// do not count, repeated sections of one path are one key (as the reader reads them), value order
+// inside a key does not count, value names compare exactly.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "regfile/registry_document.h"
+
+namespace orvex {
+
+/// One key as a .reg file means it: every section of its path with their values in order.
+struct KeyView {
+  const std::u16string* path;  ///< as the first section writes it
+  std::string_view collation_key;
+  std::vector<const RegistryValuePair*> values;
+};
+
+/// The keys of a document by the collation key of their paths: an open-addressing hash table,
+/// as the document's own index is. The document must not change while the index is used.
+class DocumentIndex {
+ public:
+  explicit DocumentIndex(const RegistryDocument& document);
+
+  /// Keys in the order of their first sections.
+  const std::vector<KeyView>& keys() const { return keys_; }
+  /// The key whose path has `collation_key`, or null.
+  const KeyView* Find(std::string_view collation_key) const;
+
+ private:
+  // The slot holding `collation_key`, or the empty slot where it would go.
+  std::size_t Slot(std::string_view collation_key, std::size_t hash) const;
+
+  std::vector<KeyView> keys_;
+  std::vector<std::size_t> hashes_;  // of each key's collation key
+  std::vector<std::uint32_t> slots_;  // key index + 1; 0 is an empty slot
+};
+
+/// A value that differs: absent on one side (null) or different in type or bytes.
+struct ValueDifference {
+  std::u16string_view name;
+  const RegistryValueEntry* before = nullptr;
+  const RegistryValueEntry* after = nullptr;
+};
+
+/// A key that differs; an added or removed key lists every value it holds.
+struct KeyDifference {
+  enum class Kind { kAdded, kRemoved, kChanged };
+  Kind kind;
+  const KeyView* key;  ///< the after side's key, or the before side's for a removed one
+  std::vector<ValueDifference> values;
+};
+
+/// What differs, ordered by key path as the collation orders paths.
+std::vector<KeyDifference> CompareDocuments(const DocumentIndex& before,
+                                            const DocumentIndex& after);
+
+/// The values of two keys that differ; `*differences` receives them in name order.
+void CompareValues(const KeyView* before, const KeyView* after,
+                   std::vector<ValueDifference>* differences);
+
+/// The rule type word that names `type` ("string", "expandable", "binary", "integer", "multi"),
+/// or empty for a type that no word names.
+std::u16string_view TypeWord(std::uint32_t type);
+
+/// The text of a REG_SZ or REG_EXPAND_SZ value that a rule can write: false unless the data is
+/// UTF-16 text with exactly one NUL, at its end.
+bool ValueText(const RegistryValueEntry& value, std::u16string* text);
+
+/// The strings of a REG_MULTI_SZ value: false unless the data is non-empty NUL-terminated strings
+/// followed by one more NUL (or that NUL alone).
+bool ValueStrings(const RegistryValueEntry& value, std::vector<std::u16string>* strings);
+
+/// How a value reads for a person: the first line ("string \"text\"", "integer 42", "multi",
+/// "binary 2c 00 ...", "hex(b) ...") and the lines that follow it (the strings of a multi-string,
+/// long byte lists).
+struct ValueDescription {
+  std::u16string head;
+  std::vector<std::u16string> more;
+};
+ValueDescription DescribeValue(const RegistryValueEntry& value);
+
+/// The value name as a .reg file writes it: @ for the default value, else in double quotes.
+std::u16string ValueNameText(std::u16string_view name);
+
+/// Appends the value as a JSON object {"type": ..., "data": ...}: text for strings, a number for
+/// integers, an array for multi-strings, lowercase hexadecimal for everything else.
+void AppendValueJson(std::u16string* out, const RegistryValueEntry& value);
+
+}  // namespace orvex

@@ -1,0 +1,319 @@
+// The round trip over generated profile pairs: the rules that derive writes for (before, after) are
+// clean under check, and migrating before with them gives an archive that diff finds equal to
+// after. ORVEX_ROUND_TRIP_PAIRS (default 200) and ORVEX_ROUND_TRIP_SEED (default 1) set the run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <random>
+
+#include "OrvexInspect/inspect_command.h"
+#include "OrvexMigrate/migration_run.h"
+#include "engine/engine.h"
+#include "platform/text.h"
+#include "regfile/key_order.h"
+#include "regfile/reg_writer.h"
+#include "testing/temp_dir.h"
+#include "testing/test_zip.h"
+
+namespace orvex {
+namespace {
+
+using testing::ScopedTempDir;
+using testing::TestEntry;
+
+constexpr int kShards = 4;
+constexpr std::u16string_view kRoot = u"HKEY_CURRENT_USER\\Software";
+
+std::size_t EnvNumber(const char* name, std::size_t fallback) {
+  const char* text = std::getenv(name);
+  return text == nullptr ? fallback : std::strtoull(text, nullptr, 10);
+}
+
+// A profile as the generator holds it: the keys of its one .reg file, and its files (a missing
+// content marks an empty directory).
+struct Model {
+  std::vector<RegistryKeyEntry> keys;
+  std::map<std::u16string, std::optional<std::string>> tree;
+};
+
+class Generator {
+ public:
+  explicit Generator(std::uint32_t seed) : random_(seed) {}
+
+  Model Before() {
+    Model model;
+    model.keys.emplace_back(std::u16string(kImportMarkerKeyPath));
+    (void)model.keys[0].values().AddValue(u"Pre", Text(REG_SZ, u"1"));
+    (void)model.keys[0].values().AddValue(u"Post", Text(REG_SZ, u"1"));
+    for (int i = Below(6) + 6; i > 0; --i) AddKey(&model);
+    for (int i = Below(8) + 4; i > 0; --i) AddFile(&model);
+    if (Below(2) == 0) model.tree[Folder(model) + u'/' + Name(u"Empty")] = std::nullopt;
+    return model;
+  }
+
+  // One to eight random edits of every kind the rules know.
+  void Edit(Model* model) {
+    for (int i = Below(8) + 1; i > 0; --i) {
+      switch (Below(12)) {
+        case 0: AddKey(model); break;
+        case 1: RemoveKey(model); break;
+        case 2: MoveKey(model, true); break;
+        case 3: MoveKey(model, false); break;
+        case 4: EditValue(model); break;
+        case 5: EditValue(model); break;
+        case 6: AddFile(model); break;
+        case 7: RemoveFile(model); break;
+        case 8: ChangeFile(model); break;
+        case 9: MoveFile(model, Below(3) == 0); break;
+        case 10: MoveFolder(model); break;
+        default: model->tree[Folder(*model) + u'/' + Name(u"New")] = std::nullopt; break;
+      }
+    }
+  }
+
+ private:
+  int Below(int n) { return static_cast<int>(random_() % static_cast<std::uint32_t>(n)); }
+
+  template <typename T>
+  const T& Pick(const std::vector<T>& items) {
+    return items[static_cast<std::size_t>(Below(static_cast<int>(items.size())))];
+  }
+
+  // Names are unique in the profile, whatever their letter case, so edits never collide.
+  std::u16string Name(std::u16string_view stem) {
+    static const std::vector<std::u16string> kWords = {u"Settings", u"Window", u"Recent Files",
+                                                       u"Café", u"Plug-ins", u"Options"};
+    return std::u16string(stem) + Pick(kWords) + u' ' + ToUtf16(std::to_string(++serial_));
+  }
+
+  static RegistryValueEntry Text(std::uint32_t type, std::u16string_view text) {
+    RegistryValueEntry value{type, {}};
+    for (const char16_t unit : text) {
+      value.data.push_back(static_cast<std::uint8_t>(unit));
+      value.data.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    value.data.insert(value.data.end(), {0, 0});
+    return value;
+  }
+
+  RegistryValueEntry Value() {
+    static const std::vector<std::u16string> kTexts = {u"C:\\Program Files\\Notes", u"say \"hi\"",
+                                                       u"tab\there", u"Zoë", u"", u"125"};
+    switch (Below(5)) {
+      case 0: return Text(REG_SZ, Pick(kTexts));
+      case 1: return Text(REG_EXPAND_SZ, u"%APPDATA%\\" + Name(u""));
+      case 2: {
+        const std::uint32_t n = random_();
+        return {REG_DWORD, {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                            static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)}};
+      }
+      case 3: {
+        RegistryValueEntry value{REG_BINARY, {}};
+        for (int i = Below(40) + 1; i > 0; --i) value.data.push_back(static_cast<std::uint8_t>(random_()));
+        return value;
+      }
+      default: {
+        RegistryValueEntry value = Text(REG_MULTI_SZ, Name(u"a"));
+        value.data.pop_back();
+        value.data.pop_back();
+        const RegistryValueEntry second = Text(REG_MULTI_SZ, Pick(kTexts) + u"x");
+        value.data.insert(value.data.end(), second.data.begin(), second.data.end());
+        value.data.insert(value.data.end(), {0, 0});
+        return value;
+      }
+    }
+  }
+
+  std::vector<std::u16string> KeyPaths(const Model& model) {
+    std::vector<std::u16string> paths;
+    for (std::size_t i = 1; i < model.keys.size(); ++i) paths.push_back(model.keys[i].path());
+    return paths;
+  }
+
+  std::u16string Parent(const Model& model) {
+    std::vector<std::u16string> parents = KeyPaths(model);
+    parents.push_back(std::u16string(kRoot) + u"\\Larkspur");
+    parents.push_back(std::u16string(kRoot) + u"\\Quenby Tools");
+    return Pick(parents);
+  }
+
+  void AddKey(Model* model) {
+    RegistryKeyEntry key(Parent(*model) + u'\\' + Name(u""));
+    for (int i = Below(4); i > 0; --i) (void)key.values().AddValue(Name(u"v"), Value());
+    model->keys.push_back(std::move(key));
+  }
+
+  void RemoveKey(Model* model) {
+    if (model->keys.size() < 2) return;
+    const std::u16string root = Pick(KeyPaths(*model));
+    std::erase_if(model->keys, [&](const RegistryKeyEntry& key) {
+      return IsKeyAtOrBelow(key.path(), root);
+    });
+  }
+
+  // A key tree renamed in place, or moved below another key.
+  void MoveKey(Model* model, bool rename) {
+    if (model->keys.size() < 2) return;
+    const std::u16string from = Pick(KeyPaths(*model));
+    std::u16string to = rename ? from.substr(0, from.rfind(u'\\')) : Parent(*model);
+    if (IsKeyAtOrBelow(to, from)) return;
+    to += u'\\' + Name(u"");
+    for (RegistryKeyEntry& key : model->keys) {
+      if (!IsKeyAtOrBelow(key.path(), from)) continue;
+      RegistryKeyEntry copy(to + key.path().substr(from.size()));
+      copy.values() = key.values();
+      key = std::move(copy);
+    }
+  }
+
+  void EditValue(Model* model) {
+    if (model->keys.size() < 2) return;
+    RegistryValueList& values =
+        model->keys[1 + static_cast<std::size_t>(Below(static_cast<int>(model->keys.size()) - 1))].values();
+    if (values.empty() || Below(4) == 0) {
+      (void)values.AddValue(Name(u"v"), Value());
+      return;
+    }
+    const int index = Below(values.size());
+    switch (Below(4)) {
+      case 0: values.RemoveValueAt(index); break;
+      case 1: values.ValueAt(index) = Value(); break;
+      case 2: values.RenameValueAt(index, Name(u"r")); break;
+      default: values.RetypeValueAt(index, Pick(std::vector<std::uint32_t>{1, 2, 3, 4, 7})); break;
+    }
+  }
+
+  std::u16string Folder(const Model& model) {
+    std::vector<std::u16string> folders = {u"AppData", u"Desktop", u"Personal", u"LocalAppData"};
+    for (const auto& [path, content] : model.tree) {
+      folders.push_back(path.substr(0, path.rfind(u'/')));
+    }
+    std::u16string folder = Pick(folders);
+    if (Below(3) == 0) folder += u'/' + Name(u"");
+    return folder;
+  }
+
+  std::string Content() {
+    std::string content;
+    const bool text = Below(2) == 0;
+    for (int i = Below(600); i > 0; --i) {
+      content += text ? (Below(20) == 0 ? '\n' : static_cast<char>('a' + Below(26)))
+                      : static_cast<char>(random_());
+    }
+    return content;
+  }
+
+  std::vector<std::u16string> Files(const Model& model) {
+    std::vector<std::u16string> files;
+    for (const auto& [path, content] : model.tree) {
+      if (content) files.push_back(path);
+    }
+    return files;
+  }
+
+  void AddFile(Model* model) {
+    model->tree[Folder(*model) + u'/' + Name(u"f") + (Below(2) ? u".txt" : u".bin")] = Content();
+  }
+  void RemoveFile(Model* model) {
+    if (const auto files = Files(*model); !files.empty()) model->tree.erase(Pick(files));
+  }
+  void ChangeFile(Model* model) {
+    if (const auto files = Files(*model); !files.empty()) model->tree[Pick(files)] = Content();
+  }
+  void MoveFile(Model* model, bool copy) {
+    const auto files = Files(*model);
+    if (files.empty()) return;
+    const std::u16string from = Pick(files);
+    model->tree[Folder(*model) + u'/' + Name(u"m")] = model->tree[from];
+    if (!copy) model->tree.erase(from);
+  }
+  void MoveFolder(Model* model) {
+    const auto files = Files(*model);
+    if (files.empty()) return;
+    const std::u16string file = Pick(files);
+    const std::u16string from = file.substr(0, file.rfind(u'/'));
+    if (from.find(u'/') == std::u16string::npos) return;  // folder-token folders stay
+    const std::u16string to = from.substr(0, from.find(u'/')) + u'/' + Name(u"d");
+    std::map<std::u16string, std::optional<std::string>> tree;
+    for (auto& [path, content] : model->tree) {
+      const bool inside = path.starts_with(from + u'/');
+      tree[inside ? to + path.substr(from.size()) : path] = std::move(content);
+    }
+    model->tree = std::move(tree);
+  }
+
+  std::mt19937 random_;
+  int serial_ = 0;
+};
+
+void WriteArchive(const Model& model, const ScopedTempDir& dir, const std::string& name) {
+  RegistryDocument document;
+  for (const RegistryKeyEntry& key : model.keys) document.AddKey(key);
+  SortKeys(document);
+  PlaceImportMarkers(document);
+  const std::u16string reg_path = dir.wide(name + ".reg");
+  ASSERT_TRUE(SUCCEEDED(ExportRegFile(document, reg_path)));
+  std::vector<TestEntry> entries = {{"Registry/User.reg", TestEntry::kFile,
+                                     testing::ReadFile(dir.path() / (name + ".reg"))}};
+  for (const auto& [path, content] : model.tree) {
+    entries.push_back({ToUtf8(path) + (content ? "" : "/"),
+                       content ? TestEntry::kFile : TestEntry::kDirectory, content.value_or("")});
+  }
+  testing::WriteTestZip(dir.path() / (name + ".zip"), entries);
+}
+
+CommandOutput Inspect(std::initializer_list<std::u16string> words) {
+  ArgumentList args = {u"OrvexInspect"};
+  args.insert(args.end(), words);
+  return RunInspectCommand(args);
+}
+
+class RoundTripTest : public ::testing::TestWithParam<int> {
+ protected:
+  static void SetUpTestSuite() {
+    (void)platform::CoInitializeEx(nullptr, platform::COINIT_APARTMENTTHREADED);
+    ASSERT_TRUE(SUCCEEDED(RegisterOrvexEngine()));
+  }
+};
+
+TEST_P(RoundTripTest, DerivedRulesTurnBeforeIntoAfter) {
+  const std::size_t pairs = EnvNumber("ORVEX_ROUND_TRIP_PAIRS", 200);
+  const std::size_t first_seed = EnvNumber("ORVEX_ROUND_TRIP_SEED", 1);
+  for (std::size_t i = static_cast<std::size_t>(GetParam()); i < pairs; i += kShards) {
+    const auto seed = static_cast<std::uint32_t>(first_seed + i);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Generator generator(seed);
+    Model before = generator.Before();
+    Model after = before;
+    generator.Edit(&after);
+    ScopedTempDir dir;
+    WriteArchive(before, dir, "before");
+    WriteArchive(after, dir, "after");
+    const std::u16string before_zip = dir.wide("before.zip");
+    const std::u16string after_zip = dir.wide("after.zip");
+
+    const CommandOutput derived = Inspect({u"derive", before_zip, after_zip});
+    ASSERT_EQ(derived.exit_code, 0u) << ToUtf8(derived.out + derived.err);
+    testing::WriteFile(dir.path() / "derived.xml", ToUtf8(derived.out));
+    const CommandOutput checked = Inspect({u"check", dir.wide("derived.xml")});
+    ASSERT_EQ(ToUtf8(checked.out), "") << ToUtf8(derived.out);
+
+    ProgramOptions options;
+    options.xml_path = dir.wide("derived.xml");
+    options.input_path = before_zip;
+    options.output_path = dir.wide("out.zip");
+    ConsoleWriter console;
+    ASSERT_EQ(RunMigration(options, console), 0u) << ToUtf8(derived.out);
+    const CommandOutput compared = Inspect({u"diff", dir.wide("out.zip"), after_zip});
+    ASSERT_EQ(ToUtf8(compared.out + compared.err), "") << ToUtf8(derived.out);
+    ASSERT_EQ(compared.exit_code, 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shards, RoundTripTest, ::testing::Range(0, kShards));
+
+}  // namespace
+}  // namespace orvex

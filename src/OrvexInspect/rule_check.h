@@ -1,0 +1,44 @@
+#pragma once
+// The check of a migration XML before any archive is touched: the file is read with the tool's own
+// reader and rule model, and every rule is judged the way its processor will judge it, with the
+// processors' own functions (key roots, type words, number conversion, Base64, folder tokens and
+// rebasing, converter pairs). An error is what would stop a run; a warning what would be an ERROR
+// line of the log or a rule that does nothing.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.h"
+
+namespace orvex {
+
+/// One finding, at the position of the element it is about (or of a parse error).
+struct RuleFinding {
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  bool error = false;
+  std::u16string message;
+};
+
+/// The action words of each rule element, as its processor compares them (ignoring case).
+extern const std::vector<std::u16string_view> kDirectoryActions;
+extern const std::vector<std::u16string_view> kFileActions;
+extern const std::vector<std::u16string_view> kKeyActions;
+extern const std::vector<std::u16string_view> kValueActions;
+
+/// Checks the migration XML at `path`: S_OK with the findings ordered by position, or the
+/// failure to read the file.
+[[nodiscard]] HRESULT CheckMigrationXml(std::u16string_view path,
+                                        std::vector<RuleFinding>* findings);
+
+/// "<file>:<line>:<column>: error: <text>" (or warning), one line each.
+void AppendFindingsText(std::u16string_view file_name, const std::vector<RuleFinding>& findings,
+                        std::u16string* out);
+
+/// The findings as a JSON array.
+void AppendFindingsJson(std::u16string_view file_name, const std::vector<RuleFinding>& findings,
+                        std::u16string* out);
+
+}  // namespace orvex
