@@ -1,6 +1,7 @@
 #include "OrvexInspect/inspect_command.h"
 
 #include <new>
+#include <tuple>
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"

@@ -25,10 +25,10 @@ struct Form {
   Kind kind;
   std::uint8_t prefix_size;  // first-level bytes before the weight (ideographs, private use)
   std::uint8_t prefix[2];
-  std::uint8_t diacritic;    // 0 for an element without one (private use)
+  std::uint8_t diacritic;  // 0 for an element without one (private use)
   std::uint8_t case_weight;
-  std::uint8_t kana[4];      // small, repeat, kana type, width; 0 where a repeat mark copies it
-  std::uint16_t vowel;       // kana: the first-level weight that a prolonged sound mark takes
+  std::uint8_t kana[4];  // small, repeat, kana type, width; 0 where a repeat mark copies it
+  std::uint16_t vowel;   // kana: the first-level weight that a prolonged sound mark takes
 };
 
 extern const Form kForms[];

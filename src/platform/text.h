@@ -22,8 +22,9 @@ inline bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
   return CompareIgnoreCase(a, b) == 0;
 }
 
-/// The comparison's sort key (LCMapString): byte strings compare (memcmp order) exactly as
-/// CompareIgnoreCase does, and equal texts have equal keys, so the key serves as a hash-map key.
+/// The comparison's sort key (LCMapString on Windows, ShortSortKey elsewhere): byte strings
+/// compare (memcmp order) exactly as CompareIgnoreCase does, and equal texts have equal keys, so
+/// the key serves as a hash-map key. The bytes differ between the builds; the order does not.
 std::string CollationKey(std::u16string_view text);
 
 /// Whether `c` is white space for trimming (GetStringTypeEx, C1_SPACE).

@@ -28,10 +28,10 @@ TEST(CompareTest, IgnoresCaseButNotAccentsOrWidth) {
       {u"a", u"\u00e4", -1},
       {u"a\u0301", u"\u00e1", 0},  // a combining accent is the precomposed letter's
       {u"\u00df", u"ss", 0},
-      {u"A", u"\uff21", -1},  // fullwidth
+      {u"A", u"\uff21", -1},       // fullwidth
       {u"\u30a2", u"\u3042", -1},  // katakana before hiragana
-      {u"\\", u"1", -1},  // punctuation before digits
-      {u"1", u"a", -1},    // digits before letters
+      {u"\\", u"1", -1},           // punctuation before digits
+      {u"1", u"a", -1},            // digits before letters
       {u"\\A\\x", u"\\AB", -1},
       {u"", u"a", -1},
       {u"\U0001F600", u"\U0001F601", -1},
@@ -46,8 +46,8 @@ TEST(CompareTest, IgnoresCaseButNotAccentsOrWidth) {
 // Word sort: the hyphen and the apostrophe weigh nothing at first, so "co-op" stands beside
 // "coop"; between texts equal but for them, the one where they come earlier sorts later.
 TEST(CompareTest, SortsWordsWithHyphensBesideThoseWithout) {
-  const std::u16string_view ascending[] = {u"coop", u"co'op", u"co-op", u"-coop", u"coopa",
-                                           u"Obrien-", u"O'Brien"};
+  const std::u16string_view ascending[] = {u"coop",  u"co'op",   u"co-op",  u"-coop",
+                                           u"coopa", u"Obrien-", u"O'Brien"};
   for (std::size_t i = 0; i + 1 < std::size(ascending); ++i) {
     EXPECT_LT(CompareIgnoreCase(ascending[i], ascending[i + 1]), 0)
         << ToUtf8(ascending[i]) << " " << ToUtf8(ascending[i + 1]);

@@ -56,9 +56,9 @@ int main() {
       *bar = '\0';
       const std::wstring a = Units(line + 1);
       const std::wstring b = Units(bar + 1);
-      const int result = CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
-                                        static_cast<int>(a.size()), b.c_str(),
-                                        static_cast<int>(b.size()));
+      const int result =
+          CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
+                         static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()));
       std::printf("%d\n", result == 0 ? 9 : result - CSTR_EQUAL);
     } else {
       return 2;

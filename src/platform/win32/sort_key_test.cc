@@ -38,8 +38,8 @@ void ExpectSameOrder(const std::vector<std::u16string>& texts) {
     return CompareIgnoreCase(texts[a], texts[b]) < 0;
   });
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    ASSERT_EQ(by_keys[i], by_system[i]) << "at " << i << ": " << Hex(texts[by_keys[i]]) << "| "
-                                        << Hex(texts[by_system[i]]);
+    ASSERT_EQ(by_keys[i], by_system[i])
+        << "at " << i << ": " << Hex(texts[by_keys[i]]) << "| " << Hex(texts[by_system[i]]);
     if (i == 0) continue;
     const std::size_t a = by_keys[i - 1], b = by_keys[i];
     ASSERT_EQ(keys[a] == keys[b], CompareIgnoreCase(texts[a], texts[b]) == 0)
@@ -90,12 +90,12 @@ class RandomTexts {
   };
   static constexpr Range kPresentationForms[] = {{0xFB1D, 0xFB4E}, {0xFE70, 0xFE7F}};
   static constexpr Range kScripts[] = {
-      {u'a', u'z'},       {u'A', u'Z'},       {u'0', u'9'},       {u'!', u'/'},
-      {u':', u'@'},       {u'[', u'`'},       {u'{', u'~'},       {u' ', u' '},
-      {0x00C0, 0x017F},   {0x0300, 0x036F},   {0x0391, 0x03C9},   {0x0400, 0x045F},
-      {0x05B0, 0x05EA},   {0x0621, 0x0652},   {0x0E01, 0x0E3A},   {0x2010, 0x2027},
-      {0x4E00, 0x9FFF},   {0xAC00, 0xD7A3},   {0x3041, 0x3096},   {0x30A1, 0x30FA},
-      {0xFF01, 0xFF5E},   {0xFF71, 0xFF9D},   {0x0001, 0x001F},   kPresentationForms[0],
+      {u'a', u'z'},          {u'A', u'Z'},     {u'0', u'9'},     {u'!', u'/'},
+      {u':', u'@'},          {u'[', u'`'},     {u'{', u'~'},     {u' ', u' '},
+      {0x00C0, 0x017F},      {0x0300, 0x036F}, {0x0391, 0x03C9}, {0x0400, 0x045F},
+      {0x05B0, 0x05EA},      {0x0621, 0x0652}, {0x0E01, 0x0E3A}, {0x2010, 0x2027},
+      {0x4E00, 0x9FFF},      {0xAC00, 0xD7A3}, {0x3041, 0x3096}, {0x30A1, 0x30FA},
+      {0xFF01, 0xFF5E},      {0xFF71, 0xFF9D}, {0x0001, 0x001F}, kPresentationForms[0],
       kPresentationForms[1],
   };
   static constexpr char16_t kRepeatMarks[] = {0x30FC, 0x30FD, 0x30FE, 0x309D, 0x309E, 0x3005};
