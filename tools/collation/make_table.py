@@ -61,8 +61,10 @@ class Oracle:
         self.prefix = prefix
         self.work = pathlib.Path(work)
         self.exe = self.work / "measure.exe"
-        subprocess.run([COMPILER, "-std=c++20", "-O2", "-static", "-o", str(self.exe),
-                        str(ROOT / "tools/collation/measure.cc")], check=True)
+        # The questions go to the Windows build's own text services.
+        subprocess.run([COMPILER, "-std=c++20", "-O2", "-static", "-I", str(ROOT / "src"),
+                        "-o", str(self.exe), str(ROOT / "tools/collation/measure.cc"),
+                        str(ROOT / "src/platform/win32/text.cc")], check=True)
 
     def ask(self, requests):
         # Wine's helper processes inherit the program's output; a file, not a pipe, takes it.

@@ -1,37 +1,34 @@
-// Windows only: answers make_table.py's questions about the system's case-insensitive sort order.
-// Requests come one a line on standard input, and each gets one line of answer:
+// Answers make_table.py's questions about the Windows build's case-insensitive sort order, asked
+// of the platform layer (LCMapStringW and CompareStringW there). Requests come one a line on
+// standard input, and each gets one line of answer:
 //   U                      the sort key of every code unit alone, 65536 lines "XXXX key"
 //   K <unit>...            the sort key of the text made of these code units
 //   C <unit>... | <unit>... the sign of the comparison of the two texts
 // Code units are hexadecimal; a sort key is written as hexadecimal bytes without its final zero.
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "common/result.h"
+#include "platform/text.h"
+
 namespace {
 
-constexpr DWORD kKeyFlags = LCMAP_SORTKEY | NORM_IGNORECASE;
-
-void PrintKey(const std::wstring& text) {
-  static BYTE key[1 << 16];
-  // The call refuses an empty length; the empty text is given as a terminated one.
-  const int size = LCMapStringW(LOCALE_USER_DEFAULT, kKeyFlags, text.empty() ? L"" : text.c_str(),
-                                text.empty() ? -1 : static_cast<int>(text.size()),
-                                reinterpret_cast<LPWSTR>(key), sizeof key);
-  if (size <= 0) {
-    std::printf("error %lu", GetLastError());
-    return;
+void PrintKey(const std::u16string& text) {
+  try {
+    for (const char byte : orvex::CollationKey(text)) {
+      std::printf("%02x", static_cast<unsigned char>(byte));
+    }
+  } catch (const orvex::ResultException& e) {
+    std::printf("error %08X", static_cast<unsigned>(e.result()));
   }
-  for (int i = 0; i + 1 < size; ++i) std::printf("%02x", key[i]);
 }
 
-std::wstring Units(char* tokens) {
-  std::wstring text;
+std::u16string Units(char* tokens) {
+  std::u16string text;
   for (char* t = std::strtok(tokens, " \r\n"); t; t = std::strtok(nullptr, " \r\n")) {
-    text += static_cast<wchar_t>(std::strtoul(t, nullptr, 16));
+    text += static_cast<char16_t>(std::strtoul(t, nullptr, 16));
   }
   return text;
 }
@@ -44,7 +41,7 @@ int main() {
     if (line[0] == 'U') {
       for (unsigned unit = 0; unit < 0x10000; ++unit) {
         std::printf("%04X ", unit);
-        PrintKey(std::wstring(1, static_cast<wchar_t>(unit)));
+        PrintKey(std::u16string(1, static_cast<char16_t>(unit)));
         std::printf("\n");
       }
     } else if (line[0] == 'K') {
@@ -54,12 +51,15 @@ int main() {
       char* bar = std::strchr(line, '|');
       if (!bar) return 2;
       *bar = '\0';
-      const std::wstring a = Units(line + 1);
-      const std::wstring b = Units(bar + 1);
-      const int result =
-          CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
-                         static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()));
-      std::printf("%d\n", result == 0 ? 9 : result - CSTR_EQUAL);
+      const std::u16string a = Units(line + 1);
+      const std::u16string b = Units(bar + 1);
+      int sign = 9;  // the comparison failed
+      try {
+        const int order = orvex::CompareIgnoreCase(a, b);
+        sign = (order > 0) - (order < 0);
+      } catch (const orvex::ResultException&) {
+      }
+      std::printf("%d\n", sign);
     } else {
       return 2;
     }
