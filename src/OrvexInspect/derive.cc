@@ -1,5 +1,8 @@
 #include "OrvexInspect/derive.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
 #include "platform/text.h"
@@ -160,6 +163,30 @@ std::u16string CommentText(std::u16string text) {
 }
 
 }  // namespace
+
+std::vector<MoveCandidate> RankedMoves(std::vector<MoveCandidate> candidates,
+                                       bool (*writable)(std::u16string_view), PathsOverlap overlaps) {
+  std::erase_if(candidates, [&](const MoveCandidate& c) {
+    return !writable(c.source) || !writable(c.destination) || overlaps(c.source, c.destination);
+  });
+  std::sort(candidates.begin(), candidates.end(),
+            [](const MoveCandidate& a, const MoveCandidate& b) {
+              if (a.votes != b.votes) return a.votes > b.votes;
+              if (a.depth != b.depth) return a.depth < b.depth;
+              return std::pair(a.source, a.destination) < std::pair(b.source, b.destination);
+            });
+  return candidates;
+}
+
+bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandidate> chosen,
+                       PathsOverlap overlaps) {
+  return std::any_of(chosen.begin(), chosen.end(), [&](const MoveCandidate& other) {
+    return overlaps(candidate.source, other.source) ||
+           overlaps(candidate.destination, other.destination) ||
+           overlaps(candidate.source, other.destination) ||
+           overlaps(candidate.destination, other.source);
+  });
+}
 
 HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived) {
   std::vector<RegFilePair> pairs;

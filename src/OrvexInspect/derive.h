@@ -33,6 +33,27 @@ struct RegFilePair {
   const RegistryDocument* after;
 };
 
+/// A tree that seems to have moved (a key tree or a folder), with how many of its entries say so.
+struct MoveCandidate {
+  std::u16string source;
+  std::u16string destination;
+  std::size_t depth = 0;  ///< of the source; a shallower move explains more
+  std::size_t votes = 0;
+};
+
+/// Whether one of two paths is at or below the other, as its kind of path counts it.
+using PathsOverlap = bool (*)(std::u16string_view, std::u16string_view);
+
+/// The candidates worth trying, in the order to try them: most votes first, then the shallowest,
+/// then by their paths; moves of a tree into itself and moves whose paths cannot be written in a
+/// rule (`writable`) are left out.
+std::vector<MoveCandidate> RankedMoves(std::vector<MoveCandidate> candidates,
+                                       bool (*writable)(std::u16string_view), PathsOverlap overlaps);
+
+/// Whether `candidate` touches the source or the destination of a move already chosen.
+bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandidate> chosen,
+                       PathsOverlap overlaps);
+
 /// The key and value rules for the .reg files that both sides hold. Every rule acts on every .reg
 /// file, so renames are chosen to fit all of them; the rest are derived file by file.
 void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<MigrationRule>* rules,

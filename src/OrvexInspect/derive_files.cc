@@ -106,13 +106,6 @@ void MoveInPlan(PlanTree* plan, const std::u16string& from, const std::u16string
   }
 }
 
-struct Candidate {
-  std::u16string source;
-  std::u16string destination;
-  std::size_t depth = 0;
-  std::size_t votes = 0;
-};
-
 class FileDeriver {
  public:
   FileDeriver(const Profile& after, std::vector<std::u16string>* inexpressible)
@@ -179,7 +172,7 @@ class FileDeriver {
         if (bucket.size() <= kMaxBucket) bucket.push_back(folder);
       }
     }
-    std::map<std::u16string, Candidate> votes;
+    std::map<std::u16string, MoveCandidate> votes;
     for (const auto& [path, entry] : plan_) {
       if (entry.directory || entry.size == 0 || !Removed(path, entry)) continue;
       const auto parts = Components(path);
@@ -192,7 +185,7 @@ class FileDeriver {
         const auto bucket = by_suffix.find(suffix);
         if (bucket == by_suffix.end() || bucket->second.size() > kMaxBucket) continue;
         for (const std::u16string& destination : bucket->second) {
-          Candidate& candidate = votes[folder + u'\0' + destination];
+          MoveCandidate& candidate = votes[folder + u'\0' + destination];
           candidate.source = folder;
           candidate.destination = destination;
           candidate.depth = parts.size() - s;
@@ -200,26 +193,11 @@ class FileDeriver {
         }
       }
     }
-    std::vector<Candidate> candidates;
+    std::vector<MoveCandidate> candidates;
     for (auto& [key, candidate] : votes) candidates.push_back(std::move(candidate));
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-      if (a.votes != b.votes) return a.votes > b.votes;
-      if (a.depth != b.depth) return a.depth < b.depth;
-      return std::pair(a.source, a.destination) < std::pair(b.source, b.destination);
-    });
-    std::vector<Candidate> chosen;
-    for (const Candidate& candidate : candidates) {
-      if (!IsReachable(candidate.source) || !IsReachable(candidate.destination) ||
-          Overlaps(candidate.source, candidate.destination)) {
-        continue;
-      }
-      const bool clashes = std::any_of(chosen.begin(), chosen.end(), [&](const Candidate& other) {
-        return Overlaps(candidate.source, other.source) ||
-               Overlaps(candidate.destination, other.destination) ||
-               Overlaps(candidate.source, other.destination) ||
-               Overlaps(candidate.destination, other.source);
-      });
-      if (clashes) continue;
+    std::vector<MoveCandidate> chosen;
+    for (const MoveCandidate& candidate : RankedMoves(std::move(candidates), IsReachable, Overlaps)) {
+      if (ClashesWithChosen(candidate, chosen, Overlaps)) continue;
       std::size_t files = 0;
       std::size_t landed = 0;
       ForEachBelow(plan_, candidate.source, [&](const std::u16string& path, const PlanEntry& entry) {

@@ -120,13 +120,6 @@ class KeyTree {
 
 // --- Renames --------------------------------------------------------------------------------------
 
-struct Candidate {
-  std::u16string source;
-  std::u16string destination;
-  std::size_t depth = 0;
-  std::size_t votes = 0;
-};
-
 std::vector<std::pair<std::u16string_view, const RegistryValueEntry*>> SortedValues(
     const KeyView& key) {
   std::vector<std::pair<std::u16string_view, const RegistryValueEntry*>> values;
@@ -160,12 +153,12 @@ bool SameValues(const KeyView& a, const KeyView& b) {
                     });
 }
 
-void Vote(std::map<std::string, Candidate>* votes, std::u16string source,
+void Vote(std::map<std::string, MoveCandidate>* votes, std::u16string source,
           std::u16string destination, std::size_t depth) {
   std::string key = PathCollationKey(source);
   key += '\0';
   key += PathCollationKey(destination);
-  Candidate& candidate = (*votes)[key];
+  MoveCandidate& candidate = (*votes)[key];
   if (candidate.votes == 0) {
     candidate.source = std::move(source);
     candidate.destination = std::move(destination);
@@ -177,7 +170,7 @@ void Vote(std::map<std::string, Candidate>* votes, std::u16string source,
 // A removed key and an added key whose last names agree vote for the keys above them as a rename;
 // so do a removed and an added key with the same values.
 void VoteRenames(const DocumentIndex& before, const DocumentIndex& after,
-                 std::map<std::string, Candidate>* votes) {
+                 std::map<std::string, MoveCandidate>* votes) {
   std::unordered_map<std::string, std::vector<std::u16string>> by_suffix;
   std::unordered_map<std::uint64_t, std::vector<const KeyView*>> by_values;
   for (const KeyView& key : after.keys()) {
@@ -242,29 +235,14 @@ std::size_t Landed(const KeyNode& source, std::u16string_view destination,
 // Renames that every file agrees with: the source tree is gone from after in every file that has
 // it, nothing is at the destination yet, and at least half of the moved keys land on keys of
 // after.
-std::vector<Candidate> ChooseRenames(std::vector<FileState>& files) {
-  std::map<std::string, Candidate> votes;
+std::vector<MoveCandidate> ChooseRenames(std::vector<FileState>& files) {
+  std::map<std::string, MoveCandidate> votes;
   for (FileState& file : files) VoteRenames(*file.index, *file.after, &votes);
-  std::vector<Candidate> candidates;
+  std::vector<MoveCandidate> candidates;
   for (auto& [key, candidate] : votes) candidates.push_back(std::move(candidate));
-  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-    if (a.votes != b.votes) return a.votes > b.votes;
-    if (a.depth != b.depth) return a.depth < b.depth;
-    return std::pair(a.source, a.destination) < std::pair(b.source, b.destination);
-  });
-  std::vector<Candidate> chosen;
-  for (const Candidate& candidate : candidates) {
-    if (!IsRulePath(candidate.source) || !IsRulePath(candidate.destination) ||
-        Overlaps(candidate.source, candidate.destination)) {
-      continue;
-    }
-    const bool clashes = std::any_of(chosen.begin(), chosen.end(), [&](const Candidate& other) {
-      return Overlaps(candidate.source, other.source) ||
-             Overlaps(candidate.destination, other.destination) ||
-             Overlaps(candidate.source, other.destination) ||
-             Overlaps(candidate.destination, other.source);
-    });
-    if (clashes) continue;
+  std::vector<MoveCandidate> chosen;
+  for (const MoveCandidate& candidate : RankedMoves(std::move(candidates), IsRulePath, Overlaps)) {
+    if (ClashesWithChosen(candidate, chosen, Overlaps)) continue;
     std::size_t total = 0;
     std::size_t landed = 0;
     bool fits = true;
@@ -396,7 +374,7 @@ class RegistryDeriver {
       : files_(files), inexpressible_(*inexpressible) {}
 
   void Run() {
-    for (const Candidate& rename : ChooseRenames(files_)) {
+    for (const MoveCandidate& rename : ChooseRenames(files_)) {
       const MigrationRule rule = KeyRuleOf(u"rename", rename.source, rename.destination);
       for (FileState& file : files_) (void)ProcessRegistryKey(file.simulated, rule.key);
       list_.Add(RuleList::kRenames, rule);
