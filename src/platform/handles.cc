@@ -1,4 +1,4 @@
-// Ownership of file handles, the same on every platform.
+// Ownership of file handles and registry keys, the same on every platform.
 #include "platform/platform.h"
 
 namespace orvex::platform {
@@ -10,6 +10,16 @@ FileHandle::FileHandle(FileHandle&& other) noexcept : native_(other.release()) {
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
     CloseHandle(*this);
+    native_ = other.release();
+  }
+  return *this;
+}
+
+RegistryKey::~RegistryKey() { RegCloseKey(*this); }
+
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
+  if (this != &other) {
+    RegCloseKey(*this);
     native_ = other.release();
   }
   return *this;

@@ -3,13 +3,6 @@
 
 namespace orvex::platform {
 
-RegistryKey::~RegistryKey() = default;
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  native_ = other.release();
-  return *this;
-}
-
 bool HasRegistry() { return false; }
 
 std::uint32_t RegCreateKeyEx(RegistryRoot, std::u16string_view, std::uint32_t, RegistryKey*) {

@@ -26,16 +26,6 @@ bool IsStringType(std::uint32_t type) {
 
 }  // namespace
 
-RegistryKey::~RegistryKey() { RegCloseKey(*this); }
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    RegCloseKey(*this);
-    native_ = other.release();
-  }
-  return *this;
-}
-
 bool HasRegistry() { return true; }
 
 std::uint32_t RegCreateKeyEx(RegistryRoot root, std::u16string_view subkey, std::uint32_t access,
