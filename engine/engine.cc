@@ -6,11 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/path_text.h"
 #include "engine/engine_class.h"
 #include "engine/engine_log.h"
 #include "engine/extract.h"
 #include "engine/import.h"
 #include "engine/pack.h"
+#include "platform/directory_tree.h"
 
 namespace orvex {
 namespace {
@@ -133,9 +135,8 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
     log.Line(u"Unzip: failed: bad target directory (Error %d)", static_cast<std::int32_t>(error));
     return HResultFromWin32(error);
   }
-  while (root.size() > 1 && (root.back() == u'/' || root.back() == u'\\')) root.pop_back();
-  engine::DirectoryMaker directories;
-  if (const std::uint32_t error = directories.Ensure(root)) {
+  root.resize(WithoutFinalSeparators(root).size());
+  if (const std::uint32_t error = platform::CreateDirectoryTree(root)) {
     log.Line(u"Unzip: failed: cannot create '%s' (Error %d)", root,
              static_cast<std::int32_t>(error));
     return HResultFromWin32(error);
@@ -147,7 +148,7 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
               std::u16string* destination) {
         *destination = root;
         for (const std::u16string& component : components) {
-          *destination += u'/';
+          *destination += platform::PathSeparator();
           *destination += component;
         }
         return true;

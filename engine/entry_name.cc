@@ -1,11 +1,9 @@
 #include "engine/entry_name.h"
 
+#include "common/path_text.h"
+
 namespace orvex::engine {
 namespace {
-
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
-
-bool IsAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 
 char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c; }
 

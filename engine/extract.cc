@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "common/path_text.h"
 #include "engine/entry_name.h"
 #include "engine/local_headers.h"
 #include "platform/archive_headers.h"
+#include "platform/directory_tree.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -19,18 +22,6 @@ namespace {
 constexpr std::uint32_t kReadBlockSize = 1u << 20;
 // Freed memory the process keeps between files (see RetainFreedMemory).
 constexpr std::size_t kRetainedMemory = 64u << 20;
-
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
-
-// The path without its last component; empty when there is no parent to speak of.
-std::u16string ParentOf(std::u16string_view path) {
-  std::size_t end = path.size();
-  while (end > 1 && IsSeparator(path[end - 1])) --end;
-  while (end > 0 && !IsSeparator(path[end - 1])) --end;
-  if (end == 0) return {};
-  while (end > 1 && IsSeparator(path[end - 1])) --end;
-  return std::u16string(path.substr(0, end));
-}
 
 // The archive file as libarchive's input, read through the platform layer.
 struct ArchiveInput {
@@ -76,6 +67,21 @@ std::u16string LibraryError(struct archive* handle) {
 }
 
 // One extraction run: the state the entry loop shares.
+// Makes directories on demand, remembering those it has already seen.
+class DirectoryMaker {
+ public:
+  // Makes sure `path` is a directory, creating it and any missing parents; a Win32 error.
+  std::uint32_t Ensure(const std::u16string& path) {
+    if (known_.contains(path)) return ERROR_SUCCESS;
+    const std::uint32_t error = platform::CreateDirectoryTree(path);
+    if (error == ERROR_SUCCESS) known_.insert(path);
+    return error;
+  }
+
+ private:
+  std::unordered_set<std::u16string> known_;
+};
+
 class Extraction {
  public:
   Extraction(std::u16string_view operation, std::u16string_view archive,
@@ -289,7 +295,7 @@ HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string&
       static_cast<std::uint64_t>(archive_entry_size(entry)) > budget_ - counts_->bytes) {
     return OverBudget();
   }
-  const std::u16string parent = ParentOf(destination);
+  const std::u16string parent(ParentOf(destination));
   if (!parent.empty()) {
     if (const std::uint32_t error = directories_.Ensure(parent)) {
       log_.Line(u"%s: cannot create directory '%s' (Error %d)", operation_, parent,
@@ -387,41 +393,6 @@ void Extraction::SetDirectoryTimes() {
 }
 
 }  // namespace
-
-std::uint32_t DirectoryMaker::CreateOne(const std::u16string& path) {
-  const std::uint32_t error = platform::CreateDirectory(path);
-  if (error != ERROR_ALREADY_EXISTS) return error;
-  std::uint32_t attributes = 0;
-  if (platform::GetFileAttributes(path, &attributes) == ERROR_SUCCESS &&
-      (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return ERROR_SUCCESS;
-  }
-  return ERROR_ALREADY_EXISTS;
-}
-
-std::uint32_t DirectoryMaker::Ensure(const std::u16string& path) {
-  if (known_.contains(path)) return ERROR_SUCCESS;
-  // Walk up to the first directory that exists, then create the missing ones downwards.
-  std::vector<std::u16string> missing;
-  std::u16string current = path;
-  for (;;) {
-    const std::uint32_t error = CreateOne(current);
-    if (error == ERROR_SUCCESS) break;
-    if (error != ERROR_PATH_NOT_FOUND && error != ERROR_FILE_NOT_FOUND) return error;
-    std::u16string parent = ParentOf(current);
-    if (parent.empty() || parent.size() >= current.size() || known_.contains(parent)) {
-      return error;
-    }
-    missing.push_back(std::move(current));
-    current = std::move(parent);
-  }
-  known_.insert(std::move(current));
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (const std::uint32_t error = CreateOne(*it)) return error;
-    known_.insert(std::move(*it));
-  }
-  return ERROR_SUCCESS;
-}
 
 HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archive,
                        const EntryDestination& destination_for, const ExtractLimits& limits,

@@ -7,7 +7,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 #include "common/result.h"
 #include "engine/engine_log.h"
@@ -37,18 +36,6 @@ struct ExtractCounts {
 /// and returns true, or returns false to leave the entry out.
 using EntryDestination = std::function<bool(std::span<const std::u16string> components,
                                             bool directory, std::u16string* destination)>;
-
-/// Makes directories on demand, remembering those it has already seen.
-class DirectoryMaker {
- public:
-  /// Makes sure `path` is a directory, creating it and any missing parents; a Win32 error.
-  std::uint32_t Ensure(const std::u16string& path);
-
- private:
-  std::uint32_t CreateOne(const std::u16string& path);
-
-  std::unordered_set<std::u16string> known_;
-};
 
 /// Unpacks every entry of the ZIP archive `archive` to where `destination_for` says, with the
 /// modification times the archive records. `operation` starts each log line. Failures: the

@@ -45,7 +45,7 @@ class ImportDestinations {
       }
     }
     if (platform::HasRegistry()) return S_OK;
-    const HRESULT hr = GetRegistryStore(&store_);
+    const HRESULT hr = platform::GetRegistryStore(&store_);
     if (FAILED(hr)) log.Line(u"Import: no registry store (Error %d)", LowWord(hr));
     return hr;
   }
@@ -189,18 +189,6 @@ HRESULT ParseImportCommandLine(std::u16string_view line, std::u16string* archive
   while (pos < line.size() && IsBlank(line[pos])) ++pos;
   if (path.empty() || pos != line.size()) return E_INVALIDARG;
   *archive = std::move(path);
-  return S_OK;
-}
-
-HRESULT GetRegistryStore(std::u16string* store) {
-  std::u16string base;
-  if (platform::ExpandEnvironmentStrings(u"%XDG_STATE_HOME%", &base) != ERROR_SUCCESS ||
-      !base.starts_with(u'/')) {
-    RETURN_IF_FAILED(platform::SHGetFolderPath(platform::CSIDL_PROFILE, nullptr, 0, &base));
-    base += u"/.local/state";
-  }
-  while (base.size() > 1 && base.back() == u'/') base.pop_back();
-  *store = base + u"/OrvexEngine/Registry";
   return S_OK;
 }
 

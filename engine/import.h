@@ -18,10 +18,6 @@ namespace orvex::engine {
 [[nodiscard]] HRESULT ParseImportCommandLine(std::u16string_view command_line,
                                              std::u16string* archive);
 
-/// The user's registry store where there is no live registry: $XDG_STATE_HOME/OrvexEngine/Registry
-/// when that variable holds an absolute path, else $HOME/.local/state/OrvexEngine/Registry.
-[[nodiscard]] HRESULT GetRegistryStore(std::u16string* store);
-
 /// Imports `archive`: a top-level folder named by a folder token (AppData, Desktop ...) goes to
 /// that shell folder, a .reg file directly in the top-level Registry folder goes to the registry
 /// store, or into the live registry where there is one; files of the same name and values of the

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "common/format.h"
+#include "common/path_text.h"
 #include "platform/archive_headers.h"
+#include "platform/directory_tree.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -40,13 +42,6 @@ constexpr std::uint32_t kTemporaryNameTries = 100;
 
 using ArchivePtr = std::unique_ptr<struct archive, decltype(&archive_write_free)>;
 using EntryPtr = std::unique_ptr<struct archive_entry, decltype(&archive_entry_free)>;
-
-bool IsSeparator(char16_t c) { return c == u'/' || c == u'\\'; }
-
-std::u16string WithoutFinalSeparator(std::u16string path) {
-  while (path.size() > 1 && IsSeparator(path.back())) path.pop_back();
-  return path;
-}
 
 // The temporary archive file and libarchive's output into it.
 struct ArchiveOutput {
@@ -136,11 +131,11 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
   if (const std::uint32_t error = platform::GetFullPathName(source, &full, nullptr)) {
     return HResultFromWin32(error);
   }
-  source_ = WithoutFinalSeparator(std::move(full));
+  source_ = WithoutFinalSeparators(full);
   if (const std::uint32_t error = platform::GetFullPathName(archive, &full, nullptr)) {
     return HResultFromWin32(error);
   }
-  target_ = WithoutFinalSeparator(std::move(full));
+  target_ = WithoutFinalSeparators(full);
 
   std::uint32_t attributes = 0;
   std::uint32_t error = platform::GetFileAttributes(source_, &attributes);
@@ -179,21 +174,11 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
 }
 
 HRESULT Packer::AddTree(const std::u16string& directory, const std::string& prefix) {
-  // Collect first: the search is closed before descending, so depth costs no open handles.
+  const std::u16string directory_prefix = directory + platform::PathSeparator();
   std::vector<platform::FindData> entries;
-  {
-    platform::FindHandle search;
-    platform::FindData found;
-    std::uint32_t error = platform::FindFirstFile(directory + u"/*", &search, &found);
-    while (error == ERROR_SUCCESS) {
-      if (found.name != u"." && found.name != u"..") entries.push_back(std::move(found));
-      error = platform::FindNextFile(search, &found);
-    }
-    platform::FindClose(search);
-    if (error != ERROR_NO_MORE_FILES && error != ERROR_FILE_NOT_FOUND) {
-      log_.Line(u"Zip: cannot list '%s' (Error %d)", directory, static_cast<std::int32_t>(error));
-      return HResultFromWin32(error);
-    }
+  if (const std::uint32_t error = platform::ListDirectory(directory_prefix + u"*", &entries)) {
+    log_.Line(u"Zip: cannot list '%s' (Error %d)", directory, static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
   }
   // The same order on every system, whatever order its file system keeps: the system's own name
   // comparison, then the exact text.
@@ -202,7 +187,7 @@ HRESULT Packer::AddTree(const std::u16string& directory, const std::string& pref
     return order != 0 ? order < 0 : a.name < b.name;
   });
   for (const platform::FindData& entry : entries) {
-    const std::u16string path = directory + u"/" + entry.name;
+    const std::u16string path = directory_prefix + entry.name;
     const std::string name = prefix + ToUtf8(entry.name);
     if ((entry.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
       RETURN_IF_FAILED(AddDirectory(name + "/", entry));

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <set>
+#include <vector>
 
 #include "OrvexMigrate/engine_connection.h"
 #include "OrvexMigrate/working_area.h"
+#include "platform/directory_tree.h"
 #include "platform/platform.h"
 #include "regfile/reg_reader.h"
 #include "transforms/files/file_system.h"
@@ -21,11 +23,12 @@ HRESULT ListFolder(const std::u16string& folder, const std::u16string& prefix,
                    std::u16string* failed_path) {
   std::u16string pattern;
   RETURN_IF_FAILED(CombinePath(folder, u"*", &pattern));
-  platform::FindHandle search;
-  platform::FindData found;
-  std::uint32_t error = platform::FindFirstFile(pattern, &search, &found);
-  for (; error == ERROR_SUCCESS; error = platform::FindNextFile(search, &found)) {
-    if (found.name == u"." || found.name == u"..") continue;
+  std::vector<platform::FindData> entries;
+  if (const std::uint32_t error = platform::ListDirectory(pattern, &entries)) {
+    *failed_path = folder;
+    return HResultFromWin32(error);
+  }
+  for (const platform::FindData& found : entries) {
     const std::u16string name = prefix.empty() ? found.name : prefix + u'/' + found.name;
     if (skipped.contains(name)) continue;
     TreeEntry entry;
@@ -36,11 +39,6 @@ HRESULT ListFolder(const std::u16string& folder, const std::u16string& prefix,
     const bool directory = entry.directory;
     tree->emplace(name, std::move(entry));
     if (directory) RETURN_IF_FAILED(ListFolder(child, name, skipped, tree, failed_path));
-  }
-  platform::FindClose(search);
-  if (error != ERROR_NO_MORE_FILES && error != ERROR_FILE_NOT_FOUND) {
-    *failed_path = folder;
-    return HResultFromWin32(error);
   }
   return S_OK;
 }
@@ -151,9 +149,8 @@ HRESULT SameContent(std::u16string_view a, std::u16string_view b, bool* same) {
   for (;;) {
     std::uint32_t counts[2] = {0, 0};
     for (int i = 0; i < 2; ++i) RETURN_IF_FAILED(ReadFull(files[i], &blocks[i], &counts[i]));
-    if (counts[0] != counts[1] ||
-        std::string_view(blocks[0]).substr(0, counts[0]) !=
-            std::string_view(blocks[1]).substr(0, counts[1])) {
+    if (counts[0] != counts[1] || std::string_view(blocks[0]).substr(0, counts[0]) !=
+                                      std::string_view(blocks[1]).substr(0, counts[1])) {
       *same = false;
       return S_OK;
     }
@@ -167,8 +164,8 @@ HRESULT SameContent(std::u16string_view a, std::u16string_view b, bool* same) {
 HRESULT ReadFileBytes(std::u16string_view path, std::uint64_t limit, std::string* bytes) {
   bytes->clear();
   return ReadBlocks(path, [&](std::string_view block) {
-    bytes->append(block.substr(0, static_cast<std::size_t>(
-                                      std::min<std::uint64_t>(block.size(), limit - bytes->size()))));
+    bytes->append(block.substr(
+        0, static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), limit - bytes->size()))));
     return bytes->size() < limit;
   });
 }

@@ -9,6 +9,7 @@
 #include "OrvexInspect/profile.h"
 #include "common/base64.h"
 #include "common/number.h"
+#include "common/path_text.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"
@@ -191,8 +192,6 @@ std::optional<std::u16string_view> Action(std::span<const std::u16string_view> w
 std::u16string SiteText(Site site) {
   return DecimalText(site.line) + u':' + DecimalText(site.column);
 }
-
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 std::vector<std::u16string_view> Components(std::u16string_view path) {
   std::vector<std::u16string_view> components;
@@ -693,7 +692,7 @@ class RuleChecker {
 // resolving and containment are text operations, but resolving visits the directory.
 HRESULT ArchiveStandIn(std::u16string* directory) {
   if (const std::uint32_t error = platform::GetTempPath(directory)) return HResultFromWin32(error);
-  while (directory->size() > 1 && IsSeparator(directory->back())) directory->pop_back();
+  directory->resize(WithoutFinalSeparators(*directory).size());
   return S_OK;
 }
 

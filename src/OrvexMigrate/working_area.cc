@@ -3,15 +3,12 @@
 #include <array>
 
 #include "common/format.h"
+#include "common/path_text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {
-
-bool EndsInSeparator(std::u16string_view path) {
-  return !path.empty() && (path.back() == u'\\' || path.back() == u'/');
-}
 
 // The pattern formatted with one number, cut at 1024 characters.
 HRESULT FormatName(std::u16string_view pattern, std::uint32_t number, std::u16string* name) {

@@ -160,17 +160,12 @@ std::string FinalComponent(std::u16string_view path) {
   return ToUtf8(separator == std::u16string_view::npos ? path : path.substr(separator + 1));
 }
 
-std::string WithoutFinalSeparators(std::string native) {
-  while (native.size() > 1 && native.back() == '/') native.pop_back();
-  return native;
-}
-
 // The destination of a rename that only changes the letter case of a name: letter-case matching
 // found the source itself, so the name is taken as written.
 std::string CaseRenameTarget(const std::string& native, std::u16string_view written) {
-  const std::string trimmed = WithoutFinalSeparators(native);
+  const std::string_view trimmed = posix::WithoutFinalSlashes(native);
   const std::size_t slash = trimmed.find_last_of('/');
-  const std::string parent = slash == std::string::npos ? "" : trimmed.substr(0, slash + 1);
+  const std::string parent(slash == std::string::npos ? "" : trimmed.substr(0, slash + 1));
   return parent + FinalComponent(written);
 }
 
@@ -235,8 +230,8 @@ std::uint32_t MoveFileEx(std::u16string_view source, std::u16string_view destina
   if (const std::uint32_t error = posix::ToNativePath(destination, &destination_native)) {
     return error;
   }
-  source_native = WithoutFinalSeparators(std::move(source_native));
-  destination_native = WithoutFinalSeparators(std::move(destination_native));
+  source_native.resize(posix::WithoutFinalSlashes(source_native).size());
+  destination_native.resize(posix::WithoutFinalSlashes(destination_native).size());
 
   struct stat st;
   const bool exists = ::lstat(destination_native.c_str(), &st) == 0;

@@ -19,8 +19,7 @@ std::uint32_t AttributesOf(std::string_view native, const struct stat& st) {
   std::uint32_t attributes = 0;
   if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
   if (IsReadOnly(st)) attributes |= FILE_ATTRIBUTE_READONLY;
-  std::string_view name = native;
-  while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
+  std::string_view name = WithoutFinalSlashes(native);
   name.remove_prefix(name.find_last_of('/') + 1);  // npos + 1 == 0
   if (name.starts_with('.') && name != "." && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
   return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/native_path.h"
 #include "platform/text.h"
 
 namespace orvex::platform {
@@ -58,7 +59,7 @@ bool ReadListing(const std::string& directory, Listing* listing) {
 
 // Splits "/a/b/c" into "/a/b" and "c"; "c" alone has the parent ".".
 std::pair<std::string, std::string> SplitParent(std::string_view native) {
-  while (native.size() > 1 && native.back() == '/') native.remove_suffix(1);
+  native = WithoutFinalSlashes(native);
   const std::size_t slash = native.find_last_of('/');
   if (slash == std::string_view::npos) return {".", std::string(native)};
   return {std::string(native.substr(0, slash == 0 ? 1 : slash)),

@@ -8,16 +8,13 @@
 
 #include <vector>
 
+#include "common/path_text.h"
 #include "common/result.h"
 #include "platform/posix/name_cache.h"
 #include "platform/text.h"
 
 namespace orvex::platform::posix {
 namespace {
-
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
-bool IsAsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 
 // "\\?\C:\x" becomes "C:\x" and "\\?\UNC\srv\s" becomes "\\srv\s".
 std::u16string StripLongPathPrefix(std::u16string_view path) {
@@ -115,8 +112,7 @@ std::uint32_t ToNativePath(std::u16string_view original, std::string* native) {
     std::string candidate = resolved + std::string(component);
     if (searching && !component.empty() && component != "." && component != ".." &&
         !Exists(candidate)) {
-      const std::string variant =
-          FindCaseVariant(resolved.empty() ? "." : resolved, component);
+      const std::string variant = FindCaseVariant(resolved.empty() ? "." : resolved, component);
       if (variant.empty()) {
         searching = false;
       } else {

@@ -14,6 +14,12 @@ namespace orvex::platform::posix {
 /// meaning here and give ERROR_PATH_NOT_FOUND; an embedded NUL gives ERROR_INVALID_NAME.
 std::uint32_t ToNativePath(std::u16string_view path, std::string* native);
 
+/// A UTF-8 path without its final slashes; "/" stays.
+inline std::string_view WithoutFinalSlashes(std::string_view native) {
+  while (native.size() > 1 && native.back() == '/') native.remove_suffix(1);
+  return native;
+}
+
 /// Name order of directory entries: case-insensitive, ties broken by the exact bytes.
 int CompareFileNames(std::string_view a, std::string_view b);
 

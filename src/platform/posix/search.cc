@@ -194,7 +194,7 @@ std::uint32_t FindFirstFile(std::u16string_view pattern, FindHandle* search, Fin
   std::string native;
   if (const std::uint32_t error = posix::ToNativePath(directory, &native)) return error;
   // "dir/" would have the kernel follow a final link and read past a final file.
-  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  native.resize(posix::WithoutFinalSlashes(native).size());
   const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) return ERROR_PATH_NOT_FOUND;

@@ -9,20 +9,22 @@
 
 #include "common/result.h"
 #include "platform/platform.h"
+#include "platform/posix/native_path.h"
 #include "platform/text.h"
 
 namespace orvex::platform {
 namespace {
 
-std::string WithoutFinalSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+// A home of "/" must not give "//Desktop".
+std::string WithoutDoubleRoot(std::string path) {
+  if (path.starts_with("//")) path.erase(0, 1);
   return path;
 }
 
 // $HOME, else the password database's entry; empty when neither names an absolute path.
 std::string HomeDirectory() {
   const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return WithoutFinalSlash(home);
+  if (home != nullptr && home[0] == '/') return std::string(posix::WithoutFinalSlashes(home));
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
   struct passwd entry;
@@ -31,13 +33,13 @@ std::string HomeDirectory() {
       found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/') {
     return {};
   }
-  return WithoutFinalSlash(found->pw_dir);
+  return std::string(posix::WithoutFinalSlashes(found->pw_dir));
 }
 
 // An XDG base directory variable counts only when it holds an absolute path.
 std::string XdgDirectory(const char* variable, const std::string& home, const char* fallback) {
   const char* value = std::getenv(variable);
-  if (value != nullptr && value[0] == '/') return WithoutFinalSlash(value);
+  if (value != nullptr && value[0] == '/') return std::string(posix::WithoutFinalSlashes(value));
   return home + fallback;
 }
 
@@ -73,9 +75,16 @@ HRESULT SHGetFolderPath(int csidl, const void* /*token*/, std::uint32_t /*flags*
       result = home + "/" + ToUtf8(known->name);
       break;
   }
-  // A home of "/" must not give "//Desktop".
-  if (result.starts_with("//")) result.erase(0, 1);
-  *path = ToUtf16(result);
+  *path = ToUtf16(WithoutDoubleRoot(std::move(result)));
+  return S_OK;
+}
+
+HRESULT GetRegistryStore(std::u16string* store) {
+  // The store sits with the user's other folders: no home, no store.
+  const std::string home = HomeDirectory();
+  if (home.empty()) return E_FAIL;
+  const std::string state = XdgDirectory("XDG_STATE_HOME", home, "/.local/state");
+  *store = ToUtf16(WithoutDoubleRoot(state + "/OrvexEngine/Registry"));
   return S_OK;
 }
 

@@ -1,7 +1,10 @@
 #include "transforms/files/file_system.h"
 
 #include <string>
+#include <vector>
 
+#include "common/path_text.h"
+#include "platform/directory_tree.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "transforms/files/paths.h"
@@ -13,15 +16,13 @@ constexpr std::uint32_t kClearedByForce = platform::FILE_ATTRIBUTE_READONLY |
                                           platform::FILE_ATTRIBUTE_HIDDEN |
                                           platform::FILE_ATTRIBUTE_SYSTEM;
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
 bool IsDirectory(std::uint32_t attributes) {
   return (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // The form in which walks hand a directory on: with a final separator.
 void AppendSeparator(std::u16string* path) {
-  if (path->empty() || !IsSeparator(path->back())) *path += platform::PathSeparator();
+  if (!EndsInSeparator(*path)) *path += platform::PathSeparator();
 }
 
 // FileExists and DirectoryExists: S_FALSE when the name exists with the other kind. A missing
@@ -41,14 +42,6 @@ HRESULT ClearAttributes(std::u16string_view path) {
   return HResultFromWin32(platform::SetFileAttributes(path, platform::FILE_ATTRIBUTE_NORMAL));
 }
 
-// The answer to ERROR_ALREADY_EXISTS from creating a directory: fine when a directory is there.
-HRESULT JudgeExisting(std::u16string_view path) {
-  bool exists = false;
-  const HRESULT hr = DirectoryExists(path, &exists);
-  RETURN_IF_FAILED(hr);
-  return hr == S_OK && exists ? S_OK : HResultFromWin32(ERROR_DIRECTORY);
-}
-
 // Calls `visit(entry, child)` for every entry of `directory` but "." and "..", where `child` is
 // the entry's path (with a final separator for a directory). The first result of `visit` other
 // than S_OK ends the walk and is its result; the end of the entries gives S_OK.
@@ -56,28 +49,18 @@ template <typename Visit>
 HRESULT WalkDirectory(std::u16string_view directory, Visit visit) {
   std::u16string pattern;
   RETURN_IF_FAILED(CombinePath(directory, u"*", &pattern));
-  platform::FindHandle search;
-  platform::FindData entry;
-  if (const std::uint32_t error = platform::FindFirstFile(pattern, &search, &entry)) {
+  std::vector<platform::FindData> entries;
+  if (const std::uint32_t error = platform::ListDirectory(pattern, &entries)) {
     return HResultFromWin32(error);
   }
-  for (;;) {
-    if (entry.name != u"." && entry.name != u"..") {
-      std::u16string child;
-      RETURN_IF_FAILED(CombinePath(directory, entry.name, &child));
-      if (IsDirectory(entry.data.attributes)) AppendSeparator(&child);
-      const HRESULT hr = visit(entry, child);
-      if (hr != S_OK) return hr;
-    }
-    const std::uint32_t error = platform::FindNextFile(search, &entry);
-    if (error == ERROR_NO_MORE_FILES) return S_OK;
-    if (error != ERROR_SUCCESS) return HResultFromWin32(error);
+  for (const platform::FindData& entry : entries) {
+    std::u16string child;
+    RETURN_IF_FAILED(CombinePath(directory, entry.name, &child));
+    if (IsDirectory(entry.data.attributes)) AppendSeparator(&child);
+    const HRESULT hr = visit(entry, child);
+    if (hr != S_OK) return hr;
   }
-}
-
-std::u16string_view WithoutFinalSeparators(std::u16string_view path) {
-  while (path.size() > 1 && IsSeparator(path.back())) path.remove_suffix(1);
-  return path;
+  return S_OK;
 }
 
 // Whether the resolved `destination` is `source` itself or lies inside it, by the letter-case
@@ -154,19 +137,8 @@ HRESULT DirectoryExists(std::u16string_view path, bool* exists, std::uint32_t* a
 }
 
 HRESULT CreateDirectoryPath(std::u16string_view path) {
-  std::uint32_t error = platform::CreateDirectory(path);
-  if (error == ERROR_SUCCESS) return S_OK;
-  if (error == ERROR_ALREADY_EXISTS) return JudgeExisting(path);
-  if (error != ERROR_PATH_NOT_FOUND) return HResultFromWin32(error);
-  // Make the parent first; a final separator counts as the last one, so "a/b/" first makes
-  // "a/b" and then finds it there.
-  const std::size_t separator = path.find_last_of(u"\\/");
-  if (separator == std::u16string_view::npos) return HResultFromWin32(ERROR_PATH_NOT_FOUND);
-  RETURN_IF_FAILED(CreateDirectoryPath(path.substr(0, separator)));
-  error = platform::CreateDirectory(path);
-  if (error == ERROR_SUCCESS) return S_OK;
-  if (error == ERROR_ALREADY_EXISTS) return JudgeExisting(path);
-  return HResultFromWin32(error);
+  const std::uint32_t error = platform::CreateDirectoryTree(path);
+  return HResultFromWin32(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
 }
 
 HRESULT ForceDeleteFile(std::u16string_view path) {

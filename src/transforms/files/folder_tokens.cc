@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/path_text.h"
 #include "platform/platform.h"
 #include "transforms/files/paths.h"
 
@@ -10,8 +11,6 @@ namespace {
 
 // Beyond this many characters a path needs the long-path prefix where the platform has the limit.
 constexpr std::size_t kMaxPath = 260;
-
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 bool IsInvalidPathCharacter(char16_t c) {
   return c == u'<' || c == u'>' || c == u'"' || c == u'|' || (c >= 0x0001 && c <= 0x001F);

@@ -1,13 +1,10 @@
 #include "transforms/files/paths.h"
 
+#include "common/path_text.h"
 #include "platform/platform.h"
 
 namespace orvex {
 namespace {
-
-bool IsLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
-
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 // Position of the first `c` at or after `from`, or npos.
 std::size_t FindFrom(std::u16string_view text, char16_t c, std::size_t from) {
@@ -55,7 +52,7 @@ HRESULT GetRootLength(std::u16string_view path, int* root_length) {
 
   std::size_t length = 0;
   const char16_t c = path[p];
-  if (IsLetter(c)) {
+  if (IsAsciiLetter(c)) {
     if (FindFrom(path, u':', p) != p + 1) return S_FALSE;
     if (FindFrom(path, u'\\', p + 1) != p + 2 && FindFrom(path, u'/', p + 1) != p + 2) {
       return E_INVALIDARG;
@@ -107,7 +104,7 @@ std::size_t FindFileName(std::u16string_view path) {
 }
 
 HRESULT AddLongPathPrefix(std::u16string_view path, std::u16string* prefixed) {
-  if (path.size() >= 3 && IsLetter(path[0]) && path[1] == u':' && path[2] == u'\\') {
+  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == u':' && path[2] == u'\\') {
     if (path.find(u"\\\\?\\") != std::u16string_view::npos) {
       *prefixed = path;
     } else {
@@ -126,8 +123,7 @@ HRESULT AddLongPathPrefix(std::u16string_view path, std::u16string* prefixed) {
   return E_INVALIDARG;
 }
 
-HRESULT CombinePath(std::u16string_view directory, std::u16string_view name,
-                    std::u16string* out) {
+HRESULT CombinePath(std::u16string_view directory, std::u16string_view name, std::u16string* out) {
   if (name.empty()) {
     *out = directory;
   } else if (directory.empty() || GetRootLength(name) == S_OK) {
