@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "common/path_text.h"
 #include "engine/entry_name.h"
 #include "engine/local_headers.h"
@@ -210,7 +211,7 @@ bool Extraction::IsEmptyZip(std::uint64_t size) {
       read != kEndRecordSize) {
     return false;
   }
-  const auto field = [&end](int at) { return end[at] | (end[at + 1] << 8); };
+  const auto field = [&end](int at) { return LoadLe16(end + at); };
   return end[0] == 'P' && end[1] == 'K' && end[2] == 5 && end[3] == 6 && field(8) == 0 &&
          field(10) == 0 && static_cast<std::uint64_t>(field(20)) == size - kEndRecordSize;
 }

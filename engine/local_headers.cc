@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "platform/text.h"
 
 namespace orvex::engine {
@@ -43,13 +44,6 @@ constexpr char16_t kCodePage437[128] = {
     0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
     0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
-
-std::uint16_t Le16(const char* p) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) |
-                                    (static_cast<unsigned char>(p[1]) << 8));
-}
-std::uint32_t Le32(const char* p) { return Le16(p) | (std::uint32_t{Le16(p + 2)} << 16); }
-std::uint64_t Le64(const char* p) { return Le32(p) | (std::uint64_t{Le32(p + 4)} << 32); }
 
 bool HasSignature(const char* p, char third, char fourth) {
   return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
@@ -111,7 +105,7 @@ class Window {
 bool ExtraBlockIsSound(std::string_view extra) {
   if (extra.size() < 4) return std::ranges::all_of(extra, [](char c) { return c == 0; });
   for (std::size_t at = 0; at + 4 <= extra.size();) {
-    const std::size_t length = Le16(extra.data() + at + 2);
+    const std::size_t length = LoadLe16(extra.data() + at + 2);
     at += 4;
     if (at + length > extra.size()) return false;
     at += length;
@@ -122,8 +116,8 @@ bool ExtraBlockIsSound(std::string_view extra) {
 // The data of the first extra field `id` in a sound block.
 std::optional<std::string_view> ExtraField(std::string_view extra, std::uint16_t id) {
   for (std::size_t at = 0; at + 4 <= extra.size();) {
-    const std::uint16_t field = Le16(extra.data() + at);
-    const std::size_t length = Le16(extra.data() + at + 2);
+    const std::uint16_t field = LoadLe16(extra.data() + at);
+    const std::size_t length = LoadLe16(extra.data() + at + 2);
     at += 4;
     if (at + length > extra.size()) break;
     if (field == id) return extra.substr(at, length);
@@ -141,7 +135,7 @@ bool ApplyZip64(std::string_view extra, std::initializer_list<std::uint64_t*> va
   for (std::uint64_t* value : values) {
     if (*value != kUnknown32) continue;
     if (at + 8 > field->size()) return false;
-    *value = Le64(field->data() + at);
+    *value = LoadLe64(field->data() + at);
     if (*value > static_cast<std::uint64_t>(INT64_MAX)) return false;
     at += 8;
   }
@@ -183,11 +177,11 @@ bool FindDirectory(Window& window, std::uint64_t size, Directory* directory) {
   std::int64_t recorded = 0;
   std::int64_t adjusted = 0;
   bool found = false;
-  const std::uint16_t disk = Le16(end + 4);
-  const std::uint32_t directory_size = Le32(end + 12);
-  const std::uint32_t directory_offset = Le32(end + 16);
+  const std::uint16_t disk = LoadLe16(end + 4);
+  const std::uint32_t directory_size = LoadLe32(end + 12);
+  const std::uint32_t directory_offset = LoadLe32(end + 16);
   // The sum wraps at 32 bits there too.
-  if (disk == 0 && Le16(end + 6) == disk && Le16(end + 10) == Le16(end + 8) &&
+  if (disk == 0 && LoadLe16(end + 6) == disk && LoadLe16(end + 10) == LoadLe16(end + 8) &&
       static_cast<std::uint32_t>(directory_offset + directory_size) <= end_position) {
     recorded = directory_offset;
     adjusted = static_cast<std::int64_t>(end_position) - directory_size;
@@ -195,16 +189,16 @@ bool FindDirectory(Window& window, std::uint64_t size, Directory* directory) {
   }
   if (i >= kZip64LocatorSize && HasSignature(end - kZip64LocatorSize, 6, 7)) {
     const char* locator = end - kZip64LocatorSize;
-    const std::uint64_t record_offset = Le64(locator + 8);
-    const char* record = Le32(locator + 4) == 0 && Le32(locator + 16) == 1
+    const std::uint64_t record_offset = LoadLe64(locator + 8);
+    const char* record = LoadLe32(locator + 4) == 0 && LoadLe32(locator + 16) == 1
                              ? window.At(record_offset, kZip64EndRecordSize)
                              : nullptr;
-    const std::uint64_t record_size = record != nullptr ? Le64(record + 4) + 12 : 0;
+    const std::uint64_t record_size = record != nullptr ? LoadLe64(record + 4) + 12 : 0;
     if (record_size >= kZip64EndRecordSize && record_size <= 16384 &&
         (record = window.At(record_offset, static_cast<std::size_t>(record_size))) != nullptr &&
-        Le32(record + 16) == 0 && Le32(record + 20) == 0 &&
-        Le64(record + 24) == Le64(record + 32)) {
-      recorded = static_cast<std::int64_t>(Le64(record + 48));
+        LoadLe32(record + 16) == 0 && LoadLe32(record + 20) == 0 &&
+        LoadLe64(record + 24) == LoadLe64(record + 32)) {
+      recorded = static_cast<std::int64_t>(LoadLe64(record + 48));
       adjusted = recorded;
       found = true;
     }
@@ -228,13 +222,13 @@ std::optional<EntryFacts> ReadLocalHeader(Window& window, std::uint64_t offset) 
   const char* p = window.At(offset, kLocalHeaderSize);
   if (p == nullptr || !HasSignature(p, 3, 4)) return std::nullopt;
   EntryFacts local;
-  local.flags = Le16(p + 6);
-  local.method = Le16(p + 8);
-  local.crc = Le32(p + 14);
-  local.compressed = Le32(p + 18);
-  local.uncompressed = Le32(p + 22);
-  const std::size_t name_length = Le16(p + 26);
-  const std::size_t extra_length = Le16(p + 28);
+  local.flags = LoadLe16(p + 6);
+  local.method = LoadLe16(p + 8);
+  local.crc = LoadLe32(p + 14);
+  local.compressed = LoadLe32(p + 18);
+  local.uncompressed = LoadLe32(p + 22);
+  const std::size_t name_length = LoadLe16(p + 26);
+  const std::size_t extra_length = LoadLe16(p + 28);
   p = window.At(offset + kLocalHeaderSize, name_length + extra_length);
   if (p == nullptr) return std::nullopt;
   local.name.assign(p, name_length);
@@ -295,16 +289,16 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
       return unreadable();
     }
     EntryFacts central;
-    central.flags = Le16(p + 8);
-    central.method = Le16(p + 10);
-    central.crc = Le32(p + 16);
-    central.compressed = Le32(p + 20);
-    central.uncompressed = Le32(p + 24);
-    const std::size_t name_length = Le16(p + 28);
-    const std::size_t extra_length = Le16(p + 30);
-    const std::size_t comment_length = Le16(p + 32);
+    central.flags = LoadLe16(p + 8);
+    central.method = LoadLe16(p + 10);
+    central.crc = LoadLe32(p + 16);
+    central.compressed = LoadLe32(p + 20);
+    central.uncompressed = LoadLe32(p + 24);
+    const std::size_t name_length = LoadLe16(p + 28);
+    const std::size_t extra_length = LoadLe16(p + 30);
+    const std::size_t comment_length = LoadLe16(p + 32);
     // The correction applies before a ZIP64 field is consulted, as in the archive library.
-    auto local_offset = static_cast<std::uint64_t>(Le32(p + 42) + directory.correction);
+    auto local_offset = static_cast<std::uint64_t>(LoadLe32(p + 42) + directory.correction);
     p = directory_window.At(at + kCentralRecordSize, name_length + extra_length);
     if (p == nullptr) return unreadable();
     central.name.assign(p, name_length);

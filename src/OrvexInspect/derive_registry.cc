@@ -8,6 +8,7 @@
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/registry_diff.h"
+#include "common/little_endian.h"
 #include "regfile/path_collation.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
@@ -342,9 +343,7 @@ bool EncodeValue(std::u16string_view key, std::u16string_view name, const Regist
     tries.push_back({set(TypeWord(value.type), text)});
   }
   if (value.type == REG_DWORD && value.data.size() == 4) {
-    const std::uint32_t number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                                 static_cast<std::uint32_t>(value.data[3]) << 24;
-    tries.push_back({set(u"integer", DecimalText(number))});
+    tries.push_back({set(u"integer", DecimalText(LoadLe32(value.data.data())))});
   }
   if (value.type == REG_MULTI_SZ && ValueStrings(value, &strings)) {
     std::u16string lines;

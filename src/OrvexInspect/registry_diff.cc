@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "OrvexInspect/inspect_text.h"
+#include "common/little_endian.h"
 
 namespace orvex {
 namespace {
@@ -84,8 +85,7 @@ bool IsCanonical(const RegistryValueEntry& value) {
 }
 
 std::uint32_t DwordOf(const RegistryValueEntry& value) {
-  return value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-         static_cast<std::uint32_t>(value.data[3]) << 24;
+  return LoadLe32(value.data.data());
 }
 
 // The pairs of a key with the number of earlier pairs of the same name, in name order; the n-th

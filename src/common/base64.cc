@@ -1,5 +1,7 @@
 #include "common/base64.h"
 
+#include <algorithm>
+#include <new>
 #include <string_view>
 
 #include "common/result.h"
@@ -95,6 +97,28 @@ std::uint32_t DecodeBase64(const char16_t* text, std::uint32_t length, std::uint
   if (!Decode(view, nullptr, &needed) || needed > *size) return ERROR_FUNCTION_FAILED;
   if (!Decode(view, buffer, &needed)) return ERROR_FUNCTION_FAILED;
   *size = needed;
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t DecodeBase64Text(std::u16string_view text, std::vector<std::uint8_t>* bytes,
+                               Base64Step* failed) {
+  const auto length = static_cast<std::uint32_t>(text.size());
+  std::uint32_t size = 0;
+  *failed = Base64Step::kMeasure;
+  const std::uint32_t measured = DecodeBase64(text.data(), length, nullptr, &size);
+  if (measured != ERROR_INSUFFICIENT_BUFFER) return measured;
+  *failed = Base64Step::kAllocate;
+  try {
+    // Text of blanks alone decodes to nothing, yet the decoder needs a real buffer to tell the
+    // decoding call from the size query.
+    bytes->assign(std::max<std::uint32_t>(size, 1), 0);
+  } catch (const std::bad_alloc&) {
+    return ERROR_OUTOFMEMORY;
+  }
+  *failed = Base64Step::kDecode;
+  const std::uint32_t decoded = DecodeBase64(text.data(), length, bytes->data(), &size);
+  if (decoded != ERROR_SUCCESS) return decoded;
+  bytes->resize(size);
   return ERROR_SUCCESS;
 }
 

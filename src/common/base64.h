@@ -3,6 +3,8 @@
 // the platform's string-to-binary decoder reads it.
 
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 namespace orvex {
 
@@ -13,5 +15,14 @@ namespace orvex {
 /// query, so text that decodes to nothing (white space only) still needs a real buffer to decode.
 [[nodiscard]] std::uint32_t DecodeBase64(const char16_t* text, std::uint32_t length,
                                          std::uint8_t* buffer, std::uint32_t* size);
+
+/// The steps of decoding a whole text, for the caller to say which one failed.
+enum class Base64Step { kMeasure, kAllocate, kDecode };
+
+/// Decodes all of `text` into `*bytes` the way the rules do it: the size query, a buffer, the
+/// decoding. ERROR_SUCCESS, or the failed step in `*failed` and its answer (ERROR_OUTOFMEMORY
+/// for the buffer).
+[[nodiscard]] std::uint32_t DecodeBase64Text(std::u16string_view text,
+                                             std::vector<std::uint8_t>* bytes, Base64Step* failed);
 
 }  // namespace orvex

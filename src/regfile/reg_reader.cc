@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "platform/platform.h"
 
 namespace orvex {
@@ -29,13 +30,6 @@ constexpr int kReadFailed = -2;
 
 constexpr int kCr = u'\r';
 constexpr int kLf = u'\n';
-
-// The data of the value being read, string units or hex bytes. Made on first use and kept for the
-// life of the process, so that large files cost no allocation per value beyond the value itself.
-char16_t* ScratchArea() {
-  static const std::unique_ptr<char16_t[]> area(new char16_t[kMaxHexBytes / 2]);
-  return area.get();
-}
 
 // The value of each ASCII hexadecimal digit, -1 for every other ASCII character.
 struct HexValues {
@@ -64,7 +58,8 @@ class Reader {
       : document_(document),
         channel_(document.channel()),
         key_line_(new char16_t[kMaxKeyLineUnits]),
-        name_(new char16_t[kMaxValueNameUnits]) {}
+        name_(new char16_t[kMaxValueNameUnits]),
+        value_data_(new char16_t[kMaxHexBytes / 2]) {}
 
   ~Reader() {
     channel_.position = position_;
@@ -135,6 +130,9 @@ class Reader {
   std::vector<RegistryValuePair> pending_;
   std::unique_ptr<char16_t[]> key_line_;
   std::unique_ptr<char16_t[]> name_;
+  // The data of the value being read, string units or hex bytes: one area for the whole file, so
+  // that values cost no allocation beyond their own.
+  std::unique_ptr<char16_t[]> value_data_;
 };
 
 int Reader::Refill() {
@@ -349,7 +347,7 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
   RegistryValueEntry value;
   switch (c) {
     case '"': {
-      char16_t* const text = ScratchArea();
+      char16_t* const text = value_data_.get();
       std::size_t length = 0;
       RETURN_IF_FAILED(ReadQuoted(text, kMaxStringUnits, &length));
       value.type = REG_SZ;
@@ -365,9 +363,8 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
       std::uint32_t number = 0;
       RETURN_IF_FAILED(ReadHexNumber(&number));
       value.type = REG_DWORD;
-      value.data = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-                    static_cast<std::uint8_t>(number >> 16),
-                    static_cast<std::uint8_t>(number >> 24)};
+      const auto bytes = DwordBytes(number);
+      value.data.assign(bytes.begin(), bytes.end());
       break;
     }
     case 'h':
@@ -456,7 +453,7 @@ HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
   if (c < 0) return StatusAt(c);
   if (c != ':') Unget();
 
-  auto* const bytes = reinterpret_cast<std::uint8_t*>(ScratchArea());
+  auto* const bytes = reinterpret_cast<std::uint8_t*>(value_data_.get());
   std::size_t count = 0;
   for (;;) {
     if (count == kMaxHexBytes) return kOverCapacity;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "platform/platform.h"
 
 namespace orvex {
@@ -218,9 +219,7 @@ void Writer::PutValue(const RegistryValuePair& pair) {
     }
   } else if (value.type == REG_DWORD && value.data.size() == 4) {
     Put(u"dword:");
-    PutHex(static_cast<std::uint32_t>(value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                                      static_cast<std::uint32_t>(value.data[3]) << 24),
-           true);
+    PutHex(LoadLe32(value.data.data()), true);
   } else {
     PutByteList(value.type, value.data);
   }

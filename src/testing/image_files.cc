@@ -5,18 +5,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "common/little_endian.h"
+
 namespace orvex::testing {
 namespace {
 
 std::string U32(std::uint32_t v) {
   return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF),
           static_cast<char>(v >> 16 & 0xFF), static_cast<char>(v >> 24 & 0xFF)};
-}
-
-std::uint32_t U32At(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
-  return v;
 }
 
 }  // namespace
@@ -61,12 +57,12 @@ std::vector<std::uint8_t> ReadBmp24File(const std::string& file, int* width, int
   EXPECT_GE(file.size(), 54u);
   if (file.size() < 54) return {};
   EXPECT_EQ(file.substr(0, 2), "BM");
-  EXPECT_EQ(U32At(file, 2), file.size());
+  EXPECT_EQ(LoadLe32(file.data() + 2), file.size());
   EXPECT_EQ(file[28], 24);         // bits per pixel
-  EXPECT_EQ(U32At(file, 30), 0u);  // uncompressed
-  *width = static_cast<int>(U32At(file, 18));
-  *height = static_cast<int>(U32At(file, 22));  // positive: bottom-up
-  const std::size_t offset = U32At(file, 10);
+  EXPECT_EQ(LoadLe32(file.data() + 30), 0u);  // uncompressed
+  *width = static_cast<int>(LoadLe32(file.data() + 18));
+  *height = static_cast<int>(LoadLe32(file.data() + 22));  // positive: bottom-up
+  const std::size_t offset = LoadLe32(file.data() + 10);
   const std::size_t stride = (static_cast<std::size_t>(*width) * 3 + 3) / 4 * 4;
   if (*width <= 0 || *height <= 0 || offset + stride * *height != file.size()) {
     ADD_FAILURE() << "not a bottom-up bitmap of " << *width << " x " << *height;

@@ -5,24 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/little_endian.h"
 #include "platform/archive_headers.h"
 #include "platform/platform.h"
 
 namespace orvex::testing {
-namespace {
-
-std::uint32_t Read32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return value;
-}
-
-std::uint16_t Read16(const std::string& bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
-                                    (static_cast<unsigned char>(bytes[at + 1]) << 8));
-}
-
-}  // namespace
 
 void WriteTestZip(const std::filesystem::path& path, const std::vector<TestEntry>& entries,
                   const char* charset, const char* compression) {
@@ -72,24 +59,23 @@ std::vector<CentralRecord> ReadCentralDirectory(const std::string& archive) {
   std::vector<CentralRecord> records;
   if (archive.size() < 22) return records;
   const std::size_t end = archive.size() - 22;
-  if (Read32(archive, end) != 0x06054b50) return records;
-  const std::size_t count = Read16(archive, end + 10);
-  std::size_t at = Read32(archive, end + 16);
+  if (LoadLe32(archive.data() + end) != 0x06054b50) return records;
+  const std::size_t count = LoadLe16(archive.data() + end + 10);
+  std::size_t at = LoadLe32(archive.data() + end + 16);
   for (std::size_t i = 0; i < count && at + 46 <= archive.size(); ++i) {
-    if (Read32(archive, at) != 0x02014b50) break;
-    const std::size_t name_length = Read16(archive, at + 28);
-    const std::size_t extra_length = Read16(archive, at + 30);
-    const std::size_t comment_length = Read16(archive, at + 32);
-    records.push_back({at, archive.substr(at + 46, name_length), Read16(archive, at + 8),
-                       Read32(archive, at + 42), Read32(archive, at + 38)});
+    if (LoadLe32(archive.data() + at) != 0x02014b50) break;
+    const std::size_t name_length = LoadLe16(archive.data() + at + 28);
+    const std::size_t extra_length = LoadLe16(archive.data() + at + 30);
+    const std::size_t comment_length = LoadLe16(archive.data() + at + 32);
+    records.push_back({at, archive.substr(at + 46, name_length), LoadLe16(archive.data() + at + 8),
+                       LoadLe32(archive.data() + at + 42), LoadLe32(archive.data() + at + 38)});
     at += 46 + name_length + extra_length + comment_length;
   }
   return records;
 }
 
 void Patch32(std::string* archive, std::size_t position, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    (*archive)[position + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  StoreLe32(archive->data() + position, value);
 }
 
 void PatchCentralName(std::string* archive, std::size_t index, const std::string& name) {
@@ -101,7 +87,7 @@ void PatchCentralName(std::string* archive, std::size_t index, const std::string
 void PatchUncompressedSize(std::string* archive, std::size_t index, std::uint32_t size) {
   const std::size_t record = ReadCentralDirectory(*archive).at(index).offset;
   Patch32(archive, record + 24, size);
-  Patch32(archive, Read32(*archive, record + 42) + 22, size);
+  Patch32(archive, LoadLe32(archive->data() + record + 42) + 22, size);
 }
 
 std::vector<std::string> ListTree(const std::filesystem::path& root) {

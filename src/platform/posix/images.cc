@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "common/little_endian.h"
 #include "common/result.h"
 #include "platform/platform.h"
 #include "platform/posix/streams.h"
@@ -55,25 +56,6 @@ bool StartsWith(Bytes bytes, std::initializer_list<std::uint8_t> prefix) {
   return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
-std::uint16_t U16(Bytes bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
-std::uint32_t U32(Bytes bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
-void PutU16(std::uint8_t* out, std::uint16_t value) {
-  out[0] = static_cast<std::uint8_t>(value);
-  out[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void PutU32(std::uint8_t* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 // The file format by the first bytes, as the imaging library tells formats apart; null when the
 // bytes are no image.
 const GUID* SniffFormat(Bytes bytes) {
@@ -96,7 +78,7 @@ const GUID* SniffFormat(Bytes bytes) {
     return &ImageFormatWMF;
   }
   if (StartsWith(bytes, {0x01, 0x00, 0x00, 0x00}) && bytes.size() >= 44 &&
-      U32(bytes, 40) == 0x464D4520) {  // " EMF"
+      LoadLe32(bytes.data() + 40) == 0x464D4520) {  // " EMF"
     return &ImageFormatEMF;
   }
   return nullptr;
@@ -192,25 +174,25 @@ constexpr std::size_t kInfoHeaderSize = 40;
 // supported.
 Decoded DecodeBmp(Bytes bytes, Pixels* pixels) {
   if (bytes.size() < kFileHeaderSize + 4) return Decoded::kDamaged;
-  const std::uint32_t pixel_offset = U32(bytes, 10);
-  const std::size_t header_size = U32(bytes, kFileHeaderSize);
+  const std::uint32_t pixel_offset = LoadLe32(bytes.data() + 10);
+  const std::size_t header_size = LoadLe32(bytes.data() + kFileHeaderSize);
   const std::size_t header = kFileHeaderSize;
   std::int64_t width, height;
   std::uint32_t bit_count, compression = BI_RGB, colors_used = 0;
   std::size_t palette_entry_size = 4;
   if (header_size == kCoreHeaderSize) {
     if (bytes.size() < header + kCoreHeaderSize) return Decoded::kDamaged;
-    width = U16(bytes, header + 4);
-    height = U16(bytes, header + 6);
-    bit_count = U16(bytes, header + 10);
+    width = LoadLe16(bytes.data() + header + 4);
+    height = LoadLe16(bytes.data() + header + 6);
+    bit_count = LoadLe16(bytes.data() + header + 10);
     palette_entry_size = 3;
   } else if (header_size >= kInfoHeaderSize && header_size <= 1024) {
     if (bytes.size() < header + header_size) return Decoded::kDamaged;
-    width = static_cast<std::int32_t>(U32(bytes, header + 4));
-    height = static_cast<std::int32_t>(U32(bytes, header + 8));
-    bit_count = U16(bytes, header + 14);
-    compression = U32(bytes, header + 16);
-    colors_used = U32(bytes, header + 32);
+    width = static_cast<std::int32_t>(LoadLe32(bytes.data() + header + 4));
+    height = static_cast<std::int32_t>(LoadLe32(bytes.data() + header + 8));
+    bit_count = LoadLe16(bytes.data() + header + 14);
+    compression = LoadLe32(bytes.data() + header + 16);
+    colors_used = LoadLe32(bytes.data() + header + 32);
   } else {
     return Decoded::kDamaged;
   }
@@ -229,9 +211,9 @@ Decoded DecodeBmp(Bytes bytes, Pixels* pixels) {
     const std::size_t masks_at = header + kInfoHeaderSize;
     if (header_size == kInfoHeaderSize) palette_at += 12;
     if (bytes.size() < masks_at + 12) return Decoded::kDamaged;
-    red = Channel::FromMask(U32(bytes, masks_at));
-    green = Channel::FromMask(U32(bytes, masks_at + 4));
-    blue = Channel::FromMask(U32(bytes, masks_at + 8));
+    red = Channel::FromMask(LoadLe32(bytes.data() + masks_at));
+    green = Channel::FromMask(LoadLe32(bytes.data() + masks_at + 4));
+    blue = Channel::FromMask(LoadLe32(bytes.data() + masks_at + 8));
     if (!red || !green || !blue) return Decoded::kDamaged;
   } else if (compression != BI_RGB) {
     return Decoded::kUnsupported;
@@ -285,7 +267,7 @@ Decoded DecodeBmp(Bytes bytes, Pixels* pixels) {
         case 16:
         case 32: {
           const std::uint32_t value =
-              bit_count == 16 ? U16(Bytes(in + x * 2, 2), 0) : U32(Bytes(in + x * 4, 4), 0);
+              bit_count == 16 ? LoadLe16(in + x * 2) : LoadLe32(in + x * 4);
           if (!red) {  // the default 32-bit layout: blue, green, red, unused
             std::memcpy(out, in + x * 4, 3);
           } else {
@@ -311,16 +293,16 @@ std::vector<std::uint8_t> EncodeBmp(const Pixels& pixels) {
   std::uint8_t* out = file.data();
   out[0] = 'B';
   out[1] = 'M';
-  PutU32(out + 2, static_cast<std::uint32_t>(file.size()));
-  PutU32(out + 10, static_cast<std::uint32_t>(offset));
+  StoreLe32(out + 2, static_cast<std::uint32_t>(file.size()));
+  StoreLe32(out + 10, static_cast<std::uint32_t>(offset));
   out += kFileHeaderSize;
-  PutU32(out, kInfoHeaderSize);
-  PutU32(out + 4, pixels.width);
-  PutU32(out + 8, pixels.height);
-  PutU16(out + 12, 1);   // planes
-  PutU16(out + 14, 24);  // bits per pixel
-  PutU32(out + 16, BI_RGB);
-  PutU32(out + 20, static_cast<std::uint32_t>(image_size));
+  StoreLe32(out, kInfoHeaderSize);
+  StoreLe32(out + 4, pixels.width);
+  StoreLe32(out + 8, pixels.height);
+  StoreLe16(out + 12, 1);   // planes
+  StoreLe16(out + 14, 24);  // bits per pixel
+  StoreLe32(out + 16, BI_RGB);
+  StoreLe32(out + 20, static_cast<std::uint32_t>(image_size));
   for (std::uint32_t y = 0; y < pixels.height; ++y) {
     std::memcpy(&file[offset + (pixels.height - 1 - y) * stride], &pixels.bgr[std::size_t{y} * row],
                 row);

@@ -84,31 +84,22 @@ HRESULT CreateFileFromContent(const FileRule& rule, const RebasedPath& source) {
     LogDebug(u"ProcessFile: Created empty file '%s'", rule.source);
     return S_OK;
   }
-  const auto length = static_cast<std::uint32_t>(content.size());
-  std::uint32_t size = 0;
-  std::uint32_t answer = DecodeBase64(content.data(), length, nullptr, &size);
-  if (answer != ERROR_INSUFFICIENT_BUFFER) {
-    LogError(u"ProcessFile: Failed to get length of decoded file '%s' content. (Error %d)",
-             rule.source, static_cast<std::int32_t>(answer));
-    return HResultFromWin32(answer);
-  }
   std::vector<std::uint8_t> bytes;
-  try {
-    bytes.resize(std::max<std::uint32_t>(size, 1));  // the decoder needs a buffer even for 0 bytes
-  } catch (const std::bad_alloc&) {
-    LogError(u"ProcessFile: Failed to allocate memory for decoded file '%s' content. (Error %d)",
-             rule.source, static_cast<std::int32_t>(ERROR_OUTOFMEMORY));
-    return E_OUTOFMEMORY;
-  }
-  answer = DecodeBase64(content.data(), length, bytes.data(), &size);
-  if (answer != ERROR_SUCCESS) {
-    LogError(u"ProcessFile: Failed to decode file '%s' content. (Error %d)", rule.source,
-             static_cast<std::int32_t>(answer));
+  Base64Step failed = Base64Step::kMeasure;
+  if (const std::uint32_t answer = DecodeBase64Text(content, &bytes, &failed)) {
+    static constexpr std::u16string_view kMessages[] = {
+        u"ProcessFile: Failed to get length of decoded file '%s' content. (Error %d)",
+        u"ProcessFile: Failed to allocate memory for decoded file '%s' content. (Error %d)",
+        u"ProcessFile: Failed to decode file '%s' content. (Error %d)",
+    };
+    LogError(RuntimeFormat<std::u16string, std::int32_t>(
+                 kMessages[static_cast<int>(failed)]),
+             rule.source, static_cast<std::int32_t>(answer));
     return HResultFromWin32(answer);
   }
 
   std::uint32_t written = 0;
-  if (const std::uint32_t error = platform::WriteFile(file, bytes.data(), size, &written)) {
+  if (const std::uint32_t error = platform::WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written)) {
     hr = HResultFromWin32(error);
     LogError(u"ProcessFile: Failed to write to file '%s'. (Error %d)", source.path, LowWord(hr));
     return hr;

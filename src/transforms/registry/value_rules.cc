@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/base64.h"
+#include "common/little_endian.h"
 #include "common/number.h"
 #include "logging/logger.h"
 #include "platform/text.h"
@@ -82,41 +83,34 @@ HRESULT IntegerBytes(const Target& target, std::u16string_view text,
              target.key);
     return converted;
   }
-  *bytes = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-            static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+  const auto dword = DwordBytes(number);
+  bytes->assign(dword.begin(), dword.end());
   return S_OK;
 }
 
 HRESULT BinaryBytes(const Target& target, std::u16string_view text,
                     std::vector<std::uint8_t>* bytes) {
-  const auto length = static_cast<std::uint32_t>(text.size());
-  std::uint32_t size = 0;
-  const std::uint32_t measured = DecodeBase64(text.data(), length, nullptr, &size);
-  if (measured != ERROR_INSUFFICIENT_BUFFER) {
-    LogError(
-        u"ProcessRegistryValue: Failed to get length of decoded data for value '%s' of key '%s'",
-        target.name, target.key);
-    return HResultFromWin32(measured);
+  Base64Step failed = Base64Step::kMeasure;
+  const std::uint32_t answer = DecodeBase64Text(text, bytes, &failed);
+  if (answer == ERROR_SUCCESS) return S_OK;
+  switch (failed) {
+    case Base64Step::kMeasure:
+      LogError(
+          u"ProcessRegistryValue: Failed to get length of decoded data for value '%s' of key '%s'",
+          target.name, target.key);
+      break;
+    case Base64Step::kAllocate:
+      LogError(
+          u"ProcessRegistryValue: Failed to allocate memory for decoded data for value '%s' of "
+          u"key '%s'",
+          target.name, target.key);
+      break;
+    case Base64Step::kDecode:
+      LogError(u"ProcessRegistryValue: Failed to decode data for value '%s' of key '%s'",
+               target.name, target.key);
+      break;
   }
-  try {
-    // Text of blanks alone decodes to nothing, yet the decoder needs a real buffer to tell the
-    // decoding call from the size query.
-    bytes->assign(std::max<std::uint32_t>(size, 1), 0);
-  } catch (const std::bad_alloc&) {
-    LogError(
-        u"ProcessRegistryValue: Failed to allocate memory for decoded data for value '%s' of key "
-        u"'%s'",
-        target.name, target.key);
-    return E_OUTOFMEMORY;
-  }
-  const std::uint32_t decoded = DecodeBase64(text.data(), length, bytes->data(), &size);
-  if (decoded != ERROR_SUCCESS) {
-    LogError(u"ProcessRegistryValue: Failed to decode data for value '%s' of key '%s'", target.name,
-             target.key);
-    return HResultFromWin32(decoded);
-  }
-  bytes->resize(size);
-  return S_OK;
+  return HResultFromWin32(answer);
 }
 
 // The registry data of `type` for the rule's text, after the flag step.
