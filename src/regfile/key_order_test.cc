@@ -11,6 +11,7 @@
 #include "logging/logger.h"
 #include "platform/text.h"
 #include "regfile/reg_test_support.h"
+#include "testing/capture_logger.h"
 
 namespace orvex {
 namespace {
@@ -19,26 +20,11 @@ using testing::DocumentOf;
 using testing::Paths;
 using testing::PathsOf;
 
+using Lines = std::vector<std::string>;
+
 const std::u16string kMarkers(kImportMarkerKeyPath);
 
 RegistryValueEntry Dword(std::uint8_t n) { return RegistryValueEntry{REG_DWORD, {n, 0, 0, 0}}; }
-
-// Keeps the lines logged while it lives, from the level on.
-class LogCapture {
- public:
-  LogCapture() : logger_(std::make_shared<Logger>()) { GlobalLogger = logger_; }
-  ~LogCapture() { GlobalLogger.reset(); }
-  const std::vector<std::u16string>& lines() const { return logger_->lines; }
-
- private:
-  struct Logger : Quenlar_Utils::AbstractLogger {
-    std::vector<std::u16string> lines;
-    void Write(Quenlar_Utils::LogLevel, std::u16string_view line) override {
-      lines.emplace_back(line.substr(line.find(u'[')));
-    }
-  };
-  std::shared_ptr<Logger> logger_;
-};
 
 TEST(KeyOrderTest, SortKeysFollowsTheCaseInsensitiveCollation) {
   const std::pair<Paths, Paths> cases[] = {
@@ -98,7 +84,7 @@ TEST(KeyOrderTest, MarkersGoFirstAndLastWhereverTheirKeySorts) {
     for (const char16_t* name : {u"Pre", u"Other", u"Post"}) {
       ASSERT_TRUE(values.AddValue(name, Dword(name[1])));
     }
-    LogCapture log;
+    testing::ScopedCaptureLogger log;
     SortKeys(document);
     PlaceImportMarkers(document);
     EXPECT_EQ((Paths{kMarkers, u"HKCU\\A", u"HKCU\\Z", kMarkers}), PathsOf(document));
@@ -107,7 +93,7 @@ TEST(KeyOrderTest, MarkersGoFirstAndLastWhereverTheirKeySorts) {
     ASSERT_EQ(1, document.keys().back().values().size());
     EXPECT_EQ((RegistryValuePair{u"Post", Dword(u'o')}), document.keys().back().values()[0]);
     EXPECT_EQ(0, document.FindKey(kMarkers));
-    EXPECT_EQ(Paths{u"[DEBUG] Import markers inserted successfully\n"}, log.lines());
+    EXPECT_EQ(Lines{"[DEBUG] Import markers inserted successfully"}, log.Take());
   }
 }
 
@@ -115,22 +101,22 @@ TEST(KeyOrderTest, MissingOrIncompleteMarkersLeaveTheDocumentAlone) {
   const struct {
     std::u16string second_key;
     Paths names;
-    std::u16string message;
+    std::string message;
   } cases[] = {
-      {u"HKCU\\Software\\Quenlar", {u"Pre", u"Post"}, u"[ERROR] Import markers are not found\n"},
-      {kMarkers, {u"pre", u"Post"}, u"[ERROR] Import markers appear to be incomplete\n"},
-      {kMarkers, {u"Pre"}, u"[ERROR] Import markers appear to be incomplete\n"},
+      {u"HKCU\\Software\\Quenlar", {u"Pre", u"Post"}, "[ERROR] Import markers are not found"},
+      {kMarkers, {u"pre", u"Post"}, "[ERROR] Import markers appear to be incomplete"},
+      {kMarkers, {u"Pre"}, "[ERROR] Import markers appear to be incomplete"},
   };
   for (const auto& c : cases) {
     RegistryDocument document = DocumentOf({u"HKCU\\A", c.second_key});
     for (const std::u16string& name : c.names) {
       ASSERT_TRUE(document.KeyAt(1).values().AddValue(name, Dword(0)));
     }
-    LogCapture log;
+    testing::ScopedCaptureLogger log;
     PlaceImportMarkers(document);
     EXPECT_EQ((Paths{u"HKCU\\A", c.second_key}), PathsOf(document));
     EXPECT_EQ(static_cast<int>(c.names.size()), document.KeyAt(1).values().size());
-    EXPECT_EQ(Paths{c.message}, log.lines());
+    EXPECT_EQ(Lines{c.message}, log.Take());
   }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the registry file tests: UTF-16LE file bytes and a readable rendering of a
-// document that tables of expected results can spell out.
+// Helpers shared by the registry file tests: a readable rendering of a document that tables of
+// expected results can spell out, and the UTF-16 bytes of .reg files.
 
 #include <cstdint>
 #include <cstdio>
@@ -10,22 +10,9 @@
 
 #include "platform/text.h"
 #include "regfile/registry_document.h"
+#include "testing/utf16_bytes.h"
 
 namespace orvex::testing {
-
-/// The bytes of `text` as UTF-16LE, without a byte-order mark.
-inline std::string Utf16Bytes(std::u16string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size() * 2);
-  for (const char16_t unit : text) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  return bytes;
-}
-
-/// A .reg file's bytes: the byte-order mark, then `text` as UTF-16LE.
-inline std::string RegFileBytes(std::u16string_view text) { return "\xFF\xFE" + Utf16Bytes(text); }
 
 /// Bytes as lowercase hexadecimal pairs without separators ("4100" for 41 00).
 inline std::string HexText(const std::vector<std::uint8_t>& data) {

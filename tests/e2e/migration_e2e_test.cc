@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "testing/temp_dir.h"
 #include "testing/test_zip.h"
+#include "testing/utf16_bytes.h"
 #include "tool_runner.h"
 
 namespace orvex::testing {
@@ -22,14 +23,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 // A .reg file as the writer makes it: UTF-16LE with a byte-order mark, CR LF line ends.
-std::string RegFile(const std::string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : ToUtf16(text)) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  return bytes;
-}
+std::string RegFile(const std::string& text) { return testing::RegFileBytes(ToUtf16(text)); }
 
 const std::string kMarkers = "HKEY_CURRENT_USER\\Software\\Quenlar\\Orvex Zoravudi\\ImportMarkers";
 

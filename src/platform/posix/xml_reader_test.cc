@@ -13,6 +13,7 @@
 #include "resources/string_table.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
+#include "testing/utf16_bytes.h"
 
 namespace orvex::platform {
 namespace {
@@ -83,16 +84,6 @@ Stream MemStream(std::string_view bytes) {
 }
 
 Outcome ReadDocument(std::string_view bytes) { return ReadStream(MemStream(bytes)); }
-
-std::string Utf16(std::u16string_view text, bool big_endian) {
-  std::string bytes;
-  for (const char16_t c : text) {
-    const char high = static_cast<char>(c >> 8);
-    const char low = static_cast<char>(c & 0xFF);
-    bytes += big_endian ? std::string{high, low} : std::string{low, high};
-  }
-  return bytes;
-}
 
 TEST(XmlReaderTest, ReportsNodesInDocumentOrder) {
   const Outcome outcome = ReadDocument(
@@ -174,10 +165,10 @@ TEST(XmlReaderTest, FaultsCarryXmlLiteCodesTextsAndPositions) {
       {"<?xml version=\"1.0\" encoding=\"klingon\"?><r/>", 0xEE02, u"unrecognized encoding", 1, 39},
       {"<?xml version=\"1.0\" encoding=\"UTF-16\"?><r/>", 0xEE03, u"unable to switch the encoding",
        1, 31},
-      {"\xFF\xFE" + Utf16(u"<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>", false), 0xEE03,
+      {"\xFF\xFE" + testing::Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>"), 0xEE03,
        u"unable to switch the encoding", 1, 31},
       {"\0\0\xFE\xFF\0\0\0<"s, 0xEE04, u"unrecognized input signature", 1, 1},
-      {"\xFF\xFE" + Utf16(u"<r>a\xD800</r>", false), 0xEE2B, u"illegal xml character", 1, 4},
+      {"\xFF\xFE" + testing::Utf16Bytes(u"<r>a\xD800</r>"), 0xEE2B, u"illegal xml character", 1, 4},
   };
   for (const auto& c : cases) {
     const Outcome outcome = ReadDocument(c.document);
@@ -202,9 +193,9 @@ TEST(XmlReaderTest, ReadsEncodingsFromSignatureOrDeclaration) {
     std::string text;
   } cases[] = {
       {"UTF-8 with signature", "\xEF\xBB\xBF" + ToUtf8(document), "x\u20AC"},
-      {"UTF-16LE with signature", "\xFF\xFE" + Utf16(document, false), "x\u20AC"},
-      {"UTF-16BE with signature", "\xFE\xFF" + Utf16(document, true), "x\u20AC"},
-      {"UTF-16LE declared", Utf16(declared, false), "x\u20AC"},
+      {"UTF-16LE with signature", "\xFF\xFE" + testing::Utf16Bytes(document), "x\u20AC"},
+      {"UTF-16BE with signature", "\xFE\xFF" + testing::Utf16Bytes(document, true), "x\u20AC"},
+      {"UTF-16LE declared", testing::Utf16Bytes(declared), "x\u20AC"},
       {"Windows-1252 declared",
        "<?xml version='1.0' encoding='windows-1252'?><r a='\xE9'>x\x80</r>", "x\u20AC"},
   };
