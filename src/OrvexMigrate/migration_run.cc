@@ -246,10 +246,12 @@ HRESULT MigrationRun::CheckOutputAgain() {
     LogFatal(u"Possible race condition: output profile archive already exists");
     return HResultFromWin32(ERROR_ALREADY_EXISTS);
   }
-  const HRESULT deleted = ForceDeleteFile(options_.output_path);
-  if (FAILED(deleted)) {
-    LogFatal(u"Failed to force delete output profile archive. (Error %d)", LowWord(deleted));
-    return deleted;
+  // The old archive goes only when the new one is complete: the engine's rename into place
+  // replaces it, so a failed pack leaves it as it was.
+  const HRESULT prepared = PrepareFileForReplacement(options_.output_path, &exists);
+  if (FAILED(prepared)) {
+    LogFatal(u"Failed to force delete output profile archive. (Error %d)", LowWord(prepared));
+    return prepared;
   }
   return S_OK;
 }

@@ -343,9 +343,16 @@ TEST_F(MigrationE2eTest, MalformedXmlIsExplainedInTheLog) {
   EXPECT_EQ(log.back(), "[FATAL] Failed to parse migration XML file");
 }
 
+// The old output archive stays until the new one is complete: a pack that fails keeps it.
 TEST_F(MigrationE2eTest, OverwriteReplacesTheOutputOnlyAtTheEnd) {
   WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "new"}});
   WriteFile(dir_.path() / "out.zip", "old output");
+  // A directory where the packer writes its temporary archive makes the pack fail.
+  fs::create_directory(dir_.path() / "out.zip.1.tmp");
+  EXPECT_EQ(Run({"/OVERWRITE"}, kNoRules).status, 5);
+  EXPECT_EQ(Log().back(), "[FATAL] Failed to create output profile archive. (Error 5)");
+  EXPECT_EQ(ReadFile(dir_.path() / "out.zip"), "old output");
+  fs::remove(dir_.path() / "out.zip.1.tmp");
   EXPECT_EQ(Run({"/OVERWRITE"}, kNoRules).status, 0);
   EXPECT_EQ(ReadFile(Unpacked() / "Desktop" / "a.txt"), "new");
 }

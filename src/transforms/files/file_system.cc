@@ -141,15 +141,20 @@ HRESULT CreateDirectoryPath(std::u16string_view path) {
   return HResultFromWin32(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
 }
 
-HRESULT ForceDeleteFile(std::u16string_view path) {
-  bool exists = false;
+HRESULT PrepareFileForReplacement(std::u16string_view path, bool* exists) {
   std::uint32_t attributes = 0;
-  const HRESULT hr = FileExists(path, &exists, &attributes);
+  const HRESULT hr = FileExists(path, exists, &attributes);
   RETURN_IF_FAILED(hr);
-  if (!exists) return S_OK;
+  if (!*exists) return S_OK;
   if (hr == S_FALSE) return HResultFromWin32(ERROR_ACCESS_DENIED);
   if ((attributes & kClearedByForce) != 0) RETURN_IF_FAILED(ClearAttributes(path));
-  return HResultFromWin32(platform::DeleteFile(path));
+  return S_OK;
+}
+
+HRESULT ForceDeleteFile(std::u16string_view path) {
+  bool exists = false;
+  RETURN_IF_FAILED(PrepareFileForReplacement(path, &exists));
+  return exists ? HResultFromWin32(platform::DeleteFile(path)) : S_OK;
 }
 
 HRESULT DeleteDirectoryTree(std::u16string_view path, bool delete_files, bool recursive) {

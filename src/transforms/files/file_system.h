@@ -26,6 +26,11 @@ namespace orvex {
 /// Creates a directory and every missing parent; S_OK when it exists already.
 [[nodiscard]] HRESULT CreateDirectoryPath(std::u16string_view path);
 
+/// Readies a file to be deleted or replaced whatever its attributes, leaving it where it is: the
+/// attributes that would refuse it are cleared. S_OK with `*exists` false when nothing bears the
+/// name, ERROR_ACCESS_DENIED for a directory.
+[[nodiscard]] HRESULT PrepareFileForReplacement(std::u16string_view path, bool* exists);
+
 /// Deletes a file whatever its attributes; S_OK when nothing bears the name.
 [[nodiscard]] HRESULT ForceDeleteFile(std::u16string_view path);
 
