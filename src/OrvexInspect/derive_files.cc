@@ -154,6 +154,20 @@ class FileDeriver {
     return rule;
   }
 
+  // Calls `visit(suffix, folder, depth)` for the folders above a file, nearest first, up to
+  // kMaxSuffix of them: `suffix` is the file's content hash and the names below `folder`, which
+  // has `depth` components.
+  template <typename Visit>
+  static void ForEachFolderAbove(const std::u16string& path, const PlanEntry& entry, Visit visit) {
+    const auto parts = Components(path);
+    std::u16string suffix = DecimalText(entry.hash);
+    for (std::size_t s = 1; s <= kMaxSuffix && s < parts.size(); ++s) {
+      suffix += u'/';
+      suffix += parts[parts.size() - s];
+      visit(suffix, Prefix(parts, parts.size() - s), parts.size() - s);
+    }
+  }
+
   // A removed file and an added file with the same content and the same last names vote for the
   // folders above them as a move; the best-voted moves that land at least half their files on
   // after's files are taken.
@@ -161,37 +175,29 @@ class FileDeriver {
     std::unordered_map<std::u16string, std::vector<std::u16string>> by_suffix;
     for (const auto& [path, entry] : target_) {
       if (entry.directory || entry.size == 0 || !Added(path, entry)) continue;
-      const auto parts = Components(path);
-      std::u16string suffix = DecimalText(entry.hash);
-      for (std::size_t s = 1; s <= kMaxSuffix && s < parts.size(); ++s) {
-        suffix += u'/';
-        suffix += parts[parts.size() - s];
-        const std::u16string folder = Prefix(parts, parts.size() - s);
-        if (plan_.contains(folder)) continue;  // a move needs a destination that is not there
+      ForEachFolderAbove(path, entry, [&](const std::u16string& suffix, std::u16string folder,
+                                          std::size_t /*depth*/) {
+        if (plan_.contains(folder)) return;  // a move needs a destination that is not there
         std::vector<std::u16string>& bucket = by_suffix[suffix];
-        if (bucket.size() <= kMaxBucket) bucket.push_back(folder);
-      }
+        if (bucket.size() <= kMaxBucket) bucket.push_back(std::move(folder));
+      });
     }
     std::map<std::u16string, MoveCandidate> votes;
     for (const auto& [path, entry] : plan_) {
       if (entry.directory || entry.size == 0 || !Removed(path, entry)) continue;
-      const auto parts = Components(path);
-      std::u16string suffix = DecimalText(entry.hash);
-      for (std::size_t s = 1; s <= kMaxSuffix && s < parts.size(); ++s) {
-        suffix += u'/';
-        suffix += parts[parts.size() - s];
-        const std::u16string folder = Prefix(parts, parts.size() - s);
-        if (target_.contains(folder)) continue;  // a folder that stays is not moved
+      ForEachFolderAbove(path, entry, [&](const std::u16string& suffix, std::u16string folder,
+                                          std::size_t depth) {
+        if (target_.contains(folder)) return;  // a folder that stays is not moved
         const auto bucket = by_suffix.find(suffix);
-        if (bucket == by_suffix.end() || bucket->second.size() > kMaxBucket) continue;
+        if (bucket == by_suffix.end() || bucket->second.size() > kMaxBucket) return;
         for (const std::u16string& destination : bucket->second) {
           MoveCandidate& candidate = votes[folder + u'\0' + destination];
           candidate.source = folder;
           candidate.destination = destination;
-          candidate.depth = parts.size() - s;
+          candidate.depth = depth;
           ++candidate.votes;
         }
-      }
+      });
     }
     std::vector<MoveCandidate> candidates;
     for (auto& [key, candidate] : votes) candidates.push_back(std::move(candidate));
