@@ -347,10 +347,12 @@ TEST_F(MigrationE2eTest, MalformedXmlIsExplainedInTheLog) {
 TEST_F(MigrationE2eTest, OverwriteReplacesTheOutputOnlyAtTheEnd) {
   WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "new"}});
   WriteFile(dir_.path() / "out.zip", "old output");
-  // A directory where the packer writes its temporary archive makes the pack fail.
-  fs::create_directory(dir_.path() / "out.zip.1.tmp");
-  EXPECT_EQ(Run({"/OVERWRITE"}, kNoRules).status, 5);
-  EXPECT_EQ(Log().back(), "[FATAL] Failed to create output profile archive. (Error 5)");
+  // Every temporary name the packer may take beside the output is taken.
+  for (int n = 1; n <= 100; ++n) {
+    fs::create_directory(dir_.path() / ("out.zip." + std::to_string(n) + ".tmp"));
+  }
+  EXPECT_EQ(Run({"/OVERWRITE"}, kNoRules).status, 80);  // ERROR_FILE_EXISTS
+  EXPECT_EQ(Log().back(), "[FATAL] Failed to create output profile archive. (Error 80)");
   EXPECT_EQ(ReadFile(dir_.path() / "out.zip"), "old output");
   fs::remove(dir_.path() / "out.zip.1.tmp");
   EXPECT_EQ(Run({"/OVERWRITE"}, kNoRules).status, 0);

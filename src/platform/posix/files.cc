@@ -84,6 +84,8 @@ std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
   }
   struct stat st;
   const bool existed = ::lstat(native.c_str(), &st) == 0;
+  // A new file is refused for any name that is taken, a directory's too.
+  if (existed && disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
   if (existed && S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
   // A FIFO, a device or a socket has no end to read to: only regular files are opened.
   if (existed && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return ERROR_OPEN_FAILED;

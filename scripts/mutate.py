@@ -1,0 +1,244 @@
+#!/usr/bin/env python3
+"""Mutation report: which small faults in the code no test catches.
+
+Makes one small fault at a time in a source file (a comparison or boundary changed, a condition
+negated, a `+ 1` dropped, a failure turned into success, a result code swapped, a statement
+deleted, a message text changed), rebuilds what depends on it in its own build folder, runs the
+tests of the file's folder and the end-to-end tests, and records which tests caught the mutant.
+
+    scripts/mutate.py [--per-file N] [--seed S] [--json out.json] [--report out.md] [paths...]
+
+Paths are source files or folders (default: src and engine, without tests); a file with more
+candidate mutants than --per-file is sampled. The report gives per folder the mutants made,
+caught, missed and unbuildable, every missed mutant, and per test the mutants only it catches.
+"""
+
+import argparse
+import collections
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The mutants are made in a copy of the tree, so that a run stopped at any moment leaves the
+# checkout as it was.
+WORK = os.path.join(ROOT, "build", "mutate")
+TREE = os.path.join(WORK, "tree")
+BUILD = os.path.join(WORK, "build")
+TEST_TIMEOUT = 300
+
+# (name, pattern, replacement): each match on a line makes one mutant.
+OPERATORS = [
+    ("equality", re.compile(r" == "), " != "),
+    ("equality", re.compile(r" != "), " == "),
+    ("boundary", re.compile(r" < "), " <= "),
+    ("boundary", re.compile(r" <= "), " < "),
+    ("boundary", re.compile(r" > "), " >= "),
+    ("boundary", re.compile(r" >= "), " > "),
+    ("logic", re.compile(r" && "), " || "),
+    ("logic", re.compile(r" \|\| "), " && "),
+    ("plus-one", re.compile(r" [+-] 1\b"), ""),
+    ("success", re.compile(r"\bRETURN_IF_FAILED\((.*)\);"), r"(void)(\1);"),
+    ("success", re.compile(r"\breturn (E_[A-Z_]+|HResultFromWin32\(.*\)|hr);"), "return S_OK;"),
+    ("result", re.compile(r"\bS_FALSE\b"), "S_OK"),
+    ("result", re.compile(r"\bE_INVALIDARG\b"), "E_FAIL"),
+    ("result", re.compile(r"\bERROR_INVALID_DATA\b"), "ERROR_INVALID_PARAMETER"),
+    ("result", re.compile(r"\btrue\b"), "false"),
+    ("result", re.compile(r"\bfalse\b"), "true"),
+    ("message", re.compile(r'\bu"([A-Za-z])'), r'u"#\1'),
+]
+NEGATE = re.compile(r"\b(if|while) \(")
+STATEMENT = re.compile(r"^\s+[A-Za-z_][\w:.\->\[\]]*(\(.*\)|\s*[-+*/|&]?=\s*.*|\+\+|--);\s*$")
+SKIP = re.compile(r"^\s*(//|#|static_assert|namespace|using|template)")
+
+
+def candidates(path):
+    """Every (line index, operator, new line) for one file."""
+    lines = open(path, encoding="utf-8").read().split("\n")
+    found = []
+    for i, line in enumerate(lines):
+        if SKIP.match(line) or not line.strip():
+            continue
+        code = line.split("//")[0]
+        for name, pattern, replacement in OPERATORS:
+            for match in pattern.finditer(code):
+                mutated = code[: match.start()] + match.expand(replacement) + code[match.end():]
+                found.append((i, name, mutated))
+        for match in NEGATE.finditer(code):
+            close = Matching(code, match.end() - 1)
+            if close is not None:
+                inner = code[match.end():close]
+                found.append((i, "negate", code[: match.end()] + "!(" + inner + ")" + code[close:]))
+        if STATEMENT.match(code) and not code.strip().startswith("return"):
+            found.append((i, "delete", ""))
+    return lines, found
+
+
+def Matching(text, open_at):
+    depth = 0
+    for j in range(open_at, len(text)):
+        depth += {"(": 1, ")": -1}.get(text[j], 0)
+        if depth == 0:
+            return j
+    return None
+
+
+def run(command, timeout=None):
+    try:
+        return subprocess.run(command, cwd=TREE, capture_output=True, text=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def copy_tree():
+    """The checkout's files (as they are, changes included) into TREE; unchanged files keep their
+    time stamps, so a second run rebuilds only what changed."""
+    names = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True,
+                           check=True).stdout.decode().split("\0")
+    for name in filter(None, names):
+        source, target = os.path.join(ROOT, name), os.path.join(TREE, name)
+        if not os.path.isfile(source):
+            continue
+        data = open(source, "rb").read()
+        if os.path.exists(target) and open(target, "rb").read() == data:
+            continue
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        open(target, "wb").write(data)
+        shutil.copymode(source, target)
+
+
+def test_binaries(source):
+    """The test programs of the file's folder, then the end-to-end tests."""
+    folder = os.path.dirname(os.path.relpath(source, TREE))
+    binaries = []
+    for directory in (os.path.join(BUILD, folder), os.path.join(BUILD, "tests", "e2e")):
+        for name in sorted(os.listdir(directory)) if os.path.isdir(directory) else []:
+            path = os.path.join(directory, name)
+            if name.endswith("_test") and os.access(path, os.X_OK):
+                binaries.append(path)
+    return binaries
+
+
+def failing_tests(binaries):
+    """The tests that fail, or None when a test program never finished."""
+    failed = []
+    for binary in binaries:
+        with tempfile.NamedTemporaryFile(suffix=".json", delete=False) as out:
+            report = out.name
+        result = run([binary, "--gtest_output=json:" + report, "--gtest_brief=1"],
+                     timeout=TEST_TIMEOUT)
+        name = os.path.basename(binary)
+        try:
+            suites = json.load(open(report))["testsuites"]
+            for suite in suites:
+                for test in suite["testsuite"]:
+                    if test.get("failures"):
+                        failed.append(f"{name}:{suite['name']}.{test['name']}")
+        except (OSError, ValueError, KeyError):
+            failed.append(f"{name}:<crashed or hung>" if result is None or result.returncode
+                          else f"{name}:<no report>")
+        finally:
+            if os.path.exists(report):
+                os.unlink(report)
+    return failed
+
+
+def sources(paths):
+    for path in paths:
+        full = os.path.join(TREE, path)
+        if os.path.isfile(full):
+            yield full
+            continue
+        for directory, _, names in sorted(os.walk(full)):
+            for name in sorted(names):
+                if name.endswith(".cc") and not name.endswith("_test.cc") and \
+                        "/testing" not in directory and "/win32" not in directory:
+                    yield os.path.join(directory, name)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("paths", nargs="*", default=["src", "engine"])
+    parser.add_argument("--per-file", type=int, default=12)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--json", default=os.path.join(WORK, "mutants.json"))
+    parser.add_argument("--report", default=os.path.join(WORK, "report.md"))
+    args = parser.parse_args()
+
+    copy_tree()
+    if run(["cmake", "-S", TREE, "-B", BUILD, "-G", "Ninja",
+            "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]).returncode != 0:
+        sys.exit("configure failed")
+    if run(["ninja", "-C", BUILD]).returncode != 0:
+        sys.exit("the unmutated tree does not build")
+
+    rng = random.Random(args.seed)
+    results = []
+    for source in sources(args.paths):
+        lines, found = candidates(source)
+        if len(found) > args.per_file:
+            found = sorted(rng.sample(found, args.per_file))
+        binaries = test_binaries(source)
+        original = "\n".join(lines)
+        relative = os.path.relpath(source, TREE)
+        for index, operator, mutated in found:
+            changed = lines[:index] + [mutated] + lines[index + 1:]
+            started = time.time()
+            try:
+                open(source, "w", encoding="utf-8").write("\n".join(changed))
+                built = run(["ninja", "-C", BUILD], timeout=900)
+                if built is None or built.returncode != 0:
+                    caught_by = None
+                else:
+                    caught_by = failing_tests(binaries)
+            finally:
+                open(source, "w", encoding="utf-8").write(original)
+            results.append({"file": relative, "line": index + 1, "operator": operator,
+                            "before": lines[index].strip(), "after": mutated.strip(),
+                            "caught_by": caught_by, "seconds": round(time.time() - started, 1)})
+            state = "unbuildable" if caught_by is None else \
+                ("caught" if caught_by else "MISSED")
+            print(f"{relative}:{index + 1} {operator} {state}", flush=True)
+            json.dump(results, open(args.json, "w"), indent=1)
+    run(["ninja", "-C", BUILD])  # back to the unmutated tree
+    write_report(results, args.report)
+    print("report:", args.report)
+
+
+def write_report(results, path):
+    folders = collections.defaultdict(collections.Counter)
+    only = collections.defaultdict(list)
+    for r in results:
+        counts = folders[os.path.dirname(r["file"])]
+        if r["caught_by"] is None:
+            counts["unbuildable"] += 1
+            continue
+        counts["made"] += 1
+        counts["caught" if r["caught_by"] else "missed"] += 1
+        if len(r["caught_by"]) == 1:
+            only[r["caught_by"][0]].append(f"{r['file']}:{r['line']} {r['operator']}")
+    total = sum(folders.values(), collections.Counter())
+    out = ["# Mutation report", "",
+           f"{total['made']} mutants, {total['caught']} caught, {total['missed']} missed, "
+           f"{total['unbuildable']} unbuildable", "",
+           "| folder | made | caught | missed | unbuildable |", "|---|---|---|---|---|"]
+    for folder, c in sorted(folders.items()):
+        out.append(f"| {folder} | {c['made']} | {c['caught']} | {c['missed']} | "
+                   f"{c['unbuildable']} |")
+    out += ["", "## Missed", ""]
+    out += [f"- {r['file']}:{r['line']} {r['operator']}: `{r['before']}` -> `{r['after']}`"
+            for r in results if r["caught_by"] == []]
+    out += ["", "## Mutants only one test catches", ""]
+    for test, mutants in sorted(only.items()):
+        out.append(f"- {test}: {', '.join(mutants)}")
+    open(path, "w", encoding="utf-8").write("\n".join(out) + "\n")
+
+
+if __name__ == "__main__":
+    main()
