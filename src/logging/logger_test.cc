@@ -114,6 +114,19 @@ TEST(FileLoggerTest, StoresUtf8WithCrLfAndAppends) {
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
+TEST(FileLoggerTest, KeepsLinesBufferedUntilAFatalLine) {
+  orvex::testing::ScopedTempDir dir;
+  const auto path = dir.path() / "run.log";
+  FileLogger log(orvex::ToUtf16(path.string()), 0);
+  log.SetLevel(kDebug);
+  log.Error(u"a");
+  EXPECT_EQ(orvex::testing::ReadFile(path), "");
+  log.Fatal(u"b");
+  const std::string text = orvex::testing::ReadFile(path);
+  EXPECT_NE(text.find("[ERROR] a\r\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 11), "[FATAL] b\r\n");
+}
+
 TEST(FileLoggerTest, SizeLimitEmptiesLargerFiles) {
   orvex::testing::ScopedTempDir dir;
   const auto path = dir.path() / "run.log";

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "regfile/reg_reader.h"
 #include "regfile/reg_test_support.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
@@ -26,6 +27,15 @@ std::string Export(const RegistryDocument& document) {
   testing::ScopedTempDir dir;
   EXPECT_HR(S_OK, ExportRegFile(document, dir.wide("out.reg")));
   return testing::ReadFile(dir.path() / "out.reg");
+}
+
+// `document` as the reader gives it back once written.
+std::string ReadBack(const RegistryDocument& document) {
+  testing::ScopedTempDir dir;
+  RegistryDocument read;
+  EXPECT_HR(S_OK, ExportRegFile(document, dir.wide("out.reg")));
+  EXPECT_HR(S_OK, ParseRegFile(read, dir.wide("out.reg")));
+  return testing::Dump(read);
 }
 
 TEST(RegWriterTest, WritesTheFormat) {
@@ -72,7 +82,6 @@ TEST(RegWriterTest, ValueForms) {
       {u"s", {REG_SZ, {0x41, 0, 0, 0, 0x0a, 0, 7}}, u"\"s\"=\"A\""},
       // Data the quoted form would misrepresent goes out whole as typed bytes.
       {u"s", {REG_SZ, {0x41, 0, 0x42}}, u"\"s\"=hex(1):41,00,42"},
-      {u"s", {REG_SZ, {}}, u"\"s\"=hex(1):"},
       {u"s", {REG_SZ, {0x41, 0, 0x0d, 0, 0, 0}}, u"\"s\"=hex(1):41,00,0d,00,00,00"},
       {u"s", {REG_SZ, {0x0a, 0, 0, 0}}, u"\"s\"=hex(1):0a,00,00,00"},
       // The first byte is never wrapped, however long the line is already.
@@ -86,6 +95,10 @@ TEST(RegWriterTest, ValueForms) {
     EXPECT_EQ(RegFileBytes(std::u16string(kHeader) + u"[K]\r\n" + c.line + u"\r\n\r\n"),
               Export(document))
         << testing::Dump(document);
+    // A byte list reads back to the very bytes it was written from.
+    if (c.line.find(u"=hex") != std::u16string::npos) {
+      EXPECT_EQ(testing::Dump(document), ReadBack(document));
+    }
   }
 }
 
@@ -114,15 +127,20 @@ TEST(RegWriterTest, ByteListsWrapAfterColumn75) {
       Export(document));
 }
 
-TEST(RegWriterTest, RefusesLineBreaksBeforeWritingAndReportsPlatformErrors) {
+TEST(RegWriterTest, RefusesWhatNoLineCarriesBeforeWritingAndReportsPlatformErrors) {
   const struct {
     std::u16string path, name;
-  } cases[] = {{u"HKCU\\A\nB", u"v"}, {u"\rHKCU", u"v"}, {u"HKCU\\A", u"a\rb"}, {u"A", u"\n"}};
+    RegistryValueEntry value;
+  } cases[] = {{u"HKCU\\A\nB", u"v", Text(u"")},
+               {u"\rHKCU", u"v", Text(u"")},
+               {u"HKCU\\A", u"a\rb", Text(u"")},
+               {u"A", u"\n", Text(u"")},
+               {u"A", u"empty", {REG_SZ, {}}}};
   testing::ScopedTempDir dir;
   for (const auto& c : cases) {
     RegistryDocument document;
     document.AddKey(u"HKCU\\Fine");
-    ASSERT_TRUE(document.KeyAt(document.AddKey(c.path)).values().AddValue(c.name, Text(u"")));
+    ASSERT_TRUE(document.KeyAt(document.AddKey(c.path)).values().AddValue(c.name, c.value));
     testing::WriteFile(dir.path() / "kept.reg", "earlier content");
     EXPECT_HR(E_INVALIDARG, ExportRegFile(document, dir.wide("kept.reg")));
     EXPECT_EQ("earlier content", testing::ReadFile(dir.path() / "kept.reg"));

@@ -168,6 +168,11 @@ TEST_F(MigrationE2eTest, NumbersWorkingDirectoriesAndKeepsThemOnRequest) {
 }
 
 TEST_F(MigrationE2eTest, FailuresStopBeforeAnyOutputAndCleanUp) {
+  const auto with_reg_file = [&](const std::string& text) {
+    WriteTestZip(dir_.path() / "in.zip", {{"Registry/a.reg", TestEntry::kFile, RegFile(text)}});
+    return ReadFile(dir_.path() / "in.zip");
+  };
+  const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
   const struct {
     std::string name, input, xml;
     int status;
@@ -191,16 +196,15 @@ TEST_F(MigrationE2eTest, FailuresStopBeforeAnyOutputAndCleanUp) {
        "<m><file action='create' source='AppData\\x.bin'>not base64!</file></m>", 13, "",
        "[ERROR] ProcessFile: Failed to get length of decoded file 'AppData\\x.bin' content. "
        "(Error 13)"},
+      {"string value without data",
+       with_reg_file(header + "[HKEY_CURRENT_USER\\A]\r\n\"s\"=hex(1):\r\n\r\n"), kNoRules, 87, "",
+       "[FATAL] Failed to export .REG file '" + ToolPath(temp_ / "KVA00001/in.zip/Registry/a.reg") +
+           "'. (Error 87)"},
   };
+  const std::string plain = with_reg_file(header);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.input.empty()) {
-      WriteTestZip(dir_.path() / "in.zip",
-                   {{"Registry/a.reg", TestEntry::kFile,
-                     RegFile("Windows Registry Editor Version 5.00\r\n\r\n")}});
-    } else {
-      WriteFile(dir_.path() / "in.zip", c.input);
-    }
+    WriteFile(dir_.path() / "in.zip", c.input.empty() ? plain : c.input);
     const ToolResult result = Run({"/VERBOSE"}, c.xml);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.console, kBanner + c.console_tail);
