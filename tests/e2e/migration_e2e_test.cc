@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -409,6 +412,85 @@ TEST_F(MigrationE2eTest, EightRunsAtOnceShareTheTemporaryFolder) {
     EXPECT_TRUE(fs::is_regular_file(dir_.path() / ("out" + std::to_string(i) + ".zip"))) << i;
   }
   EXPECT_TRUE(fs::is_empty(temp_));
+}
+
+// A signal in the middle of a run: the run stops at its next safe point, says where in its log,
+// removes what it made and exits as the signal's own effect would have it.
+TEST_F(MigrationE2eTest, StopRequestsEndTheRunSoonAndCleanUp) {
+  if (ToolIsWindows()) GTEST_SKIP() << "the Windows program hears console events, not signals";
+  // Long enough in each step for a signal to arrive inside it: 64 MiB that deflate has to work
+  // on, and twenty .reg files of 10,000 keys, each renamed back and forth forty times.
+  std::vector<TestEntry> entries;
+  std::mt19937 random(15);
+  for (int i = 0; i < 64; ++i) {
+    std::string data(1 << 20, 'a');
+    for (char& c : data) c = static_cast<char>('a' + random() % 16);
+    entries.push_back({"AppData/data" + std::to_string(i) + ".txt", TestEntry::kFile, data});
+  }
+  for (int f = 0; f < 20; ++f) {
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    for (int k = 0; k < 10000; ++k) {
+      text += "[HKEY_CURRENT_USER\\Software\\K" + std::to_string(k) + "]\r\n\"v\"=\"" +
+              std::to_string(f) + "\"\r\n\r\n";
+    }
+    entries.push_back({"Registry/r" + std::to_string(f) + ".reg", TestEntry::kFile, RegFile(text)});
+  }
+  WriteTestZip(dir_.path() / "in.zip", entries);
+  const std::string input = ReadFile(dir_.path() / "in.zip");
+  std::string rules = "<migration>";
+  for (int i = 0; i < 20; ++i) {
+    rules += "<key action='rename' source='HKCU\\Software' destination='HKCU\\Other'/>"
+             "<key action='rename' source='HKCU\\Other' destination='HKCU\\Software'/>";
+  }
+  WriteFile(dir_.path() / "rules.xml", rules + "</migration>");
+
+  const fs::path engine_log = temp_ / "KVA00001" / "in.log";
+  const auto engine_logged = [&engine_log](const std::string& text) {
+    return [&engine_log, text] { return ReadFile(engine_log).find(text) != std::string::npos; };
+  };
+  const auto packing = [this] { return fs::exists(dir_.path() / "out.zip.1.tmp"); };
+  const struct {
+    std::string signal;
+    int status;
+    std::function<bool()> moment;
+    std::string step;
+  } cases[] = {
+      {"TERM", 143, engine_logged("Unzip: '"), "unpacking the input profile archive"},
+      {"INT", 130, engine_logged("Unzip: '"), "unpacking the input profile archive"},
+      {"TERM", 143, engine_logged("Unzip: done"), "migrating .REG files"},
+      {"INT", 130, engine_logged("Unzip: done"), "migrating .REG files"},
+      {"TERM", 143, packing, "packing the output profile archive"},
+      {"INT", 130, packing, "packing the output profile archive"},
+  };
+  const std::string dir = dir_.path().string();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal + " while " + c.step);
+    fs::remove(dir_.path() / "run.log");
+    fs::remove(dir_.path() / "pid");
+    // The shell names its own process and then becomes the tool, in the foreground: a job started
+    // in the background would begin with SIGINT ignored.
+    const std::string command =
+        "cd '" + dir + "' && sh -c 'echo $$ >pid; exec env TMPDIR=" + temp_.string() + " " +
+        ToolProgram() +
+        " /XML rules.xml /INPUT in.zip /OUTPUT out.zip /LOGFILE run.log' >/dev/null 2>&1; "
+        "echo $? >status";
+    std::jthread run([&command] { (void)std::system(command.c_str()); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadFile(dir_.path() / "pid").empty() || !c.moment()) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the moment never came";
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const std::string pid = ReadFile(dir_.path() / "pid");
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(std::system(("kill -" + c.signal + " " + pid).c_str()), 0);
+    run.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+    EXPECT_EQ(ReadFile(dir_.path() / "status"), std::to_string(c.status) + "\n");
+    EXPECT_EQ(Log().back(), "[FATAL] Migration stopped by the user while " + c.step);
+    EXPECT_TRUE(fs::is_empty(temp_));
+    EXPECT_EQ(ListTree(dir_.path()), (Lines{"in.zip", "pid", "rules.xml", "run.log", "status", "tmp/"}));
+    EXPECT_EQ(ReadFile(dir_.path() / "in.zip"), input);
+  }
 }
 
 }  // namespace

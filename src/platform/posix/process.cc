@@ -103,7 +103,12 @@ void WatchStopRequests() {
   // Reads and writes under way go on; the run looks at the flag between its steps.
   action.sa_flags = SA_RESTART;
   ::sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal the process was started ignoring (nohup, a background job) stays ignored.
+    struct sigaction inherited = {};
+    if (::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
 }
 
 bool StopRequested() { return stop_signal != 0; }
