@@ -229,30 +229,24 @@ TEST_F(EngineTest, UnzipReadsCodePageNamesAndEveryOperationLogsItsOutcome) {
 
 TEST_F(EngineTest, EnvironmentReplacesTheBombLimits) {
   const fs::path archive = temp_.path() / "a.zip";
-  WriteTestZip(archive, {{"a", TestEntry::kFile, "four"},
-                         {"b", TestEntry::kFile, "four"},
-                         {"c", TestEntry::kFile, "four"}});
-  const HRESULT kRefused = HResultFromWin32(ERROR_INVALID_DATA);
+  WriteTestZip(archive, {{"a", TestEntry::kFile, "four"}, {"b", TestEntry::kFile, "four"}});
   const struct {
     const char* name;
     std::string value;
     HRESULT hr;
     std::string line;
   } cases[] = {
-      {"ORVEX_MAX_ENTRIES", "3", S_OK, "Unzip: done: 3 files"},
-      {"ORVEX_MAX_ENTRIES", "2", kRefused, "': it holds more than 2 entries, the limit"},
-      {"ORVEX_MAX_UNPACKED_BYTES", "12", S_OK, "Unzip: done: 3 files"},
-      {"ORVEX_MAX_UNPACKED_BYTES", "11", kRefused, "': it unpacks to more than 11 bytes, the"},
+      {"ORVEX_MAX_ENTRIES", "2", S_OK, "Unzip: done: 2 files"},
+      {"ORVEX_MAX_ENTRIES", "1", HResultFromWin32(ERROR_INVALID_DATA), "more than 1 entries, the"},
+      {"ORVEX_MAX_UNPACKED_BYTES", "7", HResultFromWin32(ERROR_INVALID_DATA), "than 7 bytes, the"},
       {"ORVEX_MAX_ENTRIES", "1e6", E_INVALIDARG,
        "Unzip: failed: ORVEX_MAX_ENTRIES='1e6' is not a whole number above 0 (Error 87)"},
-      {"ORVEX_MAX_UNPACKED_BYTES", "0", E_INVALIDARG, "ORVEX_MAX_UNPACKED_BYTES='0' is not"},
       {"ORVEX_MAX_UNPACKED_BYTES", "18446744073709551616", E_INVALIDARG, "551616' is not"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + "=" + c.value);
     const orvex::testing::ScopedEnv limit(c.name, c.value);
     fs::remove(log_);
-    EXPECT_HR(c.hr, Unzip(temp_.path() / "t", archive));
+    EXPECT_HR(c.hr, Unzip(temp_.path() / "t", archive)) << c.value;
     EXPECT_NE(ReadFile(log_).find(c.line), std::string::npos) << ReadFile(log_);
   }
 }

@@ -241,10 +241,10 @@ HRESULT Extraction::Run() {
 
 HRESULT Extraction::Entry(struct archive_entry* entry) {
   if (++counts_->entries > limits_.max_entries) {
-    log_.Line(u"%s: refused archive '%s': it holds more than %lld entries, the limit (%s sets "
-              u"another); possible archive bomb",
-              operation_, archive_, static_cast<std::int64_t>(limits_.max_entries),
-              kMaxEntriesVariable);
+    log_.Line(
+        u"%s: refused archive '%s': it holds more than %lld entries, the limit (%s sets "
+        u"another); possible archive bomb",
+        operation_, archive_, static_cast<std::int64_t>(limits_.max_entries), kMaxEntriesVariable);
     return HResultFromWin32(ERROR_INVALID_DATA);
   }
 #ifdef _WIN32

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "scratch_files.h"
 #include "platform/platform.h"
+#include "scratch_files.h"
 #include "transforms/files/image_conversion.h"
 
 namespace orvex::fuzzing {

@@ -7,10 +7,10 @@
 #include <cstdlib>
 
 #include "common/result.h"
-#include "scratch_files.h"
 #include "regfile/reg_reader.h"
 #include "regfile/reg_writer.h"
 #include "regfile/registry_document.h"
+#include "scratch_files.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <random>
 #include <regex>
 #include <string>
@@ -414,81 +413,68 @@ TEST_F(MigrationE2eTest, EightRunsAtOnceShareTheTemporaryFolder) {
   EXPECT_TRUE(fs::is_empty(temp_));
 }
 
-// A signal in the middle of a run: the run stops at its next safe point, says where in its log,
-// removes what it made and exits as the signal's own effect would have it.
+// A signal in the middle of a run: the run stops at its next safe point, says where, removes what
+// it made and exits as the signal would have it.
 TEST_F(MigrationE2eTest, StopRequestsEndTheRunSoonAndCleanUp) {
   if (ToolIsWindows()) GTEST_SKIP() << "the Windows program hears console events, not signals";
-  // Long enough in each step for a signal to arrive inside it: 64 MiB that deflate has to work
-  // on, and twenty .reg files of 10,000 keys, each renamed back and forth forty times.
-  std::vector<TestEntry> entries;
+  // Every step lasts long enough for a signal to arrive in it: 64 MiB for deflate, twenty .reg
+  // files of 10,000 keys renamed back and forth forty times.
   std::mt19937 random(15);
-  for (int i = 0; i < 64; ++i) {
-    std::string data(1 << 20, 'a');
-    for (char& c : data) c = static_cast<char>('a' + random() % 16);
-    entries.push_back({"AppData/data" + std::to_string(i) + ".txt", TestEntry::kFile, data});
-  }
+  std::string data(64 << 20, 'a'), keys, rules = "<m>";
+  for (char& c : data) c = static_cast<char>('a' + random() % 16);
+  std::vector<TestEntry> entries = {{"AppData/data.txt", TestEntry::kFile, data}};
+  for (int k = 0; k < 10000; ++k)
+    keys += "[HKEY_CURRENT_USER\\Software\\K" + std::to_string(k) + "]\r\n\r\n";
   for (int f = 0; f < 20; ++f) {
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
-    for (int k = 0; k < 10000; ++k) {
-      text += "[HKEY_CURRENT_USER\\Software\\K" + std::to_string(k) + "]\r\n\"v\"=\"" +
-              std::to_string(f) + "\"\r\n\r\n";
-    }
-    entries.push_back({"Registry/r" + std::to_string(f) + ".reg", TestEntry::kFile, RegFile(text)});
+    entries.push_back({"Registry/r" + std::to_string(f) + ".reg", TestEntry::kFile,
+                       RegFile("Windows Registry Editor Version 5.00\r\n\r\n" + keys)});
+    rules +=
+        "<key action='rename' source='HKCU\\Software' destination='HKCU\\Other'/>"
+        "<key action='rename' source='HKCU\\Other' destination='HKCU\\Software'/>";
   }
   WriteTestZip(dir_.path() / "in.zip", entries);
+  WriteFile(dir_.path() / "rules.xml", rules + "</m>");
   const std::string input = ReadFile(dir_.path() / "in.zip");
-  std::string rules = "<migration>";
-  for (int i = 0; i < 20; ++i) {
-    rules += "<key action='rename' source='HKCU\\Software' destination='HKCU\\Other'/>"
-             "<key action='rename' source='HKCU\\Other' destination='HKCU\\Software'/>";
-  }
-  WriteFile(dir_.path() / "rules.xml", rules + "</migration>");
-
-  const fs::path engine_log = temp_ / "KVA00001" / "in.log";
-  const auto engine_logged = [&engine_log](const std::string& text) {
-    return [&engine_log, text] { return ReadFile(engine_log).find(text) != std::string::npos; };
-  };
-  const auto packing = [this] { return fs::exists(dir_.path() / "out.zip.1.tmp"); };
+  // Each moment is a file appearing, or a line in the engine's log.
+  const fs::path engine_log = temp_ / "KVA00001" / "in.log",
+                 temporary = dir_.path() / "out.zip.1.tmp";
   const struct {
-    std::string signal;
-    int status;
-    std::function<bool()> moment;
-    std::string step;
+    std::string signal, status;
+    fs::path sign;
+    std::string text, step;
   } cases[] = {
-      {"TERM", 143, engine_logged("Unzip: '"), "unpacking the input profile archive"},
-      {"INT", 130, engine_logged("Unzip: '"), "unpacking the input profile archive"},
-      {"TERM", 143, engine_logged("Unzip: done"), "migrating .REG files"},
-      {"INT", 130, engine_logged("Unzip: done"), "migrating .REG files"},
-      {"TERM", 143, packing, "packing the output profile archive"},
-      {"INT", 130, packing, "packing the output profile archive"},
+      {"TERM", "143", engine_log, "Unzip: '", "unpacking the input profile archive"},
+      {"INT", "130", engine_log, "Unzip: '", "unpacking the input profile archive"},
+      {"TERM", "143", engine_log, "Unzip: done", "migrating .REG files"},
+      {"INT", "130", engine_log, "Unzip: done", "migrating .REG files"},
+      {"TERM", "143", temporary, "", "packing the output profile archive"},
+      {"INT", "130", temporary, "", "packing the output profile archive"},
   };
-  const std::string dir = dir_.path().string();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.signal + " while " + c.step);
-    fs::remove(dir_.path() / "run.log");
     fs::remove(dir_.path() / "pid");
-    // The shell names its own process and then becomes the tool, in the foreground: a job started
+    // The shell writes its process number and becomes the tool, in the foreground: a job started
     // in the background would begin with SIGINT ignored.
-    const std::string command =
-        "cd '" + dir + "' && sh -c 'echo $$ >pid; exec env TMPDIR=" + temp_.string() + " " +
-        ToolProgram() +
-        " /XML rules.xml /INPUT in.zip /OUTPUT out.zip /LOGFILE run.log' >/dev/null 2>&1; "
-        "echo $? >status";
+    const std::string command = "cd '" + dir_.path().string() +
+                                "' && sh -c 'echo $$ >pid; exec env TMPDIR=" + temp_.string() +
+                                " " + ToolProgram() +
+                                " /XML rules.xml /INPUT in.zip /OUTPUT out.zip /LOGFILE run.log' "
+                                ">/dev/null; echo $? >status";
     std::jthread run([&command] { (void)std::system(command.c_str()); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (ReadFile(dir_.path() / "pid").empty() || !c.moment()) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (ReadFile(dir_.path() / "pid").empty() || !fs::exists(c.sign) ||
+           ReadFile(c.sign).find(c.text) == std::string::npos) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the moment never came";
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    const std::string pid = ReadFile(dir_.path() / "pid");
     const auto sent = std::chrono::steady_clock::now();
-    ASSERT_EQ(std::system(("kill -" + c.signal + " " + pid).c_str()), 0);
+    ASSERT_EQ(std::system(("kill -" + c.signal + " " + ReadFile(dir_.path() / "pid")).c_str()), 0);
     run.join();
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
-    EXPECT_EQ(ReadFile(dir_.path() / "status"), std::to_string(c.status) + "\n");
+    EXPECT_EQ(ReadFile(dir_.path() / "status"), c.status + "\n");
     EXPECT_EQ(Log().back(), "[FATAL] Migration stopped by the user while " + c.step);
-    EXPECT_TRUE(fs::is_empty(temp_));
-    EXPECT_EQ(ListTree(dir_.path()), (Lines{"in.zip", "pid", "rules.xml", "run.log", "status", "tmp/"}));
+    EXPECT_EQ(ListTree(dir_.path()),
+              (Lines{"in.zip", "pid", "rules.xml", "run.log", "status", "tmp/"}));
     EXPECT_EQ(ReadFile(dir_.path() / "in.zip"), input);
   }
 }

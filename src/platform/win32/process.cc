@@ -88,7 +88,8 @@ namespace {
 // copy of this layer and must see the request the program's handler notes.
 HANDLE StopEvent() {
   static const HANDLE event = [] {
-    const std::wstring name = L"Local\\OrvexMigrate.Stop." + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring name =
+        L"Local\\OrvexMigrate.Stop." + std::to_wstring(::GetCurrentProcessId());
     return ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
   }();
   return event;
