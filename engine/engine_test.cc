@@ -231,17 +231,15 @@ TEST_F(EngineTest, EnvironmentReplacesTheBombLimits) {
   const fs::path archive = temp_.path() / "a.zip";
   WriteTestZip(archive, {{"a", TestEntry::kFile, "four"}, {"b", TestEntry::kFile, "four"}});
   const struct {
-    const char* name;
-    std::string value;
+    const char *name, *value;
     HRESULT hr;
     std::string line;
   } cases[] = {
-      {"ORVEX_MAX_ENTRIES", "2", S_OK, "Unzip: done: 2 files"},
       {"ORVEX_MAX_ENTRIES", "1", HResultFromWin32(ERROR_INVALID_DATA), "more than 1 entries, the"},
       {"ORVEX_MAX_UNPACKED_BYTES", "7", HResultFromWin32(ERROR_INVALID_DATA), "than 7 bytes, the"},
+      {"ORVEX_MAX_UNPACKED_BYTES", "8", S_OK, "Unzip: done: 2 files"},
       {"ORVEX_MAX_ENTRIES", "1e6", E_INVALIDARG,
        "Unzip: failed: ORVEX_MAX_ENTRIES='1e6' is not a whole number above 0 (Error 87)"},
-      {"ORVEX_MAX_UNPACKED_BYTES", "18446744073709551616", E_INVALIDARG, "551616' is not"},
   };
   for (const auto& c : cases) {
     const orvex::testing::ScopedEnv limit(c.name, c.value);

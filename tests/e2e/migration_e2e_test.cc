@@ -273,8 +273,8 @@ TEST_F(MigrationE2eTest, LineBreaksFromArchivesAndRulesStartNoLines) {
   // Linux, and no forged line appears on either build.
   if (!ToolIsWindows()) {
     // The references stand for CR and LF (Wine's reader makes blanks of them, as it should not).
-  const std::string breaks = ToolIsWindows() ? "  " : "\\r\\n";
-  EXPECT_EQ(log.back(), "[ERROR] ProcessFile: Unknown action 'zap" + breaks + forged + "'");
+    const std::string breaks = ToolIsWindows() ? "  " : "\\r\\n";
+    EXPECT_EQ(log.back(), "[ERROR] ProcessFile: Unknown action 'zap" + breaks + forged + "'");
   }
   EXPECT_FALSE(Logged("[INFO ] Migrated .REG file 'x' successfully"));
 }
@@ -439,16 +439,12 @@ TEST_F(MigrationE2eTest, StopRequestsEndTheRunSoonAndCleanUp) {
   const fs::path engine_log = temp_ / "KVA00001" / "in.log",
                  temporary = dir_.path() / "out.zip.1.tmp";
   const struct {
-    std::string signal, status;
+    std::string signal, status, text, step;
     fs::path sign;
-    std::string text, step;
   } cases[] = {
-      {"TERM", "143", engine_log, "Unzip: '", "unpacking the input profile archive"},
-      {"INT", "130", engine_log, "Unzip: '", "unpacking the input profile archive"},
-      {"TERM", "143", engine_log, "Unzip: done", "migrating .REG files"},
-      {"INT", "130", engine_log, "Unzip: done", "migrating .REG files"},
-      {"TERM", "143", temporary, "", "packing the output profile archive"},
-      {"INT", "130", temporary, "", "packing the output profile archive"},
+      {"INT", "130", "Unzip: '", "unpacking the input profile archive", engine_log},
+      {"TERM", "143", "Unzip: done", "migrating .REG files", engine_log},
+      {"INT", "130", "", "packing the output profile archive", temporary},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.signal + " while " + c.step);
