@@ -273,8 +273,8 @@ TEST_F(MigrationE2eTest, LineBreaksFromArchivesAndRulesStartNoLines) {
   // Linux, and no forged line appears on either build.
   if (!ToolIsWindows()) {
     // The references stand for CR and LF (Wine's reader makes blanks of them, as it should not).
-    const std::string breaks = ToolIsWindows() ? "  " : "\\r\\n";
-    EXPECT_EQ(log.back(), "[ERROR] ProcessFile: Unknown action 'zap" + breaks + forged + "'");
+  const std::string breaks = ToolIsWindows() ? "  " : "\\r\\n";
+  EXPECT_EQ(log.back(), "[ERROR] ProcessFile: Unknown action 'zap" + breaks + forged + "'");
   }
   EXPECT_FALSE(Logged("[INFO ] Migrated .REG file 'x' successfully"));
 }
