@@ -27,7 +27,9 @@ RegistryValueEntry Text(std::u16string_view text) {
 std::string Export(const RegistryDocument& document, RegistryDocument* read_back = nullptr) {
   testing::ScopedTempDir dir;
   EXPECT_HR(S_OK, ExportRegFile(document, dir.wide("out.reg")));
-  if (read_back != nullptr) EXPECT_HR(S_OK, ParseRegFile(*read_back, dir.wide("out.reg")));
+  if (read_back != nullptr) {
+    EXPECT_HR(S_OK, ParseRegFile(*read_back, dir.wide("out.reg")));
+  }
   return testing::ReadFile(dir.path() / "out.reg");
 }
 
@@ -90,8 +92,9 @@ TEST(RegWriterTest, ValueForms) {
               Export(document, &read))
         << testing::Dump(document);
     // A byte list reads back to the very bytes it was written from.
-    if (c.line.find(u"=hex") != std::u16string::npos)
+    if (c.line.find(u"=hex") != std::u16string::npos) {
       EXPECT_EQ(testing::Dump(document), testing::Dump(read));
+    }
   }
 }
 
