@@ -1,7 +1,7 @@
 # Set-up and everyday entry points. Each target installs what is missing first.
 CMAKE_ARGS ?=
 
-.PHONY: deps windows-deps build test asan-test windows windows-test demo bench package clean
+.PHONY: deps windows-deps build test asan-test windows windows-test demo bench fuzz package clean
 
 deps:
 	@scripts/install-deps.sh
@@ -34,6 +34,11 @@ windows-test: windows build
 	ctest --preset windows -j2 --repeat until-pass:2
 	ORVEX_E2E_EXE=$(CURDIR)/build/windows/src/OrvexMigrate/OrvexMigrate.exe \
 	  ORVEX_E2E_WINE_PREFIX=$(CURDIR)/build/windows/wine ctest --preset release -R E2e -j2
+
+# Every fuzz target under libFuzzer and the sanitizers, FUZZ_SECONDS each (see scripts/fuzz.sh).
+fuzz: deps
+	@scripts/install-deps.sh fuzz
+	scripts/fuzz.sh
 
 # The Debian package of the Linux build, checked by installing it into a scratch root.
 package: build

@@ -62,6 +62,44 @@ HRESULT MissingArgument(engine::EngineLog& log, std::u16string_view operation) {
   return E_INVALIDARG;
 }
 
+// A whole number of at least 1, in decimal digits only.
+bool ParseLimit(std::u16string_view text, std::uint64_t* value) {
+  std::uint64_t number = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9') return false;
+    const std::uint64_t digit = static_cast<std::uint64_t>(c - u'0');
+    if (number > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
+    number = number * 10 + digit;
+  }
+  if (number == 0) return false;
+  *value = number;
+  return true;
+}
+
+// The bomb limits, each replaced by its environment variable when an administrator sets it. A
+// value that is no number fails the operation: a limit meant to be raised must not quietly stay.
+HRESULT ReadExtractLimits(engine::EngineLog& log, std::u16string_view operation,
+                          engine::ExtractLimits* limits) {
+  for (const std::u16string_view name : {engine::kMaxEntriesVariable, engine::kMaxBytesVariable}) {
+    std::u16string text;
+    if (!platform::GetEnvironmentVariable(name, &text)) continue;
+    std::uint64_t value = 0;
+    if (!ParseLimit(text, &value)) {
+      log.Line(u"%s: failed: %s='%s' is not a whole number above 0 (Error %d)", operation, name,
+               text, LowWord(E_INVALIDARG));
+      return E_INVALIDARG;
+    }
+    if (name == engine::kMaxEntriesVariable) {
+      limits->max_entries = value;
+    } else {
+      // One bound whatever the archive's size.
+      limits->max_total_bytes = value;
+      limits->expansion_floor = value;
+    }
+  }
+  return S_OK;
+}
+
 std::atomic<std::uint32_t> live_engines{0};
 
 class OrvexEngine final : public IOrvexEngine {
@@ -136,6 +174,8 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
     return HResultFromWin32(error);
   }
   root.resize(WithoutFinalSeparators(root).size());
+  engine::ExtractLimits limits;
+  RETURN_IF_FAILED(ReadExtractLimits(log, u"Unzip", &limits));
   if (const std::uint32_t error = platform::CreateDirectoryTree(root)) {
     log.Line(u"Unzip: failed: cannot create '%s' (Error %d)", root,
              static_cast<std::int32_t>(error));
@@ -153,7 +193,7 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
         }
         return true;
       },
-      engine::ExtractLimits(), log, &counts);
+      limits, log, &counts);
   if (count != nullptr) *count = Clamp(counts.files);
   return Finish(log, u"Unzip", hr, counts.files, counts.directories, counts.bytes, u"bytes");
 }
@@ -181,8 +221,10 @@ HRESULT OrvexEngine::DoImport(std::u16string_view command_line, std::int32_t* co
              LowWord(E_INVALIDARG));
     return E_INVALIDARG;
   }
+  engine::ExtractLimits limits;
+  RETURN_IF_FAILED(ReadExtractLimits(log, u"Import", &limits));
   engine::ExtractCounts counts;
-  const HRESULT hr = engine::ImportArchive(archive, engine::ExtractLimits(), log, &counts);
+  const HRESULT hr = engine::ImportArchive(archive, limits, log, &counts);
   if (count != nullptr) *count = Clamp(counts.files);
   return Finish(log, u"Import", hr, counts.files, counts.directories, counts.skipped,
                 u"entries left out");

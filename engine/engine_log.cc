@@ -22,4 +22,10 @@ void EngineLog::WriteV(std::u16string_view format, std::span<const FormatArg> ar
   (void)platform::WriteFile(file_, line.data(), static_cast<std::uint32_t>(line.size()), &written);
 }
 
+HRESULT StopIfRequested(EngineLog& log, std::u16string_view operation) {
+  if (!platform::StopRequested()) return S_OK;
+  log.Line(u"%s: stopped on request", operation);
+  return kStoppedOnRequest;
+}
+
 }  // namespace orvex::engine

@@ -35,4 +35,8 @@ class EngineLog {
   platform::FileHandle file_;
 };
 
+/// kStoppedOnRequest, and a line saying so, when the user has asked the process to stop; S_OK
+/// otherwise. Operations ask between entries and between blocks of one entry's data.
+[[nodiscard]] HRESULT StopIfRequested(EngineLog& log, std::u16string_view operation);
+
 }  // namespace orvex::engine

@@ -221,10 +221,32 @@ TEST_F(EngineTest, UnzipReadsCodePageNamesAndEveryOperationLogsItsOutcome) {
                 "Unzip: failed (Error 2)",
                 "Unzip: '" + h + "' into '" + untouched.string() + "'",
                 "Unzip: refused archive '" + h +
-                    "': it unpacks to more than 268435456 bytes, the limit for its size; "
-                    "possible archive bomb",
+                    "': it unpacks to more than 268435456 bytes, the limit for its size "
+                    "(ORVEX_MAX_UNPACKED_BYTES sets another); possible archive bomb",
                 "Unzip: failed (Error 13)",
             }));
+}
+
+TEST_F(EngineTest, EnvironmentReplacesTheBombLimits) {
+  const fs::path archive = temp_.path() / "a.zip";
+  WriteTestZip(archive, {{"a", TestEntry::kFile, "four"}, {"b", TestEntry::kFile, "four"}});
+  const struct {
+    const char *name, *value;
+    HRESULT hr;
+    std::string line;
+  } cases[] = {
+      {"ORVEX_MAX_ENTRIES", "1", HResultFromWin32(ERROR_INVALID_DATA), "more than 1 entries, the"},
+      {"ORVEX_MAX_UNPACKED_BYTES", "7", HResultFromWin32(ERROR_INVALID_DATA), "than 7 bytes, the"},
+      {"ORVEX_MAX_UNPACKED_BYTES", "8", S_OK, "Unzip: done: 2 files"},
+      {"ORVEX_MAX_ENTRIES", "1e6", E_INVALIDARG,
+       "Unzip: failed: ORVEX_MAX_ENTRIES='1e6' is not a whole number above 0 (Error 87)"},
+  };
+  for (const auto& c : cases) {
+    const orvex::testing::ScopedEnv limit(c.name, c.value);
+    fs::remove(log_);
+    EXPECT_HR(c.hr, Unzip(temp_.path() / "t", archive)) << c.value;
+    EXPECT_NE(ReadFile(log_).find(c.line), std::string::npos) << ReadFile(log_);
+  }
 }
 
 #ifndef _WIN32  // Windows imports into the user's own folders and registry

@@ -232,6 +232,7 @@ HRESULT Extraction::Run() {
     // A warning here means the local header and the central directory disagree (or a name
     // cannot be read): an archive that may unpack differently elsewhere is not unpacked at all.
     if (status != ARCHIVE_OK) return ReadFailure(std::u16string(archive_));
+    RETURN_IF_FAILED(StopIfRequested(log_, operation_));
     RETURN_IF_FAILED(Entry(entry));
   }
   SetDirectoryTimes();
@@ -240,8 +241,10 @@ HRESULT Extraction::Run() {
 
 HRESULT Extraction::Entry(struct archive_entry* entry) {
   if (++counts_->entries > limits_.max_entries) {
-    log_.Line(u"%s: refused archive '%s': more than %lld entries; possible archive bomb",
-              operation_, archive_, static_cast<std::int64_t>(limits_.max_entries));
+    log_.Line(
+        u"%s: refused archive '%s': it holds more than %lld entries, the limit (%s sets "
+        u"another); possible archive bomb",
+        operation_, archive_, static_cast<std::int64_t>(limits_.max_entries), kMaxEntriesVariable);
     return HResultFromWin32(ERROR_INVALID_DATA);
   }
 #ifdef _WIN32
@@ -353,6 +356,7 @@ HRESULT Extraction::CopyData(platform::FileHandle& out, const std::u16string& na
     if (status == ARCHIVE_EOF) return S_OK;
     // A warning here is a CRC or size mismatch: the data is not what was packed.
     if (status != ARCHIVE_OK || offset != written) return ReadFailure(name);
+    RETURN_IF_FAILED(StopIfRequested(log_, operation_));
     counts_->bytes += size;
     if (counts_->bytes > budget_) return OverBudget();
     std::uint32_t done = 0;
@@ -380,9 +384,9 @@ HRESULT Extraction::Refuse(const std::u16string& name, std::u16string_view reaso
 
 HRESULT Extraction::OverBudget() {
   log_.Line(
-      u"%s: refused archive '%s': it unpacks to more than %lld bytes, the limit for its size; "
-      u"possible archive bomb",
-      operation_, archive_, static_cast<std::int64_t>(budget_));
+      u"%s: refused archive '%s': it unpacks to more than %lld bytes, the limit for its size (%s "
+      u"sets another); possible archive bomb",
+      operation_, archive_, static_cast<std::int64_t>(budget_), kMaxBytesVariable);
   return HResultFromWin32(ERROR_INVALID_DATA);
 }
 

@@ -13,6 +13,10 @@
 
 namespace orvex::engine {
 
+/// The environment variables that replace the entry limit and the unpacked-bytes limit.
+inline constexpr std::u16string_view kMaxEntriesVariable = u"ORVEX_MAX_ENTRIES";
+inline constexpr std::u16string_view kMaxBytesVariable = u"ORVEX_MAX_UNPACKED_BYTES";
+
 /// Bounds that stop an archive bomb before it fills the disk. The unpacked bytes may reach
 /// `max_expansion` times the archive's size, at least `expansion_floor` and never more than
 /// `max_total_bytes`.

@@ -187,6 +187,7 @@ HRESULT Packer::AddTree(const std::u16string& directory, const std::string& pref
     return order != 0 ? order < 0 : a.name < b.name;
   });
   for (const platform::FindData& entry : entries) {
+    RETURN_IF_FAILED(StopIfRequested(log_, u"Zip"));
     const std::u16string path = directory_prefix + entry.name;
     const std::string name = prefix + ToUtf8(entry.name);
     if ((entry.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -252,6 +253,7 @@ HRESULT Packer::AddFile(const std::u16string& path, const std::string& name,
     }
     remaining -= read;
     if (remaining == 0) break;
+    RETURN_IF_FAILED(StopIfRequested(log_, u"Zip"));
     const std::uint32_t next =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, kBlockSize));
     error = platform::ReadFile(file, buffer_.data(), next, &read);

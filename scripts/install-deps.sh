@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
-# With "windows": what the Windows build and its tests under Wine need instead.
+# With "windows": what the Windows build and its tests under Wine need instead; with "fuzz": the
+# compiler and the fuzzing library that make fuzz needs besides.
 set -euo pipefail
 
 if [ "${1:-}" = windows ]; then
@@ -8,6 +9,8 @@ if [ "${1:-}" = windows ]; then
     cmake ninja-build python3 googletest
     g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine
   )
+elif [ "${1:-}" = fuzz ]; then
+  packages=(clang libclang-rt-dev)
 else
   packages=(
     build-essential cmake ninja-build pkg-config

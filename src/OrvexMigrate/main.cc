@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
   orvex::platform::SetProcessArguments(argc, argv);
+  orvex::platform::WatchStopRequests();
   (void)orvex::RegisterOrvexEngine();  // without it, creating the engine fails and says so
   std::uint32_t exit_code = 0;
   {

@@ -72,6 +72,8 @@ class MigrationRun {
   // Steps from the engine's start to the output archive (and its import): the run's last
   // result, every failure logged.
   HRESULT Migrate();
+  // Enters `step`; true when the user has asked to stop, and the step is not to begin.
+  bool StopsAt(std::u16string_view step);
   HRESULT CheckOutputAgain();
   HRESULT ImportOutput(EngineConnection& engine);
 
@@ -81,6 +83,8 @@ class MigrationRun {
   std::u16string working_directory_;
   std::u16string archive_directory_;
   std::u16string engine_log_file_;
+  // What the run is doing, for the line that says where a stop request ended it.
+  std::u16string_view step_;
 };
 
 std::uint32_t MigrationRun::Run() {
@@ -90,6 +94,8 @@ std::uint32_t MigrationRun::Run() {
   if (const std::uint32_t code = LoadRules()) return code;
   if (const std::uint32_t code = PrepareWorkingArea()) return code;
   const HRESULT result = Migrate();
+  // Said first, and so on disk, even when removing a large working directory is cut short.
+  if (result == kStoppedOnRequest) LogFatal(u"Migration stopped by the user while %s", step_);
   CleanUp();
   return ExitCode(result);
 }
@@ -202,7 +208,15 @@ std::uint32_t MigrationRun::PrepareWorkingArea() {
   return 0;
 }
 
+bool MigrationRun::StopsAt(std::u16string_view step) {
+  step_ = step;
+  return platform::StopRequested();
+}
+
+// A stop request is honoured up to the end of packing (the engine looks for it between entries
+// and blocks); once the output archive is in place the run finishes, its import included.
 HRESULT MigrationRun::Migrate() {
+  if (StopsAt(u"preparing the migration")) return kStoppedOnRequest;
   EngineConnection engine({archive_directory_, options_.input_path, options_.output_path,
                            engine_log_file_});
   HRESULT hr = engine.Start();
@@ -212,21 +226,29 @@ HRESULT MigrationRun::Migrate() {
   }
   LogDebug(u"Created Orvex Engine instance");
 
+  if (StopsAt(u"unpacking the input profile archive")) return kStoppedOnRequest;
   hr = engine.Unzip();
   if (FAILED(hr)) {
-    LogFatal(u"Failed to unzip input profile archive to working directory. (Error %d)",
-             LowWord(hr));
+    if (hr != kStoppedOnRequest) {
+      LogFatal(u"Failed to unzip input profile archive to working directory. (Error %d)",
+               LowWord(hr));
+    }
     return hr;
   }
   LogInfo(u"Unzipped input profile archive to working directory successfully");
 
+  if (StopsAt(u"migrating .REG files")) return kStoppedOnRequest;
   RETURN_IF_FAILED(RunRegistryFilePass(archive_directory_, config_.rules()));
+  if (StopsAt(u"migrating files and directories")) return kStoppedOnRequest;
   RETURN_IF_FAILED(RunFilePass(archive_directory_, config_.rules()));
+  if (StopsAt(u"packing the output profile archive")) return kStoppedOnRequest;
   RETURN_IF_FAILED(CheckOutputAgain());
 
   hr = engine.Zip();
   if (FAILED(hr)) {
-    LogFatal(u"Failed to create output profile archive. (Error %d)", LowWord(hr));
+    if (hr != kStoppedOnRequest) {
+      LogFatal(u"Failed to create output profile archive. (Error %d)", LowWord(hr));
+    }
     return hr;
   }
   LogInfo(u"Created output profile archive successfully");

@@ -46,6 +46,7 @@ HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules) 
   }
   LogDebug(u"Parsed .REG file '%s' successfully", path);
   for (std::int32_t i = 0; i < rules.Count(); ++i) {
+    if (platform::StopRequested()) return kStoppedOnRequest;
     const MigrationRule& rule = rules.At(i);
     if (rule.kind == RuleKind::Key) {
       RETURN_IF_FAILED(ProcessRegistryKey(document, rule.key));
@@ -90,6 +91,7 @@ HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const Migrati
     FileFinder files;
     for (bool found = files.FindFirst(pattern); found; found = files.FindNext()) {
       if (files.IsDirectory()) continue;
+      if (platform::StopRequested()) return kStoppedOnRequest;
       RETURN_IF_FAILED(MigrateRegFile(files.FullPath(), rules));
     }
   }
@@ -101,6 +103,7 @@ HRESULT RunFilePass(std::u16string_view archive_directory, const MigrationRules&
   const std::u16string archive(archive_directory);
   LogDebug(u"Looking for files and directories to migrate in '%s'", archive);
   for (std::int32_t i = 0; i < rules.Count(); ++i) {
+    if (platform::StopRequested()) return kStoppedOnRequest;
     const MigrationRule& rule = rules.At(i);
     if (rule.kind == RuleKind::Directory) {
       RETURN_IF_FAILED(ProcessDirectory(archive, rule.directory));

@@ -47,6 +47,7 @@ constexpr std::uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr std::uint32_t ERROR_DIRECTORY = 267;
 constexpr std::uint32_t ERROR_ARITHMETIC_OVERFLOW = 534;
 constexpr std::uint32_t ERROR_IO_DEVICE = 1117;
+constexpr std::uint32_t ERROR_CANCELLED = 1223;
 constexpr std::uint32_t ERROR_FUNCTION_FAILED = 1627;
 
 /// True for S_OK, S_FALSE and every other non-negative result.
@@ -61,6 +62,9 @@ constexpr HRESULT HResultFromWin32(std::uint32_t code) {
 
 /// The low 16 bits of a result: what messages show as "(Error %d)" and what the process exits with.
 constexpr std::int32_t LowWord(HRESULT hr) { return static_cast<std::int32_t>(hr & 0xFFFF); }
+
+/// The result of a step that ended early because the user asked the process to stop.
+constexpr HRESULT kStoppedOnRequest = HResultFromWin32(ERROR_CANCELLED);
 
 /// Raised for running out of memory and index or argument misuse inside string and array code.
 class ResultException : public std::exception {

@@ -80,7 +80,7 @@ FileLogger::FileLogger(std::u16string_view path, std::uint32_t size_limit) {
 
 FileLogger::~FileLogger() { Flush(); }
 
-void FileLogger::Write(LogLevel /*level*/, std::u16string_view line) {
+void FileLogger::Write(LogLevel level, std::u16string_view line) {
   if (!file_.valid()) return;
   // Text mode: every line feed is stored as carriage return plus line feed.
   for (std::size_t start = 0; start < line.size();) {
@@ -90,7 +90,8 @@ void FileLogger::Write(LogLevel /*level*/, std::u16string_view line) {
     if (feed < line.size()) pending_ += "\r\n";
     start = feed + 1;
   }
-  if (pending_.size() >= kFlushThreshold) Flush();
+  // A FATAL line is on disk at once: whatever ends the process after it, the reason is kept.
+  if (level == kFatal || pending_.size() >= kFlushThreshold) Flush();
 }
 
 void FileLogger::Flush() {

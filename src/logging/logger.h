@@ -110,7 +110,8 @@ class FileLogger : public AbstractLogger {
   void Flush();
 
   orvex::platform::FileHandle file_;
-  std::string pending_;  // lines not yet on disk, written when the buffer fills or on close
+  std::string pending_;  // lines not yet on disk, written after a FATAL line, when the buffer
+                         // fills or on close
 };
 
 }  // namespace Quenlar_Utils

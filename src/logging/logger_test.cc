@@ -105,6 +105,9 @@ TEST(FileLoggerTest, StoresUtf8WithCrLfAndAppends) {
   {
     FileLogger log(orvex::ToUtf16(path.string()), 0);
     log.Info(u"Grüße\nzwei");
+    EXPECT_EQ(orvex::testing::ReadFile(path), "old\r\n") << "lines wait in a buffer";
+    log.Fatal(u"stop");  // but a FATAL line is written at once, with all before it
+    EXPECT_NE(orvex::testing::ReadFile(path).find("zwei\r\n"), std::string::npos);
   }
   const std::string text = orvex::testing::ReadFile(path);
   ASSERT_EQ(text.rfind("old\r\n", 0), 0u);

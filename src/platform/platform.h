@@ -37,8 +37,17 @@ void WriteConsole(std::u16string_view text);
 /// Writes text to standard error, as WriteConsole writes to standard output.
 void WriteConsoleError(std::u16string_view text);
 
-/// The process exit status for a 32-bit exit code; never 0 for a non-zero code.
+/// The process exit status for a 32-bit exit code; never 0 for a non-zero code. On Linux a run
+/// that ends with ERROR_CANCELLED after a stop request exits with 128 + the signal number, as a
+/// shell expects of a process the signal ended.
 int ProcessExitStatus(std::uint32_t exit_code);
+
+/// Listens for the user's requests to stop (SetConsoleCtrlHandler for Ctrl-C, Ctrl-Break and the
+/// console's closing; SIGINT, SIGTERM and SIGHUP on Linux). The first request is only noted, for
+/// StopRequested to report; a second ends the process at once.
+void WatchStopRequests();
+/// Whether the user has asked the process to stop; cheap enough to ask between any two steps.
+bool StopRequested();
 
 /// Local wall-clock time with milliseconds (GetLocalTime).
 struct LocalTime {

@@ -62,7 +62,7 @@ class RandomDocuments {
       }
       case 1: {
         // String data the quoted form cannot carry: no NUL unit, or a line break before it.
-        std::vector<std::uint8_t> data = Bytes(Size());
+        std::vector<std::uint8_t> data = Bytes(1 + Size());
         for (std::size_t i = 0; i + 1 < data.size(); i += 2) data[i] |= data[i + 1] == 0;
         if (data.size() >= 4 && Pick(2) == 0) data = {0x0d, 0, 0, 0, data[2], data[3]};
         return {REG_SZ, data};

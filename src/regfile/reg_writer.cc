@@ -228,11 +228,13 @@ void Writer::PutValue(const RegistryValuePair& pair) {
 
 HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path) {
   // Refused before anything is written: the line would end inside the path or name, and the
-  // file could not be read back.
+  // file could not be read back. A string value without any data is no text at all, and is
+  // refused as well.
   for (const RegistryKeyEntry& key : document.keys()) {
     if (HoldsLineBreak(key.path())) return E_INVALIDARG;
     for (const RegistryValuePair& pair : key.values()) {
       if (HoldsLineBreak(pair.name)) return E_INVALIDARG;
+      if (pair.value.type == REG_SZ && pair.value.data.empty()) return E_INVALIDARG;
     }
   }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "regfile/reg_reader.h"
 #include "regfile/reg_test_support.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
@@ -22,9 +23,13 @@ RegistryValueEntry Text(std::u16string_view text) {
   return RegistryValueEntry{REG_SZ, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
 }
 
-std::string Export(const RegistryDocument& document) {
+// The file written from `document`; `read_back`, when given, receives what the reader makes of it.
+std::string Export(const RegistryDocument& document, RegistryDocument* read_back = nullptr) {
   testing::ScopedTempDir dir;
   EXPECT_HR(S_OK, ExportRegFile(document, dir.wide("out.reg")));
+  if (read_back != nullptr) {
+    EXPECT_HR(S_OK, ParseRegFile(*read_back, dir.wide("out.reg")));
+  }
   return testing::ReadFile(dir.path() / "out.reg");
 }
 
@@ -72,7 +77,6 @@ TEST(RegWriterTest, ValueForms) {
       {u"s", {REG_SZ, {0x41, 0, 0, 0, 0x0a, 0, 7}}, u"\"s\"=\"A\""},
       // Data the quoted form would misrepresent goes out whole as typed bytes.
       {u"s", {REG_SZ, {0x41, 0, 0x42}}, u"\"s\"=hex(1):41,00,42"},
-      {u"s", {REG_SZ, {}}, u"\"s\"=hex(1):"},
       {u"s", {REG_SZ, {0x41, 0, 0x0d, 0, 0, 0}}, u"\"s\"=hex(1):41,00,0d,00,00,00"},
       {u"s", {REG_SZ, {0x0a, 0, 0, 0}}, u"\"s\"=hex(1):0a,00,00,00"},
       // The first byte is never wrapped, however long the line is already.
@@ -83,9 +87,14 @@ TEST(RegWriterTest, ValueForms) {
   for (const auto& c : cases) {
     RegistryDocument document;
     ASSERT_TRUE(document.KeyAt(document.AddKey(u"K")).values().AddValue(c.name, c.value));
+    RegistryDocument read;
     EXPECT_EQ(RegFileBytes(std::u16string(kHeader) + u"[K]\r\n" + c.line + u"\r\n\r\n"),
-              Export(document))
+              Export(document, &read))
         << testing::Dump(document);
+    // A byte list reads back to the very bytes it was written from.
+    if (c.line.find(u"=hex") != std::u16string::npos) {
+      EXPECT_EQ(testing::Dump(document), testing::Dump(read));
+    }
   }
 }
 
@@ -114,15 +123,20 @@ TEST(RegWriterTest, ByteListsWrapAfterColumn75) {
       Export(document));
 }
 
-TEST(RegWriterTest, RefusesLineBreaksBeforeWritingAndReportsPlatformErrors) {
+TEST(RegWriterTest, RefusesWhatNoLineCarriesBeforeWritingAndReportsPlatformErrors) {
   const struct {
     std::u16string path, name;
-  } cases[] = {{u"HKCU\\A\nB", u"v"}, {u"\rHKCU", u"v"}, {u"HKCU\\A", u"a\rb"}, {u"A", u"\n"}};
+    RegistryValueEntry value = Text(u"");
+  } cases[] = {{u"HKCU\\A\nB", u"v"},
+               {u"\rHKCU", u"v"},
+               {u"HKCU\\A", u"a\rb"},
+               {u"A", u"\n"},
+               {u"A", u"empty", {REG_SZ, {}}}};
   testing::ScopedTempDir dir;
   for (const auto& c : cases) {
     RegistryDocument document;
     document.AddKey(u"HKCU\\Fine");
-    ASSERT_TRUE(document.KeyAt(document.AddKey(c.path)).values().AddValue(c.name, Text(u"")));
+    ASSERT_TRUE(document.KeyAt(document.AddKey(c.path)).values().AddValue(c.name, c.value));
     testing::WriteFile(dir.path() / "kept.reg", "earlier content");
     EXPECT_HR(E_INVALIDARG, ExportRegFile(document, dir.wide("kept.reg")));
     EXPECT_EQ("earlier content", testing::ReadFile(dir.path() / "kept.reg"));

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -168,6 +170,11 @@ TEST_F(MigrationE2eTest, NumbersWorkingDirectoriesAndKeepsThemOnRequest) {
 }
 
 TEST_F(MigrationE2eTest, FailuresStopBeforeAnyOutputAndCleanUp) {
+  const auto with_reg_file = [&](const std::string& text) {
+    WriteTestZip(dir_.path() / "in.zip", {{"Registry/a.reg", TestEntry::kFile, RegFile(text)}});
+    return ReadFile(dir_.path() / "in.zip");
+  };
+  const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
   const struct {
     std::string name, input, xml;
     int status;
@@ -191,16 +198,15 @@ TEST_F(MigrationE2eTest, FailuresStopBeforeAnyOutputAndCleanUp) {
        "<m><file action='create' source='AppData\\x.bin'>not base64!</file></m>", 13, "",
        "[ERROR] ProcessFile: Failed to get length of decoded file 'AppData\\x.bin' content. "
        "(Error 13)"},
+      {"string value without data",
+       with_reg_file(header + "[HKEY_CURRENT_USER\\A]\r\n\"s\"=hex(1):\r\n\r\n"), kNoRules, 87, "",
+       "[FATAL] Failed to export .REG file '" + ToolPath(temp_ / "KVA00001/in.zip/Registry/a.reg") +
+           "'. (Error 87)"},
   };
+  const std::string plain = with_reg_file(header);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.input.empty()) {
-      WriteTestZip(dir_.path() / "in.zip",
-                   {{"Registry/a.reg", TestEntry::kFile,
-                     RegFile("Windows Registry Editor Version 5.00\r\n\r\n")}});
-    } else {
-      WriteFile(dir_.path() / "in.zip", c.input);
-    }
+    WriteFile(dir_.path() / "in.zip", c.input.empty() ? plain : c.input);
     const ToolResult result = Run({"/VERBOSE"}, c.xml);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.console, kBanner + c.console_tail);
@@ -405,6 +411,68 @@ TEST_F(MigrationE2eTest, EightRunsAtOnceShareTheTemporaryFolder) {
     EXPECT_TRUE(fs::is_regular_file(dir_.path() / ("out" + std::to_string(i) + ".zip"))) << i;
   }
   EXPECT_TRUE(fs::is_empty(temp_));
+}
+
+// A signal in the middle of a run: the run stops at its next safe point, says where, removes what
+// it made and exits as the signal would have it.
+TEST_F(MigrationE2eTest, StopRequestsEndTheRunSoonAndCleanUp) {
+  if (ToolIsWindows()) GTEST_SKIP() << "the Windows program hears console events, not signals";
+  // Every step lasts long enough for a signal to arrive in it: 64 MiB for deflate, twenty .reg
+  // files of 10,000 keys renamed back and forth forty times.
+  std::mt19937 random(15);
+  std::string data(64 << 20, 'a'), keys, rules = "<m>";
+  for (char& c : data) c = static_cast<char>('a' + random() % 16);
+  std::vector<TestEntry> entries = {{"AppData/data.txt", TestEntry::kFile, data}};
+  for (int k = 0; k < 10000; ++k)
+    keys += "[HKEY_CURRENT_USER\\Software\\K" + std::to_string(k) + "]\r\n\r\n";
+  for (int f = 0; f < 20; ++f) {
+    entries.push_back({"Registry/r" + std::to_string(f) + ".reg", TestEntry::kFile,
+                       RegFile("Windows Registry Editor Version 5.00\r\n\r\n" + keys)});
+    rules +=
+        "<key action='rename' source='HKCU\\Software' destination='HKCU\\Other'/>"
+        "<key action='rename' source='HKCU\\Other' destination='HKCU\\Software'/>";
+  }
+  WriteTestZip(dir_.path() / "in.zip", entries);
+  WriteFile(dir_.path() / "rules.xml", rules + "</m>");
+  const std::string input = ReadFile(dir_.path() / "in.zip");
+  // Each moment is a file appearing, or a line in the engine's log.
+  const fs::path engine_log = temp_ / "KVA00001" / "in.log",
+                 temporary = dir_.path() / "out.zip.1.tmp";
+  const struct {
+    std::string signal, status, text, step;
+    fs::path sign;
+  } cases[] = {
+      {"INT", "130", "Unzip: '", "unpacking the input profile archive", engine_log},
+      {"TERM", "143", "Unzip: done", "migrating .REG files", engine_log},
+      {"INT", "130", "", "packing the output profile archive", temporary},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal + " while " + c.step);
+    fs::remove(dir_.path() / "pid");
+    // The shell writes its process number and becomes the tool, in the foreground: a job started
+    // in the background would begin with SIGINT ignored.
+    const std::string command = "cd '" + dir_.path().string() +
+                                "' && sh -c 'echo $$ >pid; exec env TMPDIR=" + temp_.string() +
+                                " " + ToolProgram() +
+                                " /XML rules.xml /INPUT in.zip /OUTPUT out.zip /LOGFILE run.log' "
+                                ">/dev/null; echo $? >status";
+    std::jthread run([&command] { (void)std::system(command.c_str()); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (ReadFile(dir_.path() / "pid").empty() || !fs::exists(c.sign) ||
+           ReadFile(c.sign).find(c.text) == std::string::npos) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the moment never came";
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(std::system(("kill -" + c.signal + " " + ReadFile(dir_.path() / "pid")).c_str()), 0);
+    run.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+    EXPECT_EQ(ReadFile(dir_.path() / "status"), c.status + "\n");
+    EXPECT_EQ(Log().back(), "[FATAL] Migration stopped by the user while " + c.step);
+    EXPECT_EQ(ListTree(dir_.path()),
+              (Lines{"in.zip", "pid", "rules.xml", "run.log", "status", "tmp/"}));
+    EXPECT_EQ(ReadFile(dir_.path() / "in.zip"), input);
+  }
 }
 
 }  // namespace

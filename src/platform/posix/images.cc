@@ -39,6 +39,10 @@ namespace {
 // Larger pictures are refused before anything is allocated: a header of a few bytes can claim
 // any size.
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 27;
+// A JPEG file spends some bits on every 8 x 8 block, even of one colour: a file that claims far
+// more pixels than its bytes can describe is damaged or hostile, and decoding it would only make
+// up a huge picture (266 bytes claiming 63231 x 1783 pixels would become a 338 MB bitmap).
+constexpr std::uint64_t kMaxJpegPixelsPerByte = 1u << 14;
 constexpr std::size_t kMaxFileSize = std::size_t{1} << 30;
 constexpr std::uint32_t kReadChunk = 64 * 1024;
 
@@ -112,9 +116,9 @@ Decoded DecodeJpeg(Bytes bytes, Pixels* pixels) {
       width <= 0 || height <= 0) {
     return Decoded::kDamaged;
   }
-  if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxPixels) {
-    return Decoded::kTooLarge;
-  }
+  const std::uint64_t count =
+      static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+  if (count > kMaxPixels || count > bytes.size() * kMaxJpegPixelsPerByte) return Decoded::kTooLarge;
   pixels->width = static_cast<std::uint32_t>(width);
   pixels->height = static_cast<std::uint32_t>(height);
   pixels->bgr.assign(std::size_t{pixels->width} * pixels->height * 3, 0);

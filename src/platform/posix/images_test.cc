@@ -82,6 +82,8 @@ TEST(ImagesTest, FirstBytesDecideTheFormat) {
   const std::string bmp = Bmp24(1, 1, {kRed});
   const std::string jpeg = JpegFromLibrary(testing::GradientPicture(8, 8), 8, 8);
   std::string emf = U32(1) + std::string(36, '\0') + " EMF";
+  std::string huge_jpeg = jpeg;  // its frame claims 63231 x 1783 pixels
+  huge_jpeg.replace(huge_jpeg.find("\xFF\xC0") + 5, 4, "\x06\xF7\xF6\xFF");
   const struct {
     const char* name;
     std::string bytes;
@@ -99,6 +101,7 @@ TEST(ImagesTest, FirstBytesDecideTheFormat) {
       {"wmf", "\xD7\xCD\xC6\x9A rest", GDIPLUS_OK, &ImageFormatWMF, E_NOTIMPL},
       {"emf", emf, GDIPLUS_OK, &ImageFormatEMF, E_NOTIMPL},
       {"empty", "", GDIPLUS_UNKNOWN_IMAGE_FORMAT, nullptr, CTL_E_INVALIDPICTURE},
+      {"jpeg-too-short-for-its-size", huge_jpeg, GDIPLUS_OUT_OF_MEMORY, nullptr, E_OUTOFMEMORY},
       {"bare-jpeg-marker", "\xFF\xD8\xFF garbage", GDIPLUS_UNKNOWN_IMAGE_FORMAT, nullptr,
        CTL_E_INVALIDPICTURE},
   };

@@ -1,10 +1,12 @@
 // Linux only: process, console, time, environment and path services.
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -73,9 +75,43 @@ void WriteConsoleError(std::u16string_view text) {
   std::fflush(stderr);
 }
 
+namespace {
+
+// The signal that asked the process to stop; 0 before any.
+volatile std::sig_atomic_t stop_signal = 0;
+
+void OnStopSignal(int signal) {
+  if (stop_signal != 0) {
+    // Asked a second time: the signal's own effect, ending the process.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+    return;
+  }
+  stop_signal = signal;
+}
+
+}  // namespace
+
 int ProcessExitStatus(std::uint32_t exit_code) {
+  if (exit_code == ERROR_CANCELLED && stop_signal != 0) return 128 + stop_signal;
   return exit_code <= 255 ? static_cast<int>(exit_code) : 255;
 }
+
+void WatchStopRequests() {
+  struct sigaction action = {};
+  action.sa_handler = &OnStopSignal;
+  // Reads and writes under way go on; the run looks at the flag between its steps.
+  action.sa_flags = SA_RESTART;
+  ::sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal the process was started ignoring (nohup, a background job) stays ignored.
+    struct sigaction inherited = {};
+    if (::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+bool StopRequested() { return stop_signal != 0; }
 
 LocalTime GetLocalTime() {
   timespec now;

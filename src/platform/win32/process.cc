@@ -1,6 +1,7 @@
 // Windows only: the process, its console, environment, paths, time and shell folders.
 #include <algorithm>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "platform/win32/windows_api.h"
@@ -80,6 +81,41 @@ void WriteConsole(std::u16string_view text) { WriteStandardHandle(STD_OUTPUT_HAN
 void WriteConsoleError(std::u16string_view text) { WriteStandardHandle(STD_ERROR_HANDLE, text); }
 
 int ProcessExitStatus(std::uint32_t exit_code) { return static_cast<int>(exit_code); }
+
+namespace {
+
+// The stop request is a named event of the process, not a variable: the engine DLL holds its own
+// copy of this layer and must see the request the program's handler notes.
+HANDLE StopEvent() {
+  static const HANDLE event = [] {
+    const std::wstring name =
+        L"Local\\OrvexMigrate.Stop." + std::to_wstring(::GetCurrentProcessId());
+    return ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  }();
+  return event;
+}
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  if (StopRequested()) ::TerminateProcess(::GetCurrentProcess(), ERROR_CANCELLED);
+  ::SetEvent(StopEvent());
+  // Windows ends the process as soon as the handler returns from a close event; waiting here
+  // leaves the run the few seconds Windows grants to stop in order.
+  if (type == CTRL_CLOSE_EVENT) ::Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+void WatchStopRequests() {
+  (void)StopEvent();
+  ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+}
+
+bool StopRequested() {
+  const HANDLE event = StopEvent();
+  return event != nullptr && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
 
 LocalTime GetLocalTime() {
   SYSTEMTIME now;
