@@ -6,11 +6,14 @@ negated, a `+ 1` dropped, a failure turned into success, a result code swapped, 
 deleted, a message text changed), rebuilds what depends on it in its own build folder, runs the
 tests of the file's folder and the end-to-end tests, and records which tests caught the mutant.
 
-    scripts/mutate.py [--per-file N] [--seed S] [--json out.json] [--report out.md] [paths...]
+    scripts/mutate.py [--per-file N] [--seed S] [--rerun earlier.json] [--json out.json]
+                      [--report out.md] [paths...]
 
 Paths are source files or folders (default: src and engine, without tests); a file with more
-candidate mutants than --per-file is sampled. The report gives per folder the mutants made,
-caught, missed and unbuildable, every missed mutant, and per test the mutants only it catches.
+candidate mutants than --per-file is sampled. --rerun makes again the mutants of an earlier run
+(those in the given paths), so that two reports on different tests compare the same mutants. The
+report gives per folder the mutants made, caught, missed and unbuildable, every missed mutant, per
+test the mutants only it catches, and the tests each of whose mutants another test catches too.
 """
 
 import argparse
@@ -167,6 +170,7 @@ def main():
     parser.add_argument("paths", nargs="*", default=["src", "engine"])
     parser.add_argument("--per-file", type=int, default=12)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--rerun", help="the mutants.json of an earlier run")
     parser.add_argument("--json", default=os.path.join(WORK, "mutants.json"))
     parser.add_argument("--report", default=os.path.join(WORK, "report.md"))
     args = parser.parse_args()
@@ -179,14 +183,20 @@ def main():
         sys.exit("the unmutated tree does not build")
 
     rng = random.Random(args.seed)
+    earlier = None
+    if args.rerun:
+        earlier = {(r["file"], r["line"], r["operator"], r["after"])
+                   for r in json.load(open(args.rerun))}
     results = []
     for source in sources(args.paths):
         lines, found = candidates(source)
-        if len(found) > args.per_file:
+        relative = os.path.relpath(source, TREE)
+        if earlier is not None:
+            found = [m for m in found if (relative, m[0] + 1, m[1], m[2].strip()) in earlier]
+        elif len(found) > args.per_file:
             found = sorted(rng.sample(found, args.per_file))
         binaries = test_binaries(source)
         original = "\n".join(lines)
-        relative = os.path.relpath(source, TREE)
         for index, operator, mutated in found:
             changed = lines[:index] + [mutated] + lines[index + 1:]
             started = time.time()
@@ -214,6 +224,7 @@ def main():
 def write_report(results, path):
     folders = collections.defaultdict(collections.Counter)
     only = collections.defaultdict(list)
+    catching = set()
     for r in results:
         counts = folders[os.path.dirname(r["file"])]
         if r["caught_by"] is None:
@@ -221,6 +232,7 @@ def write_report(results, path):
             continue
         counts["made"] += 1
         counts["caught" if r["caught_by"] else "missed"] += 1
+        catching.update(r["caught_by"])
         if len(r["caught_by"]) == 1:
             only[r["caught_by"][0]].append(f"{r['file']}:{r['line']} {r['operator']}")
     total = sum(folders.values(), collections.Counter())
@@ -237,6 +249,8 @@ def write_report(results, path):
     out += ["", "## Mutants only one test catches", ""]
     for test, mutants in sorted(only.items()):
         out.append(f"- {test}: {', '.join(mutants)}")
+    out += ["", "## Tests each of whose mutants another test catches too", ""]
+    out += [f"- {test}" for test in sorted(catching - set(only))]
     open(path, "w", encoding="utf-8").write("\n".join(out) + "\n")
 
 
