@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -318,6 +317,7 @@ class Writer {
   std::thread thread_;  // last: it starts using the members above at once
 };
 
+// One extraction run: the state the entry loop shares.
 class Extraction {
  public:
   Extraction(std::u16string_view operation, std::u16string_view archive,
