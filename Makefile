@@ -49,8 +49,24 @@ package: build
 demo: build
 	scripts/demo.sh build/release
 
+# The benchmark programs on a generated profile archive of SCALE (default 1) and a 60 MB .reg
+# file, then bench/whole_run.sh (RUNS runs of each tool, default 5; about ten minutes at scale 1
+# on two cores), unless WHOLE_RUN=0. Generated inputs are kept in build/bench.
+SCALE ?= 1
+RUNS ?= 5
+WHOLE_RUN ?= 1
 bench: build
-	for b in build/release/bench/bench_*; do $$b; done
+	@scripts/install-deps.sh bench
+	mkdir -p build/bench/scale$(SCALE)
+	[ -f build/bench/big.reg ] || python3 bench/gen_profile.py --reg-only 60 -o build/bench/big.reg
+	[ -f build/bench/scale$(SCALE)/profile.zip ] || \
+	  python3 bench/gen_profile.py -q --scale $(SCALE) -o build/bench/scale$(SCALE)/profile.zip
+	for b in build/release/bench/bench_*; do \
+	  ORVEX_BENCH_ARCHIVE=build/bench/scale$(SCALE)/profile.zip ORVEX_BENCH_REG=build/bench/big.reg \
+	    $$b || exit 1; \
+	done
+	[ "$(WHOLE_RUN)" = 0 ] || \
+	  WORK=$(CURDIR)/build/bench/scale$(SCALE) RUNS=$(RUNS) bench/whole_run.sh build/release
 
 clean:
 	rm -rf build

@@ -1,72 +1,93 @@
 #!/usr/bin/env bash
-# Times whole migrations of a large generated profile archive beside the archive tools a user
-# would otherwise reach for, on the same archive in the same session:
+# Times whole migrations of a large generated profile archive (bench/gen_profile.py) beside the
+# archive tools a user would otherwise reach for, on the same archive in the same session:
 #   OrvexMigrate without rules, OrvexMigrate with the 100 mixed rules of bench/mixed_rules.py,
-#   unzip -q + zip -qr, bsdtar -xf + bsdtar -a -cf.
-# Every run unpacks to and packs into fresh paths; the median of RUNS runs is reported, with the
-# peak memory of one more run.
+#   unzip -q + zip -qr (deflate level 6), bsdtar -xf + bsdtar -a -cf.
+# Every run starts in an empty folder. The times are those of hyperfine when it is installed
+# (scripts/install-deps.sh bench), else of a plain loop; one more run of each measures the peak
+# memory and leaves the output archive whose size is reported.
 #
 # Usage: bench/whole_run.sh [BUILD_DIR]     (default build/release)
-# Environment: RUNS (default 3), SCALE (default 1), SEED (default 1), WORK (default: a new
-#              folder under $TMPDIR or /tmp, removed at the end).
+# Environment: RUNS (default 5), SCALE (default 1), SEED (default 1), WORK (default: a new
+#              folder under $TMPDIR or /tmp, removed at the end; a profile.zip already there is
+#              used as it is).
 set -euo pipefail
+shopt -s inherit_errexit
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/release}" && pwd)
 tool="$build/src/OrvexMigrate/OrvexMigrate"
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 work=${WORK:-$(mktemp -d "${TMPDIR:-/tmp}/orvex-bench.XXXXXX")}
 [ -n "${WORK:-}" ] || trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/tmp"
+z="$work/profile.zip"
+run="$work/run"
 
-[ -f "$work/profile.zip" ] ||
-  python3 /work/shared/bench/gen_profile.py -q -o "$work/profile.zip" --seed "${SEED:-1}" \
-    --scale "${SCALE:-1}"
-python3 "$root/bench/mixed_rules.py" "$work/profile.zip" >"$work/rules.xml"
+[ -f "$z" ] || python3 "$root/bench/gen_profile.py" -q -o "$z" --seed "${SEED:-1}" \
+  --scale "${SCALE:-1}"
+python3 "$root/bench/mixed_rules.py" "$z" >"$work/rules.xml"
 echo '<migration/>' >"$work/none.xml"
 
-n=0
-elapsed=0
-# timed COMMAND: runs it once in a fresh numbered folder $work/r$n; its wall-clock seconds go to
-# $elapsed.
-timed() {
-  n=$((n + 1))
-  mkdir -p "$work/r$n"
-  sync
-  local start end
-  start=$(date +%s.%N)
-  (cd "$work/r$n" && eval "$1") >/dev/null 2>&1 || { echo "failed: $1" >&2; exit 1; }
-  end=$(date +%s.%N)
-  elapsed=$(echo "$end - $start" | bc)
-}
-
-median() { sort -n | awk '{a[NR]=$1} END {printf "%.2f", a[int((NR+1)/2)]}'; }
-
-measure() {  # measure NAME COMMAND
-  local times=()
-  for _ in $(seq "$runs"); do
-    timed "$2"
-    times+=("$elapsed")
-    rm -rf "$work/r$n"
-  done
-  n=$((n + 1))
-  mkdir -p "$work/r$n"
-  (cd "$work/r$n" && /usr/bin/time -v -o "$work/time.txt" bash -c "$2") >/dev/null 2>&1
-  rm -rf "$work/r$n"
-  local peak
-  peak=$(awk '/Maximum resident/ {printf "%.0f", $6 / 1024}' "$work/time.txt")
-  printf '| %s | %s | %s | %s |\n' "$1" "$(printf '%s\n' "${times[@]}" | median)" \
-    "$(printf '%s\n' "${times[@]}" | sort -n | head -1 | xargs printf '%.2f')" "$peak"
-}
-
-z="$work/profile.zip"
-echo "archive: $(du -m "$z" | cut -f1) MB, $(unzip -Z1 "$z" | wc -l) entries; load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo
-echo "| run | median s | min s | peak RSS MiB |"
-echo "|---|---|---|---|"
-measure "OrvexMigrate, no rules" \
+names=(
+  "OrvexMigrate, no rules"
+  "OrvexMigrate, 100 mixed rules"
+  "unzip -q + zip -qr"
+  "bsdtar -xf + bsdtar -a -cf"
+)
+commands=(
   "TMPDIR='$work/tmp' '$tool' /INPUT '$z' /OUTPUT out.zip /XML '$work/none.xml'"
-measure "OrvexMigrate, 100 mixed rules" \
   "TMPDIR='$work/tmp' '$tool' /INPUT '$z' /OUTPUT out.zip /XML '$work/rules.xml'"
-measure "unzip -q + zip -qr" "unzip -q '$z' -d t && cd t && zip -qr ../out.zip ."
-measure "bsdtar -xf + bsdtar -a -cf" "mkdir t && bsdtar -xf '$z' -C t && cd t && bsdtar -a -cf ../out.zip ."
+  "unzip -q '$z' -d t && cd t && zip -qr ../out.zip ."
+  "mkdir t && bsdtar -xf '$z' -C t && cd t && bsdtar -a -cf ../out.zip ."
+)
+# A large delete still being written back would slow the next run down.
+prepare="rm -rf '$run' && mkdir '$run' && sync"
+
+# Prints "median min" in seconds for each command, one line each.
+times_hyperfine() {
+  local args=()
+  for i in "${!names[@]}"; do args+=(-n "${names[$i]}" "cd '$run' && ${commands[$i]}"); done
+  hyperfine --runs "$runs" --prepare "$prepare" --style basic --export-json "$work/times.json" \
+    --export-markdown "$work/hyperfine.md" "${args[@]}" >&2
+  python3 -c 'import json, sys
+for r in json.load(open(sys.argv[1]))["results"]: print("%.2f %.2f" % (r["median"], r["min"]))' \
+    "$work/times.json"
+}
+
+times_loop() {
+  for command in "${commands[@]}"; do
+    for _ in $(seq "$runs"); do
+      eval "$prepare"
+      local start end
+      start=$(date +%s%N)
+      (cd "$run" && eval "$command") >/dev/null 2>&1 || { echo "failed: $command" >&2; exit 1; }
+      end=$(date +%s%N)
+      echo "$(((end - start) / 1000000))"
+    done | sort -n | awk '{t[NR] = $1 / 1000} END {printf "%.2f %.2f\n", t[int((NR + 1) / 2)], t[1]}'
+  done
+}
+
+timer=loop
+command -v hyperfine >/dev/null && timer=hyperfine
+echo "archive: $(du -m "$z" | cut -f1) MB, $(unzip -Z1 "$z" | wc -l) entries; $runs runs" \
+  "timed by $timer; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+timings=$("times_$timer")
+mapfile -t times <<<"$timings"
+
+echo
+echo "| run | median s | min s | peak RSS MiB | output MB |"
+echo "|---|---|---|---|---|"
+for i in "${!names[@]}"; do
+  eval "$prepare"
+  (cd "$run" && /usr/bin/time -f %M -o "$work/peak.txt" bash -c "${commands[$i]}") >/dev/null 2>&1
+  read -r median min <<<"${times[$i]}"
+  printf '| %s | %s | %s | %d | %.1f |\n' "${names[$i]}" "$median" "$min" \
+    "$(($(tail -1 "$work/peak.txt") / 1024))" "$(stat -c %s "$run/out.zip")e-6"
+done
+rm -rf "$run"
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "$timer" = hyperfine ]; then
+  echo
+  cat "$work/hyperfine.md"
+fi

@@ -1,8 +1,14 @@
 #include "engine/extract.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -23,6 +29,8 @@ namespace {
 constexpr std::uint32_t kReadBlockSize = 1u << 20;
 // Freed memory the process keeps between files (see RetainFreedMemory).
 constexpr std::size_t kRetainedMemory = 64u << 20;
+// Unpacked data read ahead of the files being written.
+constexpr std::size_t kDataInFlight = 16u << 20;
 
 // The archive file as libarchive's input, read through the platform layer.
 struct ArchiveInput {
@@ -62,12 +70,16 @@ la_int64_t SeekCallback(struct archive* handle, void* data, la_int64_t offset, i
 
 using ArchivePtr = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
 
+std::optional<std::int64_t> MaybeTime(struct archive_entry* entry) {
+  if (!archive_entry_mtime_is_set(entry)) return std::nullopt;
+  return archive_entry_mtime(entry);
+}
+
 std::u16string LibraryError(struct archive* handle) {
   const char* text = archive_error_string(handle);
   return text != nullptr ? ToUtf16(text) : u"unknown error";
 }
 
-// One extraction run: the state the entry loop shares.
 // Makes directories on demand, remembering those it has already seen.
 class DirectoryMaker {
  public:
@@ -83,6 +95,229 @@ class DirectoryMaker {
   std::unordered_set<std::u16string> known_;
 };
 
+// Everything an extraction does to the file system, done in entry order on a thread of its own,
+// so that creating and writing files (mostly time in the kernel) overlaps with reading and
+// inflating the entries that follow. The first failure stops it: later work is dropped, so that
+// nothing happens after a failure that would not have happened without the thread.
+class Writer {
+ public:
+  Writer(std::u16string_view operation, EngineLog& log, ExtractCounts* counts)
+      : operation_(operation), log_(log), counts_(counts), thread_([this] { Work(); }) {}
+  ~Writer() {
+    {
+      const std::lock_guard lock(mutex_);
+      closing_ = true;
+      failure_set_ = true;  // what is left undone stays undone
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  // Makes the directory `path`, to be given `time` once every file is written.
+  void Directory(std::u16string path, std::optional<std::int64_t> time) {
+    Push({.kind = Task::kDirectory, .path = std::move(path), .time = time});
+  }
+  // Creates the file `path` (and its folder `parent`) for the Data that follows.
+  void Open(std::u16string path, std::u16string parent) {
+    Push({.kind = Task::kOpen, .path = std::move(path), .parent = std::move(parent)});
+  }
+  // Appends a copy of `size` bytes to the file opened last.
+  void Data(const void* block, std::size_t size) {
+    Task task{.kind = Task::kData};
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return in_flight_ < kDataInFlight || failure_set_; });
+      if (!spare_.empty()) {
+        task.data = std::move(spare_.back());
+        spare_.pop_back();
+      }
+      in_flight_ += size;
+    }
+    const char* bytes = static_cast<const char*>(block);
+    task.data.assign(bytes, bytes + size);
+    Push(std::move(task));
+  }
+  // Completes the file opened last: its time, then read-only when `read_only`.
+  void Close(std::optional<std::int64_t> time, bool read_only) {
+    Push({.kind = Task::kClose, .time = time, .read_only = read_only});
+  }
+  // Waits until all work is done; the first failure's result (its line is logged), or S_OK.
+  HRESULT Drain() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return tasks_.empty() && !busy_; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+    return failure_;
+  }
+  // Whether some work has failed, without waiting.
+  bool Failed() {
+    const std::lock_guard lock(mutex_);
+    return failure_set_;
+  }
+  // Removes the file opened last, whose data could not be read; after Drain.
+  void Abandon() {
+    if (!out_.valid()) return;
+    platform::CloseHandle(out_);
+    // A half-written file is worse than none.
+    (void)platform::DeleteFile(path_);
+  }
+  // Gives the directories their times; after Drain.
+  void SetDirectoryTimes() {
+    // Last, because every file written into a directory moves its time.
+    for (const auto& [path, time] : directory_times_) {
+      (void)platform::SetFileTime(path, time);
+    }
+  }
+
+ private:
+  struct Task {
+    enum Kind { kDirectory, kOpen, kData, kClose } kind = kData;
+    std::u16string path = {};
+    std::u16string parent = {};
+    std::optional<std::int64_t> time = {};
+    bool read_only = false;
+    std::vector<char> data = {};
+  };
+
+  void Push(Task task) {
+    {
+      const std::lock_guard lock(mutex_);
+      tasks_.push_back(std::move(task));
+    }
+    changed_.notify_all();
+  }
+
+  void Work() {
+    for (;;) {
+      Task task;
+      bool skip = false;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !tasks_.empty() || closing_; });
+        if (tasks_.empty()) return;
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+        busy_ = true;
+        skip = failure_set_;
+      }
+      HRESULT hr = S_OK;
+      if (!skip) {
+        try {
+          hr = Do(task);
+        } catch (...) {
+          const std::lock_guard lock(mutex_);
+          error_ = std::current_exception();
+          hr = E_UNEXPECTED;
+        }
+      }
+      {
+        const std::lock_guard lock(mutex_);
+        if (FAILED(hr)) {
+          failure_ = hr;
+          failure_set_ = true;
+        }
+        if (task.kind == Task::kData) {
+          in_flight_ -= task.data.size();
+          spare_.push_back(std::move(task.data));
+        }
+        busy_ = false;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  HRESULT Do(const Task& task) {
+    switch (task.kind) {
+      case Task::kDirectory:
+        RETURN_IF_FAILED(EnsureDirectory(task.path));
+        ++counts_->directories;
+        if (task.time) directory_times_.emplace_back(task.path, *task.time);
+        return S_OK;
+      case Task::kOpen:
+        path_ = task.path;
+        if (!task.parent.empty()) RETURN_IF_FAILED(EnsureDirectory(task.parent));
+        return Create();
+      case Task::kData: {
+        std::uint32_t done = 0;
+        if (const std::uint32_t error = platform::WriteFile(
+                out_, task.data.data(), static_cast<std::uint32_t>(task.data.size()), &done)) {
+          log_.Line(u"%s: cannot write '%s' (Error %d)", operation_, path_,
+                    static_cast<std::int32_t>(error));
+          Abandon();
+          return HResultFromWin32(error);
+        }
+        return S_OK;
+      }
+      case Task::kClose:
+        if (task.time) (void)platform::SetFileTime(out_, *task.time);
+        platform::CloseHandle(out_);
+        ++counts_->files;
+        if (task.read_only) {
+          (void)platform::SetFileAttributes(path_, platform::FILE_ATTRIBUTE_READONLY);
+        }
+        return S_OK;
+    }
+    return E_UNEXPECTED;
+  }
+
+  HRESULT EnsureDirectory(const std::u16string& path) {
+    if (const std::uint32_t error = directories_.Ensure(path)) {
+      log_.Line(u"%s: cannot create directory '%s' (Error %d)", operation_, path,
+                static_cast<std::int32_t>(error));
+      return HResultFromWin32(error);
+    }
+    return S_OK;
+  }
+
+  HRESULT Create() {
+    std::uint32_t error =
+        platform::CreateFile(path_, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out_);
+    std::uint32_t attributes = 0;
+    if (error == ERROR_ACCESS_DENIED &&
+        platform::GetFileAttributes(path_, &attributes) == ERROR_SUCCESS &&
+        (attributes & (platform::FILE_ATTRIBUTE_READONLY | platform::FILE_ATTRIBUTE_DIRECTORY)) ==
+            platform::FILE_ATTRIBUTE_READONLY) {
+      // A read-only file of the same name is replaced all the same.
+      if (platform::SetFileAttributes(path_, platform::FILE_ATTRIBUTE_NORMAL) == ERROR_SUCCESS) {
+        error =
+            platform::CreateFile(path_, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out_);
+      }
+    }
+    if (error != ERROR_SUCCESS) {
+      log_.Line(u"%s: cannot create file '%s' (Error %d)", operation_, path_,
+                static_cast<std::int32_t>(error));
+      return HResultFromWin32(error);
+    }
+    return S_OK;
+  }
+
+  std::u16string_view operation_;
+  EngineLog& log_;
+  ExtractCounts* counts_;
+
+  // Shared with the extraction's thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Task> tasks_;
+  std::vector<std::vector<char>> spare_;  // data buffers to use again
+  std::size_t in_flight_ = 0;
+  bool busy_ = false;
+  bool closing_ = false;
+  bool failure_set_ = false;
+  HRESULT failure_ = S_OK;
+  std::exception_ptr error_;
+
+  // The writing thread's own, and the extraction's after Drain.
+  DirectoryMaker directories_;
+  std::vector<std::pair<std::u16string, std::int64_t>> directory_times_;
+  std::u16string path_;
+  platform::FileHandle out_;
+
+  std::thread thread_;  // last: it starts using the members above at once
+};
+
+// One extraction run: the state the entry loop shares.
 class Extraction {
  public:
   Extraction(std::u16string_view operation, std::u16string_view archive,
@@ -103,13 +338,13 @@ class Extraction {
   bool IsEmptyZip(std::uint64_t size);
   HRESULT Entry(struct archive_entry* entry);
   HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
-                    const std::u16string& destination);
-  HRESULT CopyData(platform::FileHandle& out, const std::u16string& name,
-                   const std::u16string& destination);
+                    std::u16string destination);
+  HRESULT CopyData(const std::u16string& name);
   HRESULT ReadFailure(const std::u16string& name);
   HRESULT Refuse(const std::u16string& name, std::u16string_view reason);
   HRESULT OverBudget();
-  void SetDirectoryTimes();
+  HRESULT TooManyEntries();
+  HRESULT StopIfRequested();
 
   std::u16string_view operation_;
   std::u16string_view archive_;
@@ -120,8 +355,7 @@ class Extraction {
 
   ArchiveInput input_;
   ArchivePtr handle_{nullptr, &archive_read_free};
-  DirectoryMaker directories_;
-  std::vector<std::pair<std::u16string, std::int64_t>> directory_times_;
+  Writer writer_{operation_, log_, counts_};
   std::vector<std::u16string> components_;
   std::uint64_t budget_ = 0;
 };
@@ -232,21 +466,16 @@ HRESULT Extraction::Run() {
     // A warning here means the local header and the central directory disagree (or a name
     // cannot be read): an archive that may unpack differently elsewhere is not unpacked at all.
     if (status != ARCHIVE_OK) return ReadFailure(std::u16string(archive_));
-    RETURN_IF_FAILED(StopIfRequested(log_, operation_));
+    RETURN_IF_FAILED(StopIfRequested());
     RETURN_IF_FAILED(Entry(entry));
   }
-  SetDirectoryTimes();
+  RETURN_IF_FAILED(writer_.Drain());
+  writer_.SetDirectoryTimes();
   return S_OK;
 }
 
 HRESULT Extraction::Entry(struct archive_entry* entry) {
-  if (++counts_->entries > limits_.max_entries) {
-    log_.Line(
-        u"%s: refused archive '%s': it holds more than %lld entries, the limit (%s sets "
-        u"another); possible archive bomb",
-        operation_, archive_, static_cast<std::int64_t>(limits_.max_entries), kMaxEntriesVariable);
-    return HResultFromWin32(ERROR_INVALID_DATA);
-  }
+  if (++counts_->entries > limits_.max_entries) return TooManyEntries();
 #ifdef _WIN32
   // The library keeps names as UTF-16 there; asked for UTF-8 it would go through the ANSI code
   // page and lose every character that page lacks.
@@ -278,77 +507,34 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
     ++counts_->skipped;
     return S_OK;
   }
-  if (!directory) return WriteFile(entry, name, destination);
-
-  if (const std::uint32_t error = directories_.Ensure(destination)) {
-    log_.Line(u"%s: cannot create directory '%s' (Error %d)", operation_, destination,
-              static_cast<std::int32_t>(error));
-    return HResultFromWin32(error);
-  }
-  ++counts_->directories;
-  if (archive_entry_mtime_is_set(entry)) {
-    directory_times_.emplace_back(std::move(destination), archive_entry_mtime(entry));
-  }
+  if (!directory) return WriteFile(entry, name, std::move(destination));
+  writer_.Directory(std::move(destination), MaybeTime(entry));
   return S_OK;
 }
 
 HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string& name,
-                              const std::u16string& destination) {
+                              std::u16string destination) {
   // Sizes the archive admits to are refused before a byte is written.
   if (archive_entry_size_is_set(entry) &&
       static_cast<std::uint64_t>(archive_entry_size(entry)) > budget_ - counts_->bytes) {
     return OverBudget();
   }
-  const std::u16string parent(ParentOf(destination));
-  if (!parent.empty()) {
-    if (const std::uint32_t error = directories_.Ensure(parent)) {
-      log_.Line(u"%s: cannot create directory '%s' (Error %d)", operation_, parent,
-                static_cast<std::int32_t>(error));
-      return HResultFromWin32(error);
-    }
-  }
-  platform::FileHandle out;
-  std::uint32_t error =
-      platform::CreateFile(destination, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out);
-  std::uint32_t attributes = 0;
-  if (error == ERROR_ACCESS_DENIED &&
-      platform::GetFileAttributes(destination, &attributes) == ERROR_SUCCESS &&
-      (attributes & (platform::FILE_ATTRIBUTE_READONLY | platform::FILE_ATTRIBUTE_DIRECTORY)) ==
-          platform::FILE_ATTRIBUTE_READONLY) {
-    // A read-only file of the same name is replaced all the same.
-    if (platform::SetFileAttributes(destination, platform::FILE_ATTRIBUTE_NORMAL) ==
-        ERROR_SUCCESS) {
-      error =
-          platform::CreateFile(destination, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out);
-    }
-  }
-  if (error != ERROR_SUCCESS) {
-    log_.Line(u"%s: cannot create file '%s' (Error %d)", operation_, destination,
-              static_cast<std::int32_t>(error));
-    return HResultFromWin32(error);
-  }
-  const HRESULT copied = CopyData(out, name, destination);
-  if (SUCCEEDED(copied) && archive_entry_mtime_is_set(entry)) {
-    (void)platform::SetFileTime(out, archive_entry_mtime(entry));
-  }
-  platform::CloseHandle(out);
-  if (FAILED(copied)) {
-    // A half-written file is worse than none.
-    (void)platform::DeleteFile(destination);
+  std::u16string parent(ParentOf(destination));
+  writer_.Open(std::move(destination), std::move(parent));
+  if (const HRESULT copied = CopyData(name); FAILED(copied)) {
+    writer_.Abandon();
     return copied;
   }
-  ++counts_->files;
   const auto permissions = archive_entry_perm(entry);
-  if ((permissions & 0400) != 0 && (permissions & 0200) == 0) {
-    (void)platform::SetFileAttributes(destination, platform::FILE_ATTRIBUTE_READONLY);
-  }
+  writer_.Close(MaybeTime(entry), (permissions & 0400) != 0 && (permissions & 0200) == 0);
   return S_OK;
 }
 
-HRESULT Extraction::CopyData(platform::FileHandle& out, const std::u16string& name,
-                             const std::u16string& destination) {
+HRESULT Extraction::CopyData(const std::u16string& name) {
   std::int64_t written = 0;
   for (;;) {
+    // The file could not be made or written: what follows of it need not be read.
+    if (writer_.Failed()) return writer_.Drain();
     const void* block = nullptr;
     std::size_t size = 0;
     la_int64_t offset = 0;
@@ -356,21 +542,19 @@ HRESULT Extraction::CopyData(platform::FileHandle& out, const std::u16string& na
     if (status == ARCHIVE_EOF) return S_OK;
     // A warning here is a CRC or size mismatch: the data is not what was packed.
     if (status != ARCHIVE_OK || offset != written) return ReadFailure(name);
-    RETURN_IF_FAILED(StopIfRequested(log_, operation_));
+    RETURN_IF_FAILED(StopIfRequested());
     counts_->bytes += size;
     if (counts_->bytes > budget_) return OverBudget();
-    std::uint32_t done = 0;
-    if (const std::uint32_t error =
-            platform::WriteFile(out, block, static_cast<std::uint32_t>(size), &done)) {
-      log_.Line(u"%s: cannot write '%s' (Error %d)", operation_, destination,
-                static_cast<std::int32_t>(error));
-      return HResultFromWin32(error);
-    }
+    writer_.Data(block, size);
     written += static_cast<std::int64_t>(size);
   }
 }
 
+// Every failure met while reading waits for the writing to catch up: a failure of an earlier
+// entry's file is the one reported, and this one is not.
+
 HRESULT Extraction::ReadFailure(const std::u16string& name) {
+  RETURN_IF_FAILED(writer_.Drain());
   const std::uint32_t error = input_.error != ERROR_SUCCESS ? input_.error : ERROR_INVALID_DATA;
   log_.Line(u"%s: cannot read '%s' from '%s': %s (Error %d)", operation_, name, archive_,
             LibraryError(handle_.get()), static_cast<std::int32_t>(error));
@@ -378,11 +562,13 @@ HRESULT Extraction::ReadFailure(const std::u16string& name) {
 }
 
 HRESULT Extraction::Refuse(const std::u16string& name, std::u16string_view reason) {
+  RETURN_IF_FAILED(writer_.Drain());
   log_.Line(u"%s: refused entry '%s' of '%s': %s", operation_, name, archive_, reason);
   return HResultFromWin32(ERROR_INVALID_DATA);
 }
 
 HRESULT Extraction::OverBudget() {
+  RETURN_IF_FAILED(writer_.Drain());
   log_.Line(
       u"%s: refused archive '%s': it unpacks to more than %lld bytes, the limit for its size (%s "
       u"sets another); possible archive bomb",
@@ -390,11 +576,19 @@ HRESULT Extraction::OverBudget() {
   return HResultFromWin32(ERROR_INVALID_DATA);
 }
 
-void Extraction::SetDirectoryTimes() {
-  // Last, because every file written into a directory moves its time.
-  for (const auto& [path, time] : directory_times_) {
-    (void)platform::SetFileTime(path, time);
-  }
+HRESULT Extraction::TooManyEntries() {
+  RETURN_IF_FAILED(writer_.Drain());
+  log_.Line(
+      u"%s: refused archive '%s': it holds more than %lld entries, the limit (%s sets "
+      u"another); possible archive bomb",
+      operation_, archive_, static_cast<std::int64_t>(limits_.max_entries), kMaxEntriesVariable);
+  return HResultFromWin32(ERROR_INVALID_DATA);
+}
+
+HRESULT Extraction::StopIfRequested() {
+  if (!platform::StopRequested()) return S_OK;
+  RETURN_IF_FAILED(writer_.Drain());
+  return engine::StopIfRequested(log_, operation_);
 }
 
 }  // namespace

@@ -93,6 +93,25 @@ TEST_F(ExtractTest, RefusesHostileEntriesWithoutWritingOutsideTheTarget) {
   }
 }
 
+// Files are written behind the reading: a failure to write one must still be the only failure
+// reported, with nothing of the entries after it written.
+TEST_F(ExtractTest, AFileThatCannotBeMadeEndsTheUnpackingThere) {
+  const fs::path archive = temp_.path() / "a.zip", target = temp_.path() / "out";
+  WriteTestZip(archive, {{"a.txt", TestEntry::kFile, "one"},
+                         {"b.txt", TestEntry::kFile, "two"},
+                         {"link", TestEntry::kSymlink, "a.txt"},
+                         {"c.txt", TestEntry::kFile, "three"}});
+  fs::create_directories(target / "b.txt");
+  EXPECT_HR(HResultFromWin32(ERROR_ACCESS_DENIED), Extract(archive, target));
+  EXPECT_EQ(ListTree(target), (Lines{"a.txt", "b.txt/"}));
+  EXPECT_EQ(counts_.files, 1u);
+  const std::string log = ReadFile(log_path());
+  EXPECT_NE(log.find("Unzip: cannot create file '" + target.string() + "/b.txt' (Error 5)"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("refused"), std::string::npos) << log;
+}
+
 // Listings show the central directory; what is unpacked must be what they show.
 TEST_F(ExtractTest, RefusesEntriesWhoseLocalHeaderDisagreesWithTheCentralDirectory) {
   using Bytes = std::string;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
 # With "windows": what the Windows build and its tests under Wine need instead; with "fuzz": the
-# compiler and the fuzzing library that make fuzz needs besides.
+# compiler and the fuzzing library that make fuzz needs besides; with "bench": the timers of
+# bench/whole_run.sh.
 set -euo pipefail
 
 if [ "${1:-}" = windows ]; then
@@ -11,6 +12,8 @@ if [ "${1:-}" = windows ]; then
   )
 elif [ "${1:-}" = fuzz ]; then
   packages=(clang libclang-rt-dev)
+elif [ "${1:-}" = bench ]; then
+  packages=(hyperfine time)
 else
   packages=(
     build-essential cmake ninja-build pkg-config

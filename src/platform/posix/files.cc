@@ -67,13 +67,27 @@ std::uint32_t DeleteFile(std::u16string_view path) {
 std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
                          std::uint32_t disposition, FileHandle* file) {
   std::string native;
-  if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
+  bool absent = false;
+  if (const std::uint32_t error = posix::ToNativePath(path, &native, &absent)) return error;
   const bool reads = (access & GENERIC_READ) != 0;
   const bool writes = (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0;
-  // Never wait in open(2) for the other end of a FIFO or for a device.
-  int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  int flags = O_CLOEXEC | O_NOFOLLOW;
   flags |= reads && writes ? O_RDWR : (writes ? O_WRONLY : O_RDONLY);
   if ((access & FILE_APPEND_DATA) != 0) flags |= O_APPEND;
+  // A name that was just found free is taken by a new regular file, or by nothing: that needs
+  // none of the checks below. Should the name have been taken meanwhile, they apply after all.
+  if (absent && (disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
+                 disposition == OPEN_ALWAYS)) {
+    const int fd = ::open(native.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+      posix::NoteNameAdded(native);
+      *file = FileHandle(fd);
+      return ERROR_SUCCESS;
+    }
+    if (errno != EEXIST) return posix::Win32ErrorForPath(errno, native);
+  }
+  // Never wait in open(2) for the other end of a FIFO or for a device.
+  flags |= O_NONBLOCK;
   switch (disposition) {
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
     case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;

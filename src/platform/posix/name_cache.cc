@@ -103,9 +103,9 @@ std::string FoldedName(std::string_view name) {
   return ToUtf8(folded);
 }
 
-std::string CachedCaseVariant(const std::string& directory, std::string_view name) {
-  struct stat st;
-  if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+std::string CachedCaseVariant(const std::string& directory, const struct stat& st,
+                              std::string_view name) {
+  if (!S_ISDIR(st.st_mode)) return {};
   Listing& listing = TheCache().listings[{st.st_dev, st.st_ino}];
   if (!listing.read || !SameTime(listing.modified, st.st_mtim)) {
     listing.read = ReadListing(directory, &listing);

@@ -12,10 +12,11 @@ namespace orvex::platform::posix {
 /// Whether a NameCacheScope is open.
 bool NameCacheActive();
 
-/// The entry of `directory` equal to `name` ignoring case, first in name order, answered from the
-/// kept listing (read when missing or when the directory's modification time moved); empty if
-/// there is none.
-std::string CachedCaseVariant(const std::string& directory, std::string_view name);
+/// The entry of `directory` (whose stat is `st`) equal to `name` ignoring case, first in name
+/// order, answered from the kept listing (read when missing or when the directory's modification
+/// time moved); empty if there is none.
+std::string CachedCaseVariant(const std::string& directory, const struct stat& st,
+                              std::string_view name);
 
 /// Tells the kept listing of the parent that this layer created `native`.
 void NoteNameAdded(const std::string& native);

@@ -61,8 +61,17 @@ int CompareFolded(std::string_view a, std::string_view b) {
 }
 
 // The entry of `directory` that matches `name` ignoring case, first in name order; empty if none.
-std::string FindCaseVariant(const std::string& directory, std::string_view name) {
-  if (NameCacheActive()) return CachedCaseVariant(directory, name);
+// `known` is the directory's lstat when the caller has it.
+std::string FindCaseVariant(const std::string& directory, std::string_view name,
+                            const struct stat* known) {
+  if (NameCacheActive()) {
+    struct stat st;
+    if (known == nullptr || !S_ISDIR(known->st_mode)) {
+      if (::stat(directory.c_str(), &st) != 0) return {};
+      known = &st;
+    }
+    return CachedCaseVariant(directory, *known, name);
+  }
   DIR* dir = ::opendir(directory.empty() ? "/" : directory.c_str());
   if (dir == nullptr) return {};
   std::string best;
@@ -88,7 +97,8 @@ bool FileNamesEqualIgnoreCase(std::string_view a, std::string_view b) {
   return CompareFolded(a, b) == 0;
 }
 
-std::uint32_t ToNativePath(std::u16string_view original, std::string* native) {
+std::uint32_t ToNativePath(std::u16string_view original, std::string* native, bool* absent) {
+  if (absent != nullptr) *absent = false;
   const std::u16string path = StripLongPathPrefix(original);
   if (path.find(u'\0') != std::u16string_view::npos) return ERROR_INVALID_NAME;
   if (HasDriveOrNetworkRoot(path)) return ERROR_PATH_NOT_FOUND;
@@ -102,25 +112,42 @@ std::uint32_t ToNativePath(std::u16string_view original, std::string* native) {
   }
   // Rebuild component by component, replacing a missing one by its case variant when there is
   // one. Once a component has no variant the rest cannot exist either, so it stays as written.
+  // Every leading part of an existing path exists as written, so when the folder of the last
+  // component exists, the walk starts there: a new name in an existing folder costs two lookups.
   std::string resolved = text[0] == '/' ? "/" : "";
   std::size_t pos = text[0] == '/' ? 1 : 0;
+  struct stat parent;
+  const struct stat* known_parent = nullptr;
+  if (const std::size_t slash = text.rfind('/');
+      slash != std::string::npos && slash > 0 && slash + 1 < text.size() &&
+      ::lstat(text.substr(0, slash).c_str(), &parent) == 0) {
+    resolved = text.substr(0, slash + 1);
+    pos = slash + 1;
+    known_parent = &parent;
+  }
   bool searching = true;
   while (pos <= text.size()) {
     std::size_t end = text.find('/', pos);
     if (end == std::string::npos) end = text.size();
     const std::string_view component(text.data() + pos, end - pos);
     std::string candidate = resolved + std::string(component);
+    const bool last = end == text.size();
+    // The whole text is known not to exist.
     if (searching && !component.empty() && component != "." && component != ".." &&
-        !Exists(candidate)) {
-      const std::string variant = FindCaseVariant(resolved.empty() ? "." : resolved, component);
+        (candidate == text || !Exists(candidate))) {
+      const std::string variant = FindCaseVariant(resolved.empty() ? "." : resolved, component,
+                                                  last ? known_parent : nullptr);
       if (variant.empty()) {
+        if (last && absent != nullptr) {
+          *absent = known_parent != nullptr && S_ISDIR(known_parent->st_mode);
+        }
         searching = false;
       } else {
         candidate = resolved + variant;
       }
     }
     resolved = std::move(candidate);
-    if (end == text.size()) break;
+    if (last) break;
     resolved += '/';
     pos = end + 1;
   }

@@ -12,7 +12,9 @@ namespace orvex::platform::posix {
 /// component that does not exist in the exact case replaced by the first existing entry (in name
 /// order) that equals it case-insensitively. Drive-letter and "\\server\share" paths have no
 /// meaning here and give ERROR_PATH_NOT_FOUND; an embedded NUL gives ERROR_INVALID_NAME.
-std::uint32_t ToNativePath(std::u16string_view path, std::string* native);
+/// `*absent`, when asked for, tells that the folder of the last component exists and holds no
+/// entry of that name in any case.
+std::uint32_t ToNativePath(std::u16string_view path, std::string* native, bool* absent = nullptr);
 
 /// A UTF-8 path without its final slashes; "/" stays.
 inline std::string_view WithoutFinalSlashes(std::string_view native) {
