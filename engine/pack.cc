@@ -84,7 +84,9 @@ struct Piece {
 uLong DosTime(std::int64_t time) {
   platform::LocalTime t;
   if (!platform::LocalTimeOf(time, &t) || t.year < 1980) return (1u << 21) | (1u << 16);
-  if (t.year > 2107) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29;
+  if (t.year > 2107) {
+    return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29;
+  }
   return (static_cast<uLong>(t.year - 1980) << 25) | (static_cast<uLong>(t.month) << 21) |
          (static_cast<uLong>(t.day) << 16) | (static_cast<uLong>(t.hour) << 11) |
          (static_cast<uLong>(t.minute) << 5) | (static_cast<uLong>(t.second) / 2);
@@ -211,9 +213,8 @@ class PieceCompressor {
       piece.read_failed = true;
       return;
     }
-    piece.stored = entry.size == 0 ||
-                   LooksIncompressible(std::span<const unsigned char>(
-                       piece.offset == 0 ? input : sample, sample_size));
+    piece.stored = entry.size == 0 || LooksIncompressible(std::span<const unsigned char>(
+                                          piece.offset == 0 ? input : sample, sample_size));
     piece.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, input, piece.length));
     if (piece.stored) {
       piece.data = std::make_unique_for_overwrite<unsigned char[]>(piece.length);
@@ -313,8 +314,8 @@ class ArchiveOutput {
       }
       std::uint32_t written = 0;
       if (error == ERROR_SUCCESS) {
-        error = platform::WriteFile(file, block_.data(), static_cast<std::uint32_t>(filled_),
-                                    &written);
+        error =
+            platform::WriteFile(file, block_.data(), static_cast<std::uint32_t>(filled_), &written);
       }
       if (error != ERROR_SUCCESS) return false;
       file_position_ = start_ + filled_;
@@ -434,8 +435,8 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
 
   RETURN_IF_FAILED(CreateTemporary());
   (void)Walk(source_, std::string());
-  zlib_filefunc64_def functions = {&OpenOutput,  &ReadOutput,  &WriteOutput, &TellOutput,
-                                   &SeekOutput,  &CloseOutput, &OutputError, nullptr};
+  zlib_filefunc64_def functions = {&OpenOutput, &ReadOutput,  &WriteOutput, &TellOutput,
+                                   &SeekOutput, &CloseOutput, &OutputError, nullptr};
   zip_ = zipOpen2_64(&output_, APPEND_STATUS_CREATE, nullptr, &functions);
   HRESULT hr = zip_ != nullptr ? WriteEntries() : E_OUTOFMEMORY;
   if (zip_ != nullptr) {
@@ -478,11 +479,14 @@ bool Packer::Walk(const std::u16string& directory, const std::string& prefix) {
     std::string name = prefix + ToUtf8(item.name);
     if ((item.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
       name += '/';
-      entries_.push_back(
-          {.kind = Entry::kDirectory, .path = path, .name = name, .time = item.data.last_write_time});
+      entries_.push_back({.kind = Entry::kDirectory,
+                          .path = path,
+                          .name = name,
+                          .time = item.data.last_write_time});
       if (!Walk(path, name)) return false;
     } else if (path != temporary_ && path != target_) {
-      const std::size_t count = std::max<std::uint64_t>(1, (item.data.size + kPieceSize - 1) / kPieceSize);
+      const std::size_t count =
+          std::max<std::uint64_t>(1, (item.data.size + kPieceSize - 1) / kPieceSize);
       for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t offset = std::uint64_t{i} * kPieceSize;
         pieces_.push_back({.entry = entries_.size(),
@@ -522,7 +526,9 @@ HRESULT Packer::WriteEntries() {
         ++counts_->directories;
         break;
       }
-      case Entry::kFile: RETURN_IF_FAILED(WriteFile(entry, compressor)); break;
+      case Entry::kFile:
+        RETURN_IF_FAILED(WriteFile(entry, compressor));
+        break;
     }
   }
   return S_OK;
@@ -564,8 +570,8 @@ HRESULT Packer::OpenEntry(const Entry& entry, bool stored) {
   const std::uint32_t mode = directory ? 040755 : (entry.read_only ? 0100444 : 0100644);
   zip_fileinfo info = {};
   info.dosDate = DosTime(entry.time);
-  info.external_fa = (mode << 16) | (directory ? kDosDirectory : 0) |
-                     (entry.read_only ? kDosReadOnly : 0);
+  info.external_fa =
+      (mode << 16) | (directory ? kDosDirectory : 0) | (entry.read_only ? kDosReadOnly : 0);
   // The exact time in UTC where 32 bits hold it; the MS-DOS time alone elsewhere.
   unsigned char extra[sizeof(kTimestampField) + 4];
   std::size_t extra_size = 0;
@@ -579,9 +585,9 @@ HRESULT Packer::OpenEntry(const Entry& entry, bool stored) {
   const bool ascii = std::ranges::all_of(entry.name, [](char c) { return (c & 0x80) == 0; });
   const int result = zipOpenNewFileInZip4_64(
       zip_, entry.name.c_str(), &info, extra, static_cast<uInt>(extra_size), extra,
-      static_cast<uInt>(extra_size), nullptr, stored ? 0 : Z_DEFLATED,
-      stored ? 0 : deflate_level_, /*raw=*/1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
-      kVersionMadeBy, ascii ? 0 : kUtf8NameFlag, entry.size >= kZip64Threshold ? 1 : 0);
+      static_cast<uInt>(extra_size), nullptr, stored ? 0 : Z_DEFLATED, stored ? 0 : deflate_level_,
+      /*raw=*/1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy,
+      ascii ? 0 : kUtf8NameFlag, entry.size >= kZip64Threshold ? 1 : 0);
   return result == ZIP_OK ? S_OK : WriteFailure(ToUtf16(entry.name), result);
 }
 
