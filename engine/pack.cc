@@ -5,6 +5,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -37,6 +39,10 @@ constexpr std::uint32_t kPieceSize = 32u << 20;
 // What a piece costs in the budget of data in flight besides its bytes, so that a run of empty
 // files cannot queue without bound either.
 constexpr std::uint64_t kPieceOverhead = 1024;
+// Pieces are deflated in slices of this size, between which a stop request is noticed.
+constexpr std::uint32_t kSliceSize = 1u << 20;
+// How often the writer, waiting for a piece, looks for a stop request.
+constexpr std::chrono::milliseconds kStopPollInterval{20};
 // The archive is written in blocks of this size.
 constexpr std::size_t kOutputBlockSize = 1u << 20;
 // From this size on a file's local header gets ZIP64 fields, which cannot be added once its data
@@ -130,11 +136,15 @@ class PieceCompressor {
   PieceCompressor(const PieceCompressor&) = delete;
   PieceCompressor& operator=(const PieceCompressor&) = delete;
 
-  // Waits for piece `index`; every piece before it must have been released.
-  Piece& Wait(std::size_t index) {
+  // Waits for piece `index`, whose predecessors must all have been released; null when the user
+  // asks to stop meanwhile.
+  const Piece* Wait(std::size_t index) {
     std::unique_lock lock(mutex_);
-    done_.wait(lock, [&] { return pieces_[index].done; });
-    return pieces_[index];
+    while (!pieces_[index].done) {
+      if (platform::StopRequested()) return nullptr;
+      done_.wait_for(lock, kStopPollInterval);
+    }
+    return &pieces_[index];
   }
 
   // Frees a written piece and gives its share of the budget back.
@@ -154,7 +164,7 @@ class PieceCompressor {
     std::size_t capacity = 0;
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> whole{
         nullptr, &libdeflate_free_compressor};
-    std::unique_ptr<z_stream> stream;  // for pieces that another one follows
+    std::unique_ptr<z_stream> stream;  // for files of several pieces
     ~Tools() {
       if (stream) deflateEnd(stream.get());
     }
@@ -220,8 +230,8 @@ class PieceCompressor {
       piece.data = std::make_unique_for_overwrite<unsigned char[]>(piece.length);
       std::memcpy(piece.data.get(), input, piece.length);
       piece.size = piece.length;
-    } else if (piece.last) {
-      // The last piece ends the deflate stream: a whole-buffer compressor is the fastest.
+    } else if (entry.pieces == 1) {
+      // A whole file at once: the whole-buffer compressor is the fastest.
       if (!tools.whole) tools.whole.reset(libdeflate_alloc_compressor(level_));
       if (!tools.whole) throw std::bad_alloc();
       const std::size_t bound = libdeflate_deflate_compress_bound(tools.whole.get(), piece.length);
@@ -231,7 +241,7 @@ class PieceCompressor {
       if (piece.size == 0) piece.error = ERROR_GEN_FAILURE;
     } else {
       // Pieces before the last end on a byte boundary without a final block, so that the next
-      // piece's blocks simply follow.
+      // piece's blocks simply follow; deflated a slice at a time to notice a stop soon.
       if (!tools.stream) {
         auto stream = std::make_unique<z_stream>();
         if (deflateInit2(stream.get(), level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
@@ -245,12 +255,25 @@ class PieceCompressor {
       // Room for the flush marker besides what the stream's end would take.
       const uLong bound = deflateBound(&z, piece.length) + 16;
       piece.data = std::make_unique_for_overwrite<unsigned char[]>(bound);
-      z.next_in = input;
-      z.avail_in = piece.length;
       z.next_out = piece.data.get();
       z.avail_out = static_cast<uInt>(bound);
-      if (deflate(&z, Z_SYNC_FLUSH) != Z_OK || z.avail_in != 0 || z.avail_out == 0) {
-        piece.error = ERROR_GEN_FAILURE;
+      for (std::uint32_t done = 0; done < piece.length;) {
+        if (stopping_) {
+          piece.error = ERROR_CANCELLED;
+          return;
+        }
+        const std::uint32_t slice = std::min(piece.length - done, kSliceSize);
+        z.next_in = input + done;
+        z.avail_in = slice;
+        done += slice;
+        const int flush =
+            done < piece.length ? Z_NO_FLUSH : (piece.last ? Z_FINISH : Z_SYNC_FLUSH);
+        const int result = deflate(&z, flush);
+        if (z.avail_in != 0 || z.avail_out == 0 ||
+            result != (flush == Z_FINISH ? Z_STREAM_END : Z_OK)) {
+          piece.error = ERROR_GEN_FAILURE;
+          return;
+        }
       }
       piece.size = bound - z.avail_out;
     }
@@ -265,7 +288,7 @@ class PieceCompressor {
   std::condition_variable done_;  // a piece is done
   std::size_t next_ = 0;
   std::uint64_t in_flight_ = 0;
-  bool stopping_ = false;
+  std::atomic<bool> stopping_ = false;
   std::vector<std::thread> workers_;
 };
 
@@ -538,7 +561,9 @@ HRESULT Packer::WriteFile(const Entry& entry, PieceCompressor& compressor) {
   std::uint32_t crc = 0;
   for (std::size_t i = entry.first_piece; i < entry.first_piece + entry.pieces; ++i) {
     if (i != entry.first_piece) RETURN_IF_FAILED(StopIfRequested(log_, u"Zip"));
-    const Piece& piece = compressor.Wait(i);
+    const Piece* waited = compressor.Wait(i);
+    if (waited == nullptr) return StopIfRequested(log_, u"Zip");
+    const Piece& piece = *waited;
     if (piece.error != ERROR_SUCCESS) {
       if (piece.read_failed) {
         log_.Line(u"Zip: cannot read '%s' (Error %d)", entry.path,
