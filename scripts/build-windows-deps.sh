@@ -73,17 +73,22 @@ if [ ${#missing[@]} -gt 0 ]; then
   run apt-get install -y -qq "${missing[@]}"
 fi
 
-# Fetches the source package `package` once (a stamp tells that the unpacking finished) and
-# prints the directory that holds `marker`. A version pin such as zlib=1:1.2.13.dfsg-1 is allowed.
+# Fetches the source package `name` once (a stamp tells that the unpacking finished) and prints
+# the directory that holds `marker`. Each version the package lists is tried in turn: a mirror may
+# lack the newest one's files.
 source_of() {
-  local package=$1 name=$2 marker=$3 dir=$work/src/$2
+  local name=$1 marker=$2 dir=$work/src/$1 version found
   if [ ! -f "$dir/source.stamp" ]; then
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    (cd "$dir" && run apt-get source -qq "$package")
-    touch "$dir/source.stamp"
+    for version in $(apt-cache showsrc "$name" | sed -n 's/^Version: //p'); do
+      rm -rf "$dir"
+      mkdir -p "$dir"
+      echo "+ apt-get source $name=$version" >>"$log"
+      if (cd "$dir" && apt-get source -qq "$name=$version") >>"$log" 2>&1; then
+        touch "$dir/source.stamp"
+        break
+      fi
+    done
   fi
-  local found
   found=$(find "$dir" -mindepth 1 -maxdepth 1 -type d -name "$name-*" | head -n 1)
   if [ -z "$found" ] || [ ! -f "$found/$marker" ]; then
     echo "build-windows-deps: no $name source under $dir" >&2
@@ -94,7 +99,7 @@ source_of() {
 
 build_libarchive() {
   local src lib
-  src=$(source_of libarchive libarchive CMakeLists.txt)
+  src=$(source_of libarchive CMakeLists.txt)
 
   # Configure runs test programs (try_run); when cross-compiling they run under Wine, without which
   # CMake crashes at the ZLIB_WINAPI check. The emulator's list is the script and then its prefix.
@@ -123,12 +128,10 @@ build_libarchive() {
   mv "$prefix/lib/libarchive.a.tmp" "$prefix/lib/libarchive.a"
 }
 
-# minizip from zlib's source, of the version the system's zlib has (the newest source may not be
-# on the mirror); only the writer and its file functions are needed.
+# minizip from zlib's source; only the writer and its file functions are needed.
 build_minizip() {
-  local version src out=$work/minizip-build
-  version=$(dpkg-query -W -f='${source:Version}' zlib1g)
-  src=$(source_of "zlib=$version" zlib contrib/minizip/zip.c)/contrib/minizip
+  local src out=$work/minizip-build
+  src=$(source_of zlib contrib/minizip/zip.c)/contrib/minizip
   rm -rf "$out"
   mkdir -p "$out" "$prefix/include/minizip"
   for file in zip ioapi; do
@@ -142,9 +145,8 @@ build_minizip() {
 
 # libdeflate's own makefile names the static library of a mingw-w64 build libdeflatestatic.lib.
 build_libdeflate() {
-  local version src
-  version=$(dpkg-query -W -f='${source:Version}' libdeflate0 2>/dev/null || true)
-  src=$(source_of "libdeflate${version:+=$version}" libdeflate libdeflate.h)
+  local src
+  src=$(source_of libdeflate libdeflate.h)
   run make -C "$src" clean
   run make -C "$src" CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-ar libdeflatestatic.lib
   cp "$src/libdeflate.h" "$prefix/include/"
