@@ -122,17 +122,14 @@ class PieceCompressor {
         level_(level),
         budget_(std::uint64_t{threads} * 2 * kPieceSize) {
     threads = static_cast<std::uint32_t>(std::min<std::size_t>(threads, pieces.size()));
-    for (std::uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
-  }
-  // The workers finish the piece they hold and are always joined.
-  ~PieceCompressor() {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
+    try {
+      for (std::uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    } catch (...) {
+      Stop();
+      throw;
     }
-    room_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
   }
+  ~PieceCompressor() { Stop(); }
   PieceCompressor(const PieceCompressor&) = delete;
   PieceCompressor& operator=(const PieceCompressor&) = delete;
 
@@ -171,6 +168,16 @@ class PieceCompressor {
   };
 
   static std::uint64_t Cost(const Piece& piece) { return piece.length + kPieceOverhead; }
+
+  // The workers give up or finish the piece they hold, and are always joined.
+  void Stop() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    room_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+  }
 
   void Work() {
     Tools tools;
