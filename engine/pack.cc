@@ -235,7 +235,7 @@ class PieceCompressor {
     piece.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, input, piece.length));
     if (piece.stored) {
       piece.data = std::make_unique_for_overwrite<unsigned char[]>(piece.length);
-      std::memcpy(piece.data.get(), input, piece.length);
+      std::copy_n(input, piece.length, piece.data.get());
       piece.size = piece.length;
     } else if (entry.pieces == 1) {
       // A whole file at once: the whole-buffer compressor is the fastest.
