@@ -273,8 +273,7 @@ class PieceCompressor {
         z.next_in = input + done;
         z.avail_in = slice;
         done += slice;
-        const int flush =
-            done < piece.length ? Z_NO_FLUSH : (piece.last ? Z_FINISH : Z_SYNC_FLUSH);
+        const int flush = done < piece.length ? Z_NO_FLUSH : (piece.last ? Z_FINISH : Z_SYNC_FLUSH);
         const int result = deflate(&z, flush);
         if (z.avail_in != 0 || z.avail_out == 0 ||
             result != (flush == Z_FINISH ? Z_STREAM_END : Z_OK)) {
