@@ -8,7 +8,7 @@ deps:
 
 windows-deps:
 	@scripts/install-deps.sh windows
-	@scripts/build-windows-libarchive.sh build/windows-deps
+	@scripts/build-windows-deps.sh build/windows-deps
 
 build: deps
 	cmake --preset release $(CMAKE_ARGS)

@@ -27,13 +27,18 @@ function(orvex_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# orvex_add_test(name SOURCES... DEPS...): a GoogleTest program registered with CTest.
+# orvex_add_test(name SOURCES... DEPS... [TIMEOUT seconds]): a GoogleTest program registered with
+# CTest; each of its tests fails after TIMEOUT seconds (120 unless given).
 function(orvex_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${ORVEX_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} orvex_testing GTest::gmock GTest::gtest_main)
   # Under Wine a first start creates the prefix, which takes seconds; a test that hangs fails.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES ENVIRONMENT "ORVEX_SOURCE_DIR=${PROJECT_SOURCE_DIR}" TIMEOUT 120)
+                       PROPERTIES ENVIRONMENT "ORVEX_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                                  TIMEOUT ${ARG_TIMEOUT})
 endfunction()

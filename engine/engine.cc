@@ -1,10 +1,12 @@
 #include "engine/engine.h"
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <new>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "common/path_text.h"
 #include "engine/engine_class.h"
@@ -76,18 +78,30 @@ bool ParseLimit(std::u16string_view text, std::uint64_t* value) {
   return true;
 }
 
-// The bomb limits, each replaced by its environment variable when an administrator sets it. A
-// value that is no number fails the operation: a limit meant to be raised must not quietly stay.
+// A setting an administrator may give in the environment: S_FALSE when the variable is not set.
+// A value that is no number fails the operation: a setting meant to be changed must not quietly
+// stay.
+HRESULT ReadSetting(engine::EngineLog& log, std::u16string_view operation,
+                    std::u16string_view name, std::uint64_t* value) {
+  std::u16string text;
+  if (!platform::GetEnvironmentVariable(name, &text)) return S_FALSE;
+  if (!ParseLimit(text, value)) {
+    log.Line(u"%s: failed: %s='%s' is not a whole number above 0 (Error %d)", operation, name,
+             text, LowWord(E_INVALIDARG));
+    return E_INVALIDARG;
+  }
+  return S_OK;
+}
+
+// The bomb limits, each replaced by its environment variable when an administrator sets it.
 HRESULT ReadExtractLimits(engine::EngineLog& log, std::u16string_view operation,
                           engine::ExtractLimits* limits) {
   for (const std::u16string_view name : {engine::kMaxEntriesVariable, engine::kMaxBytesVariable}) {
-    std::u16string text;
-    if (!platform::GetEnvironmentVariable(name, &text)) continue;
     std::uint64_t value = 0;
-    if (!ParseLimit(text, &value)) {
-      log.Line(u"%s: failed: %s='%s' is not a whole number above 0 (Error %d)", operation, name,
-               text, LowWord(E_INVALIDARG));
-      return E_INVALIDARG;
+    const HRESULT hr = ReadSetting(log, operation, name, &value);
+    if (hr != S_OK) {
+      RETURN_IF_FAILED(hr);
+      continue;
     }
     if (name == engine::kMaxEntriesVariable) {
       limits->max_entries = value;
@@ -205,9 +219,14 @@ HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archi
   engine::EngineLog log(log_file);
   log.Line(u"Zip: '%s' into '%s'", source, archive);
   if (source.empty() || archive.empty()) return MissingArgument(log, u"Zip");
+  // One compressing thread per processor, unless an administrator allows fewer.
+  std::uint64_t threads = std::max(1u, std::thread::hardware_concurrency());
+  std::uint64_t cap = threads;
+  RETURN_IF_FAILED(ReadSetting(log, u"Zip", engine::kZipThreadsVariable, &cap));
   engine::PackCounts counts;
   const HRESULT hr =
-      engine::PackDirectory(source, archive, replace_existing, engine::kDeflateLevel, log, &counts);
+      engine::PackDirectory(source, archive, replace_existing, engine::kDeflateLevel,
+                            static_cast<std::uint32_t>(std::min(threads, cap)), log, &counts);
   if (count != nullptr) *count = Clamp(counts.files + counts.directories);
   return Finish(log, u"Zip", hr, counts.files, counts.directories, counts.bytes, u"bytes");
 }

@@ -20,6 +20,10 @@ struct PackCounts {
 /// The deflate level of packed files: as fast as common zip tools while still small.
 constexpr int kDeflateLevel = 6;
 
+/// The environment variable that caps the number of threads compressing for Zip (by default,
+/// one per processor).
+inline constexpr std::u16string_view kZipThreadsVariable = u"ORVEX_ZIP_THREADS";
+
 /// Whether a sample of a file's first bytes looks like data deflate cannot shrink (already
 /// compressed or random), so that storing it saves the work for nothing.
 bool LooksIncompressible(std::span<const unsigned char> sample);
@@ -27,11 +31,12 @@ bool LooksIncompressible(std::span<const unsigned char> sample);
 /// Packs every directory and file under `source` into the ZIP archive `archive`: names relative
 /// to `source` with "/", UTF-8, in name order, directories first as their own entries;
 /// modification times kept; files deflated unless they look incompressible; ZIP64 where sizes or
-/// offsets need it. The archive is written beside its final name and renamed into place only
-/// when complete. An existing archive is replaced only with `replace_existing`
+/// offsets need it. Files are compressed on `threads` threads; the archive's bytes are the same
+/// whatever their number. The archive is written beside its final name and renamed into place
+/// only when complete. An existing archive is replaced only with `replace_existing`
 /// (ERROR_FILE_EXISTS otherwise).
 [[nodiscard]] HRESULT PackDirectory(std::u16string_view source, std::u16string_view archive,
-                                    bool replace_existing, int deflate_level, EngineLog& log,
-                                    PackCounts* counts);
+                                    bool replace_existing, int deflate_level,
+                                    std::uint32_t threads, EngineLog& log, PackCounts* counts);
 
 }  // namespace orvex::engine

@@ -18,6 +18,7 @@ else
   packages=(
     build-essential cmake ninja-build pkg-config
     libicu-dev libxml2-dev libarchive-dev libturbojpeg0-dev
+    libminizip-dev libdeflate-dev zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     zip unzip libarchive-tools libjpeg-turbo-progs python3 dpkg-dev parallel
   )

@@ -54,6 +54,10 @@ struct LocalTime {
   int year, month, day, hour, minute, second, milliseconds;
 };
 LocalTime GetLocalTime();
+/// The local wall-clock time of a moment given in seconds since the Unix epoch, by the time zone's
+/// rules for that date (SystemTimeToTzSpecificLocalTime); milliseconds are 0. False when the
+/// moment has no such time.
+bool LocalTimeOf(std::int64_t seconds, LocalTime* local);
 
 // --- Environment and paths ----------------------------------------------------------------------
 

@@ -122,6 +122,15 @@ LocalTime GetLocalTime() {
           local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
 }
 
+bool LocalTimeOf(std::int64_t seconds, LocalTime* local) {
+  const time_t moment = static_cast<time_t>(seconds);
+  tm parts;
+  if (::localtime_r(&moment, &parts) == nullptr) return false;
+  *local = {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+            parts.tm_min,         parts.tm_sec,     0};
+  return true;
+}
+
 std::uint32_t ExpandEnvironmentStrings(std::u16string_view text, std::u16string* expanded) {
   std::u16string out;
   std::size_t pos = 0;

@@ -2,15 +2,6 @@
 #include "platform/win32/windows_api.h"
 
 namespace orvex::platform {
-namespace {
-
-FILETIME FileTimeFromSeconds(std::int64_t seconds) {
-  const std::uint64_t ticks = static_cast<std::uint64_t>(seconds * win32::kFileTimeTicksPerSecond +
-                                                         win32::kFileTimeOf1970);
-  return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-}  // namespace
 
 std::uint32_t GetFileAttributesEx(std::u16string_view path, FileAttributeData* data) {
   const std::u16string text(path);
@@ -102,7 +93,7 @@ std::uint32_t SetFilePointerEx(FileHandle& file, std::int64_t distance, std::uin
 }
 
 std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time) {
-  const FILETIME time = FileTimeFromSeconds(last_write_time);
+  const FILETIME time = win32::FileTimeFromSeconds(last_write_time);
   return win32::LastError(::SetFileTime(win32::NativeHandle(file), nullptr, nullptr, &time));
 }
 

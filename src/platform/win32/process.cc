@@ -124,6 +124,19 @@ LocalTime GetLocalTime() {
           now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
+bool LocalTimeOf(std::int64_t seconds, LocalTime* local) {
+  // By the rules of the moment's own year, as the C library's localtime does; the local file
+  // time call would apply today's daylight saving to every date.
+  const FILETIME moment = win32::FileTimeFromSeconds(seconds);
+  SYSTEMTIME utc, parts;
+  if (!::FileTimeToSystemTime(&moment, &utc) ||
+      !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &parts)) {
+    return false;
+  }
+  *local = {parts.wYear, parts.wMonth, parts.wDay, parts.wHour, parts.wMinute, parts.wSecond, 0};
+  return true;
+}
+
 std::uint32_t ExpandEnvironmentStrings(std::u16string_view text, std::u16string* expanded) {
   const std::u16string source(text);
   std::u16string result;

@@ -71,6 +71,13 @@ inline std::uint32_t LastError(BOOL succeeded) {
 constexpr std::int64_t kFileTimeOf1970 = 116444736000000000;
 constexpr std::int64_t kFileTimeTicksPerSecond = 10000000;
 
+/// Seconds since 1970 as a FILETIME.
+inline FILETIME FileTimeFromSeconds(std::int64_t seconds) {
+  const std::uint64_t ticks =
+      static_cast<std::uint64_t>(seconds * kFileTimeTicksPerSecond + kFileTimeOf1970);
+  return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
 /// A FILETIME as seconds since 1970, rounded down.
 inline std::int64_t SecondsFromFileTime(const FILETIME& time) {
   const std::int64_t ticks =
