@@ -38,8 +38,8 @@ void PlaceImportMarkers(RegistryDocument& document) {
     return;
   }
 
-  RegistryKeyEntry prologue{std::u16string(kImportMarkerKeyPath)};
-  RegistryKeyEntry epilogue{std::u16string(kImportMarkerKeyPath)};
+  RegistryKeyEntry prologue(kImportMarkerKeyPath);
+  RegistryKeyEntry epilogue(kImportMarkerKeyPath);
   if (!prologue.values().AddValue(kPrologueMarkerName, markers[prologue_value].value)) {
     LogError(u"Failed to insert prologue marker");
   }

@@ -57,6 +57,7 @@ class Reader {
   explicit Reader(RegistryDocument& document)
       : document_(document),
         channel_(document.channel()),
+        arena_(document.arena()),
         key_line_(new char16_t[kMaxKeyLineUnits]),
         name_(new char16_t[kMaxValueNameUnits]),
         value_data_(new char16_t[kMaxHexBytes / 2]) {}
@@ -113,11 +114,13 @@ class Reader {
   HRESULT ReadValueLine(std::u16string_view name);
   HRESULT ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length);
   HRESULT ReadHexNumber(std::uint32_t* number);
-  HRESULT ReadHexList(RegistryValueEntry* value);
+  HRESULT ReadHexList(RegistryValueRef* value);
   HRESULT FlushValues();
 
   RegistryDocument& document_;
   RegistryFileChannel& channel_;
+  // Where names and data go as they are read; the keys of the document share it.
+  std::shared_ptr<RegistryArena> arena_;
   const char16_t* buffer_ = nullptr;
   std::size_t position_ = 0;
   std::size_t count_ = 0;
@@ -126,12 +129,12 @@ class Reader {
   HRESULT read_error_ = S_OK;
   int current_key_ = -1;
   // Values of the current key not yet handed to it: a section's values go over in one batch, so
-  // that each list is allocated once at its final size.
+  // that each list is allocated once at its final size. Their names and data lie in arena_.
   std::vector<RegistryValuePair> pending_;
   std::unique_ptr<char16_t[]> key_line_;
   std::unique_ptr<char16_t[]> name_;
-  // The data of the value being read, string units or hex bytes: one area for the whole file, so
-  // that values cost no allocation beyond their own.
+  // The data of the value being read, string units or hex bytes: one area for the whole file,
+  // from which each value's bytes go into the arena once their size is known.
   std::unique_ptr<char16_t[]> value_data_;
 };
 
@@ -208,7 +211,7 @@ HRESULT Reader::Parse(std::u16string_view path) {
 
 HRESULT Reader::FlushValues() {
   if (pending_.empty()) return S_OK;
-  if (!document_.KeyAt(current_key_).values().AddValues(pending_)) return E_OUTOFMEMORY;
+  if (!document_.KeyAt(current_key_).values().AddValues(pending_, arena_)) return E_OUTOFMEMORY;
   pending_.clear();
   return S_OK;
 }
@@ -344,38 +347,41 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
   c = SkipBlanks();
   if (c < 0) return StatusAt(c);
 
-  RegistryValueEntry value;
-  switch (c) {
-    case '"': {
-      char16_t* const text = value_data_.get();
-      std::size_t length = 0;
-      RETURN_IF_FAILED(ReadQuoted(text, kMaxStringUnits, &length));
-      value.type = REG_SZ;
-      value.data.resize(length * 2 + 2);  // the terminating NUL comes from the zero fill
-      std::memcpy(value.data.data(), text, length * 2);
-      break;
-    }
-    case 'd': {
-      RETURN_IF_FAILED(Expect(u"word:"));
-      c = SkipBlanks();
-      if (c < 0) return StatusAt(c);
-      Unget();
-      std::uint32_t number = 0;
-      RETURN_IF_FAILED(ReadHexNumber(&number));
-      value.type = REG_DWORD;
-      const auto bytes = DwordBytes(number);
-      value.data.assign(bytes.begin(), bytes.end());
-      break;
-    }
-    case 'h':
-      RETURN_IF_FAILED(Expect(u"ex"));
-      RETURN_IF_FAILED(ReadHexList(&value));
-      break;
-    default:  // a deletion ("name"=-) included
-      return E_UNEXPECTED;
-  }
+  RegistryValueRef value;
   try {
-    pending_.push_back(RegistryValuePair{std::u16string(name), std::move(value)});
+    switch (c) {
+      case '"': {
+        char16_t* const text = value_data_.get();
+        std::size_t length = 0;
+        RETURN_IF_FAILED(ReadQuoted(text, kMaxStringUnits, &length));
+        const std::size_t size = length * 2 + 2;  // with the terminating NUL
+        std::uint8_t* const bytes = arena_->Allocate(size);
+        std::memcpy(bytes, text, length * 2);
+        bytes[size - 2] = 0;
+        bytes[size - 1] = 0;
+        value = {REG_SZ, {bytes, size}};
+        break;
+      }
+      case 'd': {
+        RETURN_IF_FAILED(Expect(u"word:"));
+        c = SkipBlanks();
+        if (c < 0) return StatusAt(c);
+        Unget();
+        std::uint32_t number = 0;
+        RETURN_IF_FAILED(ReadHexNumber(&number));
+        std::uint8_t* const bytes = arena_->Allocate(4);
+        StoreLe32(bytes, number);
+        value = {REG_DWORD, {bytes, 4}};
+        break;
+      }
+      case 'h':
+        RETURN_IF_FAILED(Expect(u"ex"));
+        RETURN_IF_FAILED(ReadHexList(&value));
+        break;
+      default:  // a deletion ("name"=-) included
+        return E_UNEXPECTED;
+    }
+    pending_.push_back({arena_->Keep(name), value});
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -437,7 +443,7 @@ HRESULT Reader::ReadHexNumber(std::uint32_t* number) {
 
 // After "hex": an optional "(type)", an optional ':', then bytes separated by commas, continued
 // over lines by a backslash.
-HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
+HRESULT Reader::ReadHexList(RegistryValueRef* value) {
   int c = Get();
   if (c < 0) return StatusAt(c);
   std::uint32_t type = REG_BINARY;
@@ -498,8 +504,7 @@ HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
       break;
     }
   }
-  value->type = type;
-  value->data.assign(bytes, bytes + count);
+  *value = {type, arena_->Keep({bytes, count})};
   return S_OK;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <vector>
+#include <span>
 
 #include "common/little_endian.h"
 #include "platform/platform.h"
@@ -28,7 +28,7 @@ bool HoldsLineBreak(std::u16string_view text) {
 // How many units of REG_SZ data go between the quotes: those before the first NUL unit (what
 // follows that NUL is not part of the text). -1 when the quoted form would misrepresent the data,
 // having no NUL unit to end it or a line break before it; such data goes out as hex(1) bytes.
-std::ptrdiff_t QuotedTextLength(const std::vector<std::uint8_t>& data) {
+std::ptrdiff_t QuotedTextLength(std::span<const std::uint8_t> data) {
   for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
     const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
     if (unit == 0) return static_cast<std::ptrdiff_t>(i / 2);
@@ -82,9 +82,9 @@ class Writer {
   }
 
   void PutQuoted(std::u16string_view text);
-  void PutQuotedData(const std::vector<std::uint8_t>& data, std::size_t units);
+  void PutQuotedData(std::span<const std::uint8_t> data, std::size_t units);
   void PutHex(std::uint32_t number, bool all_eight_digits);
-  void PutByteList(std::uint32_t type, const std::vector<std::uint8_t>& data);
+  void PutByteList(std::uint32_t type, std::span<const std::uint8_t> data);
   void PutValue(const RegistryValuePair& pair);
   void Flush();
 
@@ -136,7 +136,7 @@ void Writer::PutQuoted(std::u16string_view text) {
   Put(u'"');
 }
 
-void Writer::PutQuotedData(const std::vector<std::uint8_t>& data, std::size_t units) {
+void Writer::PutQuotedData(std::span<const std::uint8_t> data, std::size_t units) {
   Put(u'"');
   const std::uint8_t* bytes = data.data();
   while (units > 0) {
@@ -163,7 +163,7 @@ void Writer::PutHex(std::uint32_t number, bool all_eight_digits) {
   }
 }
 
-void Writer::PutByteList(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+void Writer::PutByteList(std::uint32_t type, std::span<const std::uint8_t> data) {
   if (type == REG_BINARY) {
     Put(u"hex:");
   } else {
@@ -209,7 +209,7 @@ void Writer::PutValue(const RegistryValuePair& pair) {
     PutQuoted(pair.name);
   }
   Put(u'=');
-  const RegistryValueEntry& value = pair.value;
+  const RegistryValueRef& value = pair.value;
   if (value.type == REG_SZ) {
     const std::ptrdiff_t units = QuotedTextLength(value.data);
     if (units >= 0) {
