@@ -114,7 +114,11 @@ class Reader {
   HRESULT ReadValueLine(std::u16string_view name);
   HRESULT ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length);
   HRESULT ReadHexNumber(std::uint32_t* number);
-  HRESULT ReadHexList(RegistryValueRef* value);
+  // Reads the list into value_data_.
+  HRESULT ReadHexList(std::uint32_t* value_type, std::size_t* byte_count);
+  // Keeps the name and the first `size` bytes of value_data_, then `zeros` zero bytes, side by
+  // side in the arena, and adds the pair to pending_.
+  void Queue(std::u16string_view name, std::uint32_t type, std::size_t size, std::size_t zeros);
   HRESULT FlushValues();
 
   RegistryDocument& document_;
@@ -347,19 +351,12 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
   c = SkipBlanks();
   if (c < 0) return StatusAt(c);
 
-  RegistryValueRef value;
   try {
     switch (c) {
       case '"': {
-        char16_t* const text = value_data_.get();
         std::size_t length = 0;
-        RETURN_IF_FAILED(ReadQuoted(text, kMaxStringUnits, &length));
-        const std::size_t size = length * 2 + 2;  // with the terminating NUL
-        std::uint8_t* const bytes = arena_->Allocate(size);
-        std::memcpy(bytes, text, length * 2);
-        bytes[size - 2] = 0;
-        bytes[size - 1] = 0;
-        value = {REG_SZ, {bytes, size}};
+        RETURN_IF_FAILED(ReadQuoted(value_data_.get(), kMaxStringUnits, &length));
+        Queue(name, REG_SZ, length * 2, 2);  // with the terminating NUL
         break;
       }
       case 'd': {
@@ -369,23 +366,37 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
         Unget();
         std::uint32_t number = 0;
         RETURN_IF_FAILED(ReadHexNumber(&number));
-        std::uint8_t* const bytes = arena_->Allocate(4);
-        StoreLe32(bytes, number);
-        value = {REG_DWORD, {bytes, 4}};
+        StoreLe32(reinterpret_cast<std::uint8_t*>(value_data_.get()), number);
+        Queue(name, REG_DWORD, 4, 0);
         break;
       }
-      case 'h':
+      case 'h': {
         RETURN_IF_FAILED(Expect(u"ex"));
-        RETURN_IF_FAILED(ReadHexList(&value));
+        std::uint32_t type = REG_BINARY;
+        std::size_t count = 0;
+        RETURN_IF_FAILED(ReadHexList(&type, &count));
+        Queue(name, type, count, 0);
         break;
+      }
       default:  // a deletion ("name"=-) included
         return E_UNEXPECTED;
     }
-    pending_.push_back({arena_->Keep(name), value});
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
+}
+
+void Reader::Queue(std::u16string_view name, std::uint32_t type, std::size_t size,
+                   std::size_t zeros) {
+  const std::size_t name_bytes = name.size() * sizeof(char16_t);
+  std::uint8_t* const kept = arena_->Allocate(name_bytes + size + zeros);
+  std::memcpy(kept, name.data(), name_bytes);
+  std::uint8_t* const data = kept + name_bytes;
+  std::memcpy(data, value_data_.get(), size);
+  std::memset(data + size, 0, zeros);
+  pending_.push_back({{reinterpret_cast<const char16_t*>(kept), name.size()},
+                      {type, {data, size + zeros}}});
 }
 
 HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length) {
@@ -443,7 +454,7 @@ HRESULT Reader::ReadHexNumber(std::uint32_t* number) {
 
 // After "hex": an optional "(type)", an optional ':', then bytes separated by commas, continued
 // over lines by a backslash.
-HRESULT Reader::ReadHexList(RegistryValueRef* value) {
+HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) {
   int c = Get();
   if (c < 0) return StatusAt(c);
   std::uint32_t type = REG_BINARY;
@@ -504,7 +515,8 @@ HRESULT Reader::ReadHexList(RegistryValueRef* value) {
       break;
     }
   }
-  *value = {type, arena_->Keep({bytes, count})};
+  *value_type = type;
+  *byte_count = count;
   return S_OK;
 }
 

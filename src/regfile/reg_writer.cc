@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "common/little_endian.h"
@@ -22,16 +23,23 @@ constexpr char16_t kHexDigits[] = u"0123456789abcdef";
 constexpr std::uint64_t kWrapColumn = 75;
 
 bool HoldsLineBreak(std::u16string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == kCr || c == kLf; });
+  bool found = false;  // no early exit, so that the compiler vectorises the loop
+  for (const char16_t c : text) found |= (c == kCr) | (c == kLf);
+  return found;
+}
+
+// The code unit at `index` of UTF-16LE bytes.
+char16_t UnitAt(const std::uint8_t* bytes, std::size_t index) {
+  return static_cast<char16_t>(bytes[2 * index] | bytes[2 * index + 1] << 8);
 }
 
 // How many units of REG_SZ data go between the quotes: those before the first NUL unit (what
 // follows that NUL is not part of the text). -1 when the quoted form would misrepresent the data,
 // having no NUL unit to end it or a line break before it; such data goes out as hex(1) bytes.
 std::ptrdiff_t QuotedTextLength(std::span<const std::uint8_t> data) {
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    if (unit == 0) return static_cast<std::ptrdiff_t>(i / 2);
+  for (std::size_t i = 0; i < data.size() / 2; ++i) {
+    const char16_t unit = UnitAt(data.data(), i);
+    if (unit == 0) return static_cast<std::ptrdiff_t>(i);
     if (unit == kCr || unit == kLf) return -1;
   }
   return -1;
@@ -81,8 +89,7 @@ class Writer {
     return flushed_ + static_cast<std::uint64_t>(out_ - channel_.buffer.get());
   }
 
-  void PutQuoted(std::u16string_view text);
-  void PutQuotedData(std::span<const std::uint8_t> data, std::size_t units);
+  void PutQuoted(const std::uint8_t* bytes, std::size_t units);
   void PutHex(std::uint32_t number, bool all_eight_digits);
   void PutByteList(std::uint32_t type, std::span<const std::uint8_t> data);
   void PutValue(const RegistryValuePair& pair);
@@ -120,35 +127,33 @@ void Writer::Put(std::u16string_view text) {
   }
 }
 
-void Writer::PutQuoted(std::u16string_view text) {
+// Text is handed over as its UTF-16LE bytes, which string data is held as and which need not
+// be aligned for char16_t.
+void Writer::PutQuoted(const std::uint8_t* bytes, std::size_t units) {
   Put(u'"');
-  while (!text.empty()) {
-    const std::size_t n = std::min(text.size(), kChunkUnits / 2);
-    Room(2 * n);
-    char16_t* out = out_;
-    for (const char16_t unit : text.substr(0, n)) {
-      if (unit == u'"' || unit == u'\\') *out++ = u'\\';
-      *out++ = unit;
-    }
-    out_ = out;
-    text.remove_prefix(n);
-  }
-  Put(u'"');
-}
-
-void Writer::PutQuotedData(std::span<const std::uint8_t> data, std::size_t units) {
-  Put(u'"');
-  const std::uint8_t* bytes = data.data();
   while (units > 0) {
     const std::size_t n = std::min(units, kChunkUnits / 2);
     Room(2 * n);
-    char16_t* out = out_;
-    for (std::size_t i = 0; i < n; ++i, bytes += 2) {
-      const char16_t unit = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
-      if (unit == u'"' || unit == u'\\') *out++ = u'\\';
-      *out++ = unit;
+    // Most texts need no escape: one pass that the compiler vectorises finds out, and the
+    // bytes then go over as they are.
+    bool escapes = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      const char16_t unit = UnitAt(bytes, i);
+      escapes |= (unit == u'"') | (unit == u'\\');
     }
-    out_ = out;
+    if (!escapes) {
+      std::memcpy(out_, bytes, n * sizeof(char16_t));
+      out_ += n;
+    } else {
+      char16_t* out = out_;
+      for (std::size_t i = 0; i < n; ++i) {
+        const char16_t unit = UnitAt(bytes, i);
+        if (unit == u'"' || unit == u'\\') *out++ = u'\\';
+        *out++ = unit;
+      }
+      out_ = out;
+    }
+    bytes += n * sizeof(char16_t);
     units -= n;
   }
   Put(u'"');
@@ -206,14 +211,14 @@ void Writer::PutValue(const RegistryValuePair& pair) {
   if (pair.name.empty()) {
     Put(u'@');
   } else {
-    PutQuoted(pair.name);
+    PutQuoted(reinterpret_cast<const std::uint8_t*>(pair.name.data()), pair.name.size());
   }
   Put(u'=');
   const RegistryValueRef& value = pair.value;
   if (value.type == REG_SZ) {
     const std::ptrdiff_t units = QuotedTextLength(value.data);
     if (units >= 0) {
-      PutQuotedData(value.data, static_cast<std::size_t>(units));
+      PutQuoted(value.data.data(), static_cast<std::size_t>(units));
     } else {
       PutByteList(value.type, value.data);
     }

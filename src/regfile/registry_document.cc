@@ -64,26 +64,19 @@ constexpr std::size_t kFirstBlockBytes = 256;
 
 }  // namespace
 
-std::uint8_t* RegistryArena::Allocate(std::size_t size) {
-  size += size & 1;  // keeps every start even, for UTF-16 text
-  if (size > left_) {
-    const bool own_block = size > kBlockBytes / 4;
-    // Each block twice the last, up to kBlockBytes: small documents stay small.
-    const std::size_t block =
-        own_block ? size
-                  : std::max(size, std::min(kBlockBytes,
-                                            kFirstBlockBytes << std::min<std::size_t>(
-                                                blocks_.size(), 16)));
-    // Not zeroed: the pages of a block are first touched when they are filled.
-    blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(block));
-    if (own_block) return blocks_.back().get();  // the block being filled stays the one to fill
-    next_ = blocks_.back().get();
-    left_ = block;
-  }
-  std::uint8_t* const bytes = next_;
-  next_ += size;
-  left_ -= size;
-  return bytes;
+std::uint8_t* RegistryArena::AllocateInNewBlock(std::size_t size) {
+  const bool own_block = size > kBlockBytes / 4;
+  // Each block twice the last, up to kBlockBytes: small documents stay small.
+  const std::size_t block =
+      own_block ? size
+                : std::max(size, std::min(kBlockBytes, kFirstBlockBytes << std::min<std::size_t>(
+                                                           blocks_.size(), 16)));
+  // Not zeroed: the pages of a block are first touched when they are filled.
+  blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(block));
+  if (own_block) return blocks_.back().get();  // the block being filled stays the one to fill
+  next_ = blocks_.back().get() + size;
+  left_ = block - size;
+  return blocks_.back().get();
 }
 
 std::u16string_view RegistryArena::Keep(std::u16string_view text) {
@@ -265,8 +258,14 @@ void RegistryDocument::IndexInsert(std::uint32_t hash, int index) const {
   }
 }
 
+void RegistryDocument::ReserveKeys(std::size_t count) {
+  keys_.reserve(count);
+  reserved_keys_ = count;
+}
+
 void RegistryDocument::BuildIndex() const {
-  const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(16, 2 * keys_.size() + 2));
+  const std::size_t capacity =
+      std::bit_ceil(std::max<std::size_t>(16, 2 * std::max(keys_.size(), reserved_keys_) + 2));
   slots_.assign(capacity, Slot{});
   index_valid_ = true;
   const std::size_t mask = capacity - 1;

@@ -34,15 +34,24 @@ constexpr std::uint32_t REG_QWORD = 11;
 /// operation replaces stays behind unused until the last holder lets go.
 class RegistryArena {
  public:
-  /// `size` uninitialised bytes at an even address (ResultException with E_OUTOFMEMORY when
-  /// memory for them could not be obtained).
-  std::uint8_t* Allocate(std::size_t size);
+  /// `size` uninitialised bytes at an even address (std::bad_alloc when memory for them could not
+  /// be obtained).
+  std::uint8_t* Allocate(std::size_t size) {
+    size += size & 1;  // keeps every start even, for UTF-16 text
+    if (size > left_) return AllocateInNewBlock(size);
+    std::uint8_t* const bytes = next_;
+    next_ += size;
+    left_ -= size;
+    return bytes;
+  }
   /// A copy of `text` kept here.
   std::u16string_view Keep(std::u16string_view text);
   /// A copy of `bytes` kept here.
   std::span<const std::uint8_t> Keep(std::span<const std::uint8_t> bytes);
 
  private:
+  std::uint8_t* AllocateInNewBlock(std::size_t size);
+
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
   std::uint8_t* next_ = nullptr;
   std::size_t left_ = 0;
@@ -207,8 +216,8 @@ class RegistryDocument {
   /// FindKey, and AddKey when nothing is found, with one collation key made for both.
   int FindOrAddKey(std::u16string_view path);
   /// Makes room for `count` keys in all, so that a reader that can guess the number of keys of a
-  /// large file spares the copies of a growing sequence.
-  void ReserveKeys(std::size_t count) { keys_.reserve(count); }
+  /// large file spares the copies of a growing sequence and of a growing index.
+  void ReserveKeys(std::size_t count);
   /// Inserts a copy of `entry` before position `index` (the size appends).
   void InsertKeyAt(int index, const RegistryKeyEntry& entry);
   /// Removes the entry at `index`; later entries move up (ResultException with E_INVALIDARG
@@ -253,6 +262,7 @@ class RegistryDocument {
   // entries, extended in place when entries are appended.
   mutable std::vector<Slot> slots_;
   mutable bool index_valid_ = false;
+  std::size_t reserved_keys_ = 0;  // what the index is first made for
   mutable RegistryFileChannel channel_;
 };
 
