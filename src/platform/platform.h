@@ -224,6 +224,32 @@ std::uint32_t FlushFileBuffers(FileHandle& file);
 std::uint32_t GetFileSize(FileHandle& file, std::uint64_t* size);
 void CloseHandle(FileHandle& file);
 
+/// The bytes of a whole file mapped read-only into memory; unmapped when it goes away or by
+/// UnmapViewOfFile. Reading it takes the file's pages from the system's cache without copying
+/// them. The file must keep its size while mapped: reading a part that has gone ends the process.
+class FileView {
+ public:
+  FileView() = default;
+  ~FileView();
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  friend std::uint32_t MapViewOfFile(FileHandle& file, FileView* view);
+  friend void UnmapViewOfFile(FileView& view);
+
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+/// CreateFileMapping and MapViewOfFile of all of a file open for reading (an empty file gives an
+/// empty view); any view already held is unmapped first.
+std::uint32_t MapViewOfFile(FileHandle& file, FileView* view);
+void UnmapViewOfFile(FileView& view);
+
 constexpr std::uint32_t FILE_BEGIN = 0;
 constexpr std::uint32_t FILE_CURRENT = 1;
 constexpr std::uint32_t FILE_END = 2;

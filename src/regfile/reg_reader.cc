@@ -21,12 +21,8 @@ static_assert(std::endian::native == std::endian::little, "UTF-16LE text is copi
 constexpr HRESULT kEndOfFile = HResultFromWin32(ERROR_HANDLE_EOF);
 constexpr HRESULT kOverCapacity = HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
 
-// Bytes asked for with each read.
-constexpr std::uint32_t kReadBytes = 65536;
-
-// What Get answers besides a code unit.
+// What Get answers at the end of the file.
 constexpr int kEof = -1;
-constexpr int kReadFailed = -2;
 
 constexpr int kCr = u'\r';
 constexpr int kLf = u'\n';
@@ -56,38 +52,20 @@ class Reader {
  public:
   explicit Reader(RegistryDocument& document)
       : document_(document),
-        channel_(document.channel()),
+        file_(document.channel().file),
         arena_(document.arena()),
         key_line_(new char16_t[kMaxKeyLineUnits]),
         name_(new char16_t[kMaxValueNameUnits]),
         value_data_(new char16_t[kMaxHexBytes / 2]) {}
 
-  ~Reader() {
-    channel_.position = position_;
-    channel_.count = count_;
-  }
-
   HRESULT Parse(std::u16string_view path);
 
  private:
-  // The next code unit, kEof or kReadFailed.
-  int Get() {
-    if (position_ < count_) return buffer_[position_++];
-    return Refill();
-  }
+  // The next code unit, or kEof.
+  int Get() { return position_ < count_ ? buffer_[position_++] : kEof; }
   // Returns the unit that the last Get delivered to the stream; only ever called right after a
   // Get that delivered one.
   void Unget() { --position_; }
-  int Refill();
-
-  // The status for a Get that found no unit where one was needed.
-  HRESULT StatusAt(int c) const { return c == kEof ? kEndOfFile : read_error_; }
-  // The status for a Get that found no unit where the end of the file is a proper end.
-  HRESULT ProperEnd(int c, bool* ended) const {
-    if (c != kEof) return read_error_;
-    *ended = true;
-    return S_OK;
-  }
 
   // The first unit that is not a blank, consumed.
   int SkipBlanks() {
@@ -97,7 +75,7 @@ class Reader {
     } while (c == ' ' || c == '\t');
     return c;
   }
-  // Consumes a comment's text; returns the CR or LF that ends it, or kEof/kReadFailed.
+  // Consumes a comment's text; returns the CR or LF that ends it, or kEof.
   int SkipToLineEnd() {
     int c;
     do {
@@ -122,15 +100,14 @@ class Reader {
   HRESULT FlushValues();
 
   RegistryDocument& document_;
-  RegistryFileChannel& channel_;
+  platform::FileHandle& file_;
+  // The whole file, read where the system keeps it.
+  platform::FileView view_;
   // Where names and data go as they are read; the keys of the document share it.
   std::shared_ptr<RegistryArena> arena_;
   const char16_t* buffer_ = nullptr;
   std::size_t position_ = 0;
   std::size_t count_ = 0;
-  int carried_byte_ = -1;  // the odd last byte of a read, first byte of the next unit
-  bool at_end_ = false;
-  HRESULT read_error_ = S_OK;
   int current_key_ = -1;
   // Values of the current key not yet handed to it: a section's values go over in one batch, so
   // that each list is allocated once at its final size. Their names and data lie in arena_.
@@ -142,63 +119,26 @@ class Reader {
   std::unique_ptr<char16_t[]> value_data_;
 };
 
-int Reader::Refill() {
-  while (!at_end_) {
-    auto* bytes = reinterpret_cast<std::uint8_t*>(channel_.buffer.get());
-    std::uint32_t held = 0;
-    if (carried_byte_ >= 0) {
-      bytes[held++] = static_cast<std::uint8_t>(carried_byte_);
-      carried_byte_ = -1;
-    }
-    std::uint32_t read = 0;
-    const std::uint32_t error =
-        platform::ReadFile(channel_.file, bytes + held, kReadBytes - held, &read);
-    if (error != ERROR_SUCCESS) {
-      read_error_ = HResultFromWin32(error);
-      at_end_ = true;
-      break;
-    }
-    if (read == 0) {
-      at_end_ = true;  // a lone trailing byte makes no unit and is dropped
-      break;
-    }
-    held += read;
-    if (held % 2 != 0) carried_byte_ = bytes[held - 1];
-    position_ = 0;
-    count_ = held / 2;
-    if (count_ > 0) return buffer_[position_++];
-  }
-  return read_error_ == S_OK ? kEof : kReadFailed;
-}
-
 HRESULT Reader::Parse(std::u16string_view path) {
-  channel_.Reset();
-  buffer_ = channel_.buffer.get();
+  platform::CloseHandle(file_);  // one left open by an earlier failure
   const std::uint32_t open_error =
-      platform::CreateFile(path, platform::GENERIC_READ, platform::OPEN_EXISTING, &channel_.file);
+      platform::CreateFile(path, platform::GENERIC_READ, platform::OPEN_EXISTING, &file_);
   if (open_error != ERROR_SUCCESS) return HResultFromWin32(open_error);
-
-  std::uint8_t mark[2];
-  std::uint32_t got = 0;
-  while (got < sizeof mark) {
-    std::uint32_t read = 0;
-    const std::uint32_t error =
-        platform::ReadFile(channel_.file, mark + got, sizeof mark - got, &read);
-    if (error != ERROR_SUCCESS) return HResultFromWin32(error);
-    if (read == 0) break;
-    got += read;
+  if (const std::uint32_t error = platform::MapViewOfFile(file_, &view_)) {
+    return HResultFromWin32(error);
   }
-  if (got < sizeof mark || mark[0] != 0xFF || mark[1] != 0xFE) return E_NOTIMPL;
+  const std::uint8_t* const bytes = view_.data();
+  if (view_.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return E_NOTIMPL;
+  // The units follow the mark at an even offset of a page-aligned view; a lone trailing byte
+  // makes no unit and is dropped.
+  buffer_ = reinterpret_cast<const char16_t*>(bytes + 2);
+  count_ = (view_.size() - 2) / 2;
 
   // A guess at the number of sections (profiles run to about a kilobyte per section) spares
   // most of the copying of a growing key sequence; memory reserved but never used is never
   // touched.
-  std::uint64_t file_size = 0;
-  if (platform::GetFileSize(channel_.file, &file_size) == ERROR_SUCCESS) {
-    document_.ReserveKeys(
-        static_cast<std::size_t>(document_.size()) +
-        static_cast<std::size_t>(std::min<std::uint64_t>(file_size / 512, 1 << 22)));
-  }
+  document_.ReserveKeys(static_cast<std::size_t>(document_.size()) +
+                        std::min<std::size_t>(view_.size() / 512, std::size_t{1} << 22));
 
   bool ended = false;
   RETURN_IF_FAILED(ReadHeader(&ended));
@@ -209,7 +149,8 @@ HRESULT Reader::Parse(std::u16string_view path) {
     RETURN_IF_FAILED(status);
     RETURN_IF_FAILED(flushed);
   }
-  platform::CloseHandle(channel_.file);
+  platform::UnmapViewOfFile(view_);
+  platform::CloseHandle(file_);
   return S_OK;
 }
 
@@ -223,7 +164,7 @@ HRESULT Reader::FlushValues() {
 HRESULT Reader::Expect(std::u16string_view text) {
   for (const char16_t expected : text) {
     const int c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c != expected) return E_UNEXPECTED;
   }
   return S_OK;
@@ -233,7 +174,7 @@ HRESULT Reader::ReadHeader(bool* ended) {
   // Line ends are not blanks: the header must stand on the first line.
   int c = SkipBlanks();
   for (const char16_t expected : std::u16string_view(u"Windows Registry Editor Version")) {
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c != expected) return kRegHeaderMismatch;
     c = Get();
   }
@@ -242,12 +183,12 @@ HRESULT Reader::ReadHeader(bool* ended) {
   // The version's characters count as hexadecimal places of decimal digits: "5.00" is 0x500.
   std::uint32_t version = 0;
   for (; c != '.'; c = Get()) {
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     version = version * 16 + DecimalValue(c);
   }
   for (int i = 0; i < 2; ++i) {
     c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     version = version * 16 + DecimalValue(c);
   }
   if (version == 0) return E_UNEXPECTED;
@@ -261,13 +202,19 @@ HRESULT Reader::ReadHeader(bool* ended) {
 HRESULT Reader::EndOfLine(bool* ended) {
   int c = SkipBlanks();
   if (c == ';') c = SkipToLineEnd();
-  if (c < 0) return ProperEnd(c, ended);
+  if (c == kEof) {
+    *ended = true;
+    return S_OK;
+  }
   if (c != kCr && c != kLf) return E_UNEXPECTED;
   for (;;) {
     c = Get();
     if (c == kCr || c == kLf || c == ' ' || c == '\t') continue;
     if (c == ';') c = SkipToLineEnd();
-    if (c < 0) return ProperEnd(c, ended);
+    if (c == kEof) {
+      *ended = true;
+      return S_OK;
+    }
     if (c == kCr || c == kLf) continue;
     Unget();
     return S_OK;
@@ -280,8 +227,6 @@ HRESULT Reader::ReadBody() {
     switch (c) {
       case kEof:
         return S_OK;
-      case kReadFailed:
-        return read_error_;
       case '[':
         RETURN_IF_FAILED(ReadKeyLine());
         break;
@@ -297,9 +242,7 @@ HRESULT Reader::ReadBody() {
         RETURN_IF_FAILED(ReadValueLine({}));
         break;
       case ';':
-        c = SkipToLineEnd();
-        if (c == kEof) return S_OK;
-        if (c < 0) return read_error_;
+        if (SkipToLineEnd() == kEof) return S_OK;
         break;
       case kCr:
       case kLf:
@@ -312,7 +255,7 @@ HRESULT Reader::ReadBody() {
 
 HRESULT Reader::ReadKeyLine() {
   int c = Get();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
   if (c == '-') return E_UNEXPECTED;  // deleting a key is not something a profile may ask for
   Unget();
   char16_t* const line = key_line_.get();
@@ -329,7 +272,7 @@ HRESULT Reader::ReadKeyLine() {
     position_ = i;
     c = Get();
     if (c == kCr || c == kLf) break;
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c == 0 || length == kMaxKeyLineUnits) return E_UNEXPECTED;
     line[length++] = static_cast<char16_t>(c);
   }
@@ -346,10 +289,10 @@ HRESULT Reader::ReadKeyLine() {
 
 HRESULT Reader::ReadValueLine(std::u16string_view name) {
   int c = SkipBlanks();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
   if (c != '=') return E_UNEXPECTED;
   c = SkipBlanks();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
 
   try {
     switch (c) {
@@ -362,7 +305,7 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
       case 'd': {
         RETURN_IF_FAILED(Expect(u"word:"));
         c = SkipBlanks();
-        if (c < 0) return StatusAt(c);
+        if (c < 0) return kEndOfFile;
         Unget();
         std::uint32_t number = 0;
         RETURN_IF_FAILED(ReadHexNumber(&number));
@@ -418,10 +361,10 @@ HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* len
     if (c == '"') break;
     if (c == '\\') {
       c = Get();
-      if (c < 0) return StatusAt(c);
+      if (c < 0) return kEndOfFile;
       if (c != '"' && c != '\\') return E_UNEXPECTED;
     } else if (c < 0) {
-      return StatusAt(c);
+      return kEndOfFile;
     } else if (c == 0 || c == kCr || c == kLf) {
       return E_UNEXPECTED;
     }
@@ -438,7 +381,7 @@ HRESULT Reader::ReadHexNumber(std::uint32_t* number) {
   int digits = 0;
   while (digits < 8) {
     const int c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     const int digit = HexDigitValue(c);
     if (digit < 0) {
       Unget();
@@ -456,18 +399,18 @@ HRESULT Reader::ReadHexNumber(std::uint32_t* number) {
 // over lines by a backslash.
 HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) {
   int c = Get();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
   std::uint32_t type = REG_BINARY;
   if (c == '(') {
     RETURN_IF_FAILED(ReadHexNumber(&type));
     c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c != ')') Unget();
   } else {
     Unget();
   }
   c = Get();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
   if (c != ':') Unget();
 
   auto* const bytes = reinterpret_cast<std::uint8_t*>(value_data_.get());
@@ -485,7 +428,7 @@ HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) 
       }
     }
     c = SkipBlanks();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c == '\\') {
       bool ended = false;
       RETURN_IF_FAILED(EndOfLine(&ended));
@@ -494,14 +437,14 @@ HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) 
       Unget();
     }
     c = SkipBlanks();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     const int high = HexDigitValue(c);
     if (high < 0) {
       Unget();
       break;
     }
     c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     const int low = HexDigitValue(c);
     if (low < 0) {
       Unget();  // the lone first digit is dropped
@@ -509,7 +452,7 @@ HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) 
     }
     bytes[count++] = static_cast<std::uint8_t>(high * 16 + low);
     c = SkipBlanks();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c != ',') {
       Unget();
       break;
