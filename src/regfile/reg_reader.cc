@@ -41,6 +41,15 @@ struct HexValues {
 };
 constexpr HexValues kHexValues;
 
+// The units that end a run of plain text between quotes: the quote, the escape, a line break
+// and NUL.
+constexpr std::uint64_t kQuotedStops =
+    std::uint64_t{1} << 0 | std::uint64_t{1} << '\n' | std::uint64_t{1} << '\r' |
+    std::uint64_t{1} << '"';
+bool StopsQuoted(char16_t unit) {
+  return unit < 64 ? (kQuotedStops >> unit & 1) != 0 : unit == u'\\';
+}
+
 int HexDigitValue(int c) { return c >= 0 && c < 128 ? kHexValues.value[c] : -1; }
 
 // The header's version digits: anything that is not a decimal digit counts as 0.
@@ -54,7 +63,6 @@ class Reader {
       : document_(document),
         file_(document.channel().file),
         arena_(document.arena()),
-        key_line_(new char16_t[kMaxKeyLineUnits]),
         name_(new char16_t[kMaxValueNameUnits]),
         value_data_(new char16_t[kMaxHexBytes / 2]) {}
 
@@ -112,7 +120,6 @@ class Reader {
   // Values of the current key not yet handed to it: a section's values go over in one batch, so
   // that each list is allocated once at its final size. Their names and data lie in arena_.
   std::vector<RegistryValuePair> pending_;
-  std::unique_ptr<char16_t[]> key_line_;
   std::unique_ptr<char16_t[]> name_;
   // The data of the value being read, string units or hex bytes: one area for the whole file,
   // from which each value's bytes go into the arena once their size is known.
@@ -258,24 +265,16 @@ HRESULT Reader::ReadKeyLine() {
   if (c < 0) return kEndOfFile;
   if (c == '-') return E_UNEXPECTED;  // deleting a key is not something a profile may ask for
   Unget();
-  char16_t* const line = key_line_.get();
-  std::size_t length = 0;
-  for (;;) {
-    // The line's units straight from the buffer, up to anything that needs a closer look.
-    std::size_t i = position_;
-    while (i < count_) {
-      const char16_t unit = buffer_[i];
-      if (unit == u'\r' || unit == u'\n' || unit == 0 || length == kMaxKeyLineUnits) break;
-      line[length++] = unit;
-      ++i;
-    }
-    position_ = i;
-    c = Get();
-    if (c == kCr || c == kLf) break;
-    if (c < 0) return kEndOfFile;
-    if (c == 0 || length == kMaxKeyLineUnits) return E_UNEXPECTED;
-    line[length++] = static_cast<char16_t>(c);
-  }
+  // The line is taken where it stands in the view.
+  const char16_t* const line = buffer_ + position_;
+  const std::size_t limit = std::min(count_, position_ + kMaxKeyLineUnits);
+  std::size_t i = position_;
+  while (i < limit && buffer_[i] != u'\r' && buffer_[i] != u'\n' && buffer_[i] != 0) ++i;
+  const std::size_t length = i - position_;
+  position_ = i;
+  c = Get();
+  if (c < 0) return kEndOfFile;
+  if (c != kCr && c != kLf) return E_UNEXPECTED;  // a NUL, or a line over capacity
   // The last bracket ends the path, so a path may hold brackets of its own.
   std::size_t close = length;
   while (close > 0 && line[close - 1] != u']') --close;
@@ -345,17 +344,12 @@ void Reader::Queue(std::u16string_view name, std::uint32_t type, std::size_t siz
 HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length) {
   std::size_t n = 0;
   for (;;) {
-    // Plain units straight from the buffer, up to anything that needs a closer look.
+    // Plain units straight from the view, up to anything that needs a closer look.
+    const std::size_t limit = std::min(count_, position_ + (capacity - n));
     std::size_t i = position_;
-    while (i < count_) {
-      const char16_t unit = buffer_[i];
-      if (unit == u'"' || unit == u'\\' || unit == u'\r' || unit == u'\n' || unit == 0 ||
-          n == capacity) {
-        break;
-      }
-      out[n++] = unit;
-      ++i;
-    }
+    while (i < limit && !StopsQuoted(buffer_[i])) ++i;
+    std::copy(buffer_ + position_, buffer_ + i, out + n);
+    n += i - position_;
     position_ = i;
     int c = Get();
     if (c == '"') break;
