@@ -270,6 +270,15 @@ std::uint32_t SetFileTime(std::u16string_view path, std::int64_t last_write_time
 /// deflate state of the archive library) otherwise pay system calls and page faults each time.
 void RetainFreedMemory(std::size_t bytes);
 
+/// The size and alignment of a large page: memory in such pieces can be backed a whole large page
+/// at a time.
+constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+
+/// Asks the system to back the large-page-aligned range with large pages where it can, so that
+/// filling it costs one page fault per large page instead of one per small page (Linux; Windows
+/// gives large pages only to privileged processes, so it does nothing there).
+void AdviseLargePages(void* start, std::size_t size);
+
 // --- Character set of C-library conversions -----------------------------------------------------
 
 /// While it lives, the calling thread's C-library character set is UTF-8, so that libraries which

@@ -23,14 +23,14 @@ constexpr char16_t kHexDigits[] = u"0123456789abcdef";
 constexpr std::uint64_t kWrapColumn = 75;
 
 bool HoldsLineBreak(std::u16string_view text) {
-  bool found = false;  // no early exit, so that the compiler vectorises the loop
-  for (const char16_t c : text) found |= (c == kCr) | (c == kLf);
-  return found;
+  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == kCr || c == kLf; });
 }
 
-// The code unit at `index` of UTF-16LE bytes.
+// The code unit at `index` of UTF-16LE bytes, which need not be aligned for char16_t.
 char16_t UnitAt(const std::uint8_t* bytes, std::size_t index) {
-  return static_cast<char16_t>(bytes[2 * index] | bytes[2 * index + 1] << 8);
+  char16_t unit;
+  std::memcpy(&unit, bytes + 2 * index, sizeof unit);
+  return unit;
 }
 
 // How many units of REG_SZ data go between the quotes: those before the first NUL unit (what
@@ -134,25 +134,13 @@ void Writer::PutQuoted(const std::uint8_t* bytes, std::size_t units) {
   while (units > 0) {
     const std::size_t n = std::min(units, kChunkUnits / 2);
     Room(2 * n);
-    // Most texts need no escape: one pass that the compiler vectorises finds out, and the
-    // bytes then go over as they are.
-    bool escapes = false;
+    char16_t* out = out_;
     for (std::size_t i = 0; i < n; ++i) {
       const char16_t unit = UnitAt(bytes, i);
-      escapes |= (unit == u'"') | (unit == u'\\');
+      if (unit == u'"' || unit == u'\\') *out++ = u'\\';
+      *out++ = unit;
     }
-    if (!escapes) {
-      std::memcpy(out_, bytes, n * sizeof(char16_t));
-      out_ += n;
-    } else {
-      char16_t* out = out_;
-      for (std::size_t i = 0; i < n; ++i) {
-        const char16_t unit = UnitAt(bytes, i);
-        if (unit == u'"' || unit == u'\\') *out++ = u'\\';
-        *out++ = unit;
-      }
-      out_ = out;
-    }
+    out_ = out;
     bytes += n * sizeof(char16_t);
     units -= n;
   }

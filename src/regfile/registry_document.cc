@@ -56,13 +56,23 @@ bool ComponentsEqual(std::u16string_view a, std::u16string_view b) {
 
 namespace {
 
-// Blocks grow to this size; a request of more than a quarter of it gets a block of its own, so
-// that little of a block is left unused.
-constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+// Blocks grow to one large page, which the system can then back a whole large page at a time; a
+// request of more than a quarter of it gets a block of its own, so that little of a block is left
+// unused.
+constexpr std::size_t kBlockBytes = platform::kLargePageBytes;
+constexpr std::align_val_t kLargeAlignment{platform::kLargePageBytes};
 // The first block of an arena: a standalone key with a value or two needs no more.
 constexpr std::size_t kFirstBlockBytes = 256;
 
 }  // namespace
+
+void RegistryArena::BlockDelete::operator()(std::uint8_t* bytes) const {
+  if (large) {
+    ::operator delete[](bytes, kLargeAlignment);
+  } else {
+    delete[] bytes;
+  }
+}
 
 std::uint8_t* RegistryArena::AllocateInNewBlock(std::size_t size) {
   const bool own_block = size > kBlockBytes / 4;
@@ -71,8 +81,12 @@ std::uint8_t* RegistryArena::AllocateInNewBlock(std::size_t size) {
       own_block ? size
                 : std::max(size, std::min(kBlockBytes, kFirstBlockBytes << std::min<std::size_t>(
                                                            blocks_.size(), 16)));
+  const bool large = block == kBlockBytes;
+  blocks_.reserve(blocks_.size() + 1);  // so that the block cannot leak below
   // Not zeroed: the pages of a block are first touched when they are filled.
-  blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(block));
+  blocks_.emplace_back(large ? new (kLargeAlignment) std::uint8_t[block] : new std::uint8_t[block],
+                       BlockDelete{large});
+  if (large) platform::AdviseLargePages(blocks_.back().get(), block);
   if (own_block) return blocks_.back().get();  // the block being filled stays the one to fill
   next_ = blocks_.back().get() + size;
   left_ = block - size;

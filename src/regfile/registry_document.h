@@ -50,9 +50,15 @@ class RegistryArena {
   std::span<const std::uint8_t> Keep(std::span<const std::uint8_t> bytes);
 
  private:
+  // Frees a block the way it was allocated: full-size blocks are aligned to large pages.
+  struct BlockDelete {
+    bool large = false;
+    void operator()(std::uint8_t* bytes) const;
+  };
+
   std::uint8_t* AllocateInNewBlock(std::size_t size);
 
-  std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+  std::vector<std::unique_ptr<std::uint8_t[], BlockDelete>> blocks_;
   std::uint8_t* next_ = nullptr;
   std::size_t left_ = 0;
 };
