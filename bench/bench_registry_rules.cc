@@ -121,8 +121,8 @@ std::vector<MigrationRule> MakeRules(const RegistryDocument& document) {
     rules.push_back(
         KeyRuleOf(u"rename", RulePath(renamed, round), RulePath(renamed, round + 1) + u" Renamed"));
     const RegistryKeyEntry& from = pick();
-    rules.push_back(KeyRuleOf(u"move_value", RulePath(from, round), RulePath(pick(), round),
-                              FirstName(from)));
+    rules.push_back(
+        KeyRuleOf(u"move_value", RulePath(from, round), RulePath(pick(), round), FirstName(from)));
 
     MigrationRule added = ValueRuleOf(u"set", RulePath(pick(), round), u"Bench " + n);
     added.value.type = u"string";
@@ -130,8 +130,7 @@ std::vector<MigrationRule> MakeRules(const RegistryDocument& document) {
     rules.push_back(added);
 
     const RegistryKeyEntry& replaced = pick();
-    MigrationRule integer =
-        ValueRuleOf(u"set", RulePath(replaced, round), FirstName(replaced));
+    MigrationRule integer = ValueRuleOf(u"set", RulePath(replaced, round), FirstName(replaced));
     integer.value.type = u"integer";
     integer.value.data = u"12345";
     rules.push_back(integer);

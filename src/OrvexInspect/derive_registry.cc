@@ -202,7 +202,8 @@ void VoteRenames(const DocumentIndex& before, const DocumentIndex& after,
     const auto same = by_values.find(ValuesHash(key));
     if (same == by_values.end()) continue;
     for (const KeyView* other : same->second) {
-      if (SameValues(key, *other)) Vote(votes, Join(parts), Join(KeyComponents(other->path)), parts.size());
+      if (SameValues(key, *other))
+        Vote(votes, Join(parts), Join(KeyComponents(other->path)), parts.size());
     }
   }
 }
@@ -489,7 +490,8 @@ class RegistryDeriver {
           Note(file, u"value " + ValueNameText(difference.name) + u" of key '" +
                          std::u16string(key) + u"' has a name that XML cannot carry");
         }
-      } else if (difference.before != nullptr && std::ranges::equal(difference.before->data, difference.after->data) &&
+      } else if (difference.before != nullptr &&
+                 std::ranges::equal(difference.before->data, difference.after->data) &&
                  !TypeWord(difference.after->type).empty() && IsXmlText(difference.name)) {
         MigrationRule rule = ValueRuleOf(u"convert", key, difference.name);
         rule.value.type = TypeWord(difference.after->type);

@@ -169,7 +169,8 @@ void AppendRegFileText(const RegFileComparison& file, std::u16string_view indent
     const char16_t marker = key.kind == KeyDifference::Kind::kAdded     ? u'+'
                             : key.kind == KeyDifference::Kind::kRemoved ? u'-'
                                                                         : u' ';
-    AppendLine(out, indent, std::u16string{u' ', u' ', marker, u' ', u'['}.append(key.key->path) + u']');
+    AppendLine(out, indent,
+               std::u16string{u' ', u' ', marker, u' ', u'['}.append(key.key->path) + u']');
     for (const ValueDifference& value : key.values) {
       if (value.before != nullptr) AppendValueLines(out, indent, u'-', value.name, *value.before);
       if (value.after != nullptr) AppendValueLines(out, indent, u'+', value.name, *value.after);

@@ -43,8 +43,8 @@ std::u16string Quoted(std::u16string_view text) {
   return out;
 }
 
-std::u16string HexBytes(std::span<const std::uint8_t> data, std::size_t begin,
-                        std::size_t end, char16_t separator) {
+std::u16string HexBytes(std::span<const std::uint8_t> data, std::size_t begin, std::size_t end,
+                        char16_t separator) {
   std::u16string out;
   for (std::size_t i = begin; i < end; ++i) {
     if (i > begin && separator != 0) out += separator;
@@ -84,9 +84,7 @@ bool IsCanonical(const RegistryValueRef& value) {
   }
 }
 
-std::uint32_t DwordOf(const RegistryValueRef& value) {
-  return LoadLe32(value.data.data());
-}
+std::uint32_t DwordOf(const RegistryValueRef& value) { return LoadLe32(value.data.data()); }
 
 // The pairs of a key with the number of earlier pairs of the same name, in name order; the n-th
 // value of a name on one side meets the n-th of that name on the other.

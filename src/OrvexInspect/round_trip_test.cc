@@ -180,7 +180,9 @@ class Generator {
     const int index = Below(values.size());
     switch (Below(4)) {
       case 0: values.RemoveValueAt(index); break;
-      case 1: values.SetValueAt(index, Value()); break;
+      case 1:
+        values.SetValueAt(index, Value());
+        break;
       case 2: values.RenameValueAt(index, Name(u"r")); break;
       default: values.RetypeValueAt(index, Pick(std::vector<std::uint32_t>{1, 2, 3, 4, 7})); break;
     }

@@ -43,9 +43,8 @@ constexpr HexValues kHexValues;
 
 // The units that end a run of plain text between quotes: the quote, the escape, a line break
 // and NUL.
-constexpr std::uint64_t kQuotedStops =
-    std::uint64_t{1} << 0 | std::uint64_t{1} << '\n' | std::uint64_t{1} << '\r' |
-    std::uint64_t{1} << '"';
+constexpr std::uint64_t kQuotedStops = std::uint64_t{1} << 0 | std::uint64_t{1} << '\n' |
+                                       std::uint64_t{1} << '\r' | std::uint64_t{1} << '"';
 bool StopsQuoted(char16_t unit) {
   return unit < 64 ? (kQuotedStops >> unit & 1) != 0 : unit == u'\\';
 }
@@ -337,8 +336,8 @@ void Reader::Queue(std::u16string_view name, std::uint32_t type, std::size_t siz
   std::uint8_t* const data = kept + name_bytes;
   std::memcpy(data, value_data_.get(), size);
   std::memset(data + size, 0, zeros);
-  pending_.push_back({{reinterpret_cast<const char16_t*>(kept), name.size()},
-                      {type, {data, size + zeros}}});
+  pending_.push_back(
+      {{reinterpret_cast<const char16_t*>(kept), name.size()}, {type, {data, size + zeros}}});
 }
 
 HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length) {

@@ -193,8 +193,7 @@ RegistryArena& RegistryValueList::Arena() {
 
 // --- RegistryKeyEntry ----------------------------------------------------------------------------
 
-RegistryKeyEntry::RegistryKeyEntry(std::u16string_view path)
-    : RegistryKeyEntry(nullptr, path) {}
+RegistryKeyEntry::RegistryKeyEntry(std::u16string_view path) : RegistryKeyEntry(nullptr, path) {}
 
 RegistryKeyEntry::RegistryKeyEntry(std::shared_ptr<RegistryArena> arena, std::u16string_view path)
     : arena_(arena ? std::move(arena) : std::make_shared<RegistryArena>()),

@@ -95,8 +95,8 @@ std::uint32_t MapViewOfFile(FileHandle& file, FileView* view) {
   if (const std::uint32_t error = GetFileSize(file, &size)) return error;
   if (size == 0) return ERROR_SUCCESS;  // a mapping of an empty file is refused
   if (size > SIZE_MAX) return ERROR_NOT_ENOUGH_MEMORY;
-  const HANDLE mapping = ::CreateFileMappingW(win32::NativeHandle(file), nullptr, PAGE_READONLY, 0,
-                                              0, nullptr);
+  const HANDLE mapping =
+      ::CreateFileMappingW(win32::NativeHandle(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) return ::GetLastError();
   // The view keeps the mapping alive by itself.
   const void* const data = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
