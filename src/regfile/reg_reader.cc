@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -332,10 +331,11 @@ void Reader::Queue(std::u16string_view name, std::uint32_t type, std::size_t siz
                    std::size_t zeros) {
   const std::size_t name_bytes = name.size() * sizeof(char16_t);
   std::uint8_t* const kept = arena_->Allocate(name_bytes + size + zeros);
-  std::memcpy(kept, name.data(), name_bytes);
+  // Copies that do nothing for no bytes (memcpy would not take the null of an empty name).
+  std::copy(name.begin(), name.end(), reinterpret_cast<char16_t*>(kept));
   std::uint8_t* const data = kept + name_bytes;
-  std::memcpy(data, value_data_.get(), size);
-  std::memset(data + size, 0, zeros);
+  const auto* const bytes = reinterpret_cast<const std::uint8_t*>(value_data_.get());
+  std::fill(std::copy(bytes, bytes + size, data), data + size + zeros, std::uint8_t{0});
   pending_.push_back(
       {{reinterpret_cast<const char16_t*>(kept), name.size()}, {type, {data, size + zeros}}});
 }
