@@ -240,15 +240,22 @@ class FileView {
  private:
   friend std::uint32_t MapViewOfFile(FileHandle& file, FileView* view);
   friend void UnmapViewOfFile(FileView& view);
+  friend void ReleaseViewPages(FileView& view, std::size_t end);
 
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
+  std::size_t released_ = 0;  // the bytes before this are released
 };
 
 /// CreateFileMapping and MapViewOfFile of all of a file open for reading (an empty file gives an
 /// empty view); any view already held is unmapped first.
 std::uint32_t MapViewOfFile(FileHandle& file, FileView* view);
 void UnmapViewOfFile(FileView& view);
+/// Gives the pages of a view before `end` (whole pages only) back to the system, for a reader
+/// that has passed them for good: they stay in the system's cache but no longer count as the
+/// process's memory, so that reading a file from start to end holds little of it at any time.
+/// Reading them again maps them again (Linux; Windows trims a working set by itself).
+void ReleaseViewPages(FileView& view, std::size_t end);
 
 constexpr std::uint32_t FILE_BEGIN = 0;
 constexpr std::uint32_t FILE_CURRENT = 1;

@@ -20,6 +20,9 @@ static_assert(std::endian::native == std::endian::little, "UTF-16LE text is copi
 constexpr HRESULT kEndOfFile = HResultFromWin32(ERROR_HANDLE_EOF);
 constexpr HRESULT kOverCapacity = HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
 
+// How far the reader goes between giving back the pages of the file it has passed.
+constexpr std::size_t kReleaseUnits = std::size_t{2} << 20;
+
 // What Get answers at the end of the file.
 constexpr int kEof = -1;
 
@@ -109,6 +112,7 @@ class Reader {
   platform::FileHandle& file_;
   // The whole file, read where the system keeps it.
   platform::FileView view_;
+  std::size_t release_at_ = kReleaseUnits;  // where the pages passed are next given back
   // Where names and data go as they are read; the keys of the document share it.
   std::shared_ptr<RegistryArena> arena_;
   const char16_t* buffer_ = nullptr;
@@ -259,6 +263,11 @@ HRESULT Reader::ReadBody() {
 }
 
 HRESULT Reader::ReadKeyLine() {
+  if (position_ >= release_at_) {
+    // What lies before this section has been copied where it is kept, or was never needed.
+    platform::ReleaseViewPages(view_, 2 + position_ * sizeof(char16_t));
+    release_at_ = position_ + kReleaseUnits;
+  }
   int c = Get();
   if (c < 0) return kEndOfFile;
   if (c == '-') return E_UNEXPECTED;  // deleting a key is not something a profile may ask for

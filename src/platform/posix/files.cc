@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -166,7 +167,18 @@ std::uint32_t MapViewOfFile(FileHandle& file, FileView* view) {
   if (data == MAP_FAILED) return posix::Win32ErrorFromErrno(errno);
   view->data_ = static_cast<const std::uint8_t*>(data);
   view->size_ = static_cast<std::size_t>(size);
+  view->released_ = 0;
   return ERROR_SUCCESS;
+}
+
+void ReleaseViewPages(FileView& view, std::size_t end) {
+  static const auto kPageBytes = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  end = std::min(end, view.size_) / kPageBytes * kPageBytes;
+  if (end <= view.released_) return;
+  // The mapping is private and never written, so its pages come back from the file if needed.
+  (void)::madvise(const_cast<std::uint8_t*>(view.data_) + view.released_, end - view.released_,
+                  MADV_DONTNEED);
+  view.released_ = end;
 }
 
 void UnmapViewOfFile(FileView& view) {

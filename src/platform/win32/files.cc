@@ -108,6 +108,8 @@ std::uint32_t MapViewOfFile(FileHandle& file, FileView* view) {
   return ERROR_SUCCESS;
 }
 
+void ReleaseViewPages(FileView& /*view*/, std::size_t /*end*/) {}
+
 void UnmapViewOfFile(FileView& view) {
   if (view.data_ != nullptr) ::UnmapViewOfFile(view.data_);
   view.data_ = nullptr;
