@@ -88,9 +88,14 @@ MigrationRule ValueRuleOf(std::u16string action, std::u16string key, std::u16str
 std::u16string RulePath(const RegistryKeyEntry& key, int n) {
   constexpr std::u16string_view kLong = u"HKEY_CURRENT_USER\\";
   if (n % 2 == 0 && key.path().starts_with(kLong)) {
-    return u"HKCU\\" + key.path().substr(kLong.size());
+    return u"HKCU\\" + std::u16string(key.path().substr(kLong.size()));
   }
-  return key.path();
+  return std::u16string(key.path());
+}
+
+// The name of the key's first value, which a rule carries as its own text.
+std::u16string FirstName(const RegistryKeyEntry& key) {
+  return std::u16string(key.values()[0].name);
 }
 
 // 100 rules, ten of each action, on keys spread over the document; every value rule names a
@@ -116,8 +121,8 @@ std::vector<MigrationRule> MakeRules(const RegistryDocument& document) {
     rules.push_back(
         KeyRuleOf(u"rename", RulePath(renamed, round), RulePath(renamed, round + 1) + u" Renamed"));
     const RegistryKeyEntry& from = pick();
-    rules.push_back(KeyRuleOf(u"move_value", RulePath(from, round), RulePath(pick(), round),
-                              from.values()[0].name));
+    rules.push_back(
+        KeyRuleOf(u"move_value", RulePath(from, round), RulePath(pick(), round), FirstName(from)));
 
     MigrationRule added = ValueRuleOf(u"set", RulePath(pick(), round), u"Bench " + n);
     added.value.type = u"string";
@@ -125,14 +130,13 @@ std::vector<MigrationRule> MakeRules(const RegistryDocument& document) {
     rules.push_back(added);
 
     const RegistryKeyEntry& replaced = pick();
-    MigrationRule integer =
-        ValueRuleOf(u"set", RulePath(replaced, round), replaced.values()[0].name);
+    MigrationRule integer = ValueRuleOf(u"set", RulePath(replaced, round), FirstName(replaced));
     integer.value.type = u"integer";
     integer.value.data = u"12345";
     rules.push_back(integer);
 
     const RegistryKeyEntry& typed = pick();
-    MigrationRule other = ValueRuleOf(u"set", RulePath(typed, round), typed.values()[0].name);
+    MigrationRule other = ValueRuleOf(u"set", RulePath(typed, round), FirstName(typed));
     switch (round % 4) {
       case 0:
         other.value.type = u"expandable";
@@ -157,18 +161,18 @@ std::vector<MigrationRule> MakeRules(const RegistryDocument& document) {
 
     const RegistryKeyEntry& converted = pick();
     MigrationRule convert =
-        ValueRuleOf(u"convert", RulePath(converted, round), converted.values()[0].name);
+        ValueRuleOf(u"convert", RulePath(converted, round), FirstName(converted));
     convert.value.type = u"binary";
     rules.push_back(convert);
 
     const RegistryKeyEntry& renamed_value = pick();
     MigrationRule rename =
-        ValueRuleOf(u"rename", RulePath(renamed_value, round), renamed_value.values()[0].name);
-    rename.value.destination = renamed_value.values()[0].name + u" 2";
+        ValueRuleOf(u"rename", RulePath(renamed_value, round), FirstName(renamed_value));
+    rename.value.destination = FirstName(renamed_value) + u" 2";
     rules.push_back(rename);
 
     const RegistryKeyEntry& deleted = pick();
-    rules.push_back(ValueRuleOf(u"delete", RulePath(deleted, round), deleted.values()[0].name));
+    rules.push_back(ValueRuleOf(u"delete", RulePath(deleted, round), FirstName(deleted)));
   }
   return rules;
 }

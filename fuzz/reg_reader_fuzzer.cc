@@ -16,17 +16,12 @@ namespace {
 
 // A REG_SZ value as the writer's quoted form carries it: text up to the first NUL unit and that
 // NUL, when no line break comes before it; otherwise every byte.
-orvex::RegistryValueEntry AsWritten(const orvex::RegistryValueEntry& value) {
+orvex::RegistryValueRef AsWritten(const orvex::RegistryValueRef& value) {
   if (value.type != orvex::REG_SZ) return value;
   for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
     const unsigned unit = value.data[i] | value.data[i + 1] << 8;
     if (unit == '\r' || unit == '\n') return value;
-    if (unit == 0) {
-      orvex::RegistryValueEntry quoted{value.type, {}};
-      quoted.data.assign(value.data.begin(),
-                         value.data.begin() + static_cast<std::ptrdiff_t>(i + 2));
-      return quoted;
-    }
+    if (unit == 0) return {value.type, value.data.first(i + 2)};
   }
   return value;
 }

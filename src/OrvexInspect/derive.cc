@@ -28,12 +28,12 @@ const ProfileRegFile* FindRegFile(const Profile& profile, std::u16string_view na
 // Whether the keys stand in the order the migration writes them: sorted, the import-marker
 // sections aside (they open and close the file).
 bool InWrittenOrder(const RegistryDocument& document) {
-  const std::string* last = nullptr;
+  std::string_view last;  // the empty key sorts first
   for (int i = 0; i < document.size(); ++i) {
     if (EqualsIgnoreCase(document.KeyAt(i).path(), kImportMarkerKeyPath)) continue;
-    const std::string& key = document.CollationKeyAt(i);
-    if (last != nullptr && key < *last) return false;
-    last = &key;
+    const std::string_view key = document.CollationKeyAt(i);
+    if (key < last) return false;
+    last = key;
   }
   return true;
 }

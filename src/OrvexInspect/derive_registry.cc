@@ -76,7 +76,7 @@ class KeyTree {
   KeyTree(const DocumentIndex& keys, const DocumentIndex& other) {
     for (const KeyView& key : keys.keys()) {
       KeyNode* node = &root_;
-      for (const std::u16string_view part : KeyComponents(*key.path)) node = Child(node, part);
+      for (const std::u16string_view part : KeyComponents(key.path)) node = Child(node, part);
       if (node == &root_) continue;
       node->has_key = true;
       node->kept = node->kept || other.Find(key.collation_key) != nullptr;
@@ -121,14 +121,14 @@ class KeyTree {
 
 // --- Renames --------------------------------------------------------------------------------------
 
-std::vector<std::pair<std::u16string_view, const RegistryValueEntry*>> SortedValues(
+std::vector<std::pair<std::u16string_view, const RegistryValueRef*>> SortedValues(
     const KeyView& key) {
-  std::vector<std::pair<std::u16string_view, const RegistryValueEntry*>> values;
+  std::vector<std::pair<std::u16string_view, const RegistryValueRef*>> values;
   for (const RegistryValuePair* pair : key.values) values.emplace_back(pair->name, &pair->value);
   std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
     if (a.first != b.first) return a.first < b.first;
     if (a.second->type != b.second->type) return a.second->type < b.second->type;
-    return a.second->data < b.second->data;
+    return std::ranges::lexicographical_compare(a.second->data, b.second->data);
   });
   return values;
 }
@@ -176,7 +176,7 @@ void VoteRenames(const DocumentIndex& before, const DocumentIndex& after,
   std::unordered_map<std::uint64_t, std::vector<const KeyView*>> by_values;
   for (const KeyView& key : after.keys()) {
     if (before.Find(key.collation_key) != nullptr) continue;
-    const auto parts = KeyComponents(*key.path);
+    const auto parts = KeyComponents(key.path);
     std::string suffix;
     for (std::size_t s = 1; s <= kMaxSuffix && s + 2 <= parts.size(); ++s) {
       suffix = PathCollationKey(parts[parts.size() - s]) + '\x01' + suffix;
@@ -187,7 +187,7 @@ void VoteRenames(const DocumentIndex& before, const DocumentIndex& after,
   }
   for (const KeyView& key : before.keys()) {
     if (after.Find(key.collation_key) != nullptr) continue;
-    const auto parts = KeyComponents(*key.path);
+    const auto parts = KeyComponents(key.path);
     std::string suffix;
     for (std::size_t s = 1; s <= kMaxSuffix && s + 2 <= parts.size(); ++s) {
       suffix = PathCollationKey(parts[parts.size() - s]) + '\x01' + suffix;
@@ -202,7 +202,8 @@ void VoteRenames(const DocumentIndex& before, const DocumentIndex& after,
     const auto same = by_values.find(ValuesHash(key));
     if (same == by_values.end()) continue;
     for (const KeyView* other : same->second) {
-      if (SameValues(key, *other)) Vote(votes, Join(parts), Join(KeyComponents(*other->path)), parts.size());
+      if (SameValues(key, *other))
+        Vote(votes, Join(parts), Join(KeyComponents(other->path)), parts.size());
     }
   }
 }
@@ -311,7 +312,7 @@ MigrationRule ValueRuleOf(std::u16string_view action, std::u16string_view key,
 }
 
 // Whether the value rules, run on an empty document, give the value exactly `wanted`.
-bool Builds(const std::vector<MigrationRule>& rules, const RegistryValueEntry& wanted) {
+bool Builds(const std::vector<MigrationRule>& rules, const RegistryValueRef& wanted) {
   RegistryDocument scratch;
   for (const MigrationRule& rule : rules) {
     if (FAILED(ProcessRegistryValue(scratch, rule.value))) return false;
@@ -327,7 +328,7 @@ bool Builds(const std::vector<MigrationRule>& rules, const RegistryValueEntry& w
 
 // The rules that give a value its type and bytes: one set where the type's own word builds them,
 // else a binary set retyped by a convert. False when neither does.
-bool EncodeValue(std::u16string_view key, std::u16string_view name, const RegistryValueEntry& value,
+bool EncodeValue(std::u16string_view key, std::u16string_view name, const RegistryValueRef& value,
                  std::vector<MigrationRule>* rules) {
   auto set = [&](std::u16string_view type, std::u16string data) {
     MigrationRule rule = ValueRuleOf(u"set", key, name);
@@ -431,7 +432,7 @@ class RegistryDeriver {
   }
 
   void AddValue(std::size_t file, std::u16string_view key, std::u16string_view name,
-                const RegistryValueEntry& value) {
+                const RegistryValueRef& value) {
     std::vector<MigrationRule> rules;
     if (!IsXmlText(name) || !EncodeValue(key, name, value, &rules)) {
       Note(file, u"value " + ValueNameText(name) + u" of key '" + std::u16string(key) + u"' is " +
@@ -448,16 +449,16 @@ class RegistryDeriver {
       const KeyView* old = state.index->Find(key.collation_key);
       const bool recreated = recreated_[file].contains(std::string(key.collation_key));
       if (old == nullptr || recreated) {
-        if (!CheckPath(file, *key.path)) continue;
-        if (key.values.empty()) list_.Add(RuleList::kCreates, KeyRuleOf(u"create", *key.path));
+        if (!CheckPath(file, key.path)) continue;
+        if (key.values.empty()) list_.Add(RuleList::kCreates, KeyRuleOf(u"create", key.path));
         for (const RegistryValuePair* pair : key.values) {
-          AddValue(file, *key.path, pair->name, pair->value);
+          AddValue(file, key.path, pair->name, pair->value);
         }
         continue;
       }
       CompareValues(old, &key, &differences);
-      if (differences.empty() || !CheckPath(file, *key.path)) continue;
-      DeriveKeyValues(file, *key.path, differences);
+      if (differences.empty() || !CheckPath(file, key.path)) continue;
+      DeriveKeyValues(file, key.path, differences);
     }
   }
 
@@ -489,7 +490,8 @@ class RegistryDeriver {
           Note(file, u"value " + ValueNameText(difference.name) + u" of key '" +
                          std::u16string(key) + u"' has a name that XML cannot carry");
         }
-      } else if (difference.before != nullptr && difference.before->data == difference.after->data &&
+      } else if (difference.before != nullptr &&
+                 std::ranges::equal(difference.before->data, difference.after->data) &&
                  !TypeWord(difference.after->type).empty() && IsXmlText(difference.name)) {
         MigrationRule rule = ValueRuleOf(u"convert", key, difference.name);
         rule.value.type = TypeWord(difference.after->type);

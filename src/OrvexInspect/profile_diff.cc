@@ -153,7 +153,7 @@ void AppendLine(std::u16string* out, std::u16string_view indent, std::u16string_
 }
 
 void AppendValueLines(std::u16string* out, std::u16string_view indent, char16_t marker,
-                      std::u16string_view name, const RegistryValueEntry& value) {
+                      std::u16string_view name, const RegistryValueRef& value) {
   const ValueDescription description = DescribeValue(value);
   const std::u16string lead = {u' ', u' ', marker, u' ', u' ', u' ', u' ', u' '};
   AppendLine(out, indent, lead + ValueNameText(name) + u" = " + description.head);
@@ -169,7 +169,8 @@ void AppendRegFileText(const RegFileComparison& file, std::u16string_view indent
     const char16_t marker = key.kind == KeyDifference::Kind::kAdded     ? u'+'
                             : key.kind == KeyDifference::Kind::kRemoved ? u'-'
                                                                         : u' ';
-    AppendLine(out, indent, std::u16string{u' ', u' ', marker, u' ', u'['} + *key.key->path + u']');
+    AppendLine(out, indent,
+               std::u16string{u' ', u' ', marker, u' ', u'['}.append(key.key->path) + u']');
     for (const ValueDifference& value : key.values) {
       if (value.before != nullptr) AppendValueLines(out, indent, u'-', value.name, *value.before);
       if (value.after != nullptr) AppendValueLines(out, indent, u'+', value.name, *value.after);
@@ -300,14 +301,14 @@ void AppendDifferenceJson(const ProfileComparison& comparison, std::u16string* o
       if (added || removed) {
         BeginObject(out, &first, u"key", KindWord(added, removed));
         AppendField(out, u"file", file.name);
-        AppendField(out, u"key", *key.key->path);
+        AppendField(out, u"key", key.key->path);
         *out += u'}';
       }
       for (const ValueDifference& value : key.values) {
         BeginObject(out, &first, u"value",
                     KindWord(value.before == nullptr, value.after == nullptr));
         AppendField(out, u"file", file.name);
-        AppendField(out, u"key", *key.key->path);
+        AppendField(out, u"key", key.key->path);
         AppendField(out, u"name", value.name);
         if (value.before != nullptr) {
           *out += u", \"before\": ";

@@ -14,7 +14,7 @@ constexpr char16_t kHexDigits[] = u"0123456789abcdef";
 constexpr std::size_t kBytesPerLine = 16;
 constexpr std::size_t kMaxByteLines = 16;
 
-char16_t UnitAt(const std::vector<std::uint8_t>& data, std::size_t unit) {
+char16_t UnitAt(std::span<const std::uint8_t> data, std::size_t unit) {
   return static_cast<char16_t>(data[2 * unit] | data[2 * unit + 1] << 8);
 }
 
@@ -43,8 +43,8 @@ std::u16string Quoted(std::u16string_view text) {
   return out;
 }
 
-std::u16string HexBytes(const std::vector<std::uint8_t>& data, std::size_t begin,
-                        std::size_t end, char16_t separator) {
+std::u16string HexBytes(std::span<const std::uint8_t> data, std::size_t begin, std::size_t end,
+                        char16_t separator) {
   std::u16string out;
   for (std::size_t i = begin; i < end; ++i) {
     if (i > begin && separator != 0) out += separator;
@@ -68,7 +68,7 @@ std::u16string TypeName(std::uint32_t type, bool canonical) {
   return name + u')';
 }
 
-bool IsCanonical(const RegistryValueEntry& value) {
+bool IsCanonical(const RegistryValueRef& value) {
   std::u16string text;
   std::vector<std::u16string> strings;
   switch (value.type) {
@@ -84,16 +84,14 @@ bool IsCanonical(const RegistryValueEntry& value) {
   }
 }
 
-std::uint32_t DwordOf(const RegistryValueEntry& value) {
-  return LoadLe32(value.data.data());
-}
+std::uint32_t DwordOf(const RegistryValueRef& value) { return LoadLe32(value.data.data()); }
 
 // The pairs of a key with the number of earlier pairs of the same name, in name order; the n-th
 // value of a name on one side meets the n-th of that name on the other.
 struct NamedValue {
   std::u16string_view name;
   std::size_t occurrence;
-  const RegistryValueEntry* value;
+  const RegistryValueRef* value;
 };
 
 std::vector<NamedValue> ByName(const KeyView* key) {
@@ -123,7 +121,7 @@ DocumentIndex::DocumentIndex(const RegistryDocument& document) {
     const std::size_t slot = Slot(key, hash);
     if (slots_[slot] == 0) {
       // Sections of one path are one key, as the reader merges them.
-      keys_.push_back({&entry.path(), key, {}});
+      keys_.push_back({entry.path(), key, {}});
       hashes_.push_back(hash);
       slots_[slot] = static_cast<std::uint32_t>(keys_.size());
     }
@@ -240,7 +238,7 @@ std::u16string_view TypeWord(std::uint32_t type) {
   }
 }
 
-bool ValueText(const RegistryValueEntry& value, std::u16string* text) {
+bool ValueText(const RegistryValueRef& value, std::u16string* text) {
   const std::size_t size = value.data.size();
   if (size < 2 || size % 2 != 0) return false;
   const std::size_t units = size / 2 - 1;
@@ -253,7 +251,7 @@ bool ValueText(const RegistryValueEntry& value, std::u16string* text) {
   return UnitAt(value.data, units) == 0;
 }
 
-bool ValueStrings(const RegistryValueEntry& value, std::vector<std::u16string>* strings) {
+bool ValueStrings(const RegistryValueRef& value, std::vector<std::u16string>* strings) {
   const std::size_t size = value.data.size();
   if (size < 2 || size % 2 != 0) return false;
   const std::size_t units = size / 2;
@@ -275,7 +273,7 @@ bool ValueStrings(const RegistryValueEntry& value, std::vector<std::u16string>* 
   return true;
 }
 
-ValueDescription DescribeValue(const RegistryValueEntry& value) {
+ValueDescription DescribeValue(const RegistryValueRef& value) {
   ValueDescription description;
   const bool canonical = IsCanonical(value);
   description.head = TypeName(value.type, canonical);
@@ -314,7 +312,7 @@ std::u16string ValueNameText(std::u16string_view name) {
   return Quoted(name);
 }
 
-void AppendValueJson(std::u16string* out, const RegistryValueEntry& value) {
+void AppendValueJson(std::u16string* out, const RegistryValueRef& value) {
   const bool canonical = IsCanonical(value);
   *out += u"{\"type\": ";
   AppendJsonString(out, TypeName(value.type, canonical));

@@ -14,7 +14,7 @@ namespace orvex {
 
 /// One key as a .reg file means it: every section of its path with their values in order.
 struct KeyView {
-  const std::u16string* path;  ///< as the first section writes it
+  std::u16string_view path;  ///< as the first section writes it
   std::string_view collation_key;
   std::vector<const RegistryValuePair*> values;
 };
@@ -42,8 +42,8 @@ class DocumentIndex {
 /// A value that differs: absent on one side (null) or different in type or bytes.
 struct ValueDifference {
   std::u16string_view name;
-  const RegistryValueEntry* before = nullptr;
-  const RegistryValueEntry* after = nullptr;
+  const RegistryValueRef* before = nullptr;
+  const RegistryValueRef* after = nullptr;
 };
 
 /// A key that differs; an added or removed key lists every value it holds.
@@ -68,11 +68,11 @@ std::u16string_view TypeWord(std::uint32_t type);
 
 /// The text of a REG_SZ or REG_EXPAND_SZ value that a rule can write: false unless the data is
 /// UTF-16 text with exactly one NUL, at its end.
-bool ValueText(const RegistryValueEntry& value, std::u16string* text);
+bool ValueText(const RegistryValueRef& value, std::u16string* text);
 
 /// The strings of a REG_MULTI_SZ value: false unless the data is non-empty NUL-terminated strings
 /// followed by one more NUL (or that NUL alone).
-bool ValueStrings(const RegistryValueEntry& value, std::vector<std::u16string>* strings);
+bool ValueStrings(const RegistryValueRef& value, std::vector<std::u16string>* strings);
 
 /// How a value reads for a person: the first line ("string \"text\"", "integer 42", "multi",
 /// "binary 2c 00 ...", "hex(b) ...") and the lines that follow it (the strings of a multi-string,
@@ -81,13 +81,13 @@ struct ValueDescription {
   std::u16string head;
   std::vector<std::u16string> more;
 };
-ValueDescription DescribeValue(const RegistryValueEntry& value);
+ValueDescription DescribeValue(const RegistryValueRef& value);
 
 /// The value name as a .reg file writes it: @ for the default value, else in double quotes.
 std::u16string ValueNameText(std::u16string_view name);
 
 /// Appends the value as a JSON object {"type": ..., "data": ...}: text for strings, a number for
 /// integers, an array for multi-strings, lowercase hexadecimal for everything else.
-void AppendValueJson(std::u16string* out, const RegistryValueEntry& value);
+void AppendValueJson(std::u16string* out, const RegistryValueRef& value);
 
 }  // namespace orvex

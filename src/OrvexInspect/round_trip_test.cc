@@ -129,7 +129,7 @@ class Generator {
 
   std::vector<std::u16string> KeyPaths(const Model& model) {
     std::vector<std::u16string> paths;
-    for (std::size_t i = 1; i < model.keys.size(); ++i) paths.push_back(model.keys[i].path());
+    for (std::size_t i = 1; i < model.keys.size(); ++i) paths.emplace_back(model.keys[i].path());
     return paths;
   }
 
@@ -163,7 +163,7 @@ class Generator {
     to += u'\\' + Name(u"");
     for (RegistryKeyEntry& key : model->keys) {
       if (!IsKeyAtOrBelow(key.path(), from)) continue;
-      RegistryKeyEntry copy(to + key.path().substr(from.size()));
+      RegistryKeyEntry copy(to + std::u16string(key.path().substr(from.size())));
       copy.values() = key.values();
       key = std::move(copy);
     }
@@ -180,7 +180,9 @@ class Generator {
     const int index = Below(values.size());
     switch (Below(4)) {
       case 0: values.RemoveValueAt(index); break;
-      case 1: values.ValueAt(index) = Value(); break;
+      case 1:
+        values.SetValueAt(index, Value());
+        break;
       case 2: values.RenameValueAt(index, Name(u"r")); break;
       default: values.RetypeValueAt(index, Pick(std::vector<std::uint32_t>{1, 2, 3, 4, 7})); break;
     }

@@ -15,6 +15,8 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   return *this;
 }
 
+FileView::~FileView() { UnmapViewOfFile(*this); }
+
 RegistryKey::~RegistryKey() { RegCloseKey(*this); }
 
 RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {

@@ -228,6 +228,39 @@ std::uint32_t FlushFileBuffers(FileHandle& file);
 std::uint32_t GetFileSize(FileHandle& file, std::uint64_t* size);
 void CloseHandle(FileHandle& file);
 
+/// The bytes of a whole file mapped read-only into memory; unmapped when it goes away or by
+/// UnmapViewOfFile. Reading it takes the file's pages from the system's cache without copying
+/// them. The file must keep its size while mapped: reading a part that has gone ends the process.
+class FileView {
+ public:
+  FileView() = default;
+  ~FileView();
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  friend std::uint32_t MapViewOfFile(FileHandle& file, FileView* view);
+  friend void UnmapViewOfFile(FileView& view);
+  friend void ReleaseViewPages(FileView& view, std::size_t end);
+
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t released_ = 0;  // the bytes before this are released
+};
+
+/// CreateFileMapping and MapViewOfFile of all of a file open for reading (an empty file gives an
+/// empty view); any view already held is unmapped first.
+std::uint32_t MapViewOfFile(FileHandle& file, FileView* view);
+void UnmapViewOfFile(FileView& view);
+/// Gives the pages of a view before `end` (whole pages only) back to the system, for a reader
+/// that has passed them for good: they stay in the system's cache but no longer count as the
+/// process's memory, so that reading a file from start to end holds little of it at any time.
+/// Reading them again maps them again (Linux; Windows trims a working set by itself).
+void ReleaseViewPages(FileView& view, std::size_t end);
+
 constexpr std::uint32_t FILE_BEGIN = 0;
 constexpr std::uint32_t FILE_CURRENT = 1;
 constexpr std::uint32_t FILE_END = 2;
@@ -247,6 +280,15 @@ std::uint32_t SetFileTime(std::u16string_view path, std::int64_t last_write_time
 /// once (process-wide). Libraries that allocate and free the same large state for every file (the
 /// deflate state of the archive library) otherwise pay system calls and page faults each time.
 void RetainFreedMemory(std::size_t bytes);
+
+/// The size and alignment of a large page: memory in such pieces can be backed a whole large page
+/// at a time.
+constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+
+/// Asks the system to back the large-page-aligned range with large pages where it can, so that
+/// filling it costs one page fault per large page instead of one per small page (Linux; Windows
+/// gives large pages only to privileged processes, so it does nothing there).
+void AdviseLargePages(void* start, std::size_t size);
 
 // --- Character set of C-library conversions -----------------------------------------------------
 

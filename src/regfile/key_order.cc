@@ -16,11 +16,36 @@ void SortKeys(RegistryDocument& document) {
   // sort gives equal paths the same order as an exchange sort of neighbours would.
   std::vector<std::string_view> keys(static_cast<std::size_t>(size));
   for (int i = 0; i < size; ++i) keys[static_cast<std::size_t>(i)] = document.CollationKeyAt(i);
+  const auto less = [&keys](int a, int b) {
+    return keys[static_cast<std::size_t>(a)] < keys[static_cast<std::size_t>(b)];
+  };
   std::vector<int> order(static_cast<std::size_t>(size));
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&keys](int a, int b) {
-    return keys[static_cast<std::size_t>(a)] < keys[static_cast<std::size_t>(b)];
-  });
+  // Files are mostly written in order already: the runs that stand in order are merged pairwise
+  // (taking from the earlier run on a tie) until one is left, which costs little more than a
+  // look at each key when the file is sorted.
+  std::vector<std::size_t> runs = {0};  // where each run starts, then the end
+  for (int i = 1; i < size; ++i) {
+    if (less(i, i - 1)) runs.push_back(static_cast<std::size_t>(i));
+  }
+  runs.push_back(order.size());
+  std::vector<int> merged(order.size());
+  while (runs.size() > 2) {
+    std::vector<std::size_t> next;
+    std::size_t r = 0;
+    for (; r + 2 < runs.size(); r += 2) {
+      std::merge(order.begin() + runs[r], order.begin() + runs[r + 1], order.begin() + runs[r + 1],
+                 order.begin() + runs[r + 2], merged.begin() + runs[r], less);
+      next.push_back(runs[r]);
+    }
+    if (r + 1 < runs.size()) {  // an odd run out stays as it is
+      std::copy(order.begin() + runs[r], order.begin() + runs[r + 1], merged.begin() + runs[r]);
+      next.push_back(runs[r]);
+    }
+    next.push_back(order.size());
+    order.swap(merged);
+    runs.swap(next);
+  }
   document.ReorderKeys(order);
 }
 
@@ -38,8 +63,8 @@ void PlaceImportMarkers(RegistryDocument& document) {
     return;
   }
 
-  RegistryKeyEntry prologue{std::u16string(kImportMarkerKeyPath)};
-  RegistryKeyEntry epilogue{std::u16string(kImportMarkerKeyPath)};
+  RegistryKeyEntry prologue(kImportMarkerKeyPath);
+  RegistryKeyEntry epilogue(kImportMarkerKeyPath);
   if (!prologue.values().AddValue(kPrologueMarkerName, markers[prologue_value].value)) {
     LogError(u"Failed to insert prologue marker");
   }

@@ -30,9 +30,9 @@ struct AsciiKeys {
   std::array<Character, kCount> characters;
   std::string levels;  // what follows the first level when nothing is there
 
-  std::string Key(std::u16string_view text) const {
+  void Key(std::u16string_view text, std::string& key) const {
     // Three bytes are stored for every character whatever its size, hence the slack.
-    std::string key(text.size() * 3 + levels.size(), '\0');
+    key.resize(text.size() * 3 + levels.size());
     char* out = key.data();
     bool specials = false;
     for (const char16_t c : text) {
@@ -46,6 +46,11 @@ struct AsciiKeys {
     out = std::copy(levels.begin(), levels.end(), out);
     key.resize(static_cast<std::size_t>(out - key.data()));
     if (specials) AppendSpecials(text, key);
+  }
+
+  std::string Key(std::u16string_view text) const {
+    std::string key;
+    Key(text, key);
     return key;
   }
 
@@ -117,11 +122,20 @@ const AsciiKeys& Keys() {
 }  // namespace
 
 std::string PathCollationKey(std::u16string_view path) {
+  std::string key;
+  PathCollationKey(path, &key);
+  return key;
+}
+
+void PathCollationKey(std::u16string_view path, std::string* key) {
   if (IsPrintableAscii(path)) {
     const AsciiKeys& keys = Keys();
-    if (keys.usable) return keys.Key(path);
+    if (keys.usable) {
+      keys.Key(path, *key);
+      return;
+    }
   }
-  return CollationKey(path);
+  *key = CollationKey(path);
 }
 
 bool PathCollationKeysAreQuick() { return Keys().usable; }

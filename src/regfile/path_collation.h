@@ -11,6 +11,8 @@ namespace orvex {
 
 /// The same bytes as CollationKey(path).
 std::string PathCollationKey(std::u16string_view path);
+/// The same, into `key` (its memory used again).
+void PathCollationKey(std::u16string_view path, std::string* key);
 
 /// True when printable-ASCII paths get their keys without asking CollationKey.
 bool PathCollationKeysAreQuick();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -21,12 +20,11 @@ static_assert(std::endian::native == std::endian::little, "UTF-16LE text is copi
 constexpr HRESULT kEndOfFile = HResultFromWin32(ERROR_HANDLE_EOF);
 constexpr HRESULT kOverCapacity = HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
 
-// Bytes asked for with each read.
-constexpr std::uint32_t kReadBytes = 65536;
+// How far the reader goes between giving back the pages of the file it has passed.
+constexpr std::size_t kReleaseUnits = std::size_t{2} << 20;
 
-// What Get answers besides a code unit.
+// What Get answers at the end of the file.
 constexpr int kEof = -1;
-constexpr int kReadFailed = -2;
 
 constexpr int kCr = u'\r';
 constexpr int kLf = u'\n';
@@ -45,6 +43,14 @@ struct HexValues {
 };
 constexpr HexValues kHexValues;
 
+// The units that end a run of plain text between quotes: the quote, the escape, a line break
+// and NUL.
+constexpr std::uint64_t kQuotedStops = std::uint64_t{1} << 0 | std::uint64_t{1} << '\n' |
+                                       std::uint64_t{1} << '\r' | std::uint64_t{1} << '"';
+bool StopsQuoted(char16_t unit) {
+  return unit < 64 ? (kQuotedStops >> unit & 1) != 0 : unit == u'\\';
+}
+
 int HexDigitValue(int c) { return c >= 0 && c < 128 ? kHexValues.value[c] : -1; }
 
 // The header's version digits: anything that is not a decimal digit counts as 0.
@@ -56,37 +62,19 @@ class Reader {
  public:
   explicit Reader(RegistryDocument& document)
       : document_(document),
-        channel_(document.channel()),
-        key_line_(new char16_t[kMaxKeyLineUnits]),
+        file_(document.channel().file),
+        arena_(document.arena()),
         name_(new char16_t[kMaxValueNameUnits]),
         value_data_(new char16_t[kMaxHexBytes / 2]) {}
-
-  ~Reader() {
-    channel_.position = position_;
-    channel_.count = count_;
-  }
 
   HRESULT Parse(std::u16string_view path);
 
  private:
-  // The next code unit, kEof or kReadFailed.
-  int Get() {
-    if (position_ < count_) return buffer_[position_++];
-    return Refill();
-  }
+  // The next code unit, or kEof.
+  int Get() { return position_ < count_ ? buffer_[position_++] : kEof; }
   // Returns the unit that the last Get delivered to the stream; only ever called right after a
   // Get that delivered one.
   void Unget() { --position_; }
-  int Refill();
-
-  // The status for a Get that found no unit where one was needed.
-  HRESULT StatusAt(int c) const { return c == kEof ? kEndOfFile : read_error_; }
-  // The status for a Get that found no unit where the end of the file is a proper end.
-  HRESULT ProperEnd(int c, bool* ended) const {
-    if (c != kEof) return read_error_;
-    *ended = true;
-    return S_OK;
-  }
 
   // The first unit that is not a blank, consumed.
   int SkipBlanks() {
@@ -96,7 +84,7 @@ class Reader {
     } while (c == ' ' || c == '\t');
     return c;
   }
-  // Consumes a comment's text; returns the CR or LF that ends it, or kEof/kReadFailed.
+  // Consumes a comment's text; returns the CR or LF that ends it, or kEof.
   int SkipToLineEnd() {
     int c;
     do {
@@ -113,85 +101,53 @@ class Reader {
   HRESULT ReadValueLine(std::u16string_view name);
   HRESULT ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length);
   HRESULT ReadHexNumber(std::uint32_t* number);
-  HRESULT ReadHexList(RegistryValueEntry* value);
+  // Reads the list into value_data_.
+  HRESULT ReadHexList(std::uint32_t* value_type, std::size_t* byte_count);
+  // Keeps the name and the first `size` bytes of value_data_, then `zeros` zero bytes, side by
+  // side in the arena, and adds the pair to pending_.
+  void Queue(std::u16string_view name, std::uint32_t type, std::size_t size, std::size_t zeros);
   HRESULT FlushValues();
 
   RegistryDocument& document_;
-  RegistryFileChannel& channel_;
+  platform::FileHandle& file_;
+  // The whole file, read where the system keeps it.
+  platform::FileView view_;
+  std::size_t release_at_ = kReleaseUnits;  // where the pages passed are next given back
+  // Where names and data go as they are read; the keys of the document share it.
+  std::shared_ptr<RegistryArena> arena_;
   const char16_t* buffer_ = nullptr;
   std::size_t position_ = 0;
   std::size_t count_ = 0;
-  int carried_byte_ = -1;  // the odd last byte of a read, first byte of the next unit
-  bool at_end_ = false;
-  HRESULT read_error_ = S_OK;
   int current_key_ = -1;
   // Values of the current key not yet handed to it: a section's values go over in one batch, so
-  // that each list is allocated once at its final size.
+  // that each list is allocated once at its final size. Their names and data lie in arena_.
   std::vector<RegistryValuePair> pending_;
-  std::unique_ptr<char16_t[]> key_line_;
   std::unique_ptr<char16_t[]> name_;
-  // The data of the value being read, string units or hex bytes: one area for the whole file, so
-  // that values cost no allocation beyond their own.
+  // The data of the value being read, string units or hex bytes: one area for the whole file,
+  // from which each value's bytes go into the arena once their size is known.
   std::unique_ptr<char16_t[]> value_data_;
 };
 
-int Reader::Refill() {
-  while (!at_end_) {
-    auto* bytes = reinterpret_cast<std::uint8_t*>(channel_.buffer.get());
-    std::uint32_t held = 0;
-    if (carried_byte_ >= 0) {
-      bytes[held++] = static_cast<std::uint8_t>(carried_byte_);
-      carried_byte_ = -1;
-    }
-    std::uint32_t read = 0;
-    const std::uint32_t error =
-        platform::ReadFile(channel_.file, bytes + held, kReadBytes - held, &read);
-    if (error != ERROR_SUCCESS) {
-      read_error_ = HResultFromWin32(error);
-      at_end_ = true;
-      break;
-    }
-    if (read == 0) {
-      at_end_ = true;  // a lone trailing byte makes no unit and is dropped
-      break;
-    }
-    held += read;
-    if (held % 2 != 0) carried_byte_ = bytes[held - 1];
-    position_ = 0;
-    count_ = held / 2;
-    if (count_ > 0) return buffer_[position_++];
-  }
-  return read_error_ == S_OK ? kEof : kReadFailed;
-}
-
 HRESULT Reader::Parse(std::u16string_view path) {
-  channel_.Reset();
-  buffer_ = channel_.buffer.get();
+  platform::CloseHandle(file_);  // one left open by an earlier failure
   const std::uint32_t open_error =
-      platform::CreateFile(path, platform::GENERIC_READ, platform::OPEN_EXISTING, &channel_.file);
+      platform::CreateFile(path, platform::GENERIC_READ, platform::OPEN_EXISTING, &file_);
   if (open_error != ERROR_SUCCESS) return HResultFromWin32(open_error);
-
-  std::uint8_t mark[2];
-  std::uint32_t got = 0;
-  while (got < sizeof mark) {
-    std::uint32_t read = 0;
-    const std::uint32_t error =
-        platform::ReadFile(channel_.file, mark + got, sizeof mark - got, &read);
-    if (error != ERROR_SUCCESS) return HResultFromWin32(error);
-    if (read == 0) break;
-    got += read;
+  if (const std::uint32_t error = platform::MapViewOfFile(file_, &view_)) {
+    return HResultFromWin32(error);
   }
-  if (got < sizeof mark || mark[0] != 0xFF || mark[1] != 0xFE) return E_NOTIMPL;
+  const std::uint8_t* const bytes = view_.data();
+  if (view_.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return E_NOTIMPL;
+  // The units follow the mark at an even offset of a page-aligned view; a lone trailing byte
+  // makes no unit and is dropped.
+  buffer_ = reinterpret_cast<const char16_t*>(bytes + 2);
+  count_ = (view_.size() - 2) / 2;
 
   // A guess at the number of sections (profiles run to about a kilobyte per section) spares
   // most of the copying of a growing key sequence; memory reserved but never used is never
   // touched.
-  std::uint64_t file_size = 0;
-  if (platform::GetFileSize(channel_.file, &file_size) == ERROR_SUCCESS) {
-    document_.ReserveKeys(
-        static_cast<std::size_t>(document_.size()) +
-        static_cast<std::size_t>(std::min<std::uint64_t>(file_size / 512, 1 << 22)));
-  }
+  document_.ReserveKeys(static_cast<std::size_t>(document_.size()) +
+                        std::min<std::size_t>(view_.size() / 512, std::size_t{1} << 22));
 
   bool ended = false;
   RETURN_IF_FAILED(ReadHeader(&ended));
@@ -202,13 +158,14 @@ HRESULT Reader::Parse(std::u16string_view path) {
     RETURN_IF_FAILED(status);
     RETURN_IF_FAILED(flushed);
   }
-  platform::CloseHandle(channel_.file);
+  platform::UnmapViewOfFile(view_);
+  platform::CloseHandle(file_);
   return S_OK;
 }
 
 HRESULT Reader::FlushValues() {
   if (pending_.empty()) return S_OK;
-  if (!document_.KeyAt(current_key_).values().AddValues(pending_)) return E_OUTOFMEMORY;
+  if (!document_.KeyAt(current_key_).values().AddValues(pending_, arena_)) return E_OUTOFMEMORY;
   pending_.clear();
   return S_OK;
 }
@@ -216,7 +173,7 @@ HRESULT Reader::FlushValues() {
 HRESULT Reader::Expect(std::u16string_view text) {
   for (const char16_t expected : text) {
     const int c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c != expected) return E_UNEXPECTED;
   }
   return S_OK;
@@ -226,7 +183,7 @@ HRESULT Reader::ReadHeader(bool* ended) {
   // Line ends are not blanks: the header must stand on the first line.
   int c = SkipBlanks();
   for (const char16_t expected : std::u16string_view(u"Windows Registry Editor Version")) {
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c != expected) return kRegHeaderMismatch;
     c = Get();
   }
@@ -235,12 +192,12 @@ HRESULT Reader::ReadHeader(bool* ended) {
   // The version's characters count as hexadecimal places of decimal digits: "5.00" is 0x500.
   std::uint32_t version = 0;
   for (; c != '.'; c = Get()) {
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     version = version * 16 + DecimalValue(c);
   }
   for (int i = 0; i < 2; ++i) {
     c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     version = version * 16 + DecimalValue(c);
   }
   if (version == 0) return E_UNEXPECTED;
@@ -254,13 +211,19 @@ HRESULT Reader::ReadHeader(bool* ended) {
 HRESULT Reader::EndOfLine(bool* ended) {
   int c = SkipBlanks();
   if (c == ';') c = SkipToLineEnd();
-  if (c < 0) return ProperEnd(c, ended);
+  if (c == kEof) {
+    *ended = true;
+    return S_OK;
+  }
   if (c != kCr && c != kLf) return E_UNEXPECTED;
   for (;;) {
     c = Get();
     if (c == kCr || c == kLf || c == ' ' || c == '\t') continue;
     if (c == ';') c = SkipToLineEnd();
-    if (c < 0) return ProperEnd(c, ended);
+    if (c == kEof) {
+      *ended = true;
+      return S_OK;
+    }
     if (c == kCr || c == kLf) continue;
     Unget();
     return S_OK;
@@ -273,8 +236,6 @@ HRESULT Reader::ReadBody() {
     switch (c) {
       case kEof:
         return S_OK;
-      case kReadFailed:
-        return read_error_;
       case '[':
         RETURN_IF_FAILED(ReadKeyLine());
         break;
@@ -290,9 +251,7 @@ HRESULT Reader::ReadBody() {
         RETURN_IF_FAILED(ReadValueLine({}));
         break;
       case ';':
-        c = SkipToLineEnd();
-        if (c == kEof) return S_OK;
-        if (c < 0) return read_error_;
+        if (SkipToLineEnd() == kEof) return S_OK;
         break;
       case kCr:
       case kLf:
@@ -304,28 +263,25 @@ HRESULT Reader::ReadBody() {
 }
 
 HRESULT Reader::ReadKeyLine() {
+  if (position_ >= release_at_) {
+    // What lies before this section has been copied where it is kept, or was never needed.
+    platform::ReleaseViewPages(view_, 2 + position_ * sizeof(char16_t));
+    release_at_ = position_ + kReleaseUnits;
+  }
   int c = Get();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
   if (c == '-') return E_UNEXPECTED;  // deleting a key is not something a profile may ask for
   Unget();
-  char16_t* const line = key_line_.get();
-  std::size_t length = 0;
-  for (;;) {
-    // The line's units straight from the buffer, up to anything that needs a closer look.
-    std::size_t i = position_;
-    while (i < count_) {
-      const char16_t unit = buffer_[i];
-      if (unit == u'\r' || unit == u'\n' || unit == 0 || length == kMaxKeyLineUnits) break;
-      line[length++] = unit;
-      ++i;
-    }
-    position_ = i;
-    c = Get();
-    if (c == kCr || c == kLf) break;
-    if (c < 0) return StatusAt(c);
-    if (c == 0 || length == kMaxKeyLineUnits) return E_UNEXPECTED;
-    line[length++] = static_cast<char16_t>(c);
-  }
+  // The line is taken where it stands in the view.
+  const char16_t* const line = buffer_ + position_;
+  const std::size_t limit = std::min(count_, position_ + kMaxKeyLineUnits);
+  std::size_t i = position_;
+  while (i < limit && buffer_[i] != u'\r' && buffer_[i] != u'\n' && buffer_[i] != 0) ++i;
+  const std::size_t length = i - position_;
+  position_ = i;
+  c = Get();
+  if (c < 0) return kEndOfFile;
+  if (c != kCr && c != kLf) return E_UNEXPECTED;  // a NUL, or a line over capacity
   // The last bracket ends the path, so a path may hold brackets of its own.
   std::size_t close = length;
   while (close > 0 && line[close - 1] != u']') --close;
@@ -339,72 +295,78 @@ HRESULT Reader::ReadKeyLine() {
 
 HRESULT Reader::ReadValueLine(std::u16string_view name) {
   int c = SkipBlanks();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
   if (c != '=') return E_UNEXPECTED;
   c = SkipBlanks();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
 
-  RegistryValueEntry value;
-  switch (c) {
-    case '"': {
-      char16_t* const text = value_data_.get();
-      std::size_t length = 0;
-      RETURN_IF_FAILED(ReadQuoted(text, kMaxStringUnits, &length));
-      value.type = REG_SZ;
-      value.data.resize(length * 2 + 2);  // the terminating NUL comes from the zero fill
-      std::memcpy(value.data.data(), text, length * 2);
-      break;
-    }
-    case 'd': {
-      RETURN_IF_FAILED(Expect(u"word:"));
-      c = SkipBlanks();
-      if (c < 0) return StatusAt(c);
-      Unget();
-      std::uint32_t number = 0;
-      RETURN_IF_FAILED(ReadHexNumber(&number));
-      value.type = REG_DWORD;
-      const auto bytes = DwordBytes(number);
-      value.data.assign(bytes.begin(), bytes.end());
-      break;
-    }
-    case 'h':
-      RETURN_IF_FAILED(Expect(u"ex"));
-      RETURN_IF_FAILED(ReadHexList(&value));
-      break;
-    default:  // a deletion ("name"=-) included
-      return E_UNEXPECTED;
-  }
   try {
-    pending_.push_back(RegistryValuePair{std::u16string(name), std::move(value)});
+    switch (c) {
+      case '"': {
+        std::size_t length = 0;
+        RETURN_IF_FAILED(ReadQuoted(value_data_.get(), kMaxStringUnits, &length));
+        Queue(name, REG_SZ, length * 2, 2);  // with the terminating NUL
+        break;
+      }
+      case 'd': {
+        RETURN_IF_FAILED(Expect(u"word:"));
+        c = SkipBlanks();
+        if (c < 0) return kEndOfFile;
+        Unget();
+        std::uint32_t number = 0;
+        RETURN_IF_FAILED(ReadHexNumber(&number));
+        StoreLe32(reinterpret_cast<std::uint8_t*>(value_data_.get()), number);
+        Queue(name, REG_DWORD, 4, 0);
+        break;
+      }
+      case 'h': {
+        RETURN_IF_FAILED(Expect(u"ex"));
+        std::uint32_t type = REG_BINARY;
+        std::size_t count = 0;
+        RETURN_IF_FAILED(ReadHexList(&type, &count));
+        Queue(name, type, count, 0);
+        break;
+      }
+      default:  // a deletion ("name"=-) included
+        return E_UNEXPECTED;
+    }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
 }
 
+void Reader::Queue(std::u16string_view name, std::uint32_t type, std::size_t size,
+                   std::size_t zeros) {
+  const std::size_t name_bytes = name.size() * sizeof(char16_t);
+  std::uint8_t* const kept = arena_->Allocate(name_bytes + size + zeros);
+  // Copies that do nothing for no bytes (memcpy would not take the null of an empty name).
+  std::copy(name.begin(), name.end(), reinterpret_cast<char16_t*>(kept));
+  std::uint8_t* const data = kept + name_bytes;
+  const auto* const bytes = reinterpret_cast<const std::uint8_t*>(value_data_.get());
+  std::fill(std::copy(bytes, bytes + size, data), data + size + zeros, std::uint8_t{0});
+  pending_.push_back(
+      {{reinterpret_cast<const char16_t*>(kept), name.size()}, {type, {data, size + zeros}}});
+}
+
 HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length) {
   std::size_t n = 0;
   for (;;) {
-    // Plain units straight from the buffer, up to anything that needs a closer look.
+    // Plain units straight from the view, up to anything that needs a closer look.
+    const std::size_t limit = std::min(count_, position_ + (capacity - n));
     std::size_t i = position_;
-    while (i < count_) {
-      const char16_t unit = buffer_[i];
-      if (unit == u'"' || unit == u'\\' || unit == u'\r' || unit == u'\n' || unit == 0 ||
-          n == capacity) {
-        break;
-      }
-      out[n++] = unit;
-      ++i;
-    }
+    while (i < limit && !StopsQuoted(buffer_[i])) ++i;
+    std::copy(buffer_ + position_, buffer_ + i, out + n);
+    n += i - position_;
     position_ = i;
     int c = Get();
     if (c == '"') break;
     if (c == '\\') {
       c = Get();
-      if (c < 0) return StatusAt(c);
+      if (c < 0) return kEndOfFile;
       if (c != '"' && c != '\\') return E_UNEXPECTED;
     } else if (c < 0) {
-      return StatusAt(c);
+      return kEndOfFile;
     } else if (c == 0 || c == kCr || c == kLf) {
       return E_UNEXPECTED;
     }
@@ -421,7 +383,7 @@ HRESULT Reader::ReadHexNumber(std::uint32_t* number) {
   int digits = 0;
   while (digits < 8) {
     const int c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     const int digit = HexDigitValue(c);
     if (digit < 0) {
       Unget();
@@ -437,20 +399,20 @@ HRESULT Reader::ReadHexNumber(std::uint32_t* number) {
 
 // After "hex": an optional "(type)", an optional ':', then bytes separated by commas, continued
 // over lines by a backslash.
-HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
+HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) {
   int c = Get();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
   std::uint32_t type = REG_BINARY;
   if (c == '(') {
     RETURN_IF_FAILED(ReadHexNumber(&type));
     c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c != ')') Unget();
   } else {
     Unget();
   }
   c = Get();
-  if (c < 0) return StatusAt(c);
+  if (c < 0) return kEndOfFile;
   if (c != ':') Unget();
 
   auto* const bytes = reinterpret_cast<std::uint8_t*>(value_data_.get());
@@ -468,7 +430,7 @@ HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
       }
     }
     c = SkipBlanks();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c == '\\') {
       bool ended = false;
       RETURN_IF_FAILED(EndOfLine(&ended));
@@ -477,14 +439,14 @@ HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
       Unget();
     }
     c = SkipBlanks();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     const int high = HexDigitValue(c);
     if (high < 0) {
       Unget();
       break;
     }
     c = Get();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     const int low = HexDigitValue(c);
     if (low < 0) {
       Unget();  // the lone first digit is dropped
@@ -492,14 +454,14 @@ HRESULT Reader::ReadHexList(RegistryValueEntry* value) {
     }
     bytes[count++] = static_cast<std::uint8_t>(high * 16 + low);
     c = SkipBlanks();
-    if (c < 0) return StatusAt(c);
+    if (c < 0) return kEndOfFile;
     if (c != ',') {
       Unget();
       break;
     }
   }
-  value->type = type;
-  value->data.assign(bytes, bytes + count);
+  *value_type = type;
+  *byte_count = count;
   return S_OK;
 }
 

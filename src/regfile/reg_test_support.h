@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +16,7 @@
 namespace orvex::testing {
 
 /// Bytes as lowercase hexadecimal pairs without separators ("4100" for 41 00).
-inline std::string HexText(const std::vector<std::uint8_t>& data) {
+inline std::string HexText(std::span<const std::uint8_t> data) {
   std::string text;
   char pair[3];
   for (const std::uint8_t byte : data) {
@@ -55,7 +56,7 @@ inline RegistryDocument DocumentOf(const Paths& paths) {
 /// The paths of a document's keys, in order.
 inline Paths PathsOf(const RegistryDocument& document) {
   Paths paths;
-  for (const RegistryKeyEntry& key : document.keys()) paths.push_back(key.path());
+  for (const RegistryKeyEntry& key : document.keys()) paths.emplace_back(key.path());
   return paths;
 }
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <vector>
+#include <cstring>
+#include <span>
 
 #include "common/little_endian.h"
 #include "platform/platform.h"
@@ -25,13 +26,20 @@ bool HoldsLineBreak(std::u16string_view text) {
   return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == kCr || c == kLf; });
 }
 
+// The code unit at `index` of UTF-16LE bytes, which need not be aligned for char16_t.
+char16_t UnitAt(const std::uint8_t* bytes, std::size_t index) {
+  char16_t unit;
+  std::memcpy(&unit, bytes + 2 * index, sizeof unit);
+  return unit;
+}
+
 // How many units of REG_SZ data go between the quotes: those before the first NUL unit (what
 // follows that NUL is not part of the text). -1 when the quoted form would misrepresent the data,
 // having no NUL unit to end it or a line break before it; such data goes out as hex(1) bytes.
-std::ptrdiff_t QuotedTextLength(const std::vector<std::uint8_t>& data) {
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    const char16_t unit = static_cast<char16_t>(data[i] | data[i + 1] << 8);
-    if (unit == 0) return static_cast<std::ptrdiff_t>(i / 2);
+std::ptrdiff_t QuotedTextLength(std::span<const std::uint8_t> data) {
+  for (std::size_t i = 0; i < data.size() / 2; ++i) {
+    const char16_t unit = UnitAt(data.data(), i);
+    if (unit == 0) return static_cast<std::ptrdiff_t>(i);
     if (unit == kCr || unit == kLf) return -1;
   }
   return -1;
@@ -81,10 +89,9 @@ class Writer {
     return flushed_ + static_cast<std::uint64_t>(out_ - channel_.buffer.get());
   }
 
-  void PutQuoted(std::u16string_view text);
-  void PutQuotedData(const std::vector<std::uint8_t>& data, std::size_t units);
+  void PutQuoted(const std::uint8_t* bytes, std::size_t units);
   void PutHex(std::uint32_t number, bool all_eight_digits);
-  void PutByteList(std::uint32_t type, const std::vector<std::uint8_t>& data);
+  void PutByteList(std::uint32_t type, std::span<const std::uint8_t> data);
   void PutValue(const RegistryValuePair& pair);
   void Flush();
 
@@ -120,35 +127,21 @@ void Writer::Put(std::u16string_view text) {
   }
 }
 
-void Writer::PutQuoted(std::u16string_view text) {
+// Text is handed over as its UTF-16LE bytes, which string data is held as and which need not
+// be aligned for char16_t.
+void Writer::PutQuoted(const std::uint8_t* bytes, std::size_t units) {
   Put(u'"');
-  while (!text.empty()) {
-    const std::size_t n = std::min(text.size(), kChunkUnits / 2);
-    Room(2 * n);
-    char16_t* out = out_;
-    for (const char16_t unit : text.substr(0, n)) {
-      if (unit == u'"' || unit == u'\\') *out++ = u'\\';
-      *out++ = unit;
-    }
-    out_ = out;
-    text.remove_prefix(n);
-  }
-  Put(u'"');
-}
-
-void Writer::PutQuotedData(const std::vector<std::uint8_t>& data, std::size_t units) {
-  Put(u'"');
-  const std::uint8_t* bytes = data.data();
   while (units > 0) {
     const std::size_t n = std::min(units, kChunkUnits / 2);
     Room(2 * n);
     char16_t* out = out_;
-    for (std::size_t i = 0; i < n; ++i, bytes += 2) {
-      const char16_t unit = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
+    for (std::size_t i = 0; i < n; ++i) {
+      const char16_t unit = UnitAt(bytes, i);
       if (unit == u'"' || unit == u'\\') *out++ = u'\\';
       *out++ = unit;
     }
     out_ = out;
+    bytes += n * sizeof(char16_t);
     units -= n;
   }
   Put(u'"');
@@ -163,7 +156,7 @@ void Writer::PutHex(std::uint32_t number, bool all_eight_digits) {
   }
 }
 
-void Writer::PutByteList(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+void Writer::PutByteList(std::uint32_t type, std::span<const std::uint8_t> data) {
   if (type == REG_BINARY) {
     Put(u"hex:");
   } else {
@@ -206,14 +199,14 @@ void Writer::PutValue(const RegistryValuePair& pair) {
   if (pair.name.empty()) {
     Put(u'@');
   } else {
-    PutQuoted(pair.name);
+    PutQuoted(reinterpret_cast<const std::uint8_t*>(pair.name.data()), pair.name.size());
   }
   Put(u'=');
-  const RegistryValueEntry& value = pair.value;
+  const RegistryValueRef& value = pair.value;
   if (value.type == REG_SZ) {
     const std::ptrdiff_t units = QuotedTextLength(value.data);
     if (units >= 0) {
-      PutQuotedData(value.data, static_cast<std::size_t>(units));
+      PutQuoted(value.data.data(), static_cast<std::size_t>(units));
     } else {
       PutByteList(value.type, value.data);
     }

@@ -40,10 +40,11 @@ TEST(RegWriterTest, WritesTheFormat) {
   RegistryValueList& values =
       document.KeyAt(document.AddKey(u"HKEY_CURRENT_USER\\Software\\Example")).values();
   ASSERT_TRUE(values.AddValue(u"", Text(u"Text with \"quotes\"")));
-  ASSERT_TRUE(values.AddValue(u"Count", {REG_DWORD, {0x2a, 0, 0, 0}}));
-  ASSERT_TRUE(values.AddValue(u"Path", {REG_EXPAND_SZ, {0x25, 0, 0x41, 0, 0, 0}}));
-  ASSERT_TRUE(values.AddValue(u"Blob", {REG_BINARY, {0xde, 0xad}}));
-  ASSERT_TRUE(values.AddValue(u"Odd", {REG_DWORD, {1, 2}}));
+  ASSERT_TRUE(values.AddValue(u"Count", RegistryValueEntry{REG_DWORD, {0x2a, 0, 0, 0}}));
+  ASSERT_TRUE(
+      values.AddValue(u"Path", RegistryValueEntry{REG_EXPAND_SZ, {0x25, 0, 0x41, 0, 0, 0}}));
+  ASSERT_TRUE(values.AddValue(u"Blob", RegistryValueEntry{REG_BINARY, {0xde, 0xad}}));
+  ASSERT_TRUE(values.AddValue(u"Odd", RegistryValueEntry{REG_DWORD, {1, 2}}));
   document.AddKey(u"HKEY_CURRENT_USER\\Empty");
   EXPECT_EQ(RegFileBytes(u"Windows Registry Editor Version 5.00\r\n"
                          u"\r\n"

@@ -13,7 +13,7 @@
 namespace orvex {
 namespace {
 
-std::uint32_t HashOf(const std::string& key) {
+std::uint32_t HashOf(std::string_view key) {
   return static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
 }
 
@@ -38,12 +38,74 @@ class Components {
   std::size_t position_ = 0;
 };
 
+// A copy of a collation key kept in `arena`.
+std::string_view KeepKey(RegistryArena& arena, std::string_view key) {
+  const std::span<const std::uint8_t> kept =
+      arena.Keep({reinterpret_cast<const std::uint8_t*>(key.data()), key.size()});
+  return {reinterpret_cast<const char*>(kept.data()), kept.size()};
+}
+
 bool ComponentsEqual(std::u16string_view a, std::u16string_view b) {
   // Identical text is equal under any collation; the collator is only asked about the rest.
   return a == b || EqualsIgnoreCase(a, b);
 }
 
 }  // namespace
+
+// --- RegistryArena -------------------------------------------------------------------------------
+
+namespace {
+
+// Blocks grow to one large page, which the system can then back a whole large page at a time; a
+// request of more than a quarter of it gets a block of its own, so that little of a block is left
+// unused.
+constexpr std::size_t kBlockBytes = platform::kLargePageBytes;
+constexpr std::align_val_t kLargeAlignment{platform::kLargePageBytes};
+// The first block of an arena: a standalone key with a value or two needs no more.
+constexpr std::size_t kFirstBlockBytes = 256;
+
+}  // namespace
+
+void RegistryArena::BlockDelete::operator()(std::uint8_t* bytes) const {
+  if (large) {
+    ::operator delete[](bytes, kLargeAlignment);
+  } else {
+    delete[] bytes;
+  }
+}
+
+std::uint8_t* RegistryArena::AllocateInNewBlock(std::size_t size) {
+  const bool own_block = size > kBlockBytes / 4;
+  // Each block twice the last, up to kBlockBytes: small documents stay small.
+  const std::size_t block =
+      own_block ? size
+                : std::max(size, std::min(kBlockBytes, kFirstBlockBytes << std::min<std::size_t>(
+                                                           blocks_.size(), 16)));
+  const bool large = block == kBlockBytes;
+  blocks_.reserve(blocks_.size() + 1);  // so that the block cannot leak below
+  // Not zeroed: the pages of a block are first touched when they are filled.
+  blocks_.emplace_back(large ? new (kLargeAlignment) std::uint8_t[block] : new std::uint8_t[block],
+                       BlockDelete{large});
+  if (large) platform::AdviseLargePages(blocks_.back().get(), block);
+  if (own_block) return blocks_.back().get();  // the block being filled stays the one to fill
+  next_ = blocks_.back().get() + size;
+  left_ = block - size;
+  return blocks_.back().get();
+}
+
+std::u16string_view RegistryArena::Keep(std::u16string_view text) {
+  if (text.empty()) return {};
+  auto* const units = reinterpret_cast<char16_t*>(Allocate(text.size() * sizeof(char16_t)));
+  std::copy(text.begin(), text.end(), units);
+  return {units, text.size()};
+}
+
+std::span<const std::uint8_t> RegistryArena::Keep(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty()) return {};
+  std::uint8_t* const copy = Allocate(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), copy);
+  return {copy, bytes.size()};
+}
 
 // --- RegistryValueList ---------------------------------------------------------------------------
 
@@ -54,30 +116,48 @@ int RegistryValueList::FindValue(std::u16string_view name) const {
   return -1;
 }
 
-bool RegistryValueList::AddValue(std::u16string_view name, RegistryValueEntry value) {
+bool RegistryValueList::AddValue(std::u16string_view name, RegistryValueRef value) {
   try {
-    pairs_.push_back(RegistryValuePair{std::u16string(name), std::move(value)});
+    pairs_.reserve(pairs_.size() + 1);
+    RegistryArena& arena = Arena();
+    pairs_.push_back({arena.Keep(name), {value.type, arena.Keep(value.data)}});
   } catch (const std::bad_alloc&) {
     return false;
   }
   return true;
 }
 
-bool RegistryValueList::AddValues(std::span<RegistryValuePair> pairs) {
+bool RegistryValueList::AddValues(std::span<const RegistryValuePair> pairs,
+                                  const std::shared_ptr<RegistryArena>& arena) {
   try {
     pairs_.reserve(pairs_.size() + pairs.size());
+    if (!arena_) arena_ = arena;
+    if (arena_ == arena) {
+      pairs_.insert(pairs_.end(), pairs.begin(), pairs.end());  // no allocation now
+      return true;
+    }
+    std::vector<RegistryValuePair> copies;
+    copies.reserve(pairs.size());
+    for (const RegistryValuePair& pair : pairs) {
+      copies.push_back({arena_->Keep(pair.name), {pair.value.type, arena_->Keep(pair.value.data)}});
+    }
+    pairs_.insert(pairs_.end(), copies.begin(), copies.end());
   } catch (const std::bad_alloc&) {
     return false;
   }
-  for (RegistryValuePair& pair : pairs) pairs_.push_back(std::move(pair));  // no allocation now
   return true;
 }
 
-bool RegistryValueList::SetValue(std::u16string_view name, RegistryValueEntry value) {
+bool RegistryValueList::SetValue(std::u16string_view name, RegistryValueRef value) {
   const int index = FindValue(name);
   if (index < 0) return false;
-  pairs_[static_cast<std::size_t>(index)].value = std::move(value);
+  SetValueAt(index, value);
   return true;
+}
+
+void RegistryValueList::SetValueAt(int index, RegistryValueRef value) {
+  const std::size_t at = CheckedIndex(index);
+  pairs_[at].value = {value.type, Arena().Keep(value.data)};
 }
 
 bool RegistryValueList::RemoveValueAt(int index) {
@@ -87,7 +167,8 @@ bool RegistryValueList::RemoveValueAt(int index) {
 }
 
 void RegistryValueList::RenameValueAt(int index, std::u16string_view name) {
-  pairs_[CheckedIndex(index)].name = name;
+  const std::size_t at = CheckedIndex(index);
+  pairs_[at].name = Arena().Keep(name);
 }
 
 void RegistryValueList::RetypeValueAt(int index, std::uint32_t type) {
@@ -98,15 +179,26 @@ const RegistryValuePair& RegistryValueList::operator[](int index) const {
   return pairs_[CheckedIndex(index)];
 }
 
-RegistryValueEntry& RegistryValueList::ValueAt(int index) {
-  return pairs_[CheckedIndex(index)].value;
-}
-
 std::size_t RegistryValueList::CheckedIndex(int index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= pairs_.size()) {
     throw ResultException(E_INVALIDARG);
   }
   return static_cast<std::size_t>(index);
+}
+
+RegistryArena& RegistryValueList::Arena() {
+  if (!arena_) arena_ = std::make_shared<RegistryArena>();
+  return *arena_;
+}
+
+// --- RegistryKeyEntry ----------------------------------------------------------------------------
+
+RegistryKeyEntry::RegistryKeyEntry(std::u16string_view path) : RegistryKeyEntry(nullptr, path) {}
+
+RegistryKeyEntry::RegistryKeyEntry(std::shared_ptr<RegistryArena> arena, std::u16string_view path)
+    : arena_(arena ? std::move(arena) : std::make_shared<RegistryArena>()),
+      path_(arena_->Keep(path)) {
+  values_.arena_ = arena_;
 }
 
 // --- RegistryFileChannel -------------------------------------------------------------------------
@@ -133,19 +225,19 @@ const RegistryKeyEntry& RegistryDocument::KeyAt(int index) const {
 // The entry, with its collation key and the key's hash made if they were not yet.
 const RegistryKeyEntry& RegistryDocument::WithKey(const RegistryKeyEntry& entry) const {
   if (!entry.has_collation_key_) {
-    entry.collation_key_ = PathCollationKey(entry.path_);
+    PathCollationKey(entry.path_, &probe_);
+    entry.collation_key_ = KeepKey(*entry.arena_, probe_);
     entry.collation_hash_ = HashOf(entry.collation_key_);
     entry.has_collation_key_ = true;
   }
   return entry;
 }
 
-const std::string& RegistryDocument::CollationKeyAt(int index) const {
+std::string_view RegistryDocument::CollationKeyAt(int index) const {
   return WithKey(KeyAt(index)).collation_key_;
 }
 
-int RegistryDocument::Lookup(const std::string& key, std::uint32_t hash) const {
-  if (!index_valid_) BuildIndex();
+int RegistryDocument::Lookup(std::string_view key, std::uint32_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
@@ -164,7 +256,7 @@ void RegistryDocument::IndexInsert(std::uint32_t hash, int index) const {
     BuildIndex();  // grows the table and takes in every entry, this one included
     return;
   }
-  const std::string& key = keys_[static_cast<std::size_t>(index)].collation_key_;
+  const std::string_view key = keys_[static_cast<std::size_t>(index)].collation_key_;
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     Slot& slot = slots_[i];
@@ -179,14 +271,20 @@ void RegistryDocument::IndexInsert(std::uint32_t hash, int index) const {
   }
 }
 
+void RegistryDocument::ReserveKeys(std::size_t count) {
+  keys_.reserve(count);
+  reserved_keys_ = count;
+}
+
 void RegistryDocument::BuildIndex() const {
-  const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(16, 2 * keys_.size() + 2));
+  const std::size_t capacity =
+      std::bit_ceil(std::max<std::size_t>(16, 2 * std::max(keys_.size(), reserved_keys_) + 2));
   slots_.assign(capacity, Slot{});
   index_valid_ = true;
   const std::size_t mask = capacity - 1;
   for (std::size_t index = 0; index < keys_.size(); ++index) {
     const RegistryKeyEntry& entry = WithKey(keys_[index]);
-    const std::string& key = entry.collation_key_;
+    const std::string_view key = entry.collation_key_;
     const std::uint32_t hash = entry.collation_hash_;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
@@ -204,13 +302,19 @@ void RegistryDocument::InvalidateIndex() const {
   slots_.clear();
 }
 
+const std::shared_ptr<RegistryArena>& RegistryDocument::arena() {
+  if (!arena_) arena_ = std::make_shared<RegistryArena>();
+  return arena_;
+}
+
 int RegistryDocument::FindKey(std::u16string_view path) const {
-  const std::string key = PathCollationKey(path);
-  return Lookup(key, HashOf(key));
+  if (!index_valid_) BuildIndex();  // before probe_ is filled: building uses it too
+  PathCollationKey(path, &probe_);
+  return Lookup(probe_, HashOf(probe_));
 }
 
 int RegistryDocument::AddKey(std::u16string_view path) {
-  return AddKey(RegistryKeyEntry(std::u16string(path)));
+  return AddKey(RegistryKeyEntry(arena(), path));
 }
 
 int RegistryDocument::AddKey(RegistryKeyEntry entry) {
@@ -221,12 +325,13 @@ int RegistryDocument::AddKey(RegistryKeyEntry entry) {
 }
 
 int RegistryDocument::FindOrAddKey(std::u16string_view path) {
-  std::string key = PathCollationKey(path);
-  const std::uint32_t hash = HashOf(key);
-  const int found = Lookup(key, hash);
+  if (!index_valid_) BuildIndex();  // before probe_ is filled: building uses it too
+  PathCollationKey(path, &probe_);
+  const std::uint32_t hash = HashOf(probe_);
+  const int found = Lookup(probe_, hash);
   if (found >= 0) return found;
-  RegistryKeyEntry entry{std::u16string(path)};
-  entry.collation_key_ = std::move(key);
+  RegistryKeyEntry entry(arena(), path);
+  entry.collation_key_ = KeepKey(*arena_, probe_);
   entry.collation_hash_ = hash;
   entry.has_collation_key_ = true;
   keys_.push_back(std::move(entry));
@@ -290,9 +395,9 @@ int RegistryDocument::RenameKeyTree(std::u16string_view source, std::u16string_v
       path += u'\\';
       path += part;
     }
-    entry.path_ = std::move(path);
+    entry.path_ = entry.arena_->Keep(path);
     entry.has_collation_key_ = false;
-    entry.collation_key_.clear();
+    entry.collation_key_ = {};
     ++renamed;
   }
   if (renamed > 0) InvalidateIndex();

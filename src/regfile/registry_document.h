@@ -7,6 +7,7 @@
 // case-insensitive comparison and cost O(1). Appending a key extends the index; any other change
 // that moves keys has it rebuilt at the next lookup, from keys it does not have to make again.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,8 +29,42 @@ constexpr std::uint32_t REG_DWORD = 4;
 constexpr std::uint32_t REG_MULTI_SZ = 7;
 constexpr std::uint32_t REG_QWORD = 11;
 
-/// One value's type and bytes, kept exactly as read (a quoted string holds its text as UTF-16LE
-/// followed by a NUL code unit).
+/// Storage that only grows: the names, data, key paths and collation keys of a document, in
+/// blocks that never move, so that views into it stay valid as long as anything holds it. What an
+/// operation replaces stays behind unused until the last holder lets go.
+class RegistryArena {
+ public:
+  /// `size` uninitialised bytes at an even address (std::bad_alloc when memory for them could not
+  /// be obtained).
+  std::uint8_t* Allocate(std::size_t size) {
+    size += size & 1;  // keeps every start even, for UTF-16 text
+    if (size > left_) return AllocateInNewBlock(size);
+    std::uint8_t* const bytes = next_;
+    next_ += size;
+    left_ -= size;
+    return bytes;
+  }
+  /// A copy of `text` kept here.
+  std::u16string_view Keep(std::u16string_view text);
+  /// A copy of `bytes` kept here.
+  std::span<const std::uint8_t> Keep(std::span<const std::uint8_t> bytes);
+
+ private:
+  // Frees a block the way it was allocated: full-size blocks are aligned to large pages.
+  struct BlockDelete {
+    bool large = false;
+    void operator()(std::uint8_t* bytes) const;
+  };
+
+  std::uint8_t* AllocateInNewBlock(std::size_t size);
+
+  std::vector<std::unique_ptr<std::uint8_t[], BlockDelete>> blocks_;
+  std::uint8_t* next_ = nullptr;
+  std::size_t left_ = 0;
+};
+
+/// A value as a rule builds it: its type and its own bytes (a quoted string holds its text as
+/// UTF-16LE followed by a NUL code unit).
 struct RegistryValueEntry {
   std::uint32_t type = REG_NONE;
   std::vector<std::uint8_t> data;
@@ -37,26 +72,54 @@ struct RegistryValueEntry {
   bool operator==(const RegistryValueEntry&) const = default;
 };
 
+/// A value as a list holds it: its type and a view of its bytes, kept exactly as read.
+struct RegistryValueRef {
+  RegistryValueRef() = default;
+  RegistryValueRef(std::uint32_t value_type, std::span<const std::uint8_t> bytes)
+      : type(value_type), data(bytes) {}
+  /// A view of a built value, valid while that value lives unchanged.
+  RegistryValueRef(const RegistryValueEntry& value)  // NOLINT: converts like a string view
+      : type(value.type), data(value.data) {}
+
+  /// A copy that owns its bytes.
+  RegistryValueEntry ToEntry() const { return {type, {data.begin(), data.end()}}; }
+
+  /// Same type and same bytes.
+  friend bool operator==(const RegistryValueRef& a, const RegistryValueRef& b) {
+    return a.type == b.type && std::ranges::equal(a.data, b.data);
+  }
+
+  std::uint32_t type = REG_NONE;
+  std::span<const std::uint8_t> data;
+};
+
 /// A named value of a key; the empty name is the key's default value.
 struct RegistryValuePair {
-  std::u16string name;
-  RegistryValueEntry value;
+  std::u16string_view name;
+  RegistryValueRef value;
 
   bool operator==(const RegistryValuePair&) const = default;
 };
 
-/// The ordered values of one key. Names need not be unique; lookups find the first pair.
+/// The ordered values of one key. Names need not be unique; lookups find the first pair. Names
+/// and data lie in an arena that copies of the list share; no operation changes bytes in it, so
+/// a copy and its original never see each other's changes.
 class RegistryValueList {
  public:
   /// Index of the first pair whose name equals `name` code unit by code unit, or -1.
   int FindValue(std::u16string_view name) const;
-  /// Appends a pair; false (list unchanged) when memory for it could not be obtained.
-  [[nodiscard]] bool AddValue(std::u16string_view name, RegistryValueEntry value);
-  /// Appends a batch of pairs, moved from `pairs`, with one allocation; false (list and batch
+  /// Appends a copy of the pair; false (list unchanged) when memory for it could not be obtained.
+  [[nodiscard]] bool AddValue(std::u16string_view name, RegistryValueRef value);
+  /// Appends a batch of pairs whose names and data lie in `arena` (a reader's way: it keeps them
+  /// there as it reads); they are copied when the list keeps its values elsewhere. False (list
   /// unchanged) when memory for them could not be obtained.
-  [[nodiscard]] bool AddValues(std::span<RegistryValuePair> pairs);
-  /// Replaces the value of the first pair named `name`, in place; false when there is none.
-  [[nodiscard]] bool SetValue(std::u16string_view name, RegistryValueEntry value);
+  [[nodiscard]] bool AddValues(std::span<const RegistryValuePair> pairs,
+                               const std::shared_ptr<RegistryArena>& arena);
+  /// Replaces the value of the first pair named `name` with a copy, in place; false when there is
+  /// none.
+  [[nodiscard]] bool SetValue(std::u16string_view name, RegistryValueRef value);
+  /// Replaces the value at `index` with a copy; its name and position stay.
+  void SetValueAt(int index, RegistryValueRef value);
   /// Removes the pair at `index`; false when the index is outside the list.
   bool RemoveValueAt(int index);
   /// Gives the pair at `index` a new name; its value and position stay.
@@ -68,26 +131,31 @@ class RegistryValueList {
   bool empty() const { return pairs_.empty(); }
   /// The pair at `index` (ResultException with E_INVALIDARG outside the list).
   const RegistryValuePair& operator[](int index) const;
-  /// The value at `index`, for changing its bytes in place.
-  RegistryValueEntry& ValueAt(int index);
   std::vector<RegistryValuePair>::const_iterator begin() const { return pairs_.begin(); }
   std::vector<RegistryValuePair>::const_iterator end() const { return pairs_.end(); }
 
-  bool operator==(const RegistryValueList&) const = default;
+  /// Same pairs in the same order.
+  bool operator==(const RegistryValueList& other) const { return pairs_ == other.pairs_; }
 
  private:
+  friend class RegistryKeyEntry;
+
   std::size_t CheckedIndex(int index) const;
+  // The arena, made the first time it is needed.
+  RegistryArena& Arena();
 
   std::vector<RegistryValuePair> pairs_;
+  std::shared_ptr<RegistryArena> arena_;
 };
 
 /// One key section: its full path exactly as written and its values.
 class RegistryKeyEntry {
  public:
-  explicit RegistryKeyEntry(std::u16string path = {}) : path_(std::move(path)) {}
+  /// An entry with its own arena, a copy of `path` and no values.
+  explicit RegistryKeyEntry(std::u16string_view path = {});
 
   /// The key's full path, e.g. HKEY_CURRENT_USER\Software\Example.
-  const std::u16string& path() const { return path_; }
+  std::u16string_view path() const { return path_; }
   RegistryValueList& values() { return values_; }
   const RegistryValueList& values() const { return values_; }
 
@@ -99,11 +167,17 @@ class RegistryKeyEntry {
  private:
   friend class RegistryDocument;
 
-  std::u16string path_;
+  // An entry whose path and values go into `arena` (a new one when it is null).
+  RegistryKeyEntry(std::shared_ptr<RegistryArena> arena, std::u16string_view path);
+
+  // Holds path_ and collation_key_; the values start out in it too, but a list may be replaced
+  // whole.
+  std::shared_ptr<RegistryArena> arena_;
+  std::u16string_view path_;
   RegistryValueList values_;
   // The collation key of path_, made when first needed; only the document changes path_ and
   // clears it.
-  mutable std::string collation_key_;
+  mutable std::string_view collation_key_;
   mutable std::uint32_t collation_hash_ = 0;
   mutable bool has_collation_key_ = false;
 };
@@ -148,8 +222,8 @@ class RegistryDocument {
   /// FindKey, and AddKey when nothing is found, with one collation key made for both.
   int FindOrAddKey(std::u16string_view path);
   /// Makes room for `count` keys in all, so that a reader that can guess the number of keys of a
-  /// large file spares the copies of a growing sequence.
-  void ReserveKeys(std::size_t count) { keys_.reserve(count); }
+  /// large file spares the copies of a growing sequence and of a growing index.
+  void ReserveKeys(std::size_t count);
   /// Inserts a copy of `entry` before position `index` (the size appends).
   void InsertKeyAt(int index, const RegistryKeyEntry& entry);
   /// Removes the entry at `index`; later entries move up (ResultException with E_INVALIDARG
@@ -162,13 +236,16 @@ class RegistryDocument {
   int RenameKeyTree(std::u16string_view source, std::u16string_view destination);
 
   /// The collation key of the entry's path, which orders paths as CompareIgnoreCase does.
-  const std::string& CollationKeyAt(int index) const;
+  std::string_view CollationKeyAt(int index) const;
   /// Puts the entries into the order given: position i receives the entry now at order[i].
   /// `order` must be a permutation of 0 .. size()-1.
   void ReorderKeys(std::span<const int> order);
 
   /// The reader's and writer's file state (shared, as only one of them runs at a time).
   RegistryFileChannel& channel() const { return channel_; }
+  /// Where the keys that the document makes keep their paths and values (made when first asked
+  /// for): the reader keeps what it reads there.
+  const std::shared_ptr<RegistryArena>& arena();
 
  private:
   struct Slot {
@@ -177,17 +254,21 @@ class RegistryDocument {
   };
 
   const RegistryKeyEntry& WithKey(const RegistryKeyEntry& entry) const;
-  int Lookup(const std::string& key, std::uint32_t hash) const;
+  int Lookup(std::string_view key, std::uint32_t hash) const;
   void IndexInsert(std::uint32_t hash, int index) const;
   void BuildIndex() const;
   void InvalidateIndex() const;
 
+  std::shared_ptr<RegistryArena> arena_;
   std::vector<RegistryKeyEntry> keys_;
   std::uint32_t format_version_ = 0;
+  // The collation key of the path looked up or indexed last, kept to spare an allocation each.
+  mutable std::string probe_;
   // Open-addressing hash table over keys_; rebuilt on the next lookup after a change that moves
   // entries, extended in place when entries are appended.
   mutable std::vector<Slot> slots_;
   mutable bool index_valid_ = false;
+  std::size_t reserved_keys_ = 0;  // what the index is first made for
   mutable RegistryFileChannel channel_;
 };
 

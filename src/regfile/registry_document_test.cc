@@ -61,7 +61,8 @@ TEST(RegistryDocumentTest, ValueListOperations) {
   EXPECT_EQ(1, values.FindValue(u"a"));
   values.RenameValueAt(1, u"b");
   values.RetypeValueAt(1, REG_EXPAND_SZ);
-  EXPECT_EQ((RegistryValuePair{u"b", {REG_EXPAND_SZ, {u'1', 0, 0, 0}}}), values[1]);
+  EXPECT_EQ(u"b", values[1].name);
+  EXPECT_EQ((RegistryValueEntry{REG_EXPAND_SZ, {u'1', 0, 0, 0}}), values[1].value);
 }
 
 TEST(RegistryDocumentTest, IsKeyAtOrBelowComparesComponents) {

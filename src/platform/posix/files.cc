@@ -1,9 +1,12 @@
 // Linux only: attributes, deletion and file handles.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "common/result.h"
 #include "platform/platform.h"
@@ -165,6 +168,37 @@ std::uint32_t GetFileSize(FileHandle& file, std::uint64_t* size) {
 
 void CloseHandle(FileHandle& file) {
   if (file.valid()) ::close(static_cast<int>(file.release()));
+}
+
+std::uint32_t MapViewOfFile(FileHandle& file, FileView* view) {
+  UnmapViewOfFile(*view);
+  std::uint64_t size = 0;
+  if (const std::uint32_t error = GetFileSize(file, &size)) return error;
+  if (size == 0) return ERROR_SUCCESS;  // nothing to map, and mmap refuses a length of 0
+  if (size > SIZE_MAX) return ERROR_NOT_ENOUGH_MEMORY;
+  void* const data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE,
+                            static_cast<int>(file.native()), 0);
+  if (data == MAP_FAILED) return posix::Win32ErrorFromErrno(errno);
+  view->data_ = static_cast<const std::uint8_t*>(data);
+  view->size_ = static_cast<std::size_t>(size);
+  view->released_ = 0;
+  return ERROR_SUCCESS;
+}
+
+void ReleaseViewPages(FileView& view, std::size_t end) {
+  static const auto kPageBytes = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  end = std::min(end, view.size_) / kPageBytes * kPageBytes;
+  if (end <= view.released_) return;
+  // The mapping is private and never written, so its pages come back from the file if needed.
+  (void)::madvise(const_cast<std::uint8_t*>(view.data_) + view.released_, end - view.released_,
+                  MADV_DONTNEED);
+  view.released_ = end;
+}
+
+void UnmapViewOfFile(FileView& view) {
+  if (view.data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(view.data_), view.size_);
+  view.data_ = nullptr;
+  view.size_ = 0;
 }
 
 }  // namespace orvex::platform

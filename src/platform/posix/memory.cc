@@ -1,5 +1,6 @@
-// Linux only: how much freed memory the C library keeps for the process.
+// Linux only: how much freed memory the C library keeps for the process, and large pages.
 #include <malloc.h>
+#include <sys/mman.h>
 
 #include <climits>
 
@@ -15,6 +16,11 @@ void RetainFreedMemory(std::size_t bytes) {
 #else
   (void)bytes;
 #endif
+}
+
+void AdviseLargePages(void* start, std::size_t size) {
+  // Only a hint: where the system has no large page to give, small pages serve as before.
+  (void)::madvise(start, size, MADV_HUGEPAGE);
 }
 
 }  // namespace orvex::platform

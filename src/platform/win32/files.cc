@@ -80,6 +80,33 @@ void CloseHandle(FileHandle& file) {
   if (file.valid()) ::CloseHandle(reinterpret_cast<HANDLE>(file.release()));
 }
 
+std::uint32_t MapViewOfFile(FileHandle& file, FileView* view) {
+  UnmapViewOfFile(*view);
+  std::uint64_t size = 0;
+  if (const std::uint32_t error = GetFileSize(file, &size)) return error;
+  if (size == 0) return ERROR_SUCCESS;  // a mapping of an empty file is refused
+  if (size > SIZE_MAX) return ERROR_NOT_ENOUGH_MEMORY;
+  const HANDLE mapping =
+      ::CreateFileMappingW(win32::NativeHandle(file), nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return ::GetLastError();
+  // The view keeps the mapping alive by itself.
+  const void* const data = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  const std::uint32_t error = data == nullptr ? ::GetLastError() : ERROR_SUCCESS;
+  ::CloseHandle(mapping);
+  if (data == nullptr) return error;
+  view->data_ = static_cast<const std::uint8_t*>(data);
+  view->size_ = static_cast<std::size_t>(size);
+  return ERROR_SUCCESS;
+}
+
+void ReleaseViewPages(FileView& /*view*/, std::size_t /*end*/) {}
+
+void UnmapViewOfFile(FileView& view) {
+  if (view.data_ != nullptr) ::UnmapViewOfFile(view.data_);
+  view.data_ = nullptr;
+  view.size_ = 0;
+}
+
 std::uint32_t SetFilePointerEx(FileHandle& file, std::int64_t distance, std::uint32_t move_method,
                                std::uint64_t* new_position) {
   LARGE_INTEGER move;

@@ -222,6 +222,8 @@ HRESULT SHGetFolderPath(int csidl, const void* token, std::uint32_t flags, std::
 // The system's heap keeps freed memory for reuse by itself.
 void RetainFreedMemory(std::size_t /*bytes*/) {}
 
+void AdviseLargePages(void* /*start*/, std::size_t /*size*/) {}
+
 // Windows hands names to libraries as UTF-16; there is no C-library character set to change.
 ScopedUtf8Locale::ScopedUtf8Locale() = default;
 ScopedUtf8Locale::~ScopedUtf8Locale() = default;

@@ -58,20 +58,20 @@ HRESULT MoveValue(RegistryDocument& document, const std::u16string& source,
 
   const int destination_index = document.FindKey(destination);
   if (destination_index != source_index) {
-    RegistryValueEntry copy = document.KeyAt(source_index).values()[value_index].value;
+    const RegistryValueRef copy = document.KeyAt(source_index).values()[value_index].value;
     if (destination_index < 0) {
       // The new key arrives with its value already in it, so that running out of memory cannot
       // leave an empty key behind.
       RegistryKeyEntry entry(destination);
-      if (!entry.values().AddValue(name, std::move(copy))) return E_OUTOFMEMORY;
+      if (!entry.values().AddValue(name, copy)) return E_OUTOFMEMORY;
       document.AddKey(std::move(entry));
     } else {
       // A value of that name is replaced where it stands; otherwise the copy goes last.
       RegistryValueList& values = document.KeyAt(destination_index).values();
       const int existing = values.FindValue(name);
       if (existing >= 0) {
-        values.ValueAt(existing) = std::move(copy);
-      } else if (!values.AddValue(name, std::move(copy))) {
+        values.SetValueAt(existing, copy);
+      } else if (!values.AddValue(name, copy)) {
         return E_OUTOFMEMORY;
       }
     }

@@ -243,7 +243,7 @@ HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRu
   if (key_index < 0) {
     // The key arrives with its value in it, so a failure cannot leave an empty key behind.
     RegistryKeyEntry key(target.key);
-    if (!key.values().AddValue(target.name, std::move(entry))) return E_OUTOFMEMORY;
+    if (!key.values().AddValue(target.name, entry)) return E_OUTOFMEMORY;
     document.AddKey(std::move(key));
     LogDebug(u"ProcessRegistryValue: Created key '%s'", target.key);
     LogDebug(u"ProcessRegistryValue: Added value '%s' to key '%s'", target.name, target.key);
@@ -252,10 +252,10 @@ HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRu
   RegistryValueList& values = document.KeyAt(key_index).values();
   const int value_index = values.FindValue(target.name);
   if (value_index < 0) {
-    if (!values.AddValue(target.name, std::move(entry))) return E_OUTOFMEMORY;
+    if (!values.AddValue(target.name, entry)) return E_OUTOFMEMORY;
     LogDebug(u"ProcessRegistryValue: Added value '%s' to key '%s'", target.name, target.key);
   } else {
-    values.ValueAt(value_index) = std::move(entry);
+    values.SetValueAt(value_index, entry);
     LogDebug(u"ProcessRegistryValue: Modified value '%s' of key '%s'", target.name, target.key);
   }
   return S_OK;

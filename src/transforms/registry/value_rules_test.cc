@@ -50,7 +50,8 @@ ValueRule Set(std::u16string key, std::u16string type, std::u16string data,
 // The bytes of a REG_SZ value holding `text`, in hexadecimal.
 std::string SzHex(std::u16string_view text) {
   const std::string bytes = testing::Utf16Bytes(text);
-  return testing::HexText({bytes.begin(), bytes.end()}) + "0000";
+  return testing::HexText({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}) +
+         "0000";
 }
 
 const std::string kAdded =
