@@ -116,16 +116,20 @@ def copy_tree():
         shutil.copymode(source, target)
 
 
+def test_programs(directory):
+    names = sorted(os.listdir(directory)) if os.path.isdir(directory) else []
+    return [os.path.join(directory, name) for name in names
+            if name.endswith("_test") and os.access(os.path.join(directory, name), os.X_OK)]
+
+
 def test_binaries(source):
-    """The test programs of the file's folder, then the end-to-end tests."""
+    """The test programs of the file's folder (or of the nearest folder above it that has some:
+    the posix services are tested from the platform folder), then the end-to-end tests."""
     folder = os.path.dirname(os.path.relpath(source, TREE))
-    binaries = []
-    for directory in (os.path.join(BUILD, folder), os.path.join(BUILD, "tests", "e2e")):
-        for name in sorted(os.listdir(directory)) if os.path.isdir(directory) else []:
-            path = os.path.join(directory, name)
-            if name.endswith("_test") and os.access(path, os.X_OK):
-                binaries.append(path)
-    return binaries
+    while folder and not test_programs(os.path.join(BUILD, folder)):
+        folder = os.path.dirname(folder)
+    own = test_programs(os.path.join(BUILD, folder)) if folder else []
+    return own + test_programs(os.path.join(BUILD, "tests", "e2e"))
 
 
 def failing_tests(binaries):
