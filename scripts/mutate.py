@@ -7,13 +7,16 @@ deleted, a message text changed), rebuilds what depends on it in its own build f
 tests of the file's folder and the end-to-end tests, and records which tests caught the mutant.
 
     scripts/mutate.py [--per-file N] [--seed S] [--rerun earlier.json] [--json out.json]
-                      [--report out.md] [paths...]
+                      [--report out.md] [--work folder] [paths...]
+    scripts/mutate.py --merge a.json b.json ... [--json out.json] [--report out.md]
 
 Paths are source files or folders (default: src and engine, without tests); a file with more
 candidate mutants than --per-file is sampled. --rerun makes again the mutants of an earlier run
 (those in the given paths), so that two reports on different tests compare the same mutants. The
 report gives per folder the mutants made, caught, missed and unbuildable, every missed mutant, per
 test the mutants only it catches, and the tests each of whose mutants another test catches too.
+Two runs over different paths, each with its own --work folder, share the machine's cores; --merge
+joins their results into one report without running anything.
 """
 
 import argparse
@@ -29,11 +32,9 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# The mutants are made in a copy of the tree, so that a run stopped at any moment leaves the
-# checkout as it was.
-WORK = os.path.join(ROOT, "build", "mutate")
-TREE = os.path.join(WORK, "tree")
-BUILD = os.path.join(WORK, "build")
+# The mutants are made in a copy of the tree (TREE, built in BUILD, both in the --work folder), so
+# that a run stopped at any moment leaves the checkout as it was.
+TREE = BUILD = None
 TEST_TIMEOUT = 300
 
 # (name, pattern, replacement): each match on a line makes one mutant.
@@ -175,9 +176,20 @@ def main():
     parser.add_argument("--per-file", type=int, default=12)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--rerun", help="the mutants.json of an earlier run")
-    parser.add_argument("--json", default=os.path.join(WORK, "mutants.json"))
-    parser.add_argument("--report", default=os.path.join(WORK, "report.md"))
+    parser.add_argument("--work", default=os.path.join(ROOT, "build", "mutate"))
+    parser.add_argument("--json", help="default: mutants.json in the --work folder")
+    parser.add_argument("--report", help="default: report.md in the --work folder")
+    parser.add_argument("--merge", nargs="+", metavar="JSON", help="the results of earlier runs")
     args = parser.parse_args()
+    if args.merge:
+        results = [r for name in args.merge for r in json.load(open(name))]
+        json.dump(results, open(args.json or "mutants.json", "w"), indent=1)
+        write_report(results, args.report or "report.md")
+        return
+    global TREE, BUILD
+    TREE, BUILD = os.path.join(args.work, "tree"), os.path.join(args.work, "build")
+    args.json = args.json or os.path.join(args.work, "mutants.json")
+    args.report = args.report or os.path.join(args.work, "report.md")
 
     copy_tree()
     if run(["cmake", "-S", TREE, "-B", BUILD, "-G", "Ninja",
