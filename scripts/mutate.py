@@ -187,6 +187,7 @@ def main():
         write_report(results, args.report or "report.md")
         return
     global TREE, BUILD
+    args.work = os.path.abspath(args.work)
     TREE, BUILD = os.path.join(args.work, "tree"), os.path.join(args.work, "build")
     args.json = args.json or os.path.join(args.work, "mutants.json")
     args.report = args.report or os.path.join(args.work, "report.md")
