@@ -240,26 +240,29 @@ def main():
 
 def write_report(results, path):
     folders = collections.defaultdict(collections.Counter)
+    operators = collections.defaultdict(collections.Counter)
     only = collections.defaultdict(list)
     catching = set()
     for r in results:
-        counts = folders[os.path.dirname(r["file"])]
+        for counts in folders[os.path.dirname(r["file"])], operators[r["operator"]]:
+            if r["caught_by"] is None:
+                counts["unbuildable"] += 1
+            else:
+                counts["made"] += 1
+                counts["caught" if r["caught_by"] else "missed"] += 1
         if r["caught_by"] is None:
-            counts["unbuildable"] += 1
             continue
-        counts["made"] += 1
-        counts["caught" if r["caught_by"] else "missed"] += 1
         catching.update(r["caught_by"])
         if len(r["caught_by"]) == 1:
             only[r["caught_by"][0]].append(f"{r['file']}:{r['line']} {r['operator']}")
     total = sum(folders.values(), collections.Counter())
     out = ["# Mutation report", "",
            f"{total['made']} mutants, {total['caught']} caught, {total['missed']} missed, "
-           f"{total['unbuildable']} unbuildable", "",
-           "| folder | made | caught | missed | unbuildable |", "|---|---|---|---|---|"]
-    for folder, c in sorted(folders.items()):
-        out.append(f"| {folder} | {c['made']} | {c['caught']} | {c['missed']} | "
-                   f"{c['unbuildable']} |")
+           f"{total['unbuildable']} unbuildable"]
+    for heading, table in ("folder", folders), ("operator", operators):
+        out += ["", f"| {heading} | made | caught | missed | unbuildable |", "|---|---|---|---|---|"]
+        out += [f"| {name} | {c['made']} | {c['caught']} | {c['missed']} | {c['unbuildable']} |"
+                for name, c in sorted(table.items())]
     out += ["", "## Missed", ""]
     out += [f"- {r['file']}:{r['line']} {r['operator']}: `{r['before']}` -> `{r['after']}`"
             for r in results if r["caught_by"] == []]
