@@ -94,8 +94,11 @@ def Matching(text, open_at):
 
 
 def run(command, timeout=None):
+    # The tests read the environment CTest gives them.
+    env = dict(os.environ, ORVEX_SOURCE_DIR=TREE)
     try:
-        return subprocess.run(command, cwd=TREE, capture_output=True, text=True, timeout=timeout)
+        return subprocess.run(command, cwd=TREE, capture_output=True, text=True, timeout=timeout,
+                              env=env)
     except subprocess.TimeoutExpired:
         return None
 
