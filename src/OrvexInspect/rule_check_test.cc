@@ -200,8 +200,12 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
   struct Case {
     std::vector<std::u16string> args;
     std::uint32_t exit_code;
-    std::string out;
+    std::string out, err;
   };
+  const std::string usage =
+      "Usage: OrvexInspect check [--json] <rules.xml>\n"
+      "       OrvexInspect diff [--json] <before.zip> <after.zip>\n"
+      "       OrvexInspect derive <before.zip> <after.zip>\n";
   const Case cases[] = {
       {{u"check", dir.wide("good.xml")}, 0, ""},
       {{u"check", u"--json", dir.wide("good.xml")}, 0, "[]\n"},
@@ -212,9 +216,10 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
       {{u"check", dir.wide("broken.xml")}, 1,
        ToUtf8(dir.wide("broken.xml")) + ":2:48: error: the XML cannot be read: well-formedness "
        "constraint: element type match; the migration stops here\n"},
-      {{u"check", dir.wide("missing.xml")}, 2, ""},
-      {{u"check"}, 2, ""},
-      {{u"derive", u"--json", u"a.zip", u"b.zip"}, 2, ""},
+      {{u"check", dir.wide("missing.xml")}, 2, "",
+       "OrvexInspect: '" + ToUtf8(dir.wide("missing.xml")) + "' was not found\n"},
+      {{u"check"}, 2, "", usage},
+      {{u"derive", u"--json", u"a.zip", u"b.zip"}, 2, "", usage},
   };
   for (const Case& c : cases) {
     ArgumentList args = {u"OrvexInspect"};
@@ -223,7 +228,7 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
     SCOPED_TRACE(ToUtf8(args[1] + u" " + args.back()));
     EXPECT_EQ(output.exit_code, c.exit_code);
     EXPECT_EQ(ToUtf8(output.out), c.out);
-    EXPECT_EQ(output.err.empty(), c.exit_code != 2);
+    EXPECT_EQ(ToUtf8(output.err), c.err);
   }
 }
 
