@@ -1,6 +1,7 @@
 // The round trip over generated profile pairs: the rules that derive writes for (before, after) are
 // clean under check, and migrating before with them gives an archive that diff finds equal to
 // after. ORVEX_ROUND_TRIP_PAIRS (default 200) and ORVEX_ROUND_TRIP_SEED (default 1) set the run.
+// Which rules derive chooses, and the words it writes, one example pins.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "regfile/reg_writer.h"
 #include "testing/temp_dir.h"
 #include "testing/test_zip.h"
+#include "testing/utf16_bytes.h"
 
 namespace orvex {
 namespace {
@@ -273,13 +275,71 @@ CommandOutput Inspect(std::initializer_list<std::u16string> words) {
   return RunInspectCommand(args);
 }
 
-class RoundTripTest : public ::testing::TestWithParam<int> {
+class DeriveTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     (void)platform::CoInitializeEx(nullptr, platform::COINIT_APARTMENTTHREADED);
     ASSERT_TRUE(SUCCEEDED(RegisterOrvexEngine()));
   }
 };
+
+class RoundTripTest : public DeriveTest, public ::testing::WithParamInterface<int> {};
+
+// What derive writes for one small pair, byte for byte: a key renamed, a value changed, a folder
+// moved, a file replaced by another, and a .reg file that only the first archive has.
+TEST_F(DeriveTest, WritesTheRulesOfAnExample) {
+  const auto reg = [](std::string_view body) {
+    return testing::RegFileBytes(ToUtf16("Windows Registry Editor Version 5.00\r\n\r\n" +
+                                         std::string(body)));
+  };
+  ScopedTempDir dir;
+  testing::WriteTestZip(
+      dir.path() / "before.zip",
+      {{"Registry/User.reg", TestEntry::kFile,
+        reg("[HKEY_CURRENT_USER\\Software\\Old]\r\n\"a\"=\"1\"\r\n\"b\"=dword:00000002\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"v\"=\"x\"\r\n\r\n")},
+       {"Registry/Other.reg", TestEntry::kFile, reg("")},
+       {"AppData/App/a.ini", TestEntry::kFile, "a"},
+       {"AppData/App/b.ini", TestEntry::kFile, "b"},
+       {"Desktop/old.txt", TestEntry::kFile, "o"}});
+  testing::WriteTestZip(
+      dir.path() / "after.zip",
+      {{"Registry/User.reg", TestEntry::kFile,
+        reg("[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"v\"=\"y\"\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\New]\r\n\"a\"=\"1\"\r\n\"b\"=dword:00000002\r\n\r\n")},
+       {"AppData/App2/a.ini", TestEntry::kFile, "a"},
+       {"AppData/App2/b.ini", TestEntry::kFile, "b"},
+       {"Desktop/new.txt", TestEntry::kFile, "n"}});
+  const CommandOutput derived = Inspect({u"derive", dir.wide("before.zip"), dir.wide("after.zip")});
+  EXPECT_EQ(derived.exit_code, 1u) << "something the rules cannot express";
+  EXPECT_EQ(ToUtf8(derived.err), "");
+  EXPECT_EQ(ToUtf8(derived.out),
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+            "<!-- Derived by OrvexInspect: these rules turn '" + ToUtf8(dir.wide("before.zip")) +
+                "' into '" + ToUtf8(dir.wide("after.zip")) + "'.\n"
+            "     What they cannot express:\n"
+            "       Registry/Other.reg: only in the first archive; no rule removes a .reg file\n"
+            "     What still differs after them:\n"
+            "       - Registry/Other.reg\n"
+            "         - [HKEY_CURRENT_USER\\Software\\Keep]\n"
+            "         -     \"v\" = string \"y\"\n"
+            "-->\n"
+            "<migration>\n"
+            "  <registry>\n"
+            "    <key action=\"rename\" source=\"HKEY_CURRENT_USER\\Software\\Old\" "
+            "destination=\"HKEY_CURRENT_USER\\Software\\New\"/>\n"
+            "    <value action=\"set\" key=\"HKEY_CURRENT_USER\\Software\\Keep\" source=\"v\" "
+            "type=\"string\">y</value>\n"
+            "  </registry>\n"
+            "  <files>\n"
+            "    <directory action=\"move\" source=\"AppData\\App\" destination=\"AppData\\App2\"/>\n"
+            "    <file action=\"delete\" source=\"Desktop\\old.txt\"/>\n"
+            "    <file action=\"create\" source=\"Desktop\\new.txt\">\n"
+            "      bg==\n"
+            "    </file>\n"
+            "  </files>\n"
+            "</migration>\n");
+}
 
 TEST_P(RoundTripTest, DerivedRulesTurnBeforeIntoAfter) {
   const std::size_t pairs = EnvNumber("ORVEX_ROUND_TRIP_PAIRS", 200);
