@@ -35,7 +35,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The mutants are made in a copy of the tree (TREE, built in BUILD, both in the --work folder), so
 # that a run stopped at any moment leaves the checkout as it was.
 TREE = BUILD = None
-TEST_TIMEOUT = 300
+TEST_TIMEOUT = 150
 
 # (name, pattern, replacement): each match on a line makes one mutant.
 OPERATORS = [

@@ -452,6 +452,7 @@ TEST_F(MigrationE2eTest, StopRequestsEndTheRunSoonAndCleanUp) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.signal + " while " + c.step);
     fs::remove(dir_.path() / "pid");
+    fs::remove(dir_.path() / "status");
     // The shell writes its process number and becomes the tool, in the foreground: a job started
     // in the background would begin with SIGINT ignored.
     const std::string command = "cd '" + dir_.path().string() +
@@ -463,6 +464,7 @@ TEST_F(MigrationE2eTest, StopRequestsEndTheRunSoonAndCleanUp) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     while (ReadFile(dir_.path() / "pid").empty() || !fs::exists(c.sign) ||
            ReadFile(c.sign).find(c.text) == std::string::npos) {
+      ASSERT_FALSE(fs::exists(dir_.path() / "status")) << "the run ended before the moment came";
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the moment never came";
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
