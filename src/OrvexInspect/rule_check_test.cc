@@ -232,5 +232,35 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
   }
 }
 
+// The program hands on what its command wrote and its exit code; quotes around an argument only
+// group it.
+TEST(RuleCheckTest, ProgramHandsOnTheCommandsOutputAndCode) {
+#ifdef _WIN32
+  GTEST_SKIP() << "runs the Linux program";
+#else
+  ScopedTempDir dir;
+  testing::WriteFile(dir.path() / "bad.xml", "<m>\n<key action=\"create\" source=\"A\"/></m>");
+  const struct {
+    std::string args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {"check '\"bad.xml\"'", 1,
+       "bad.xml:2:1: error: source key 'A' does not start with HKEY_CURRENT_USER, "
+       "HKEY_LOCAL_MACHINE, HKCU or HKLM\n",
+       ""},
+      {"check", 2, "", "Usage: OrvexInspect check [--json] <rules.xml>\n"},
+  };
+  for (const auto& c : cases) {
+    const int status = std::system(("cd '" + dir.path().string() + "' && " ORVEX_INSPECT_BINARY " " +
+                                    c.args + " >out 2>err")
+                                       .c_str());
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args;
+    EXPECT_EQ(testing::ReadFile(dir.path() / "out"), c.out) << c.args;
+    EXPECT_EQ(testing::ReadFile(dir.path() / "err").substr(0, c.err.size()), c.err) << c.args;
+  }
+#endif
+}
+
 }  // namespace
 }  // namespace orvex
