@@ -98,7 +98,7 @@ def run(command, timeout=None):
     env = dict(os.environ, ORVEX_SOURCE_DIR=TREE)
     try:
         return subprocess.run(command, cwd=TREE, capture_output=True, text=True, timeout=timeout,
-                              env=env)
+                              env=env, errors="replace")
     except subprocess.TimeoutExpired:
         return None
 
