@@ -48,54 +48,41 @@ class PathCheckE2eTest : public ::testing::Test {
   ScopedTempDir dir_;
 };
 
-TEST_F(PathCheckE2eTest, MissingXml) {
-  const ToolResult result = RunTool(Args("rules.xml", "in.zip", "out.zip"), dir_.path());
-  EXPECT_EQ(result.status, 87);
-  EXPECT_EQ(result.console,
-            kBanner + std::string("Migration XML file '") + At("rules.xml") + "' was not found.\n");
-  EXPECT_EQ(LogLines(dir_.path() / "logs.txt"),
-            (std::vector<std::string>{
-                "[INFO ] Starting Halvane Application Migration v9.2.0.701",
-                "[FATAL] Migration XML file '" + At("rules.xml") + "' was not found"}));
-}
+// The three paths are checked in order, each run here on what the one before left: no XML file,
+// no input archive, then an output archive that exists (and a log from before, which is replaced).
+TEST_F(PathCheckE2eTest, MissingOrExistingPathsStopTheRun) {
+  // Without /LOGFILE a failed run writes nothing at all.
+  EXPECT_EQ(RunTool({"/XML", "rules.xml", "/INPUT", "in.zip", "/OUTPUT", "out.zip"}, dir_.path())
+                .status,
+            87);
+  EXPECT_TRUE(fs::is_empty(dir_.path()));
+  const auto expect = [&](const std::vector<std::string>& args, const std::string& console,
+                          const std::vector<std::string>& log) {
+    const ToolResult result = RunTool(args, dir_.path());
+    EXPECT_EQ(result.status, 87);
+    EXPECT_EQ(result.console, kBanner + console);
+    EXPECT_EQ(LogLines(dir_.path() / "logs.txt"), log);
+  };
+  const std::string start = "[INFO ] Starting Halvane Application Migration v9.2.0.701";
+  expect(Args("rules.xml", "in.zip", "out.zip"),
+         "Migration XML file '" + At("rules.xml") + "' was not found.\n",
+         {start, "[FATAL] Migration XML file '" + At("rules.xml") + "' was not found"});
 
-TEST_F(PathCheckE2eTest, MissingInput) {
   WriteFile(dir_.path() / "rules.xml", "<x/>");
-  const ToolResult result = RunTool(Args("rules.xml", "sub\\..\\in.zip", "out.zip"), dir_.path());
-  EXPECT_EQ(result.status, 87);
-  EXPECT_EQ(result.console,
-            kBanner + std::string("Input profile archive '") + At("in.zip") + "' was not found.\n");
-  EXPECT_EQ(LogLines(dir_.path() / "logs.txt"),
-            (std::vector<std::string>{
-                "[INFO ] Starting Halvane Application Migration v9.2.0.701",
-                "[INFO ]    Using migration XML file '" + At("rules.xml") + "'",
-                "[FATAL] Input profile archive '" + At("in.zip") + "' was not found"}));
-}
+  const std::string using_xml = "[INFO ]    Using migration XML file '" + At("rules.xml") + "'";
+  expect(Args("rules.xml", "sub\\..\\in.zip", "out.zip"),
+         "Input profile archive '" + At("in.zip") + "' was not found.\n",
+         {start, using_xml, "[FATAL] Input profile archive '" + At("in.zip") + "' was not found"});
 
-TEST_F(PathCheckE2eTest, ExistingOutputNeedsOverwrite) {
-  WriteFile(dir_.path() / "rules.xml", "<x/>");
   fs::create_directory(dir_.path() / "in.zip");  // a directory counts as existing
   WriteFile(dir_.path() / "out.zip", "old");
   WriteFile(dir_.path() / "logs.txt", "an old log\r\n");
-  const ToolResult result = RunTool(Args("RULES.XML", "in.zip", "out.zip"), dir_.path());
-  EXPECT_EQ(result.status, 87);
-  EXPECT_EQ(result.console, kBanner + std::string("Output profile archive already exists.\n"
-                                                  "Use /OVERWRITE to force overwrite.\n"));
-  EXPECT_EQ(
-      LogLines(dir_.path() / "logs.txt"),
-      (std::vector<std::string>{"[INFO ] Starting Halvane Application Migration v9.2.0.701",
-                                "[INFO ]    Using migration XML file '" + At("RULES.XML") + "'",
-                                "[INFO ]    Using input profile archive '" + At("in.zip") + "'",
-                                "[FATAL] Output profile archive '" + At("out.zip") +
-                                    "' already exists (use /OVERWRITE)"}));
+  expect(Args("RULES.XML", "in.zip", "out.zip"),
+         "Output profile archive already exists.\nUse /OVERWRITE to force overwrite.\n",
+         {start, "[INFO ]    Using migration XML file '" + At("RULES.XML") + "'",
+          "[INFO ]    Using input profile archive '" + At("in.zip") + "'",
+          "[FATAL] Output profile archive '" + At("out.zip") + "' already exists (use /OVERWRITE)"});
   EXPECT_EQ(ReadFile(dir_.path() / "out.zip"), "old");
-}
-
-TEST_F(PathCheckE2eTest, NothingIsLoggedWithoutLogFile) {
-  const ToolResult result =
-      RunTool({"/XML", "rules.xml", "/INPUT", "in.zip", "/OUTPUT", "out.zip"}, dir_.path());
-  EXPECT_EQ(result.status, 87);
-  EXPECT_TRUE(fs::is_empty(dir_.path()));
 }
 
 }  // namespace
