@@ -9,21 +9,6 @@
 namespace orvex::platform {
 namespace {
 
-TEST(ComStringTest, AllocationKeepsLengthAndTerminator) {
-  BSTR text = SysAllocString(u"ab\u00e9");
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(SysStringLen(text), 3u);
-  EXPECT_EQ(std::u16string(text, 4), std::u16string(u"ab\u00e9\0", 4));
-  SysFreeString(text);
-
-  BSTR zeros = SysAllocStringLen(nullptr, 2);
-  ASSERT_NE(zeros, nullptr);
-  EXPECT_EQ(std::u16string(zeros, 3), std::u16string(3, u'\0'));
-  SysFreeString(zeros);
-
-  EXPECT_EQ(SysAllocString(nullptr), nullptr);
-}
-
 TEST(ComStringTest, AppendGrowsTheStringOrLeavesItAlone) {
   BSTR line = nullptr;
   const std::u16string path = u"/out/p\u00e4.zip";
