@@ -184,16 +184,16 @@ def main():
     parser.add_argument("--report", help="default: report.md in the --work folder")
     parser.add_argument("--merge", nargs="+", metavar="JSON", help="the results of earlier runs")
     args = parser.parse_args()
-    if args.merge:
-        results = [r for name in args.merge for r in json.load(open(name))]
-        json.dump(results, open(args.json or "mutants.json", "w"), indent=1)
-        write_report(results, args.report or "report.md")
-        return
-    global TREE, BUILD
     args.work = os.path.abspath(args.work)
-    TREE, BUILD = os.path.join(args.work, "tree"), os.path.join(args.work, "build")
     args.json = args.json or os.path.join(args.work, "mutants.json")
     args.report = args.report or os.path.join(args.work, "report.md")
+    if args.merge:
+        results = [r for name in args.merge for r in json.load(open(name))]
+        json.dump(results, open(args.json, "w"), indent=1)
+        write_report(results, args.report)
+        return
+    global TREE, BUILD
+    TREE, BUILD = os.path.join(args.work, "tree"), os.path.join(args.work, "build")
 
     copy_tree()
     if run(["cmake", "-S", TREE, "-B", BUILD, "-G", "Ninja",
