@@ -40,6 +40,7 @@ TEST(EntryNameTest, SplitsSafeNamesAndRefusesEscapes) {
       {u"Desktop /y", S::kTrailingDotOrBlank, {}},
       {u"...", S::kTrailingDotOrBlank, {}},
       {u"CON", S::kDeviceName, {}},
+      {u"AppData/prn.txt", S::kDeviceName, {}},
       {u"Desktop/nul.txt", S::kDeviceName, {}},
       {u"aux .tar.gz", S::kDeviceName, {}},
       {u"com1", S::kDeviceName, {}},
