@@ -289,8 +289,8 @@ class RoundTripTest : public DeriveTest, public ::testing::WithParamInterface<in
 // moved, a file replaced by another, and a .reg file that only the first archive has.
 TEST_F(DeriveTest, WritesTheRulesOfAnExample) {
   const auto reg = [](std::string_view body) {
-    return testing::RegFileBytes(ToUtf16("Windows Registry Editor Version 5.00\r\n\r\n" +
-                                         std::string(body)));
+    return testing::RegFileBytes(
+        ToUtf16("Windows Registry Editor Version 5.00\r\n\r\n" + std::string(body)));
   };
   ScopedTempDir dir;
   testing::WriteTestZip(
@@ -313,32 +313,34 @@ TEST_F(DeriveTest, WritesTheRulesOfAnExample) {
   const CommandOutput derived = Inspect({u"derive", dir.wide("before.zip"), dir.wide("after.zip")});
   EXPECT_EQ(derived.exit_code, 1u) << "something the rules cannot express";
   EXPECT_EQ(ToUtf8(derived.err), "");
-  EXPECT_EQ(ToUtf8(derived.out),
-            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-            "<!-- Derived by OrvexInspect: these rules turn '" + ToUtf8(dir.wide("before.zip")) +
-                "' into '" + ToUtf8(dir.wide("after.zip")) + "'.\n"
-            "     What they cannot express:\n"
-            "       Registry/Other.reg: only in the first archive; no rule removes a .reg file\n"
-            "     What still differs after them:\n"
-            "       - Registry/Other.reg\n"
-            "         - [HKEY_CURRENT_USER\\Software\\Keep]\n"
-            "         -     \"v\" = string \"y\"\n"
-            "-->\n"
-            "<migration>\n"
-            "  <registry>\n"
-            "    <key action=\"rename\" source=\"HKEY_CURRENT_USER\\Software\\Old\" "
-            "destination=\"HKEY_CURRENT_USER\\Software\\New\"/>\n"
-            "    <value action=\"set\" key=\"HKEY_CURRENT_USER\\Software\\Keep\" source=\"v\" "
-            "type=\"string\">y</value>\n"
-            "  </registry>\n"
-            "  <files>\n"
-            "    <directory action=\"move\" source=\"AppData\\App\" destination=\"AppData\\App2\"/>\n"
-            "    <file action=\"delete\" source=\"Desktop\\old.txt\"/>\n"
-            "    <file action=\"create\" source=\"Desktop\\new.txt\">\n"
-            "      bg==\n"
-            "    </file>\n"
-            "  </files>\n"
-            "</migration>\n");
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+      "<!-- Derived by OrvexInspect: these rules turn '" +
+      ToUtf8(dir.wide("before.zip")) + "' into '" + ToUtf8(dir.wide("after.zip")) + "'.\n";
+  const char* const rules =
+      "     What they cannot express:\n"
+      "       Registry/Other.reg: only in the first archive; no rule removes a .reg file\n"
+      "     What still differs after them:\n"
+      "       - Registry/Other.reg\n"
+      "         - [HKEY_CURRENT_USER\\Software\\Keep]\n"
+      "         -     \"v\" = string \"y\"\n"
+      "-->\n"
+      "<migration>\n"
+      "  <registry>\n"
+      "    <key action=\"rename\" source=\"HKEY_CURRENT_USER\\Software\\Old\" "
+      "destination=\"HKEY_CURRENT_USER\\Software\\New\"/>\n"
+      "    <value action=\"set\" key=\"HKEY_CURRENT_USER\\Software\\Keep\" source=\"v\" "
+      "type=\"string\">y</value>\n"
+      "  </registry>\n"
+      "  <files>\n"
+      "    <directory action=\"move\" source=\"AppData\\App\" destination=\"AppData\\App2\"/>\n"
+      "    <file action=\"delete\" source=\"Desktop\\old.txt\"/>\n"
+      "    <file action=\"create\" source=\"Desktop\\new.txt\">\n"
+      "      bg==\n"
+      "    </file>\n"
+      "  </files>\n"
+      "</migration>\n";
+  EXPECT_EQ(ToUtf8(derived.out), head + rules);
 }
 
 TEST_P(RoundTripTest, DerivedRulesTurnBeforeIntoAfter) {

@@ -252,9 +252,9 @@ TEST(RuleCheckTest, ProgramHandsOnTheCommandsOutputAndCode) {
       {"check", 2, "", "Usage: OrvexInspect check [--json] <rules.xml>\n"},
   };
   for (const auto& c : cases) {
-    const int status = std::system(("cd '" + dir.path().string() + "' && " ORVEX_INSPECT_BINARY " " +
-                                    c.args + " >out 2>err")
-                                       .c_str());
+    const std::string command =
+        "cd '" + dir.path().string() + "' && " ORVEX_INSPECT_BINARY " " + c.args + " >out 2>err";
+    const int status = std::system(command.c_str());
     EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args;
     EXPECT_EQ(testing::ReadFile(dir.path() / "out"), c.out) << c.args;
     EXPECT_EQ(testing::ReadFile(dir.path() / "err").substr(0, c.err.size()), c.err) << c.args;

@@ -52,9 +52,9 @@ class PathCheckE2eTest : public ::testing::Test {
 // no input archive, then an output archive that exists (and a log from before, which is replaced).
 TEST_F(PathCheckE2eTest, MissingOrExistingPathsStopTheRun) {
   // Without /LOGFILE a failed run writes nothing at all.
-  EXPECT_EQ(RunTool({"/XML", "rules.xml", "/INPUT", "in.zip", "/OUTPUT", "out.zip"}, dir_.path())
-                .status,
-            87);
+  EXPECT_EQ(
+      RunTool({"/XML", "rules.xml", "/INPUT", "in.zip", "/OUTPUT", "out.zip"}, dir_.path()).status,
+      87);
   EXPECT_TRUE(fs::is_empty(dir_.path()));
   const auto expect = [&](const std::vector<std::string>& args, const std::string& console,
                           const std::vector<std::string>& log) {
@@ -69,19 +69,20 @@ TEST_F(PathCheckE2eTest, MissingOrExistingPathsStopTheRun) {
          {start, "[FATAL] Migration XML file '" + At("rules.xml") + "' was not found"});
 
   WriteFile(dir_.path() / "rules.xml", "<x/>");
-  const std::string using_xml = "[INFO ]    Using migration XML file '" + At("rules.xml") + "'";
   expect(Args("rules.xml", "sub\\..\\in.zip", "out.zip"),
          "Input profile archive '" + At("in.zip") + "' was not found.\n",
-         {start, using_xml, "[FATAL] Input profile archive '" + At("in.zip") + "' was not found"});
+         {start, "[INFO ]    Using migration XML file '" + At("rules.xml") + "'",
+          "[FATAL] Input profile archive '" + At("in.zip") + "' was not found"});
 
   fs::create_directory(dir_.path() / "in.zip");  // a directory counts as existing
   WriteFile(dir_.path() / "out.zip", "old");
   WriteFile(dir_.path() / "logs.txt", "an old log\r\n");
-  expect(Args("RULES.XML", "in.zip", "out.zip"),
-         "Output profile archive already exists.\nUse /OVERWRITE to force overwrite.\n",
-         {start, "[INFO ]    Using migration XML file '" + At("RULES.XML") + "'",
-          "[INFO ]    Using input profile archive '" + At("in.zip") + "'",
-          "[FATAL] Output profile archive '" + At("out.zip") + "' already exists (use /OVERWRITE)"});
+  expect(
+      Args("RULES.XML", "in.zip", "out.zip"),
+      "Output profile archive already exists.\nUse /OVERWRITE to force overwrite.\n",
+      {start, "[INFO ]    Using migration XML file '" + At("RULES.XML") + "'",
+       "[INFO ]    Using input profile archive '" + At("in.zip") + "'",
+       "[FATAL] Output profile archive '" + At("out.zip") + "' already exists (use /OVERWRITE)"});
   EXPECT_EQ(ReadFile(dir_.path() / "out.zip"), "old");
 }
 

@@ -357,8 +357,9 @@ TEST_F(MigrationE2eTest, ImportPlacesTheOutputForTheUser) {
                                         {"Registry/u.reg", TestEntry::kFile, reg}});
   if (!ToolIsWindows()) {
     const auto import_for = [&](const fs::path& home) {
-      return Run({"/IMPORT", "/OVERWRITE"}, kNoRules,
-                 {"HOME=" + home.string(), "XDG_CONFIG_HOME=", "XDG_STATE_HOME=", "XDG_DATA_HOME="});
+      return Run(
+          {"/IMPORT", "/OVERWRITE"}, kNoRules,
+          {"HOME=" + home.string(), "XDG_CONFIG_HOME=", "XDG_STATE_HOME=", "XDG_DATA_HOME="});
     };
     // A home below a file can hold no folders: the import fails with the system's code.
     WriteFile(dir_.path() / "file", "");

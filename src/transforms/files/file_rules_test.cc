@@ -116,8 +116,8 @@ TEST_F(FileRulesTest, CreateDecodesTrimmedBase64) {
   for (const auto& c : cases) {
     EXPECT_HR(S_OK, Run(u"create", u"AppData\\New\\f.bin", u"", c.content));
     EXPECT_EQ(ReadFile(archive_ / "AppData" / "New" / "f.bin"), c.bytes);
-    EXPECT_EQ(log_.Take(), (Lines{"[DEBUG] ProcessFile: Creating file 'AppData\\New\\f.bin'",
-                                  c.last_line}));
+    EXPECT_EQ(log_.Take(),
+              (Lines{"[DEBUG] ProcessFile: Creating file 'AppData\\New\\f.bin'", c.last_line}));
   }
 
   EXPECT_TRUE(FAILED(Run(u"create", u"AppData\\Dir", u"", u"QUJD")));
