@@ -157,10 +157,13 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
 TEST_F(ProfileDiffTest, MissingOrBrokenArchiveIsAnError) {
   testing::WriteFile(dir_.path() / "not.zip", "no archive");
   const std::u16string good = Archive("a.zip", Profile(kUserReg, ""));
-  for (const std::u16string& other : {dir_.wide("missing.zip"), dir_.wide("not.zip")}) {
+  const std::u16string missing = dir_.wide("missing.zip"), broken = dir_.wide("not.zip");
+  for (const auto& [other, err] :
+       {std::pair(missing, "'" + ToUtf8(missing) + "' was not found"),
+        std::pair(broken, "cannot unpack '" + ToUtf8(broken) + "' (error 13)")}) {
     const CommandOutput output = RunInspectCommand({u"OrvexInspect", u"diff", good, other});
-    EXPECT_EQ(output.exit_code, kInspectFailed) << ToUtf8(other);
-    EXPECT_NE(ToUtf8(output.err), "");
+    EXPECT_EQ(output.exit_code, kInspectFailed) << err;
+    EXPECT_EQ(ToUtf8(output.err), "OrvexInspect: " + err + "\n");
   }
 }
 
