@@ -132,6 +132,7 @@ TEST(RegistryDocumentTest, NormalizeKeyPathSpellsTheRootOut) {
   } cases[] = {
       {u"HKCU\\Software\\X", true, u"HKEY_CURRENT_USER\\Software\\X"},
       {u"HKCU", true, u"HKEY_CURRENT_USER\\"},
+      {u"HKEY_CURRENT_USER\\A", true, u"HKEY_CURRENT_USER\\A"},
       {u"\\HKLM\\Software", true, u"HKEY_LOCAL_MACHINE\\Software"},
       {u"HKEY_LOCAL_MACHINE\\\\A", true, u"HKEY_LOCAL_MACHINE\\\\A"},
       {u"hkcu\\Software", false, u"hkcu\\Software"},
