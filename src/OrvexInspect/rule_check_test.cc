@@ -207,15 +207,17 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
       "       OrvexInspect diff [--json] <before.zip> <after.zip>\n"
       "       OrvexInspect derive <before.zip> <after.zip>\n";
   const Case cases[] = {
-      {{u"check", dir.wide("good.xml")}, 0, ""},
-      {{u"check", u"--json", dir.wide("good.xml")}, 0, "[]\n"},
+      {{u"check", dir.wide("good.xml")}, 0, "", ""},
+      {{u"check", u"--json", dir.wide("good.xml")}, 0, "[]\n", ""},
       {{u"check", u"--json", dir.wide("bad.xml")}, 1,
        "[\n  {\"file\": \"" + JsonText(dir.wide("bad.xml")) + "\", \"line\": 2, \"column\": 1, "
        "\"severity\": \"error\", \"message\": \"source key 'A' does not start with "
-       "HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or HKLM\"}\n]\n"},
+       "HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or HKLM\"}\n]\n",
+       ""},
       {{u"check", dir.wide("broken.xml")}, 1,
        ToUtf8(dir.wide("broken.xml")) + ":2:48: error: the XML cannot be read: well-formedness "
-       "constraint: element type match; the migration stops here\n"},
+       "constraint: element type match; the migration stops here\n",
+       ""},
       {{u"check", dir.wide("missing.xml")}, 2, "",
        "OrvexInspect: '" + ToUtf8(dir.wide("missing.xml")) + "' was not found\n"},
       {{u"check"}, 2, "", usage},
