@@ -26,6 +26,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -94,13 +95,19 @@ def Matching(text, open_at):
 
 
 def run(command, timeout=None):
+    """The command's result, or None when it ran out of time: then its whole process group is
+    killed, so that no tool a test started outlives it."""
     # The tests read the environment CTest gives them.
     env = dict(os.environ, ORVEX_SOURCE_DIR=TREE)
-    try:
-        return subprocess.run(command, cwd=TREE, capture_output=True, text=True, timeout=timeout,
-                              env=env, errors="replace")
-    except subprocess.TimeoutExpired:
-        return None
+    with subprocess.Popen(command, cwd=TREE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, errors="replace", env=env, start_new_session=True) as process:
+        try:
+            out, err = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            return None
+    return subprocess.CompletedProcess(command, process.returncode, out, err)
 
 
 def copy_tree():
