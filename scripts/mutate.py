@@ -99,8 +99,12 @@ def run(command, timeout=None):
     killed, so that no tool a test started outlives it."""
     # The tests read the environment CTest gives them.
     env = dict(os.environ, ORVEX_SOURCE_DIR=TREE)
+    # Started in the background, this script has SIGINT ignored; the stop-request tests need the
+    # tools they start to hear it.
+    hear_sigint = lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)  # noqa: E731
     with subprocess.Popen(command, cwd=TREE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          text=True, errors="replace", env=env, start_new_session=True) as process:
+                          text=True, errors="replace", env=env, start_new_session=True,
+                          preexec_fn=hear_sigint) as process:
         try:
             out, err = process.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:

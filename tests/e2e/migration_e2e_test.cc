@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -408,8 +407,6 @@ TEST_F(MigrationE2eTest, EightRunsAtOnceShareTheTemporaryFolder) {
 // it made and exits as the signal would have it.
 TEST_F(MigrationE2eTest, StopRequestsEndTheRunSoonAndCleanUp) {
   if (ToolIsWindows()) GTEST_SKIP() << "the Windows program hears console events, not signals";
-  // A test program started as a background job has SIGINT ignored, and the tool would inherit it.
-  std::signal(SIGINT, SIG_DFL);
   // Every step lasts long enough for a signal to arrive in it: 64 MiB for deflate, twenty .reg
   // files of 10,000 keys renamed back and forth forty times.
   std::mt19937 random(15);
