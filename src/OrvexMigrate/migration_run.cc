@@ -38,17 +38,65 @@ constexpr PathCheck kOutputCheck = {
     u"Failed to get full name of output profile archive: '%s'. (Error %d)",
     u"Failed to check for existence of output profile archive: '%s'. (Error %d)"};
 
+using NameMessage = FormatStringFor<std::u16string>;
+
+// Two named files that must not be one file, and the FATAL line that refuses them; the console
+// line is the same with a full stop. `named` is the other file, or for the working directory the
+// file that must lie outside it.
+struct Collision {
+  std::u16string ProgramOptions::*named;
+  NameMessage fatal;
+  NameMessage console;
+};
+
+// The log replaces whatever its name holds.
+constexpr Collision kLogCollisions[] = {
+    {&ProgramOptions::input_path, u"Log file '%s' is the input profile archive",
+     u"Log file '%s' is the input profile archive.\n"},
+    {&ProgramOptions::xml_path, u"Log file '%s' is the migration XML file",
+     u"Log file '%s' is the migration XML file.\n"},
+    {&ProgramOptions::output_path, u"Log file '%s' is the output profile archive",
+     u"Log file '%s' is the output profile archive.\n"},
+};
+
+// The output archive replaces whatever its name holds, with /OVERWRITE; a profile archive is
+// never migrated in place.
+constexpr Collision kOutputCollisions[] = {
+    {&ProgramOptions::input_path, u"Output profile archive '%s' is the input profile archive",
+     u"Output profile archive '%s' is the input profile archive.\n"},
+    {&ProgramOptions::xml_path, u"Output profile archive '%s' is the migration XML file",
+     u"Output profile archive '%s' is the migration XML file.\n"},
+};
+
+// The working directory goes at the end of the run, with whatever lies inside it.
+constexpr Collision kInsideWorkingDirectory[] = {
+    {&ProgramOptions::output_path,
+     u"Output profile archive '%s' lies inside the working directory",
+     u"Output profile archive '%s' lies inside the working directory.\n"},
+    {&ProgramOptions::log_file_path, u"Log file '%s' lies inside the working directory",
+     u"Log file '%s' lies inside the working directory.\n"},
+};
+
 std::uint32_t ExitCode(HRESULT hr) { return static_cast<std::uint32_t>(LowWord(hr)); }
 
 // Whether `path` names a FIFO, a device or the like: reading one may wait forever for bytes that
-// never come, so it is refused before anything else happens. Whatever else keeps an existing
-// name from opening is left for the step that reads it to report.
-bool IsNotARegularFile(std::u16string_view path) {
+// never come, so it is refused before anything else happens; with `directories`, a directory too.
+// Whatever else keeps an existing name from opening is left for the step that reads it to report.
+bool IsNotARegularFile(std::u16string_view path, bool directories) {
+  bool exists = false;
+  if (directories && FileExists(path, &exists) == S_FALSE) return true;
   platform::FileHandle file;
   const std::uint32_t error =
       platform::CreateFile(path, platform::GENERIC_READ, platform::OPEN_EXISTING, &file);
   platform::CloseHandle(file);
   return error == ERROR_OPEN_FAILED;
+}
+
+// The file a named input is read from: a symbolic link the user names is followed. The name
+// itself when it leads nowhere; the step that reads it says why.
+std::u16string FileToOpen(const std::u16string& path) {
+  std::u16string final_path;
+  return platform::GetFinalPathName(path, &final_path) == ERROR_SUCCESS ? final_path : path;
 }
 
 class MigrationRun {
@@ -62,13 +110,19 @@ class MigrationRun {
   void CleanUp();
 
  private:
+  // Refuses, on the console alone, a log file that is another named file: opening the log
+  // would replace it.
+  std::uint32_t RefuseLogOverNamedFile();
   std::uint32_t OpenLog();
+  // Logs and prints `collision`'s refusal for `path`: the exit code.
+  std::uint32_t Refuse(const Collision& collision, std::u16string_view path);
   // Resolves one path in place and tells whether something bears its name; a non-zero return is
   // the exit code of a failure already logged.
   std::uint32_t ResolveAndTest(const PathCheck& check, bool* exists);
   std::uint32_t CheckPaths();
   std::uint32_t LoadRules();
   std::uint32_t PrepareWorkingArea();
+  std::uint32_t RefuseInsideWorkingDirectory();
   // Steps from the engine's start to the output archive (and its import): the run's last
   // result, every failure logged.
   HRESULT Migrate();
@@ -83,21 +137,49 @@ class MigrationRun {
   std::u16string working_directory_;
   std::u16string archive_directory_;
   std::u16string engine_log_file_;
+  // The named input archive and migration XML file as they are opened: a symbolic link the user
+  // names is followed there, while every message keeps the name as given.
+  std::u16string input_file_;
+  std::u16string xml_file_;
   // What the run is doing, for the line that says where a stop request ended it.
   std::u16string_view step_;
 };
 
 std::uint32_t MigrationRun::Run() {
+  if (const std::uint32_t code = RefuseLogOverNamedFile()) return code;
   if (const std::uint32_t code = OpenLog()) return code;
   LogInfo(u"Starting Halvane Application Migration v%S", kVersion);
   if (const std::uint32_t code = CheckPaths()) return code;
   if (const std::uint32_t code = LoadRules()) return code;
   if (const std::uint32_t code = PrepareWorkingArea()) return code;
+  if (const std::uint32_t code = RefuseInsideWorkingDirectory()) {
+    CleanUp();
+    return code;
+  }
   const HRESULT result = Migrate();
   // Said first, and so on disk, even when removing a large working directory is cut short.
   if (result == kStoppedOnRequest) LogFatal(u"Migration stopped by the user while %s", step_);
   CleanUp();
   return ExitCode(result);
+}
+
+std::uint32_t MigrationRun::RefuseLogOverNamedFile() {
+  if (options_.log_file_path.empty()) return 0;
+  for (const Collision& collision : kLogCollisions) {
+    std::u16string other = options_.*collision.named;
+    // A name that cannot be resolved is reported by the path checks.
+    if (SUCCEEDED(ResolveFullPath(&other)) && NameOneFile(options_.log_file_path, other)) {
+      console_.Print(collision.console, options_.log_file_path);
+      return ERROR_INVALID_PARAMETER;
+    }
+  }
+  return 0;
+}
+
+std::uint32_t MigrationRun::Refuse(const Collision& collision, std::u16string_view path) {
+  LogFatal(collision.fatal, std::u16string(path));
+  console_.Print(collision.console, std::u16string(path));
+  return ERROR_INVALID_PARAMETER;
 }
 
 std::uint32_t MigrationRun::OpenLog() {
@@ -133,7 +215,8 @@ std::uint32_t MigrationRun::CheckPaths() {
     console_.Print(u"Migration XML file '%s' was not found.\n", options_.xml_path);
     return ERROR_INVALID_PARAMETER;
   }
-  if (IsNotARegularFile(options_.xml_path)) {
+  xml_file_ = FileToOpen(options_.xml_path);
+  if (IsNotARegularFile(xml_file_, /*directories=*/true)) {
     LogFatal(u"Migration XML file '%s' is not a regular file", options_.xml_path);
     console_.Print(u"Migration XML file '%s' is not a regular file.\n", options_.xml_path);
     return ERROR_INVALID_PARAMETER;
@@ -146,7 +229,9 @@ std::uint32_t MigrationRun::CheckPaths() {
     console_.Print(u"Input profile archive '%s' was not found.\n", options_.input_path);
     return ERROR_INVALID_PARAMETER;
   }
-  if (IsNotARegularFile(options_.input_path)) {
+  // A directory is handed to the engine like a file, and the engine says what it makes of it.
+  input_file_ = FileToOpen(options_.input_path);
+  if (IsNotARegularFile(input_file_, /*directories=*/false)) {
     LogFatal(u"Input profile archive '%s' is not a regular file", options_.input_path);
     console_.Print(u"Input profile archive '%s' is not a regular file.\n", options_.input_path);
     return ERROR_INVALID_PARAMETER;
@@ -154,6 +239,11 @@ std::uint32_t MigrationRun::CheckPaths() {
   LogInfo(u"   Using input profile archive '%s'", options_.input_path);
 
   if (const std::uint32_t code = ResolveAndTest(kOutputCheck, &exists)) return code;
+  for (const Collision& collision : kOutputCollisions) {
+    if (NameOneFile(options_.output_path, options_.*collision.named)) {
+      return Refuse(collision, options_.output_path);
+    }
+  }
   if (exists && !options_.overwrite) {
     LogFatal(u"Output profile archive '%s' already exists (use /OVERWRITE)", options_.output_path);
     console_.Print(u"Output profile archive already exists.\n");
@@ -177,7 +267,7 @@ std::uint32_t MigrationRun::LoadRules() {
   config_.Attach(&context);
   platform::Stream stream;
   const bool parsed =
-      SUCCEEDED(platform::SHCreateStreamOnFile(options_.xml_path, platform::STGM_READ, &stream)) &&
+      SUCCEEDED(platform::SHCreateStreamOnFile(xml_file_, platform::STGM_READ, &stream)) &&
       ParseXmlStream(context, std::move(stream));
   if (!parsed) {
     LogFatal(u"Failed to parse migration XML file");
@@ -208,6 +298,14 @@ std::uint32_t MigrationRun::PrepareWorkingArea() {
   return 0;
 }
 
+std::uint32_t MigrationRun::RefuseInsideWorkingDirectory() {
+  for (const Collision& collision : kInsideWorkingDirectory) {
+    const std::u16string& path = options_.*collision.named;
+    if (!path.empty() && LiesWithin(path, working_directory_)) return Refuse(collision, path);
+  }
+  return 0;
+}
+
 bool MigrationRun::StopsAt(std::u16string_view step) {
   step_ = step;
   return platform::StopRequested();
@@ -217,7 +315,7 @@ bool MigrationRun::StopsAt(std::u16string_view step) {
 // and blocks); once the output archive is in place the run finishes, its import included.
 HRESULT MigrationRun::Migrate() {
   if (StopsAt(u"preparing the migration")) return kStoppedOnRequest;
-  EngineConnection engine({archive_directory_, options_.input_path, options_.output_path,
+  EngineConnection engine({archive_directory_, input_file_, options_.output_path,
                            engine_log_file_});
   HRESULT hr = engine.Start();
   if (FAILED(hr)) {

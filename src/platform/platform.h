@@ -112,6 +112,20 @@ std::uint32_t SetFileAttributes(std::u16string_view path, std::uint32_t attribut
 /// DeleteFileW: removes a file (or the symbolic link itself), never a directory.
 std::uint32_t DeleteFile(std::u16string_view path);
 
+/// Which file a name stands for: names of one file (through a symbolic or a hard link, "..", or
+/// another letter case) have equal identities, names of two files never.
+struct FileIdentity {
+  std::uint64_t volume = 0;  ///< the volume's serial number (the device on Linux)
+  std::uint64_t index = 0;   ///< the file's index on its volume (the inode on Linux)
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+/// GetFileInformationByHandle on the file or directory `path` names, symbolic links followed.
+std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity);
+/// GetFinalPathNameByHandleW: the path of the file `path` names once every symbolic link on the
+/// way is followed. A file the user names may be a link; every open here refuses links, so such a
+/// file is opened by this path.
+std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_path);
+
 /// CreateDirectoryW: one directory; ERROR_ALREADY_EXISTS when the name is taken, ERROR_PATH_NOT_FOUND
 /// when the parent is missing.
 std::uint32_t CreateDirectory(std::u16string_view path);

@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "common/result.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/name_cache.h"
@@ -64,6 +67,26 @@ std::uint32_t DeleteFile(std::u16string_view path) {
   if ((AttributesOf(native, st) & FILE_ATTRIBUTE_READONLY) != 0) return ERROR_ACCESS_DENIED;
   if (::unlink(native.c_str()) != 0) return posix::Win32ErrorForPath(errno, native);
   posix::NoteNameRemoved(native);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity) {
+  std::string native;
+  if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return posix::Win32ErrorForPath(errno, native);
+  identity->volume = st.st_dev;
+  identity->index = st.st_ino;
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_path) {
+  std::string native;
+  if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
+  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(native.c_str(), nullptr),
+                                                         &std::free);
+  if (real == nullptr) return posix::Win32ErrorForPath(errno, native);
+  *final_path = ToUtf16(real.get());
   return ERROR_SUCCESS;
 }
 

@@ -33,6 +33,49 @@ std::uint32_t DeleteFile(std::u16string_view path) {
   return win32::LastError(::DeleteFileW(win32::Wide(text)));
 }
 
+namespace {
+
+// A handle on the file or directory `text` names, opened for none of its data: enough to ask
+// which file it is.
+HANDLE OpenForQuery(const std::u16string& text) {
+  return ::CreateFileW(win32::Wide(text), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity) {
+  const HANDLE handle = OpenForQuery(std::u16string(path));
+  if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL succeeded = ::GetFileInformationByHandle(handle, &info);
+  const std::uint32_t error = win32::LastError(succeeded);
+  ::CloseHandle(handle);
+  if (error != ERROR_SUCCESS) return error;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_path) {
+  const HANDLE handle = OpenForQuery(std::u16string(path));
+  if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
+  std::u16string text(MAX_PATH, u'\0');
+  DWORD length = 0;
+  for (;;) {
+    length = ::GetFinalPathNameByHandleW(handle, reinterpret_cast<wchar_t*>(text.data()),
+                                         static_cast<DWORD>(text.size()), FILE_NAME_NORMALIZED);
+    if (length < text.size()) break;
+    text.resize(length);  // the size asked for, terminator included
+  }
+  const std::uint32_t error = length == 0 ? ::GetLastError() : ERROR_SUCCESS;
+  ::CloseHandle(handle);
+  if (error != ERROR_SUCCESS) return error;
+  text.resize(length);  // in the long-path form ("\\?\C:\..."), which every call here takes
+  *final_path = std::move(text);
+  return ERROR_SUCCESS;
+}
+
 std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
                          std::uint32_t disposition, FileHandle* file) {
   const std::u16string text(path);

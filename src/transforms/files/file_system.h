@@ -53,4 +53,13 @@ constexpr HRESULT kCopyIntoItself = E_INVALIDARG;
 [[nodiscard]] HRESULT MovePath(std::u16string_view source, std::u16string_view destination,
                                bool replace_existing, bool allow_copy);
 
+/// Whether two full paths name one file: an existing file by its identity, however it is reached
+/// (links, "..", letter case); two names not taken yet by their folders' identities and their last
+/// components compared ignoring case, since the file made under either would be found by the other.
+bool NameOneFile(std::u16string_view a, std::u16string_view b);
+
+/// Whether the full path `path` names the existing directory `directory` or lies anywhere below
+/// it, however either is reached.
+bool LiesWithin(std::u16string_view path, std::u16string_view directory);
+
 }  // namespace orvex
