@@ -376,12 +376,17 @@ TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
             engine_->Import(MakeBstr(u"-r \"" + ToUtf16(archive.string()) + u"\"").get(), &count));
   EXPECT_EQ(count, 5);
 
-  EXPECT_EQ(ListTree(home), (Lines{".config/", ".config/Vendor/", ".config/Vendor/a.ini",
-                                   ".profile", "Desktop/", "Desktop/x.lnk", "Documents/"}));
-  EXPECT_EQ(ReadFile(home / ".config/Vendor/a.ini"), "new settings");
-  EXPECT_EQ(ReadFile(temp_.path() / "data/Cache/c.bin"), "c");
-  EXPECT_EQ(ListTree(temp_.path() / "state"), (Lines{"OrvexEngine/", "OrvexEngine/Registry/",
-                                                     "OrvexEngine/Registry/HKCU_Software.reg"}));
+  // The live home and data folders are left as they were.
+  EXPECT_EQ(ListTree(home), (Lines{".config/", ".config/Vendor/", ".config/Vendor/a.ini"}));
+  EXPECT_EQ(ReadFile(home / ".config/Vendor/a.ini"), "old settings");
+  EXPECT_FALSE(fs::exists(temp_.path() / "data"));
+  EXPECT_EQ(ListTree(temp_.path() / "state/OrvexEngine"),
+            (Lines{"Profile/", "Profile/AppData/", "Profile/AppData/Vendor/",
+                   "Profile/AppData/Vendor/a.ini", "Profile/Desktop/", "Profile/Desktop/x.lnk",
+                   "Profile/LocalAppData/", "Profile/LocalAppData/Cache/",
+                   "Profile/LocalAppData/Cache/c.bin", "Profile/Personal/",
+                   "Profile/UserProfile/", "Profile/UserProfile/.profile", "Registry/",
+                   "Registry/HKCU_Software.reg"}));
 
   EXPECT_EQ(LogLines().back(), "Import: done: 5 files, 2 directories, 4 entries left out");
 }

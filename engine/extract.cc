@@ -1,24 +1,19 @@
 #include "engine/extract.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "common/little_endian.h"
 #include "common/path_text.h"
 #include "engine/entry_name.h"
+#include "engine/entry_writer.h"
 #include "engine/local_headers.h"
 #include "platform/archive_headers.h"
-#include "platform/directory_tree.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -29,8 +24,6 @@ namespace {
 constexpr std::uint32_t kReadBlockSize = 1u << 20;
 // Freed memory the process keeps between files (see RetainFreedMemory).
 constexpr std::size_t kRetainedMemory = 64u << 20;
-// Unpacked data read ahead of the files being written.
-constexpr std::size_t kDataInFlight = 16u << 20;
 
 // The archive file as libarchive's input, read through the platform layer.
 struct ArchiveInput {
@@ -80,243 +73,6 @@ std::u16string LibraryError(struct archive* handle) {
   return text != nullptr ? ToUtf16(text) : u"unknown error";
 }
 
-// Makes directories on demand, remembering those it has already seen.
-class DirectoryMaker {
- public:
-  // Makes sure `path` is a directory, creating it and any missing parents; a Win32 error.
-  std::uint32_t Ensure(const std::u16string& path) {
-    if (known_.contains(path)) return ERROR_SUCCESS;
-    const std::uint32_t error = platform::CreateDirectoryTree(path);
-    if (error == ERROR_SUCCESS) known_.insert(path);
-    return error;
-  }
-
- private:
-  std::unordered_set<std::u16string> known_;
-};
-
-// Everything an extraction does to the file system, done in entry order on a thread of its own,
-// so that creating and writing files (mostly time in the kernel) overlaps with reading and
-// inflating the entries that follow. The first failure stops it: later work is dropped, so that
-// nothing happens after a failure that would not have happened without the thread.
-class Writer {
- public:
-  Writer(std::u16string_view operation, EngineLog& log, ExtractCounts* counts)
-      : operation_(operation), log_(log), counts_(counts), thread_([this] { Work(); }) {}
-  ~Writer() {
-    {
-      const std::lock_guard lock(mutex_);
-      closing_ = true;
-      failure_set_ = true;  // what is left undone stays undone
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  Writer(const Writer&) = delete;
-  Writer& operator=(const Writer&) = delete;
-
-  // Makes the directory `path`, to be given `time` once every file is written.
-  void Directory(std::u16string path, std::optional<std::int64_t> time) {
-    Push({.kind = Task::kDirectory, .path = std::move(path), .time = time});
-  }
-  // Creates the file `path` (and its folder `parent`) for the Data that follows.
-  void Open(std::u16string path, std::u16string parent) {
-    Push({.kind = Task::kOpen, .path = std::move(path), .parent = std::move(parent)});
-  }
-  // Appends a copy of `size` bytes to the file opened last.
-  void Data(const void* block, std::size_t size) {
-    Task task{.kind = Task::kData};
-    {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [this] { return in_flight_ < kDataInFlight || failure_set_; });
-      if (!spare_.empty()) {
-        task.data = std::move(spare_.back());
-        spare_.pop_back();
-      }
-      in_flight_ += size;
-    }
-    const char* bytes = static_cast<const char*>(block);
-    task.data.assign(bytes, bytes + size);
-    Push(std::move(task));
-  }
-  // Completes the file opened last: its time, then read-only when `read_only`.
-  void Close(std::optional<std::int64_t> time, bool read_only) {
-    Push({.kind = Task::kClose, .time = time, .read_only = read_only});
-  }
-  // Waits until all work is done; the first failure's result (its line is logged), or S_OK.
-  HRESULT Drain() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return tasks_.empty() && !busy_; });
-    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-    return failure_;
-  }
-  // Whether some work has failed, without waiting.
-  bool Failed() {
-    const std::lock_guard lock(mutex_);
-    return failure_set_;
-  }
-  // Removes the file opened last, whose data could not be read; after Drain.
-  void Abandon() {
-    if (!out_.valid()) return;
-    platform::CloseHandle(out_);
-    // A half-written file is worse than none.
-    (void)platform::DeleteFile(path_);
-  }
-  // Gives the directories their times; after Drain.
-  void SetDirectoryTimes() {
-    // Last, because every file written into a directory moves its time.
-    for (const auto& [path, time] : directory_times_) {
-      (void)platform::SetFileTime(path, time);
-    }
-  }
-
- private:
-  struct Task {
-    enum Kind { kDirectory, kOpen, kData, kClose } kind = kData;
-    std::u16string path = {};
-    std::u16string parent = {};
-    std::optional<std::int64_t> time = {};
-    bool read_only = false;
-    std::vector<char> data = {};
-  };
-
-  void Push(Task task) {
-    {
-      const std::lock_guard lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    changed_.notify_all();
-  }
-
-  void Work() {
-    for (;;) {
-      Task task;
-      bool skip = false;
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !tasks_.empty() || closing_; });
-        if (tasks_.empty()) return;
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
-        busy_ = true;
-        skip = failure_set_;
-      }
-      HRESULT hr = S_OK;
-      if (!skip) {
-        try {
-          hr = Do(task);
-        } catch (...) {
-          const std::lock_guard lock(mutex_);
-          error_ = std::current_exception();
-          hr = E_UNEXPECTED;
-        }
-      }
-      {
-        const std::lock_guard lock(mutex_);
-        if (FAILED(hr)) {
-          failure_ = hr;
-          failure_set_ = true;
-        }
-        if (task.kind == Task::kData) {
-          in_flight_ -= task.data.size();
-          spare_.push_back(std::move(task.data));
-        }
-        busy_ = false;
-      }
-      changed_.notify_all();
-    }
-  }
-
-  HRESULT Do(const Task& task) {
-    switch (task.kind) {
-      case Task::kDirectory:
-        RETURN_IF_FAILED(EnsureDirectory(task.path));
-        ++counts_->directories;
-        if (task.time) directory_times_.emplace_back(task.path, *task.time);
-        return S_OK;
-      case Task::kOpen:
-        path_ = task.path;
-        if (!task.parent.empty()) RETURN_IF_FAILED(EnsureDirectory(task.parent));
-        return Create();
-      case Task::kData: {
-        std::uint32_t done = 0;
-        if (const std::uint32_t error = platform::WriteFile(
-                out_, task.data.data(), static_cast<std::uint32_t>(task.data.size()), &done)) {
-          log_.Line(u"%s: cannot write '%s' (Error %d)", operation_, path_,
-                    static_cast<std::int32_t>(error));
-          Abandon();
-          return HResultFromWin32(error);
-        }
-        return S_OK;
-      }
-      case Task::kClose:
-        if (task.time) (void)platform::SetFileTime(out_, *task.time);
-        platform::CloseHandle(out_);
-        ++counts_->files;
-        if (task.read_only) {
-          (void)platform::SetFileAttributes(path_, platform::FILE_ATTRIBUTE_READONLY);
-        }
-        return S_OK;
-    }
-    return E_UNEXPECTED;
-  }
-
-  HRESULT EnsureDirectory(const std::u16string& path) {
-    if (const std::uint32_t error = directories_.Ensure(path)) {
-      log_.Line(u"%s: cannot create directory '%s' (Error %d)", operation_, path,
-                static_cast<std::int32_t>(error));
-      return HResultFromWin32(error);
-    }
-    return S_OK;
-  }
-
-  HRESULT Create() {
-    std::uint32_t error =
-        platform::CreateFile(path_, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out_);
-    std::uint32_t attributes = 0;
-    if (error == ERROR_ACCESS_DENIED &&
-        platform::GetFileAttributes(path_, &attributes) == ERROR_SUCCESS &&
-        (attributes & (platform::FILE_ATTRIBUTE_READONLY | platform::FILE_ATTRIBUTE_DIRECTORY)) ==
-            platform::FILE_ATTRIBUTE_READONLY) {
-      // A read-only file of the same name is replaced all the same.
-      if (platform::SetFileAttributes(path_, platform::FILE_ATTRIBUTE_NORMAL) == ERROR_SUCCESS) {
-        error =
-            platform::CreateFile(path_, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out_);
-      }
-    }
-    if (error != ERROR_SUCCESS) {
-      log_.Line(u"%s: cannot create file '%s' (Error %d)", operation_, path_,
-                static_cast<std::int32_t>(error));
-      return HResultFromWin32(error);
-    }
-    return S_OK;
-  }
-
-  std::u16string_view operation_;
-  EngineLog& log_;
-  ExtractCounts* counts_;
-
-  // Shared with the extraction's thread, under mutex_.
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Task> tasks_;
-  std::vector<std::vector<char>> spare_;  // data buffers to use again
-  std::size_t in_flight_ = 0;
-  bool busy_ = false;
-  bool closing_ = false;
-  bool failure_set_ = false;
-  HRESULT failure_ = S_OK;
-  std::exception_ptr error_;
-
-  // The writing thread's own, and the extraction's after Drain.
-  DirectoryMaker directories_;
-  std::vector<std::pair<std::u16string, std::int64_t>> directory_times_;
-  std::u16string path_;
-  platform::FileHandle out_;
-
-  std::thread thread_;  // last: it starts using the members above at once
-};
-
 // One extraction run: the state the entry loop shares.
 class Extraction {
  public:
@@ -334,7 +90,8 @@ class Extraction {
 
  private:
   HRESULT Open();
-  LocalHeaderStatus CheckHeaders(std::uint64_t size, LocalHeaderDisagreement* disagreement);
+  LocalHeaderStatus CheckHeaders(std::uint64_t size, LocalHeaderDisagreement* disagreement,
+                                 CentralDirectoryTotals* totals);
   bool IsEmptyZip(std::uint64_t size);
   HRESULT Entry(struct archive_entry* entry);
   HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
@@ -344,6 +101,9 @@ class Extraction {
   HRESULT Refuse(const std::u16string& name, std::u16string_view reason);
   HRESULT OverBudget();
   HRESULT TooManyEntries();
+  // Refuses an entry that needs a folder where an earlier entry is a file, or is a file where an
+  // earlier entry needs a folder: no file system holds both.
+  HRESULT ClaimPath(const std::u16string& name, bool directory);
   HRESULT StopIfRequested();
 
   std::u16string_view operation_;
@@ -355,9 +115,20 @@ class Extraction {
 
   ArchiveInput input_;
   ArchivePtr handle_{nullptr, &archive_read_free};
-  Writer writer_{operation_, log_, counts_};
+  EntryWriter writer_{operation_, log_, counts_};
   std::vector<std::u16string> components_;
   std::uint64_t budget_ = 0;
+  // Each path an entry took, by the collation keys of its components (names that differ only in
+  // letter case are one name): whether a file took it, and the first entry that did.
+  struct Claim {
+    bool file;
+    std::u16string entry;
+  };
+  std::unordered_map<std::string, Claim> claims_;
+  // The components of the last entry and the keys of its paths: entries of one folder come
+  // together, and their folders are claimed once.
+  std::vector<std::u16string> last_components_;
+  std::vector<std::string> last_keys_;
 };
 
 HRESULT Extraction::Open() {
@@ -377,7 +148,8 @@ HRESULT Extraction::Open() {
   budget_ = std::min(limits_.max_total_bytes, std::max(limits_.expansion_floor, expansion));
 
   LocalHeaderDisagreement disagreement;
-  const LocalHeaderStatus headers = CheckHeaders(size, &disagreement);
+  CentralDirectoryTotals totals;
+  const LocalHeaderStatus headers = CheckHeaders(size, &disagreement, &totals);
   if (headers == LocalHeaderStatus::kReadFailed) {
     log_.Line(u"%s: cannot read archive '%s' (Error %d)", operation_, archive_,
               static_cast<std::int32_t>(input_.error));
@@ -411,11 +183,16 @@ HRESULT Extraction::Open() {
               archive_);
     return HResultFromWin32(ERROR_INVALID_DATA);
   }
+  // What the archive admits to is refused before a file is written; what it hides is counted as
+  // it comes.
+  if (totals.entries > limits_.max_entries) return TooManyEntries();
+  if (totals.bytes > budget_) return OverBudget();
   return S_OK;
 }
 
 LocalHeaderStatus Extraction::CheckHeaders(std::uint64_t size,
-                                           LocalHeaderDisagreement* disagreement) {
+                                           LocalHeaderDisagreement* disagreement,
+                                           CentralDirectoryTotals* totals) {
   const ArchiveReader read = [this](std::uint64_t offset, std::span<char> buffer) -> std::int64_t {
     std::uint32_t got = 0;
     const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), 1u << 30));
@@ -430,7 +207,7 @@ LocalHeaderStatus Extraction::CheckHeaders(std::uint64_t size,
     }
     return got;
   };
-  return CheckLocalHeaders(size, read, disagreement);
+  return CheckLocalHeaders(size, read, disagreement, totals);
 }
 
 bool Extraction::IsEmptyZip(std::uint64_t size) {
@@ -502,6 +279,7 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
   if (check != EntryNameStatus::kAccepted) return Refuse(name, EntryNameStatusText(check));
 
   const bool directory = type == AE_IFDIR;
+  RETURN_IF_FAILED(ClaimPath(name, directory));
   std::u16string destination;
   if (!destination_for_(components_, directory, &destination)) {
     ++counts_->skipped;
@@ -583,6 +361,31 @@ HRESULT Extraction::TooManyEntries() {
       u"another); possible archive bomb",
       operation_, archive_, static_cast<std::int64_t>(limits_.max_entries), kMaxEntriesVariable);
   return HResultFromWin32(ERROR_INVALID_DATA);
+}
+
+HRESULT Extraction::ClaimPath(const std::u16string& name, bool directory) {
+  std::size_t same = 0;  // leading folders shared with the last entry, already claimed
+  while (same + 1 < components_.size() && same + 1 < last_components_.size() &&
+         components_[same] == last_components_[same]) {
+    ++same;
+  }
+  last_components_ = components_;
+  last_keys_.resize(same);
+  for (std::size_t i = same; i < components_.size(); ++i) {
+    const std::string component = CollationKey(components_[i]);
+    const auto length = static_cast<std::uint32_t>(component.size());
+    std::string key = i == 0 ? std::string() : last_keys_[i - 1];
+    key.append(reinterpret_cast<const char*>(&length), sizeof length).append(component);
+    const bool file = !directory && i + 1 == components_.size();
+    const auto [claim, first] = claims_.try_emplace(key, Claim{file, name});
+    if (!first && claim->second.file != file) {
+      return Refuse(
+          name, file ? u"it is a file where entry '" + claim->second.entry + u"' needs a folder"
+                     : u"it needs a folder where entry '" + claim->second.entry + u"' is a file");
+    }
+    last_keys_.push_back(std::move(key));
+  }
+  return S_OK;
 }
 
 HRESULT Extraction::StopIfRequested() {

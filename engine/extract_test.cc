@@ -65,6 +65,8 @@ TEST_F(ExtractTest, RefusesHostileEntriesWithoutWritingOutsideTheTarget) {
       {{outside, TestEntry::kFile, "x"}, absolute},
       {{"link", TestEntry::kSymlink, "../outside.txt"}, "symbolic link"},
       {{"dev", TestEntry::kFile, ""}, "device or special file"},
+      {{"OK.TXT/inner", TestEntry::kFile, "x"}, "it needs a folder where entry 'ok.txt' is a file"},
+      {{"DIR", TestEntry::kFile, "x"}, "it is a file where entry 'dir/' needs a folder"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hostile.name);
@@ -73,18 +75,21 @@ TEST_F(ExtractTest, RefusesHostileEntriesWithoutWritingOutsideTheTarget) {
     const fs::path archive = temp_.path() / "hostile.zip";
     WriteTestZip(
         archive,
-        {{"ok.txt", TestEntry::kFile, "fine"}, c.hostile, {"after.txt", TestEntry::kFile, "late"}});
+        {{"ok.txt", TestEntry::kFile, "fine"},
+         {"dir/", TestEntry::kDirectory, ""},
+         c.hostile,
+         {"after.txt", TestEntry::kFile, "late"}});
     if (c.hostile.name == "dev") {
       // The writer makes no device entries: turn the file into a character device.
       std::string bytes = ReadFile(archive);
       testing::Patch32(
           &bytes,
-          testing::ReadCentralDirectory(bytes)[1].offset + testing::kExternalAttributesField,
+          testing::ReadCentralDirectory(bytes)[2].offset + testing::kExternalAttributesField,
           0020644u << 16);
       WriteFile(archive, bytes);
     }
     EXPECT_HR(kInvalidData, Extract(archive, sandbox / "target"));
-    EXPECT_EQ(ListTree(sandbox), (Lines{"target/", "target/ok.txt"}));
+    EXPECT_EQ(ListTree(sandbox), (Lines{"target/", "target/dir/", "target/ok.txt"}));
     EXPECT_NE(ReadFile(log_path())
                   .find("Unzip: refused entry '" + c.hostile.name + "' of '" + archive.string() +
                         "': " + c.reason + "\r\n"),
@@ -177,6 +182,13 @@ TEST_F(ExtractTest, LimitsStopArchiveBombs) {
                          {"c", TestEntry::kFile, ""},
                          {"d", TestEntry::kFile, ""}});
   EXPECT_HR(kInvalidData, Extract(archive, temp_.path() / "many", tight));
+  // What the central directory declares is refused before anything is written.
+  EXPECT_EQ(ListTree(temp_.path() / "many"), Lines());
+  WriteTestZip(archive, {{"a", TestEntry::kFile, std::string(400 << 10, 'a')},
+                         {"b", TestEntry::kFile, std::string(400 << 10, 'b')},
+                         {"c", TestEntry::kFile, std::string(400 << 10, 'c')}});
+  EXPECT_HR(kInvalidData, Extract(archive, temp_.path() / "declared", tight));
+  EXPECT_EQ(ListTree(temp_.path() / "declared"), Lines());
 
   // The archive claims the file is small: the budget stops the writing itself.
   WriteTestZip(archive, {{"big", TestEntry::kFile, std::string(2 << 20, '\0')}});

@@ -36,6 +36,7 @@ enum class Pass {
 class ImportDestinations {
  public:
   HRESULT Prepare(EngineLog& log) {
+    if (!platform::HasRegistry()) return PrepareStore(log);
     for (std::size_t i = 0; i < kFolderTokens.size(); ++i) {
       const HRESULT hr =
           platform::SHGetFolderPath(kFolderTokens[i].csidl, nullptr, 0, &folders_[i]);
@@ -44,10 +45,7 @@ class ImportDestinations {
         return hr;
       }
     }
-    if (platform::HasRegistry()) return S_OK;
-    const HRESULT hr = platform::GetRegistryStore(&store_);
-    if (FAILED(hr)) log.Line(u"Import: no registry store (Error %d)", LowWord(hr));
-    return hr;
+    return S_OK;
   }
 
   /// Where registry files go in a pass that takes them (the store or a staging folder).
@@ -104,6 +102,25 @@ class ImportDestinations {
   }
 
  private:
+  // Where no Windows profile lives, the registry files and the folders go into the engine's own
+  // store: a profile archive holds whole dot-files of a home folder (".bashrc", ".ssh"), which an
+  // import must never put into the live one.
+  HRESULT PrepareStore(EngineLog& log) {
+    std::u16string store;
+    const HRESULT hr = platform::GetProfileStore(&store);
+    if (FAILED(hr)) {
+      log.Line(u"Import: no profile store (Error %d)", LowWord(hr));
+      return hr;
+    }
+    const char16_t separator = platform::PathSeparator();
+    store_ = store + separator + u"Registry";
+    for (std::size_t i = 0; i < kFolderTokens.size(); ++i) {
+      folders_[i] = store + separator + u"Profile" + separator;
+      folders_[i] += kFolderTokens[i].name;
+    }
+    return S_OK;
+  }
+
   std::array<std::u16string, kFolderTokens.size()> folders_;
   std::array<bool, kFolderTokens.size()> used_{};
   std::u16string store_;

@@ -271,7 +271,9 @@ std::u16string Disagreement(const EntryFacts& central, const EntryFacts& local) 
 }  // namespace
 
 LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& read,
-                                    LocalHeaderDisagreement* disagreement) {
+                                    LocalHeaderDisagreement* disagreement,
+                                    CentralDirectoryTotals* totals) {
+  *totals = CentralDirectoryTotals();
   Window directory_window(read, size, kDirectoryWindow);
   Window local_window(read, size, kLocalHeaderWindow);
   const auto unreadable = [&] {
@@ -307,6 +309,8 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
         !ApplyZip64(central.extra, {&central.uncompressed, &central.compressed, &local_offset})) {
       return unreadable();
     }
+    ++totals->entries;
+    totals->bytes += std::min(central.uncompressed, UINT64_MAX - totals->bytes);
 
     const std::optional<EntryFacts> local = ReadLocalHeader(local_window, local_offset);
     if (local_window.failed()) return LocalHeaderStatus::kReadFailed;

@@ -30,12 +30,20 @@ struct LocalHeaderDisagreement {
   std::u16string reason;  ///< a few words for the log
 };
 
+/// What the central directory declares of the whole archive, known before anything is unpacked.
+struct CentralDirectoryTotals {
+  std::uint64_t entries = 0;
+  std::uint64_t bytes = 0;  ///< the sum of the entries' uncompressed sizes, at most UINT64_MAX
+};
+
 /// Finds the central directory of the archive of `size` bytes as the archive library does
 /// (the last end record in the final 16 KiB, ZIP64 records, data prepended to the archive) and
 /// compares every record with the local header it points to: the name's bytes, its Unicode path
 /// field, the UTF-8 and encryption flags, the compression method, the CRC and both sizes (which
-/// a local header may leave zero when a data descriptor follows the data).
+/// a local header may leave zero when a data descriptor follows the data). `totals` counts the
+/// records read.
 LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& read,
-                                    LocalHeaderDisagreement* disagreement);
+                                    LocalHeaderDisagreement* disagreement,
+                                    CentralDirectoryTotals* totals);
 
 }  // namespace orvex::engine

@@ -30,15 +30,23 @@ std::u16string ErrorText(HRESULT hr) {
   return u" (error " + DecimalText(static_cast<std::uint32_t>(LowWord(hr))) + u")";
 }
 
-// The named file made absolute; empty after a message when it is not there.
+// The named file made absolute, symbolic links followed; empty after a message when it is not
+// there or is no file.
 std::u16string ExistingFile(std::u16string_view name, CommandOutput* failure) {
   std::u16string path(name);
   bool exists = false;
   HRESULT hr = ResolveFullPath(&path);
-  if (SUCCEEDED(hr)) hr = FileExists(path, &exists);
-  if (FAILED(hr) || !exists || hr == S_FALSE) {
+  if (SUCCEEDED(hr)) {
+    path = PathToOpen(path);
+    hr = FileExists(path, &exists);
+  }
+  if (FAILED(hr) || !exists) {
     *failure = Failure(u"'" + std::u16string(name) + u"' was not found" +
                        (FAILED(hr) ? ErrorText(hr) : u""));
+    return {};
+  }
+  if (hr == S_FALSE) {
+    *failure = Failure(u"'" + std::u16string(name) + u"' is not a regular file");
     return {};
   }
   return path;
@@ -67,10 +75,11 @@ bool OpenArchives(const std::u16string& before_name, const std::u16string& after
   for (const auto& [name, path, profile, folder] :
        {std::tuple(&before_name, &before_path, &pair->before, u"before"),
         std::tuple(&after_name, &after_path, &pair->after, u"after")}) {
-    std::u16string root;
-    hr = pair->workspace.Unpack(*path, folder, &root);
+    std::u16string root, reason;
+    hr = pair->workspace.Unpack(*path, folder, &root, &reason);
     if (FAILED(hr)) {
-      *failure = Failure(u"cannot unpack '" + *name + u"'" + ErrorText(hr));
+      *failure = Failure(u"cannot unpack '" + *name + u"'" + ErrorText(hr) +
+                         (reason.empty() ? u"" : u": " + reason));
       return false;
     }
     std::u16string failed_path;

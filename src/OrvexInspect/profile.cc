@@ -8,6 +8,7 @@
 #include "OrvexMigrate/working_area.h"
 #include "platform/directory_tree.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "regfile/reg_reader.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
@@ -83,6 +84,29 @@ HRESULT ReadBlocks(std::u16string_view path, Take take) {
   }
 }
 
+// The engine's reason for a failed operation: the last line of its log before the closing
+// "<operation>: failed (Error n)", without the time stamp ("YYYY-MM-DD hh:mm:ss ") and the
+// operation's name; empty when there is none.
+std::u16string EngineReason(std::u16string_view log_file) {
+  constexpr std::size_t kTimeStampLength = 20;
+  std::string text;
+  (void)ReadBlocks(log_file, [&text](std::string_view block) {
+    text += block;
+    return true;
+  });
+  std::string_view rest = text;
+  for (int closing = 0; closing < 2; ++closing) {
+    while (rest.ends_with('\n') || rest.ends_with('\r')) rest.remove_suffix(1);
+    std::string_view line = rest.substr(rest.rfind('\n') + 1);  // npos + 1 == 0: the only line
+    rest.remove_suffix(line.size());
+    if (line.size() <= kTimeStampLength) return {};
+    line.remove_prefix(kTimeStampLength);
+    line.remove_prefix(line.find(": ") == std::string_view::npos ? 0 : line.find(": ") + 2);
+    if (!line.starts_with("failed (Error ")) return ToUtf16(line);
+  }
+  return {};
+}
+
 }  // namespace
 
 InspectionWorkspace::~InspectionWorkspace() { Remove(); }
@@ -97,13 +121,16 @@ HRESULT InspectionWorkspace::Create() {
 }
 
 HRESULT InspectionWorkspace::Unpack(std::u16string_view archive, std::u16string_view name,
-                                    std::u16string* root) {
+                                    std::u16string* root, std::u16string* reason) {
   std::u16string folder;
   RETURN_IF_FAILED(CombinePath(directory_, name, &folder));
   const std::u16string log_file = folder + u".log";
   EngineConnection engine({folder, archive, {}, log_file});
   RETURN_IF_FAILED(engine.Start());
-  RETURN_IF_FAILED(engine.Unzip());
+  if (const HRESULT hr = engine.Unzip(); FAILED(hr)) {
+    *reason = EngineReason(log_file);
+    return hr;
+  }
   *root = std::move(folder);
   return S_OK;
 }

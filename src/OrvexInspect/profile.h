@@ -28,9 +28,10 @@ class InspectionWorkspace {
   /// Removes the folder with everything in it; the destructor does it too.
   void Remove();
   /// Unpacks `archive` with the archive engine into the new folder `name` of the workspace;
-  /// `*root` receives that folder's path.
+  /// `*root` receives that folder's path. On failure `*reason` receives the engine's own words
+  /// on why (the refused entry and what is wrong with it), or nothing.
   [[nodiscard]] HRESULT Unpack(std::u16string_view archive, std::u16string_view name,
-                               std::u16string* root);
+                               std::u16string* root, std::u16string* reason);
 
  private:
   std::u16string directory_;  // ends in a separator

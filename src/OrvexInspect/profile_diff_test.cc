@@ -89,7 +89,8 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
   const Case cases[] = {
       {original, {}, ""},
       {Archive("b.zip", Profile(kUserRegReordered, "one\ntwo\nthree\n")), {}, ""},
-      {Archive("c.zip", changed), {},
+      {Archive("c.zip", changed),
+       {},
        "- AppData/Vendor/Old/ (directory, 2 files)\n"
        "~ AppData/Vendor/notes.txt (14 -> 12 bytes)\n"
        "  - two\n"
@@ -112,7 +113,8 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
        "  - [HKEY_CURRENT_USER\\Software\\Vendor\\App\\Sub]\n"
        "  -     \"Name\" = string \"x\"\n"
        "  + [HKEY_CURRENT_USER\\Software\\Vendor\\Other]\n"},
-      {dir_.wide("c.zip"), {u"--json"},
+      {dir_.wide("c.zip"),
+       {u"--json"},
        "[\n"
        "  {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Blob\", \"before\": "
@@ -123,7 +125,8 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
        "\"2a00\"}},\n"
        "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"List\", \"before\": "
-       "{\"type\": \"multi\", \"data\": [\"a\", \"b\"]}, \"after\": {\"type\": \"multi\", \"data\": "
+       "{\"type\": \"multi\", \"data\": [\"a\", \"b\"]}, \"after\": {\"type\": \"multi\", "
+       "\"data\": "
        "[\"a\", \"c\"]}},\n"
        "  {\"what\": \"value\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"New\", \"after\": "
@@ -154,14 +157,27 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
   }
 }
 
+// What keeps an archive from being read is named: no file, no regular file, or the engine's
+// reason for refusing it.
 TEST_F(ProfileDiffTest, MissingOrBrokenArchiveIsAnError) {
   testing::WriteFile(dir_.path() / "not.zip", "no archive");
+  std::filesystem::create_directory(dir_.path() / "folder");
   const std::u16string good = Archive("a.zip", Profile(kUserReg, ""));
-  const std::u16string missing = dir_.wide("missing.zip"), broken = dir_.wide("not.zip");
-  for (const auto& [other, err] :
-       {std::pair(missing, "'" + ToUtf8(missing) + "' was not found"),
-        std::pair(broken, "cannot unpack '" + ToUtf8(broken) + "' (error 13)")}) {
-    const CommandOutput output = RunInspectCommand({u"OrvexInspect", u"diff", good, other});
+  const std::u16string linked =
+      Archive("link.zip", {{"AppData/link", TestEntry::kSymlink, "../../x"}});
+  const std::string missing = ToUtf8(dir_.wide("missing.zip")),
+                    broken = ToUtf8(dir_.wide("not.zip")), folder = ToUtf8(dir_.wide("folder"));
+  for (const auto& [other, err] : {
+           std::pair(missing, "'" + missing + "' was not found"),
+           std::pair(folder, "'" + folder + "' is not a regular file"),
+           std::pair(broken, "cannot unpack '" + broken + "' (error 13): cannot read '" + broken +
+                                 "' from '" + broken + "': Unrecognized archive format (Error 13)"),
+           std::pair(ToUtf8(linked), "cannot unpack '" + ToUtf8(linked) +
+                                         "' (error 13): refused entry 'AppData/link' of '" +
+                                         ToUtf8(linked) + "': symbolic link"),
+       }) {
+    const CommandOutput output =
+        RunInspectCommand({u"OrvexInspect", u"diff", good, ToUtf16(other)});
     EXPECT_EQ(output.exit_code, kInspectFailed) << err;
     EXPECT_EQ(ToUtf8(output.err), "OrvexInspect: " + err + "\n");
   }

@@ -92,13 +92,6 @@ bool IsNotARegularFile(std::u16string_view path, bool directories) {
   return error == ERROR_OPEN_FAILED;
 }
 
-// The file a named input is read from: a symbolic link the user names is followed. The name
-// itself when it leads nowhere; the step that reads it says why.
-std::u16string FileToOpen(const std::u16string& path) {
-  std::u16string final_path;
-  return platform::GetFinalPathName(path, &final_path) == ERROR_SUCCESS ? final_path : path;
-}
-
 class MigrationRun {
  public:
   MigrationRun(ProgramOptions options, ConsoleWriter& console)
@@ -215,7 +208,7 @@ std::uint32_t MigrationRun::CheckPaths() {
     console_.Print(u"Migration XML file '%s' was not found.\n", options_.xml_path);
     return ERROR_INVALID_PARAMETER;
   }
-  xml_file_ = FileToOpen(options_.xml_path);
+  xml_file_ = PathToOpen(options_.xml_path);
   if (IsNotARegularFile(xml_file_, /*directories=*/true)) {
     LogFatal(u"Migration XML file '%s' is not a regular file", options_.xml_path);
     console_.Print(u"Migration XML file '%s' is not a regular file.\n", options_.xml_path);
@@ -230,7 +223,7 @@ std::uint32_t MigrationRun::CheckPaths() {
     return ERROR_INVALID_PARAMETER;
   }
   // A directory is handed to the engine like a file, and the engine says what it makes of it.
-  input_file_ = FileToOpen(options_.input_path);
+  input_file_ = PathToOpen(options_.input_path);
   if (IsNotARegularFile(input_file_, /*directories=*/false)) {
     LogFatal(u"Input profile archive '%s' is not a regular file", options_.input_path);
     console_.Print(u"Input profile archive '%s' is not a regular file.\n", options_.input_path);

@@ -383,10 +383,11 @@ constexpr std::uint32_t ERROR_CALL_NOT_IMPLEMENTED = 120;
 /// Whether there is a live registry that the calls below read and write.
 bool HasRegistry();
 
-/// Where there is no live registry, the folder of .reg files that stands for the user's registry:
-/// $XDG_STATE_HOME/OrvexEngine/Registry when that variable holds an absolute path, else
-/// $HOME/.local/state/OrvexEngine/Registry. E_NOTIMPL where there is a live registry.
-HRESULT GetRegistryStore(std::u16string* store);
+/// Where there is no live registry, and so no Windows profile, the folder that stands for the
+/// user's profile when an archive is imported (its registry files and its shell folders):
+/// $XDG_STATE_HOME/OrvexEngine when that variable holds an absolute path, else
+/// $HOME/.local/state/OrvexEngine. E_NOTIMPL where there is a live registry.
+HRESULT GetProfileStore(std::u16string* store);
 
 /// The predefined keys that key paths start from.
 enum class RegistryRoot { kCurrentUser, kLocalMachine };

@@ -1,11 +1,14 @@
 // The tool's first steps seen from outside: command line, banner, usage, path checks, log file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testing/temp_dir.h"
+#include "testing/test_zip.h"
 #include "tool_runner.h"
 
 namespace orvex::testing {
@@ -84,6 +87,73 @@ TEST_F(PathCheckE2eTest, MissingOrExistingPathsStopTheRun) {
        "[INFO ]    Using input profile archive '" + At("in.zip") + "'",
        "[FATAL] Output profile archive '" + At("out.zip") + "' already exists (use /OVERWRITE)"});
   EXPECT_EQ(ReadFile(dir_.path() / "out.zip"), "old");
+}
+
+// Names that lead to a file the run must not replace are refused before anything is written: the
+// log over a named file (refused on the console alone, since the log is that file), the output
+// archive over the input or the rules, either inside the working directory the run removes.
+TEST_F(PathCheckE2eTest, NamesOfOneFileAreRefused) {
+  const fs::path temp = dir_.path() / "tmp";
+  const std::string in_work = ToolPath(temp / "KVA00001" / "x");
+  const struct {
+    std::vector<std::string> args;  // after /XML rules.xml /INPUT in.zip
+    std::string refusal;            // the console line; the FATAL line too when a log is kept
+    bool logged;
+  } cases[] = {
+      {{"/OUTPUT", "out.zip", "/LOGFILE", "in.zip"},
+       "Log file '" + At("in.zip") + "' is the input profile archive", false},
+      {{"/OUTPUT", "out.zip", "/LOGFILE", "sub\\..\\rules.xml"},
+       "Log file '" + At("rules.xml") + "' is the migration XML file", false},
+      {{"/OUTPUT", "out.zip", "/LOGFILE", "hard.zip"},
+       "Log file '" + At("hard.zip") + "' is the input profile archive", false},
+      {{"/OUTPUT", "new.zip", "/LOGFILE", "NEW.ZIP"},
+       "Log file '" + At("NEW.ZIP") + "' is the output profile archive", false},
+      {{"/OUTPUT", "old.zip", "/LOGFILE", "old.zip", "/OVERWRITE"},
+       "Log file '" + At("old.zip") + "' is the output profile archive", false},
+      {{"/OUTPUT", "IN.ZIP", "/LOGFILE", "logs.txt", "/OVERWRITE"},
+       "Output profile archive '" + At("IN.ZIP") + "' is the input profile archive", true},
+      {{"/OUTPUT", "link.zip", "/LOGFILE", "logs.txt", "/OVERWRITE"},
+       "Output profile archive '" + At("link.zip") + "' is the input profile archive", true},
+      {{"/OUTPUT", "rules.xml", "/LOGFILE", "logs.txt", "/OVERWRITE"},
+       "Output profile archive '" + At("rules.xml") + "' is the migration XML file", true},
+      {{"/OUTPUT", in_work, "/LOGFILE", "logs.txt"},
+       "Output profile archive '" + in_work + "' lies inside the working directory", true},
+      {{"/OUTPUT", "out.zip", "/LOGFILE", in_work},
+       "Log file '" + in_work + "' lies inside the working directory", false},
+  };
+  WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
+  WriteFile(dir_.path() / "rules.xml", "<migration/>");
+  WriteFile(dir_.path() / "old.zip", "old");
+  fs::create_hard_link(dir_.path() / "in.zip", dir_.path() / "hard.zip");
+  fs::create_symlink("in.zip", dir_.path() / "link.zip");
+  fs::create_directory(temp);
+  const auto files = [&] {
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      if (entry.is_regular_file() && entry.path().filename() != "logs.txt") {
+        found.emplace_back(entry.path().filename().string(), ReadFile(entry.path()));
+      }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  const auto before = files();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    fs::remove(dir_.path() / "logs.txt");
+    std::vector<std::string> args = {"/XML", "rules.xml", "/INPUT", "in.zip"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ToolResult result = RunTool(args, dir_.path(), {"TMPDIR=" + temp.string()});
+    EXPECT_EQ(result.status, 87);
+    EXPECT_EQ(result.console, kBanner + c.refusal + ".\n");
+    if (c.logged) {
+      EXPECT_EQ(LogLines(dir_.path() / "logs.txt").back(), "[FATAL] " + c.refusal);
+    } else {
+      EXPECT_FALSE(fs::exists(dir_.path() / "logs.txt"));
+    }
+    EXPECT_EQ(files(), before);
+    EXPECT_TRUE(fs::is_empty(temp));
+  }
 }
 
 }  // namespace

@@ -277,25 +277,43 @@ TEST_F(MigrationE2eTest, LineBreaksFromArchivesAndRulesStartNoLines) {
   EXPECT_FALSE(Logged("[INFO ] Migrated .REG file 'x' successfully"));
 }
 
-// Nothing ever writes to a FIFO given as an input: the run refuses it instead of waiting.
-TEST_F(MigrationE2eTest, InputsThatAreNotRegularFilesAreRefused) {
-  if (ToolIsWindows()) GTEST_SKIP() << "Windows has no FIFOs in its file system";
+// The named inputs are files: a FIFO (whose reads may never end) or a directory as the rules is
+// refused before anything happens, and a symbolic link to a file is followed.
+TEST_F(MigrationE2eTest, NamedInputsAreFilesOrLinksToFiles) {
   WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
   WriteFile(dir_.path() / "rules.xml", kNoRules);
-  ASSERT_EQ(std::system(("mkfifo '" + (dir_.path() / "fifo").string() + "'").c_str()), 0);
+  fs::create_directory(dir_.path() / "folder");
+  fs::create_symlink("in.zip", dir_.path() / "in-link.zip");
+  fs::create_symlink("rules.xml", dir_.path() / "rules-link.xml");
+  // Windows has no FIFOs in its file system.
+  if (!ToolIsWindows()) {
+    ASSERT_EQ(std::system(("mkfifo '" + (dir_.path() / "fifo").string() + "'").c_str()), 0);
+  }
   const struct {
-    std::string option, what;
-  } cases[] = {{"/XML", "Migration XML file"}, {"/INPUT", "Input profile archive"}};
+    std::string option, name;
+    std::string what;  // what the refusal names; empty for a run that succeeds
+  } cases[] = {
+      {"/XML", "fifo", "Migration XML file"},   {"/INPUT", "fifo", "Input profile archive"},
+      {"/XML", "folder", "Migration XML file"}, {"/XML", "rules-link.xml", ""},
+      {"/INPUT", "in-link.zip", ""},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.option);
+    SCOPED_TRACE(c.option + " " + c.name);
+    if (c.name == "fifo" && ToolIsWindows()) continue;
     std::vector<std::string> args = {"/XML",    "rules.xml", "/INPUT",   "in.zip",
                                      "/OUTPUT", "out.zip",   "/LOGFILE", "run.log"};
-    *(std::find(args.begin(), args.end(), c.option) + 1) = "fifo";
+    *(std::find(args.begin(), args.end(), c.option) + 1) = c.name;
+    fs::remove(dir_.path() / "out.zip");
     const ToolResult result = RunTool(args, dir_.path(), {"TMPDIR=" + temp_.string()});
-    const std::string fifo = ToolPath(dir_.path() / "fifo");
-    EXPECT_EQ(result.status, 87);
-    EXPECT_EQ(result.console, kBanner + c.what + " '" + fifo + "' is not a regular file.\n");
-    EXPECT_EQ(Log().back(), "[FATAL] " + c.what + " '" + fifo + "' is not a regular file");
+    const std::string path = ToolPath(dir_.path() / c.name);
+    if (c.what.empty()) {
+      EXPECT_EQ(result.status, 0);
+      EXPECT_TRUE(fs::exists(dir_.path() / "out.zip"));
+    } else {
+      EXPECT_EQ(result.status, 87);
+      EXPECT_EQ(result.console, kBanner + c.what + " '" + path + "' is not a regular file.\n");
+      EXPECT_EQ(Log().back(), "[FATAL] " + c.what + " '" + path + "' is not a regular file");
+    }
     EXPECT_TRUE(fs::is_empty(temp_));
   }
 }
@@ -368,8 +386,11 @@ TEST_F(MigrationE2eTest, ImportPlacesTheOutputForTheUser) {
     const ToolResult result = import_for(home);
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(Logged("[INFO ] Imported output profile archive successfully"));
-    EXPECT_EQ(ReadFile(home / ".config" / "OrvexE2e" / "a.ini"), "a");
-    EXPECT_EQ(ReadFile(home / ".local" / "state" / "OrvexEngine" / "Registry" / "u.reg"), reg);
+    // No Windows profile lives here: the engine's store takes it, never the live home folders.
+    const fs::path store = home / ".local" / "state" / "OrvexEngine";
+    EXPECT_EQ(ReadFile(store / "Profile" / "AppData" / "OrvexE2e" / "a.ini"), "a");
+    EXPECT_EQ(ReadFile(store / "Registry" / "u.reg"), reg);
+    EXPECT_FALSE(fs::exists(home / ".config"));
     return;
   }
   // The Windows program imports for the Wine prefix's user: into its folders and its registry.

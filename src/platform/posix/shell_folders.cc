@@ -79,12 +79,12 @@ HRESULT SHGetFolderPath(int csidl, const void* /*token*/, std::uint32_t /*flags*
   return S_OK;
 }
 
-HRESULT GetRegistryStore(std::u16string* store) {
+HRESULT GetProfileStore(std::u16string* store) {
   // The store sits with the user's other folders: no home, no store.
   const std::string home = HomeDirectory();
   if (home.empty()) return E_FAIL;
   const std::string state = XdgDirectory("XDG_STATE_HOME", home, "/.local/state");
-  *store = ToUtf16(WithoutDoubleRoot(state + "/OrvexEngine/Registry"));
+  *store = ToUtf16(WithoutDoubleRoot(state + "/OrvexEngine"));
   return S_OK;
 }
 

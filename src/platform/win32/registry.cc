@@ -28,7 +28,7 @@ bool IsStringType(std::uint32_t type) {
 
 bool HasRegistry() { return true; }
 
-HRESULT GetRegistryStore(std::u16string* /*store*/) { return E_NOTIMPL; }
+HRESULT GetProfileStore(std::u16string* /*store*/) { return E_NOTIMPL; }
 
 std::uint32_t RegCreateKeyEx(RegistryRoot root, std::u16string_view subkey, std::uint32_t access,
                              RegistryKey* key) {

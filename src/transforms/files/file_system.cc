@@ -230,6 +230,12 @@ bool NameOneFile(std::u16string_view a, std::u16string_view b) {
   return EqualsIgnoreCase(a, b);
 }
 
+std::u16string PathToOpen(std::u16string_view path) {
+  std::u16string final_path;
+  if (platform::GetFinalPathName(path, &final_path) == ERROR_SUCCESS) return final_path;
+  return std::u16string(path);
+}
+
 bool LiesWithin(std::u16string_view path, std::u16string_view directory) {
   platform::FileIdentity folder;
   if (platform::GetFileIdentity(directory, &folder) != ERROR_SUCCESS) return false;

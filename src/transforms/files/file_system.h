@@ -58,6 +58,10 @@ constexpr HRESULT kCopyIntoItself = E_INVALIDARG;
 /// components compared ignoring case, since the file made under either would be found by the other.
 bool NameOneFile(std::u16string_view a, std::u16string_view b);
 
+/// The path a file the user names is read by: a symbolic link is followed there, where every open
+/// refuses links. The path itself when it leads nowhere; the step that reads it says why.
+std::u16string PathToOpen(std::u16string_view path);
+
 /// Whether the full path `path` names the existing directory `directory` or lies anywhere below
 /// it, however either is reached.
 bool LiesWithin(std::u16string_view path, std::u16string_view directory);

@@ -1,0 +1,178 @@
+#include "engine/entry_writer.h"
+
+#include "platform/directory_tree.h"
+
+namespace orvex::engine {
+namespace {
+
+// Unpacked data read ahead of the files being written.
+constexpr std::size_t kDataInFlight = 16u << 20;
+
+}  // namespace
+
+EntryWriter::~EntryWriter() {
+  {
+    const std::lock_guard lock(mutex_);
+    closing_ = true;
+    failure_set_ = true;  // what is left undone stays undone
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void EntryWriter::Data(const void* block, std::size_t size) {
+  Task task{.kind = Task::kData};
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return in_flight_ < kDataInFlight || failure_set_; });
+    if (!spare_.empty()) {
+      task.data = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    in_flight_ += size;
+  }
+  const char* bytes = static_cast<const char*>(block);
+  task.data.assign(bytes, bytes + size);
+  Push(std::move(task));
+}
+
+HRESULT EntryWriter::Drain() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return tasks_.empty() && !busy_; });
+  if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  return failure_;
+}
+
+bool EntryWriter::Failed() {
+  const std::lock_guard lock(mutex_);
+  return failure_set_;
+}
+
+void EntryWriter::Abandon() {
+  if (!out_.valid()) return;
+  platform::CloseHandle(out_);
+  // A half-written file is worse than none.
+  (void)platform::DeleteFile(path_);
+}
+
+void EntryWriter::SetDirectoryTimes() {
+  // Last, because every file written into a directory moves its time.
+  for (const auto& [path, time] : directory_times_) {
+    (void)platform::SetFileTime(path, time);
+  }
+}
+
+void EntryWriter::Push(Task task) {
+  {
+    const std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  changed_.notify_all();
+}
+
+void EntryWriter::Work() {
+  for (;;) {
+    Task task;
+    bool skip = false;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return !tasks_.empty() || closing_; });
+      if (tasks_.empty()) return;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+      busy_ = true;
+      skip = failure_set_;
+    }
+    HRESULT hr = S_OK;
+    if (!skip) {
+      try {
+        hr = Do(task);
+      } catch (...) {
+        const std::lock_guard lock(mutex_);
+        error_ = std::current_exception();
+        hr = E_UNEXPECTED;
+      }
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      if (FAILED(hr)) {
+        failure_ = hr;
+        failure_set_ = true;
+      }
+      if (task.kind == Task::kData) {
+        in_flight_ -= task.data.size();
+        spare_.push_back(std::move(task.data));
+      }
+      busy_ = false;
+    }
+    changed_.notify_all();
+  }
+}
+
+HRESULT EntryWriter::Do(const Task& task) {
+  switch (task.kind) {
+    case Task::kDirectory:
+      RETURN_IF_FAILED(EnsureDirectory(task.path));
+      ++counts_->directories;
+      if (task.time) directory_times_.emplace_back(task.path, *task.time);
+      return S_OK;
+    case Task::kOpen:
+      path_ = task.path;
+      if (!task.parent.empty()) RETURN_IF_FAILED(EnsureDirectory(task.parent));
+      return Create();
+    case Task::kData: {
+      std::uint32_t done = 0;
+      if (const std::uint32_t error = platform::WriteFile(
+              out_, task.data.data(), static_cast<std::uint32_t>(task.data.size()), &done)) {
+        log_.Line(u"%s: cannot write '%s' (Error %d)", operation_, path_,
+                  static_cast<std::int32_t>(error));
+        Abandon();
+        return HResultFromWin32(error);
+      }
+      return S_OK;
+    }
+    case Task::kClose:
+      if (task.time) (void)platform::SetFileTime(out_, *task.time);
+      platform::CloseHandle(out_);
+      ++counts_->files;
+      if (task.read_only) {
+        (void)platform::SetFileAttributes(path_, platform::FILE_ATTRIBUTE_READONLY);
+      }
+      return S_OK;
+  }
+  return E_UNEXPECTED;
+}
+
+HRESULT EntryWriter::EnsureDirectory(const std::u16string& path) {
+  if (known_directories_.contains(path)) return S_OK;
+  if (const std::uint32_t error = platform::CreateDirectoryTree(path)) {
+    log_.Line(u"%s: cannot create directory '%s' (Error %d)", operation_, path,
+              static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
+  }
+  known_directories_.insert(path);
+  return S_OK;
+}
+
+HRESULT EntryWriter::Create() {
+  std::uint32_t error =
+      platform::CreateFile(path_, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out_);
+  std::uint32_t attributes = 0;
+  if (error == ERROR_ACCESS_DENIED &&
+      platform::GetFileAttributes(path_, &attributes) == ERROR_SUCCESS &&
+      (attributes & (platform::FILE_ATTRIBUTE_READONLY | platform::FILE_ATTRIBUTE_DIRECTORY)) ==
+          platform::FILE_ATTRIBUTE_READONLY) {
+    // A read-only file of the same name is replaced all the same.
+    if (platform::SetFileAttributes(path_, platform::FILE_ATTRIBUTE_NORMAL) == ERROR_SUCCESS) {
+      error = platform::CreateFile(path_, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &out_);
+    }
+  }
+  if (error != ERROR_SUCCESS) {
+    log_.Line(u"%s: cannot create file '%s' (Error %d)", operation_, path_,
+              static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
+  }
+  return S_OK;
+}
+
+}  // namespace orvex::engine

@@ -1,0 +1,102 @@
+#pragma once
+// The file-system side of unpacking: directories and files made and written in entry order on a
+// thread of its own.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "common/result.h"
+#include "engine/engine_log.h"
+#include "engine/extract.h"
+#include "platform/platform.h"
+
+namespace orvex::engine {
+
+/// Everything an extraction does to the file system, done in entry order on a thread of its own,
+/// so that creating and writing files (mostly time in the kernel) overlaps with reading and
+/// inflating the entries that follow. The first failure stops it: later work is dropped, so that
+/// nothing happens after a failure that would not have happened without the thread.
+class EntryWriter {
+ public:
+  EntryWriter(std::u16string_view operation, EngineLog& log, ExtractCounts* counts)
+      : operation_(operation), log_(log), counts_(counts), thread_([this] { Work(); }) {}
+  ~EntryWriter();
+  EntryWriter(const EntryWriter&) = delete;
+  EntryWriter& operator=(const EntryWriter&) = delete;
+
+  /// Makes the directory `path`, to be given `time` once every file is written.
+  void Directory(std::u16string path, std::optional<std::int64_t> time) {
+    Push({.kind = Task::kDirectory, .path = std::move(path), .time = time});
+  }
+  /// Creates the file `path` (and its folder `parent`) for the Data that follows.
+  void Open(std::u16string path, std::u16string parent) {
+    Push({.kind = Task::kOpen, .path = std::move(path), .parent = std::move(parent)});
+  }
+  /// Appends a copy of `size` bytes to the file opened last.
+  void Data(const void* block, std::size_t size);
+  /// Completes the file opened last: its time, then read-only when `read_only`.
+  void Close(std::optional<std::int64_t> time, bool read_only) {
+    Push({.kind = Task::kClose, .time = time, .read_only = read_only});
+  }
+  /// Waits until all work is done; the first failure's result (its line is logged), or S_OK.
+  HRESULT Drain();
+  /// Whether some work has failed, without waiting.
+  bool Failed();
+  /// Removes the file opened last, whose data could not be read; after Drain.
+  void Abandon();
+  /// Gives the directories their times; after Drain.
+  void SetDirectoryTimes();
+
+ private:
+  struct Task {
+    enum Kind { kDirectory, kOpen, kData, kClose } kind = kData;
+    std::u16string path = {};
+    std::u16string parent = {};
+    std::optional<std::int64_t> time = {};
+    bool read_only = false;
+    std::vector<char> data = {};
+  };
+
+  void Push(Task task);
+  void Work();
+  HRESULT Do(const Task& task);
+  // Makes sure `path` is a directory, creating it and any missing parents.
+  HRESULT EnsureDirectory(const std::u16string& path);
+  HRESULT Create();
+
+  std::u16string_view operation_;
+  EngineLog& log_;
+  ExtractCounts* counts_;
+
+  // Shared with the extraction's thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Task> tasks_;
+  std::vector<std::vector<char>> spare_;  // data buffers to use again
+  std::size_t in_flight_ = 0;
+  bool busy_ = false;
+  bool closing_ = false;
+  bool failure_set_ = false;
+  HRESULT failure_ = S_OK;
+  std::exception_ptr error_;
+
+  // The writing thread's own, and the extraction's after Drain.
+  std::unordered_set<std::u16string> known_directories_;
+  std::vector<std::pair<std::u16string, std::int64_t>> directory_times_;
+  std::u16string path_;
+  platform::FileHandle out_;
+
+  std::thread thread_;  // last: it starts using the members above at once
+};
+
+}  // namespace orvex::engine
