@@ -174,6 +174,8 @@ class OrvexEngine final : public IOrvexEngine {
   std::atomic<std::uint32_t> references_{1};
   // Import is given no log of its own: it writes to the one the last operation was given.
   std::u16string log_file_;
+  // What the last Unzip wrote, for the Zip that packs it again.
+  engine::UnpackedArchive unpacked_;
 };
 
 HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view archive,
@@ -207,7 +209,7 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
         }
         return true;
       },
-      limits, log, &counts);
+      limits, log, &counts, &unpacked_);
   if (count != nullptr) *count = Clamp(counts.files);
   return Finish(log, u"Unzip", hr, counts.files, counts.directories, counts.bytes, u"bytes");
 }
@@ -223,10 +225,25 @@ HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archi
   std::uint64_t threads = std::max(1u, std::thread::hardware_concurrency());
   std::uint64_t cap = threads;
   RETURN_IF_FAILED(ReadSetting(log, u"Zip", engine::kZipThreadsVariable, &cap));
+  // What the last Unzip wrote is copied from its archive only while that archive is unchanged.
+  platform::FileState archive_state;
+  const bool copy_from_input =
+      !unpacked_.files.empty() &&
+      platform::GetFileState(unpacked_.archive, &archive_state) == ERROR_SUCCESS &&
+      archive_state == unpacked_.archive_state;
+  if (!unpacked_.files.empty() && !copy_from_input) {
+    log.Line(u"Zip: '%s' changed since it was unpacked: every file is compressed anew",
+             unpacked_.archive);
+  }
   engine::PackCounts counts;
-  const HRESULT hr =
-      engine::PackDirectory(source, archive, replace_existing, engine::kDeflateLevel,
-                            static_cast<std::uint32_t>(std::min(threads, cap)), log, &counts);
+  const HRESULT hr = engine::PackDirectory(
+      source, archive, replace_existing, engine::kDeflateLevel,
+      static_cast<std::uint32_t>(std::min(threads, cap)), copy_from_input ? &unpacked_ : nullptr,
+      log, &counts);
+  if (SUCCEEDED(hr) && counts.copied > 0) {
+    log.Line(u"Zip: %lld files kept their compressed bytes from '%s'",
+             static_cast<std::int64_t>(counts.copied), unpacked_.archive);
+  }
   if (count != nullptr) *count = Clamp(counts.files + counts.directories);
   return Finish(log, u"Zip", hr, counts.files, counts.directories, counts.bytes, u"bytes");
 }

@@ -118,6 +118,7 @@ HRESULT EntryWriter::Do(const Task& task) {
       return S_OK;
     case Task::kOpen:
       path_ = task.path;
+      place_ = task.place;
       if (!task.parent.empty()) RETURN_IF_FAILED(EnsureDirectory(task.parent));
       return Create();
     case Task::kData: {
@@ -137,6 +138,13 @@ HRESULT EntryWriter::Do(const Task& task) {
       ++counts_->files;
       if (task.read_only) {
         (void)platform::SetFileAttributes(path_, platform::FILE_ATTRIBUTE_READONLY);
+      }
+      // The file as it is now, its attributes and times set: any later change shows.
+      if (unpacked_ != nullptr && place_) {
+        platform::FileState state;
+        if (platform::GetFileState(path_, &state) == ERROR_SUCCESS) {
+          unpacked_->files.insert_or_assign(state.identity, UnpackedFile{state, *place_});
+        }
       }
       return S_OK;
   }

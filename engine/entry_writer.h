@@ -18,6 +18,7 @@
 #include "common/result.h"
 #include "engine/engine_log.h"
 #include "engine/extract.h"
+#include "engine/unpacked_archive.h"
 #include "platform/platform.h"
 
 namespace orvex::engine {
@@ -28,8 +29,14 @@ namespace orvex::engine {
 /// nothing happens after a failure that would not have happened without the thread.
 class EntryWriter {
  public:
-  EntryWriter(std::u16string_view operation, EngineLog& log, ExtractCounts* counts)
-      : operation_(operation), log_(log), counts_(counts), thread_([this] { Work(); }) {}
+  /// With `unpacked`, each file written is recorded there with the place its Open gives.
+  EntryWriter(std::u16string_view operation, EngineLog& log, ExtractCounts* counts,
+              UnpackedArchive* unpacked)
+      : operation_(operation),
+        log_(log),
+        counts_(counts),
+        unpacked_(unpacked),
+        thread_([this] { Work(); }) {}
   ~EntryWriter();
   EntryWriter(const EntryWriter&) = delete;
   EntryWriter& operator=(const EntryWriter&) = delete;
@@ -38,9 +45,13 @@ class EntryWriter {
   void Directory(std::u16string path, std::optional<std::int64_t> time) {
     Push({.kind = Task::kDirectory, .path = std::move(path), .time = time});
   }
-  /// Creates the file `path` (and its folder `parent`) for the Data that follows.
-  void Open(std::u16string path, std::u16string parent) {
-    Push({.kind = Task::kOpen, .path = std::move(path), .parent = std::move(parent)});
+  /// Creates the file `path` (and its folder `parent`) for the Data that follows; `place`, when
+  /// known, is where its entry lies in the archive.
+  void Open(std::u16string path, std::u16string parent, const EntryPlace* place) {
+    Push({.kind = Task::kOpen,
+          .path = std::move(path),
+          .parent = std::move(parent),
+          .place = place ? std::optional(*place) : std::nullopt});
   }
   /// Appends a copy of `size` bytes to the file opened last.
   void Data(const void* block, std::size_t size);
@@ -65,6 +76,7 @@ class EntryWriter {
     std::optional<std::int64_t> time = {};
     bool read_only = false;
     std::vector<char> data = {};
+    std::optional<EntryPlace> place = {};
   };
 
   void Push(Task task);
@@ -77,6 +89,7 @@ class EntryWriter {
   std::u16string_view operation_;
   EngineLog& log_;
   ExtractCounts* counts_;
+  UnpackedArchive* unpacked_;
 
   // Shared with the extraction's thread, under mutex_.
   std::mutex mutex_;
@@ -94,6 +107,7 @@ class EntryWriter {
   std::unordered_set<std::u16string> known_directories_;
   std::vector<std::pair<std::u16string, std::int64_t>> directory_times_;
   std::u16string path_;
+  std::optional<EntryPlace> place_;
   platform::FileHandle out_;
 
   std::thread thread_;  // last: it starts using the members above at once

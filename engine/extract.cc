@@ -78,13 +78,14 @@ class Extraction {
  public:
   Extraction(std::u16string_view operation, std::u16string_view archive,
              const EntryDestination& destination_for, const ExtractLimits& limits, EngineLog& log,
-             ExtractCounts* counts)
+             ExtractCounts* counts, UnpackedArchive* unpacked)
       : operation_(operation),
         archive_(archive),
         destination_for_(destination_for),
         limits_(limits),
         log_(log),
-        counts_(counts) {}
+        counts_(counts),
+        unpacked_(unpacked) {}
 
   HRESULT Run();
 
@@ -95,7 +96,7 @@ class Extraction {
   bool IsEmptyZip(std::uint64_t size);
   HRESULT Entry(struct archive_entry* entry);
   HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
-                    std::u16string destination);
+                    std::u16string destination, const EntryPlace* place);
   HRESULT CopyData(const std::u16string& name);
   HRESULT ReadFailure(const std::u16string& name);
   HRESULT Refuse(const std::u16string& name, std::u16string_view reason);
@@ -112,10 +113,14 @@ class Extraction {
   const ExtractLimits& limits_;
   EngineLog& log_;
   ExtractCounts* counts_;
+  UnpackedArchive* unpacked_;
 
   ArchiveInput input_;
   ArchivePtr handle_{nullptr, &archive_read_free};
-  EntryWriter writer_{operation_, log_, counts_};
+  EntryWriter writer_{operation_, log_, counts_, unpacked_};
+  // The central directory's entries in the order they come, and how many have come.
+  std::vector<RecordedEntry> recorded_;
+  std::size_t next_recorded_ = 0;
   std::vector<std::u16string> components_;
   std::uint64_t budget_ = 0;
   // Each path an entry took, by the collation keys of its components (names that differ only in
@@ -187,6 +192,13 @@ HRESULT Extraction::Open() {
   // it comes.
   if (totals.entries > limits_.max_entries) return TooManyEntries();
   if (totals.bytes > budget_) return OverBudget();
+  if (unpacked_ != nullptr) {
+    *unpacked_ = UnpackedArchive();
+    unpacked_->archive = archive_;
+    if (platform::GetFileState(archive_, &unpacked_->archive_state) == ERROR_SUCCESS) {
+      recorded_ = std::move(totals.recorded);
+    }
+  }
   return S_OK;
 }
 
@@ -253,6 +265,8 @@ HRESULT Extraction::Run() {
 
 HRESULT Extraction::Entry(struct archive_entry* entry) {
   if (++counts_->entries > limits_.max_entries) return TooManyEntries();
+  const RecordedEntry* recorded =
+      next_recorded_ < recorded_.size() ? &recorded_[next_recorded_++] : nullptr;
 #ifdef _WIN32
   // The library keeps names as UTF-16 there; asked for UTF-8 it would go through the ANSI code
   // page and lose every character that page lacks.
@@ -285,20 +299,27 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
     ++counts_->skipped;
     return S_OK;
   }
-  if (!directory) return WriteFile(entry, name, std::move(destination));
+  // Entries are matched with the central directory's by their order and names; a file whose
+  // entry is not known for certain is not recorded.
+  if (recorded != nullptr && recorded->name_hash != std::hash<std::u16string>()(name)) {
+    recorded = nullptr;
+  }
+  if (!directory) {
+    return WriteFile(entry, name, std::move(destination), recorded ? &recorded->place : nullptr);
+  }
   writer_.Directory(std::move(destination), MaybeTime(entry));
   return S_OK;
 }
 
 HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string& name,
-                              std::u16string destination) {
+                              std::u16string destination, const EntryPlace* place) {
   // Sizes the archive admits to are refused before a byte is written.
   if (archive_entry_size_is_set(entry) &&
       static_cast<std::uint64_t>(archive_entry_size(entry)) > budget_ - counts_->bytes) {
     return OverBudget();
   }
   std::u16string parent(ParentOf(destination));
-  writer_.Open(std::move(destination), std::move(parent));
+  writer_.Open(std::move(destination), std::move(parent), place);
   if (const HRESULT copied = CopyData(name); FAILED(copied)) {
     writer_.Abandon();
     return copied;
@@ -398,9 +419,13 @@ HRESULT Extraction::StopIfRequested() {
 
 HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archive,
                        const EntryDestination& destination_for, const ExtractLimits& limits,
-                       EngineLog& log, ExtractCounts* counts) {
+                       EngineLog& log, ExtractCounts* counts, UnpackedArchive* unpacked) {
   *counts = ExtractCounts();
-  return Extraction(operation, archive, destination_for, limits, log, counts).Run();
+  const HRESULT hr =
+      Extraction(operation, archive, destination_for, limits, log, counts, unpacked).Run();
+  // Only a whole unpacking is packed again.
+  if (FAILED(hr) && unpacked != nullptr) *unpacked = UnpackedArchive();
+  return hr;
 }
 
 }  // namespace orvex::engine

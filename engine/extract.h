@@ -10,6 +10,7 @@
 
 #include "common/result.h"
 #include "engine/engine_log.h"
+#include "engine/unpacked_archive.h"
 
 namespace orvex::engine {
 
@@ -45,10 +46,11 @@ using EntryDestination = std::function<bool(std::span<const std::u16string> comp
 /// modification times the archive records. `operation` starts each log line. Failures: the
 /// archive's open error (ERROR_FILE_NOT_FOUND ...), ERROR_INVALID_DATA for what is not a readable
 /// ZIP archive, for a refused entry (unsafe name, link, device) and for a broken limit, or the
-/// error of a failed write. Entries before a failure stay unpacked.
+/// error of a failed write. Entries before a failure stay unpacked. With `unpacked`, every file
+/// written is recorded there, with the archive, for packing it again.
 [[nodiscard]] HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archive,
                                      const EntryDestination& destination_for,
                                      const ExtractLimits& limits, EngineLog& log,
-                                     ExtractCounts* counts);
+                                     ExtractCounts* counts, UnpackedArchive* unpacked = nullptr);
 
 }  // namespace orvex::engine

@@ -286,7 +286,10 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
   for (std::uint64_t at = directory.start;;) {
     const char* p = directory_window.At(at, 4);
     if (p == nullptr) return unreadable();
-    if (HasSignature(p, 5, 6) || HasSignature(p, 6, 6)) return LocalHeaderStatus::kAgree;
+    if (HasSignature(p, 5, 6) || HasSignature(p, 6, 6)) {
+      std::ranges::stable_sort(totals->recorded, {}, &RecordedEntry::local_header);
+      return LocalHeaderStatus::kAgree;
+    }
     if (!HasSignature(p, 1, 2) || (p = directory_window.At(at, kCentralRecordSize)) == nullptr) {
       return unreadable();
     }
@@ -314,13 +317,23 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
 
     const std::optional<EntryFacts> local = ReadLocalHeader(local_window, local_offset);
     if (local_window.failed()) return LocalHeaderStatus::kReadFailed;
+    std::u16string name = NameText(central.name, central.flags);
     std::u16string reason = local ? Disagreement(central, *local)
                                   : u"no readable local header where the central directory says";
     if (!reason.empty()) {
-      disagreement->name = NameText(central.name, central.flags);
+      disagreement->name = std::move(name);
       disagreement->reason = std::move(reason);
       return LocalHeaderStatus::kDisagree;
     }
+    totals->recorded.push_back(
+        {.name_hash = std::hash<std::u16string>()(name),
+         .local_header = local_offset,
+         .place = {.data_offset = local_offset + kLocalHeaderSize + local->name.size() +
+                                  local->extra.size(),
+                   .compressed = central.compressed,
+                   .uncompressed = central.uncompressed,
+                   .crc = static_cast<std::uint32_t>(central.crc),
+                   .method = central.method}});
     at += kCentralRecordSize + name_length + extra_length + comment_length;
   }
 }

@@ -9,6 +9,9 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "engine/unpacked_archive.h"
 
 namespace orvex::engine {
 
@@ -30,10 +33,20 @@ struct LocalHeaderDisagreement {
   std::u16string reason;  ///< a few words for the log
 };
 
+/// One entry as the central directory and its local header place it.
+struct RecordedEntry {
+  std::size_t name_hash = 0;  ///< std::hash of the name as the central directory gives it
+  std::uint64_t local_header = 0;
+  EntryPlace place;
+};
+
 /// What the central directory declares of the whole archive, known before anything is unpacked.
 struct CentralDirectoryTotals {
   std::uint64_t entries = 0;
   std::uint64_t bytes = 0;  ///< the sum of the entries' uncompressed sizes, at most UINT64_MAX
+  /// Every entry, in the order of their local headers: the order the archive library unpacks
+  /// them in.
+  std::vector<RecordedEntry> recorded;
 };
 
 /// Finds the central directory of the archive of `size` bytes as the archive library does

@@ -2,11 +2,11 @@
 // Packing a directory tree into a ZIP archive through the platform layer.
 
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 #include "common/result.h"
 #include "engine/engine_log.h"
+#include "engine/unpacked_archive.h"
 
 namespace orvex::engine {
 
@@ -15,6 +15,7 @@ struct PackCounts {
   std::uint64_t files = 0;
   std::uint64_t directories = 0;
   std::uint64_t bytes = 0;  ///< unpacked bytes of the files
+  std::uint64_t copied = 0;  ///< files that kept their compressed bytes from the input archive
 };
 
 /// The deflate level of packed files: as fast as common zip tools while still small.
@@ -24,19 +25,17 @@ constexpr int kDeflateLevel = 6;
 /// one per processor).
 inline constexpr std::u16string_view kZipThreadsVariable = u"ORVEX_ZIP_THREADS";
 
-/// Whether a sample of a file's first bytes looks like data deflate cannot shrink (already
-/// compressed or random), so that storing it saves the work for nothing.
-bool LooksIncompressible(std::span<const unsigned char> sample);
-
 /// Packs every directory and file under `source` into the ZIP archive `archive`: names relative
 /// to `source` with "/", UTF-8, in name order, directories first as their own entries;
 /// modification times kept; files deflated unless they look incompressible; ZIP64 where sizes or
 /// offsets need it. Files are compressed on `threads` threads; the archive's bytes are the same
-/// whatever their number. The archive is written beside its final name and renamed into place
-/// only when complete. An existing archive is replaced only with `replace_existing`
-/// (ERROR_FILE_EXISTS otherwise).
+/// whatever their number. A file that `unpacked` (when given) holds as it was written keeps its
+/// entry's compressed bytes from the input archive (see PieceCompressor). The archive is written
+/// beside its final name and renamed into place only when complete. An existing archive is
+/// replaced only with `replace_existing` (ERROR_FILE_EXISTS otherwise).
 [[nodiscard]] HRESULT PackDirectory(std::u16string_view source, std::u16string_view archive,
                                     bool replace_existing, int deflate_level,
-                                    std::uint32_t threads, EngineLog& log, PackCounts* counts);
+                                    std::uint32_t threads, const UnpackedArchive* unpacked,
+                                    EngineLog& log, PackCounts* counts);
 
 }  // namespace orvex::engine

@@ -70,13 +70,25 @@ std::uint32_t DeleteFile(std::u16string_view path) {
   return ERROR_SUCCESS;
 }
 
-std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity) {
+std::uint32_t GetFileState(std::u16string_view path, FileState* state) {
   std::string native;
   if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
   struct stat st;
   if (::stat(native.c_str(), &st) != 0) return posix::Win32ErrorForPath(errno, native);
-  identity->volume = st.st_dev;
-  identity->index = st.st_ino;
+  const auto ticks = [](const struct timespec& time) {
+    return std::int64_t{time.tv_sec} * 10'000'000 + time.tv_nsec / 100;
+  };
+  state->identity = {.volume = st.st_dev, .index = st.st_ino};
+  state->size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+  state->last_write_time = ticks(st.st_mtim);
+  state->change_time = ticks(st.st_ctim);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity) {
+  FileState state;
+  if (const std::uint32_t error = GetFileState(path, &state)) return error;
+  *identity = state.identity;
   return ERROR_SUCCESS;
 }
 

@@ -44,16 +44,30 @@ HANDLE OpenForQuery(const std::u16string& text) {
 
 }  // namespace
 
-std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity) {
+std::uint32_t GetFileState(std::u16string_view path, FileState* state) {
   const HANDLE handle = OpenForQuery(std::u16string(path));
   if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
   BY_HANDLE_FILE_INFORMATION info;
-  const BOOL succeeded = ::GetFileInformationByHandle(handle, &info);
-  const std::uint32_t error = win32::LastError(succeeded);
+  FILE_BASIC_INFO times;
+  std::uint32_t error = win32::LastError(::GetFileInformationByHandle(handle, &info));
+  if (error == ERROR_SUCCESS) {
+    error = win32::LastError(
+        ::GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times));
+  }
   ::CloseHandle(handle);
   if (error != ERROR_SUCCESS) return error;
-  identity->volume = info.dwVolumeSerialNumber;
-  identity->index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  state->identity = {.volume = info.dwVolumeSerialNumber,
+                     .index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  state->size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  state->last_write_time = times.LastWriteTime.QuadPart;
+  state->change_time = times.ChangeTime.QuadPart;
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity) {
+  FileState state;
+  if (const std::uint32_t error = GetFileState(path, &state)) return error;
+  *identity = state.identity;
   return ERROR_SUCCESS;
 }
 

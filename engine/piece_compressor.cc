@@ -1,0 +1,279 @@
+#include "engine/piece_compressor.h"
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <new>
+#include <span>
+
+#include "platform/platform.h"
+
+namespace orvex::engine {
+namespace {
+
+// Enough of a file's start to judge its content, small enough to cost nothing beside deflate.
+constexpr std::size_t kSampleSize = 16 * 1024;
+constexpr std::size_t kMinSampleSize = 4 * 1024;
+// Bits per byte above which deflate gains next to nothing (random data measures 7.99 on 16 KiB).
+constexpr double kIncompressibleEntropy = 7.9;
+// What a piece costs in the budget of data in flight besides its bytes, so that a run of empty
+// files cannot queue without bound either.
+constexpr std::uint64_t kPieceOverhead = 1024;
+// Pieces are deflated in slices of this size, between which a stop request is noticed.
+constexpr std::uint32_t kSliceSize = 1u << 20;
+// How often the writer, waiting for a piece, looks for a stop request.
+constexpr std::chrono::milliseconds kStopPollInterval{20};
+
+std::uint64_t Cost(const Piece& piece) { return piece.length + kPieceOverhead; }
+
+// Whether a sample of a file's first bytes looks like data deflate cannot shrink (already
+// compressed or random), so that storing it saves the work for nothing.
+bool LooksIncompressible(std::span<const unsigned char> sample) {
+  if (sample.size() < kMinSampleSize) return false;
+  std::uint32_t counts[256] = {};
+  for (const unsigned char byte : sample) ++counts[byte];
+  double entropy = 0;
+  const double total = static_cast<double>(sample.size());
+  for (const std::uint32_t count : counts) {
+    if (count == 0) continue;
+    const double p = count / total;
+    entropy -= p * std::log2(p);
+  }
+  return entropy > kIncompressibleEntropy;
+}
+
+// Reads exactly `size` bytes; a file that ends sooner shrank while it was packed.
+std::uint32_t ReadExactly(platform::FileHandle& file, unsigned char* buffer, std::uint64_t size) {
+  for (std::uint64_t done = 0; done < size;) {
+    std::uint32_t read = 0;
+    const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - done, 1u << 30));
+    if (const std::uint32_t error = platform::ReadFile(file, buffer + done, wanted, &read)) {
+      return error;
+    }
+    if (read == 0) return ERROR_HANDLE_EOF;
+    done += read;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// What one worker keeps between pieces.
+struct PieceCompressor::Tools {
+  std::unique_ptr<unsigned char[]> input;
+  std::size_t capacity = 0;
+  std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> whole{
+      nullptr, &libdeflate_free_compressor};
+  std::unique_ptr<z_stream> stream;  // for files of several pieces
+  platform::FileHandle archive;      // the input archive, for copying from it
+  ~Tools() {
+    if (stream) deflateEnd(stream.get());
+  }
+};
+
+std::size_t AddPieces(std::size_t entry, std::uint64_t size, std::vector<Piece>* pieces) {
+  const std::size_t count = std::max<std::uint64_t>(1, (size + kPieceSize - 1) / kPieceSize);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t offset = std::uint64_t{i} * kPieceSize;
+    pieces->push_back(
+        {.entry = entry,
+         .offset = offset,
+         .length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - offset, kPieceSize)),
+         .last = i + 1 == count});
+  }
+  return count;
+}
+
+PieceCompressor::PieceCompressor(const std::vector<PackEntry>& entries, std::vector<Piece>& pieces,
+                                 int level, std::uint32_t threads,
+                                 const UnpackedArchive* unpacked)
+    : entries_(entries),
+      pieces_(pieces),
+      level_(level),
+      budget_(std::uint64_t{threads} * 2 * kPieceSize),
+      unpacked_(unpacked) {
+  threads = static_cast<std::uint32_t>(std::min<std::size_t>(threads, pieces.size()));
+  try {
+    for (std::uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+  } catch (...) {
+    Stop();
+    throw;
+  }
+}
+
+const Piece* PieceCompressor::Wait(std::size_t index) {
+  std::unique_lock lock(mutex_);
+  while (!pieces_[index].done) {
+    if (platform::StopRequested()) return nullptr;
+    done_.wait_for(lock, kStopPollInterval);
+  }
+  return &pieces_[index];
+}
+
+void PieceCompressor::Release(std::size_t index) {
+  pieces_[index].data.reset();
+  {
+    const std::lock_guard lock(mutex_);
+    in_flight_ -= Cost(pieces_[index]);
+  }
+  room_.notify_all();
+}
+
+void PieceCompressor::Stop() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  room_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+void PieceCompressor::Work() {
+  Tools tools;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    // The writer takes pieces in order: the one it waits for is always either in the works or
+    // the next to start, with no budget in use before it.
+    room_.wait(lock, [&] {
+      return stopping_ || next_ == pieces_.size() || in_flight_ == 0 ||
+             in_flight_ + Cost(pieces_[next_]) <= budget_;
+    });
+    if (stopping_ || next_ == pieces_.size()) return;
+    Piece& piece = pieces_[next_++];
+    in_flight_ += Cost(piece);
+    lock.unlock();
+    try {
+      Compress(piece, tools);
+    } catch (const std::bad_alloc&) {
+      piece.error = ERROR_OUTOFMEMORY;
+    }
+    lock.lock();
+    piece.done = true;
+    done_.notify_one();
+  }
+}
+
+void PieceCompressor::Compress(Piece& piece, Tools& tools) {
+  const PackEntry& entry = entries_[piece.entry];
+  if (tools.capacity < piece.length) {
+    tools.input = std::make_unique_for_overwrite<unsigned char[]>(piece.length);
+    tools.capacity = piece.length;
+  }
+  unsigned char* input = tools.input.get();
+  // How a file is stored depends on its first bytes only, whichever piece this is.
+  unsigned char sample[kSampleSize];
+  const std::size_t sample_size = std::min<std::uint64_t>(entry.size, kSampleSize);
+  platform::FileHandle file;
+  std::uint32_t error =
+      platform::CreateFile(entry.path, platform::GENERIC_READ, platform::OPEN_EXISTING, &file);
+  if (error == ERROR_SUCCESS && piece.offset != 0) {
+    error = ReadExactly(file, sample, sample_size);
+    if (error == ERROR_SUCCESS) {
+      error = platform::SetFilePointerEx(file, static_cast<std::int64_t>(piece.offset),
+                                         platform::FILE_BEGIN, nullptr);
+    }
+  }
+  if (error == ERROR_SUCCESS) error = ReadExactly(file, input, piece.length);
+  if (error != ERROR_SUCCESS) {
+    piece.error = error;
+    piece.read_failed = true;
+    return;
+  }
+  piece.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, input, piece.length));
+  if (entry.pieces == 1 && CopyFromArchive(piece, tools)) return;
+  if (entry.size == 0 || LooksIncompressible(std::span<const unsigned char>(
+                             piece.offset == 0 ? input : sample, sample_size))) {
+    piece.method = kMethodStored;
+    piece.data = std::make_unique_for_overwrite<unsigned char[]>(piece.length);
+    std::copy_n(input, piece.length, piece.data.get());
+    piece.size = piece.length;
+    return;
+  }
+  Deflate(piece, input, tools);
+}
+
+bool PieceCompressor::CopyFromArchive(Piece& piece, Tools& tools) {
+  if (unpacked_ == nullptr) return false;
+  platform::FileState state;
+  if (platform::GetFileState(entries_[piece.entry].path, &state) != ERROR_SUCCESS) return false;
+  const auto found = unpacked_->files.find(state.identity);
+  if (found == unpacked_->files.end() || found->second.state != state) return false;
+  const EntryPlace& place = found->second.place;
+  // Same size and times can hide a change (a copy that kept them, a write within the clock's
+  // step): the content itself must still be what the entry holds.
+  if ((place.method != kMethodStored && place.method != kMethodDeflated) ||
+      place.uncompressed != piece.length || place.crc != piece.crc) {
+    return false;
+  }
+  if (!tools.archive.valid() &&
+      platform::CreateFile(unpacked_->archive, platform::GENERIC_READ, platform::OPEN_EXISTING,
+                           &tools.archive) != ERROR_SUCCESS) {
+    return false;
+  }
+  auto data = std::make_unique_for_overwrite<unsigned char[]>(place.compressed);
+  if (platform::SetFilePointerEx(tools.archive, static_cast<std::int64_t>(place.data_offset),
+                                 platform::FILE_BEGIN, nullptr) != ERROR_SUCCESS ||
+      ReadExactly(tools.archive, data.get(), place.compressed) != ERROR_SUCCESS) {
+    return false;
+  }
+  piece.method = place.method;
+  piece.copied = true;
+  piece.data = std::move(data);
+  piece.size = place.compressed;
+  return true;
+}
+
+void PieceCompressor::Deflate(Piece& piece, const unsigned char* input, Tools& tools) {
+  piece.method = kMethodDeflated;
+  if (entries_[piece.entry].pieces == 1) {
+    // A whole file at once: the whole-buffer compressor is the fastest.
+    if (!tools.whole) tools.whole.reset(libdeflate_alloc_compressor(level_));
+    if (!tools.whole) throw std::bad_alloc();
+    const std::size_t bound = libdeflate_deflate_compress_bound(tools.whole.get(), piece.length);
+    piece.data = std::make_unique_for_overwrite<unsigned char[]>(bound);
+    piece.size = libdeflate_deflate_compress(tools.whole.get(), input, piece.length,
+                                             piece.data.get(), bound);
+    if (piece.size == 0) piece.error = ERROR_GEN_FAILURE;
+    return;
+  }
+  // Pieces before the last end on a byte boundary without a final block, so that the next
+  // piece's blocks simply follow; deflated a slice at a time to notice a stop soon.
+  if (!tools.stream) {
+    auto stream = std::make_unique<z_stream>();
+    if (deflateInit2(stream.get(), level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
+      throw std::bad_alloc();
+    }
+    tools.stream = std::move(stream);
+  }
+  z_stream& z = *tools.stream;
+  (void)deflateReset(&z);
+  // Room for the flush marker besides what the stream's end would take.
+  const uLong bound = deflateBound(&z, piece.length) + 16;
+  piece.data = std::make_unique_for_overwrite<unsigned char[]>(bound);
+  z.next_out = piece.data.get();
+  z.avail_out = static_cast<uInt>(bound);
+  for (std::uint32_t done = 0; done < piece.length;) {
+    if (stopping_) {
+      piece.error = ERROR_CANCELLED;
+      return;
+    }
+    const std::uint32_t slice = std::min(piece.length - done, kSliceSize);
+    z.next_in = const_cast<unsigned char*>(input) + done;
+    z.avail_in = slice;
+    done += slice;
+    const int flush = done < piece.length ? Z_NO_FLUSH : (piece.last ? Z_FINISH : Z_SYNC_FLUSH);
+    const int result = deflate(&z, flush);
+    if (z.avail_in != 0 || z.avail_out == 0 ||
+        result != (flush == Z_FINISH ? Z_STREAM_END : Z_OK)) {
+      piece.error = ERROR_GEN_FAILURE;
+      return;
+    }
+  }
+  piece.size = bound - z.avail_out;
+}
+
+}  // namespace orvex::engine
