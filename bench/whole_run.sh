@@ -2,7 +2,10 @@
 # Times whole migrations of a large generated profile archive (bench/gen_profile.py) beside the
 # archive tools a user would otherwise reach for, on the same archive in the same session:
 #   OrvexMigrate without rules, OrvexMigrate with the 100 mixed rules of bench/mixed_rules.py,
-#   unzip -q + zip -qr (deflate level 6), bsdtar -xf + bsdtar -a -cf.
+#   unzip -q + zip -qr (deflate level 6), bsdtar -xf + bsdtar -a -cf, and the quickest route a
+#   script can take with those tools: unzip, copy the input archive, zip -FS (file sync: every
+#   unchanged entry is copied as it is, only what changed is deflated). Each run's time is also
+#   given as a share of the unzip + zip route's and of the zip -FS route's.
 # Every run starts in an empty folder. The times are those of hyperfine when it is installed
 # (scripts/install-deps.sh bench), else of a plain loop; one more run of each measures the peak
 # memory and leaves the output archive whose size is reported.
@@ -34,12 +37,14 @@ names=(
   "OrvexMigrate, 100 mixed rules"
   "unzip -q + zip -qr"
   "bsdtar -xf + bsdtar -a -cf"
+  "unzip -q + copy + zip -qFSr"
 )
 commands=(
   "TMPDIR='$work/tmp' '$tool' /INPUT '$z' /OUTPUT out.zip /XML '$work/none.xml'"
   "TMPDIR='$work/tmp' '$tool' /INPUT '$z' /OUTPUT out.zip /XML '$work/rules.xml'"
   "unzip -q '$z' -d t && cd t && zip -qr ../out.zip ."
   "mkdir t && bsdtar -xf '$z' -C t && cd t && bsdtar -a -cf ../out.zip ."
+  "unzip -q '$z' -d t && cp '$z' out.zip && cd t && zip -qFSr ../out.zip ."
 )
 # A large delete still being written back would slow the next run down.
 prepare="rm -rf '$run' && mkdir '$run' && sync"
@@ -76,13 +81,16 @@ timings=$("times_$timer")
 mapfile -t times <<<"$timings"
 
 echo
-echo "| run | median s | min s | peak RSS MiB | output MB |"
-echo "|---|---|---|---|---|"
+read -r zip_median _ <<<"${times[2]}"
+read -r sync_median _ <<<"${times[4]}"
+echo "| run | median s | min s | of unzip + zip | of zip -FS | peak RSS MiB | output MB |"
+echo "|---|---|---|---|---|---|---|"
 for i in "${!names[@]}"; do
   eval "$prepare"
   (cd "$run" && /usr/bin/time -f %M -o "$work/peak.txt" bash -c "${commands[$i]}") >/dev/null 2>&1
   read -r median min <<<"${times[$i]}"
-  printf '| %s | %s | %s | %d | %.1f |\n' "${names[$i]}" "$median" "$min" \
+  printf '| %s | %s | %s | %.2f | %.2f | %d | %.1f |\n' "${names[$i]}" "$median" "$min" \
+    "$(awk "BEGIN { print $median / $zip_median }")" "$(awk "BEGIN { print $median / $sync_median }")" \
     "$(($(tail -1 "$work/peak.txt") / 1024))" "$(stat -c %s "$run/out.zip")e-6"
 done
 rm -rf "$run"

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine_test_support.h"
 #include "engine/import.h"
 #include "engine/registry_import.h"
 #include "platform/platform.h"
@@ -34,56 +35,6 @@ using orvex::testing::TestEntry;
 using orvex::testing::WriteFile;
 using orvex::testing::WriteTestZip;
 using Lines = std::vector<std::string>;
-
-// A COM string that frees itself.
-using Bstr = std::unique_ptr<char16_t, decltype(&platform::SysFreeString)>;
-Bstr MakeBstr(const std::u16string& text) {
-  return Bstr(platform::SysAllocString(text.c_str()), &platform::SysFreeString);
-}
-Bstr MakeBstr(const fs::path& path) { return MakeBstr(ToUtf16(path.string())); }
-
-class EngineTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_HR(S_OK, platform::CoInitializeEx(nullptr, platform::COINIT_APARTMENTTHREADED));
-    ASSERT_HR(S_OK, RegisterOrvexEngine());
-    void* object = nullptr;
-    ASSERT_HR(S_OK, platform::CoCreateInstance(CLSID_OrvexEngine, nullptr, platform::CLSCTX_ALL,
-                                               IID_IOrvexEngine, &object));
-    engine_ = static_cast<IOrvexEngine*>(object);
-  }
-  void TearDown() override {
-    if (engine_ != nullptr) engine_->Release();
-    platform::CoUninitialize();
-  }
-
-  HRESULT Unzip(const fs::path& target, const fs::path& archive) {
-    std::int32_t count = 0;
-    return engine_->Unzip(MakeBstr(target).get(), MakeBstr(archive).get(), MakeBstr(log_).get(),
-                          &count);
-  }
-  HRESULT Import(const fs::path& archive, std::int32_t* count) {
-    return engine_->Import(MakeBstr(u"-r \"" + ToUtf16(archive.string()) + u"\"").get(), count);
-  }
-  HRESULT Zip(const fs::path& source, const fs::path& archive, bool replace = true) {
-    std::int32_t count = 0;
-    return engine_->Zip(MakeBstr(source).get(), MakeBstr(archive).get(), MakeBstr(log_).get(),
-                        replace ? platform::VARIANT_TRUE : platform::VARIANT_FALSE, &count);
-  }
-
-  // The log's lines without their time stamps; lines end in "\r\n", so a bare "\n" costs a letter.
-  Lines LogLines() const {
-    Lines lines;
-    std::istringstream log(ReadFile(log_));
-    for (std::string line; std::getline(log, line);)
-      lines.push_back(line.substr(20, line.size() - 21));
-    return lines;
-  }
-
-  orvex::testing::ScopedTempDir temp_;
-  fs::path log_ = temp_.path() / "engine.log";
-  IOrvexEngine* engine_ = nullptr;
-};
 
 std::int64_t ModificationTime(const fs::path& path) {
   platform::FileAttributeData data;
