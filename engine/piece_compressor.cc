@@ -93,7 +93,7 @@ PieceCompressor::PieceCompressor(const std::vector<PackEntry>& entries, std::vec
     : entries_(entries),
       pieces_(pieces),
       level_(level),
-      budget_(std::uint64_t{threads} * 2 * kPieceSize),
+      budget_(kPieceSize),
       unpacked_(unpacked) {
   threads = static_cast<std::uint32_t>(std::min<std::size_t>(threads, pieces.size()));
   try {
