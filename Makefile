@@ -50,8 +50,9 @@ demo: build
 	scripts/demo.sh build/release
 
 # The benchmark programs on a generated profile archive of SCALE (default 1) and a 60 MB .reg
-# file, then bench/whole_run.sh (RUNS runs of each tool, default 5; about ten minutes at scale 1
-# on two cores), unless WHOLE_RUN=0. Generated inputs are kept in build/bench.
+# file, bench/many_creates.sh, then bench/whole_run.sh (RUNS runs of each tool, default 5; about
+# ten minutes at scale 1 on two cores), unless WHOLE_RUN=0. Generated inputs are kept in
+# build/bench.
 SCALE ?= 1
 RUNS ?= 5
 WHOLE_RUN ?= 1
@@ -65,6 +66,7 @@ bench: build
 	  ORVEX_BENCH_ARCHIVE=build/bench/scale$(SCALE)/profile.zip ORVEX_BENCH_REG=build/bench/big.reg \
 	    $$b || exit 1; \
 	done
+	RUNS=$(RUNS) bench/many_creates.sh build/release
 	[ "$(WHOLE_RUN)" = 0 ] || \
 	  WORK=$(CURDIR)/build/bench/scale$(SCALE) RUNS=$(RUNS) bench/whole_run.sh build/release
 

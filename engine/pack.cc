@@ -237,6 +237,15 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
     const int closed = zipClose(zip_, nullptr);
     if (SUCCEEDED(hr) && closed != ZIP_OK) hr = WriteFailure(target_, closed);
   }
+  // The archive reaches the disk before it takes its name: after a crash the name holds the
+  // whole archive or nothing new.
+  if (SUCCEEDED(hr)) {
+    if (const std::uint32_t flush_error = platform::FlushFileBuffers(output_.file)) {
+      log_.Line(u"Zip: cannot flush '%s' (Error %d)", temporary_,
+                static_cast<std::int32_t>(flush_error));
+      hr = HResultFromWin32(flush_error);
+    }
+  }
   platform::CloseHandle(output_.file);
   // Bytes copied from an input archive that changed meanwhile may not be what they were checked
   // to be.

@@ -221,39 +221,6 @@ bool HasContent(std::u16string_view text) {
   return std::any_of(text.begin(), text.end(), [](char16_t c) { return !IsWhiteSpace(c); });
 }
 
-// The device a component of a rule path names on Windows (CON, NUL.txt, COM1 ...), or empty.
-std::u16string_view DeviceName(std::u16string_view path) {
-  static constexpr std::u16string_view kDevices[] = {u"CON", u"PRN", u"AUX", u"NUL"};
-  for (const std::u16string_view name : Components(path)) {
-    const std::u16string_view base = name.substr(0, name.find(u'.'));
-    if (std::any_of(std::begin(kDevices), std::end(kDevices),
-                    [&](std::u16string_view device) { return EqualsIgnoreCase(base, device); })) {
-      return base;
-    }
-    if (base.size() == 4 && base[3] >= u'1' && base[3] <= u'9' &&
-        (EqualsIgnoreCase(base.substr(0, 3), u"COM") || EqualsIgnoreCase(base.substr(0, 3), u"LPT"))) {
-      return base;
-    }
-  }
-  return {};
-}
-
-// What a name of a rule path would do on Windows, where it differs from Linux: empty when nothing.
-std::u16string WindowsNameProblem(std::u16string_view path) {
-  for (const std::u16string_view name : Components(path)) {
-    if (name == u"." || name == u"..") continue;
-    const std::size_t bad = name.find_first_of(u":*?");
-    if (bad != std::u16string_view::npos) {
-      return Quoted(path) + u" holds '" + std::u16string(1, name[bad]) +
-             u"', which no Windows file name can";
-    }
-    if (name.back() == u'.' || name.back() == u' ') {
-      return Quoted(path) + u" ends a name in a dot or a space, which Windows drops";
-    }
-  }
-  return {};
-}
-
 // --- The checks -----------------------------------------------------------------------------------
 
 // A part of the registry or of the tree that an earlier rule removed.
@@ -565,12 +532,6 @@ class RuleChecker {
 
   // The rule path rebased against a stand-in archive directory, or an error.
   std::optional<std::u16string> RulePath(std::u16string_view what, const std::u16string& written) {
-    // Windows makes such a path the device itself, which lies outside the archive.
-    if (const std::u16string_view device = DeviceName(written); !device.empty()) {
-      Error(std::u16string(what) + Quoted(written) + u" names the device " +
-            std::u16string(device) + u", which on Windows lies outside the archive");
-      return std::nullopt;
-    }
     const RebasedPath rebased = RebaseRulePath(written, archive_);
     switch (rebased.outcome) {
       case RebaseOutcome::kRebased:
@@ -593,8 +554,14 @@ class RuleChecker {
         Error(std::u16string(what) + Quoted(written) + u" cannot be resolved (error " +
               DecimalText(static_cast<std::uint32_t>(LowWord(rebased.result))) + u")");
         return std::nullopt;
-      case RebaseOutcome::kOutsideArchive:
-        Error(std::u16string(what) + Quoted(written) + u" leaves the archive");
+      case RebaseOutcome::kUnfitName:
+        // The processor refuses the rule with an ERROR line, and the run goes on.
+        Warn(std::u16string(what) + Quoted(written) +
+             u" holds a name Windows cannot give a file (" +
+             std::u16string(WindowsNameStatusText(rebased.name)) + u"): the rule is refused");
+        return std::nullopt;
+      case RebaseOutcome::kOutsideFolder:
+        Error(std::u16string(what) + Quoted(written) + u" leaves the folder of its token");
         return std::nullopt;
     }
     return std::nullopt;
@@ -654,14 +621,6 @@ class RuleChecker {
     CheckIgnored(site, u"destination", *action, !creates && !deletes);
     if (file && !creates && HasContent(*content)) {
       Warn(u"the element's text is not read by " + Quoted(*action));
-    }
-    for (const std::u16string* path : {&source_text, &destination_text}) {
-      if (path == &destination_text && !destination) continue;
-      const std::u16string problem = WindowsNameProblem(*path);
-      if (!problem.empty()) {
-        Warn(problem);
-        break;
-      }
     }
 
     if (!creates) {

@@ -114,7 +114,7 @@ TEST(RuleCheckTest, ReportsEachMistakeAtItsElement) {
            kTokens + "\n"
            "rules.xml:3:3: error: source 'appdata\\x' does not start with a folder token: tokens "
            "are case-sensitive (AppData)\n"
-           "rules.xml:4:3: error: destination 'AppData\\..\\..\\x' leaves the archive\n"
+           "rules.xml:4:3: error: destination 'AppData\\..\\..\\x' leaves the folder of its token\n"
            "rules.xml:5:3: error: unknown file action 'copy '; expected convert, copy, create, "
            "delete or move\n"},
       {"  <file action=\"create\" source=\"AppData\\x\">\n    not*base64\n  </file>\n"
@@ -129,11 +129,12 @@ TEST(RuleCheckTest, ReportsEachMistakeAtItsElement) {
        "  <directory action=\"copy\" source=\"AppData\\x\" destination=\"AppData\\y. \"/>\n"
        "  <value action=\"set\" key=\"HKCU\\A\" source=\"p\" type=\"string\" flags=\"1\">C:\\x"
        "</value>\n",
-       "rules.xml:2:3: error: source 'AppData\\Con.txt' names the device Con, which on Windows "
-       "lies outside the archive\n"
-       "rules.xml:3:3: warning: 'AppData\\a:b' holds ':', which no Windows file name can\n"
-       "rules.xml:4:3: warning: 'AppData\\y. ' ends a name in a dot or a space, which Windows "
-       "drops\n"
+       "rules.xml:2:3: warning: source 'AppData\\Con.txt' holds a name Windows cannot give a "
+       "file (device name): the rule is refused\n"
+       "rules.xml:3:3: warning: source 'AppData\\a:b' holds a name Windows cannot give a file "
+       "(character Windows does not allow in names): the rule is refused\n"
+       "rules.xml:4:3: warning: destination 'AppData\\y. ' holds a name Windows cannot give a "
+       "file (name ending in a dot or a blank): the rule is refused\n"
        "rules.xml:5:3: warning: flags 1 makes 'C:\\x' a full path, but Linux has no drive "
        "letters: there it lands below the current directory\n"},
   };

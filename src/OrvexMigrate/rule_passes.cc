@@ -102,6 +102,9 @@ HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const Migrati
 HRESULT RunFilePass(std::u16string_view archive_directory, const MigrationRules& rules) {
   const std::u16string archive(archive_directory);
   LogDebug(u"Looking for files and directories to migrate in '%s'", archive);
+  // Only the rules change the working area meanwhile, so the letter-case lookups of new names
+  // may keep what they read: rules that create many names in one folder stay linear.
+  const platform::NameCacheScope keep_listings;
   for (std::int32_t i = 0; i < rules.Count(); ++i) {
     if (platform::StopRequested()) return kStoppedOnRequest;
     const MigrationRule& rule = rules.At(i);

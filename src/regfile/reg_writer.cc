@@ -8,6 +8,7 @@
 
 #include "common/little_endian.h"
 #include "platform/platform.h"
+#include "regfile/reg_reader.h"
 
 namespace orvex {
 namespace {
@@ -35,9 +36,11 @@ char16_t UnitAt(const std::uint8_t* bytes, std::size_t index) {
 
 // How many units of REG_SZ data go between the quotes: those before the first NUL unit (what
 // follows that NUL is not part of the text). -1 when the quoted form would misrepresent the data,
-// having no NUL unit to end it or a line break before it; such data goes out as hex(1) bytes.
+// having no NUL unit to end it or a line break before it, or when the reader could not take that
+// much text between quotes; such data goes out as hex(1) bytes.
 std::ptrdiff_t QuotedTextLength(std::span<const std::uint8_t> data) {
-  for (std::size_t i = 0; i < data.size() / 2; ++i) {
+  const std::size_t units = std::min(data.size() / 2, kMaxStringUnits + 1);
+  for (std::size_t i = 0; i < units; ++i) {
     const char16_t unit = UnitAt(data.data(), i);
     if (unit == 0) return static_cast<std::ptrdiff_t>(i);
     if (unit == kCr || unit == kLf) return -1;
@@ -223,11 +226,17 @@ HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path
   // Refused before anything is written: the line would end inside the path or name, and the
   // file could not be read back. A string value without any data is no text at all, and is
   // refused as well.
+  // The same for what the reader would refuse as over its capacity: an archive the tool wrote
+  // must migrate again.
   for (const RegistryKeyEntry& key : document.keys()) {
-    if (HoldsLineBreak(key.path())) return E_INVALIDARG;
+    // The key line holds the path and its closing bracket.
+    if (HoldsLineBreak(key.path()) || key.path().size() + 1 > kMaxKeyLineUnits) {
+      return E_INVALIDARG;
+    }
     for (const RegistryValuePair& pair : key.values()) {
-      if (HoldsLineBreak(pair.name)) return E_INVALIDARG;
+      if (HoldsLineBreak(pair.name) || pair.name.size() > kMaxValueNameUnits) return E_INVALIDARG;
       if (pair.value.type == REG_SZ && pair.value.data.empty()) return E_INVALIDARG;
+      if (!FitsRegFile(pair.value)) return E_INVALIDARG;
     }
   }
 
@@ -262,6 +271,11 @@ HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path
 }
 
 }  // namespace
+
+bool FitsRegFile(const RegistryValueRef& value) {
+  return value.data.size() <= kMaxHexBytes ||
+         (value.type == REG_SZ && QuotedTextLength(value.data) >= 0);
+}
 
 HRESULT ExportRegFile(const RegistryDocument& document, std::u16string_view path) {
   Writer writer(document.channel());

@@ -11,9 +11,14 @@ namespace orvex {
 
 /// Writes `document` to `path`, replacing any file there. S_OK, the platform error as HRESULT,
 /// or E_INVALIDARG (before the file is touched) for a key path or value name holding CR or LF,
-/// which no .reg line can carry, or for a REG_SZ value without any data. A REG_SZ value whose data
-/// a quoted string cannot carry exactly (no NUL code unit, or a CR or LF before the first one) is
-/// written as hex(1) with all its bytes.
+/// which no .reg line can carry, for a REG_SZ value without any data, and for anything the reader
+/// could not read back (a key path, name or value over its capacity). A REG_SZ value whose data
+/// a quoted string cannot carry exactly (no NUL code unit, a CR or LF before the first one, or
+/// text over the reader's capacity) is written as hex(1) with all its bytes.
 [[nodiscard]] HRESULT ExportRegFile(const RegistryDocument& document, std::u16string_view path);
+
+/// Whether ParseRegFile reads `value` back as ExportRegFile writes it: every value of at most
+/// kMaxHexBytes bytes does, a larger one only when it is a REG_SZ text written between quotes.
+[[nodiscard]] bool FitsRegFile(const RegistryValueRef& value);
 
 }  // namespace orvex

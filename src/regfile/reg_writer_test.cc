@@ -124,7 +124,7 @@ TEST(RegWriterTest, ByteListsWrapAfterColumn75) {
       Export(document));
 }
 
-TEST(RegWriterTest, RefusesWhatNoLineCarriesBeforeWritingAndReportsPlatformErrors) {
+TEST(RegWriterTest, RefusesWhatCannotBeReadBackBeforeWritingAndReportsPlatformErrors) {
   const struct {
     std::u16string path, name;
     RegistryValueEntry value = Text(u"");
@@ -132,7 +132,11 @@ TEST(RegWriterTest, RefusesWhatNoLineCarriesBeforeWritingAndReportsPlatformError
                {u"\rHKCU", u"v"},
                {u"HKCU\\A", u"a\rb"},
                {u"A", u"\n"},
-               {u"A", u"empty", {REG_SZ, {}}}};
+               {u"A", u"empty", {REG_SZ, {}}},
+               // Over the reader's capacities.
+               {std::u16string(kMaxKeyLineUnits, u'k'), u"v"},
+               {u"A", std::u16string(kMaxValueNameUnits + 1, u'n')},
+               {u"A", u"v", {REG_MULTI_SZ, std::vector<std::uint8_t>(kMaxHexBytes + 2)}}};
   testing::ScopedTempDir dir;
   for (const auto& c : cases) {
     RegistryDocument document;

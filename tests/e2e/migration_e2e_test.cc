@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "regfile/reg_reader.h"
 #include "testing/temp_dir.h"
 #include "testing/test_zip.h"
 #include "testing/utf16_bytes.h"
@@ -139,6 +140,51 @@ b</value>
   EXPECT_EQ(ReadFile(out / "AppData" / "New" / "a.ini"), "a");
   EXPECT_EQ(ReadFile(out / "AppData" / "New" / "b.txt"), "bb");
   EXPECT_FALSE(fs::exists(out / "AppData" / "Old"));
+}
+
+// What a run writes, the next run reads: a rule step whose result no .reg file or archive could
+// carry is refused with an ERROR line and the run goes on; the output migrates again to the same.
+TEST_F(MigrationE2eTest, OutputsMigrateAgainToTheSame) {
+  const auto set = [](const std::string& type, const std::string& data) {
+    return "<m><value action='set' key='HKCU\\A' source='v' type='" + type + "'>" + data +
+           "</value></m>";
+  };
+  const auto zeros = [](std::size_t bytes) {  // in Base64
+    return std::string(bytes / 3 * 4, 'A') + (bytes % 3 == 1 ? "AA==" : bytes % 3 ? "AAA=" : "");
+  };
+  const auto too_long = [](std::size_t bytes) {
+    return "[ERROR] ProcessRegistryValue: Cannot set value 'v' of key 'HKEY_CURRENT_USER\\A' (" +
+           std::to_string(bytes) + " bytes of data, more than the " + std::to_string(kMaxHexBytes) +
+           " a .REG file holds for one value)";
+  };
+  const struct {
+    std::string xml, error;  // no error: the rule takes effect
+  } cases[] = {
+      {set("string", std::string(kMaxStringUnits, 's')), ""},      // the most text quotes carry
+      {set("string", std::string(kMaxStringUnits + 1, 's')), ""},  // written as bytes instead
+      {set("multi", std::string(kMaxHexBytes / 2, 'm')), too_long(kMaxHexBytes + 4)},
+      {set("binary", zeros(kMaxHexBytes)), ""},
+      {set("binary", zeros(kMaxHexBytes + 1)), too_long(kMaxHexBytes + 1)},
+      {"<m><file action='create' source='AppData\\x:y'>eA==</file></m>",
+       "[ERROR] ProcessFile: Invalid source file 'AppData\\x:y' (character Windows does not allow "
+       "in names)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    WriteTestZip(
+        dir_.path() / "in.zip",
+        {{"Registry/User.reg", TestEntry::kFile,
+          RegFile("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n")}});
+    ASSERT_EQ(Run({}, c.xml).status, 0);
+    if (!c.error.empty()) EXPECT_TRUE(Logged(c.error)) << c.error;
+    const std::string written = ReadFile(Unpacked() / "Registry" / "User.reg");
+    EXPECT_EQ(written.find(Utf16Bytes(u"\"v\"=")) != std::string::npos, c.error.empty());
+    // A name the engine refuses, or a line the reader refuses, would fail this run.
+    fs::rename(dir_.path() / "out.zip", dir_.path() / "in.zip");
+    EXPECT_EQ(Run({}, c.xml).status, 0);
+    EXPECT_TRUE(ReadFile(Unpacked() / "Registry" / "User.reg") == written);
+    fs::remove(dir_.path() / "out.zip");
+  }
 }
 
 TEST_F(MigrationE2eTest, ARegFileThatDoesNotParseStopsTheRun) {

@@ -10,10 +10,12 @@ namespace {
 
 constexpr RebaseMessages kSourceMessages = {
     u"ProcessDirectory: Invalid source directory '%s'",
-    u"ProcessDirectory: Failed to rebase '%s' to '%s'. (Error %d)"};
+    u"ProcessDirectory: Failed to rebase '%s' to '%s'. (Error %d)",
+    u"ProcessDirectory: Invalid source directory '%s' (%s)"};
 constexpr RebaseMessages kDestinationMessages = {
     u"ProcessDirectory: Invalid destination directory '%s'",
-    u"ProcessDirectory: Failed to rebase '%s' to '%s'. (Error %d)"};
+    u"ProcessDirectory: Failed to rebase '%s' to '%s'. (Error %d)",
+    u"ProcessDirectory: Invalid destination directory '%s' (%s)"};
 
 constexpr TransferAction kCopy = {
     u"ProcessDirectory: Copying directory '%s' to '%s'",
@@ -40,7 +42,10 @@ constexpr TransferAction kMove = {
 
 HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& rule) {
   RebasedPath source;
-  RETURN_IF_FAILED(RebaseAndReport(rule.source, archive_directory, kSourceMessages, &source));
+  if (const HRESULT hr = RebaseAndReport(rule.source, archive_directory, kSourceMessages, &source);
+      hr != S_OK) {
+    return hr;
+  }
 
   if (EqualsIgnoreCase(rule.action, u"copy")) {
     return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy);

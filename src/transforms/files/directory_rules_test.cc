@@ -61,6 +61,11 @@ TEST_F(DirectoryRulesTest, RefusedPathsAndActionsStopTheRun) {
        u"AppData\\..\\..",
        {"[DEBUG] ProcessDirectory: Moving directory 'AppData\\Old' to 'AppData\\..\\..'",
         "[ERROR] ProcessDirectory: Invalid destination directory '" + dir_.path().string() + "'"}},
+      // Out of its token's folder, even when still inside the archive.
+      {u"delete",
+       u"Desktop\\..",
+       u"",
+       {"[ERROR] ProcessDirectory: Invalid source directory '" + archive_.string() + "'"}},
       {u"copy ", u"AppData\\Old", u"bad", {"[ERROR] ProcessDirectory: Unknown action 'copy '"}},
   };
   for (const auto& c : cases) {

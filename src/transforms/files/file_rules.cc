@@ -16,10 +16,12 @@ namespace {
 
 constexpr RebaseMessages kSourceMessages = {
     u"ProcessFile: Invalid source file '%s'",
-    u"ProcessFile: Failed to rebase '%s' to '%s'. (Error %d)"};
+    u"ProcessFile: Failed to rebase '%s' to '%s'. (Error %d)",
+    u"ProcessFile: Invalid source file '%s' (%s)"};
 constexpr RebaseMessages kDestinationMessages = {
     u"ProcessFile: Invalid destination file '%s'",
-    u"ProcessFile: Failed to rebase '%s' to '%s'. (Error %d)"};
+    u"ProcessFile: Failed to rebase '%s' to '%s'. (Error %d)",
+    u"ProcessFile: Invalid destination file '%s' (%s)"};
 
 constexpr TransferAction kCopy = {u"ProcessFile: Copying file '%s' to '%s'",
                                   u"ProcessFile: Failed to copy file '%s' to '%s'. (Error %d)",
@@ -50,9 +52,10 @@ HRESULT ConvertFile(const std::u16string& archive_directory, const FileRule& rul
                     const std::u16string& source) {
   LogDebug(u"ProcessFile: Converting file '%s' to '%s'", rule.source, rule.destination);
   RebasedPath destination;
-  RETURN_IF_FAILED(
-      RebaseAndReport(rule.destination, archive_directory, kDestinationMessages, &destination));
-  const HRESULT hr = ConvertImage(source, destination.path);
+  HRESULT hr =
+      RebaseAndReport(rule.destination, archive_directory, kDestinationMessages, &destination);
+  if (hr != S_OK) return hr;
+  hr = ConvertImage(source, destination.path);
   if (FAILED(hr)) {
     LogError(u"ProcessFile: Failed to convert '%s' to '%s'. (Error %d)", source, destination.path,
              LowWord(hr));
@@ -104,12 +107,8 @@ HRESULT CreateFileFromContent(const FileRule& rule, const RebasedPath& source) {
     LogError(u"ProcessFile: Failed to write to file '%s'. (Error %d)", source.path, LowWord(hr));
     return hr;
   }
-  if (const std::uint32_t error = platform::FlushFileBuffers(file)) {
-    hr = HResultFromWin32(error);
-    LogError(u"ProcessFile: Failed to flush file '%s' buffers. (Error %d)", source.path,
-             LowWord(hr));
-    return hr;
-  }
+  // Not flushed: the working area lives only until packing, and the output archive is flushed
+  // before it takes its name.
   std::uint64_t file_size = 0;
   if (const std::uint32_t error = platform::GetFileSize(file, &file_size)) {
     hr = HResultFromWin32(error);
@@ -136,7 +135,10 @@ HRESULT DeleteRuleFile(const FileRule& rule, const std::u16string& source) {
 
 HRESULT ProcessFile(std::u16string archive_directory, const FileRule& rule) {
   RebasedPath source;
-  RETURN_IF_FAILED(RebaseAndReport(rule.source, archive_directory, kSourceMessages, &source));
+  if (const HRESULT hr = RebaseAndReport(rule.source, archive_directory, kSourceMessages, &source);
+      hr != S_OK) {
+    return hr;
+  }
 
   if (EqualsIgnoreCase(rule.action, u"convert")) {
     return ConvertFile(archive_directory, rule, source.path);

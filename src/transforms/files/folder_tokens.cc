@@ -100,7 +100,25 @@ HRESULT ExpandFolderToken(std::u16string* path, const void* user_token,
 
 RebasedPath RebaseRulePath(std::u16string_view rule_path, std::u16string_view archive_directory) {
   RebasedPath rebased;
-  if (!IsFolderTokenPath(rule_path)) return rebased;
+  std::u16string token;
+  if (FAILED(FindFirstComponent(rule_path, &token)) || LookupFolderToken(token) == -1) {
+    return rebased;
+  }
+  // Judged as written: resolving would let Windows drop a final dot, or read "x:y" as a stream of
+  // "x", where Linux makes the name itself, which no later run could unpack.
+  for (std::size_t start = 0; start < rule_path.size();) {
+    std::size_t end = start;
+    while (end < rule_path.size() && !IsSeparator(rule_path[end])) ++end;
+    const std::u16string_view component = rule_path.substr(start, end - start);
+    start = end + 1;
+    if (component.empty() || component == u"." || component == u"..") continue;
+    rebased.name = CheckWindowsName(component);
+    if (rebased.name != WindowsNameStatus::kAccepted) {
+      rebased.outcome = RebaseOutcome::kUnfitName;
+      rebased.result = S_FALSE;
+      return rebased;
+    }
+  }
 
   std::u16string resolved(rule_path);
   std::size_t file_name_position = 0;
@@ -112,8 +130,11 @@ RebasedPath RebaseRulePath(std::u16string_view rule_path, std::u16string_view ar
   }
   rebased.path = std::move(resolved);
   rebased.file_name_position = file_name_position;
-  if (!IsInsideDirectory(rebased.path, archive_directory)) {
-    rebased.outcome = RebaseOutcome::kOutsideArchive;
+  // A rule acts inside the folder of its token only: "Desktop\.." names the whole archive.
+  std::u16string folder;
+  (void)CombinePath(archive_directory, token, &folder);  // joining text cannot fail
+  if (!IsInsideDirectory(rebased.path, folder)) {
+    rebased.outcome = RebaseOutcome::kOutsideFolder;
     rebased.result = E_INVALIDARG;
     return rebased;
   }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "common/windows_names.h"
 #include "platform/platform.h"
 
 namespace orvex {
@@ -39,23 +40,26 @@ inline constexpr const auto& FolderTokenTable = platform::kShellFolders;
 
 /// How rebasing a rule path ended; each refusal is reported differently by the rule processors.
 enum class RebaseOutcome {
-  kRebased,         ///< `path` lies inside the archive directory
-  kNotTokenPath,    ///< the rule path does not begin with a folder token (E_INVALIDARG)
-  kResolveFailed,   ///< making the path absolute failed (`result` says why)
-  kOutsideArchive,  ///< the resolved `path` leaves the archive directory (E_INVALIDARG)
+  kRebased,        ///< `path` lies inside the folder of the rule path's token
+  kNotTokenPath,   ///< the rule path does not begin with a folder token (E_INVALIDARG)
+  kUnfitName,      ///< a component is a name Windows cannot give a file (`name`; S_FALSE)
+  kResolveFailed,  ///< making the path absolute failed (`result` says why)
+  kOutsideFolder,  ///< the resolved `path` leaves the folder of its token (E_INVALIDARG)
 };
 
 /// The result of RebaseRulePath.
 struct RebasedPath {
   RebaseOutcome outcome = RebaseOutcome::kNotTokenPath;
-  HRESULT result = E_INVALIDARG;       ///< S_OK when rebased, else the failure to return
+  HRESULT result = E_INVALIDARG;       ///< S_OK when rebased, else the result to return
   std::u16string path;                 ///< the resolved path (rebased or outside)
   std::size_t file_name_position = 0;  ///< where the final component of `path` begins
+  WindowsNameStatus name = WindowsNameStatus::kAccepted;  ///< why a component is unfit
 };
 
 /// Turns a token-rooted rule path into an absolute path inside `archive_directory`: the token
-/// check, resolution against the archive directory, then containment (the path equals the
-/// archive directory or continues it after a separator, compared case-sensitively).
+/// check, the names of its components as written (other than "." and ".."), resolution against
+/// the archive directory, then containment (the path equals the token's folder in the archive
+/// directory or continues it after a separator, compared case-sensitively).
 [[nodiscard]] RebasedPath RebaseRulePath(std::u16string_view rule_path,
                                          std::u16string_view archive_directory);
 

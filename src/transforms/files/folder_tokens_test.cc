@@ -101,20 +101,28 @@ TEST(FolderTokensTest, RebaseRulePath) {
   } cases[] = {
       {u"AppData\\Vendor\\", RebaseOutcome::kRebased, u"/Archive/AppData/Vendor/"},
       {u"AppData\\.\\x\\..\\y", RebaseOutcome::kRebased, u"/Archive/AppData/y"},
-      {u"AppData\\..", RebaseOutcome::kRebased, u"/Archive"},  // the archive directory itself
-      {u"AppData\\..\\..\\x", RebaseOutcome::kOutsideArchive, u"/x"},
-      {u"AppData\\..\\..", RebaseOutcome::kOutsideArchive, u""},
-      // A sibling whose name continues the archive directory's text is still outside.
-      {u"AppData\\..\\..\\ArchiveX\\y", RebaseOutcome::kOutsideArchive, u"/ArchiveX/y"},
+      {u"AppData", RebaseOutcome::kRebased, u"/Archive/AppData"},
+      // Out of the token's folder, into the archive directory or another token's folder.
+      {u"AppData\\..", RebaseOutcome::kOutsideFolder, u"/Archive"},
+      {u"AppData\\..\\Desktop\\x", RebaseOutcome::kOutsideFolder, u"/Archive/Desktop/x"},
+      {u"AppData\\..\\..\\x", RebaseOutcome::kOutsideFolder, u"/x"},
+      // A sibling whose name continues the folder's text is still outside.
+      {u"AppData\\..\\AppDataX\\y", RebaseOutcome::kOutsideFolder, u"/Archive/AppDataX/y"},
       {u"appdata\\x", RebaseOutcome::kNotTokenPath, u""},
+      // Names are judged as written, even one that resolving would take away again.
+      {u"AppData\\x:y\\..", RebaseOutcome::kUnfitName, u""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.rule_path));
     const RebasedPath rebased = RebaseRulePath(c.rule_path, archive);
     EXPECT_EQ(static_cast<int>(rebased.outcome), static_cast<int>(c.outcome));
-    EXPECT_HR(c.outcome == RebaseOutcome::kRebased ? S_OK : E_INVALIDARG, rebased.result);
-    // A rule path without a token is not resolved at all (empty path, position 0).
-    const bool resolved = c.outcome != RebaseOutcome::kNotTokenPath;
+    EXPECT_HR(c.outcome == RebaseOutcome::kRebased     ? S_OK
+              : c.outcome == RebaseOutcome::kUnfitName ? S_FALSE
+                                                       : E_INVALIDARG,
+              rebased.result);
+    // A refused rule path is not resolved at all (empty path, position 0).
+    const bool resolved =
+        c.outcome == RebaseOutcome::kRebased || c.outcome == RebaseOutcome::kOutsideFolder;
     EXPECT_EQ(rebased.path,
               resolved ? base + testing::NativeSeparators(std::u16string(c.resolved)) : u"");
     EXPECT_EQ(rebased.file_name_position,

@@ -14,10 +14,13 @@ HRESULT RebaseAndReport(const std::u16string& rule_path, const std::u16string& a
     case RebaseOutcome::kNotTokenPath:
       LogFatal(messages.invalid, rule_path);
       return E_INVALIDARG;
+    case RebaseOutcome::kUnfitName:
+      LogError(messages.unfit_name, rule_path, WindowsNameStatusText(rebased->name));
+      return S_FALSE;
     case RebaseOutcome::kResolveFailed:
       LogError(messages.rebase_failed, rule_path, archive_directory, LowWord(rebased->result));
       return rebased->result;
-    case RebaseOutcome::kOutsideArchive:
+    case RebaseOutcome::kOutsideFolder:
       LogError(messages.invalid, rebased->path);
       return E_INVALIDARG;
   }
@@ -29,10 +32,11 @@ HRESULT TransferPath(const std::u16string& archive_directory, const std::u16stri
                      const TransferAction& action) {
   LogDebug(action.starting, rule_source, rule_destination);
   RebasedPath destination;
-  RETURN_IF_FAILED(
-      RebaseAndReport(rule_destination, archive_directory, action.destination, &destination));
+  HRESULT hr =
+      RebaseAndReport(rule_destination, archive_directory, action.destination, &destination);
+  if (hr != S_OK) return hr;
   bool exists = false;
-  HRESULT hr = action.exists(source, &exists, nullptr);
+  hr = action.exists(source, &exists, nullptr);
   if (FAILED(hr)) {
     LogError(action.check_failed, source, LowWord(hr));
     return hr;

@@ -13,6 +13,8 @@
 #include "common/number.h"
 #include "logging/logger.h"
 #include "platform/text.h"
+#include "regfile/reg_reader.h"
+#include "regfile/reg_writer.h"
 #include "transforms/files/folder_tokens.h"
 #include "transforms/files/paths.h"
 
@@ -238,6 +240,16 @@ HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRu
   }
   RegistryValueEntry entry{type, {}};
   RETURN_IF_FAILED(BuildData(target, type, text, &entry.data));
+  // The file written at the end of the pass must read back, in this run's next step or the next
+  // migration of the output archive.
+  if (!FitsRegFile(entry)) {
+    LogError(
+        u"ProcessRegistryValue: Cannot set value '%s' of key '%s' (%lld bytes of data, more than "
+        u"the %lld a .REG file holds for one value)",
+        target.name, target.key, static_cast<std::int64_t>(entry.data.size()),
+        static_cast<std::int64_t>(kMaxHexBytes));
+    return S_OK;
+  }
 
   const int key_index = document.FindKey(target.key);
   if (key_index < 0) {
