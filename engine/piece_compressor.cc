@@ -93,7 +93,7 @@ PieceCompressor::PieceCompressor(const std::vector<PackEntry>& entries, std::vec
     : entries_(entries),
       pieces_(pieces),
       level_(level),
-      budget_(kPieceSize),
+      budget_(std::uint64_t{threads} * kPieceSize / 2),
       unpacked_(unpacked) {
   threads = static_cast<std::uint32_t>(std::min<std::size_t>(threads, pieces.size()));
   try {

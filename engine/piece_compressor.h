@@ -95,6 +95,8 @@ class PieceCompressor {
   const std::vector<PackEntry>& entries_;
   std::vector<Piece>& pieces_;
   const int level_;
+  // Done pieces wait for the writer within this budget, and copied ones are done at once: it
+  // bounds the memory a packing holds (half a piece a worker keeps every worker busy on deflate).
   const std::uint64_t budget_;
   const UnpackedArchive* const unpacked_;
   std::mutex mutex_;

@@ -176,7 +176,9 @@ TEST_F(MigrationE2eTest, OutputsMigrateAgainToTheSame) {
         {{"Registry/User.reg", TestEntry::kFile,
           RegFile("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n")}});
     ASSERT_EQ(Run({}, c.xml).status, 0);
-    if (!c.error.empty()) EXPECT_TRUE(Logged(c.error)) << c.error;
+    if (!c.error.empty()) {
+      EXPECT_TRUE(Logged(c.error)) << c.error;
+    }
     const std::string written = ReadFile(Unpacked() / "Registry" / "User.reg");
     EXPECT_EQ(written.find(Utf16Bytes(u"\"v\"=")) != std::string::npos, c.error.empty());
     // A name the engine refuses, or a line the reader refuses, would fail this run.
