@@ -19,12 +19,11 @@ struct StreamObject {
 
 namespace win32 {
 
-/// The bytes of `source`, unchanged and in order, read through a sequential stream whose every read
-/// that is not the last one ends right after a byte below 0x80 (an ASCII character, or the last
-/// byte of a UTF-16 unit below 0x80) when the bytes asked for hold one; a read with none gives all
-/// the bytes asked for. A read that stops short of the bytes asked for returns S_OK, as reads of
-/// a pipe do; the last one returns what `source` said at its end (S_FALSE for a file). The stream
-/// holds a reference to `source`; `*stream` starts with one reference, the caller's.
+/// The bytes of `source`, unchanged and in order, through a sequential stream each of whose reads
+/// but the last ends right after a byte below 0x80 (in UTF-8, an ASCII character) when the bytes
+/// asked for hold one, and gives all the bytes asked for when they hold none. A read that stops
+/// short returns S_OK, as a pipe's may; the last returns what `source` said at its end (S_FALSE
+/// for a file). The stream holds a reference to `source`; `*stream` starts with the caller's one.
 /// Why the XML reader reads its input through it: see XmlLiteReader::SetInput in xml_reader.cc.
 HRESULT CreateAsciiEndedReads(::ISequentialStream* source, ::ISequentialStream** stream);
 
