@@ -59,10 +59,12 @@ class AsciiEndedReads final : public ::ISequentialStream {
   ::HRESULT STDMETHODCALLTYPE Read(void* data, ULONG size, ULONG* read) override {
     if (read != nullptr) *read = 0;
     if (data == nullptr) return STG_E_INVALIDPOINTER;
+    // Reads may stop short anyway: what is held stays small whatever the reader asks for.
+    const std::size_t asked = std::min<std::size_t>(size, kMostPerRead);
     // One byte beyond those asked for tells whether more follow them.
-    const HRESULT filled = Fill(std::size_t{size} + 1);
+    const HRESULT filled = Fill(asked + 1);
     if (held_.empty()) return FAILED(filled) ? filled : size == 0 ? S_OK : S_FALSE;
-    std::size_t count = std::min<std::size_t>(size, held_.size());
+    std::size_t count = std::min(asked, held_.size());
     if (count < held_.size() || !at_end_) {
       std::size_t ascii_end = count;
       while (ascii_end > 0 && held_[ascii_end - 1] >= 0x80) --ascii_end;
@@ -80,6 +82,8 @@ class AsciiEndedReads final : public ::ISequentialStream {
   }
 
  private:
+  static constexpr std::size_t kMostPerRead = 1 << 16;
+
   ~AsciiEndedReads() { source_->Release(); }
 
   // Reads from the source until `wanted` bytes are held or the source ends (a read that gives
