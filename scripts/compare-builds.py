@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Migrates the same archives with the Linux and the Windows build (under Wine) and compares what
 they made: the exit codes, the output archives entry by entry (names, directories, bytes) and the
-logs line by line, with time stamps and the paths of each run's own folders masked.
+logs line by line, with time stamps and the paths of each run's own folders masked (in .reg files
+too, where a flags="2" value rule writes the user's AppData folder).
 
-Usage: scripts/compare-builds.py [--scale S]   (after make build and make windows)
-The archives: the example with its rules, and a generated profile (scale S, default 0.05) with the
-100 mixed rules of the benchmarks. Prints every difference; exits 1 when there is one."""
+Usage: scripts/compare-builds.py [--scale S] [--seed N]   (after make build and make windows)
+The archives: the example with its rules, and a generated profile (scale S, default 0.05; seed N,
+default 1) with the 100 mixed rules of the benchmarks. Prints every difference; exits 1 when there
+is one."""
 
 import argparse
 import pathlib
@@ -64,9 +66,23 @@ def log_lines(folder, work, separator):
     return lines
 
 
-def entries(archive):
+def entries(archive, folder, separator):
+    """Name -> (is a directory, bytes); in .reg files the user's AppData folder, which differs by
+    system ($HOME/.config of the Linux run, %APPDATA% of the Wine prefix's user), as <APPDATA>."""
+    result = {}
     with zipfile.ZipFile(archive) as z:
-        return {info.filename: (info.is_dir(), z.read(info)) for info in z.infolist()}
+        for info in z.infolist():
+            data = z.read(info)
+            if re.fullmatch(r"Registry/[^/]+\.reg", info.filename) and len(data) % 2 == 0:
+                text = data.decode("utf-16-le", "surrogatepass")
+                if separator == "/":
+                    text = text.replace(str(folder / "home" / ".config"), "<APPDATA>")
+                else:
+                    text = re.sub(r'C:\\\\users\\\\[^\\\\"]+\\\\AppData\\\\Roaming',
+                                  "<APPDATA>", text)
+                data = text.encode("utf-16-le", "surrogatepass")
+            result[info.filename] = (info.is_dir(), data)
+    return result
 
 
 def compare(name, rules, archive, work):
@@ -85,7 +101,7 @@ def compare(name, rules, archive, work):
         print(f"   exit codes differ: {ls} / {ws}")
         differences += 1
     if (lf / "out.zip").exists() and (wf / "out.zip").exists():
-        le, we = entries(lf / "out.zip"), entries(wf / "out.zip")
+        le, we = entries(lf / "out.zip", lf, lsep), entries(wf / "out.zip", wf, wsep)
         for entry in sorted(set(le) | set(we)):
             if entry not in le or entry not in we:
                 print(f"   only {'Linux' if entry in le else 'Windows'} has {entry}")
@@ -115,6 +131,7 @@ def compare(name, rules, archive, work):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--scale", default="0.05")
+    parser.add_argument("--seed", default="1")
     args = parser.parse_args()
     work = pathlib.Path(tempfile.mkdtemp(prefix="orvex-compare-"))
     try:
@@ -124,12 +141,12 @@ def main():
         differences = compare("example", ROOT / "examples/migration.xml", example, work)
         if GENERATOR.exists():
             profile, rules = work / "profile.zip", work / "rules.xml"
-            subprocess.run([sys.executable, str(GENERATOR), "-q", "-o", str(profile), "--seed", "1",
-                            "--scale", args.scale], check=True)
+            subprocess.run([sys.executable, str(GENERATOR), "-q", "-o", str(profile),
+                            "--seed", args.seed, "--scale", args.scale], check=True)
             with open(rules, "w") as out:
                 subprocess.run([sys.executable, str(ROOT / "bench/mixed_rules.py"), str(profile)],
                                stdout=out, check=True)
-            differences += compare(f"profile-{args.scale}", rules, profile, work)
+            differences += compare(f"profile-{args.scale}-seed{args.seed}", rules, profile, work)
         print(f"{differences} differences")
         return 1 if differences else 0
     finally:

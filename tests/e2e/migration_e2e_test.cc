@@ -376,6 +376,44 @@ TEST_F(MigrationE2eTest, HugeCommentsParse) {
   EXPECT_FALSE(fs::exists(Unpacked() / "Desktop" / "a.txt"));
 }
 
+// Where a reader's chunks of the rule file end, no character of a rule is lost. Runs of two-,
+// three- and four-byte characters cross the 4, 8, 16 and 64 KiB boundaries and the ends of the
+// reads of Wine's XmlLite (8,188 bytes each: 8188, 16376, 65504), cut there at every split a
+// character can have.
+TEST_F(MigrationE2eTest, CharactersAcrossReadBoundariesArriveWhole) {
+  const std::string run = "é€😀é€😀é€😀é€😀é€😀";  // 45 bytes
+  const std::size_t starts[] = {
+      4093,   // 4096 cuts € 1|2
+      8184,   // 8188 cuts € 2|1, 8192 😀 3|1
+      16369,  // 16376 cuts 😀 2|2, 16384 😀 1|3
+      65499,  // € ends at 65504, 65536 cuts é 1|1
+  };
+  std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<migration><files>";
+  std::vector<std::string> expected;
+  for (const std::size_t start : starts) {
+    const std::string name = std::to_string(start) + " " + run + ".txt";
+    const std::string head =
+        "<file action=\"create\" source=\"Desktop\\" + std::to_string(start) + " ";
+    const std::size_t padding = start - xml.size() - head.size();
+    ASSERT_GT(padding, 7u);  // a comment
+    xml += "<!--" + std::string(padding - 7, '.') + "-->" + head;
+    ASSERT_EQ(xml.size(), start);
+    xml += run + ".txt\">QQ==</file>";
+    expected.push_back("Desktop/" + name);
+  }
+  xml += "</files></migration>";
+  std::sort(expected.begin(), expected.end());
+  WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
+  const ToolResult result = Run({}, xml);
+  ASSERT_EQ(result.status, 0) << result.console;
+  std::vector<std::string> created;
+  for (const CentralRecord& record : ReadCentralDirectory(ReadFile(dir_.path() / "out.zip"))) {
+    if (record.name != "Desktop/" && record.name != "Desktop/a.txt") created.push_back(record.name);
+  }
+  std::sort(created.begin(), created.end());
+  EXPECT_EQ(created, expected);
+}
+
 // A .reg file stored read-only is migrated all the same and stays read-only in the output.
 TEST_F(MigrationE2eTest, ReadOnlyRegFilesMigrateAndStayReadOnly) {
   const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";

@@ -37,12 +37,28 @@ class XmlLiteReader final : public IXmlReader {
   XmlLiteReader(const XmlLiteReader&) = delete;
   XmlLiteReader& operator=(const XmlLiteReader&) = delete;
 
+  // The reader reads its input through win32::CreateAsciiEndedReads: the same bytes, in reads
+  // that end after an ASCII byte. Wine's XmlLite (8.0) reads UTF-8 input 8,188 bytes at a time,
+  // and when such a read ends on a byte of 0x80 or above it converts all but that last byte and
+  // keeps another byte of the read in its place for the next one: the character the last byte
+  // belongs to, whole or cut, comes out as U+FFFD and a stray character ("?" from "<?xml" after
+  // the first read). A read that ends after an ASCII byte is converted whole, so every character
+  // arrives as written. Windows' XmlLite takes input from any sequential stream, whose reads may
+  // stop short of what was asked, so what it reads and means is unchanged. Under Wine a stretch of
+  // more than 8,187 bytes without an ASCII byte still loses one character per read, and UTF-16
+  // input over 8,188 bytes reads wrong (or crashes Wine's reader) however it is read.
   HRESULT SetInput(Stream input) override {
     input_ = std::move(input);
     stalled_ = false;
     empty_element_ = false;
     last_ = {};
-    return native_->SetInput(input_ == nullptr ? nullptr : input_->native);
+    if (input_ == nullptr) return native_->SetInput(nullptr);
+    ::ISequentialStream* reads = nullptr;
+    HRESULT hr = win32::CreateAsciiEndedReads(input_->native, &reads);
+    if (FAILED(hr)) return hr;
+    hr = native_->SetInput(reads);
+    reads->Release();  // the reader holds its input itself
+    return hr;
   }
 
   // Some XmlLite versions report the last node again and again when the input ends inside an
