@@ -85,7 +85,14 @@ std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_p
   const std::uint32_t error = length == 0 ? ::GetLastError() : ERROR_SUCCESS;
   ::CloseHandle(handle);
   if (error != ERROR_SUCCESS) return error;
-  text.resize(length);  // in the long-path form ("\\?\C:\..."), which every call here takes
+  text.resize(length);
+  // Windows answers in the long-path form; a path on a drive letter that needs no such form
+  // reads as the user would write it.
+  constexpr std::u16string_view kLongPathPrefix = u"\\\\?\\";
+  if (text.starts_with(kLongPathPrefix) && text.size() < kLongPathPrefix.size() + MAX_PATH &&
+      text.size() > kLongPathPrefix.size() + 1 && text[kLongPathPrefix.size() + 1] == u':') {
+    text.erase(0, kLongPathPrefix.size());
+  }
   *final_path = std::move(text);
   return ERROR_SUCCESS;
 }
