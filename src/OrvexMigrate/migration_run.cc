@@ -38,43 +38,33 @@ constexpr PathCheck kOutputCheck = {
     u"Failed to get full name of output profile archive: '%s'. (Error %d)",
     u"Failed to check for existence of output profile archive: '%s'. (Error %d)"};
 
-using NameMessage = FormatStringFor<std::u16string>;
-
-// Two named files that must not be one file, and the FATAL line that refuses them; the console
-// line is the same with a full stop. `named` is the other file, or for the working directory the
+// Two named files that must not be one file, and the FATAL line that refuses them (the console
+// line is the same with a full stop). `named` is the other file, or for the working directory the
 // file that must lie outside it.
 struct Collision {
   std::u16string ProgramOptions::*named;
-  NameMessage fatal;
-  NameMessage console;
+  FormatStringFor<std::u16string> message;
 };
 
 // The log replaces whatever its name holds.
 constexpr Collision kLogCollisions[] = {
-    {&ProgramOptions::input_path, u"Log file '%s' is the input profile archive",
-     u"Log file '%s' is the input profile archive.\n"},
-    {&ProgramOptions::xml_path, u"Log file '%s' is the migration XML file",
-     u"Log file '%s' is the migration XML file.\n"},
-    {&ProgramOptions::output_path, u"Log file '%s' is the output profile archive",
-     u"Log file '%s' is the output profile archive.\n"},
+    {&ProgramOptions::input_path, u"Log file '%s' is the input profile archive"},
+    {&ProgramOptions::xml_path, u"Log file '%s' is the migration XML file"},
+    {&ProgramOptions::output_path, u"Log file '%s' is the output profile archive"},
 };
 
 // The output archive replaces whatever its name holds, with /OVERWRITE; a profile archive is
 // never migrated in place.
 constexpr Collision kOutputCollisions[] = {
-    {&ProgramOptions::input_path, u"Output profile archive '%s' is the input profile archive",
-     u"Output profile archive '%s' is the input profile archive.\n"},
-    {&ProgramOptions::xml_path, u"Output profile archive '%s' is the migration XML file",
-     u"Output profile archive '%s' is the migration XML file.\n"},
+    {&ProgramOptions::input_path, u"Output profile archive '%s' is the input profile archive"},
+    {&ProgramOptions::xml_path, u"Output profile archive '%s' is the migration XML file"},
 };
 
 // The working directory goes at the end of the run, with whatever lies inside it.
 constexpr Collision kInsideWorkingDirectory[] = {
     {&ProgramOptions::output_path,
-     u"Output profile archive '%s' lies inside the working directory",
-     u"Output profile archive '%s' lies inside the working directory.\n"},
-    {&ProgramOptions::log_file_path, u"Log file '%s' lies inside the working directory",
-     u"Log file '%s' lies inside the working directory.\n"},
+     u"Output profile archive '%s' lies inside the working directory"},
+    {&ProgramOptions::log_file_path, u"Log file '%s' lies inside the working directory"},
 };
 
 std::uint32_t ExitCode(HRESULT hr) { return static_cast<std::uint32_t>(LowWord(hr)); }
@@ -162,7 +152,7 @@ std::uint32_t MigrationRun::RefuseLogOverNamedFile() {
     std::u16string other = options_.*collision.named;
     // A name that cannot be resolved is reported by the path checks.
     if (SUCCEEDED(ResolveFullPath(&other)) && NameOneFile(options_.log_file_path, other)) {
-      console_.Print(collision.console, options_.log_file_path);
+      console_.Print(u"%s.\n", Format(collision.message, options_.log_file_path));
       return ERROR_INVALID_PARAMETER;
     }
   }
@@ -170,8 +160,9 @@ std::uint32_t MigrationRun::RefuseLogOverNamedFile() {
 }
 
 std::uint32_t MigrationRun::Refuse(const Collision& collision, std::u16string_view path) {
-  LogFatal(collision.fatal, std::u16string(path));
-  console_.Print(collision.console, std::u16string(path));
+  const std::u16string message = Format(collision.message, std::u16string(path));
+  LogFatal(u"%s", message);
+  console_.Print(u"%s.\n", message);
   return ERROR_INVALID_PARAMETER;
 }
 
