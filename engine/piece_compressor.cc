@@ -68,7 +68,6 @@ struct PieceCompressor::Tools {
   std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> whole{
       nullptr, &libdeflate_free_compressor};
   std::unique_ptr<z_stream> stream;  // for files of several pieces
-  platform::FileHandle archive;      // the input archive, for copying from it
   ~Tools() {
     if (stream) deflateEnd(stream.get());
   }
@@ -183,7 +182,7 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
     return;
   }
   piece.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, input, piece.length));
-  if (entry.pieces == 1 && CopyFromArchive(piece, tools)) return;
+  if (entry.pieces == 1 && CopyFromArchive(piece)) return;
   if (entry.size == 0 || LooksIncompressible(std::span<const unsigned char>(
                              piece.offset == 0 ? input : sample, sample_size))) {
     piece.method = kMethodStored;
@@ -195,7 +194,7 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
   Deflate(piece, input, tools);
 }
 
-bool PieceCompressor::CopyFromArchive(Piece& piece, Tools& tools) {
+bool PieceCompressor::CopyFromArchive(Piece& piece) {
   if (unpacked_ == nullptr) return false;
   platform::FileState state;
   if (platform::GetFileState(entries_[piece.entry].path, &state) != ERROR_SUCCESS) return false;
@@ -208,20 +207,8 @@ bool PieceCompressor::CopyFromArchive(Piece& piece, Tools& tools) {
       place.uncompressed != piece.length || place.crc != piece.crc) {
     return false;
   }
-  if (!tools.archive.valid() &&
-      platform::CreateFile(unpacked_->archive, platform::GENERIC_READ, platform::OPEN_EXISTING,
-                           &tools.archive) != ERROR_SUCCESS) {
-    return false;
-  }
-  auto data = std::make_unique_for_overwrite<unsigned char[]>(place.compressed);
-  if (platform::SetFilePointerEx(tools.archive, static_cast<std::int64_t>(place.data_offset),
-                                 platform::FILE_BEGIN, nullptr) != ERROR_SUCCESS ||
-      ReadExactly(tools.archive, data.get(), place.compressed) != ERROR_SUCCESS) {
-    return false;
-  }
   piece.method = place.method;
-  piece.copied = true;
-  piece.data = std::move(data);
+  piece.copied_from = &place;
   piece.size = place.compressed;
   return true;
 }

@@ -48,7 +48,9 @@ struct Piece {
   bool last = false;
   bool done = false;
   std::uint16_t method = kMethodDeflated;  ///< the same for every piece of a file
-  bool copied = false;  ///< the compressed bytes are the input archive's
+  /// For a file copied from the input archive, where its compressed bytes lie there (the writer
+  /// reads them, so that no piece holds them); `data` is then empty.
+  const EntryPlace* copied_from = nullptr;
   bool read_failed = false;
   std::uint32_t error = ERROR_SUCCESS;
   std::uint32_t crc = 0;
@@ -63,8 +65,8 @@ std::size_t AddPieces(std::size_t entry, std::uint64_t size, std::vector<Piece>*
 /// Compresses the pieces of the files on worker threads, in archive order and no further ahead
 /// of the writer than a fixed budget of data allows. A file of one piece that `unpacked` holds
 /// as it was written (same identity, size and times, from the same unchanged archive), whose
-/// entry was stored or deflated and whose content still has the entry's CRC-32, is given the
-/// entry's compressed bytes; every other piece is stored when it looks incompressible and
+/// entry was stored or deflated and whose content still has the entry's CRC-32, is marked to be
+/// copied from the input archive; every other piece is stored when it looks incompressible and
 /// deflated at `level` otherwise.
 class PieceCompressor {
  public:
@@ -87,16 +89,16 @@ class PieceCompressor {
   void Stop();
   void Work();
   void Compress(Piece& piece, Tools& tools);
-  // Gives `piece` (a whole file, its CRC-32 computed) the input archive's compressed bytes for
-  // it, when the file is as Unzip wrote it; false, and nothing done, otherwise.
-  bool CopyFromArchive(Piece& piece, Tools& tools);
+  // Marks `piece` (a whole file, its CRC-32 computed) to be copied from the input archive when
+  // the file is as Unzip wrote it; false, and nothing done, otherwise.
+  bool CopyFromArchive(Piece& piece);
   void Deflate(Piece& piece, const unsigned char* input, Tools& tools);
 
   const std::vector<PackEntry>& entries_;
   std::vector<Piece>& pieces_;
   const int level_;
-  // Done pieces wait for the writer within this budget, and copied ones are done at once: it
-  // bounds the memory a packing holds (half a piece a worker keeps every worker busy on deflate).
+  // Done pieces wait for the writer within this budget: it bounds the memory a packing holds
+  // (half a piece a worker keeps every worker busy on deflate).
   const std::uint64_t budget_;
   const UnpackedArchive* const unpacked_;
   std::mutex mutex_;
