@@ -1,28 +1,19 @@
 #include "engine/pack.h"
 
-#include <libdeflate.h>
 #include <minizip/zip.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/format.h"
 #include "common/path_text.h"
+#include "engine/piece_compressor.h"
 #include "platform/directory_tree.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "engine/piece_compressor.h"
 
 namespace orvex::engine {
 namespace {

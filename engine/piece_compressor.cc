@@ -87,8 +87,7 @@ std::size_t AddPieces(std::size_t entry, std::uint64_t size, std::vector<Piece>*
 }
 
 PieceCompressor::PieceCompressor(const std::vector<PackEntry>& entries, std::vector<Piece>& pieces,
-                                 int level, std::uint32_t threads,
-                                 const UnpackedArchive* unpacked)
+                                 int level, std::uint32_t threads, const UnpackedArchive* unpacked)
     : entries_(entries),
       pieces_(pieces),
       level_(level),
@@ -230,8 +229,7 @@ void PieceCompressor::Deflate(Piece& piece, const unsigned char* input, Tools& t
   // piece's blocks simply follow; deflated a slice at a time to notice a stop soon.
   if (!tools.stream) {
     auto stream = std::make_unique<z_stream>();
-    if (deflateInit2(stream.get(), level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK) {
+    if (deflateInit2(stream.get(), level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
       throw std::bad_alloc();
     }
     tools.stream = std::move(stream);
