@@ -1,9 +1,10 @@
 #pragma once
 // The check of a migration XML before any archive is touched: the file is read with the tool's own
 // reader and rule model, and every rule is judged the way its processor will judge it, with the
-// processors' own functions (key roots, type words, number conversion, Base64, folder tokens and
-// rebasing, converter pairs). An error is what would stop a run; a warning what would be an ERROR
-// line of the log or a rule that does nothing.
+// processors' own tables and functions (action words, key roots, type words, number conversion,
+// Base64, folder tokens and rebasing, converter pairs). An error is what would stop a run; a
+// warning what would be an ERROR line of the log, a rule that does nothing, or one that damages
+// every profile it touches.
 
 #include <cstdint>
 #include <string>

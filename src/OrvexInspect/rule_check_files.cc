@@ -66,25 +66,23 @@ bool IsPlainText(std::span<const std::uint8_t> bytes) {
   });
 }
 
-// Base64 as a writer copies it has groups of four and no blank inside a line, and rarely lacks
-// all of digits, '+', '/' and '='; words typed in by hand have one of these marks.
+// Base64 as tools write it comes in groups of four, without blanks inside a line; words typed in
+// by hand rarely keep to both.
 bool ReadsAsWords(std::u16string_view text) {
   std::size_t data = 0;
-  bool base64_marks = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i];
-    if (c == u' ' || c == u'\t') {
-      if (i > 0 && text[i - 1] != u'\n' && i + 1 < text.size() && text[i + 1] != u'\n' &&
-          text[i + 1] != u'\r' && !IsWhiteSpace(text[i - 1])) {
-        return true;
-      }
-      continue;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = std::min(text.find(u'\n', start), text.size());
+    std::u16string_view line = text.substr(start, end - start);
+    while (!line.empty() && IsWhiteSpace(line.back())) line.remove_suffix(1);
+    while (!line.empty() && IsWhiteSpace(line.front())) line.remove_prefix(1);
+    for (const char16_t c : line) {
+      if (c == u' ' || c == u'\t') return true;
+      data += IsWhiteSpace(c) ? 0 : 1;
     }
-    if (IsWhiteSpace(c)) continue;
-    ++data;
-    base64_marks |= (c >= u'0' && c <= u'9') || c == u'+' || c == u'/' || c == u'=';
+    start = end + 1;
   }
-  return data % 4 != 0 || !base64_marks;
+  return data % 4 != 0;
 }
 
 }  // namespace

@@ -208,7 +208,9 @@ void RegistryRuleChecker::CheckDefaultValue(ValueAction action, const ValueRule&
       break;
     }
   }
-  if (!sink_.rule().Has(u"source") && action != ValueAction::kSet) {
+  // A set of the default value is common; a set without source is only suspect beside an
+  // attribute that the reader does not keep.
+  if (!sink_.rule().Has(u"source") && (action != ValueAction::kSet || !stray.empty())) {
     sink_.Warn(u"default-value-by-mistake", stray,
                Quoted(ActionWord(kValueActions, action)) +
                    u" without a source attribute acts on the default value (@) of " +

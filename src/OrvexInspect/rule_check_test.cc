@@ -154,7 +154,30 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
                      "<value action=\"set\" key=\"HKCU\\A\" source=\"d\" type=\"dword\">1</value>\n"
                      "<directory action=\"delete\" source=\"Documents\\Old\"/>\n"
                      "<key action=\"create\" source=\"hkcu\\B\"/>\n</m>");
-  const std::string h = ToUtf8(dir.wide("hazards.xml")) + ":";
+  std::string hazard_lines;
+  for (const char* line :
+       {"2:37: error: attribute 'name' is not read on a 'value' element",
+        "2:37: error: 'delete' without a source attribute acts on the default value (@) of "
+        "'HKCU\\A'; write source=\"\" if that is meant",
+        "3:48: error: attribute 'destiantion' is not read on a 'value' element (did you mean "
+        "'destination'?)",
+        "3:48: error: 'rename' without a destination attribute renames 'a' to the default value "
+        "(@) of 'HKCU\\A': the key then holds two, and an import keeps the last; write "
+        "destination=\"\" if that is meant",
+        "4:1: error: the file content 'Welcome' is taken as Base64: the file gets 5 bytes that "
+        "are not this text; for the text write 'V2VsY29tZQ=='",
+        "5:6: error: unknown key action 'move-value'; expected create, delete, move_value or "
+        "rename (did you mean 'move_value'?)",
+        "6:45: error: unknown value type 'dword'; expected binary, expandable, integer, multi "
+        "or string (did you mean 'integer'?)",
+        "7:28: error: source 'Documents\\Old' does not start with a folder token (AppData, "
+        "Cookies, Desktop, Favorites, LocalAppData, NetHood, Personal, PrintHood, "
+        "ProgramsMenu, RecentFiles, SendTo, StartMenu, StartupMenu or UserProfile) (did you "
+        "mean 'Personal'?)",
+        "8:22: error: source key 'hkcu\\B' does not start with HKEY_CURRENT_USER, "
+        "HKEY_LOCAL_MACHINE, HKCU or HKLM (did you mean 'HKCU'?)"}) {
+    hazard_lines += ToUtf8(dir.wide("hazards.xml")) + ":" + line + "\n";
+  }
   const char* source = std::getenv("ORVEX_SOURCE_DIR");
   ASSERT_NE(source, nullptr);
   const std::string example = std::string(source) + "/examples/migration.xml";
@@ -170,43 +193,30 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
   const Case cases[] = {
       {{u"check", dir.wide("good.xml")}, 0, "", ""},
       {{u"check", u"--json", dir.wide("good.xml")}, 0, "[]\n", ""},
-      {{u"check", u"--json", dir.wide("bad.xml")}, 1,
-       "[\n  {\"file\": \"" + JsonText(dir.wide("bad.xml")) + "\", \"line\": 2, \"column\": 22, "
-       "\"severity\": \"error\", \"code\": \"unknown-key-root\", \"message\": \"source key "
-       "'A' does not start with HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or HKLM\"}\n]\n",
+      {{u"check", u"--json", dir.wide("bad.xml")},
+       1,
+       "[\n  {\"file\": \"" + JsonText(dir.wide("bad.xml")) +
+           "\", \"line\": 2, \"column\": 22, "
+           "\"severity\": \"error\", \"code\": \"unknown-key-root\", \"message\": \"source key "
+           "'A' does not start with HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or HKLM\"}\n]\n",
        ""},
-      {{u"check", dir.wide("broken.xml")}, 1,
-       ToUtf8(dir.wide("broken.xml")) + ":2:48: error: the XML cannot be read: well-formedness "
-       "constraint: element type match; the migration stops here\n",
+      {{u"check", dir.wide("broken.xml")},
+       1,
+       ToUtf8(dir.wide("broken.xml")) +
+           ":2:48: error: the XML cannot be read: well-formedness "
+           "constraint: element type match; the migration stops here\n",
        ""},
-      {{u"check", dir.wide("twice.xml")}, 1,
-       ToUtf8(dir.wide("twice.xml")) + ":2:1: warning: 'delete' of value 'v' of key "
-       "'HKEY_CURRENT_USER\\A' finds nothing: the rule at 1:4 deleted that value\n",
+      {{u"check", dir.wide("twice.xml")},
+       1,
+       ToUtf8(dir.wide("twice.xml")) +
+           ":2:1: warning: 'delete' of value 'v' of key "
+           "'HKEY_CURRENT_USER\\A' finds nothing: the rule at 1:4 deleted that value\n",
        ""},
-      {{u"check", u"--strict", dir.wide("hazards.xml")}, 2,
-       h + "2:37: error: attribute 'name' is not read on a 'value' element\n" +
-           h + "2:37: error: 'delete' without a source attribute acts on the default value (@) "
-           "of 'HKCU\\A'; write source=\"\" if that is meant\n" +
-           h + "3:48: error: attribute 'destiantion' is not read on a 'value' element (did you "
-           "mean 'destination'?)\n" +
-           h + "3:48: error: 'rename' without a destination attribute renames 'a' to the default "
-           "value (@) of 'HKCU\\A': the key then holds two, and an import keeps the last; write "
-           "destination=\"\" if that is meant\n" +
-           h + "4:1: error: the file content 'Welcome' is taken as Base64: the file gets 5 bytes "
-           "that are not this text; for the text write 'V2VsY29tZQ=='\n" +
-           h + "5:6: error: unknown key action 'move-value'; expected create, delete, move_value "
-           "or rename (did you mean 'move_value'?)\n" +
-           h + "6:45: error: unknown value type 'dword'; expected binary, expandable, integer, "
-           "multi or string (did you mean 'integer'?)\n" +
-           h + "7:28: error: source 'Documents\\Old' does not start with a folder token "
-           "(AppData, Cookies, Desktop, Favorites, LocalAppData, NetHood, Personal, PrintHood, "
-           "ProgramsMenu, RecentFiles, SendTo, StartMenu, StartupMenu or UserProfile) (did you "
-           "mean 'Personal'?)\n" +
-           h + "8:22: error: source key 'hkcu\\B' does not start with HKEY_CURRENT_USER, "
-           "HKEY_LOCAL_MACHINE, HKCU or HKLM (did you mean 'HKCU'?)\n",
-       ""},
+      {{u"check", u"--strict", dir.wide("hazards.xml")}, 2, hazard_lines, ""},
       {{u"check", u"--strict", ToUtf16(example)}, 0, "", ""},
-      {{u"check", dir.wide("missing.xml")}, 2, "",
+      {{u"check", dir.wide("missing.xml")},
+       2,
+       "",
        "OrvexInspect: '" + ToUtf8(dir.wide("missing.xml")) + "' was not found\n"},
       {{u"check"}, 2, "", usage},
       {{u"derive", u"--json", u"a.zip", u"b.zip"}, 2, "", usage},
