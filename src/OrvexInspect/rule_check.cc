@@ -233,11 +233,13 @@ std::u16string Alternatives(std::span<const std::u16string_view> words) {
   return text;
 }
 
-std::u16string FolderTokens() {
+std::vector<std::u16string_view> TokenNames() {
   std::vector<std::u16string_view> names;
   for (const platform::ShellFolder& token : FolderTokenTable) names.push_back(token.name);
-  return Alternatives(names);
+  return names;
 }
+
+std::u16string FolderTokens() { return Alternatives(TokenNames()); }
 
 void ReportUnknownAction(FindingSink& sink, std::u16string_view element,
                          std::span<const std::u16string_view> words, std::u16string_view action) {

@@ -39,12 +39,6 @@ bool IsPathAtOrBelow(std::u16string_view path, std::u16string_view root) {
   return true;
 }
 
-std::vector<std::u16string_view> TokenNames() {
-  std::vector<std::u16string_view> names;
-  for (const platform::ShellFolder& token : FolderTokenTable) names.push_back(token.name);
-  return names;
-}
-
 // Names rule writers reach for instead of a token's.
 constexpr std::pair<std::u16string_view, std::u16string_view> kTokenNames[] = {
     {u"Documents", u"Personal"},

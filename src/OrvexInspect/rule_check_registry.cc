@@ -33,17 +33,20 @@ std::vector<std::u16string_view> RootWords() {
 }
 
 // The registry's own names for the types, which rule writers reach for instead of the type words.
-constexpr std::pair<std::u16string_view, std::u16string_view> kTypeNames[] = {
-    {u"dword", u"integer"},  {u"reg_dword", u"integer"},    {u"sz", u"string"},
-    {u"reg_sz", u"string"},  {u"expand_sz", u"expandable"}, {u"reg_expand_sz", u"expandable"},
-    {u"multi_sz", u"multi"}, {u"reg_multi_sz", u"multi"},   {u"reg_binary", u"binary"},
-    {u"hex", u"binary"},
+constexpr std::pair<std::u16string_view, std::uint32_t> kTypeNames[] = {
+    {u"dword", REG_DWORD},       {u"reg_dword", REG_DWORD},       {u"sz", REG_SZ},
+    {u"reg_sz", REG_SZ},         {u"expand_sz", REG_EXPAND_SZ},   {u"reg_expand_sz", REG_EXPAND_SZ},
+    {u"multi_sz", REG_MULTI_SZ}, {u"reg_multi_sz", REG_MULTI_SZ}, {u"reg_binary", REG_BINARY},
+    {u"hex", REG_BINARY},
 };
 
 std::u16string TypeSuggestion(std::u16string_view written,
                               std::span<const std::u16string_view> words) {
-  for (const auto& [name, word] : kTypeNames) {
-    if (EqualsIgnoreCase(written, name)) return u" (did you mean " + Quoted(word) + u"?)";
+  for (const auto& [name, type] : kTypeNames) {
+    if (!EqualsIgnoreCase(written, name)) continue;
+    for (const std::u16string_view word : words) {
+      if (RegistryTypeFromWord(word) == type) return u" (did you mean " + Quoted(word) + u"?)";
+    }
   }
   return DidYouMean(written, words);
 }
@@ -220,7 +223,7 @@ void RegistryRuleChecker::CheckDefaultValue(ValueAction action, const ValueRule&
     sink_.Warn(u"default-value-by-mistake", stray,
                u"'rename' without a destination attribute renames " + Quoted(rule.source) +
                    u" to the default value (@) of " + Quoted(rule.key) +
-                   u": the key then holds two, and an import keeps the last; write "
+                   u": a key that has one then holds two, and an import keeps the last; write "
                    u"destination=\"\" if that is meant");
   }
 }

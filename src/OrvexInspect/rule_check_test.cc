@@ -162,8 +162,8 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
         "3:48: error: attribute 'destiantion' is not read on a 'value' element (did you mean "
         "'destination'?)",
         "3:48: error: 'rename' without a destination attribute renames 'a' to the default value "
-        "(@) of 'HKCU\\A': the key then holds two, and an import keeps the last; write "
-        "destination=\"\" if that is meant",
+        "(@) of 'HKCU\\A': a key that has one then holds two, and an import keeps the last; "
+        "write destination=\"\" if that is meant",
         "4:1: error: the file content 'Welcome' is taken as Base64: the file gets 5 bytes that "
         "are not this text; for the text write 'V2VsY29tZQ=='",
         "5:6: error: unknown key action 'move-value'; expected create, delete, move_value or "

@@ -162,7 +162,8 @@ inline std::u16string Quoted(std::u16string_view text) {
 /// "a, b, c or d".
 std::u16string Alternatives(std::span<const std::u16string_view> words);
 
-/// The folder tokens, as Alternatives writes them.
+/// The names of the folder tokens, and the same as Alternatives writes them.
+std::vector<std::u16string_view> TokenNames();
 std::u16string FolderTokens();
 
 /// An action word that is none of the processor's `words`: the rule stops a run.
