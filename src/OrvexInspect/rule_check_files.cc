@@ -207,14 +207,19 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
         return sink_.Error(u"not-base64", {}, u"the file content is not Base64");
       }
       if (!IsPlainText(bytes) && ReadsAsWords(text)) {
-        const std::string utf8 = ToUtf8(text);
-        sink_.Warn(u"text-as-base64", {},
-                   u"the file content " + Quoted(text) + u" is taken as Base64: the file gets " +
-                       DecimalText(bytes.size()) +
-                       u" bytes that are not this text; for the text "
-                       u"write " +
-                       Quoted(Base64Encode(
-                           {reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size()})));
+        // A short text is shown with its Base64; a long one would drown the line.
+        constexpr std::size_t kShown = 80;
+        std::u16string message = u"the file content";
+        if (text.size() <= kShown) message += u" " + Quoted(text);
+        message += u" is taken as Base64: the file gets " + DecimalText(bytes.size()) +
+                   u" bytes that are not this text";
+        if (text.size() <= kShown) {
+          const std::string utf8 = ToUtf8(text);
+          message += u"; for the text write " +
+                     Quoted(Base64Encode(
+                         {reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size()}));
+        }
+        sink_.Warn(u"text-as-base64", {}, std::move(message));
       }
     }
   }
