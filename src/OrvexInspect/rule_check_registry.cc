@@ -67,6 +67,26 @@ std::u16string_view FlawText(KeyPathFlaw flaw) {
   return {};
 }
 
+// The variables Windows sets for each user, for the token folders that have one.
+constexpr std::pair<int, std::u16string_view> kFolderVariables[] = {
+    {platform::CSIDL_APPDATA, u"%APPDATA%"},
+    {platform::CSIDL_LOCAL_APPDATA, u"%LOCALAPPDATA%"},
+    {platform::CSIDL_PROFILE, u"%USERPROFILE%"},
+};
+
+// The expandable text that names for every user what a flag step names for the migrating
+// machine's: the text itself when flags 1 already finds variables in it, the token's variable for
+// flags 2; empty when there is none.
+std::u16string PerUserText(std::int32_t flag, std::u16string_view data) {
+  if (flag == 1) return data.find(u'%') == std::u16string_view::npos ? u"" : std::u16string(data);
+  const std::size_t end = std::min(data.find_first_of(u"\\/"), data.size());
+  const int folder = LookupFolderToken(data.substr(0, end));
+  for (const auto& [csidl, variable] : kFolderVariables) {
+    if (csidl == folder) return std::u16string(variable) + std::u16string(data.substr(end));
+  }
+  return {};
+}
+
 }  // namespace
 
 // The key path with its root in full, or an error; a path the processors take as written but
@@ -313,12 +333,15 @@ void RegistryRuleChecker::CheckFlags(const ValueRule& rule, std::u16string* text
                            u"): " + Quoted(rule.data));
   }
   // The path is made once, on the machine that migrates, and lands in every profile alike.
+  const std::u16string per_user = PerUserText(flag, rule.data);
   sink_.Warn(u"machine-path", u"flags",
              u"flags " + DecimalText(static_cast<std::uint32_t>(flag)) +
                  u" writes the migrating machine's path into every profile (" + Quoted(rule.data) +
                  u" becomes " + Quoted(*text) +
-                 u" here); where the value should follow each user, write text such as "
-                 u"'%APPDATA%\\...' with type=\"expandable\" and no flags");
+                 u" here); where the value should follow each user, "
+                 u"write " +
+                 (per_user.empty() ? u"text such as '%APPDATA%\\...'" : Quoted(per_user)) +
+                 u" with type=\"expandable\" and no flags");
 }
 
 // The data a set builds, judged in the order the processor builds it.
