@@ -22,7 +22,8 @@ constexpr std::uint64_t kMaxRulesFileBytes = 256ull * 1024 * 1024;
 
 // --- Where elements start ------------------------------------------------------------------------
 
-// The rule file's text, for turning the reader's positions into the position of an element's '<'.
+// The rule file's text, for turning the reader's positions into those of an element's '<' and of
+// its attributes.
 // Readers report an element at different places (after its start tag, at its name or at its last
 // attribute); the last '<' before any of them is the tag's own, as '<' cannot stand inside a tag.
 class SourceText {

@@ -192,7 +192,7 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
                       std::u16string(row.key.substr(second)));
     }
     const std::vector<std::u16string_view> pair_words(pairs.begin(), pairs.end());
-    sink_.Warn(u"no-converter", {},
+    sink_.Warn(u"no-converter", u"destination",
                u"no converter turns " + Quoted(source_text) + u" into " + Quoted(destination_text) +
                    u"; the converters take " + Alternatives(pair_words));
   }
@@ -249,7 +249,7 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
 
   if (!creates) {
     if (const Gone* gone = GonePath(source)) {
-      sink_.Warn(u"removed-by-earlier-rule", {},
+      sink_.Warn(u"removed-by-earlier-rule", u"source",
                  Quoted(action.word) + u" of " + Quoted(source_text) +
                      u" finds nothing: the rule at " + SiteText(gone->site) + u" " +
                      std::u16string(gone->how) + u" " + Quoted(gone->shown));

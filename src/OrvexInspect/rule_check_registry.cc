@@ -132,21 +132,23 @@ void RegistryRuleChecker::ForgetValuesBelow(std::u16string_view path) {
                 [&](const auto& entry) { return IsKeyAtOrBelow(entry.second.key, path); });
 }
 
-bool RegistryRuleChecker::KeyFindsNothing(std::u16string_view action, const std::u16string& path) {
+bool RegistryRuleChecker::KeyFindsNothing(std::u16string_view attribute, std::u16string_view action,
+                                          const std::u16string& path) {
   const Gone* gone = GoneKey(path);
   if (gone == nullptr) return false;
-  sink_.Warn(u"removed-by-earlier-rule", {},
+  sink_.Warn(u"removed-by-earlier-rule", attribute,
              Quoted(action) + u" of key " + Quoted(path) + u" finds nothing: the rule at " +
                  SiteText(gone->site) + u" " + std::u16string(gone->how) + u" " +
                  Quoted(gone->shown));
   return true;
 }
 
-bool RegistryRuleChecker::ValueFindsNothing(std::u16string_view action, std::u16string_view key,
+bool RegistryRuleChecker::ValueFindsNothing(std::u16string_view attribute,
+                                            std::u16string_view action, std::u16string_view key,
                                             std::u16string_view name) {
   const auto removed = removed_values_.find(ValueSlot(key, name));
   if (removed == removed_values_.end()) return false;
-  sink_.Warn(u"removed-by-earlier-rule", {},
+  sink_.Warn(u"removed-by-earlier-rule", attribute,
              Quoted(action) + u" of value " + Quoted(name) + u" of key " + Quoted(key) +
                  u" finds nothing: the rule at " + SiteText(removed->second.site) + u" " +
                  std::u16string(removed->second.how) + u" that value");
@@ -190,7 +192,7 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
       return EqualsIgnoreCase(m.first, *source);
     });
     if (made != made_keys_.end()) {
-      sink_.Warn(u"creates-existing-key", {},
+      sink_.Warn(u"creates-existing-key", u"source",
                  u"key " + Quoted(*source) + u" already exists after the rule at " +
                      SiteText(made->second) + u"; this create changes nothing");
     }
@@ -199,19 +201,21 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
     return;
   }
   if (action == KeyAction::kDelete) {
-    KeyFindsNothing(word, *source);
+    KeyFindsNothing(u"source", word, *source);
     RemoveKeys(*source, u"deleted", rule.source);
     return;
   }
   if (renames) {
-    KeyFindsNothing(word, *source);
+    KeyFindsNothing(u"source", word, *source);
     RemoveKeys(*source, u"renamed", rule.source);
     ForgetValuesBelow(*destination);
     ReviveKey(*destination);
     made_keys_.emplace_back(*destination, sink_.site());
     return;
   }
-  if (!KeyFindsNothing(word, *source)) ValueFindsNothing(word, *source, rule.value);
+  if (!KeyFindsNothing(u"source", word, *source)) {
+    ValueFindsNothing(u"value", word, *source, rule.value);
+  }
   sets_.erase(ValueSlot(*source, rule.value));
   sets_.erase(ValueSlot(*destination, rule.value));
   removed_values_.erase(ValueSlot(*destination, rule.value));
@@ -289,7 +293,7 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
     made_keys_.emplace_back(*key, sink_.site());
     return;
   }
-  if (!KeyFindsNothing(word, *key)) ValueFindsNothing(word, *key, rule.source);
+  if (!KeyFindsNothing(u"key", word, *key)) ValueFindsNothing(u"source", word, *key, rule.source);
   sets_.erase(slot);
   if (action == ValueAction::kDelete) removed_values_[slot] = {*key, sink_.site(), u"deleted"};
   if (action == ValueAction::kRename) {

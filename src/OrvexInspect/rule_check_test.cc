@@ -65,11 +65,11 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
        "  <key action=\"rename\" source=\"HKCU\\A\\B\" destination=\"HKCU\\C\"/>\n"
        "  <value action=\"rename\" key=\"HKCU\\C\" source=\"v\" destination=\"w\"/>\n"
        "  <value action=\"delete\" key=\"HKCU\\C\" source=\"v\"/>\n",
-       "3:3 removed-by-earlier-rule\n5:3 removed-by-earlier-rule\n"},
+       "3:24 removed-by-earlier-rule\n5:39 removed-by-earlier-rule\n"},
       {"  <value action=\"set\" key=\"HKCU\\A\" source=\"v\" type=\"string\">1</value>\n"
        "  <value action=\"set\" key=\"HKEY_CURRENT_USER\\a\" source=\"v\" type=\"string\">2"
        "</value>\n  <key action=\"create\" source=\"HKCU\\A\"/>\n",
-       "2:3 undone-by-later-rule\n4:3 creates-existing-key\n"},
+       "2:3 undone-by-later-rule\n4:24 creates-existing-key\n"},
       // Registry rules that damage every profile.
       {"  <value action=\"delete\" key=\"HKCU\\A\" name=\"v\"/>\n",
        "2:39 unknown-attribute\n2:39 default-value-by-mistake\n"},
@@ -100,7 +100,7 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
        "  <directory action=\"move\" source=\"AppData\\a\\B\" destination=\"AppData\\C\"/>\n"
        "  <file action=\"create\" source=\"AppData\\A\\new.txt\"/>\n"
        "  <file action=\"copy\" source=\"AppData\\A\\new.txt\" destination=\"AppData\\D\"/>\n",
-       "2:49 attribute-not-read\n3:3 removed-by-earlier-rule\n"},
+       "2:49 attribute-not-read\n3:28 removed-by-earlier-rule\n"},
       {"  <directory action=\"create\" source=\"C:\\Users\"/>\n"
        "  <directory action=\"create\" source=\"Documents\\x\"/>\n"
        "  <file action=\"move\" source=\"AppData\\x\" destination=\"AppData\\..\\..\\x\"/>\n"
@@ -110,7 +110,7 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
        "  <file action=\"create\" source=\"AppData\\y\">Welcome</file>\n"
        "  <file action=\"convert\" source=\"Personal\\a.png\" destination=\"Personal\\a.bmp\"/>\n"
        "  <file action=\"delete\" source=\"AppData\\x\">text</file>\n",
-       "2:3 not-base64\n5:3 text-as-base64\n6:3 no-converter\n7:3 text-not-read\n"},
+       "2:3 not-base64\n5:3 text-as-base64\n6:50 no-converter\n7:3 text-not-read\n"},
       {"  <file action=\"delete\" source=\"AppData\\Con.txt\"/>\n"
        "  <file action=\"delete\" source=\"Desktop\\*.lnk\"/>\n"
        "  <directory action=\"copy\" source=\"AppData\\x\" destination=\"AppData\\y. \"/>\n",
@@ -119,7 +119,7 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
        "  <file action=\"delete\" source=\"Desktop\\Old\\..\"/>\n"
        "  <directory action=\"create\" source=\"AppData\\Local\\Vendor\"/>\n"
        "  <file action=\"move\" source=\"AppData\\x.txt\" destination=\"Personal\\Notes\\\"/>\n",
-       "2:30 deletes-token-root\n3:3 removed-by-earlier-rule\n3:25 deletes-token-root\n"
+       "2:30 deletes-token-root\n3:25 deletes-token-root\n3:25 removed-by-earlier-rule\n"
        "4:30 appdata-local\n5:46 file-named-like-folder\n"},
   };
   for (const Case& c : cases) {
@@ -209,7 +209,7 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
       {{u"check", dir.wide("twice.xml")},
        1,
        ToUtf8(dir.wide("twice.xml")) +
-           ":2:1: warning: 'delete' of value 'v' of key "
+           ":2:37: warning: 'delete' of value 'v' of key "
            "'HKEY_CURRENT_USER\\A' finds nothing: the rule at 1:4 deleted that value\n",
        ""},
       {{u"check", u"--strict", dir.wide("hazards.xml")}, 2, hazard_lines, ""},

@@ -105,9 +105,11 @@ class RegistryRuleChecker {
   const Gone* GoneKey(std::u16string_view path) const;
   void ReviveKey(std::u16string_view path);
   void ForgetValuesBelow(std::u16string_view path);
-  bool KeyFindsNothing(std::u16string_view action, const std::u16string& path);
-  bool ValueFindsNothing(std::u16string_view action, std::u16string_view key,
-                         std::u16string_view name);
+  // Each reports at the attribute that names the key or the value.
+  bool KeyFindsNothing(std::u16string_view attribute, std::u16string_view action,
+                       const std::u16string& path);
+  bool ValueFindsNothing(std::u16string_view attribute, std::u16string_view action,
+                         std::u16string_view key, std::u16string_view name);
   void RemoveKeys(const std::u16string& path, std::u16string_view how, const std::u16string& shown);
   void CheckDefaultValue(ValueAction action, const ValueRule& rule);
   void CheckSetData(const ValueRule& rule);
