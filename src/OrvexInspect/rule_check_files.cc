@@ -137,16 +137,8 @@ void PathRuleChecker::CheckPlacement(std::u16string_view attribute, const std::u
   }
 }
 
-const Gone* PathRuleChecker::GonePath(std::u16string_view path) const {
-  for (auto it = gone_paths_.rbegin(); it != gone_paths_.rend(); ++it) {
-    if (IsPathAtOrBelow(path, it->path)) return &*it;
-  }
-  return nullptr;
-}
-
-void PathRuleChecker::RevivePath(std::u16string_view path) {
-  std::erase_if(gone_paths_, [&](const Gone& gone) { return IsPathAtOrBelow(path, gone.path); });
-}
+PathRuleChecker::PathRuleChecker(FindingSink* sink, std::u16string archive_standin)
+    : sink_(*sink), archive_(std::move(archive_standin)), gone_paths_(IsPathAtOrBelow) {}
 
 void PathRuleChecker::CheckDirectory(const DirectoryRule& rule) {
   const auto source = RulePath(u"source", rule.source);
@@ -248,7 +240,7 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
   }
 
   if (!creates) {
-    if (const Gone* gone = GonePath(source)) {
+    if (const Gone* gone = gone_paths_.Find(source)) {
       sink_.Warn(u"removed-by-earlier-rule", u"source",
                  Quoted(action.word) + u" of " + Quoted(source_text) +
                      u" finds nothing: the rule at " + SiteText(gone->site) + u" " +
@@ -256,10 +248,10 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
     }
   }
   if (deletes || action.moves) {
-    gone_paths_.push_back({source, source_text, sink_.site(), deletes ? u"deleted" : u"moved"});
+    gone_paths_.Add({source, source_text, sink_.site(), deletes ? u"deleted" : u"moved"});
   }
-  if (creates) RevivePath(source);
-  if (destination) RevivePath(*destination);
+  if (creates) gone_paths_.Revive(source);
+  if (destination) gone_paths_.Revive(*destination);
 }
 
 }  // namespace orvex

@@ -113,18 +113,6 @@ std::optional<std::u16string> RegistryRuleChecker::KeyPath(std::u16string_view a
   return path;
 }
 
-const Gone* RegistryRuleChecker::GoneKey(std::u16string_view path) const {
-  for (auto it = gone_keys_.rbegin(); it != gone_keys_.rend(); ++it) {
-    if (IsKeyAtOrBelow(path, it->path)) return &*it;
-  }
-  return nullptr;
-}
-
-// Something is written at or below `path`, so the removed parts above it hold keys again.
-void RegistryRuleChecker::ReviveKey(std::u16string_view path) {
-  std::erase_if(gone_keys_, [&](const Gone& gone) { return IsKeyAtOrBelow(path, gone.path); });
-}
-
 // Forgets the sets and removals of values at or below `path`: a key rule changed them.
 void RegistryRuleChecker::ForgetValuesBelow(std::u16string_view path) {
   std::erase_if(sets_, [&](const auto& entry) { return IsKeyAtOrBelow(entry.second.key, path); });
@@ -134,7 +122,7 @@ void RegistryRuleChecker::ForgetValuesBelow(std::u16string_view path) {
 
 bool RegistryRuleChecker::KeyFindsNothing(std::u16string_view attribute, std::u16string_view action,
                                           const std::u16string& path) {
-  const Gone* gone = GoneKey(path);
+  const Gone* gone = gone_keys_.Find(path);
   if (gone == nullptr) return false;
   sink_.Warn(u"removed-by-earlier-rule", attribute,
              Quoted(action) + u" of key " + Quoted(path) + u" finds nothing: the rule at " +
@@ -165,7 +153,7 @@ void RegistryRuleChecker::RemoveKeys(const std::u16string& path, std::u16string_
                    std::u16string(kImportMarkerKeyPath) + u"); " + std::u16string(how) +
                    u" with it, they are no longer written");
   }
-  gone_keys_.push_back({path, shown, sink_.site(), how});
+  gone_keys_.Add({path, shown, sink_.site(), how});
   std::erase_if(made_keys_, [&](const auto& made) { return IsKeyAtOrBelow(made.first, path); });
   ForgetValuesBelow(path);
 }
@@ -196,7 +184,7 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
                  u"key " + Quoted(*source) + u" already exists after the rule at " +
                      SiteText(made->second) + u"; this create changes nothing");
     }
-    ReviveKey(*source);
+    gone_keys_.Revive(*source);
     made_keys_.emplace_back(*source, sink_.site());
     return;
   }
@@ -209,7 +197,7 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
     KeyFindsNothing(u"source", word, *source);
     RemoveKeys(*source, u"renamed", rule.source);
     ForgetValuesBelow(*destination);
-    ReviveKey(*destination);
+    gone_keys_.Revive(*destination);
     made_keys_.emplace_back(*destination, sink_.site());
     return;
   }
@@ -220,7 +208,7 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   sets_.erase(ValueSlot(*destination, rule.value));
   removed_values_.erase(ValueSlot(*destination, rule.value));
   removed_values_[ValueSlot(*source, rule.value)] = {*source, sink_.site(), u"moved"};
-  ReviveKey(*destination);
+  gone_keys_.Revive(*destination);
   made_keys_.emplace_back(*destination, sink_.site());
 }
 
@@ -289,7 +277,7 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
     }
     sets_[slot] = {*key, sink_.site(), u"set"};
     removed_values_.erase(slot);
-    ReviveKey(*key);
+    gone_keys_.Revive(*key);
     made_keys_.emplace_back(*key, sink_.site());
     return;
   }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "OrvexInspect/rule_check.h"
+#include "regfile/registry_document.h"
 #include "rules/migration_rules.h"
 #include "transforms/registry/value_rules.h"
 
@@ -86,6 +87,31 @@ struct Gone {
   std::u16string_view how;  // "deleted", "renamed", "moved"
 };
 
+/// What earlier rules removed, for keys or for files: a path is gone when it lies at or below a
+/// removed one, until something is written at or below it again.
+class Removals {
+ public:
+  using AtOrBelow = bool (*)(std::u16string_view path, std::u16string_view root);
+  explicit Removals(AtOrBelow at_or_below) : at_or_below_(at_or_below) {}
+
+  void Add(Gone gone) { gone_.push_back(std::move(gone)); }
+  /// The latest removal of `path` or of a part above it, or null.
+  const Gone* Find(std::u16string_view path) const {
+    for (auto it = gone_.rbegin(); it != gone_.rend(); ++it) {
+      if (at_or_below_(path, it->path)) return &*it;
+    }
+    return nullptr;
+  }
+  /// Something is written at or below `path`, so the removed parts above it exist again.
+  void Revive(std::u16string_view path) {
+    std::erase_if(gone_, [&](const Gone& gone) { return at_or_below_(path, gone.path); });
+  }
+
+ private:
+  AtOrBelow at_or_below_;
+  std::vector<Gone> gone_;
+};
+
 /// The key and value rules, judged in document order against what earlier rules did.
 class RegistryRuleChecker {
  public:
@@ -102,8 +128,6 @@ class RegistryRuleChecker {
 
   std::optional<std::u16string> KeyPath(std::u16string_view attribute,
                                         const std::u16string& written);
-  const Gone* GoneKey(std::u16string_view path) const;
-  void ReviveKey(std::u16string_view path);
   void ForgetValuesBelow(std::u16string_view path);
   // Each reports at the attribute that names the key or the value.
   bool KeyFindsNothing(std::u16string_view attribute, std::u16string_view action,
@@ -116,7 +140,7 @@ class RegistryRuleChecker {
   void CheckFlags(const ValueRule& rule, std::u16string* text);
 
   FindingSink& sink_;
-  std::vector<Gone> gone_keys_;
+  Removals gone_keys_{IsKeyAtOrBelow};
   std::vector<std::pair<std::u16string, Site>> made_keys_;
   std::unordered_map<std::string, ValueMark> sets_;
   std::unordered_map<std::string, ValueMark> removed_values_;
@@ -125,8 +149,7 @@ class RegistryRuleChecker {
 /// The directory and file rules, judged in document order against a stand-in archive directory.
 class PathRuleChecker {
  public:
-  PathRuleChecker(FindingSink* sink, std::u16string archive_standin)
-      : sink_(*sink), archive_(std::move(archive_standin)) {}
+  PathRuleChecker(FindingSink* sink, std::u16string archive_standin);
   void CheckDirectory(const DirectoryRule& rule);
   void CheckFile(const FileRule& rule);
 
@@ -147,12 +170,10 @@ class PathRuleChecker {
   void Check(const PathAction& action, const std::u16string& source,
              const std::u16string& source_text, const std::u16string& destination_text,
              const std::u16string* content);
-  const Gone* GonePath(std::u16string_view path) const;
-  void RevivePath(std::u16string_view path);
 
   FindingSink& sink_;
   const std::u16string archive_;
-  std::vector<Gone> gone_paths_;
+  Removals gone_paths_;
 };
 
 // --- Words of the messages ----------------------------------------------------------------------
