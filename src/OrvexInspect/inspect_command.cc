@@ -15,7 +15,7 @@ namespace orvex {
 namespace {
 
 constexpr std::u16string_view kUsage =
-    u"Usage: OrvexInspect check [--json] <rules.xml>\n"
+    u"Usage: OrvexInspect check [--json] [--strict] <rules.xml>\n"
     u"       OrvexInspect diff [--json] <before.zip> <after.zip>\n"
     u"       OrvexInspect derive <before.zip> <after.zip>\n";
 
@@ -92,21 +92,24 @@ bool OpenArchives(const std::u16string& before_name, const std::u16string& after
   return true;
 }
 
-CommandOutput Check(const std::u16string& name, bool json) {
+// Any finding makes the exit code 1; with `strict` every finding is an error and the code 2, for
+// scripts that must not go on past a hazard.
+CommandOutput Check(const std::u16string& name, bool json, bool strict) {
   CommandOutput output;
   const std::u16string path = ExistingFile(name, &output);
   if (path.empty()) return output;
   std::vector<RuleFinding> findings;
   const HRESULT hr = CheckMigrationXml(path, &findings);
   if (FAILED(hr)) return Failure(u"cannot read '" + name + u"'" + ErrorText(hr));
+  if (strict) {
+    for (RuleFinding& finding : findings) finding.error = true;
+  }
   if (json) {
     AppendFindingsJson(name, findings, &output.out);
   } else {
     AppendFindingsText(name, findings, &output.out);
   }
-  for (const RuleFinding& finding : findings) {
-    if (finding.error) output.exit_code = kInspectFound;
-  }
+  if (!findings.empty()) output.exit_code = strict ? kInspectFailed : kInspectFound;
   return output;
 }
 
@@ -145,14 +148,18 @@ CommandOutput Derive(const std::u16string& before, const std::u16string& after) 
 CommandOutput Dispatch(const ArgumentList& args) {
   std::vector<std::u16string> words;
   bool json = false;
+  bool strict = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == u"--json") {
       json = true;
+    } else if (args[i] == u"--strict") {
+      strict = true;
     } else {
       words.push_back(args[i]);
     }
   }
-  if (words.size() == 2 && words[0] == u"check") return Check(words[1], json);
+  if (words.size() == 2 && words[0] == u"check") return Check(words[1], json, strict);
+  if (strict) words.clear();  // only check knows it
   if (words.size() == 3 && words[0] == u"diff") return Diff(words[1], words[2], json);
   if (words.size() == 3 && words[0] == u"derive" && !json) return Derive(words[1], words[2]);
   CommandOutput output;

@@ -11,11 +11,13 @@
 #include <random>
 
 #include "OrvexInspect/inspect_command.h"
+#include "OrvexInspect/rule_check.h"
 #include "OrvexMigrate/migration_run.h"
 #include "engine/engine.h"
 #include "platform/text.h"
 #include "regfile/key_order.h"
 #include "regfile/reg_writer.h"
+#include "testing/matchers.h"
 #include "testing/temp_dir.h"
 #include "testing/test_zip.h"
 #include "testing/utf16_bytes.h"
@@ -362,8 +364,14 @@ TEST_P(RoundTripTest, DerivedRulesTurnBeforeIntoAfter) {
     const CommandOutput derived = Inspect({u"derive", before_zip, after_zip});
     ASSERT_EQ(derived.exit_code, 0u) << ToUtf8(derived.out + derived.err);
     testing::WriteFile(dir.path() / "derived.xml", ToUtf8(derived.out));
-    const CommandOutput checked = Inspect({u"check", dir.wide("derived.xml")});
-    ASSERT_EQ(ToUtf8(checked.out), "") << ToUtf8(derived.out);
+    // A profile that lost a whole token folder is derived as its delete, which check rightly
+    // names a hazard; any other finding is a fault of derive.
+    std::vector<RuleFinding> findings;
+    ASSERT_HR(S_OK, CheckMigrationXml(dir.wide("derived.xml"), &findings));
+    std::erase_if(findings, [](const RuleFinding& f) { return f.code == u"deletes-token-root"; });
+    std::u16string checked;
+    AppendFindingsText(u"derived.xml", findings, &checked);
+    ASSERT_EQ(ToUtf8(checked), "") << ToUtf8(derived.out);
 
     ProgramOptions options;
     options.xml_path = dir.wide("derived.xml");

@@ -1,9 +1,10 @@
 #pragma once
 // The check of a migration XML before any archive is touched: the file is read with the tool's own
 // reader and rule model, and every rule is judged the way its processor will judge it, with the
-// processors' own functions (key roots, type words, number conversion, Base64, folder tokens and
-// rebasing, converter pairs). An error is what would stop a run; a warning what would be an ERROR
-// line of the log or a rule that does nothing.
+// processors' own tables and functions (action words, key roots, type words, number conversion,
+// Base64, folder tokens and rebasing, converter pairs). An error is what would stop a run; a
+// warning what would be an ERROR line of the log, a rule that does nothing, or one that damages
+// every profile it touches.
 
 #include <cstdint>
 #include <string>
@@ -14,19 +15,14 @@
 
 namespace orvex {
 
-/// One finding, at the position of the element it is about (or of a parse error).
+/// One finding, at the attribute it is about, else its element's '<' (or a parse error).
 struct RuleFinding {
   std::uint32_t line = 0;
   std::uint32_t column = 0;
   bool error = false;
+  std::u16string_view code;  ///< stable, for programs: "unknown-action", "machine-path", ...
   std::u16string message;
 };
-
-/// The action words of each rule element, as its processor compares them (ignoring case).
-extern const std::vector<std::u16string_view> kDirectoryActions;
-extern const std::vector<std::u16string_view> kFileActions;
-extern const std::vector<std::u16string_view> kKeyActions;
-extern const std::vector<std::u16string_view> kValueActions;
 
 /// Checks the migration XML at `path`: S_OK with the findings ordered by position, or the
 /// failure to read the file.

@@ -452,17 +452,32 @@ bool NormalizeKeyPath(std::u16string* path) {
   while (start < path->size() && (*path)[start] == u'\\') ++start;
   const std::size_t end = std::min(path->find(u'\\', start), path->size());
   const std::u16string_view root = std::u16string_view(*path).substr(start, end - start);
-  const char16_t* long_form;
-  if (root == u"HKEY_CURRENT_USER" || root == u"HKCU") {
-    long_form = u"HKEY_CURRENT_USER\\";
-  } else if (root == u"HKEY_LOCAL_MACHINE" || root == u"HKLM") {
-    long_form = u"HKEY_LOCAL_MACHINE\\";
-  } else {
-    return false;
+  for (const KeyRoot& known : kKeyRoots) {
+    if (root != known.word) continue;
+    const std::size_t rest = std::min(end + 1, path->size());
+    *path = std::u16string(known.long_form) + u'\\' + path->substr(rest);
+    return true;
   }
-  const std::size_t rest = std::min(end + 1, path->size());
-  *path = long_form + path->substr(rest);
-  return true;
+  return false;
+}
+
+KeyPathFlaw FindKeyPathFlaw(std::u16string_view normalized) {
+  if (normalized.find(u'/') != std::u16string_view::npos) return KeyPathFlaw::kSlash;
+  // The root alone ends in the backslash that NormalizeKeyPath writes after it.
+  const std::size_t root_end = normalized.find(u'\\');
+  if (root_end == std::u16string_view::npos || root_end + 1 == normalized.size()) {
+    return KeyPathFlaw::kNone;
+  }
+  std::size_t start = root_end + 1;
+  for (;;) {
+    const std::size_t end = std::min(normalized.find(u'\\', start), normalized.size());
+    if (end == start) {
+      return end == normalized.size() ? KeyPathFlaw::kFinalBackslash : KeyPathFlaw::kEmptyName;
+    }
+    if (normalized[end - 1] == u' ') return KeyPathFlaw::kTrailingBlank;
+    if (end == normalized.size()) return KeyPathFlaw::kNone;
+    start = end + 1;
+  }
 }
 
 }  // namespace orvex

@@ -8,6 +8,7 @@
 // that moves keys has it rebuilt at the next lookup, from keys it does not have to make again.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -277,9 +278,32 @@ class RegistryDocument {
 /// units than the root is never at or below it.
 bool IsKeyAtOrBelow(std::u16string_view key, std::u16string_view root);
 
-/// Rewrites a rule's key path so that its root is HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE in full
-/// (HKCU and HKLM are accepted, case-sensitively). False, with the path unchanged, for any other
-/// root.
+/// A root a rule's key path may begin with, and its name in full.
+struct KeyRoot {
+  std::u16string_view word;
+  std::u16string_view long_form;
+};
+inline constexpr std::array<KeyRoot, 4> kKeyRoots = {{
+    {u"HKEY_CURRENT_USER", u"HKEY_CURRENT_USER"},
+    {u"HKEY_LOCAL_MACHINE", u"HKEY_LOCAL_MACHINE"},
+    {u"HKCU", u"HKEY_CURRENT_USER"},
+    {u"HKLM", u"HKEY_LOCAL_MACHINE"},
+}};
+
+/// Rewrites a rule's key path so that its root is written in full: the roots of kKeyRoots are
+/// accepted, case-sensitively. False, with the path unchanged, for any other root.
 [[nodiscard]] bool NormalizeKeyPath(std::u16string* path);
+
+/// What keeps a normalized rule key path from naming the key its writer meant. The rule
+/// processors take the path as it is, and Windows writes no key of an empty name, no name ending
+/// in a blank and no '/' meant as a backslash into a .reg file, so such a rule finds nothing.
+enum class KeyPathFlaw {
+  kNone,
+  kEmptyName,       ///< two backslashes in a row
+  kFinalBackslash,  ///< a backslash after the last name
+  kTrailingBlank,   ///< a name that ends in a blank
+  kSlash,           ///< a '/', which separates nothing in a key path
+};
+[[nodiscard]] KeyPathFlaw FindKeyPathFlaw(std::u16string_view normalized);
 
 }  // namespace orvex

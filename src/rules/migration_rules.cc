@@ -5,8 +5,16 @@
 #include <utility>
 
 #include "common/result.h"
+#include "platform/text.h"
 
 namespace orvex {
+
+int ActionIndex(std::span<const std::u16string_view> words, std::u16string_view action) {
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (EqualsIgnoreCase(action, words[i])) return static_cast<int>(i);
+  }
+  return -1;
+}
 
 bool MigrationRules::Append(const MigrationRule& entry) {
   try {

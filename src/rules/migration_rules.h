@@ -3,9 +3,12 @@
 // Rules carry only text, exactly as the XML reader delivered it; each processor interprets its
 // own fields when it runs.
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace orvex {
 
@@ -46,6 +49,19 @@ struct ValueRule {
   std::u16string flags;
   std::u16string type;
 };
+
+/// The index in `words` of the action word `action`, compared ignoring case as every processor
+/// compares them; -1 when it is none of them.
+[[nodiscard]] int ActionIndex(std::span<const std::u16string_view> words,
+                              std::u16string_view action);
+
+/// The action of enum `Action` that `action` names, where the enum numbers the words of `words`
+/// in order and has `kUnknown = -1`.
+template <typename Action, std::size_t N>
+[[nodiscard]] Action FindAction(const std::array<std::u16string_view, N>& words,
+                                std::u16string_view action) {
+  return static_cast<Action>(ActionIndex(words, action));
+}
 
 /// One rule; only the record that matches `kind` is ever filled or read.
 struct MigrationRule {

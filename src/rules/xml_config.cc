@@ -36,21 +36,38 @@ std::u16string* FieldFor(MigrationRule& rule, std::u16string_view name) {
 }
 
 bool RuleKindOf(std::u16string_view element, RuleKind* kind) {
-  if (element == u"directory") {
-    *kind = RuleKind::Directory;
-  } else if (element == u"file") {
-    *kind = RuleKind::File;
-  } else if (element == u"key") {
-    *kind = RuleKind::Key;
-  } else if (element == u"value") {
-    *kind = RuleKind::Value;
-  } else {
-    return false;
+  for (const RuleElement& known : kRuleElements) {
+    if (element == known.name) {
+      *kind = known.kind;
+      return true;
+    }
   }
-  return true;
+  return false;
 }
 
 }  // namespace
+
+bool IsRuleAttribute(RuleKind kind, std::u16string_view name) {
+  MigrationRule rule;
+  rule.kind = kind;
+  return FieldFor(rule, name) != nullptr;
+}
+
+std::vector<std::u16string_view> RuleAttributeNames(RuleKind kind) {
+  std::vector<std::u16string_view> names;
+  for (const std::u16string_view name :
+       {u"action", u"destination", u"flags", u"key", u"source", u"type", u"value"}) {
+    if (IsRuleAttribute(kind, name)) names.push_back(name);
+  }
+  return names;
+}
+
+std::u16string_view RuleElementName(RuleKind kind) {
+  for (const RuleElement& known : kRuleElements) {
+    if (known.kind == kind) return known.name;
+  }
+  return {};
+}
 
 void CXmlConfig::Attach(const XmlReaderContext* context) {
   context_ = context;

@@ -1,16 +1,39 @@
 #pragma once
 // Turns the elements of a migration XML file into MigrationRules.
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "rules/migration_rules.h"
 #include "rules/xml_parse.h"
 
 namespace orvex {
+
+/// The elements that make rules, by their case-sensitive names.
+struct RuleElement {
+  std::u16string_view name;
+  RuleKind kind;
+};
+inline constexpr std::array<RuleElement, 4> kRuleElements = {{
+    {u"directory", RuleKind::Directory},
+    {u"file", RuleKind::File},
+    {u"key", RuleKind::Key},
+    {u"value", RuleKind::Value},
+}};
+
+/// The name of the element that makes rules of `kind`.
+[[nodiscard]] std::u16string_view RuleElementName(RuleKind kind);
+
+/// Whether a rule element of `kind` keeps attribute `name` (names are case-sensitive).
+[[nodiscard]] bool IsRuleAttribute(RuleKind kind, std::u16string_view name);
+
+/// The attributes a rule element of `kind` keeps, in alphabetical order.
+[[nodiscard]] std::vector<std::u16string_view> RuleAttributeNames(RuleKind kind);
 
 /// The handler that builds one rule per `directory`, `file`, `key` or `value` element with at
 /// least one attribute, wherever it stands, and keeps the text of `file` and `value` elements.

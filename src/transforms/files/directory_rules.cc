@@ -47,10 +47,11 @@ HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& 
     return hr;
   }
 
-  if (EqualsIgnoreCase(rule.action, u"copy")) {
+  const auto action = FindAction<DirectoryAction>(kDirectoryActions, rule.action);
+  if (action == DirectoryAction::kCopy) {
     return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy);
   }
-  if (EqualsIgnoreCase(rule.action, u"create")) {
+  if (action == DirectoryAction::kCreate) {
     LogDebug(u"ProcessDirectory: Creating directory '%s'", rule.source);
     const HRESULT hr = CreateDirectoryPath(source.path);
     if (FAILED(hr)) {
@@ -61,7 +62,7 @@ HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& 
     LogDebug(u"ProcessDirectory: Created directory '%s'", rule.source);
     return hr;
   }
-  if (EqualsIgnoreCase(rule.action, u"delete")) {
+  if (action == DirectoryAction::kDelete) {
     LogDebug(u"ProcessDirectory: Deleting directory '%s'", rule.source);
     const HRESULT hr = DeleteDirectoryTree(source.path, true, true);
     if (FAILED(hr)) {
@@ -72,7 +73,7 @@ HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& 
     LogDebug(u"ProcessDirectory: Deleted directory '%s'", rule.source);
     return hr;
   }
-  if (EqualsIgnoreCase(rule.action, u"move")) {
+  if (action == DirectoryAction::kMove) {
     return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove);
   }
   LogError(u"ProcessDirectory: Unknown action '%s'", rule.action);

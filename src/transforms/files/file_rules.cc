@@ -140,15 +140,16 @@ HRESULT ProcessFile(std::u16string archive_directory, const FileRule& rule) {
     return hr;
   }
 
-  if (EqualsIgnoreCase(rule.action, u"convert")) {
+  const auto action = FindAction<FileAction>(kFileActions, rule.action);
+  if (action == FileAction::kConvert) {
     return ConvertFile(archive_directory, rule, source.path);
   }
-  if (EqualsIgnoreCase(rule.action, u"copy")) {
+  if (action == FileAction::kCopy) {
     return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy);
   }
-  if (EqualsIgnoreCase(rule.action, u"create")) return CreateFileFromContent(rule, source);
-  if (EqualsIgnoreCase(rule.action, u"delete")) return DeleteRuleFile(rule, source.path);
-  if (EqualsIgnoreCase(rule.action, u"move")) {
+  if (action == FileAction::kCreate) return CreateFileFromContent(rule, source);
+  if (action == FileAction::kDelete) return DeleteRuleFile(rule, source.path);
+  if (action == FileAction::kMove) {
     return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove);
   }
   LogError(u"ProcessFile: Unknown action '%s'", rule.action);

@@ -1,11 +1,18 @@
 #pragma once
 
+#include <array>
 #include <string>
+#include <string_view>
 
 #include "common/result.h"
 #include "rules/migration_rules.h"
 
 namespace orvex {
+
+/// The actions of file rules, numbering their words in kFileActions.
+enum class FileAction { kUnknown = -1, kConvert, kCopy, kCreate, kDelete, kMove };
+inline constexpr std::array<std::u16string_view, 5> kFileActions = {u"convert", u"copy", u"create",
+                                                                    u"delete", u"move"};
 
 /// Applies one file rule (convert, copy, create, delete, move) inside the unpacked archive.
 /// Negative: the rule is refused, or "create" failed, and the run must stop; S_FALSE: the

@@ -100,10 +100,11 @@ HRESULT ProcessRegistryKey(RegistryDocument& document, const KeyRule& rule) {
     return E_INVALIDARG;
   }
 
-  if (EqualsIgnoreCase(rule.action, u"create")) return CreateKey(document, source);
-  if (EqualsIgnoreCase(rule.action, u"delete")) return DeleteKey(document, source);
-  const bool is_move = EqualsIgnoreCase(rule.action, u"move_value");
-  if (!is_move && !EqualsIgnoreCase(rule.action, u"rename")) {
+  const auto action = FindAction<KeyAction>(kKeyActions, rule.action);
+  if (action == KeyAction::kCreate) return CreateKey(document, source);
+  if (action == KeyAction::kDelete) return DeleteKey(document, source);
+  const bool is_move = action == KeyAction::kMoveValue;
+  if (!is_move && action != KeyAction::kRename) {
     LogError(u"ProcessRegistryKey: Unknown action '%s'", rule.action);
     return E_INVALIDARG;
   }

@@ -2,11 +2,19 @@
 // Key rules: create a key, delete or rename a key with everything below it, or move one value to
 // another key, in one parsed .reg document. Only the in-memory document changes.
 
+#include <array>
+#include <string_view>
+
 #include "common/result.h"
 #include "regfile/registry_document.h"
 #include "rules/migration_rules.h"
 
 namespace orvex {
+
+/// The actions of key rules, numbering their words in kKeyActions.
+enum class KeyAction { kUnknown = -1, kCreate, kDelete, kMoveValue, kRename };
+inline constexpr std::array<std::u16string_view, 4> kKeyActions = {u"create", u"delete",
+                                                                   u"move_value", u"rename"};
 
 /// Applies one key rule to `document`. S_OK also when the key or value named is missing or the
 /// key to create exists (logged at ERROR, document unchanged); E_INVALIDARG for a key path without

@@ -275,6 +275,12 @@ HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRu
 
 }  // namespace
 
+std::vector<std::u16string_view> RegistryTypeWords() {
+  std::vector<std::u16string_view> words;
+  for (const TypeWord& entry : kTypeWords) words.push_back(entry.word);
+  return words;
+}
+
 std::uint32_t RegistryTypeFromWord(std::u16string_view word) {
   for (const TypeWord& entry : kTypeWords) {
     if (EqualsIgnoreCase(word, entry.word)) return entry.type;
@@ -290,10 +296,18 @@ HRESULT ProcessRegistryValue(RegistryDocument& document, const ValueRule& rule) 
   }
   const Target target{key, rule.source};
 
-  if (EqualsIgnoreCase(rule.action, u"convert")) return ConvertValue(document, target, rule);
-  if (EqualsIgnoreCase(rule.action, u"delete")) return DeleteValue(document, target);
-  if (EqualsIgnoreCase(rule.action, u"rename")) return RenameValue(document, target, rule);
-  if (EqualsIgnoreCase(rule.action, u"set")) return SetValue(document, target, rule);
+  switch (FindAction<ValueAction>(kValueActions, rule.action)) {
+    case ValueAction::kConvert:
+      return ConvertValue(document, target, rule);
+    case ValueAction::kDelete:
+      return DeleteValue(document, target);
+    case ValueAction::kRename:
+      return RenameValue(document, target, rule);
+    case ValueAction::kSet:
+      return SetValue(document, target, rule);
+    case ValueAction::kUnknown:
+      break;
+  }
   LogError(u"ProcessRegistryValue: Unknown action '%s'", rule.action);
   return E_INVALIDARG;
 }

@@ -3,14 +3,24 @@
 // document. Setting turns the rule's text into registry data of the rule's type, after an
 // optional path or folder-token expansion. Only the in-memory document changes.
 
+#include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "regfile/registry_document.h"
 #include "rules/migration_rules.h"
 
 namespace orvex {
+
+/// The actions of value rules, numbering their words in kValueActions.
+enum class ValueAction { kUnknown = -1, kConvert, kDelete, kRename, kSet };
+inline constexpr std::array<std::u16string_view, 4> kValueActions = {u"convert", u"delete",
+                                                                     u"rename", u"set"};
+
+/// The type words of value rules, in alphabetical order.
+[[nodiscard]] std::vector<std::u16string_view> RegistryTypeWords();
 
 /// The registry type number a rule's type word names (case-insensitive), or REG_NONE.
 [[nodiscard]] std::uint32_t RegistryTypeFromWord(std::u16string_view word);
