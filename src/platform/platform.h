@@ -119,8 +119,6 @@ struct FileIdentity {
   std::uint64_t index = 0;   ///< the file's index on its volume (the inode on Linux)
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
-/// GetFileInformationByHandle on the file or directory `path` names, symbolic links followed.
-std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity);
 /// What tells whether a file changed since it was last looked at: which file it is, its size,
 /// its last-write time and the time its content or attributes last changed (100 ns units).
 struct FileState {
@@ -130,8 +128,8 @@ struct FileState {
   std::int64_t change_time = 0;
   friend bool operator==(const FileState&, const FileState&) = default;
 };
-/// GetFileInformationByHandleEx on the file `path` names, symbolic links followed: its identity,
-/// size, last-write and change times.
+/// GetFileInformationByHandleEx on the file or directory `path` names, symbolic links followed:
+/// its identity, size, last-write and change times.
 std::uint32_t GetFileState(std::u16string_view path, FileState* state);
 /// GetFinalPathNameByHandleW: the path of the file `path` names once every symbolic link on the
 /// way is followed. A file the user names may be a link; every open here refuses links, so such a

@@ -85,13 +85,6 @@ std::uint32_t GetFileState(std::u16string_view path, FileState* state) {
   return ERROR_SUCCESS;
 }
 
-std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity) {
-  FileState state;
-  if (const std::uint32_t error = GetFileState(path, &state)) return error;
-  *identity = state.identity;
-  return ERROR_SUCCESS;
-}
-
 std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_path) {
   std::string native;
   if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;

@@ -64,13 +64,6 @@ std::uint32_t GetFileState(std::u16string_view path, FileState* state) {
   return ERROR_SUCCESS;
 }
 
-std::uint32_t GetFileIdentity(std::u16string_view path, FileIdentity* identity) {
-  FileState state;
-  if (const std::uint32_t error = GetFileState(path, &state)) return error;
-  *identity = state.identity;
-  return ERROR_SUCCESS;
-}
-
 std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_path) {
   const HANDLE handle = OpenForQuery(std::u16string(path));
   if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();

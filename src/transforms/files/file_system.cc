@@ -211,10 +211,10 @@ HRESULT MovePath(std::u16string_view source, std::u16string_view destination, bo
 }
 
 bool NameOneFile(std::u16string_view a, std::u16string_view b) {
-  platform::FileIdentity file_a, file_b;
-  const bool a_exists = platform::GetFileIdentity(a, &file_a) == ERROR_SUCCESS;
-  const bool b_exists = platform::GetFileIdentity(b, &file_b) == ERROR_SUCCESS;
-  if (a_exists || b_exists) return a_exists && b_exists && file_a == file_b;
+  platform::FileState file_a, file_b;
+  const bool a_exists = platform::GetFileState(a, &file_a) == ERROR_SUCCESS;
+  const bool b_exists = platform::GetFileState(b, &file_b) == ERROR_SUCCESS;
+  if (a_exists || b_exists) return a_exists && b_exists && file_a.identity == file_b.identity;
   // Two free names: whichever is made first, the other then finds it.
   const std::u16string_view folder_a = ParentOf(a), folder_b = ParentOf(b);
   const auto last = [](std::u16string_view path) {
@@ -222,10 +222,10 @@ bool NameOneFile(std::u16string_view a, std::u16string_view b) {
     return path.substr(FindFileName(path));
   };
   if (!EqualsIgnoreCase(last(a), last(b))) return false;
-  platform::FileIdentity parent_a, parent_b;
-  if (platform::GetFileIdentity(folder_a, &parent_a) == ERROR_SUCCESS &&
-      platform::GetFileIdentity(folder_b, &parent_b) == ERROR_SUCCESS) {
-    return parent_a == parent_b;
+  platform::FileState parent_a, parent_b;
+  if (platform::GetFileState(folder_a, &parent_a) == ERROR_SUCCESS &&
+      platform::GetFileState(folder_b, &parent_b) == ERROR_SUCCESS) {
+    return parent_a.identity == parent_b.identity;
   }
   return EqualsIgnoreCase(a, b);
 }
@@ -237,11 +237,13 @@ std::u16string PathToOpen(std::u16string_view path) {
 }
 
 bool LiesWithin(std::u16string_view path, std::u16string_view directory) {
-  platform::FileIdentity folder;
-  if (platform::GetFileIdentity(directory, &folder) != ERROR_SUCCESS) return false;
+  platform::FileState folder;
+  if (platform::GetFileState(directory, &folder) != ERROR_SUCCESS) return false;
   for (std::u16string_view step = path; !step.empty(); step = ParentOf(step)) {
-    platform::FileIdentity file;
-    if (platform::GetFileIdentity(step, &file) == ERROR_SUCCESS && file == folder) return true;
+    platform::FileState file;
+    if (platform::GetFileState(step, &file) == ERROR_SUCCESS && file.identity == folder.identity) {
+      return true;
+    }
     if (ParentOf(step).size() == step.size()) break;  // the root
   }
   return false;
