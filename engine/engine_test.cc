@@ -15,6 +15,7 @@
 
 #include "engine/engine_test_support.h"
 #include "engine/import.h"
+#include "engine/zip_format.h"
 #include "engine/registry_import.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -98,7 +99,7 @@ TEST_F(EngineTest, ZipAndUnzipRoundTripATree) {
   ASSERT_HR(S_OK, Zip(source, archive));
   // ASCII names read the same in every code page; others need the UTF-8 flag.
   for (const auto& record : orvex::testing::ReadCentralDirectory(ReadFile(archive))) {
-    EXPECT_EQ((record.flags & 0x800) != 0, record.name == unicode) << record.name;
+    EXPECT_EQ((record.flags & engine::zip::kFlagUtf8) != 0, record.name == unicode) << record.name;
   }
 
   ASSERT_HR(S_OK, Unzip(target, archive));

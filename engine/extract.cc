@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/little_endian.h"
 #include "common/path_text.h"
 #include "engine/entry_name.h"
 #include "engine/entry_writer.h"
@@ -93,7 +92,6 @@ class Extraction {
   HRESULT Open();
   LocalHeaderStatus CheckHeaders(std::uint64_t size, LocalHeaderDisagreement* disagreement,
                                  CentralDirectoryTotals* totals);
-  bool IsEmptyZip(std::uint64_t size);
   HRESULT Entry(struct archive_entry* entry);
   HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
                     std::u16string destination, const EntryPlace* place);
@@ -160,6 +158,7 @@ HRESULT Extraction::Open() {
               static_cast<std::int32_t>(input_.error));
     return HResultFromWin32(input_.error);
   }
+  if (headers == LocalHeaderStatus::kEmpty) return S_FALSE;
   if (const std::uint32_t error =
           platform::SetFilePointerEx(input_.file, 0, platform::FILE_BEGIN, nullptr)) {
     return HResultFromWin32(error);
@@ -175,10 +174,7 @@ HRESULT Extraction::Open() {
   archive_read_set_read_callback(a, &ReadCallback);
   archive_read_set_seek_callback(a, &SeekCallback);
   archive_read_set_callback_data(a, &input_);
-  if (archive_read_open1(a) != ARCHIVE_OK) {
-    if (input_.error == ERROR_SUCCESS && IsEmptyZip(size)) return S_FALSE;
-    return ReadFailure(std::u16string(archive_));
-  }
+  if (archive_read_open1(a) != ARCHIVE_OK) return ReadFailure(std::u16string(archive_));
   // Only an archive whose every entry was checked is unpacked.
   if (headers == LocalHeaderStatus::kDisagree) {
     return Refuse(disagreement.name, disagreement.reason);
@@ -193,7 +189,6 @@ HRESULT Extraction::Open() {
   if (totals.entries > limits_.max_entries) return TooManyEntries();
   if (totals.bytes > budget_) return OverBudget();
   if (unpacked_ != nullptr) {
-    *unpacked_ = UnpackedArchive();
     unpacked_->archive = archive_;
     if (platform::GetFileState(archive_, &unpacked_->archive_state) == ERROR_SUCCESS) {
       recorded_ = std::move(totals.recorded);
@@ -220,23 +215,6 @@ LocalHeaderStatus Extraction::CheckHeaders(std::uint64_t size,
     return got;
   };
   return CheckLocalHeaders(size, read, disagreement, totals);
-}
-
-bool Extraction::IsEmptyZip(std::uint64_t size) {
-  // The archive library does not recognise an archive without entries: nothing but the end
-  // record (22 bytes and a comment) at the very start.
-  constexpr std::uint32_t kEndRecordSize = 22;
-  unsigned char end[kEndRecordSize];
-  std::uint32_t read = 0;
-  if (size < kEndRecordSize || size > kEndRecordSize + 0xFFFF ||
-      platform::SetFilePointerEx(input_.file, 0, platform::FILE_BEGIN, nullptr) != ERROR_SUCCESS ||
-      platform::ReadFile(input_.file, end, kEndRecordSize, &read) != ERROR_SUCCESS ||
-      read != kEndRecordSize) {
-    return false;
-  }
-  const auto field = [&end](int at) { return LoadLe16(end + at); };
-  return end[0] == 'P' && end[1] == 'K' && end[2] == 5 && end[3] == 6 && field(8) == 0 &&
-         field(10) == 0 && static_cast<std::uint64_t>(field(20)) == size - kEndRecordSize;
 }
 
 HRESULT Extraction::Run() {
@@ -421,6 +399,7 @@ HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archiv
                        const EntryDestination& destination_for, const ExtractLimits& limits,
                        EngineLog& log, ExtractCounts* counts, UnpackedArchive* unpacked) {
   *counts = ExtractCounts();
+  if (unpacked != nullptr) *unpacked = UnpackedArchive();
   const HRESULT hr =
       Extraction(operation, archive, destination_for, limits, log, counts, unpacked).Run();
   // Only a whole unpacking is packed again.

@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
+#include "engine/zip_format.h"
 #include "testing/test_zip.h"
 
 namespace orvex::engine {
@@ -84,7 +85,7 @@ TEST_F(ExtractTest, RefusesHostileEntriesWithoutWritingOutsideTheTarget) {
       std::string bytes = ReadFile(archive);
       testing::Patch32(
           &bytes,
-          testing::ReadCentralDirectory(bytes)[2].offset + testing::kExternalAttributesField,
+          testing::ReadCentralDirectory(bytes)[2].offset + engine::zip::kCentralExternalAttributes,
           0020644u << 16);
       WriteFile(archive, bytes);
     }

@@ -7,29 +7,20 @@
 #include <vector>
 
 #include "common/little_endian.h"
+#include "engine/zip_format.h"
 #include "platform/text.h"
 
 namespace orvex::engine {
 namespace {
+
+// This file reads the format field by field.
+using namespace zip;
 
 // The archive library looks for the end record in this much of the archive's end.
 constexpr std::uint64_t kEndSearchSize = 16 * 1024;
 // The central directory is read in large pieces; local headers lie apart and are small.
 constexpr std::size_t kDirectoryWindow = 64 * 1024;
 constexpr std::size_t kLocalHeaderWindow = 4 * 1024;
-constexpr std::size_t kEndRecordSize = 22;
-constexpr std::size_t kZip64LocatorSize = 20;
-constexpr std::size_t kZip64EndRecordSize = 56;
-constexpr std::size_t kCentralRecordSize = 46;
-constexpr std::size_t kLocalHeaderSize = 30;
-constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
-
-constexpr std::uint16_t kFlagEncrypted = 0x0001;
-constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
-constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
-constexpr std::uint16_t kFlagUtf8 = 0x0800;
-constexpr std::uint16_t kZip64Field = 0x0001;
-constexpr std::uint16_t kUnicodePathField = 0x7075;
 
 // Code page 437 above ASCII, the characters of names without the UTF-8 flag.
 constexpr char16_t kCodePage437[128] = {
@@ -45,9 +36,7 @@ constexpr char16_t kCodePage437[128] = {
     0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
-bool HasSignature(const char* p, char third, char fourth) {
-  return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
-}
+bool HasSignature(const char* p, std::uint32_t signature) { return LoadLe32(p) == signature; }
 
 std::u16string NameText(std::string_view bytes, std::uint16_t flags) {
   if ((flags & kFlagUtf8) != 0) return ToUtf16(bytes);
@@ -170,35 +159,38 @@ bool FindDirectory(Window& window, std::uint64_t size, Directory* directory) {
   // The last end record counts (an archive stored inside may hold one of its own), never one at
   // the very start of the searched stretch.
   std::size_t i = static_cast<std::size_t>(tail - kEndRecordSize);
-  while (i > 0 && !HasSignature(p + i, 5, 6)) --i;
+  while (i > 0 && !HasSignature(p + i, kEndRecordSignature)) --i;
   if (i == 0) return false;
   const char* end = p + i;
   const std::uint64_t end_position = tail_start + i;
   std::int64_t recorded = 0;
   std::int64_t adjusted = 0;
   bool found = false;
-  const std::uint16_t disk = LoadLe16(end + 4);
-  const std::uint32_t directory_size = LoadLe32(end + 12);
-  const std::uint32_t directory_offset = LoadLe32(end + 16);
+  const std::uint16_t disk = LoadLe16(end + kEndDisk);
+  const std::uint32_t directory_size = LoadLe32(end + kEndDirectorySize);
+  const std::uint32_t directory_offset = LoadLe32(end + kEndDirectoryOffset);
   // The sum wraps at 32 bits there too.
-  if (disk == 0 && LoadLe16(end + 6) == disk && LoadLe16(end + 10) == LoadLe16(end + 8) &&
+  if (disk == 0 && LoadLe16(end + kEndDirectoryDisk) == disk &&
+      LoadLe16(end + kEndEntries) == LoadLe16(end + kEndEntriesOnDisk) &&
       static_cast<std::uint32_t>(directory_offset + directory_size) <= end_position) {
     recorded = directory_offset;
     adjusted = static_cast<std::int64_t>(end_position) - directory_size;
     found = true;
   }
-  if (i >= kZip64LocatorSize && HasSignature(end - kZip64LocatorSize, 6, 7)) {
+  if (i >= kZip64LocatorSize && HasSignature(end - kZip64LocatorSize, kZip64LocatorSignature)) {
     const char* locator = end - kZip64LocatorSize;
-    const std::uint64_t record_offset = LoadLe64(locator + 8);
-    const char* record = LoadLe32(locator + 4) == 0 && LoadLe32(locator + 16) == 1
-                             ? window.At(record_offset, kZip64EndRecordSize)
-                             : nullptr;
-    const std::uint64_t record_size = record != nullptr ? LoadLe64(record + 4) + 12 : 0;
+    const std::uint64_t record_offset = LoadLe64(locator + kLocatorRecordOffset);
+    const char* record =
+        LoadLe32(locator + kLocatorRecordDisk) == 0 && LoadLe32(locator + kLocatorDisks) == 1
+            ? window.At(record_offset, kZip64EndRecordSize)
+            : nullptr;
+    const std::uint64_t record_size =
+        record != nullptr ? LoadLe64(record + kZip64RecordSize) + kZip64RecordSize + 8 : 0;
     if (record_size >= kZip64EndRecordSize && record_size <= 16384 &&
         (record = window.At(record_offset, static_cast<std::size_t>(record_size))) != nullptr &&
-        LoadLe32(record + 16) == 0 && LoadLe32(record + 20) == 0 &&
-        LoadLe64(record + 24) == LoadLe64(record + 32)) {
-      recorded = static_cast<std::int64_t>(LoadLe64(record + 48));
+        LoadLe32(record + kZip64Disk) == 0 && LoadLe32(record + kZip64DirectoryDisk) == 0 &&
+        LoadLe64(record + kZip64EntriesOnDisk) == LoadLe64(record + kZip64Entries)) {
+      recorded = static_cast<std::int64_t>(LoadLe64(record + kZip64DirectoryOffset));
       adjusted = recorded;
       found = true;
     }
@@ -209,7 +201,8 @@ bool FindDirectory(Window& window, std::uint64_t size, Directory* directory) {
   for (auto at = static_cast<std::uint64_t>(adjusted);; ++at) {
     const char* q = window.At(at, 4);
     if (q == nullptr) return false;
-    if (HasSignature(q, 1, 2) || HasSignature(q, 5, 6) || HasSignature(q, 6, 6)) {
+    if (HasSignature(q, kCentralRecordSignature) || HasSignature(q, kEndRecordSignature) ||
+        HasSignature(q, kZip64EndRecordSignature)) {
       directory->start = at;
       directory->correction = static_cast<std::int64_t>(at) - recorded;
       return true;
@@ -220,15 +213,15 @@ bool FindDirectory(Window& window, std::uint64_t size, Directory* directory) {
 // Reads the local header at `offset`; an empty optional when there is none.
 std::optional<EntryFacts> ReadLocalHeader(Window& window, std::uint64_t offset) {
   const char* p = window.At(offset, kLocalHeaderSize);
-  if (p == nullptr || !HasSignature(p, 3, 4)) return std::nullopt;
+  if (p == nullptr || !HasSignature(p, kLocalHeaderSignature)) return std::nullopt;
   EntryFacts local;
-  local.flags = LoadLe16(p + 6);
-  local.method = LoadLe16(p + 8);
-  local.crc = LoadLe32(p + 14);
-  local.compressed = LoadLe32(p + 18);
-  local.uncompressed = LoadLe32(p + 22);
-  const std::size_t name_length = LoadLe16(p + 26);
-  const std::size_t extra_length = LoadLe16(p + 28);
+  local.flags = LoadLe16(p + kLocalFlags);
+  local.method = LoadLe16(p + kLocalMethod);
+  local.crc = LoadLe32(p + kLocalCrc);
+  local.compressed = LoadLe32(p + kLocalCompressedSize);
+  local.uncompressed = LoadLe32(p + kLocalUncompressedSize);
+  const std::size_t name_length = LoadLe16(p + kLocalNameLength);
+  const std::size_t extra_length = LoadLe16(p + kLocalExtraLength);
   p = window.At(offset + kLocalHeaderSize, name_length + extra_length);
   if (p == nullptr) return std::nullopt;
   local.name.assign(p, name_length);
@@ -280,30 +273,41 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
     return directory_window.failed() || local_window.failed() ? LocalHeaderStatus::kReadFailed
                                                               : LocalHeaderStatus::kNoDirectory;
   };
+  // An archive of no entries is its end record alone, at the very start.
+  if (size >= kEndRecordSize && size - kEndRecordSize <= 0xFFFF) {
+    const char* end = directory_window.At(0, kEndRecordSize);
+    if (end != nullptr && HasSignature(end, kEndRecordSignature) &&
+        LoadLe16(end + kEndEntriesOnDisk) == 0 && LoadLe16(end + kEndEntries) == 0 &&
+        LoadLe16(end + kEndCommentLength) == size - kEndRecordSize) {
+      return LocalHeaderStatus::kEmpty;
+    }
+  }
   Directory directory;
   if (!FindDirectory(directory_window, size, &directory)) return unreadable();
 
   for (std::uint64_t at = directory.start;;) {
     const char* p = directory_window.At(at, 4);
     if (p == nullptr) return unreadable();
-    if (HasSignature(p, 5, 6) || HasSignature(p, 6, 6)) {
+    if (HasSignature(p, kEndRecordSignature) || HasSignature(p, kZip64EndRecordSignature)) {
       std::ranges::stable_sort(totals->recorded, {}, &RecordedEntry::local_header);
       return LocalHeaderStatus::kAgree;
     }
-    if (!HasSignature(p, 1, 2) || (p = directory_window.At(at, kCentralRecordSize)) == nullptr) {
+    if (!HasSignature(p, kCentralRecordSignature) ||
+        (p = directory_window.At(at, kCentralRecordSize)) == nullptr) {
       return unreadable();
     }
     EntryFacts central;
-    central.flags = LoadLe16(p + 8);
-    central.method = LoadLe16(p + 10);
-    central.crc = LoadLe32(p + 16);
-    central.compressed = LoadLe32(p + 20);
-    central.uncompressed = LoadLe32(p + 24);
-    const std::size_t name_length = LoadLe16(p + 28);
-    const std::size_t extra_length = LoadLe16(p + 30);
-    const std::size_t comment_length = LoadLe16(p + 32);
+    central.flags = LoadLe16(p + kCentralFlags);
+    central.method = LoadLe16(p + kCentralMethod);
+    central.crc = LoadLe32(p + kCentralCrc);
+    central.compressed = LoadLe32(p + kCentralCompressedSize);
+    central.uncompressed = LoadLe32(p + kCentralUncompressedSize);
+    const std::size_t name_length = LoadLe16(p + kCentralNameLength);
+    const std::size_t extra_length = LoadLe16(p + kCentralExtraLength);
+    const std::size_t comment_length = LoadLe16(p + kCentralCommentLength);
     // The correction applies before a ZIP64 field is consulted, as in the archive library.
-    auto local_offset = static_cast<std::uint64_t>(LoadLe32(p + 42) + directory.correction);
+    auto local_offset =
+        static_cast<std::uint64_t>(LoadLe32(p + kCentralLocalHeaderOffset) + directory.correction);
     p = directory_window.At(at + kCentralRecordSize, name_length + extra_length);
     if (p == nullptr) return unreadable();
     central.name.assign(p, name_length);
@@ -325,15 +329,14 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
       disagreement->reason = std::move(reason);
       return LocalHeaderStatus::kDisagree;
     }
-    totals->recorded.push_back(
-        {.name_hash = std::hash<std::u16string>()(name),
-         .local_header = local_offset,
-         .place = {.data_offset = local_offset + kLocalHeaderSize + local->name.size() +
-                                  local->extra.size(),
-                   .compressed = central.compressed,
-                   .uncompressed = central.uncompressed,
-                   .crc = static_cast<std::uint32_t>(central.crc),
-                   .method = central.method}});
+    totals->recorded.push_back({.name_hash = std::hash<std::u16string>()(name),
+                                .local_header = local_offset,
+                                .place = {.data_offset = local_offset + kLocalHeaderSize +
+                                                         local->name.size() + local->extra.size(),
+                                          .compressed = central.compressed,
+                                          .uncompressed = central.uncompressed,
+                                          .crc = static_cast<std::uint32_t>(central.crc),
+                                          .method = central.method}});
     at += kCentralRecordSize + name_length + extra_length + comment_length;
   }
 }

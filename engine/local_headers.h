@@ -22,6 +22,7 @@ using ArchiveReader = std::function<std::int64_t(std::uint64_t offset, std::span
 /// The outcome of CheckLocalHeaders.
 enum class LocalHeaderStatus {
   kAgree,        ///< every record's local header agrees with it
+  kEmpty,        ///< an end record alone, of no entries: the archive library takes it for no ZIP
   kDisagree,     ///< the first record that does not is described in the details
   kNoDirectory,  ///< no central directory where the archive library looks for one
   kReadFailed,   ///< the archive could not be read

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "common/format.h"
+#include "common/little_endian.h"
 #include "common/path_text.h"
 #include "engine/piece_compressor.h"
+#include "engine/zip_format.h"
 #include "platform/directory_tree.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -30,11 +32,8 @@ constexpr std::uint64_t kZip64Threshold = 0xFFFFFFFFull - (64u << 20);
 // Made by a Unix system: the external attributes carry the mode in their high half (and the
 // MS-DOS attributes in their low byte for readers that look there).
 constexpr uLong kVersionMadeBy = (3u << 8) | 20;
-constexpr uLong kUtf8NameFlag = 0x800;
 constexpr std::uint32_t kDosReadOnly = 0x01;
 constexpr std::uint32_t kDosDirectory = 0x10;
-// The extended timestamp field: the modification time in UTC, which the MS-DOS time lacks.
-constexpr unsigned char kTimestampField[] = {0x55, 0x54, 5, 0, 1};
 
 // The MS-DOS date and time of the local wall-clock time, clamped to the years it can hold.
 uLong DosTime(std::int64_t time) {
@@ -317,7 +316,7 @@ HRESULT Packer::WriteEntries() {
                   static_cast<std::int32_t>(entry.error));
         return HResultFromWin32(entry.error);
       case PackEntry::kDirectory: {
-        RETURN_IF_FAILED(OpenEntry(entry, kMethodStored));
+        RETURN_IF_FAILED(OpenEntry(entry, zip::kMethodStored));
         if (const int result = zipCloseFileInZipRaw64(zip_, 0, 0); result != ZIP_OK) {
           return WriteFailure(ToUtf16(entry.name), result);
         }
@@ -398,20 +397,24 @@ HRESULT Packer::CopyFromInput(const PackEntry& entry, const EntryPlace& place) {
 }
 
 HRESULT Packer::OpenEntry(const PackEntry& entry, std::uint16_t method) {
-  const bool stored = method == kMethodStored;
+  const bool stored = method == zip::kMethodStored;
   const bool directory = entry.kind == PackEntry::kDirectory;
   const std::uint32_t mode = directory ? 040755 : (entry.read_only ? 0100444 : 0100644);
   zip_fileinfo info = {};
   info.dosDate = DosTime(entry.time);
   info.external_fa =
       (mode << 16) | (directory ? kDosDirectory : 0) | (entry.read_only ? kDosReadOnly : 0);
-  // The exact time in UTC where 32 bits hold it; the MS-DOS time alone elsewhere.
-  unsigned char extra[sizeof(kTimestampField) + 4];
+  // The exact time in UTC, which the MS-DOS time lacks, in the extended timestamp field where 32
+  // bits hold it: its id, its length, a flags byte saying the modification time follows, the time.
+  constexpr std::uint16_t kTimestampLength = 5;
+  constexpr unsigned char kModificationTimeFollows = 1;
+  unsigned char extra[4 + kTimestampLength];
   std::size_t extra_size = 0;
   if (entry.time >= INT32_MIN && entry.time <= INT32_MAX) {
-    std::memcpy(extra, kTimestampField, sizeof(kTimestampField));
-    const auto time = static_cast<std::uint32_t>(entry.time);
-    for (int i = 0; i < 4; ++i) extra[sizeof(kTimestampField) + i] = (time >> (8 * i)) & 0xFF;
+    StoreLe16(extra, zip::kExtendedTimestampField);
+    StoreLe16(extra + 2, kTimestampLength);
+    extra[4] = kModificationTimeFollows;
+    StoreLe32(extra + 5, static_cast<std::uint32_t>(entry.time));
     extra_size = sizeof(extra);
   }
   // ASCII names read the same in every code page; others are marked as UTF-8.
@@ -420,7 +423,7 @@ HRESULT Packer::OpenEntry(const PackEntry& entry, std::uint16_t method) {
       zip_, entry.name.c_str(), &info, extra, static_cast<uInt>(extra_size), extra,
       static_cast<uInt>(extra_size), nullptr, method, stored ? 0 : deflate_level_,
       /*raw=*/1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, kVersionMadeBy,
-      ascii ? 0 : kUtf8NameFlag, entry.size >= kZip64Threshold ? 1 : 0);
+      ascii ? 0 : zip::kFlagUtf8, entry.size >= kZip64Threshold ? 1 : 0);
   return result == ZIP_OK ? S_OK : WriteFailure(ToUtf16(entry.name), result);
 }
 

@@ -9,6 +9,7 @@
 #include <new>
 #include <span>
 
+#include "engine/zip_format.h"
 #include "platform/platform.h"
 
 namespace orvex::engine {
@@ -184,7 +185,7 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
   if (entry.pieces == 1 && CopyFromArchive(piece)) return;
   if (entry.size == 0 || LooksIncompressible(std::span<const unsigned char>(
                              piece.offset == 0 ? input : sample, sample_size))) {
-    piece.method = kMethodStored;
+    piece.method = zip::kMethodStored;
     piece.data = std::make_unique_for_overwrite<unsigned char[]>(piece.length);
     std::copy_n(input, piece.length, piece.data.get());
     piece.size = piece.length;
@@ -202,7 +203,7 @@ bool PieceCompressor::CopyFromArchive(Piece& piece) {
   const EntryPlace& place = found->second.place;
   // Same size and times can hide a change (a copy that kept them, a write within the clock's
   // step): the content itself must still be what the entry holds.
-  if ((place.method != kMethodStored && place.method != kMethodDeflated) ||
+  if ((place.method != zip::kMethodStored && place.method != zip::kMethodDeflated) ||
       place.uncompressed != piece.length || place.crc != piece.crc) {
     return false;
   }
@@ -213,7 +214,7 @@ bool PieceCompressor::CopyFromArchive(Piece& piece) {
 }
 
 void PieceCompressor::Deflate(Piece& piece, const unsigned char* input, Tools& tools) {
-  piece.method = kMethodDeflated;
+  piece.method = zip::kMethodDeflated;
   if (entries_[piece.entry].pieces == 1) {
     // A whole file at once: the whole-buffer compressor is the fastest.
     if (!tools.whole) tools.whole.reset(libdeflate_alloc_compressor(level_));

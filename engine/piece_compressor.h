@@ -15,16 +15,13 @@
 
 #include "common/result.h"
 #include "engine/unpacked_archive.h"
+#include "engine/zip_format.h"
 
 namespace orvex::engine {
 
 /// Files are compressed in pieces of this size, each on its own, so that one large file keeps
 /// every worker busy. The size is fixed: the archive's bytes do not depend on the worker count.
 constexpr std::uint32_t kPieceSize = 32u << 20;
-
-/// The compression methods of an entry, as the archive names them.
-constexpr std::uint16_t kMethodStored = 0;
-constexpr std::uint16_t kMethodDeflated = 8;
 
 /// One entry of the archive, in the order the archive holds them.
 struct PackEntry {
@@ -47,7 +44,7 @@ struct Piece {
   std::uint32_t length = 0;
   bool last = false;
   bool done = false;
-  std::uint16_t method = kMethodDeflated;  ///< the same for every piece of a file
+  std::uint16_t method = zip::kMethodDeflated;  ///< the same for every piece of a file
   /// For a file copied from the input archive, where its compressed bytes lie there (the writer
   /// reads them, so that no piece holds them); `data` is then empty.
   const EntryPlace* copied_from = nullptr;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/little_endian.h"
+#include "engine/zip_format.h"
 #include "platform/archive_headers.h"
 #include "platform/platform.h"
 
@@ -56,20 +57,22 @@ void WriteTestZip(const std::filesystem::path& path, const std::vector<TestEntry
 }
 
 std::vector<CentralRecord> ReadCentralDirectory(const std::string& archive) {
+  using namespace engine::zip;
   std::vector<CentralRecord> records;
-  if (archive.size() < 22) return records;
-  const std::size_t end = archive.size() - 22;
-  if (LoadLe32(archive.data() + end) != 0x06054b50) return records;
-  const std::size_t count = LoadLe16(archive.data() + end + 10);
-  std::size_t at = LoadLe32(archive.data() + end + 16);
-  for (std::size_t i = 0; i < count && at + 46 <= archive.size(); ++i) {
-    if (LoadLe32(archive.data() + at) != 0x02014b50) break;
-    const std::size_t name_length = LoadLe16(archive.data() + at + 28);
-    const std::size_t extra_length = LoadLe16(archive.data() + at + 30);
-    const std::size_t comment_length = LoadLe16(archive.data() + at + 32);
-    records.push_back({at, archive.substr(at + 46, name_length), LoadLe16(archive.data() + at + 8),
-                       LoadLe32(archive.data() + at + 42), LoadLe32(archive.data() + at + 38)});
-    at += 46 + name_length + extra_length + comment_length;
+  if (archive.size() < kEndRecordSize) return records;
+  const char* const end = archive.data() + archive.size() - kEndRecordSize;
+  if (LoadLe32(end) != kEndRecordSignature) return records;
+  const std::size_t count = LoadLe16(end + kEndEntries);
+  std::size_t at = LoadLe32(end + kEndDirectoryOffset);
+  for (std::size_t i = 0; i < count && at + kCentralRecordSize <= archive.size(); ++i) {
+    const char* const p = archive.data() + at;
+    if (LoadLe32(p) != kCentralRecordSignature) break;
+    const std::size_t name_length = LoadLe16(p + kCentralNameLength);
+    records.push_back({at, archive.substr(at + kCentralRecordSize, name_length),
+                       LoadLe16(p + kCentralFlags), LoadLe32(p + kCentralLocalHeaderOffset),
+                       LoadLe32(p + kCentralExternalAttributes)});
+    at += kCentralRecordSize + name_length + LoadLe16(p + kCentralExtraLength) +
+          LoadLe16(p + kCentralCommentLength);
   }
   return records;
 }
@@ -81,13 +84,14 @@ void Patch32(std::string* archive, std::size_t position, std::uint32_t value) {
 void PatchCentralName(std::string* archive, std::size_t index, const std::string& name) {
   const CentralRecord record = ReadCentralDirectory(*archive).at(index);
   ASSERT_EQ(record.name.size(), name.size());
-  archive->replace(record.offset + 46, name.size(), name);
+  archive->replace(record.offset + engine::zip::kCentralRecordSize, name.size(), name);
 }
 
 void PatchUncompressedSize(std::string* archive, std::size_t index, std::uint32_t size) {
-  const std::size_t record = ReadCentralDirectory(*archive).at(index).offset;
-  Patch32(archive, record + 24, size);
-  Patch32(archive, LoadLe32(archive->data() + record + 42) + 22, size);
+  using namespace engine::zip;
+  const CentralRecord record = ReadCentralDirectory(*archive).at(index);
+  Patch32(archive, record.offset + kCentralUncompressedSize, size);
+  Patch32(archive, record.local_header + kLocalUncompressedSize, size);
 }
 
 std::vector<std::string> ListTree(const std::filesystem::path& root) {

@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "regfile/reg_reader.h"
 #include "testing/temp_dir.h"
+#include "engine/zip_format.h"
 #include "testing/test_zip.h"
 #include "testing/utf16_bytes.h"
 #include "tool_runner.h"
@@ -421,7 +422,7 @@ TEST_F(MigrationE2eTest, ReadOnlyRegFilesMigrateAndStayReadOnly) {
                                          RegFile(header + "[HKEY_CURRENT_USER\\A]\r\n")},
                                         {"Registry/rw.reg", TestEntry::kFile, RegFile(header)}});
   std::string bytes = ReadFile(dir_.path() / "in.zip");
-  Patch32(&bytes, ReadCentralDirectory(bytes).at(0).offset + kExternalAttributesField,
+  Patch32(&bytes, ReadCentralDirectory(bytes).at(0).offset + engine::zip::kCentralExternalAttributes,
           0100444u << 16);
   WriteFile(dir_.path() / "in.zip", bytes);
   ASSERT_EQ(Run({}, kNoRules).status, 0);
