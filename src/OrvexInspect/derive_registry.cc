@@ -346,7 +346,10 @@ bool EncodeValue(std::u16string_view key, std::u16string_view name, const Regist
   if (value.type == REG_DWORD && value.data.size() == 4) {
     tries.push_back({set(u"integer", DecimalText(LoadLe32(value.data.data())))});
   }
-  if (value.type == REG_MULTI_SZ && ValueStrings(value, &strings)) {
+  // A rule's text drops empty strings.
+  if (value.type == REG_MULTI_SZ && ValueStrings(value, &strings) &&
+      std::none_of(strings.begin(), strings.end(),
+                   [](const std::u16string& line) { return line.empty(); })) {
     std::u16string lines;
     for (const std::u16string& line : strings) lines += (lines.empty() ? u"" : u"\n") + line;
     if (IsXmlText(lines)) tries.push_back({set(u"multi", lines)});

@@ -30,6 +30,11 @@ std::u16string ErrorText(HRESULT hr) {
   return u" (error " + DecimalText(static_cast<std::uint32_t>(LowWord(hr))) + u")";
 }
 
+// What a message adds after the error number: the reason, when one is known.
+std::u16string ReasonText(const std::u16string& reason) {
+  return reason.empty() ? u"" : u": " + reason;
+}
+
 // The named file made absolute, symbolic links followed; empty after a message when it is not
 // there or is no file.
 std::u16string ExistingFile(std::u16string_view name, CommandOutput* failure) {
@@ -78,14 +83,15 @@ bool OpenArchives(const std::u16string& before_name, const std::u16string& after
     std::u16string root, reason;
     hr = pair->workspace.Unpack(*path, folder, &root, &reason);
     if (FAILED(hr)) {
-      *failure = Failure(u"cannot unpack '" + *name + u"'" + ErrorText(hr) +
-                         (reason.empty() ? u"" : u": " + reason));
+      *failure = Failure(u"cannot unpack '" + *name + u"'" + ErrorText(hr) + ReasonText(reason));
       return false;
     }
     std::u16string failed_path;
-    hr = LoadProfile(root, profile, &failed_path);
+    reason.clear();
+    hr = LoadProfile(root, profile, &failed_path, &reason);
     if (FAILED(hr)) {
-      *failure = Failure(u"cannot read '" + failed_path + u"' of '" + *name + u"'" + ErrorText(hr));
+      *failure = Failure(u"cannot read '" + failed_path + u"' of '" + *name + u"'" + ErrorText(hr) +
+                         ReasonText(reason));
       return false;
     }
   }
@@ -149,7 +155,12 @@ CommandOutput Dispatch(const ArgumentList& args) {
   std::vector<std::u16string> words;
   bool json = false;
   bool strict = false;
+  CommandOutput output;
   for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == u"--help" || args[i] == u"-h") {
+      output.out = kUsage;  // asked for, so no failure
+      return output;
+    }
     if (args[i] == u"--json") {
       json = true;
     } else if (args[i] == u"--strict") {
@@ -162,7 +173,6 @@ CommandOutput Dispatch(const ArgumentList& args) {
   if (strict) words.clear();  // only check knows it
   if (words.size() == 3 && words[0] == u"diff") return Diff(words[1], words[2], json);
   if (words.size() == 3 && words[0] == u"derive" && !json) return Derive(words[1], words[2]);
-  CommandOutput output;
   output.exit_code = kInspectFailed;
   output.err = kUsage;
   return output;

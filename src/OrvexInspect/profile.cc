@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "OrvexInspect/inspect_text.h"
 #include "OrvexMigrate/engine_connection.h"
 #include "OrvexMigrate/working_area.h"
 #include "platform/directory_tree.h"
@@ -135,7 +136,8 @@ HRESULT InspectionWorkspace::Unpack(std::u16string_view archive, std::u16string_
   return S_OK;
 }
 
-HRESULT LoadProfile(std::u16string_view root, Profile* profile, std::u16string* failed_path) {
+HRESULT LoadProfile(std::u16string_view root, Profile* profile, std::u16string* failed_path,
+                    std::u16string* reason) {
   profile->root = root;
   profile->reg_files.clear();
   std::u16string registry;
@@ -149,9 +151,12 @@ HRESULT LoadProfile(std::u16string_view root, Profile* profile, std::u16string* 
       if (files.IsDirectory()) continue;
       ProfileRegFile& file = profile->reg_files.emplace_back();
       file.name = folder.Name() + u'/' + files.Name();
-      const HRESULT hr = ParseRegFile(file.document, files.FullPath());
+      RegReadStop stop;
+      const HRESULT hr = ParseRegFile(file.document, files.FullPath(), &stop);
       if (FAILED(hr)) {
         *failed_path = file.name;
+        if (stop.line != 0) *reason = u"line " + DecimalText(stop.line);
+        if (!stop.why.empty()) *reason += u": " + std::u16string(stop.why);
         return hr;
       }
     }

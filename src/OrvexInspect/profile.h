@@ -62,9 +62,10 @@ struct Profile {
 
 /// Reads the unpacked tree at `root`: the .reg files directly inside its Registry folder (found
 /// as the registry pass finds them) into documents, every other entry into the tree. On failure
-/// `*failed_path` names what could not be read.
+/// `*failed_path` names what could not be read and `*reason`, for a .reg file, the line where the
+/// reading stopped and why ("line 7: a key deletion '[-'"), or nothing.
 [[nodiscard]] HRESULT LoadProfile(std::u16string_view root, Profile* profile,
-                                  std::u16string* failed_path);
+                                  std::u16string* failed_path, std::u16string* reason);
 
 /// Lists the tree at `root` again, leaving out the .reg files `profile` holds.
 [[nodiscard]] HRESULT ReloadTree(Profile* profile, std::u16string* failed_path);

@@ -152,11 +152,19 @@ void AppendLine(std::u16string* out, std::u16string_view indent, std::u16string_
   *out += u'\n';
 }
 
+// `count` is how many values of the name the key holds; an import keeps the last, which is the
+// one shown.
 void AppendValueLines(std::u16string* out, std::u16string_view indent, char16_t marker,
-                      std::u16string_view name, const RegistryValueRef& value) {
+                      std::u16string_view name, const RegistryValueRef& value, std::size_t count) {
   const ValueDescription description = DescribeValue(value);
   const std::u16string lead = {u' ', u' ', marker, u' ', u' ', u' ', u' ', u' '};
-  AppendLine(out, indent, lead + ValueNameText(name) + u" = " + description.head);
+  std::u16string head = lead + ValueNameText(name) + u" = " + description.head;
+  if (count > 1) {
+    head += u" (the key holds this name " +
+            (count == 2 ? u"twice" : DecimalText(count) + u" times") +
+            u"; an import keeps this last value)";
+  }
+  AppendLine(out, indent, head);
   for (const std::u16string& more : description.more) {
     AppendLine(out, indent, lead + u"    " + more);
   }
@@ -172,8 +180,12 @@ void AppendRegFileText(const RegFileComparison& file, std::u16string_view indent
     AppendLine(out, indent,
                std::u16string{u' ', u' ', marker, u' ', u'['}.append(key.key->path) + u']');
     for (const ValueDifference& value : key.values) {
-      if (value.before != nullptr) AppendValueLines(out, indent, u'-', value.name, *value.before);
-      if (value.after != nullptr) AppendValueLines(out, indent, u'+', value.name, *value.after);
+      if (value.before != nullptr) {
+        AppendValueLines(out, indent, u'-', value.name, *value.before, value.before_count);
+      }
+      if (value.after != nullptr) {
+        AppendValueLines(out, indent, u'+', value.name, *value.after, value.after_count);
+      }
     }
   }
 }
@@ -312,11 +324,11 @@ void AppendDifferenceJson(const ProfileComparison& comparison, std::u16string* o
         AppendField(out, u"name", value.name);
         if (value.before != nullptr) {
           *out += u", \"before\": ";
-          AppendValueJson(out, *value.before);
+          AppendValueJson(out, *value.before, value.before_count);
         }
         if (value.after != nullptr) {
           *out += u", \"after\": ";
-          AppendValueJson(out, *value.after);
+          AppendValueJson(out, *value.after, value.after_count);
         }
         *out += u'}';
       }

@@ -47,9 +47,10 @@ constexpr std::u16string_view kUserRegChanged =
     u"@=\"default \\\"quoted\\\"\"\r\n"
     u"\"Count\"=hex(4):2a,00\r\n"
     u"\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"
-    u"\"List\"=hex(7):61,00,00,00,63,00,00,00,00,00\r\n"
-    u"\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-    u"\"New\"=hex:\r\n\r\n"
+    u"\"List\"=hex(7):61,00,00,00,00,00,63,00,00,00,00,00\r\n"
+    u"\"Big\"=hex(b):00,00,00,00,01,00,00,00\r\n"
+    u"\"New\"=hex:\r\n"
+    u"\"Path\"=\"%B%\"\r\n\r\n"
     u"[HKEY_CURRENT_USER\\Software\\Vendor\\Other]\r\n\r\n";
 
 std::vector<TestEntry> Profile(std::u16string_view reg, const std::string& notes) {
@@ -98,6 +99,8 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
        "+ Personal/ (directory, 1 file)\n"
        "~ Registry/User.reg\n"
        "    [HKEY_CURRENT_USER\\Software\\Vendor\\App]\n"
+       "  -     \"Big\" = qword 1\n"
+       "  +     \"Big\" = qword 4294967296\n"
        "  -     \"Blob\" = binary (18 bytes)\n"
        "  -         00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n"
        "  -         10 11\n"
@@ -108,14 +111,22 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
        "  -         \"b\"\n"
        "  +     \"List\" = multi\n"
        "  +         \"a\"\n"
+       "  +         \"\"\n"
        "  +         \"c\"\n"
        "  +     \"New\" = binary (no bytes)\n"
+       "  -     \"Path\" = expandable \"%A%\"\n"
+       "  +     \"Path\" = string \"%B%\" (the key holds this name twice; an import keeps this "
+       "last value)\n"
        "  - [HKEY_CURRENT_USER\\Software\\Vendor\\App\\Sub]\n"
        "  -     \"Name\" = string \"x\"\n"
        "  + [HKEY_CURRENT_USER\\Software\\Vendor\\Other]\n"},
       {dir_.wide("c.zip"),
        {u"--json"},
        "[\n"
+       "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Big\", \"before\": "
+       "{\"type\": \"qword\", \"data\": 1}, \"after\": {\"type\": \"qword\", \"data\": "
+       "4294967296}},\n"
        "  {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Blob\", \"before\": "
        "{\"type\": \"binary\", \"data\": \"000102030405060708090a0b0c0d0e0f1011\"}},\n"
@@ -127,10 +138,14 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"List\", \"before\": "
        "{\"type\": \"multi\", \"data\": [\"a\", \"b\"]}, \"after\": {\"type\": \"multi\", "
        "\"data\": "
-       "[\"a\", \"c\"]}},\n"
+       "[\"a\", \"\", \"c\"]}},\n"
        "  {\"what\": \"value\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"New\", \"after\": "
        "{\"type\": \"binary\", \"data\": \"\"}},\n"
+       "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Path\", \"before\": "
+       "{\"type\": \"expandable\", \"data\": \"%A%\"}, \"after\": {\"type\": \"string\", "
+       "\"data\": \"%B%\", \"name_count\": 2}},\n"
        "  {\"what\": \"key\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\"},\n"
        "  {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
@@ -157,14 +172,24 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
   }
 }
 
-// What keeps an archive from being read is named: no file, no regular file, or the engine's
-// reason for refusing it.
+// What keeps an archive from being read is named: no file, no regular file, the engine's reason
+// for refusing it, or the line of a .reg file where reading stopped and why.
 TEST_F(ProfileDiffTest, MissingOrBrokenArchiveIsAnError) {
   testing::WriteFile(dir_.path() / "not.zip", "no archive");
   std::filesystem::create_directory(dir_.path() / "folder");
   const std::u16string good = Archive("a.zip", Profile(kUserReg, ""));
   const std::u16string linked =
       Archive("link.zip", {{"AppData/link", TestEntry::kSymlink, "../../x"}});
+  auto reg_archive = [&](const std::string& name, const std::string& bytes) {
+    return ToUtf8(Archive(name, {{"Registry/User.reg", TestEntry::kFile, bytes}}));
+  };
+  const std::string deleting = reg_archive(
+      "deleting.zip", testing::RegFileBytes(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                            u"[-HKEY_CURRENT_USER\\A]\r\n"));
+  const std::string unended = reg_archive(
+      "unended.zip", testing::RegFileBytes(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                           u"[HKEY_CURRENT_USER\\A]\r\n\"a\"=hex:01,\\\r\n"));
+  const std::string utf8 = reg_archive("utf8.zip", "Windows Registry Editor Version 5.00\r\n");
   const std::string missing = ToUtf8(dir_.wide("missing.zip")),
                     broken = ToUtf8(dir_.wide("not.zip")), folder = ToUtf8(dir_.wide("folder"));
   for (const auto& [other, err] : {
@@ -175,6 +200,13 @@ TEST_F(ProfileDiffTest, MissingOrBrokenArchiveIsAnError) {
            std::pair(ToUtf8(linked), "cannot unpack '" + ToUtf8(linked) +
                                          "' (error 13): refused entry 'AppData/link' of '" +
                                          ToUtf8(linked) + "': symbolic link"),
+           std::pair(deleting, "cannot read 'Registry/User.reg' of '" + deleting +
+                                   "' (error 65535): line 3: a key deletion '[-'"),
+           std::pair(unended, "cannot read 'Registry/User.reg' of '" + unended +
+                                  "' (error 38): line 4: the file ends inside an entry"),
+           std::pair(utf8, "cannot read 'Registry/User.reg' of '" + utf8 +
+                               "' (error 16385): line 1: not UTF-16LE text with its byte-order "
+                               "mark"),
        }) {
     const CommandOutput output =
         RunInspectCommand({u"OrvexInspect", u"diff", good, ToUtf16(other)});

@@ -55,6 +55,7 @@ std::u16string HexBytes(std::span<const std::uint8_t> data, std::size_t begin, s
 }
 
 std::u16string TypeName(std::uint32_t type, bool canonical) {
+  if (canonical && type == REG_QWORD) return u"qword";  // no rule writes one, so no type word
   const std::u16string_view word = TypeWord(type);
   if (canonical || type == REG_BINARY) return std::u16string(word);
   std::u16string name = u"hex(";
@@ -77,6 +78,8 @@ bool IsCanonical(const RegistryValueRef& value) {
       return ValueText(value, &text);
     case REG_DWORD:
       return value.data.size() == 4;
+    case REG_QWORD:
+      return value.data.size() == 8;
     case REG_MULTI_SZ:
       return ValueStrings(value, &strings);
     default:
@@ -84,25 +87,33 @@ bool IsCanonical(const RegistryValueRef& value) {
   }
 }
 
-std::uint32_t DwordOf(const RegistryValueRef& value) { return LoadLe32(value.data.data()); }
+// The number an integer value holds: a DWORD or a QWORD.
+std::uint64_t NumberOf(const RegistryValueRef& value) {
+  return value.type == REG_QWORD ? LoadLe64(value.data.data()) : LoadLe32(value.data.data());
+}
 
-// The pairs of a key with the number of earlier pairs of the same name, in name order; the n-th
-// value of a name on one side meets the n-th of that name on the other.
+// The values of a key as an import leaves them, in name order: of the values of one name the
+// last, with how many the key holds.
 struct NamedValue {
   std::u16string_view name;
-  std::size_t occurrence;
+  std::size_t count;
   const RegistryValueRef* value;
 };
 
-std::vector<NamedValue> ByName(const KeyView* key) {
+std::vector<NamedValue> ByName(const KeyView& key) {
   std::vector<NamedValue> values;
-  if (key == nullptr) return values;
-  for (const RegistryValuePair* pair : key->values) values.push_back({pair->name, 0, &pair->value});
+  for (const RegistryValuePair* pair : key.values) values.push_back({pair->name, 1, &pair->value});
   std::stable_sort(values.begin(), values.end(),
                    [](const NamedValue& a, const NamedValue& b) { return a.name < b.name; });
-  for (std::size_t i = 1; i < values.size(); ++i) {
-    if (values[i].name == values[i - 1].name) values[i].occurrence = values[i - 1].occurrence + 1;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (kept > 0 && values[kept - 1].name == values[i].name) {
+      values[kept - 1] = {values[i].name, values[kept - 1].count + 1, values[i].value};
+    } else {
+      values[kept++] = values[i];
+    }
   }
+  values.resize(kept);
   return values;
 }
 
@@ -157,38 +168,43 @@ void CompareValues(const KeyView* before, const KeyView* after,
     if (equal) return;
   }
   if (before_count == 0 || after_count == 0) {
-    // A key that one side lacks lists its values in their own order.
+    // A key that one side lacks lists its values in their own order, each name where its last
+    // value stands.
     const KeyView* present = before_count == 0 ? after : before;
+    const std::vector<NamedValue> kept = ByName(*present);
     for (const RegistryValuePair* pair : present->values) {
-      differences->push_back({pair->name, before_count == 0 ? nullptr : &pair->value,
-                              before_count == 0 ? &pair->value : nullptr});
+      const auto last = std::lower_bound(
+          kept.begin(), kept.end(), pair->name,
+          [](const NamedValue& value, std::u16string_view name) { return value.name < name; });
+      if (last->value != &pair->value) continue;
+      ValueDifference& difference = differences->emplace_back();
+      difference.name = pair->name;
+      (before_count == 0 ? difference.after : difference.before) = last->value;
+      (before_count == 0 ? difference.after_count : difference.before_count) = last->count;
     }
     return;
   }
-  const std::vector<NamedValue> old_values = ByName(before);
-  const std::vector<NamedValue> new_values = ByName(after);
+  const std::vector<NamedValue> old_values = ByName(*before);
+  const std::vector<NamedValue> new_values = ByName(*after);
   std::size_t i = 0;
   std::size_t j = 0;
   while (i < old_values.size() || j < new_values.size()) {
-    const bool take_old =
-        j == new_values.size() ||
-        (i < old_values.size() &&
-         std::pair(old_values[i].name, old_values[i].occurrence) <
-             std::pair(new_values[j].name, new_values[j].occurrence));
-    const bool take_new =
-        i == old_values.size() ||
-        (j < new_values.size() &&
-         std::pair(new_values[j].name, new_values[j].occurrence) <
-             std::pair(old_values[i].name, old_values[i].occurrence));
+    const bool take_old = j == new_values.size() ||
+                          (i < old_values.size() && old_values[i].name < new_values[j].name);
+    const bool take_new = i == old_values.size() ||
+                          (j < new_values.size() && new_values[j].name < old_values[i].name);
     if (take_old) {
-      differences->push_back({old_values[i].name, old_values[i].value, nullptr});
+      differences->push_back(
+          {old_values[i].name, old_values[i].value, nullptr, old_values[i].count, 0});
       ++i;
     } else if (take_new) {
-      differences->push_back({new_values[j].name, nullptr, new_values[j].value});
+      differences->push_back(
+          {new_values[j].name, nullptr, new_values[j].value, 0, new_values[j].count});
       ++j;
     } else {
       if (!(*old_values[i].value == *new_values[j].value)) {
-        differences->push_back({old_values[i].name, old_values[i].value, new_values[j].value});
+        differences->push_back({old_values[i].name, old_values[i].value, new_values[j].value,
+                                old_values[i].count, new_values[j].count});
       }
       ++i;
       ++j;
@@ -266,7 +282,6 @@ bool ValueStrings(const RegistryValueRef& value, std::vector<std::u16string>* st
       current += unit;
       continue;
     }
-    if (current.empty()) return false;  // an empty string would end the list early
     strings->push_back(std::move(current));
     current.clear();
   }
@@ -281,8 +296,8 @@ ValueDescription DescribeValue(const RegistryValueRef& value) {
     std::u16string text;
     (void)ValueText(value, &text);
     description.head += u' ' + Quoted(text);
-  } else if (canonical && value.type == REG_DWORD) {
-    description.head += u' ' + DecimalText(DwordOf(value));
+  } else if (canonical && (value.type == REG_DWORD || value.type == REG_QWORD)) {
+    description.head += u' ' + DecimalText(NumberOf(value));
   } else if (canonical && value.type == REG_MULTI_SZ) {
     std::vector<std::u16string> strings;
     (void)ValueStrings(value, &strings);
@@ -300,8 +315,7 @@ ValueDescription DescribeValue(const RegistryValueRef& value) {
           HexBytes(value.data, at, std::min(at + kBytesPerLine, shown), u' '));
     }
     if (shown < value.data.size()) {
-      description.more.push_back(u"... " + DecimalText(value.data.size() - shown) +
-                                 u" more bytes");
+      description.more.push_back(u"... " + DecimalText(value.data.size() - shown) + u" more bytes");
     }
   }
   return description;
@@ -312,7 +326,7 @@ std::u16string ValueNameText(std::u16string_view name) {
   return Quoted(name);
 }
 
-void AppendValueJson(std::u16string* out, const RegistryValueRef& value) {
+void AppendValueJson(std::u16string* out, const RegistryValueRef& value, std::size_t count) {
   const bool canonical = IsCanonical(value);
   *out += u"{\"type\": ";
   AppendJsonString(out, TypeName(value.type, canonical));
@@ -321,8 +335,8 @@ void AppendValueJson(std::u16string* out, const RegistryValueRef& value) {
     std::u16string text;
     (void)ValueText(value, &text);
     AppendJsonString(out, text);
-  } else if (canonical && value.type == REG_DWORD) {
-    *out += DecimalText(DwordOf(value));
+  } else if (canonical && (value.type == REG_DWORD || value.type == REG_QWORD)) {
+    *out += DecimalText(NumberOf(value));
   } else if (canonical && value.type == REG_MULTI_SZ) {
     std::vector<std::u16string> strings;
     (void)ValueStrings(value, &strings);
@@ -335,6 +349,7 @@ void AppendValueJson(std::u16string* out, const RegistryValueRef& value) {
   } else {
     AppendJsonString(out, HexBytes(value.data, 0, value.data.size(), 0));
   }
+  if (count > 1) *out += u", \"name_count\": " + DecimalText(count);
   *out += u'}';
 }
 

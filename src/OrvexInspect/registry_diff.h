@@ -39,11 +39,14 @@ class DocumentIndex {
   std::vector<std::uint32_t> slots_;  // key index + 1; 0 is an empty slot
 };
 
-/// A value that differs: absent on one side (null) or different in type or bytes.
+/// A value that differs: absent on one side (null) or different in type or bytes. A key that
+/// holds the name more than once counts as the import leaves it: the last value stands.
 struct ValueDifference {
   std::u16string_view name;
   const RegistryValueRef* before = nullptr;
   const RegistryValueRef* after = nullptr;
+  std::size_t before_count = 0;  ///< how many values of the name the before key holds
+  std::size_t after_count = 0;
 };
 
 /// A key that differs; an added or removed key lists every value it holds.
@@ -58,7 +61,8 @@ struct KeyDifference {
 std::vector<KeyDifference> CompareDocuments(const DocumentIndex& before,
                                             const DocumentIndex& after);
 
-/// The values of two keys that differ; `*differences` receives them in name order.
+/// The values of two keys that differ; `*differences` receives them in name order (a key that one
+/// side lacks: in the order of the other's values).
 void CompareValues(const KeyView* before, const KeyView* after,
                    std::vector<ValueDifference>* differences);
 
@@ -70,13 +74,13 @@ std::u16string_view TypeWord(std::uint32_t type);
 /// UTF-16 text with exactly one NUL, at its end.
 bool ValueText(const RegistryValueRef& value, std::u16string* text);
 
-/// The strings of a REG_MULTI_SZ value: false unless the data is non-empty NUL-terminated strings
-/// followed by one more NUL (or that NUL alone).
+/// The strings of a REG_MULTI_SZ value: false unless the data is NUL-terminated strings (empty
+/// ones too) followed by one more NUL (or that NUL alone).
 bool ValueStrings(const RegistryValueRef& value, std::vector<std::u16string>* strings);
 
-/// How a value reads for a person: the first line ("string \"text\"", "integer 42", "multi",
-/// "binary 2c 00 ...", "hex(b) ...") and the lines that follow it (the strings of a multi-string,
-/// long byte lists).
+/// How a value reads for a person: the first line ("string \"text\"", "integer 42", "qword 7",
+/// "multi", "binary 2c 00 ...", "hex(b) ...") and the lines that follow it (the strings of a
+/// multi-string, long byte lists).
 struct ValueDescription {
   std::u16string head;
   std::vector<std::u16string> more;
@@ -87,7 +91,8 @@ ValueDescription DescribeValue(const RegistryValueRef& value);
 std::u16string ValueNameText(std::u16string_view name);
 
 /// Appends the value as a JSON object {"type": ..., "data": ...}: text for strings, a number for
-/// integers, an array for multi-strings, lowercase hexadecimal for everything else.
-void AppendValueJson(std::u16string* out, const RegistryValueRef& value);
+/// integers, an array for multi-strings, lowercase hexadecimal for everything else; with
+/// "name_count" when its key holds `count` > 1 values of its name.
+void AppendValueJson(std::u16string* out, const RegistryValueRef& value, std::size_t count);
 
 }  // namespace orvex

@@ -219,6 +219,8 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
        "",
        "OrvexInspect: '" + ToUtf8(dir.wide("missing.xml")) + "' was not found\n"},
       {{u"check"}, 2, "", usage},
+      {{u"--help"}, 0, usage, ""},
+      {{u"diff", u"-h"}, 0, usage, ""},
       {{u"derive", u"--json", u"a.zip", u"b.zip"}, 2, "", usage},
   };
   for (const Case& c : cases) {

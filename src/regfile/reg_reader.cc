@@ -26,6 +26,9 @@ constexpr std::size_t kReleaseUnits = std::size_t{2} << 20;
 // What Get answers at the end of the file.
 constexpr int kEof = -1;
 
+// Why reading stops at a value's data that starts no known form.
+constexpr std::u16string_view kUnknownData = u"data that is no string, dword or hex list";
+
 constexpr int kCr = u'\r';
 constexpr int kLf = u'\n';
 
@@ -68,8 +71,16 @@ class Reader {
         value_data_(new char16_t[kMaxHexBytes / 2]) {}
 
   HRESULT Parse(std::u16string_view path);
+  // Where and why the failure `hr` of Parse happened.
+  RegReadStop Stop(HRESULT hr) const;
 
  private:
+  // Notes why reading stops, for Stop.
+  HRESULT Fail(HRESULT hr, std::u16string_view why) {
+    why_ = why;
+    return hr;
+  }
+
   // The next code unit, or kEof.
   int Get() { return position_ < count_ ? buffer_[position_++] : kEof; }
   // Returns the unit that the last Get delivered to the stream; only ever called right after a
@@ -126,6 +137,7 @@ class Reader {
   // The data of the value being read, string units or hex bytes: one area for the whole file,
   // from which each value's bytes go into the arena once their size is known.
   std::unique_ptr<char16_t[]> value_data_;
+  std::u16string_view why_;  // set by Fail
 };
 
 HRESULT Reader::Parse(std::u16string_view path) {
@@ -137,7 +149,9 @@ HRESULT Reader::Parse(std::u16string_view path) {
     return HResultFromWin32(error);
   }
   const std::uint8_t* const bytes = view_.data();
-  if (view_.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return E_NOTIMPL;
+  if (view_.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
+    return Fail(E_NOTIMPL, u"not UTF-16LE text with its byte-order mark");
+  }
   // The units follow the mark at an even offset of a page-aligned view; a lone trailing byte
   // makes no unit and is dropped.
   buffer_ = reinterpret_cast<const char16_t*>(bytes + 2);
@@ -163,6 +177,23 @@ HRESULT Reader::Parse(std::u16string_view path) {
   return S_OK;
 }
 
+RegReadStop Reader::Stop(HRESULT hr) const {
+  RegReadStop stop{0, why_};
+  if (buffer_ == nullptr && why_.empty()) return stop;  // the file was never read
+  if (stop.why.empty() && hr == kEndOfFile) stop.why = u"the file ends inside an entry";
+  // The line of the last unit read: a CR LF pair, a lone CR and a lone LF each end a line, as the
+  // reader takes them. Only a failure pays for the count.
+  const std::size_t end = position_ == 0 ? 0 : position_ - 1;
+  stop.line = 1;
+  for (std::size_t i = 0; i < end; ++i) {
+    if (buffer_[i] == u'\n' ||
+        (buffer_[i] == u'\r' && (i + 1 >= count_ || buffer_[i + 1] != u'\n'))) {
+      ++stop.line;
+    }
+  }
+  return stop;
+}
+
 HRESULT Reader::FlushValues() {
   if (pending_.empty()) return S_OK;
   if (!document_.KeyAt(current_key_).values().AddValues(pending_, arena_)) return E_OUTOFMEMORY;
@@ -174,7 +205,7 @@ HRESULT Reader::Expect(std::u16string_view text) {
   for (const char16_t expected : text) {
     const int c = Get();
     if (c < 0) return kEndOfFile;
-    if (c != expected) return E_UNEXPECTED;
+    if (c != expected) return Fail(E_UNEXPECTED, kUnknownData);
   }
   return S_OK;
 }
@@ -184,7 +215,9 @@ HRESULT Reader::ReadHeader(bool* ended) {
   int c = SkipBlanks();
   for (const char16_t expected : std::u16string_view(u"Windows Registry Editor Version")) {
     if (c < 0) return kEndOfFile;
-    if (c != expected) return kRegHeaderMismatch;
+    if (c != expected) {
+      return Fail(kRegHeaderMismatch, u"not the registry editor header");
+    }
     c = Get();
   }
   while (c == ' ' || c == '\t') c = Get();
@@ -200,8 +233,8 @@ HRESULT Reader::ReadHeader(bool* ended) {
     if (c < 0) return kEndOfFile;
     version = version * 16 + DecimalValue(c);
   }
-  if (version == 0) return E_UNEXPECTED;
-  if (version != 0x500) return E_NOTIMPL;
+  if (version == 0) return Fail(E_UNEXPECTED, u"version 0");
+  if (version != 0x500) return Fail(E_NOTIMPL, u"a version other than 5.00");
   document_.SetFormatVersion(version);
   return EndOfLine(ended);
 }
@@ -215,7 +248,7 @@ HRESULT Reader::EndOfLine(bool* ended) {
     *ended = true;
     return S_OK;
   }
-  if (c != kCr && c != kLf) return E_UNEXPECTED;
+  if (c != kCr && c != kLf) return Fail(E_UNEXPECTED, u"text where the line should end");
   for (;;) {
     c = Get();
     if (c == kCr || c == kLf || c == ' ' || c == '\t') continue;
@@ -240,14 +273,14 @@ HRESULT Reader::ReadBody() {
         RETURN_IF_FAILED(ReadKeyLine());
         break;
       case '"': {
-        if (current_key_ < 0) return E_UNEXPECTED;
+        if (current_key_ < 0) return Fail(E_UNEXPECTED, u"a value outside a key");
         std::size_t length = 0;
         RETURN_IF_FAILED(ReadQuoted(name_.get(), kMaxValueNameUnits, &length));
         RETURN_IF_FAILED(ReadValueLine(std::u16string_view(name_.get(), length)));
         break;
       }
       case '@':
-        if (current_key_ < 0) return E_UNEXPECTED;
+        if (current_key_ < 0) return Fail(E_UNEXPECTED, u"a value outside a key");
         RETURN_IF_FAILED(ReadValueLine({}));
         break;
       case ';':
@@ -257,7 +290,7 @@ HRESULT Reader::ReadBody() {
       case kLf:
         break;
       default:
-        return E_UNEXPECTED;
+        return Fail(E_UNEXPECTED, u"a line that is no key, value or comment");
     }
   }
 }
@@ -270,7 +303,8 @@ HRESULT Reader::ReadKeyLine() {
   }
   int c = Get();
   if (c < 0) return kEndOfFile;
-  if (c == '-') return E_UNEXPECTED;  // deleting a key is not something a profile may ask for
+  // Deleting a key is not something a profile may ask for.
+  if (c == '-') return Fail(E_UNEXPECTED, u"a key deletion '[-'");
   Unget();
   // The line is taken where it stands in the view.
   const char16_t* const line = buffer_ + position_;
@@ -281,11 +315,13 @@ HRESULT Reader::ReadKeyLine() {
   position_ = i;
   c = Get();
   if (c < 0) return kEndOfFile;
-  if (c != kCr && c != kLf) return E_UNEXPECTED;  // a NUL, or a line over capacity
+  if (c != kCr && c != kLf) {
+    return Fail(E_UNEXPECTED, c == 0 ? u"a NUL in a key line" : u"a key line too long");
+  }
   // The last bracket ends the path, so a path may hold brackets of its own.
   std::size_t close = length;
   while (close > 0 && line[close - 1] != u']') --close;
-  if (close == 0) return E_UNEXPECTED;
+  if (close == 0) return Fail(E_UNEXPECTED, u"a key line without ']'");
   RETURN_IF_FAILED(FlushValues());
   const std::u16string_view path(line, close - 1);
   const int index = document_.FindOrAddKey(path);
@@ -296,7 +332,7 @@ HRESULT Reader::ReadKeyLine() {
 HRESULT Reader::ReadValueLine(std::u16string_view name) {
   int c = SkipBlanks();
   if (c < 0) return kEndOfFile;
-  if (c != '=') return E_UNEXPECTED;
+  if (c != '=') return Fail(E_UNEXPECTED, u"no '=' after the value name");
   c = SkipBlanks();
   if (c < 0) return kEndOfFile;
 
@@ -327,8 +363,10 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
         Queue(name, type, count, 0);
         break;
       }
-      default:  // a deletion ("name"=-) included
-        return E_UNEXPECTED;
+      case '-':
+        return Fail(E_UNEXPECTED, u"a value deletion '=-'");
+      default:
+        return Fail(E_UNEXPECTED, kUnknownData);
     }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -364,13 +402,13 @@ HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* len
     if (c == '\\') {
       c = Get();
       if (c < 0) return kEndOfFile;
-      if (c != '"' && c != '\\') return E_UNEXPECTED;
+      if (c != '"' && c != '\\') return Fail(E_UNEXPECTED, u"a '\\' before neither '\"' nor '\\'");
     } else if (c < 0) {
       return kEndOfFile;
     } else if (c == 0 || c == kCr || c == kLf) {
-      return E_UNEXPECTED;
+      return Fail(E_UNEXPECTED, c == 0 ? u"a NUL between quotes" : u"a line end between quotes");
     }
-    if (n == capacity) return kOverCapacity;
+    if (n == capacity) return Fail(kOverCapacity, u"text between quotes too long");
     out[n++] = static_cast<char16_t>(c);
   }
   *length = n;
@@ -392,7 +430,7 @@ HRESULT Reader::ReadHexNumber(std::uint32_t* number) {
     result = result * 16 + static_cast<std::uint32_t>(digit);
     ++digits;
   }
-  if (digits == 0) return E_UNEXPECTED;
+  if (digits == 0) return Fail(E_UNEXPECTED, u"no hexadecimal number");
   *number = result;
   return S_OK;
 }
@@ -418,7 +456,7 @@ HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) 
   auto* const bytes = reinterpret_cast<std::uint8_t*>(value_data_.get());
   std::size_t count = 0;
   for (;;) {
-    if (count == kMaxHexBytes) return kOverCapacity;
+    if (count == kMaxHexBytes) return Fail(kOverCapacity, u"a hex list too long");
     // The common "xx," straight from the buffer; anything else takes the general way below.
     if (count_ - position_ >= 3 && buffer_[position_ + 2] == u',') {
       const int high = HexDigitValue(buffer_[position_]);
@@ -467,9 +505,11 @@ HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) 
 
 }  // namespace
 
-HRESULT ParseRegFile(RegistryDocument& document, std::u16string_view path) {
+HRESULT ParseRegFile(RegistryDocument& document, std::u16string_view path, RegReadStop* stop) {
   Reader reader(document);
-  return reader.Parse(path);
+  const HRESULT hr = reader.Parse(path);
+  if (FAILED(hr) && stop != nullptr) *stop = reader.Stop(hr);
+  return hr;
 }
 
 }  // namespace orvex

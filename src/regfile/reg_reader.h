@@ -23,12 +23,20 @@ constexpr std::size_t kMaxStringUnits = 524286;
 /// Most bytes in one hex list.
 constexpr std::size_t kMaxHexBytes = 1048576;
 
+/// Where and why reading a .reg file stopped, for a person who wants to mend the file.
+struct RegReadStop {
+  std::size_t line = 0;     ///< 1-based; 0 when the file could not be opened or read at all
+  std::u16string_view why;  ///< what was wrong there; empty when nothing more can be said
+};
+
 /// Reads the .reg file at `path` into `document`, merging repeated sections into the first.
 /// S_OK, or: the platform error as HRESULT when the file cannot be opened or read; E_NOTIMPL for
 /// a file without the UTF-16LE byte-order mark or of another version; kRegHeaderMismatch;
 /// E_UNEXPECTED for a structural error or version 0; HRESULT of ERROR_HANDLE_EOF for a file that
 /// ends inside a construct; HRESULT of ERROR_INSUFFICIENT_BUFFER for text or bytes over capacity;
-/// E_OUTOFMEMORY when a value cannot be stored. On failure the document keeps what was read.
-[[nodiscard]] HRESULT ParseRegFile(RegistryDocument& document, std::u16string_view path);
+/// E_OUTOFMEMORY when a value cannot be stored. On failure the document keeps what was read and
+/// `*stop`, when given, says where and why the reading stopped.
+[[nodiscard]] HRESULT ParseRegFile(RegistryDocument& document, std::u16string_view path,
+                                   RegReadStop* stop = nullptr);
 
 }  // namespace orvex
