@@ -155,6 +155,9 @@ class Packer {
   bool Walk(const std::u16string& directory, const std::string& prefix);
   HRESULT WriteEntries();
   HRESULT WriteFile(const PackEntry& entry, PieceCompressor& compressor);
+  // Gives an archive of more entries than its end record counts the ZIP64 end records that count
+  // them, where the ZIP writer left them out.
+  HRESULT AddZip64EndRecords(std::uint64_t directory_start);
   // Writes the compressed bytes of `entry` as they lie in the input archive.
   HRESULT CopyFromInput(const PackEntry& entry, const EntryPlace& place);
   HRESULT OpenEntry(const PackEntry& entry, std::uint16_t method);
@@ -230,8 +233,10 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
   if (zip_ != nullptr) {
     // After a failure the writer only frees what it holds.
     output_.abandoned = FAILED(hr);
+    const std::uint64_t directory_start = output_.Position();
     const int closed = zipClose(zip_, nullptr);
     if (SUCCEEDED(hr) && closed != ZIP_OK) hr = WriteFailure(target_, closed);
+    if (SUCCEEDED(hr)) hr = AddZip64EndRecords(directory_start);
   }
   // The archive reaches the disk before it takes its name: after a crash the name holds the
   // whole archive or nothing new.
@@ -364,6 +369,41 @@ HRESULT Packer::WriteFile(const PackEntry& entry, PieceCompressor& compressor) {
   }
   ++counts_->files;
   counts_->bytes += entry.size;
+  return S_OK;
+}
+
+// The ZIP writer adds ZIP64 end records only for a central directory that starts beyond 4 GiB;
+// with more entries than the end record counts and no such records, readers that trust the count
+// (unzip among them) take the archive for a broken one. The records go between the directory and
+// its end record, which stays as the writer made it.
+HRESULT Packer::AddZip64EndRecords(std::uint64_t directory_start) {
+  using namespace zip;
+  const std::uint64_t entries = counts_->files + counts_->directories;
+  if (entries <= kMostEndRecordEntries || directory_start >= kUnknown32) return S_OK;
+  const std::uint64_t end_position = output_.Position() - kEndRecordSize;
+  unsigned char records[kZip64EndRecordSize + kZip64LocatorSize + kEndRecordSize] = {};
+  unsigned char* const record = records;
+  StoreLe32(record, kZip64EndRecordSignature);
+  StoreLe64(record + kZip64RecordSize, kZip64EndRecordSize - kZip64RecordSize - 8);
+  StoreLe16(record + kZip64VersionMadeBy, (kVersionMadeBy & 0xFF00) | kZip64Version);
+  StoreLe16(record + kZip64VersionNeeded, kZip64Version);
+  StoreLe64(record + kZip64EntriesOnDisk, entries);
+  StoreLe64(record + kZip64Entries, entries);
+  StoreLe64(record + kZip64DirectorySize, end_position - directory_start);
+  StoreLe64(record + kZip64DirectoryOffset, directory_start);
+  unsigned char* const locator = record + kZip64EndRecordSize;
+  StoreLe32(locator, kZip64LocatorSignature);
+  StoreLe64(locator + kLocatorRecordOffset, end_position);
+  StoreLe32(locator + kLocatorDisks, 1);
+  unsigned char* const end = locator + kZip64LocatorSize;
+  StoreLe32(end, kEndRecordSignature);
+  StoreLe16(end + kEndEntriesOnDisk, 0xFFFF);
+  StoreLe16(end + kEndEntries, 0xFFFF);
+  StoreLe32(end + kEndDirectorySize, static_cast<std::uint32_t>(end_position - directory_start));
+  StoreLe32(end + kEndDirectoryOffset, static_cast<std::uint32_t>(directory_start));
+  if (!output_.Seek(end_position) || !output_.Write(records, sizeof records) || !output_.Flush()) {
+    return WriteFailure(target_, ZIP_ERRNO);
+  }
   return S_OK;
 }
 

@@ -60,11 +60,18 @@ constexpr std::size_t kLocatorDisks = 16;
 
 // Fields of the ZIP64 end record.
 constexpr std::size_t kZip64RecordSize = 4;  ///< the size of what follows this field
+constexpr std::size_t kZip64VersionMadeBy = 12;
+constexpr std::size_t kZip64VersionNeeded = 14;
 constexpr std::size_t kZip64Disk = 16;
 constexpr std::size_t kZip64DirectoryDisk = 20;
 constexpr std::size_t kZip64EntriesOnDisk = 24;
 constexpr std::size_t kZip64Entries = 32;
+constexpr std::size_t kZip64DirectorySize = 40;
 constexpr std::size_t kZip64DirectoryOffset = 48;
+/// The version of the format that ZIP64 records need.
+constexpr std::uint16_t kZip64Version = 45;
+/// The most entries the end record counts; more are counted in the ZIP64 end record.
+constexpr std::uint16_t kMostEndRecordEntries = 0xFFFE;
 
 // A 32-bit size or offset that stands for a value in the ZIP64 extra field.
 constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;

@@ -35,6 +35,12 @@ constexpr void StoreLe32(Byte* out, std::uint32_t value) {
   StoreLe16(out + 2, static_cast<std::uint16_t>(value >> 16));
 }
 
+template <typename Byte>
+constexpr void StoreLe64(Byte* out, std::uint64_t value) {
+  StoreLe32(out, static_cast<std::uint32_t>(value));
+  StoreLe32(out + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
 /// The four bytes of a DWORD as the registry keeps them.
 constexpr std::array<std::uint8_t, 4> DwordBytes(std::uint32_t value) {
   std::array<std::uint8_t, 4> bytes{};
