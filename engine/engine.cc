@@ -226,11 +226,7 @@ HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archi
   std::uint64_t cap = threads;
   RETURN_IF_FAILED(ReadSetting(log, u"Zip", engine::kZipThreadsVariable, &cap));
   // What the last Unzip wrote is copied from its archive only while that archive is unchanged.
-  platform::FileState archive_state;
-  const bool copy_from_input =
-      !unpacked_.files.empty() &&
-      platform::GetFileState(unpacked_.archive, &archive_state) == ERROR_SUCCESS &&
-      archive_state == unpacked_.archive_state;
+  const bool copy_from_input = !unpacked_.files.empty() && unpacked_.ArchiveUnchanged();
   if (!unpacked_.files.empty() && !copy_from_input) {
     log.Line(u"Zip: '%s' changed since it was unpacked: every file is compressed anew",
              unpacked_.archive);

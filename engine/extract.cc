@@ -186,7 +186,7 @@ HRESULT Extraction::Open() {
   }
   // What the archive admits to is refused before a file is written; what it hides is counted as
   // it comes.
-  if (totals.entries > limits_.max_entries) return TooManyEntries();
+  if (totals.recorded.size() > limits_.max_entries) return TooManyEntries();
   if (totals.bytes > budget_) return OverBudget();
   if (unpacked_ != nullptr) {
     unpacked_->archive = archive_;

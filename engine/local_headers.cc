@@ -316,7 +316,6 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
         !ApplyZip64(central.extra, {&central.uncompressed, &central.compressed, &local_offset})) {
       return unreadable();
     }
-    ++totals->entries;
     totals->bytes += std::min(central.uncompressed, UINT64_MAX - totals->bytes);
 
     const std::optional<EntryFacts> local = ReadLocalHeader(local_window, local_offset);

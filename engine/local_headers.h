@@ -43,7 +43,6 @@ struct RecordedEntry {
 
 /// What the central directory declares of the whole archive, known before anything is unpacked.
 struct CentralDirectoryTotals {
-  std::uint64_t entries = 0;
   std::uint64_t bytes = 0;  ///< the sum of the entries' uncompressed sizes, at most UINT64_MAX
   /// Every entry, in the order of their local headers: the order the archive library unpacks
   /// them in.

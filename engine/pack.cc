@@ -250,10 +250,7 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
   platform::CloseHandle(output_.file);
   // Bytes copied from an input archive that changed meanwhile may not be what they were checked
   // to be.
-  platform::FileState archive_state;
-  if (SUCCEEDED(hr) && counts_->copied > 0 &&
-      (platform::GetFileState(unpacked_->archive, &archive_state) != ERROR_SUCCESS ||
-       archive_state != unpacked_->archive_state)) {
+  if (SUCCEEDED(hr) && counts_->copied > 0 && !unpacked_->ArchiveUnchanged()) {
     log_.Line(u"Zip: '%s' changed while files were copied from it", unpacked_->archive);
     hr = HResultFromWin32(ERROR_INVALID_DATA);
   }

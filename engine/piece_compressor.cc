@@ -47,11 +47,10 @@ bool LooksIncompressible(std::span<const unsigned char> sample) {
 }
 
 // Reads exactly `size` bytes; a file that ends sooner shrank while it was packed.
-std::uint32_t ReadExactly(platform::FileHandle& file, unsigned char* buffer, std::uint64_t size) {
-  for (std::uint64_t done = 0; done < size;) {
+std::uint32_t ReadExactly(platform::FileHandle& file, unsigned char* buffer, std::uint32_t size) {
+  for (std::uint32_t done = 0; done < size;) {
     std::uint32_t read = 0;
-    const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(size - done, 1u << 30));
-    if (const std::uint32_t error = platform::ReadFile(file, buffer + done, wanted, &read)) {
+    if (const std::uint32_t error = platform::ReadFile(file, buffer + done, size - done, &read)) {
       return error;
     }
     if (read == 0) return ERROR_HANDLE_EOF;
@@ -169,7 +168,7 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
   std::uint32_t error =
       platform::CreateFile(entry.path, platform::GENERIC_READ, platform::OPEN_EXISTING, &file);
   if (error == ERROR_SUCCESS && piece.offset != 0) {
-    error = ReadExactly(file, sample, sample_size);
+    error = ReadExactly(file, sample, static_cast<std::uint32_t>(sample_size));
     if (error == ERROR_SUCCESS) {
       error = platform::SetFilePointerEx(file, static_cast<std::int64_t>(piece.offset),
                                          platform::FILE_BEGIN, nullptr);
@@ -209,7 +208,6 @@ bool PieceCompressor::CopyFromArchive(Piece& piece) {
   }
   piece.method = place.method;
   piece.copied_from = &place;
-  piece.size = place.compressed;
   return true;
 }
 

@@ -27,6 +27,7 @@ struct UnpackedFile {
   EntryPlace place;
 };
 
+/// Files are found by identity.
 struct FileIdentityHash {
   std::size_t operator()(const platform::FileIdentity& identity) const {
     return std::hash<std::uint64_t>()(identity.index * 31 + identity.volume);
@@ -38,6 +39,13 @@ struct UnpackedArchive {
   std::u16string archive;
   platform::FileState archive_state;
   std::unordered_map<platform::FileIdentity, UnpackedFile, FileIdentityHash> files;
+
+  /// Whether the archive is still the file it was when it was unpacked: only then do the
+  /// recorded places hold the bytes they held.
+  bool ArchiveUnchanged() const {
+    platform::FileState state;
+    return platform::GetFileState(archive, &state) == ERROR_SUCCESS && state == archive_state;
+  }
 };
 
 }  // namespace orvex::engine
