@@ -93,6 +93,11 @@ void EntryWriter::Work() {
         hr = E_UNEXPECTED;
       }
     }
+    // Written or skipped, an inflated entry's memory goes back once its worker is done with it.
+    if (task.inflated) {
+      inflater_.Wait(*task.inflated);
+      inflater_.Release(*task.inflated);
+    }
     {
       const std::lock_guard lock(mutex_);
       if (FAILED(hr)) {
@@ -121,16 +126,18 @@ HRESULT EntryWriter::Do(const Task& task) {
       place_ = task.place;
       if (!task.parent.empty()) RETURN_IF_FAILED(EnsureDirectory(task.parent));
       return Create();
-    case Task::kData: {
-      std::uint32_t done = 0;
-      if (const std::uint32_t error = platform::WriteFile(
-              out_, task.data.data(), static_cast<std::uint32_t>(task.data.size()), &done)) {
-        log_.Line(u"%s: cannot write '%s' (Error %d)", operation_, path_,
-                  static_cast<std::int32_t>(error));
+    case Task::kData:
+      return Write(task.data.data(), task.data.size());
+    case Task::kInflated: {
+      const InflatedEntry& entry = *task.inflated;
+      inflater_.Wait(entry);
+      if (entry.error != ERROR_SUCCESS) {
+        LogCannotRead(log_, operation_, entry.name, inflater_.archive(), entry.reason,
+                      entry.error);
         Abandon();
-        return HResultFromWin32(error);
+        return HResultFromWin32(entry.error);
       }
-      return S_OK;
+      return Write(entry.data.get(), entry.place.uncompressed);
     }
     case Task::kClose:
       if (task.time) (void)platform::SetFileTime(out_, *task.time);
@@ -149,6 +156,24 @@ HRESULT EntryWriter::Do(const Task& task) {
       return S_OK;
   }
   return E_UNEXPECTED;
+}
+
+void LogCannotRead(EngineLog& log, std::u16string_view operation, std::u16string_view name,
+                   std::u16string_view archive, std::u16string_view reason, std::uint32_t error) {
+  log.Line(u"%s: cannot read '%s' from '%s': %s (Error %d)", operation, name, archive, reason,
+           static_cast<std::int32_t>(error));
+}
+
+HRESULT EntryWriter::Write(const void* data, std::size_t size) {
+  std::uint32_t done = 0;
+  if (const std::uint32_t error =
+          platform::WriteFile(out_, data, static_cast<std::uint32_t>(size), &done)) {
+    log_.Line(u"%s: cannot write '%s' (Error %d)", operation_, path_,
+              static_cast<std::int32_t>(error));
+    Abandon();
+    return HResultFromWin32(error);
+  }
+  return S_OK;
 }
 
 HRESULT EntryWriter::EnsureDirectory(const std::u16string& path) {

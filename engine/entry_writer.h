@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,11 +18,17 @@
 
 #include "common/result.h"
 #include "engine/engine_log.h"
+#include "engine/entry_inflater.h"
 #include "engine/extract.h"
 #include "engine/unpacked_archive.h"
 #include "platform/platform.h"
 
 namespace orvex::engine {
+
+/// Logs that the entry `name` of `archive` cannot be read: `reason` in a few words, and the
+/// system's or the archive's error.
+void LogCannotRead(EngineLog& log, std::u16string_view operation, std::u16string_view name,
+                   std::u16string_view archive, std::u16string_view reason, std::uint32_t error);
 
 /// Everything an extraction does to the file system, done in entry order on a thread of its own,
 /// so that creating and writing files (mostly time in the kernel) overlaps with reading and
@@ -29,13 +36,15 @@ namespace orvex::engine {
 /// nothing happens after a failure that would not have happened without the thread.
 class EntryWriter {
  public:
-  /// With `unpacked`, each file written is recorded there with the place its Open gives.
+  /// With `unpacked`, each file written is recorded there with the place its Open gives; the
+  /// entries given to Inflated come from `inflater`, which must outlive the writer.
   EntryWriter(std::u16string_view operation, EngineLog& log, ExtractCounts* counts,
-              UnpackedArchive* unpacked)
+              UnpackedArchive* unpacked, EntryInflater& inflater)
       : operation_(operation),
         log_(log),
         counts_(counts),
         unpacked_(unpacked),
+        inflater_(inflater),
         thread_([this] { Work(); }) {}
   ~EntryWriter();
   EntryWriter(const EntryWriter&) = delete;
@@ -55,6 +64,10 @@ class EntryWriter {
   }
   /// Appends a copy of `size` bytes to the file opened last.
   void Data(const void* block, std::size_t size);
+  /// Writes `entry`'s whole data, once its worker is done, as the file opened last.
+  void Inflated(std::shared_ptr<InflatedEntry> entry) {
+    Push({.kind = Task::kInflated, .inflated = std::move(entry)});
+  }
   /// Completes the file opened last: its time, then read-only when `read_only`.
   void Close(std::optional<std::int64_t> time, bool read_only) {
     Push({.kind = Task::kClose, .time = time, .read_only = read_only});
@@ -70,18 +83,21 @@ class EntryWriter {
 
  private:
   struct Task {
-    enum Kind { kDirectory, kOpen, kData, kClose } kind = kData;
+    enum Kind { kDirectory, kOpen, kData, kInflated, kClose } kind = kData;
     std::u16string path = {};
     std::u16string parent = {};
     std::optional<std::int64_t> time = {};
     bool read_only = false;
     std::vector<char> data = {};
     std::optional<EntryPlace> place = {};
+    std::shared_ptr<InflatedEntry> inflated = {};
   };
 
   void Push(Task task);
   void Work();
   HRESULT Do(const Task& task);
+  // Appends `size` bytes to the file being written, or logs why not and removes the file.
+  HRESULT Write(const void* data, std::size_t size);
   // Makes sure `path` is a directory, creating it and any missing parents.
   HRESULT EnsureDirectory(const std::u16string& path);
   HRESULT Create();
@@ -90,6 +106,7 @@ class EntryWriter {
   EngineLog& log_;
   ExtractCounts* counts_;
   UnpackedArchive* unpacked_;
+  EntryInflater& inflater_;
 
   // Shared with the extraction's thread, under mutex_.
   std::mutex mutex_;

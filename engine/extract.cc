@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "common/path_text.h"
+#include "engine/entry_inflater.h"
 #include "engine/entry_name.h"
 #include "engine/entry_writer.h"
 #include "engine/local_headers.h"
@@ -115,10 +117,14 @@ class Extraction {
 
   ArchiveInput input_;
   ArchivePtr handle_{nullptr, &archive_read_free};
-  EntryWriter writer_{operation_, log_, counts_, unpacked_};
+  // One inflating thread per processor; it must outlive the writer, which waits for it.
+  EntryInflater inflater_{archive_, std::thread::hardware_concurrency()};
+  EntryWriter writer_{operation_, log_, counts_, unpacked_, inflater_};
   // The central directory's entries in the order they come, and how many have come.
   std::vector<RecordedEntry> recorded_;
   std::size_t next_recorded_ = 0;
+  // Whether the files written are recorded with their places in `unpacked_`.
+  bool record_places_ = false;
   std::vector<std::u16string> components_;
   std::uint64_t budget_ = 0;
   // Each path an entry took, by the collation keys of its components (names that differ only in
@@ -188,11 +194,11 @@ HRESULT Extraction::Open() {
   // it comes.
   if (totals.recorded.size() > limits_.max_entries) return TooManyEntries();
   if (totals.bytes > budget_) return OverBudget();
+  recorded_ = std::move(totals.recorded);
   if (unpacked_ != nullptr) {
     unpacked_->archive = archive_;
-    if (platform::GetFileState(archive_, &unpacked_->archive_state) == ERROR_SUCCESS) {
-      recorded_ = std::move(totals.recorded);
-    }
+    record_places_ =
+        platform::GetFileState(archive_, &unpacked_->archive_state) == ERROR_SUCCESS;
   }
   return S_OK;
 }
@@ -227,6 +233,8 @@ HRESULT Extraction::Run() {
   const HRESULT opened = Open();
   if (opened != S_OK) return FAILED(opened) ? opened : S_OK;
   for (;;) {
+    // A file that could not be written or inflated stops the unpacking.
+    if (writer_.Failed()) return writer_.Drain();
     struct archive_entry* entry = nullptr;
     const int status = archive_read_next_header(handle_.get(), &entry);
     if (status == ARCHIVE_EOF) break;
@@ -278,7 +286,7 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
     return S_OK;
   }
   // Entries are matched with the central directory's by their order and names; a file whose
-  // entry is not known for certain is not recorded.
+  // entry is not known for certain is neither recorded nor inflated apart.
   if (recorded != nullptr && recorded->name_hash != std::hash<std::u16string>()(name)) {
     recorded = nullptr;
   }
@@ -296,9 +304,16 @@ HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string&
       static_cast<std::uint64_t>(archive_entry_size(entry)) > budget_ - counts_->bytes) {
     return OverBudget();
   }
+  // An entry the central directory placed is inflated on a worker, to exactly its recorded size
+  // (the archive library skips the data it is not asked for); others stream through the library.
+  const bool apart = place != nullptr && EntryInflater::Takes(*place);
+  if (apart && place->uncompressed > budget_ - counts_->bytes) return OverBudget();
   std::u16string parent(ParentOf(destination));
-  writer_.Open(std::move(destination), std::move(parent), place);
-  if (const HRESULT copied = CopyData(name); FAILED(copied)) {
+  writer_.Open(std::move(destination), std::move(parent), record_places_ ? place : nullptr);
+  if (apart) {
+    counts_->bytes += place->uncompressed;
+    writer_.Inflated(inflater_.Add(name, *place));
+  } else if (const HRESULT copied = CopyData(name); FAILED(copied)) {
     writer_.Abandon();
     return copied;
   }
@@ -333,8 +348,7 @@ HRESULT Extraction::CopyData(const std::u16string& name) {
 HRESULT Extraction::ReadFailure(const std::u16string& name) {
   RETURN_IF_FAILED(writer_.Drain());
   const std::uint32_t error = input_.error != ERROR_SUCCESS ? input_.error : ERROR_INVALID_DATA;
-  log_.Line(u"%s: cannot read '%s' from '%s': %s (Error %d)", operation_, name, archive_,
-            LibraryError(handle_.get()), static_cast<std::int32_t>(error));
+  LogCannotRead(log_, operation_, name, archive_, LibraryError(handle_.get()), error);
   return HResultFromWin32(error);
 }
 

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "common/little_endian.h"
+#include "engine/zip_format.h"
 #include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
-#include "engine/zip_format.h"
 #include "testing/test_zip.h"
 
 namespace orvex::engine {
@@ -220,12 +221,40 @@ TEST_F(ExtractTest, BrokenArchivesFailWithTheCause) {
   EXPECT_HR(S_OK, Extract(archive, target));
   WriteFile(archive, "this is not an archive at all, just some words\n");
   EXPECT_HR(kInvalidData, Extract(archive, target));
-  WriteTestZip(archive, {{"a.txt", TestEntry::kFile, "hello world"}}, "UTF-8", "store");
-  std::string bytes = ReadFile(archive);
-  bytes[bytes.find("hello world")] = 'j';  // the CRC no longer matches
-  WriteFile(archive, bytes);
-  EXPECT_HR(kInvalidData, Extract(archive, target));
-  EXPECT_EQ(ListTree(target), Lines()) << "a file that fails its check is removed";
+
+  // Damaged data, whether inflated on a worker (small entries) or streamed through the archive
+  // library (entries too large to hold whole): nothing of the damaged file stays.
+  const std::string large(17 << 20, 'x');
+  const struct {
+    const char* compression;
+    std::string data;
+    char damage;  // written over the first byte of the entry's stored or compressed data
+    const char* reason;
+  } cases[] = {
+      {"store", "hello world", 'j', "its data fails the CRC-32 check"},
+      // A block of the reserved type: no inflater can read on.
+      {"deflate", "hello world", '\x07', "its compressed data is broken"},
+      {"store", large, 'j', "ZIP bad CRC"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.compression) + " " + std::to_string(c.data.size()));
+    WriteTestZip(archive, {{"ok.txt", TestEntry::kFile, "fine"}, {"a.txt", TestEntry::kFile, c.data}},
+                 "UTF-8", c.compression);
+    std::string bytes = ReadFile(archive);
+    const std::size_t header = testing::ReadCentralDirectory(bytes).at(1).local_header;
+    const std::size_t data = header + zip::kLocalHeaderSize +
+                             LoadLe16(bytes.data() + header + zip::kLocalNameLength) +
+                             LoadLe16(bytes.data() + header + zip::kLocalExtraLength);
+    bytes[data] = c.damage;
+    WriteFile(archive, bytes);
+    fs::remove(log_path());
+    EXPECT_HR(kInvalidData, Extract(archive, target));
+    EXPECT_EQ(ListTree(target), (Lines{"ok.txt"})) << "a file that fails its check is removed";
+    const std::string line =
+        "Unzip: cannot read 'a.txt' from '" + archive.string() + "': " + c.reason;
+    EXPECT_NE(ReadFile(log_path()).find(line), std::string::npos) << ReadFile(log_path());
+    fs::remove_all(target);
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "common/little_endian.h"
 #include "common/path_text.h"
 #include "engine/piece_compressor.h"
+#include "engine/read_exactly.h"
 #include "engine/zip_format.h"
 #include "platform/directory_tree.h"
 #include "platform/platform.h"
@@ -415,15 +416,13 @@ HRESULT Packer::CopyFromInput(const PackEntry& entry, const EntryPlace& place) {
                                        platform::FILE_BEGIN, nullptr);
   }
   for (std::uint64_t left = place.compressed; error == ERROR_SUCCESS && left > 0;) {
-    std::uint32_t read = 0;
-    const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kCopyBlockSize));
-    error = platform::ReadFile(input_, copy_block_.data(), wanted, &read);
-    if (error == ERROR_SUCCESS && read == 0) error = ERROR_HANDLE_EOF;  // the archive shrank
+    const auto block = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kCopyBlockSize));
+    error = ReadExactly(input_, copy_block_.data(), block);  // an end too soon: the archive shrank
     if (error != ERROR_SUCCESS) break;
-    if (const int result = zipWriteInFileInZip(zip_, copy_block_.data(), read); result != ZIP_OK) {
+    if (const int result = zipWriteInFileInZip(zip_, copy_block_.data(), block); result != ZIP_OK) {
       return WriteFailure(ToUtf16(entry.name), result);
     }
-    left -= read;
+    left -= block;
   }
   if (error != ERROR_SUCCESS) {
     log_.Line(u"Zip: cannot read '%s' from '%s' (Error %d)", ToUtf16(entry.name),

@@ -9,6 +9,7 @@
 #include <new>
 #include <span>
 
+#include "engine/read_exactly.h"
 #include "engine/zip_format.h"
 #include "platform/platform.h"
 
@@ -44,19 +45,6 @@ bool LooksIncompressible(std::span<const unsigned char> sample) {
     entropy -= p * std::log2(p);
   }
   return entropy > kIncompressibleEntropy;
-}
-
-// Reads exactly `size` bytes; a file that ends sooner shrank while it was packed.
-std::uint32_t ReadExactly(platform::FileHandle& file, unsigned char* buffer, std::uint32_t size) {
-  for (std::uint32_t done = 0; done < size;) {
-    std::uint32_t read = 0;
-    if (const std::uint32_t error = platform::ReadFile(file, buffer + done, size - done, &read)) {
-      return error;
-    }
-    if (read == 0) return ERROR_HANDLE_EOF;
-    done += read;
-  }
-  return ERROR_SUCCESS;
 }
 
 }  // namespace

@@ -1,0 +1,160 @@
+#include "engine/entry_inflater.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <new>
+
+#include "engine/read_exactly.h"
+#include "engine/zip_format.h"
+#include "platform/platform.h"
+
+namespace orvex::engine {
+namespace {
+
+// Inflated data waiting for the writer. A few entries a worker keep every worker busy, and the
+// memory an unpacking holds stays well below what packing needs.
+constexpr std::uint64_t kBudget = 32u << 20;
+// The largest entry held whole: two fit in the budget at once.
+constexpr std::uint64_t kLargestEntry = kBudget / 2;
+// What an entry costs in the budget besides its data, so that a run of empty files cannot queue
+// without bound either.
+constexpr std::uint64_t kEntryOverhead = 1024;
+
+std::uint64_t Cost(const EntryPlace& place) { return place.uncompressed + kEntryOverhead; }
+
+}  // namespace
+
+// What one worker keeps between entries.
+struct EntryInflater::Tools {
+  platform::FileHandle archive;  // each worker reads at positions of its own
+  std::unique_ptr<unsigned char[]> compressed;
+  std::size_t capacity = 0;
+  std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> inflate{
+      nullptr, &libdeflate_free_decompressor};
+};
+
+bool EntryInflater::Takes(const EntryPlace& place) {
+  return (place.method == zip::kMethodStored || place.method == zip::kMethodDeflated) &&
+         place.uncompressed <= kLargestEntry && place.compressed <= kLargestEntry;
+}
+
+EntryInflater::EntryInflater(std::u16string_view archive, std::uint32_t threads)
+    : archive_(archive) {
+  try {
+    for (std::uint32_t i = 0; i < std::max(1u, threads); ++i) {
+      workers_.emplace_back([this] { Work(); });
+    }
+  } catch (...) {
+    Stop();
+    throw;
+  }
+}
+
+void EntryInflater::Stop() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  queued_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+std::shared_ptr<InflatedEntry> EntryInflater::Add(std::u16string name, const EntryPlace& place) {
+  auto entry = std::make_shared<InflatedEntry>();
+  entry->name = std::move(name);
+  entry->place = place;
+  {
+    std::unique_lock lock(mutex_);
+    released_.wait(lock,
+                   [&] { return in_flight_ == 0 || in_flight_ + Cost(place) <= kBudget; });
+    in_flight_ += Cost(place);
+    queue_.push_back(entry);
+  }
+  queued_.notify_one();
+  return entry;
+}
+
+void EntryInflater::Wait(const InflatedEntry& entry) {
+  std::unique_lock lock(mutex_);
+  done_.wait(lock, [&] { return entry.done; });
+}
+
+void EntryInflater::Release(InflatedEntry& entry) {
+  entry.data.reset();
+  {
+    const std::lock_guard lock(mutex_);
+    in_flight_ -= Cost(entry.place);
+  }
+  released_.notify_all();
+}
+
+void EntryInflater::Work() {
+  Tools tools;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    const std::shared_ptr<InflatedEntry> entry = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    try {
+      Inflate(*entry, tools);
+    } catch (const std::bad_alloc&) {
+      entry->data.reset();
+      entry->error = ERROR_OUTOFMEMORY;
+    }
+    lock.lock();
+    entry->done = true;
+    done_.notify_all();
+  }
+}
+
+void EntryInflater::Inflate(InflatedEntry& entry, Tools& tools) const {
+  const EntryPlace& place = entry.place;
+  const auto compressed = static_cast<std::uint32_t>(place.compressed);
+  const auto size = static_cast<std::uint32_t>(place.uncompressed);
+  const auto fail = [&entry](std::uint32_t error, std::u16string_view reason) {
+    entry.data.reset();
+    entry.error = error;
+    entry.reason = reason;
+  };
+  std::uint32_t error = ERROR_SUCCESS;
+  if (!tools.archive.valid()) {
+    error = platform::CreateFile(archive_, platform::GENERIC_READ, platform::OPEN_EXISTING,
+                                 &tools.archive);
+  }
+  if (error == ERROR_SUCCESS) {
+    error = platform::SetFilePointerEx(tools.archive, static_cast<std::int64_t>(place.data_offset),
+                                       platform::FILE_BEGIN, nullptr);
+  }
+  if (error != ERROR_SUCCESS) return fail(error, u"read error");
+
+  entry.data = std::make_unique_for_overwrite<unsigned char[]>(std::max(size, 1u));
+  if (place.method == zip::kMethodStored) {
+    if (compressed != size) return fail(ERROR_INVALID_DATA, u"its sizes disagree");
+    error = ReadExactly(tools.archive, entry.data.get(), size);
+  } else {
+    if (tools.capacity < compressed) {
+      tools.compressed = std::make_unique_for_overwrite<unsigned char[]>(compressed);
+      tools.capacity = compressed;
+    }
+    error = ReadExactly(tools.archive, tools.compressed.get(), compressed);
+    if (error == ERROR_SUCCESS) {
+      if (!tools.inflate) tools.inflate.reset(libdeflate_alloc_decompressor());
+      if (!tools.inflate) throw std::bad_alloc();
+      // Without a place for the actual size, anything but exactly the recorded size fails.
+      if (libdeflate_deflate_decompress(tools.inflate.get(), tools.compressed.get(), compressed,
+                                        entry.data.get(), size, nullptr) != LIBDEFLATE_SUCCESS) {
+        return fail(ERROR_INVALID_DATA, u"its compressed data is broken");
+      }
+    }
+  }
+  if (error == ERROR_HANDLE_EOF) return fail(ERROR_INVALID_DATA, u"the archive ends within it");
+  if (error != ERROR_SUCCESS) return fail(error, u"read error");
+  if (libdeflate_crc32(0, entry.data.get(), size) != place.crc) {
+    return fail(ERROR_INVALID_DATA, u"its data fails the CRC-32 check");
+  }
+}
+
+}  // namespace orvex::engine
