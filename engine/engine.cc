@@ -11,6 +11,7 @@
 #include "common/path_text.h"
 #include "engine/engine_class.h"
 #include "engine/engine_log.h"
+#include "engine/engine_settings.h"
 #include "engine/extract.h"
 #include "engine/import.h"
 #include "engine/pack.h"
@@ -62,56 +63,6 @@ HRESULT MissingArgument(engine::EngineLog& log, std::u16string_view operation) {
   log.Line(u"%s: failed: a directory and an archive are needed (Error %d)", operation,
            LowWord(E_INVALIDARG));
   return E_INVALIDARG;
-}
-
-// A whole number of at least 1, in decimal digits only.
-bool ParseLimit(std::u16string_view text, std::uint64_t* value) {
-  std::uint64_t number = 0;
-  for (const char16_t c : text) {
-    if (c < u'0' || c > u'9') return false;
-    const std::uint64_t digit = static_cast<std::uint64_t>(c - u'0');
-    if (number > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return false;
-    number = number * 10 + digit;
-  }
-  if (number == 0) return false;
-  *value = number;
-  return true;
-}
-
-// A setting an administrator may give in the environment: S_FALSE when the variable is not set.
-// A value that is no number fails the operation: a setting meant to be changed must not quietly
-// stay.
-HRESULT ReadSetting(engine::EngineLog& log, std::u16string_view operation,
-                    std::u16string_view name, std::uint64_t* value) {
-  std::u16string text;
-  if (!platform::GetEnvironmentVariable(name, &text)) return S_FALSE;
-  if (!ParseLimit(text, value)) {
-    log.Line(u"%s: failed: %s='%s' is not a whole number above 0 (Error %d)", operation, name,
-             text, LowWord(E_INVALIDARG));
-    return E_INVALIDARG;
-  }
-  return S_OK;
-}
-
-// The bomb limits, each replaced by its environment variable when an administrator sets it.
-HRESULT ReadExtractLimits(engine::EngineLog& log, std::u16string_view operation,
-                          engine::ExtractLimits* limits) {
-  for (const std::u16string_view name : {engine::kMaxEntriesVariable, engine::kMaxBytesVariable}) {
-    std::uint64_t value = 0;
-    const HRESULT hr = ReadSetting(log, operation, name, &value);
-    if (hr != S_OK) {
-      RETURN_IF_FAILED(hr);
-      continue;
-    }
-    if (name == engine::kMaxEntriesVariable) {
-      limits->max_entries = value;
-    } else {
-      // One bound whatever the archive's size.
-      limits->max_total_bytes = value;
-      limits->expansion_floor = value;
-    }
-  }
-  return S_OK;
 }
 
 std::atomic<std::uint32_t> live_engines{0};
@@ -191,7 +142,7 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
   }
   root.resize(WithoutFinalSeparators(root).size());
   engine::ExtractLimits limits;
-  RETURN_IF_FAILED(ReadExtractLimits(log, u"Unzip", &limits));
+  RETURN_IF_FAILED(engine::ReadExtractLimits(log, u"Unzip", &limits));
   if (const std::uint32_t error = platform::CreateDirectoryTree(root)) {
     log.Line(u"Unzip: failed: cannot create '%s' (Error %d)", root,
              static_cast<std::int32_t>(error));
@@ -200,10 +151,9 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
   engine::ExtractCounts counts;
   const HRESULT hr = engine::ExtractArchive(
       u"Unzip", archive,
-      [&root](std::span<const std::u16string> components, bool /*directory*/,
-              std::u16string* destination) {
+      [&root](const engine::CheckedEntry& entry, std::u16string* destination) {
         *destination = root;
-        for (const std::u16string& component : components) {
+        for (const std::u16string& component : entry.components) {
           *destination += platform::PathSeparator();
           *destination += component;
         }
@@ -224,7 +174,7 @@ HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archi
   // One compressing thread per processor, unless an administrator allows fewer.
   std::uint64_t threads = std::max(1u, std::thread::hardware_concurrency());
   std::uint64_t cap = threads;
-  RETURN_IF_FAILED(ReadSetting(log, u"Zip", engine::kZipThreadsVariable, &cap));
+  RETURN_IF_FAILED(engine::ReadSetting(log, u"Zip", engine::kZipThreadsVariable, &cap));
   // What the last Unzip wrote is copied from its archive only while that archive is unchanged.
   const bool copy_from_input = !unpacked_.files.empty() && unpacked_.ArchiveUnchanged();
   if (!unpacked_.files.empty() && !copy_from_input) {
@@ -254,7 +204,7 @@ HRESULT OrvexEngine::DoImport(std::u16string_view command_line, std::int32_t* co
     return E_INVALIDARG;
   }
   engine::ExtractLimits limits;
-  RETURN_IF_FAILED(ReadExtractLimits(log, u"Import", &limits));
+  RETURN_IF_FAILED(engine::ReadExtractLimits(log, u"Import", &limits));
   engine::ExtractCounts counts;
   const HRESULT hr = engine::ImportArchive(archive, limits, log, &counts);
   if (count != nullptr) *count = Clamp(counts.files);

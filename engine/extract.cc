@@ -280,15 +280,17 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
 
   const bool directory = type == AE_IFDIR;
   RETURN_IF_FAILED(ClaimPath(name, directory));
-  std::u16string destination;
-  if (!destination_for_(components_, directory, &destination)) {
-    ++counts_->skipped;
-    return S_OK;
-  }
   // Entries are matched with the central directory's by their order and names; a file whose
   // entry is not known for certain is neither recorded nor inflated apart.
-  if (recorded != nullptr && recorded->name_hash != std::hash<std::u16string>()(name)) {
+  if (recorded != nullptr &&
+      (directory || recorded->name_hash != std::hash<std::u16string>()(name))) {
     recorded = nullptr;
+  }
+  std::u16string destination;
+  if (!destination_for_({components_, directory, recorded ? &recorded->place : nullptr},
+                        &destination)) {
+    ++counts_->skipped;
+    return S_OK;
   }
   if (!directory) {
     return WriteFile(entry, name, std::move(destination), recorded ? &recorded->place : nullptr);

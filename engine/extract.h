@@ -37,10 +37,18 @@ struct ExtractCounts {
   std::uint64_t bytes = 0;
 };
 
-/// Chooses where an entry goes, given its checked name components: sets the destination path
-/// and returns true, or returns false to leave the entry out.
-using EntryDestination = std::function<bool(std::span<const std::u16string> components,
-                                            bool directory, std::u16string* destination)>;
+/// An entry as an extraction meets it, its name checked.
+struct CheckedEntry {
+  std::span<const std::u16string> components;  ///< the name's components, none of them empty
+  bool directory = false;
+  /// A file's place, sizes and CRC-32 as the central directory records them, when known.
+  const EntryPlace* place = nullptr;
+};
+
+/// Chooses where an entry goes: sets the destination path and returns true, or returns false to
+/// leave the entry out (an archive can so be listed without unpacking anything).
+using EntryDestination =
+    std::function<bool(const CheckedEntry& entry, std::u16string* destination)>;
 
 /// Unpacks every entry of the ZIP archive `archive` to where `destination_for` says, with the
 /// modification times the archive records. `operation` starts each log line. Failures: the

@@ -36,9 +36,9 @@ class ExtractTest : public ::testing::Test {
     EngineLog log(ToUtf16(log_path().string()));
     return ExtractArchive(
         u"Unzip", ToUtf16(archive.string()),
-        [&root](std::span<const std::u16string> components, bool, std::u16string* destination) {
+        [&root](const CheckedEntry& entry, std::u16string* destination) {
           *destination = root;
-          for (const std::u16string& c : components) *destination += u"/" + c;
+          for (const std::u16string& c : entry.components) *destination += u"/" + c;
           return true;
         },
         limits, log, &counts_);

@@ -20,11 +20,6 @@ constexpr const auto& kFolderTokens = platform::kShellFolders;
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-bool EndsWithIgnoreCase(std::u16string_view text, std::u16string_view suffix) {
-  return text.size() > suffix.size() &&
-         EqualsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 // What one pass over an imported archive takes.
 enum class Pass {
   kEverything,     // folders and registry files: where the registry is a folder of files
@@ -55,10 +50,7 @@ class ImportDestinations {
                    std::u16string* destination) {
     const std::u16string& top = components[0];
     if (EqualsIgnoreCase(top, u"Registry")) {
-      if (pass == Pass::kFolders || directory || components.size() != 2 ||
-          !EndsWithIgnoreCase(components[1], u".reg")) {
-        return false;
-      }
+      if (pass == Pass::kFolders || !IsRegistryFileEntry(components, directory)) return false;
       registry_names_.push_back(components[1]);
       if (pass == Pass::kEverything) {
         *destination = store_ + platform::PathSeparator() + components[1];
@@ -176,9 +168,8 @@ HRESULT Extract(std::u16string_view archive, Pass pass, ImportDestinations& dest
                 const ExtractLimits& limits, EngineLog& log, ExtractCounts* counts) {
   return ExtractArchive(
       u"Import", archive,
-      [&destinations, pass](std::span<const std::u16string> components, bool directory,
-                            std::u16string* destination) {
-        return destinations.Destination(pass, components, directory, destination);
+      [&destinations, pass](const CheckedEntry& entry, std::u16string* destination) {
+        return destinations.Destination(pass, entry.components, entry.directory, destination);
       },
       limits, log, counts);
 }

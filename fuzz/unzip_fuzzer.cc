@@ -55,9 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   orvex::engine::ExtractCounts counts;
   (void)orvex::engine::ExtractArchive(
       u"Unzip", orvex::ToUtf16(archive.string()),
-      [&root](std::span<const std::u16string> components, bool, std::u16string* destination) {
+      [&root](const orvex::engine::CheckedEntry& entry, std::u16string* destination) {
         *destination = root;
-        for (const std::u16string& component : components) *destination += u"/" + component;
+        for (const std::u16string& component : entry.components) *destination += u"/" + component;
         return true;
       },
       limits, log, &counts);

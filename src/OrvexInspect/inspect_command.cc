@@ -119,10 +119,36 @@ CommandOutput Check(const std::u16string& name, bool json, bool strict) {
   return output;
 }
 
+// Both archives read for comparing them, each unpacked only as far as the comparison needs.
+bool ListArchives(const std::u16string& before_name, const std::u16string& after_name,
+                  ArchivePair* pair, CommandOutput* failure) {
+  const std::u16string paths[2] = {ExistingFile(before_name, failure),
+                                   paths[0].empty() ? u"" : ExistingFile(after_name, failure)};
+  if (paths[1].empty()) return false;
+  HRESULT hr = pair->workspace.Create();
+  if (FAILED(hr)) {
+    *failure = Failure(u"cannot create a working folder" + ErrorText(hr));
+    return false;
+  }
+  const ComparedArchive sides[2] = {{paths[0], u"before", &pair->before},
+                                    {paths[1], u"after", &pair->after}};
+  std::size_t failed = 0;
+  std::u16string failed_path, reason;
+  hr = pair->workspace.LoadForComparison(sides, &failed, &failed_path, &reason);
+  if (FAILED(hr)) {
+    const std::u16string& name = failed == 0 ? before_name : after_name;
+    *failure = Failure(failed_path.empty()
+                           ? u"cannot unpack '" + name + u"'" + ErrorText(hr) + ReasonText(reason)
+                           : u"cannot read '" + failed_path + u"' of '" + name + u"'" +
+                                 ErrorText(hr) + ReasonText(reason));
+  }
+  return SUCCEEDED(hr);
+}
+
 CommandOutput Diff(const std::u16string& before, const std::u16string& after, bool json) {
   CommandOutput output;
   const auto pair = std::make_shared<ArchivePair>();
-  if (!OpenArchives(before, after, pair.get(), &output)) return output;
+  if (!ListArchives(before, after, pair.get(), &output)) return output;
   ProfileComparison& comparison = pair->comparison;
   const HRESULT hr = CompareProfiles(pair->before, pair->after, &comparison);
   if (FAILED(hr)) return Failure(u"cannot compare the archives" + ErrorText(hr));

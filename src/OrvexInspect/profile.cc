@@ -7,6 +7,10 @@
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexMigrate/engine_connection.h"
 #include "OrvexMigrate/working_area.h"
+#include "engine/engine_log.h"
+#include "engine/engine_settings.h"
+#include "engine/entry_name.h"
+#include "engine/extract.h"
 #include "platform/directory_tree.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -108,6 +112,73 @@ std::u16string EngineReason(std::u16string_view log_file) {
   return {};
 }
 
+// Runs the archive engine's reader over `archive`, each entry going where `destination_for` says
+// (or nowhere), with the limits an administrator set for the engine; on failure `*reason` is
+// the reader's own.
+HRESULT ReadArchive(std::u16string_view archive, const std::u16string& log_file,
+                    const engine::EntryDestination& destination_for, std::u16string* reason) {
+  HRESULT hr = S_OK;
+  {
+    engine::EngineLog log(log_file);
+    engine::ExtractLimits limits;
+    engine::ExtractCounts counts;
+    hr = engine::ReadExtractLimits(log, u"Unzip", &limits);
+    if (SUCCEEDED(hr)) {
+      hr = engine::ExtractArchive(u"Unzip", archive, destination_for, limits, log, &counts);
+    }
+  }
+  if (FAILED(hr)) *reason = EngineReason(log_file);
+  return hr;
+}
+
+// An entry's name in the archive: its components joined by '/'.
+std::u16string ArchiveName(std::span<const std::u16string> components) {
+  std::u16string name;
+  for (const std::u16string& component : components) {
+    if (!name.empty()) name += u'/';
+    name += component;
+  }
+  return name;
+}
+
+// Adds a listed entry, and the folders its name implies, to `tree`, and a .reg file's name to
+// `reg_files`.
+void AddListed(const engine::CheckedEntry& entry, FileTree* tree,
+               std::set<std::u16string>* reg_files) {
+  const std::u16string name = ArchiveName(entry.components);
+  for (std::size_t slash = name.find(u'/'); slash != std::u16string::npos;
+       slash = name.find(u'/', slash + 1)) {
+    (*tree)[name.substr(0, slash)].directory = true;
+  }
+  TreeEntry& listed = (*tree)[name];
+  listed.directory = entry.directory;
+  if (engine::IsRegistryFileEntry(entry.components, entry.directory)) reg_files->insert(name);
+  if (entry.directory || entry.place == nullptr) return;
+  listed.size = entry.place->uncompressed;
+  listed.crc = entry.place->crc;
+}
+
+// The files that comparing two listed trees needs unpacked: on each side, a file the other side
+// holds with another size or CRC-32 (both sides, for the line diff), a file whose place the
+// reader did not know, and a .reg file that the other side does not hold the same (identical
+// documents differ in nothing).
+void ChooseUnpacked(const FileTree (&trees)[2], const std::set<std::u16string> (&reg_files)[2],
+                    std::set<std::u16string> (&unpacked)[2]) {
+  for (int side = 0; side < 2; ++side) {
+    const FileTree& others = trees[1 - side];
+    for (const auto& [name, entry] : trees[side]) {
+      if (entry.directory) continue;
+      const auto other = others.find(name);
+      const bool paired = other != others.end() && !other->second.directory;
+      const bool same = paired && entry.crc && other->second.crc &&
+                        entry.size == other->second.size && entry.crc == other->second.crc;
+      if (!same && (paired || !entry.crc || reg_files[side].contains(name))) {
+        unpacked[side].insert(name);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 InspectionWorkspace::~InspectionWorkspace() { Remove(); }
@@ -136,8 +207,61 @@ HRESULT InspectionWorkspace::Unpack(std::u16string_view archive, std::u16string_
   return S_OK;
 }
 
-HRESULT LoadProfile(std::u16string_view root, Profile* profile, std::u16string* failed_path,
-                    std::u16string* reason) {
+HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 2> sides,
+                                               std::size_t* failed, std::u16string* failed_path,
+                                               std::u16string* reason) {
+  FileTree trees[2];
+  std::set<std::u16string> reg_files[2];
+  std::u16string logs[2];
+  for (std::size_t side = 0; side < 2; ++side) {
+    *failed = side;
+    RETURN_IF_FAILED(CombinePath(directory_, sides[side].folder, &sides[side].profile->root));
+    logs[side] = sides[side].profile->root + u".log";
+    RETURN_IF_FAILED(ReadArchive(
+        sides[side].archive, logs[side],
+        [&tree = trees[side], &regs = reg_files[side]](const engine::CheckedEntry& entry,
+                                                       std::u16string*) {
+          AddListed(entry, &tree, &regs);
+          return false;
+        },
+        reason));
+  }
+  std::set<std::u16string> unpacked[2];
+  ChooseUnpacked(trees, reg_files, unpacked);
+  for (std::size_t side = 0; side < 2; ++side) {
+    *failed = side;
+    Profile& profile = *sides[side].profile;
+    FileTree& tree = trees[side];
+    RETURN_IF_FAILED(ReadArchive(
+        sides[side].archive, logs[side],
+        [&](const engine::CheckedEntry& entry, std::u16string* destination) {
+          const auto found = unpacked[side].find(ArchiveName(entry.components));
+          if (found == unpacked[side].end()) return false;
+          *destination = profile.root;
+          for (const std::u16string& component : entry.components) {
+            *destination += platform::PathSeparator();
+            *destination += component;
+          }
+          tree.at(*found).full_path = *destination;
+          return true;
+        },
+        reason));
+    for (const std::u16string& name : unpacked[side]) {
+      TreeEntry& entry = tree.at(name);
+      platform::FileState state;
+      if (!entry.crc && platform::GetFileState(entry.full_path, &state) == ERROR_SUCCESS) {
+        entry.size = state.size;
+      }
+    }
+    RETURN_IF_FAILED(LoadRegFiles(profile.root, &profile, failed_path, reason));
+    for (const ProfileRegFile& file : profile.reg_files) tree.erase(file.name);
+    profile.tree = std::move(tree);
+  }
+  return S_OK;
+}
+
+HRESULT LoadRegFiles(std::u16string_view root, Profile* profile, std::u16string* failed_path,
+                     std::u16string* reason) {
   profile->root = root;
   profile->reg_files.clear();
   std::u16string registry;
@@ -161,6 +285,12 @@ HRESULT LoadProfile(std::u16string_view root, Profile* profile, std::u16string* 
       }
     }
   }
+  return S_OK;
+}
+
+HRESULT LoadProfile(std::u16string_view root, Profile* profile, std::u16string* failed_path,
+                    std::u16string* reason) {
+  RETURN_IF_FAILED(LoadRegFiles(root, profile, failed_path, reason));
   return ReloadTree(profile, failed_path);
 }
 

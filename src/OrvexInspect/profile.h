@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,16 @@
 #include "regfile/registry_document.h"
 
 namespace orvex {
+
+struct Profile;
+
+/// One side of a comparison: the archive, the new folder of the workspace for what of it is
+/// unpacked, and the profile read.
+struct ComparedArchive {
+  std::u16string_view archive;
+  std::u16string_view folder;
+  Profile* profile;
+};
 
 /// A folder under the temporary folder for one inspection, removed with everything in it when the
 /// object goes away.
@@ -32,6 +44,15 @@ class InspectionWorkspace {
   /// on why (the refused entry and what is wrong with it), or nothing.
   [[nodiscard]] HRESULT Unpack(std::u16string_view archive, std::u16string_view name,
                                std::u16string* root, std::u16string* reason);
+  /// Reads the two archives of a comparison, unpacking only what comparing them needs, with the
+  /// archive engine's own reader: both central directories are listed, and only the .reg files
+  /// and the files whose size or CRC-32 differ between the two are unpacked. Each profile's tree
+  /// holds every other entry, with the size and CRC-32 its archive records. On failure `*failed`
+  /// is the side that failed, `*failed_path` what could not be read of it (empty when its archive
+  /// could not be read) and `*reason` why, as Unpack and LoadProfile give them.
+  [[nodiscard]] HRESULT LoadForComparison(std::span<const ComparedArchive, 2> sides,
+                                          std::size_t* failed, std::u16string* failed_path,
+                                          std::u16string* reason);
 
  private:
   std::u16string directory_;  // ends in a separator
@@ -43,11 +64,12 @@ struct ProfileRegFile {
   RegistryDocument document;
 };
 
-/// One entry of an unpacked tree.
+/// One entry of a profile's tree.
 struct TreeEntry {
   bool directory = false;
   std::uint64_t size = 0;
-  std::u16string full_path;
+  std::u16string full_path;          ///< empty for a file left packed
+  std::optional<std::uint32_t> crc;  ///< a file's CRC-32 as its archive records it, when listed
 };
 
 /// Entries by their name in the archive: '/'-separated, without a final separator.
@@ -59,6 +81,11 @@ struct Profile {
   std::vector<ProfileRegFile> reg_files;  ///< in the order the registry pass meets them
   FileTree tree;                          ///< everything but those .reg files
 };
+
+/// Reads the .reg files directly inside the Registry folder of the unpacked tree at `root` (found
+/// as the registry pass finds them) into documents; failures as LoadProfile's.
+[[nodiscard]] HRESULT LoadRegFiles(std::u16string_view root, Profile* profile,
+                                   std::u16string* failed_path, std::u16string* reason);
 
 /// Reads the unpacked tree at `root`: the .reg files directly inside its Registry folder (found
 /// as the registry pass finds them) into documents, every other entry into the tree. On failure

@@ -115,8 +115,14 @@ HRESULT CompareTrees(const FileTree& before, const FileTree& after,
       continue;
     }
     if (entry.directory) continue;
+    // Files listed from their archives compare by the CRC-32 recorded there, unpacked ones by
+    // their bytes.
     bool same = entry.size == other->second.size;
-    if (same) RETURN_IF_FAILED(SameContent(entry.full_path, other->second.full_path, &same));
+    if (same && entry.crc && other->second.crc) {
+      same = entry.crc == other->second.crc;
+    } else if (same) {
+      RETURN_IF_FAILED(SameContent(entry.full_path, other->second.full_path, &same));
+    }
     if (same) continue;
     TreeDifference difference;
     difference.kind = TreeDifference::Kind::kChanged;
