@@ -146,9 +146,12 @@ std::u16string ArchiveName(std::span<const std::u16string> components) {
 void AddListed(const engine::CheckedEntry& entry, FileTree* tree,
                std::set<std::u16string>* reg_files) {
   const std::u16string name = ArchiveName(entry.components);
-  for (std::size_t slash = name.find(u'/'); slash != std::u16string::npos;
-       slash = name.find(u'/', slash + 1)) {
-    (*tree)[name.substr(0, slash)].directory = true;
+  // Entries of one folder come together: its folders are most often listed already.
+  for (std::size_t slash = name.rfind(u'/'); slash != std::u16string::npos && slash != 0;
+       slash = name.rfind(u'/', slash - 1)) {
+    const auto [folder, added] = tree->try_emplace(name.substr(0, slash));
+    folder->second.directory = true;
+    if (!added) break;
   }
   TreeEntry& listed = (*tree)[name];
   listed.directory = entry.directory;
@@ -232,20 +235,23 @@ HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 
     *failed = side;
     Profile& profile = *sides[side].profile;
     FileTree& tree = trees[side];
-    RETURN_IF_FAILED(ReadArchive(
-        sides[side].archive, logs[side],
-        [&](const engine::CheckedEntry& entry, std::u16string* destination) {
-          const auto found = unpacked[side].find(ArchiveName(entry.components));
-          if (found == unpacked[side].end()) return false;
-          *destination = profile.root;
-          for (const std::u16string& component : entry.components) {
-            *destination += platform::PathSeparator();
-            *destination += component;
-          }
-          tree.at(*found).full_path = *destination;
-          return true;
-        },
-        reason));
+    if (!unpacked[side].empty()) {
+      RETURN_IF_FAILED(ReadArchive(
+          sides[side].archive, logs[side],
+          [&](const engine::CheckedEntry& entry, std::u16string* destination) {
+            const auto found = unpacked[side].find(ArchiveName(entry.components));
+            if (found == unpacked[side].end()) return false;
+            *destination = profile.root;
+            for (const std::u16string& component : entry.components) {
+              *destination += platform::PathSeparator();
+              *destination += component;
+            }
+            tree.at(*found).full_path = *destination;
+            return true;
+          },
+          reason));
+    }
+    // A file the reader could not place has the size it was unpacked with.
     for (const std::u16string& name : unpacked[side]) {
       TreeEntry& entry = tree.at(name);
       platform::FileState state;

@@ -90,6 +90,12 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
   const Case cases[] = {
       {original, {}, ""},
       {Archive("b.zip", Profile(kUserRegReordered, "one\ntwo\nthree\n")), {}, ""},
+      // Of the same size: told apart by the CRC-32 the archives record.
+      {Archive("d.zip", Profile(kUserReg, "one\nTwo\nthree\n")),
+       {},
+       "~ AppData/Vendor/notes.txt (14 bytes, other content)\n"
+       "  - two\n"
+       "  + Two\n"},
       {Archive("c.zip", changed),
        {},
        "- AppData/Vendor/Old/ (directory, 2 files)\n"
