@@ -14,7 +14,7 @@
 
 #include "common/result.h"
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 #include "platform/text.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "common/format.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 
 namespace orvex::engine {
 

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "platform/com.h"
+#include "platform/file_handles.h"
 #include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"

@@ -19,7 +19,7 @@
 #include "engine/engine_log.h"
 #include "engine/extract.h"
 #include "engine/unpacked_archive.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 
 namespace orvex::engine {
 

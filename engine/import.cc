@@ -9,7 +9,10 @@
 #include "common/format.h"
 #include "engine/entry_name.h"
 #include "engine/registry_import.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/shell_folders.h"
 #include "platform/text.h"
 
 namespace orvex::engine {

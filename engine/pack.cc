@@ -14,7 +14,11 @@
 #include "engine/piece_compressor.h"
 #include "engine/zip_format.h"
 #include "platform/directory_tree.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/search.h"
 #include "platform/text.h"
 
 namespace orvex::engine {

@@ -10,7 +10,9 @@
 #include <span>
 
 #include "engine/zip_format.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace orvex::engine {
 namespace {

@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/registry.h"
 #include "regfile/key_order.h"
 #include "regfile/reg_reader.h"
 

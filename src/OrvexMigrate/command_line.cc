@@ -4,7 +4,7 @@
 #include <array>
 #include <new>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "transforms/files/paths.h"
 

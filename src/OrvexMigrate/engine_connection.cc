@@ -1,4 +1,5 @@
 #include "OrvexMigrate/engine_connection.h"
+#include "platform/images.h"
 
 #include <string>
 

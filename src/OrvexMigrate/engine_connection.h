@@ -7,7 +7,7 @@
 
 #include "common/result.h"
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 
 namespace orvex {
 

@@ -4,7 +4,8 @@
 
 #include "OrvexMigrate/working_area.h"
 #include "logging/logger.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "regfile/key_order.h"
 #include "regfile/reg_reader.h"
 #include "regfile/reg_writer.h"

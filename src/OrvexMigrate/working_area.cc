@@ -4,6 +4,7 @@
 
 #include "common/format.h"
 #include "common/path_text.h"
+#include "platform/environment.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
 

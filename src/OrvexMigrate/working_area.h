@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/search.h"
 
 namespace orvex {
 

@@ -10,7 +10,8 @@
 #include <string_view>
 
 #include "common/format.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/process.h"
 
 namespace Quenlar_Utils {
 

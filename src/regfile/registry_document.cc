@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/result.h"
+#include "platform/memory.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"
 

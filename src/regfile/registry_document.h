@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 
 namespace orvex {
 

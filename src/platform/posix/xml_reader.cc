@@ -22,7 +22,8 @@
 #include <vector>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/streams.h"
+#include "platform/xml_reader.h"
 #include "platform/posix/streams.h"
 #include "platform/text.h"
 

@@ -1,4 +1,6 @@
 // Windows only: the pull XML reader is the system's XmlLite, reached through xmllite.dll.
+#include "platform/xml_reader.h"
+
 #include <memory>
 
 #include "platform/win32/streams.h"

@@ -5,7 +5,7 @@
 
 #include "common/base64.h"
 #include "logging/logger.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 #include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/image_conversion.h"
