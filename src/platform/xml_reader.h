@@ -26,6 +26,10 @@ enum XmlNodeType : std::int32_t {
   XmlNodeType_XmlDeclaration = 17,
 };
 
+/// XmlLite's error for a document that ends before it is complete, also given when the input
+/// stream ends early.
+constexpr HRESULT MX_E_INPUTEND = static_cast<HRESULT>(0xC00CEE01);
+
 /// IXmlReader. Names and values stay valid until the next Read or SetInput.
 class IXmlReader {
  public:

@@ -11,8 +11,6 @@
 namespace orvex::platform {
 namespace {
 
-constexpr HRESULT MX_E_INPUTEND = static_cast<HRESULT>(0xC00CEE01);
-
 class TaskAllocator final : public IMalloc {
  public:
   explicit TaskAllocator(::IMalloc* system_allocator) : native(system_allocator) {}
