@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "common/format.h"
 #include "common/little_endian.h"
 #include "common/path_text.h"
 #include "engine/piece_compressor.h"
@@ -20,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/search.h"
 #include "platform/text.h"
+#include "text/format.h"
 
 namespace orvex::engine {
 namespace {

@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/search.h"
 #include "platform/text.h"
+#include "regfile/reg_files.h"
 #include "regfile/reg_reader.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
@@ -142,27 +143,18 @@ HRESULT LoadProfile(std::u16string_view root, Profile* profile, std::u16string* 
                     std::u16string* reason) {
   profile->root = root;
   profile->reg_files.clear();
-  std::u16string registry;
-  RETURN_IF_FAILED(CombinePath(root, u"Registry", &registry));
-  FileFinder folder;
-  if (folder.FindFirst(registry) && folder.IsDirectory()) {
-    std::u16string pattern;
-    RETURN_IF_FAILED(CombinePath(folder.FullPath(), u"*.reg", &pattern));
-    FileFinder files;
-    for (bool found = files.FindFirst(pattern); found; found = files.FindNext()) {
-      if (files.IsDirectory()) continue;
-      ProfileRegFile& file = profile->reg_files.emplace_back();
-      file.name = folder.Name() + u'/' + files.Name();
-      RegReadStop stop;
-      const HRESULT hr = ParseRegFile(file.document, files.FullPath(), &stop);
-      if (FAILED(hr)) {
-        *failed_path = file.name;
-        if (stop.line != 0) *reason = u"line " + DecimalText(stop.line);
-        if (!stop.why.empty()) *reason += u": " + std::u16string(stop.why);
-        return hr;
-      }
+  RETURN_IF_FAILED(ForEachRegFile(root, [&](const RegFile& found) {
+    ProfileRegFile& file = profile->reg_files.emplace_back();
+    file.name = std::u16string(found.folder_name) + u'/' + std::u16string(found.name);
+    RegReadStop stop;
+    const HRESULT hr = ParseRegFile(file.document, found.path, &stop);
+    if (FAILED(hr)) {
+      *failed_path = file.name;
+      if (stop.line != 0) *reason = u"line " + DecimalText(stop.line);
+      if (!stop.why.empty()) *reason += u": " + std::u16string(stop.why);
     }
-  }
+    return hr;
+  }));
   return ReloadTree(profile, failed_path);
 }
 
