@@ -2,6 +2,7 @@
 // COM as this system uses it: strings (BSTR), class identifiers, IUnknown and creating objects.
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "common/result.h"
@@ -27,6 +28,12 @@ BSTR SysAllocString(const char16_t* text);
 BSTR SysAllocStringLen(const char16_t* text, std::uint32_t length);
 /// SysFreeString: frees a COM string; null is ignored.
 void SysFreeString(BSTR string);
+/// Frees a COM string with SysFreeString.
+struct BstrFree {
+  void operator()(BSTR string) const { SysFreeString(string); }
+};
+/// A COM string that is freed when it goes away: every BSTR this system allocates is held by one.
+using UniqueBstr = std::unique_ptr<char16_t, BstrFree>;
 /// SysStringLen: the length in characters; 0 for null.
 std::uint32_t SysStringLen(BSTR string);
 /// Appends `text` to `*string`, which is replaced by a new COM string (a null one counts as

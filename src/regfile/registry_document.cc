@@ -207,8 +207,6 @@ RegistryKeyEntry::RegistryKeyEntry(std::shared_ptr<RegistryArena> arena, std::u1
 void RegistryFileChannel::Reset() {
   platform::CloseHandle(file);
   if (!buffer) buffer = std::make_unique<char16_t[]>(kUnits);
-  position = 0;
-  count = 0;
 }
 
 // --- RegistryDocument ----------------------------------------------------------------------------
