@@ -272,8 +272,8 @@ class LibxmlReader final : public IXmlReader {
     }
     // Decoder failures stop the parser without a report of their own.
     if (result != XML_ERR_OK) {
-      Fail(result == XML_ERR_INVALID_ENCODING ? posix::WC_E_XMLCHARACTER : posix::WC_E_SYNTAX, Line(),
-           Column());
+      Fail(result == XML_ERR_INVALID_ENCODING ? posix::WC_E_XMLCHARACTER : posix::WC_E_SYNTAX,
+           Line(), Column());
     }
     if (FAILED(error_)) {
       xmlStopParser(parser_);
