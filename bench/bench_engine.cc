@@ -14,24 +14,22 @@
 
 #include "common/result.h"
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 #include "platform/text.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+// A COM string of a path, freed when it goes away.
 class Bstr {
  public:
   explicit Bstr(const fs::path& path)
       : text_(orvex::platform::SysAllocString(orvex::ToUtf16(path.string()).c_str())) {}
-  ~Bstr() { orvex::platform::SysFreeString(text_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator orvex::platform::BSTR() const { return text_; }
+  operator orvex::platform::BSTR() const { return text_.get(); }
 
  private:
-  orvex::platform::BSTR text_;
+  orvex::platform::UniqueBstr text_;
 };
 
 const char* ArchivePath() { return std::getenv("ORVEX_BENCH_ARCHIVE"); }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/engine_test_support.h"
+#include "platform/files.h"
 #include "testing/test_zip.h"
 
 namespace orvex {

@@ -16,6 +16,7 @@
 #include "engine/import.h"
 #include "engine/pack.h"
 #include "platform/directory_tree.h"
+#include "platform/environment.h"
 
 namespace orvex {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 
 namespace orvex {
 

@@ -1,5 +1,6 @@
 #include "engine/engine_log.h"
 
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace orvex::engine {

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/format.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "text/format.h"
 
 namespace orvex::engine {
 

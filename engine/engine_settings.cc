@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "platform/platform.h"
+#include "platform/environment.h"
 
 namespace orvex::engine {
 namespace {

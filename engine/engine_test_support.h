@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "platform/com.h"
+#include "platform/file_handles.h"
 #include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
@@ -19,9 +20,9 @@
 namespace orvex {
 
 /// A COM string that frees itself.
-using Bstr = std::unique_ptr<char16_t, decltype(&platform::SysFreeString)>;
+using Bstr = platform::UniqueBstr;
 inline Bstr MakeBstr(const std::u16string& text) {
-  return Bstr(platform::SysAllocString(text.c_str()), &platform::SysFreeString);
+  return Bstr(platform::SysAllocString(text.c_str()));
 }
 inline Bstr MakeBstr(const std::filesystem::path& path) { return MakeBstr(ToUtf16(path.string())); }
 

@@ -7,7 +7,7 @@
 
 #include "engine/read_exactly.h"
 #include "engine/zip_format.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 
 namespace orvex::engine {
 namespace {

@@ -1,7 +1,6 @@
 #include "engine/entry_name.h"
 
 #include "common/path_text.h"
-#include "platform/text.h"
 
 namespace orvex::engine {
 
@@ -32,15 +31,6 @@ EntryNameStatus SplitEntryName(std::u16string_view name, std::vector<std::u16str
     start = end + 1;
   }
   return components->empty() ? EntryNameStatus::kEmpty : EntryNameStatus::kAccepted;
-}
-
-bool IsRegistryFileEntry(std::span<const std::u16string> components, bool directory) {
-  constexpr std::u16string_view kSuffix = u".reg";
-  return !directory && components.size() == 2 && EqualsIgnoreCase(components[0], u"Registry") &&
-         components[1].size() > kSuffix.size() &&
-         EqualsIgnoreCase(
-             std::u16string_view(components[1]).substr(components[1].size() - kSuffix.size()),
-             kSuffix);
 }
 
 }  // namespace orvex::engine

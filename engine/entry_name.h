@@ -1,7 +1,6 @@
 #pragma once
 // Checking and splitting the names of archive entries before anything is written for them.
 
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +16,6 @@ using EntryNameStatus = WindowsNameStatus;
 /// refuses any name that could reach outside the directory it is unpacked into or that Windows
 /// cannot give a file.
 EntryNameStatus SplitEntryName(std::u16string_view name, std::vector<std::u16string>* components);
-
-/// Whether the entry named by `components` is a profile's registry file: a file directly inside
-/// the top-level Registry folder (in any letter case) whose name ends in ".reg".
-bool IsRegistryFileEntry(std::span<const std::u16string> components, bool directory);
 
 /// A few words on the status for the log ("absolute path" ...).
 inline std::u16string_view EntryNameStatusText(EntryNameStatus status) {

@@ -21,7 +21,7 @@
 #include "engine/entry_inflater.h"
 #include "engine/extract.h"
 #include "engine/unpacked_archive.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 
 namespace orvex::engine {
 

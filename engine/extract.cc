@@ -15,7 +15,11 @@
 #include "engine/entry_writer.h"
 #include "engine/local_headers.h"
 #include "platform/archive_headers.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/memory.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace orvex::engine {

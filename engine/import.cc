@@ -6,19 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "common/format.h"
+#include "common/ascii.h"
 #include "engine/entry_name.h"
 #include "engine/registry_import.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/shell_folders.h"
 #include "platform/text.h"
+#include "regfile/reg_files.h"
+#include "text/format.h"
 
 namespace orvex::engine {
 namespace {
 
 // The top-level folders of a profile archive are named by the shell folders they hold.
 constexpr const auto& kFolderTokens = platform::kShellFolders;
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // What one pass over an imported archive takes.
 enum class Pass {
@@ -49,8 +52,8 @@ class ImportDestinations {
   bool Destination(Pass pass, std::span<const std::u16string> components, bool directory,
                    std::u16string* destination) {
     const std::u16string& top = components[0];
-    if (EqualsIgnoreCase(top, u"Registry")) {
-      if (pass == Pass::kFolders || !IsRegistryFileEntry(components, directory)) return false;
+    if (IsRegistryFolder(top)) {
+      if (pass == Pass::kFolders || !IsRegFileEntry(components, directory)) return false;
       registry_names_.push_back(components[1]);
       if (pass == Pass::kEverything) {
         *destination = store_ + platform::PathSeparator() + components[1];

@@ -8,15 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "common/format.h"
 #include "common/little_endian.h"
 #include "common/path_text.h"
 #include "engine/piece_compressor.h"
 #include "engine/read_exactly.h"
 #include "engine/zip_format.h"
 #include "platform/directory_tree.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/search.h"
 #include "platform/text.h"
+#include "text/format.h"
 
 namespace orvex::engine {
 namespace {

@@ -11,7 +11,9 @@
 
 #include "engine/read_exactly.h"
 #include "engine/zip_format.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace orvex::engine {
 namespace {

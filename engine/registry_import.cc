@@ -2,7 +2,9 @@
 
 #include <utility>
 
-#include "platform/platform.h"
+#include "common/ascii.h"
+#include "platform/file_handles.h"
+#include "platform/registry.h"
 #include "regfile/key_order.h"
 #include "regfile/reg_reader.h"
 
@@ -14,17 +16,6 @@ struct KeyLocation {
   platform::RegistryRoot root = platform::RegistryRoot::kCurrentUser;
   std::u16string subkey;
 };
-
-bool EqualsAsciiIgnoreCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char16_t c) {
-      return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 // Splits a key path into its root and the path below it, the components joined by single
 // backslashes (runs of backslashes separate like one, as everywhere in a document). False for a

@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace orvex::engine {
 

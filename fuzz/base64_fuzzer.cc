@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "common/base64.h"
 #include "common/result.h"
+#include "text/base64.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/platform.h"
+#include "platform/com.h"
+#include "platform/images.h"
 #include "scratch_files.h"
 #include "transforms/files/image_conversion.h"
 

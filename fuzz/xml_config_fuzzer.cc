@@ -8,7 +8,8 @@
 
 #include "common/result.h"
 #include "logging/logger.h"
-#include "platform/platform.h"
+#include "platform/streams.h"
+#include "platform/xml_reader.h"
 #include "rules/xml_config.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "OrvexInspect/inspect_command.h"
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 int main(int argc, char** argv) {
   orvex::platform::SetProcessArguments(argc, argv);

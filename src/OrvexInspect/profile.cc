@@ -9,11 +9,14 @@
 #include "OrvexMigrate/working_area.h"
 #include "engine/engine_log.h"
 #include "engine/engine_settings.h"
-#include "engine/entry_name.h"
 #include "engine/extract.h"
 #include "platform/directory_tree.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/search.h"
 #include "platform/text.h"
+#include "regfile/reg_files.h"
 #include "regfile/reg_reader.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
@@ -155,7 +158,7 @@ void AddListed(const engine::CheckedEntry& entry, FileTree* tree,
   }
   TreeEntry& listed = (*tree)[name];
   listed.directory = entry.directory;
-  if (engine::IsRegistryFileEntry(entry.components, entry.directory)) reg_files->insert(name);
+  if (IsRegFileEntry(entry.components, entry.directory)) reg_files->insert(name);
   if (entry.directory || entry.place == nullptr) return;
   listed.size = entry.place->uncompressed;
   listed.crc = entry.place->crc;
@@ -270,27 +273,18 @@ HRESULT LoadRegFiles(std::u16string_view root, Profile* profile, std::u16string*
                      std::u16string* reason) {
   profile->root = root;
   profile->reg_files.clear();
-  std::u16string registry;
-  RETURN_IF_FAILED(CombinePath(root, u"Registry", &registry));
-  FileFinder folder;
-  if (folder.FindFirst(registry) && folder.IsDirectory()) {
-    std::u16string pattern;
-    RETURN_IF_FAILED(CombinePath(folder.FullPath(), u"*.reg", &pattern));
-    FileFinder files;
-    for (bool found = files.FindFirst(pattern); found; found = files.FindNext()) {
-      if (files.IsDirectory()) continue;
-      ProfileRegFile& file = profile->reg_files.emplace_back();
-      file.name = folder.Name() + u'/' + files.Name();
-      RegReadStop stop;
-      const HRESULT hr = ParseRegFile(file.document, files.FullPath(), &stop);
-      if (FAILED(hr)) {
-        *failed_path = file.name;
-        if (stop.line != 0) *reason = u"line " + DecimalText(stop.line);
-        if (!stop.why.empty()) *reason += u": " + std::u16string(stop.why);
-        return hr;
-      }
+  RETURN_IF_FAILED(ForEachRegFile(root, [&](const RegFile& found) {
+    ProfileRegFile& file = profile->reg_files.emplace_back();
+    file.name = std::u16string(found.folder_name) + u'/' + std::u16string(found.name);
+    RegReadStop stop;
+    const HRESULT hr = ParseRegFile(file.document, found.path, &stop);
+    if (FAILED(hr)) {
+      *failed_path = file.name;
+      if (stop.line != 0) *reason = u"line " + DecimalText(stop.line);
+      if (!stop.why.empty()) *reason += u": " + std::u16string(stop.why);
     }
-  }
+    return hr;
+  }));
   return S_OK;
 }
 

@@ -20,7 +20,7 @@ char16_t UnitAt(std::span<const std::uint8_t> data, std::size_t unit) {
 
 // A value's text in double quotes; the quote and control characters are escaped, backslashes are
 // shown as they are, since paths are what values mostly hold.
-std::u16string Quoted(std::u16string_view text) {
+std::u16string QuotedEscaped(std::u16string_view text) {
   std::u16string out = u"\"";
   for (const char16_t unit : text) {
     if (unit == u'"') {
@@ -295,14 +295,14 @@ ValueDescription DescribeValue(const RegistryValueRef& value) {
   if (canonical && (value.type == REG_SZ || value.type == REG_EXPAND_SZ)) {
     std::u16string text;
     (void)ValueText(value, &text);
-    description.head += u' ' + Quoted(text);
+    description.head += u' ' + QuotedEscaped(text);
   } else if (canonical && (value.type == REG_DWORD || value.type == REG_QWORD)) {
     description.head += u' ' + DecimalText(NumberOf(value));
   } else if (canonical && value.type == REG_MULTI_SZ) {
     std::vector<std::u16string> strings;
     (void)ValueStrings(value, &strings);
     if (strings.empty()) description.head += u" (no strings)";
-    for (const std::u16string& text : strings) description.more.push_back(Quoted(text));
+    for (const std::u16string& text : strings) description.more.push_back(QuotedEscaped(text));
   } else if (value.data.empty()) {
     description.head += u" (no bytes)";
   } else if (value.data.size() <= kBytesPerLine) {
@@ -323,7 +323,7 @@ ValueDescription DescribeValue(const RegistryValueRef& value) {
 
 std::u16string ValueNameText(std::u16string_view name) {
   if (name.empty()) return u"@";
-  return Quoted(name);
+  return QuotedEscaped(name);
 }
 
 void AppendValueJson(std::u16string* out, const RegistryValueRef& value, std::size_t count) {

@@ -4,9 +4,9 @@
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/rule_checkers.h"
-#include "common/base64.h"
 #include "common/path_text.h"
 #include "platform/text.h"
+#include "text/base64.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"
 #include "transforms/files/folder_tokens.h"

@@ -178,6 +178,7 @@ class PathRuleChecker {
 
 // --- Words of the messages ----------------------------------------------------------------------
 
+/// `text` in single quotes, as written (registry_diff.cc's QuotedEscaped is the diff's form).
 inline std::u16string Quoted(std::u16string_view text) {
   return u"'" + std::u16string(text) + u"'";
 }

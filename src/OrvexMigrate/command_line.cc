@@ -4,14 +4,13 @@
 #include <array>
 #include <new>
 
-#include "platform/platform.h"
+#include "common/ascii.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // Every double quote at each end of a value goes.
 std::u16string TrimQuotes(std::u16string_view value) {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/format.h"
 #include "common/result.h"
+#include "text/format.h"
 
 namespace orvex {
 

@@ -2,12 +2,14 @@
 
 #include <string>
 
+#include "platform/images.h"
+
 namespace orvex {
 namespace {
 
-platform::BSTR AllocString(std::u16string_view text) {
+platform::UniqueBstr AllocString(std::u16string_view text) {
   const std::u16string copy(text);
-  platform::BSTR string = platform::SysAllocString(copy.c_str());
+  platform::UniqueBstr string(platform::SysAllocString(copy.c_str()));
   if (string == nullptr) throw ResultException(E_OUTOFMEMORY);
   return string;
 }
@@ -35,24 +37,26 @@ HRESULT EngineConnection::Start() {
 }
 
 HRESULT EngineConnection::Unzip() {
-  return engine_->Unzip(archive_directory_, input_path_, engine_log_file_, &engine_output_);
+  return engine_->Unzip(archive_directory_.get(), input_path_.get(), engine_log_file_.get(),
+                        &engine_output_);
 }
 
 HRESULT EngineConnection::Zip() {
-  return engine_->Zip(archive_directory_, output_path_, engine_log_file_, platform::VARIANT_TRUE,
-                      &engine_output_);
+  return engine_->Zip(archive_directory_.get(), output_path_.get(), engine_log_file_.get(),
+                      platform::VARIANT_TRUE, &engine_output_);
 }
 
-HRESULT EngineConnection::BuildImportCommandLine(platform::BSTR* command_line) const {
-  platform::BSTR text = nullptr;
-  HRESULT hr = platform::AppendBstr(&text, u"-r \"");
-  if (SUCCEEDED(hr)) hr = platform::AppendBstr(&text, paths_.output_path);
-  if (SUCCEEDED(hr)) hr = platform::AppendBstr(&text, u"\"");
-  if (FAILED(hr)) {
-    platform::SysFreeString(text);
-    return hr;
+HRESULT EngineConnection::BuildImportCommandLine(platform::UniqueBstr* command_line) const {
+  platform::UniqueBstr text;
+  for (const std::u16string_view part : {std::u16string_view(u"-r \""), paths_.output_path,
+                                         std::u16string_view(u"\"")}) {
+    // AppendBstr replaces the string on success and leaves it as it was on failure.
+    platform::BSTR joined = text.release();
+    const HRESULT hr = platform::AppendBstr(&joined, part);
+    text.reset(joined);
+    RETURN_IF_FAILED(hr);
   }
-  *command_line = text;
+  *command_line = std::move(text);
   return S_OK;
 }
 
@@ -73,10 +77,9 @@ void EngineConnection::End() {
     platform::GdiplusShutdown(imaging_token_);
     imaging_started_ = false;
   }
-  for (platform::BSTR* string :
+  for (platform::UniqueBstr* string :
        {&archive_directory_, &input_path_, &output_path_, &engine_log_file_}) {
-    platform::SysFreeString(*string);
-    *string = nullptr;
+    string->reset();
   }
 }
 

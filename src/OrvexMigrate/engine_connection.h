@@ -7,7 +7,7 @@
 
 #include "common/result.h"
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 
 namespace orvex {
 
@@ -33,9 +33,8 @@ class EngineConnection {
   [[nodiscard]] HRESULT Unzip();
   /// Packs the archive directory into the output archive.
   [[nodiscard]] HRESULT Zip();
-  /// The engine command line for importing the output archive: -r "<output>". The caller frees
-  /// it with SysFreeString.
-  [[nodiscard]] HRESULT BuildImportCommandLine(platform::BSTR* command_line) const;
+  /// The engine command line for importing the output archive: -r "<output>".
+  [[nodiscard]] HRESULT BuildImportCommandLine(platform::UniqueBstr* command_line) const;
   /// Imports the output archive for the current user with a command line from
   /// BuildImportCommandLine.
   [[nodiscard]] HRESULT Import(platform::BSTR command_line);
@@ -44,10 +43,10 @@ class EngineConnection {
 
  private:
   EnginePaths paths_;
-  platform::BSTR archive_directory_ = nullptr;
-  platform::BSTR input_path_ = nullptr;
-  platform::BSTR output_path_ = nullptr;
-  platform::BSTR engine_log_file_ = nullptr;
+  platform::UniqueBstr archive_directory_;
+  platform::UniqueBstr input_path_;
+  platform::UniqueBstr output_path_;
+  platform::UniqueBstr engine_log_file_;
   std::uintptr_t imaging_token_ = 0;
   bool imaging_started_ = false;
   bool com_initialized_ = false;

@@ -4,7 +4,7 @@
 #include "OrvexMigrate/command_line.h"
 #include "OrvexMigrate/migration_run.h"
 #include "engine/engine.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 int main(int argc, char** argv) {
   orvex::platform::SetProcessArguments(argc, argv);

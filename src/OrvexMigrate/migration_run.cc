@@ -8,7 +8,11 @@
 #include "OrvexMigrate/rule_passes.h"
 #include "OrvexMigrate/working_area.h"
 #include "logging/logger.h"
-#include "platform/platform.h"
+#include "platform/com.h"
+#include "platform/file_handles.h"
+#include "platform/process.h"
+#include "platform/streams.h"
+#include "platform/xml_reader.h"
 #include "rules/xml_config.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
@@ -245,7 +249,7 @@ std::uint32_t MigrationRun::LoadRules() {
   if (FAILED(platform::CoGetMalloc(platform::MEMCTX_TASK, &malloc)) ||
       FAILED(platform::CreateXmlReader(&reader, malloc)) || reader == nullptr) {
     LogFatal(u"Failed to initialize XML parser");
-    return 65535;
+    return ExitCode(E_UNEXPECTED);
   }
   const XmlReaderContext context{malloc, reader.get(), &config_};
   config_.Attach(&context);
@@ -361,14 +365,14 @@ HRESULT MigrationRun::CheckOutputAgain() {
 }
 
 HRESULT MigrationRun::ImportOutput(EngineConnection& engine) {
-  platform::BSTR command_line = nullptr;
+  platform::UniqueBstr command_line;
   HRESULT hr = engine.BuildImportCommandLine(&command_line);
   if (FAILED(hr)) {
     LogFatal(u"Failed to build command line. (Error %d)", LowWord(hr));
     return hr;
   }
-  hr = engine.Import(command_line);
-  platform::SysFreeString(command_line);
+  hr = engine.Import(command_line.get());
+  command_line.reset();
   if (FAILED(hr)) {
     LogFatal(u"Failed to import output profile archive. (Error %d)", LowWord(hr));
   } else {

@@ -2,10 +2,11 @@
 
 #include <string>
 
-#include "OrvexMigrate/working_area.h"
 #include "logging/logger.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "regfile/key_order.h"
+#include "regfile/reg_files.h"
 #include "regfile/reg_reader.h"
 #include "regfile/reg_writer.h"
 #include "regfile/registry_document.h"
@@ -71,29 +72,22 @@ HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules) 
 
 HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const MigrationRules& rules) {
   std::u16string registry_directory;
-  HRESULT hr = CombinePath(archive_directory, u"Registry", &registry_directory);
+  HRESULT hr = CombinePath(archive_directory, kRegistryFolderName, &registry_directory);
   if (FAILED(hr)) {
     LogFatal(u"Failed to build registry directory path. (Error %d)", LowWord(hr));
     return hr;
   }
   LogDebug(u"Looking for .REG files to migrate in '%s'", registry_directory);
 
-  // The folder itself is the pattern, so the only possible match is its own entry; that finds it
-  // whatever the letter case of its name in the archive.
-  FileFinder folder;
-  if (folder.FindFirst(registry_directory) && folder.IsDirectory()) {
-    std::u16string pattern;
-    hr = CombinePath(folder.FullPath(), u"*.reg", &pattern);
-    if (FAILED(hr)) {
-      LogFatal(u"Failed to build .REG file(s) path. (Error %d)", LowWord(hr));
-      return hr;
-    }
-    FileFinder files;
-    for (bool found = files.FindFirst(pattern); found; found = files.FindNext()) {
-      if (files.IsDirectory()) continue;
-      if (platform::StopRequested()) return kStoppedOnRequest;
-      RETURN_IF_FAILED(MigrateRegFile(files.FullPath(), rules));
-    }
+  bool visited = false;  // whether a failure is a file's, logged where it happened
+  hr = ForEachRegFile(archive_directory, [&](const RegFile& file) {
+    visited = true;
+    if (platform::StopRequested()) return kStoppedOnRequest;
+    return MigrateRegFile(std::u16string(file.path), rules);
+  });
+  if (FAILED(hr)) {
+    if (!visited) LogFatal(u"Failed to build .REG file(s) path. (Error %d)", LowWord(hr));
+    return hr;
   }
   LogDebug(u"Finished migrating .REG files in '%s'", registry_directory);
   return S_OK;

@@ -1,14 +1,12 @@
 #pragma once
-// The per-run working area: a numbered directory under the temporary folder, the directory the
-// input archive is unpacked into with the engine's log file beside it, and the directory
-// enumeration that the registry pass walks with.
+// The per-run working area: a numbered directory under the temporary folder, and the directory
+// the input archive is unpacked into with the engine's log file beside it.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "common/result.h"
-#include "platform/platform.h"
 
 namespace orvex {
 
@@ -33,28 +31,5 @@ inline constexpr std::uint32_t kWorkingDirectoryTries = 10000;
 
 /// The engine's log file: the archive directory without its extension, then ".log".
 std::u16string FormEngineLogFile(std::u16string_view archive_directory);
-
-/// Enumerates the entries that match a pattern, with their full paths.
-class FileFinder {
- public:
-  /// Starts enumerating `pattern` ("*.*" when empty); false when nothing matches or the
-  /// pattern's directory cannot be resolved.
-  bool FindFirst(std::u16string_view pattern);
-  /// Moves to the next match; false at the end or without an enumeration.
-  bool FindNext();
-  /// The current entry's full path: the resolved directory of the pattern and the entry's name.
-  std::u16string FullPath() const;
-  /// The current entry's name.
-  const std::u16string& Name() const { return current_.name; }
-  /// Whether the current entry is a directory.
-  bool IsDirectory() const;
-  /// Ends the enumeration, if one is open.
-  void Close();
-
- private:
-  platform::FindHandle search_;
-  platform::FindData current_;
-  std::u16string root_;
-};
 
 }  // namespace orvex

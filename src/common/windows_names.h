@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/ascii.h"
+
 namespace orvex {
 
 /// Whether a name may stand in a profile, and if not, why.
@@ -24,15 +26,6 @@ enum class WindowsNameStatus {
 };
 
 namespace windows_names_detail {
-
-inline bool EqualsAsciiIgnoreCase(std::u16string_view a, std::u16string_view b) {
-  const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - (u'a' - u'A') : c; };
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (upper(a[i]) != upper(b[i])) return false;
-  }
-  return true;
-}
 
 // Windows opens a device for these names, with or without an extension and trailing blanks.
 inline bool IsDeviceName(std::u16string_view component) {

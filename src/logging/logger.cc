@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace orvex {

@@ -9,8 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "common/format.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/process.h"
+#include "text/format.h"
 
 namespace Quenlar_Utils {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/search.h"
 
 namespace orvex::platform {
 

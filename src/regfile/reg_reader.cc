@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/little_endian.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 
 namespace orvex {
 namespace {

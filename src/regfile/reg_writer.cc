@@ -7,7 +7,7 @@
 #include <span>
 
 #include "common/little_endian.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 #include "regfile/reg_reader.h"
 
 namespace orvex {

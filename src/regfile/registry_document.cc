@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/result.h"
+#include "platform/memory.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"
 
@@ -206,8 +207,6 @@ RegistryKeyEntry::RegistryKeyEntry(std::shared_ptr<RegistryArena> arena, std::u1
 void RegistryFileChannel::Reset() {
   platform::CloseHandle(file);
   if (!buffer) buffer = std::make_unique<char16_t[]>(kUnits);
-  position = 0;
-  count = 0;
 }
 
 // --- RegistryDocument ----------------------------------------------------------------------------

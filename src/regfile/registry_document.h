@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 
 namespace orvex {
 
@@ -183,18 +183,17 @@ class RegistryKeyEntry {
   mutable bool has_collation_key_ = false;
 };
 
-/// The open file and 64 KiB buffer that the reader and the writer of a document share.
+/// The open file of a document's reader or writer, and the writer's 64 KiB buffer (the reader
+/// reads the file mapped into memory instead).
 struct RegistryFileChannel {
   /// Buffer capacity in UTF-16 code units.
   static constexpr std::size_t kUnits = 65536;
 
-  /// Closes any open file and empties the buffer (allocating it the first time).
+  /// Closes any open file (allocating the buffer the first time).
   void Reset();
 
   platform::FileHandle file;
   std::unique_ptr<char16_t[]> buffer;
-  std::size_t position = 0;  ///< next unit to read
-  std::size_t count = 0;     ///< units held
 };
 
 /// One .reg file in memory: key entries in order, plus the header's version number.
@@ -242,7 +241,7 @@ class RegistryDocument {
   /// `order` must be a permutation of 0 .. size()-1.
   void ReorderKeys(std::span<const int> order);
 
-  /// The reader's and writer's file state (shared, as only one of them runs at a time).
+  /// The file of the reader or the writer (one channel, as only one of them runs at a time).
   RegistryFileChannel& channel() const { return channel_; }
   /// Where the keys that the document makes keep their paths and values (made when first asked
   /// for): the reader keeps what it reads there.

@@ -7,8 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/streams.h"
 #include "platform/text.h"
+#include "platform/xml_reader.h"
 #include "testing/capture_logger.h"
 #include "testing/matchers.h"
 

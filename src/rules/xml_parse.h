@@ -9,7 +9,8 @@
 #include <string_view>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/streams.h"
+#include "platform/xml_reader.h"
 
 namespace orvex {
 

@@ -1,6 +1,6 @@
 #include "testing/scoped_env.h"
 
-#include "platform/platform.h"
+#include "platform/environment.h"
 #include "platform/text.h"
 
 namespace orvex::testing {

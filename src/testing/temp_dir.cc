@@ -7,7 +7,8 @@
 #include <iterator>
 #include <random>
 
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/file_handles.h"
 
 namespace orvex::testing {
 

@@ -8,7 +8,7 @@
 #include "common/little_endian.h"
 #include "engine/zip_format.h"
 #include "platform/archive_headers.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
 
 namespace orvex::testing {
 

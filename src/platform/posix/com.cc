@@ -1,5 +1,5 @@
-// Linux only: COM strings, the process's own class registry, and the COM and imaging start-up
-// calls, which have nothing to do here.
+// Linux only: COM strings, the process's own class registry, and the COM start-up calls, which
+// have nothing to do here.
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 
 namespace orvex::platform {
 namespace {
@@ -102,17 +102,5 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t cont
   if (create == nullptr) return REGDB_E_CLASSNOTREG;
   return create(iid, object);
 }
-
-std::int32_t GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input,
-                            void* /*output*/) {
-  if (token == nullptr || input == nullptr) return GDIPLUS_INVALID_PARAMETER;
-  if (input->gdiplus_version != 1 && input->gdiplus_version != 2) {
-    return GDIPLUS_UNSUPPORTED_VERSION;
-  }
-  *token = 1;
-  return GDIPLUS_OK;
-}
-
-void GdiplusShutdown(std::uintptr_t /*token*/) {}
 
 }  // namespace orvex::platform

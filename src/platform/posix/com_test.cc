@@ -3,7 +3,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 #include "testing/matchers.h"
 
 namespace orvex::platform {

@@ -1,4 +1,4 @@
-// Linux only.
+// Linux only: errno values translated into the Win32 numbers Windows would give.
 #include "platform/posix/errors.h"
 
 #include <sys/stat.h>

@@ -1,10 +1,10 @@
-// Linux only.
+// Linux only: lstat's answer in the terms of the Win32 attribute word.
 #include "platform/posix/file_info.h"
 
 #include <cerrno>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/native_path.h"
 

@@ -1,28 +1,190 @@
-// Linux only: attributes, deletion and file handles.
+// Linux only: attributes, identity and deletion of files, directories, copies and moves.
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "common/result.h"
-#include "platform/platform.h"
-#include "platform/text.h"
+#include "platform/files.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/name_cache.h"
 #include "platform/posix/native_path.h"
+#include "platform/text.h"
 
 namespace orvex::platform {
 namespace {
 
 using posix::AttributesOf;
+using posix::IsReadOnly;
 using posix::Stat;
+
+bool SameEntry(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Closes a descriptor on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting what close says (a delayed write error shows up here).
+  int Close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+// Copies the bytes of one open file into another; the kernel copies in place where it can.
+std::uint32_t CopyBytes(int from, int to) {
+  bool in_kernel = true;
+  std::vector<char> buffer;
+  for (;;) {
+    if (in_kernel) {
+      const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+      if (n == 0) return ERROR_SUCCESS;
+      if (n > 0) continue;
+      if (errno == EINTR) continue;
+      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+          errno != EPERM) {
+        return posix::Win32ErrorFromErrno(errno);
+      }
+      in_kernel = false;
+      buffer.resize(64 * 1024);
+    }
+    const ssize_t n = ::read(from, buffer.data(), buffer.size());
+    if (n == 0) return ERROR_SUCCESS;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return posix::Win32ErrorFromErrno(errno);
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(to, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return posix::Win32ErrorFromErrno(errno);
+      }
+      done += w;
+    }
+  }
+}
+
+// A regular file's bytes, permission bits and modification time into a new file (or over an
+// existing one when `replace`). A partly written destination is removed, as Windows does.
+std::uint32_t CopyRegularFile(const std::string& source, const struct stat& source_st,
+                              const std::string& destination, bool replace) {
+  Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (in.get() < 0) return posix::Win32ErrorForPath(errno, source);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+  flags |= replace ? O_TRUNC : O_EXCL;
+  Descriptor out(::open(destination.c_str(), flags, 0600));
+  if (out.get() < 0) {
+    if (errno == EEXIST) return ERROR_FILE_EXISTS;
+    return posix::Win32ErrorForPath(errno, destination);
+  }
+  std::uint32_t error = CopyBytes(in.get(), out.get());
+  // The read-only attribute travels with the copy, as on Windows.
+  if (error == ERROR_SUCCESS && ::fchmod(out.get(), source_st.st_mode & 0777) != 0) {
+    error = posix::Win32ErrorFromErrno(errno);
+  }
+  const timespec times[2] = {{0, UTIME_OMIT}, source_st.st_mtim};
+  if (error == ERROR_SUCCESS && ::futimens(out.get(), times) != 0) {
+    error = posix::Win32ErrorFromErrno(errno);
+  }
+  if (out.Close() != 0 && error == ERROR_SUCCESS) error = posix::Win32ErrorFromErrno(errno);
+  if (error != ERROR_SUCCESS) {
+    ::unlink(destination.c_str());
+    posix::NoteNameRemoved(destination);
+    return error;
+  }
+  posix::NoteNameAdded(destination);
+  return ERROR_SUCCESS;
+}
+
+// A symbolic link is copied as the link itself, never as what it points to.
+std::uint32_t CopyLink(const std::string& source, const struct stat& source_st,
+                       const std::string& destination) {
+  std::vector<char> target(static_cast<std::size_t>(source_st.st_size) + 1);
+  const ssize_t length = ::readlink(source.c_str(), target.data(), target.size());
+  if (length < 0) return posix::Win32ErrorForPath(errno, source);
+  if (static_cast<std::size_t>(length) >= target.size()) return ERROR_GEN_FAILURE;  // it changed
+  target[static_cast<std::size_t>(length)] = '\0';
+  if (::symlink(target.data(), destination.c_str()) != 0) {
+    if (errno == EEXIST) return ERROR_FILE_EXISTS;
+    return posix::Win32ErrorForPath(errno, destination);
+  }
+  posix::NoteNameAdded(destination);
+  const timespec times[2] = {{0, UTIME_OMIT}, source_st.st_mtim};
+  ::utimensat(AT_FDCWD, destination.c_str(), times, AT_SYMLINK_NOFOLLOW);  // best effort
+  return ERROR_SUCCESS;
+}
+
+// CopyFile on native paths, the source already examined.
+std::uint32_t CopyNative(const std::string& source, const struct stat& source_st,
+                         const std::string& destination, bool fail_if_exists) {
+  // Windows refuses directories here; devices and pipes have no bytes to copy.
+  if (!S_ISREG(source_st.st_mode) && !S_ISLNK(source_st.st_mode)) return ERROR_ACCESS_DENIED;
+  struct stat st;
+  bool replace = false;
+  if (::lstat(destination.c_str(), &st) == 0) {
+    if (fail_if_exists) return ERROR_FILE_EXISTS;
+    if (SameEntry(st, source_st)) return ERROR_SHARING_VIOLATION;
+    if (S_ISDIR(st.st_mode) || IsReadOnly(st)) return ERROR_ACCESS_DENIED;
+    replace = true;
+    // A link or another file type in the way is replaced itself, never written through.
+    if (!S_ISREG(st.st_mode) || S_ISLNK(source_st.st_mode)) {
+      if (::unlink(destination.c_str()) != 0) return posix::Win32ErrorForPath(errno, destination);
+      posix::NoteNameRemoved(destination);
+      replace = false;
+    }
+  }
+  if (S_ISLNK(source_st.st_mode)) return CopyLink(source, source_st, destination);
+  return CopyRegularFile(source, source_st, destination, replace);
+}
+
+// The final component of a path text as the kernel will see it.
+std::string FinalComponent(std::u16string_view path) {
+  while (!path.empty() && (path.back() == u'/' || path.back() == u'\\')) path.remove_suffix(1);
+  const std::size_t separator = path.find_last_of(u"/\\");
+  return ToUtf8(separator == std::u16string_view::npos ? path : path.substr(separator + 1));
+}
+
+// The destination of a rename that only changes the letter case of a name: letter-case matching
+// found the source itself, so the name is taken as written.
+std::string CaseRenameTarget(const std::string& native, std::u16string_view written) {
+  const std::string_view trimmed = posix::WithoutFinalSlashes(native);
+  const std::size_t slash = trimmed.find_last_of('/');
+  const std::string parent(slash == std::string::npos ? "" : trimmed.substr(0, slash + 1));
+  return parent + FinalComponent(written);
+}
+
+// rename(2) that refuses to replace an existing name unless `replace`; 0 or the errno value.
+int Rename(const std::string& source, const std::string& destination, bool replace) {
+  if (!replace) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) ==
+        0) {
+      return 0;
+    }
+    // Without support for refusing, fall back on the check the caller made just before.
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+  }
+  return ::rename(source.c_str(), destination.c_str()) == 0 ? 0 : errno;
+}
 
 }  // namespace
 
@@ -95,138 +257,106 @@ std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_p
   return ERROR_SUCCESS;
 }
 
-std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
-                         std::uint32_t disposition, FileHandle* file) {
+std::uint32_t CreateDirectory(std::u16string_view path) {
   std::string native;
-  bool absent = false;
-  if (const std::uint32_t error = posix::ToNativePath(path, &native, &absent)) return error;
-  const bool reads = (access & GENERIC_READ) != 0;
-  const bool writes = (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0;
-  int flags = O_CLOEXEC | O_NOFOLLOW;
-  flags |= reads && writes ? O_RDWR : (writes ? O_WRONLY : O_RDONLY);
-  if ((access & FILE_APPEND_DATA) != 0) flags |= O_APPEND;
-  // A name that was just found free is taken by a new regular file, or by nothing: that needs
-  // none of the checks below. Should the name have been taken meanwhile, they apply after all.
-  if (absent && (disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
-                 disposition == OPEN_ALWAYS)) {
-    const int fd = ::open(native.c_str(), flags | O_CREAT | O_EXCL, 0666);
-    if (fd >= 0) {
-      posix::NoteNameAdded(native);
-      *file = FileHandle(fd);
+  if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
+  if (::mkdir(native.c_str(), 0777) != 0) {
+    // A missing parent is the one reason for ENOENT here, and Windows calls it a missing path.
+    if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
+    return posix::Win32ErrorFromErrno(errno);
+  }
+  posix::NoteNameAdded(native);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t RemoveDirectory(std::u16string_view path) {
+  std::string native;
+  struct stat st;
+  if (const std::uint32_t error = Stat(path, &native, &st)) return error;
+  if (!S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
+  if (IsReadOnly(st)) return ERROR_ACCESS_DENIED;
+  posix::ForgetDirectory(st);
+  if (::rmdir(native.c_str()) != 0) {
+    return errno == EEXIST ? ERROR_DIR_NOT_EMPTY : posix::Win32ErrorForPath(errno, native);
+  }
+  posix::NoteNameRemoved(native);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destination,
+                       bool fail_if_exists) {
+  std::string source_native, destination_native;
+  struct stat source_st;
+  if (const std::uint32_t error = Stat(source, &source_native, &source_st)) return error;
+  if (const std::uint32_t error = posix::ToNativePath(destination, &destination_native)) {
+    return error;
+  }
+  return CopyNative(source_native, source_st, destination_native, fail_if_exists);
+}
+
+std::uint32_t MoveFileEx(std::u16string_view source, std::u16string_view destination,
+                         std::uint32_t flags) {
+  const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+  std::string source_native, destination_native;
+  struct stat source_st;
+  if (const std::uint32_t error = Stat(source, &source_native, &source_st)) return error;
+  if (const std::uint32_t error = posix::ToNativePath(destination, &destination_native)) {
+    return error;
+  }
+  source_native.resize(posix::WithoutFinalSlashes(source_native).size());
+  destination_native.resize(posix::WithoutFinalSlashes(destination_native).size());
+
+  struct stat st;
+  const bool exists = ::lstat(destination_native.c_str(), &st) == 0;
+  if (exists && destination_native == source_native) {
+    // Letter-case matching led back to the source: rename it to the case written, if different.
+    destination_native = CaseRenameTarget(destination_native, destination);
+    if (destination_native == source_native) return ERROR_SUCCESS;
+  } else if (exists) {
+    if (!replace) return ERROR_ALREADY_EXISTS;
+    // Windows replaces only a file, and never a read-only one or with a directory.
+    if (S_ISDIR(st.st_mode) || S_ISDIR(source_st.st_mode) || IsReadOnly(st)) {
+      return ERROR_ACCESS_DENIED;
+    }
+  }
+
+  const int error = Rename(source_native, destination_native, replace);
+  if (error == 0) {
+    posix::NoteNameRemoved(source_native);
+    posix::NoteNameAdded(destination_native);
+    return ERROR_SUCCESS;
+  }
+  switch (error) {
+    case EXDEV: {
+      // Another device: a file may be copied and its source deleted; a directory never moves.
+      if ((flags & MOVEFILE_COPY_ALLOWED) == 0 || S_ISDIR(source_st.st_mode)) {
+        return ERROR_NOT_SAME_DEVICE;
+      }
+      if (const std::uint32_t copy_error =
+              CopyNative(source_native, source_st, destination_native, !replace)) {
+        return copy_error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : copy_error;
+      }
+      if (::unlink(source_native.c_str()) != 0) {
+        return posix::Win32ErrorForPath(errno, source_native);
+      }
+      posix::NoteNameRemoved(source_native);
       return ERROR_SUCCESS;
     }
-    if (errno != EEXIST) return posix::Win32ErrorForPath(errno, native);
-  }
-  // Never wait in open(2) for the other end of a FIFO or for a device.
-  flags |= O_NONBLOCK;
-  switch (disposition) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-    default: return ERROR_INVALID_PARAMETER;
-  }
-  struct stat st;
-  const bool existed = ::lstat(native.c_str(), &st) == 0;
-  // A new file is refused for any name that is taken, a directory's too.
-  if (existed && disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
-  if (existed && S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
-  // A FIFO, a device or a socket has no end to read to: only regular files are opened.
-  if (existed && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return ERROR_OPEN_FAILED;
-  // A read-only file cannot be opened for writing, even by a privileged user.
-  if (existed && writes && (st.st_mode & S_IWUSR) == 0 && !S_ISLNK(st.st_mode)) {
-    return ERROR_ACCESS_DENIED;
-  }
-  const int fd = ::open(native.c_str(), flags, 0666);
-  if (fd < 0) {
-    if (errno == EEXIST) return ERROR_FILE_EXISTS;
-    return posix::Win32ErrorForPath(errno, native);
-  }
-  // The name may have changed hands since it was looked at.
-  struct stat opened;
-  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return ERROR_OPEN_FAILED;
-  }
-  if (!existed) posix::NoteNameAdded(native);
-  *file = FileHandle(fd);
-  return ERROR_SUCCESS;
-}
-
-std::uint32_t ReadFile(FileHandle& file, void* buffer, std::uint32_t size, std::uint32_t* read) {
-  *read = 0;
-  for (;;) {
-    const ssize_t n = ::read(static_cast<int>(file.native()), buffer, size);
-    if (n >= 0) {
-      *read = static_cast<std::uint32_t>(n);
-      return ERROR_SUCCESS;
-    }
-    if (errno != EINTR) return posix::Win32ErrorFromErrno(errno);
+    case EEXIST:
+    case ENOTEMPTY:
+      return replace ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS;
+    case EINVAL:  // a directory into its own subtree
+      return ERROR_SHARING_VIOLATION;
+    case ENOTDIR:
+    case ENOENT:
+      return posix::Win32ErrorForPath(ENOENT, destination_native);
+    default:
+      return posix::Win32ErrorFromErrno(error);
   }
 }
 
-std::uint32_t WriteFile(FileHandle& file, const void* buffer, std::uint32_t size,
-                        std::uint32_t* written) {
-  *written = 0;
-  const char* bytes = static_cast<const char*>(buffer);
-  while (*written < size) {
-    const ssize_t n = ::write(static_cast<int>(file.native()), bytes + *written, size - *written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return posix::Win32ErrorFromErrno(errno);
-    }
-    *written += static_cast<std::uint32_t>(n);
-  }
-  return ERROR_SUCCESS;
-}
+NameCacheScope::NameCacheScope() { posix::EnterNameCacheScope(); }
 
-std::uint32_t FlushFileBuffers(FileHandle& file) {
-  if (::fsync(static_cast<int>(file.native())) != 0) return posix::Win32ErrorFromErrno(errno);
-  return ERROR_SUCCESS;
-}
-
-std::uint32_t GetFileSize(FileHandle& file, std::uint64_t* size) {
-  struct stat st;
-  if (::fstat(static_cast<int>(file.native()), &st) != 0) return posix::Win32ErrorFromErrno(errno);
-  *size = static_cast<std::uint64_t>(st.st_size);
-  return ERROR_SUCCESS;
-}
-
-void CloseHandle(FileHandle& file) {
-  if (file.valid()) ::close(static_cast<int>(file.release()));
-}
-
-std::uint32_t MapViewOfFile(FileHandle& file, FileView* view) {
-  UnmapViewOfFile(*view);
-  std::uint64_t size = 0;
-  if (const std::uint32_t error = GetFileSize(file, &size)) return error;
-  if (size == 0) return ERROR_SUCCESS;  // nothing to map, and mmap refuses a length of 0
-  if (size > SIZE_MAX) return ERROR_NOT_ENOUGH_MEMORY;
-  void* const data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE,
-                            static_cast<int>(file.native()), 0);
-  if (data == MAP_FAILED) return posix::Win32ErrorFromErrno(errno);
-  view->data_ = static_cast<const std::uint8_t*>(data);
-  view->size_ = static_cast<std::size_t>(size);
-  view->released_ = 0;
-  return ERROR_SUCCESS;
-}
-
-void ReleaseViewPages(FileView& view, std::size_t end) {
-  static const auto kPageBytes = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  end = std::min(end, view.size_) / kPageBytes * kPageBytes;
-  if (end <= view.released_) return;
-  // The mapping is private and never written, so its pages come back from the file if needed.
-  (void)::madvise(const_cast<std::uint8_t*>(view.data_) + view.released_, end - view.released_,
-                  MADV_DONTNEED);
-  view.released_ = end;
-}
-
-void UnmapViewOfFile(FileView& view) {
-  if (view.data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(view.data_), view.size_);
-  view.data_ = nullptr;
-  view.size_ = 0;
-}
+NameCacheScope::~NameCacheScope() { posix::LeaveNameCacheScope(); }
 
 }  // namespace orvex::platform

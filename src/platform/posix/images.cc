@@ -9,7 +9,7 @@
 
 #include "common/little_endian.h"
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/images.h"
 #include "platform/posix/streams.h"
 
 namespace orvex::platform {
@@ -321,6 +321,18 @@ Decoded Decode(const GUID& format, Bytes bytes, Pixels* pixels) {
 }
 
 }  // namespace
+
+std::int32_t GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input,
+                            void* /*output*/) {
+  if (token == nullptr || input == nullptr) return GDIPLUS_INVALID_PARAMETER;
+  if (input->gdiplus_version != 1 && input->gdiplus_version != 2) {
+    return GDIPLUS_UNSUPPORTED_VERSION;
+  }
+  *token = 1;
+  return GDIPLUS_OK;
+}
+
+void GdiplusShutdown(std::uintptr_t /*token*/) {}
 
 std::int32_t GdipLoadImageFromFile(std::u16string_view path, Image* image) {
   image->reset();

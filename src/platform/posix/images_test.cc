@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/com.h"
+#include "platform/file_handles.h"
+#include "platform/images.h"
+#include "platform/streams.h"
 #include "testing/image_files.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"

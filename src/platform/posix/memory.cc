@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "platform/platform.h"
+#include "platform/memory.h"
 
 namespace orvex::platform {
 

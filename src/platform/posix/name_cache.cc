@@ -1,4 +1,4 @@
-// Linux only.
+// Linux only: the directory listings kept for letter-case matching while a NameCacheScope is open.
 #include "platform/posix/name_cache.h"
 
 #include <dirent.h>
@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/posix/native_path.h"
 #include "platform/text.h"
 
@@ -142,13 +141,12 @@ void ForgetDirectory(const struct stat& directory) {
   TheCache().listings.erase({directory.st_dev, directory.st_ino});
 }
 
-}  // namespace posix
+void EnterNameCacheScope() { ++TheCache().scopes; }
 
-NameCacheScope::NameCacheScope() { ++posix::TheCache().scopes; }
-
-NameCacheScope::~NameCacheScope() {
-  posix::Cache& cache = posix::TheCache();
+void LeaveNameCacheScope() {
+  Cache& cache = TheCache();
   if (--cache.scopes == 0) cache.listings.clear();
 }
 
+}  // namespace posix
 }  // namespace orvex::platform

@@ -9,6 +9,10 @@
 
 namespace orvex::platform::posix {
 
+/// Opens and closes a NameCacheScope; the listings are dropped when the last one closes.
+void EnterNameCacheScope();
+void LeaveNameCacheScope();
+
 /// Whether a NameCacheScope is open.
 bool NameCacheActive();
 

@@ -1,4 +1,4 @@
-// Linux only.
+// Linux only: path text made into names the kernel understands, matching letter case as Windows.
 #include "platform/posix/native_path.h"
 
 #include <dirent.h>

@@ -1,5 +1,5 @@
 // Linux only: there is no registry; a user's registry settings are kept as .reg files.
-#include "platform/platform.h"
+#include "platform/registry.h"
 
 namespace orvex::platform {
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "common/result.h"
-#include "platform/platform.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/file_info.h"
 #include "platform/posix/native_path.h"
+#include "platform/search.h"
 #include "platform/text.h"
 
 namespace orvex::platform {

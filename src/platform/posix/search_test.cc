@@ -5,7 +5,8 @@
 #include <filesystem>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/search.h"
 #include "platform/text.h"
 #include "testing/temp_dir.h"
 

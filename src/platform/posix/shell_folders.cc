@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/result.h"
-#include "platform/platform.h"
 #include "platform/posix/native_path.h"
+#include "platform/shell_folders.h"
 #include "platform/text.h"
 
 namespace orvex::platform {

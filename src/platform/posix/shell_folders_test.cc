@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/shell_folders.h"
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"
 

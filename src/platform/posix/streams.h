@@ -5,7 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/streams.h"
 
 namespace orvex::platform {
 

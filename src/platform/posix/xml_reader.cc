@@ -1,4 +1,4 @@
-// Linux only: the pull XML reader over libxml2's push parser, and the streams it reads.
+// Linux only: the pull XML reader over libxml2's push parser.
 //
 // libxml2's own pull reader parses the whole prolog, a document type declaration's internal
 // subset included, before it returns the first node, and drops the nodes that precede an error in
@@ -22,338 +22,22 @@
 #include <vector>
 
 #include "common/result.h"
-#include "platform/platform.h"
 #include "platform/posix/streams.h"
+#include "platform/posix/xml_encoding.h"
+#include "platform/posix/xml_errors.h"
+#include "platform/streams.h"
 #include "platform/text.h"
+#include "platform/xml_reader.h"
 
 namespace orvex::platform {
 namespace {
 
 class TaskAllocator final : public IMalloc {};
 
-// --- XmlLite's error codes ----------------------------------------------------------------------
-
-constexpr HRESULT XmlLiteError(std::uint32_t code) {
-  return static_cast<HRESULT>(0xC00C0000u | code);
-}
-
-constexpr HRESULT XML_E_INVALID_DECIMAL = XmlLiteError(0xE01D);
-constexpr HRESULT XML_E_INVALID_HEXIDECIMAL = XmlLiteError(0xE01E);
-constexpr HRESULT XML_E_INVALID_UNICODE = XmlLiteError(0xE01F);
-constexpr HRESULT MX_E_INPUTEND = XmlLiteError(0xEE01);
-constexpr HRESULT MX_E_ENCODING = XmlLiteError(0xEE02);
-constexpr HRESULT MX_E_ENCODINGSWITCH = XmlLiteError(0xEE03);
-constexpr HRESULT MX_E_ENCODINGSIGNATURE = XmlLiteError(0xEE04);
-constexpr HRESULT WC_E_WHITESPACE = XmlLiteError(0xEE21);
-constexpr HRESULT WC_E_SEMICOLON = XmlLiteError(0xEE22);
-constexpr HRESULT WC_E_GREATERTHAN = XmlLiteError(0xEE23);
-constexpr HRESULT WC_E_QUOTE = XmlLiteError(0xEE24);
-constexpr HRESULT WC_E_EQUAL = XmlLiteError(0xEE25);
-constexpr HRESULT WC_E_LESSTHAN = XmlLiteError(0xEE26);
-constexpr HRESULT WC_E_XMLCHARACTER = XmlLiteError(0xEE2B);
-constexpr HRESULT WC_E_SYNTAX = XmlLiteError(0xEE2D);
-constexpr HRESULT WC_E_CDSECT = XmlLiteError(0xEE2E);
-constexpr HRESULT WC_E_COMMENT = XmlLiteError(0xEE2F);
-constexpr HRESULT WC_E_NAME = XmlLiteError(0xEE39);
-constexpr HRESULT WC_E_ROOTELEMENT = XmlLiteError(0xEE3A);
-constexpr HRESULT WC_E_ELEMENTMATCH = XmlLiteError(0xEE3B);
-constexpr HRESULT WC_E_UNIQUEATTRIBUTE = XmlLiteError(0xEE3C);
-constexpr HRESULT WC_E_TEXTXMLDECL = XmlLiteError(0xEE3D);
-constexpr HRESULT WC_E_LEADINGXML = XmlLiteError(0xEE3E);
-constexpr HRESULT WC_E_XMLDECL = XmlLiteError(0xEE40);
-constexpr HRESULT WC_E_ENCNAME = XmlLiteError(0xEE41);
-constexpr HRESULT WC_E_NORECURSION = XmlLiteError(0xEE45);
-constexpr HRESULT WC_E_ENTITYCONTENT = XmlLiteError(0xEE46);
-constexpr HRESULT WC_E_UNDECLAREDENTITY = XmlLiteError(0xEE47);
-constexpr HRESULT WC_E_PARSEDENTITY = XmlLiteError(0xEE48);
-constexpr HRESULT WC_E_NOEXTERNALENTITYREF = XmlLiteError(0xEE49);
-constexpr HRESULT WC_E_PI = XmlLiteError(0xEE4A);
-constexpr HRESULT WC_E_CDSECTEND = XmlLiteError(0xEE4D);
-constexpr HRESULT WC_E_DTDPROHIBITED = XmlLiteError(0xEE4F);
-constexpr HRESULT WC_E_INVALIDXMLSPACE = XmlLiteError(0xEE50);
-constexpr HRESULT NC_E_QNAMECOLON = XmlLiteError(0xEE62);
-constexpr HRESULT NC_E_NAMECOLON = XmlLiteError(0xEE63);
-constexpr HRESULT NC_E_UNDECLAREDPREFIX = XmlLiteError(0xEE65);
-constexpr HRESULT NC_E_EMPTYURI = XmlLiteError(0xEE66);
-constexpr HRESULT NC_E_XMLPREFIXRESERVED = XmlLiteError(0xEE67);
-constexpr HRESULT NC_E_XMLNSPREFIXRESERVED = XmlLiteError(0xEE68);
-constexpr HRESULT NC_E_XMLURIRESERVED = XmlLiteError(0xEE69);
-constexpr HRESULT NC_E_XMLNSURIRESERVED = XmlLiteError(0xEE6A);
-constexpr HRESULT SC_E_MAXELEMENTDEPTH = XmlLiteError(0xEE81);
-
 // XmlLite's default for XmlReaderProperty_MaxElementDepth.
 constexpr int kMaxElementDepth = 256;
 constexpr std::uint32_t kChunkSize = 4096;
 constexpr std::uint32_t kMaxChunkSize = 16u << 20;
-
-struct ParserErrorCode {
-  int libxml;
-  HRESULT xmllite;
-};
-
-// libxml2's error numbers and the XmlLite code for the same fault. Numbers missing here are
-// decided in MapParserError or fall back to WC_E_SYNTAX.
-constexpr ParserErrorCode kParserErrorCodes[] = {
-    {XML_ERR_INVALID_HEX_CHARREF, XML_E_INVALID_HEXIDECIMAL},
-    {XML_ERR_INVALID_DEC_CHARREF, XML_E_INVALID_DECIMAL},
-    {XML_ERR_INVALID_CHARREF, XML_E_INVALID_UNICODE},
-    {XML_ERR_CHARREF_AT_EOF, MX_E_INPUTEND},
-    {XML_ERR_ENTITYREF_AT_EOF, MX_E_INPUTEND},
-    {XML_ERR_TAG_NOT_FINISHED, MX_E_INPUTEND},
-    {XML_ERR_ENTITYREF_NO_NAME, WC_E_NAME},
-    {XML_ERR_ENTITYREF_SEMICOL_MISSING, WC_E_SEMICOLON},
-    {XML_ERR_UNDECLARED_ENTITY, WC_E_UNDECLAREDENTITY},
-    {XML_ERR_UNPARSED_ENTITY, WC_E_PARSEDENTITY},
-    {XML_ERR_ENTITY_IS_EXTERNAL, WC_E_NOEXTERNALENTITYREF},
-    {XML_ERR_ENTITY_LOOP, WC_E_NORECURSION},
-    {XML_ERR_NOT_WELL_BALANCED, WC_E_ENTITYCONTENT},
-    {XML_ERR_ENTITY_BOUNDARY, WC_E_ENTITYCONTENT},
-    {XML_ERR_UNKNOWN_ENCODING, MX_E_ENCODING},
-    {XML_ERR_UNSUPPORTED_ENCODING, MX_E_ENCODING},
-    {XML_ERR_INVALID_ENCODING, MX_E_ENCODINGSWITCH},
-    {XML_ERR_STRING_NOT_STARTED, WC_E_QUOTE},
-    {XML_ERR_STRING_NOT_CLOSED, WC_E_QUOTE},
-    {XML_ERR_ATTRIBUTE_NOT_STARTED, WC_E_QUOTE},
-    {XML_ERR_ATTRIBUTE_NOT_FINISHED, WC_E_QUOTE},
-    {XML_ERR_LITERAL_NOT_STARTED, WC_E_QUOTE},
-    {XML_ERR_LITERAL_NOT_FINISHED, WC_E_QUOTE},
-    {XML_ERR_LT_IN_ATTRIBUTE, WC_E_LESSTHAN},
-    {XML_ERR_ATTRIBUTE_WITHOUT_VALUE, WC_E_EQUAL},
-    {XML_ERR_EQUAL_REQUIRED, WC_E_EQUAL},
-    {XML_ERR_ATTRIBUTE_REDEFINED, WC_E_UNIQUEATTRIBUTE},
-    {XML_NS_ERR_ATTRIBUTE_REDEFINED, WC_E_UNIQUEATTRIBUTE},
-    {XML_ERR_COMMENT_NOT_FINISHED, WC_E_COMMENT},
-    {XML_ERR_HYPHEN_IN_COMMENT, WC_E_COMMENT},
-    {XML_ERR_PI_NOT_STARTED, WC_E_PI},
-    {XML_ERR_PI_NOT_FINISHED, WC_E_PI},
-    {XML_ERR_XMLDECL_NOT_STARTED, WC_E_XMLDECL},
-    {XML_ERR_XMLDECL_NOT_FINISHED, WC_E_XMLDECL},
-    {XML_ERR_VERSION_MISSING, WC_E_XMLDECL},
-    {XML_ERR_UNKNOWN_VERSION, WC_E_XMLDECL},
-    {XML_ERR_STANDALONE_VALUE, WC_E_XMLDECL},
-    {XML_ERR_ENCODING_NAME, WC_E_ENCNAME},
-    {XML_ERR_MISPLACED_CDATA_END, WC_E_CDSECTEND},
-    {XML_ERR_CDATA_NOT_FINISHED, WC_E_CDSECT},
-    {XML_ERR_SPACE_REQUIRED, WC_E_WHITESPACE},
-    {XML_ERR_SEPARATOR_REQUIRED, WC_E_WHITESPACE},
-    {XML_ERR_NAME_REQUIRED, WC_E_NAME},
-    {XML_ERR_NMTOKEN_REQUIRED, WC_E_NAME},
-    {XML_ERR_GT_REQUIRED, WC_E_GREATERTHAN},
-    {XML_ERR_TAG_NAME_MISMATCH, WC_E_ELEMENTMATCH},
-    {XML_ERR_INVALID_CHAR, WC_E_XMLCHARACTER},
-    {XML_NS_ERR_UNDEFINED_NAMESPACE, NC_E_UNDECLAREDPREFIX},
-    {XML_NS_ERR_QNAME, NC_E_QNAMECOLON},
-    {XML_NS_ERR_EMPTY, NC_E_EMPTYURI},
-    {XML_NS_ERR_COLON, NC_E_NAMECOLON},
-    {XML_WAR_SPACE_VALUE, WC_E_INVALIDXMLSPACE},
-    {XML_ERR_NO_MEMORY, E_OUTOFMEMORY},
-};
-
-// Faults that, found only when the input has ended, mean that the document stops in the middle of
-// a construct: XmlLite reports those as the end of input.
-constexpr int kUnfinishedConstructCodes[] = {
-    XML_ERR_INVALID_HEX_CHARREF,
-    XML_ERR_INVALID_DEC_CHARREF,
-    XML_ERR_ENTITYREF_NO_NAME,
-    XML_ERR_ENTITYREF_SEMICOL_MISSING,
-    XML_ERR_STRING_NOT_STARTED,
-    XML_ERR_STRING_NOT_CLOSED,
-    XML_ERR_ATTRIBUTE_NOT_STARTED,
-    XML_ERR_ATTRIBUTE_NOT_FINISHED,
-    XML_ERR_ATTRIBUTE_WITHOUT_VALUE,
-    XML_ERR_LITERAL_NOT_STARTED,
-    XML_ERR_LITERAL_NOT_FINISHED,
-    XML_ERR_COMMENT_NOT_FINISHED,
-    XML_ERR_HYPHEN_IN_COMMENT,
-    XML_ERR_PI_NOT_STARTED,
-    XML_ERR_PI_NOT_FINISHED,
-    XML_ERR_XMLDECL_NOT_STARTED,
-    XML_ERR_XMLDECL_NOT_FINISHED,
-    XML_ERR_VERSION_MISSING,
-    XML_ERR_ENCODING_NAME,
-    XML_ERR_CDATA_NOT_FINISHED,
-    XML_ERR_RESERVED_XML_NAME,
-    XML_ERR_SPACE_REQUIRED,
-    XML_ERR_NAME_REQUIRED,
-    XML_ERR_LTSLASH_REQUIRED,
-    XML_ERR_GT_REQUIRED,
-    XML_ERR_EQUAL_REQUIRED,
-    XML_NS_ERR_QNAME,
-};
-
-bool Contains(const char* text, const char* part) {
-  return text != nullptr && std::strstr(text, part) != nullptr;
-}
-
-bool IsNameStartByte(xmlChar c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
-}
-
-// Whether what the parser left unread is the opening of markup cut off by the end of the input.
-bool IsCutOffOpening(std::string_view rest) {
-  if (rest == "<") return true;
-  for (const std::string_view opening : {"<!--", "<![CDATA[", "<!DOCTYPE"}) {
-    if (rest.size() < opening.size() && opening.starts_with(rest)) return true;
-  }
-  return false;
-}
-
-// The XmlLite code for a fault libxml2 reports. `input_ended` tells that the parser was given
-// the end of the input in the call that found the fault.
-HRESULT MapParserError(const xmlError& error, const xmlParserCtxt& parser, bool input_ended) {
-  // Whatever goes wrong inside a document type declaration, the declaration itself is refused.
-  if (parser.inSubset != 0) return WC_E_DTDPROHIBITED;
-  const xmlParserInput* input = parser.input;
-  const bool at_end = input == nullptr || input->cur >= input->end;
-  const std::string_view rest =
-      at_end ? std::string_view()
-             : std::string_view(reinterpret_cast<const char*>(input->cur), input->end - input->cur);
-  switch (error.code) {
-    case XML_ERR_DOCUMENT_END:
-      // The parser gives up with this wherever it cannot go on: before the root element ends it
-      // was waiting for more input, unless it stopped at markup it does not know.
-      if (at_end) return MX_E_INPUTEND;
-      if (parser.instate != XML_PARSER_EPILOG) {
-        return !rest.starts_with("<!") || IsCutOffOpening(rest) ? MX_E_INPUTEND : WC_E_SYNTAX;
-      }
-      if (rest.size() > 1 && rest[0] == '<' && IsNameStartByte(rest[1])) return WC_E_ROOTELEMENT;
-      return IsCutOffOpening(rest) ? MX_E_INPUTEND : WC_E_SYNTAX;
-    case XML_ERR_DOCUMENT_EMPTY:
-      return at_end ? MX_E_INPUTEND : WC_E_SYNTAX;
-    case XML_ERR_INVALID_CHAR:
-      // The same number serves character references to characters XML does not allow.
-      if (Contains(error.message, "CharRef")) return XML_E_INVALID_UNICODE;
-      return WC_E_XMLCHARACTER;
-    case XML_NS_ERR_XML_NAMESPACE:
-      if (Contains(error.message, "Empty XML namespace")) return NC_E_EMPTYURI;
-      if (Contains(error.message, "xml namespace prefix")) return NC_E_XMLPREFIXRESERVED;
-      if (Contains(error.message, "xmlns prefix")) return NC_E_XMLNSPREFIXRESERVED;
-      if (Contains(error.message, "xml namespace URI")) return NC_E_XMLURIRESERVED;
-      if (Contains(error.message, "xmlns namespace")) return NC_E_XMLNSURIRESERVED;
-      return WC_E_SYNTAX;
-    case XML_ERR_INTERNAL_ERROR:
-      // Also what the parser says about markup in content that it cannot classify.
-      if (Contains(error.message, "Excessive depth")) return SC_E_MAXELEMENTDEPTH;
-      return WC_E_SYNTAX;
-    default:
-      break;
-  }
-  if (input_ended && std::ranges::find(kUnfinishedConstructCodes, error.code) !=
-                         std::end(kUnfinishedConstructCodes)) {
-    return MX_E_INPUTEND;
-  }
-  if (error.code == XML_ERR_RESERVED_XML_NAME) {
-    return Contains(error.message, "XML declaration allowed") ? WC_E_TEXTXMLDECL : WC_E_LEADINGXML;
-  }
-  const auto found = std::ranges::find(kParserErrorCodes, error.code, &ParserErrorCode::libxml);
-  return found != std::end(kParserErrorCodes) ? found->xmllite : WC_E_SYNTAX;
-}
-
-// --- Encoding checks ----------------------------------------------------------------------------
-
-enum class Signature { kNone, kUtf8, kUtf16Le, kUtf16Be };
-
-bool EqualsAsciiIgnoreCase(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) {
-    return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
-  });
-}
-
-// What the first bytes say about the encoding, as far as this reader has to judge it itself.
-struct EncodingCheck {
-  HRESULT result = S_OK;
-  std::uint32_t column = 1;         ///< where a refused encoding name starts
-  bool ignore_declaration = false;  ///< the byte-order mark or the byte pattern decides
-  std::string declared;             ///< the declaration's encoding name, if any
-};
-
-// XmlLite takes the encoding from the byte-order mark when there is one and refuses a declaration
-// that names another; libxml2 would switch decoders in mid-stream instead. UCS-4 is refused as an
-// unknown signature.
-EncodingCheck CheckEncoding(const std::uint8_t* bytes, std::size_t size) {
-  EncodingCheck check;
-  const auto starts = [&](std::initializer_list<std::uint8_t> prefix) {
-    return size >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes);
-  };
-  if (starts({0x00, 0x00, 0xFE, 0xFF}) || starts({0xFF, 0xFE, 0x00, 0x00}) ||
-      starts({0x00, 0x00, 0x00, 0x3C}) || starts({0x3C, 0x00, 0x00, 0x00})) {
-    check.result = MX_E_ENCODINGSIGNATURE;
-    return check;
-  }
-  Signature signature = Signature::kNone;
-  std::size_t offset = 0;
-  if (starts({0xEF, 0xBB, 0xBF})) {
-    signature = Signature::kUtf8;
-    offset = 3;
-  } else if (starts({0xFF, 0xFE})) {
-    signature = Signature::kUtf16Le;
-    offset = 2;
-  } else if (starts({0xFE, 0xFF})) {
-    signature = Signature::kUtf16Be;
-    offset = 2;
-  } else if (starts({0x3C, 0x00, 0x3F, 0x00})) {
-    signature = Signature::kUtf16Le;
-  } else if (starts({0x00, 0x3C, 0x00, 0x3F})) {
-    signature = Signature::kUtf16Be;
-  }
-  check.ignore_declaration = signature != Signature::kNone;
-
-  // The declaration is ASCII in every encoding this reader accepts; read it unit by unit.
-  const std::size_t unit =
-      signature == Signature::kUtf16Le || signature == Signature::kUtf16Be ? 2 : 1;
-  std::string head;
-  for (std::size_t i = offset; i + unit <= size && head.size() < 256; i += unit) {
-    const std::uint32_t c = unit == 1                          ? bytes[i]
-                            : signature == Signature::kUtf16Le ? bytes[i] | (bytes[i + 1] << 8)
-                                                               : (bytes[i] << 8) | bytes[i + 1];
-    if (c == 0 || c >= 0x80) break;
-    head.push_back(static_cast<char>(c));
-    if (head.ends_with("?>")) break;
-  }
-  if (!head.starts_with("<?xml") || head.size() < 6 || !std::strchr(" \t\r\n", head[5])) {
-    return check;
-  }
-  const std::size_t end = head.find("?>");
-  if (end == std::string::npos) return check;
-  std::size_t at = head.find("encoding");
-  if (at == std::string::npos || at > end) return check;
-  at += 8;
-  while (at < end && std::strchr(" \t\r\n", head[at]) != nullptr) ++at;
-  if (at >= end || head[at] != '=') return check;
-  ++at;
-  while (at < end && std::strchr(" \t\r\n", head[at]) != nullptr) ++at;
-  if (at >= end || (head[at] != '"' && head[at] != '\'')) return check;
-  const std::size_t close = head.find(head[at], at + 1);
-  if (close == std::string::npos || close > end) return check;
-  check.declared = head.substr(at + 1, close - at - 1);
-  check.column = static_cast<std::uint32_t>(at + 2);
-
-  const std::string_view name = check.declared;
-  const auto is_any = [&](std::initializer_list<std::string_view> names) {
-    return std::ranges::any_of(names,
-                               [&](std::string_view n) { return EqualsAsciiIgnoreCase(name, n); });
-  };
-  const bool utf16 = is_any({"UTF-16", "UTF16", "UCS-2", "ISO-10646-UCS-2", "unicode"});
-  bool accepted = true;
-  switch (signature) {
-    case Signature::kNone:
-      accepted = !utf16 && !is_any({"UTF-16LE", "UTF-16BE"});
-      break;
-    case Signature::kUtf8:
-      accepted = is_any({"UTF-8", "UTF8"});
-      break;
-    case Signature::kUtf16Le:
-      accepted = utf16 || is_any({"UTF-16LE"});
-      break;
-    case Signature::kUtf16Be:
-      accepted = utf16 || is_any({"UTF-16BE"});
-      break;
-  }
-  if (!accepted) check.result = MX_E_ENCODINGSWITCH;
-  return check;
-}
-
-// --- The reader ---------------------------------------------------------------------------------
 
 bool IsXmlWhitespace(std::string_view text) {
   return std::ranges::all_of(
@@ -557,7 +241,7 @@ class LibxmlReader final : public IXmlReader {
     read_so_far_ += size;
     if (parser_ != nullptr) return Parse(buffer, size, read == 0);
 
-    const EncodingCheck check = CheckEncoding(buffer, size);
+    const posix::EncodingCheck check = posix::CheckEncoding(buffer, size);
     if (FAILED(check.result)) return Fail(check.result, 1, check.column);
     declared_encoding_ = check.declared;
     // libxml2 chooses its decoder from the first four bytes; the rest goes through Parse.
@@ -588,7 +272,8 @@ class LibxmlReader final : public IXmlReader {
     }
     // Decoder failures stop the parser without a report of their own.
     if (result != XML_ERR_OK) {
-      Fail(result == XML_ERR_INVALID_ENCODING ? WC_E_XMLCHARACTER : WC_E_SYNTAX, Line(), Column());
+      Fail(result == XML_ERR_INVALID_ENCODING ? posix::WC_E_XMLCHARACTER : posix::WC_E_SYNTAX,
+           Line(), Column());
     }
     if (FAILED(error_)) {
       xmlStopParser(parser_);
@@ -648,7 +333,7 @@ class LibxmlReader final : public IXmlReader {
   static void OnInternalSubset(void* context, const xmlChar* /*name*/,
                                const xmlChar* /*external_id*/, const xmlChar* /*system_id*/) {
     LibxmlReader& self = From(context);
-    self.Fail(WC_E_DTDPROHIBITED, self.Line(), self.Column());
+    self.Fail(posix::WC_E_DTDPROHIBITED, self.Line(), self.Column());
     xmlStopParser(self.parser_);
   }
 
@@ -660,7 +345,7 @@ class LibxmlReader final : public IXmlReader {
     if (FAILED(self.error_)) return;
     self.FlushText();
     if (++self.depth_ > kMaxElementDepth) {
-      self.Fail(SC_E_MAXELEMENTDEPTH, self.Line(), self.Column());
+      self.Fail(posix::SC_E_MAXELEMENTDEPTH, self.Line(), self.Column());
       xmlStopParser(self.parser_);
       return;
     }
@@ -743,8 +428,9 @@ class LibxmlReader final : public IXmlReader {
     // While the parser is being created, `parser_` is not set yet.
     const auto* parser = static_cast<const xmlParserCtxt*>(error->ctxt);
     if (parser == nullptr) parser = self.parser_;
-    const HRESULT result =
-        parser != nullptr ? MapParserError(*error, *parser, self.input_ended_) : WC_E_SYNTAX;
+    const HRESULT result = parser != nullptr
+                               ? posix::MapParserError(*error, *parser, self.input_ended_)
+                               : posix::WC_E_SYNTAX;
     self.Fail(result, error->line > 0 ? static_cast<std::uint32_t>(error->line) : self.Line(),
               error->int2 > 0 ? static_cast<std::uint32_t>(error->int2) : self.Column());
   }

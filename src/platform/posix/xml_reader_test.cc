@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/streams.h"
 #include "platform/text.h"
+#include "platform/xml_reader.h"
 #include "resources/string_table.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"

@@ -1,4 +1,5 @@
 // Windows only: COM strings and objects on ole32 and oleaut32.
+#include "platform/com.h"
 #include "platform/win32/class_factory.h"
 
 namespace orvex::platform {

@@ -1,4 +1,6 @@
 // Windows only: image files through GDI+'s flat interface, pictures through OLE.
+#include "platform/images.h"
+
 #include <memory>
 #include <vector>
 

@@ -1,4 +1,5 @@
 // Windows only: the live registry on advapi32.
+#include "platform/registry.h"
 #include <cstring>
 #include <vector>
 
@@ -27,8 +28,6 @@ bool IsStringType(std::uint32_t type) {
 }  // namespace
 
 bool HasRegistry() { return true; }
-
-HRESULT GetProfileStore(std::u16string* /*store*/) { return E_NOTIMPL; }
 
 std::uint32_t RegCreateKeyEx(RegistryRoot root, std::u16string_view subkey, std::uint32_t access,
                              RegistryKey* key) {

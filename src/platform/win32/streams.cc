@@ -1,4 +1,5 @@
 // Windows only: streams over files and memory, from shlwapi.
+#include "platform/streams.h"
 #include "platform/win32/streams.h"
 
 #include <algorithm>

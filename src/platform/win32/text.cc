@@ -1,4 +1,5 @@
 // Windows only: the text services on the system's own conversions and comparison.
+#include "platform/text.h"
 #include "platform/win32/windows_api.h"
 
 namespace orvex {

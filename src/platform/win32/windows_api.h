@@ -1,15 +1,27 @@
 #pragma once
 // Windows only: the Windows headers, included after the system's own declarations so that the
 // constants those declare keep their values, with the macros removed that would rename this
-// layer's functions into the Windows ones they stand for.
+// layer's functions into the Windows ones they stand for. Every service header of the layer comes
+// first: the Windows headers would turn the names it declares into macros.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/com.h"
+#include "platform/environment.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
+#include "platform/images.h"
+#include "platform/memory.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/search.h"
+#include "platform/shell_folders.h"
+#include "platform/streams.h"
 #include "platform/text.h"
+#include "platform/xml_reader.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

@@ -1,4 +1,6 @@
 // Windows only: the pull XML reader is the system's XmlLite, reached through xmllite.dll.
+#include "platform/xml_reader.h"
+
 #include <memory>
 
 #include "platform/win32/streams.h"
@@ -8,8 +10,6 @@
 
 namespace orvex::platform {
 namespace {
-
-constexpr HRESULT MX_E_INPUTEND = static_cast<HRESULT>(0xC00CEE01);
 
 class TaskAllocator final : public IMalloc {
  public:

@@ -3,10 +3,10 @@
 #include <new>
 #include <vector>
 
-#include "common/base64.h"
 #include "logging/logger.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 #include "platform/text.h"
+#include "text/base64.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/image_conversion.h"
 #include "transforms/files/rule_paths.h"

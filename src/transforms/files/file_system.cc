@@ -5,7 +5,9 @@
 
 #include "common/path_text.h"
 #include "platform/directory_tree.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/search.h"
 #include "platform/text.h"
 #include "transforms/files/paths.h"
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/file_handles.h"
+#include "platform/files.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "common/path_text.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/shell_folders.h"
 #include "transforms/files/paths.h"
 
 namespace orvex {

@@ -12,7 +12,7 @@
 
 #include "common/result.h"
 #include "common/windows_names.h"
-#include "platform/platform.h"
+#include "platform/shell_folders.h"
 
 namespace orvex {
 

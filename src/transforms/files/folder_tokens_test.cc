@@ -5,7 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/shell_folders.h"
 #include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"

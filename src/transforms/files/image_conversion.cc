@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/images.h"
+#include "platform/streams.h"
 #include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"

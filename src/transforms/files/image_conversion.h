@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 
 namespace orvex {
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/images.h"
 #include "testing/image_files.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"

@@ -1,7 +1,7 @@
 #include "transforms/files/paths.h"
 
 #include "common/path_text.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
 
 namespace orvex {
 namespace {

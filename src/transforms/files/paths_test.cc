@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "platform/platform.h"
+#include "platform/environment.h"
 #include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "common/format.h"
+#include "text/format.h"
 #include "transforms/files/folder_tokens.h"
 
 namespace orvex {

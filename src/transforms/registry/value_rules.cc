@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "common/base64.h"
 #include "common/little_endian.h"
-#include "common/number.h"
 #include "logging/logger.h"
 #include "platform/text.h"
 #include "regfile/reg_reader.h"
 #include "regfile/reg_writer.h"
+#include "text/base64.h"
+#include "text/number.h"
 #include "transforms/files/folder_tokens.h"
 #include "transforms/files/paths.h"
 

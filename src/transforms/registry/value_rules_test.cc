@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/shell_folders.h"
 #include "platform/text.h"
 #include "testing/capture_logger.h"
 #include "testing/matchers.h"

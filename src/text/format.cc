@@ -1,4 +1,4 @@
-#include "common/format.h"
+#include "text/format.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
-// Ownership of file handles and registry keys, the same on every platform.
-#include "platform/platform.h"
+// Ownership of file handles and mapped views, the same on every platform.
+#include "platform/file_handles.h"
 
 namespace orvex::platform {
 
@@ -16,15 +16,5 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 }
 
 FileView::~FileView() { UnmapViewOfFile(*this); }
-
-RegistryKey::~RegistryKey() { RegCloseKey(*this); }
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    RegCloseKey(*this);
-    native_ = other.release();
-  }
-  return *this;
-}
 
 }  // namespace orvex::platform

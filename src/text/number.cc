@@ -1,4 +1,4 @@
-#include "common/number.h"
+#include "text/number.h"
 
 #include <string>
 

@@ -1,8 +1,9 @@
-// COM string helpers of our own, built on the platform's COM string calls.
+// COM string helpers of our own, built on the platform's COM string calls; the same on every
+// platform.
 #include <cstring>
 
 #include "common/result.h"
-#include "platform/platform.h"
+#include "platform/com.h"
 
 namespace orvex::platform {
 

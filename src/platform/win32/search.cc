@@ -1,7 +1,8 @@
-// Windows only: directories, copies, moves and directory searches on kernel32.
+// Windows only: directory searches on kernel32.
 #include <cwchar>
 #include <memory>
 
+#include "platform/search.h"
 #include "platform/win32/windows_api.h"
 
 namespace orvex::platform {
@@ -32,30 +33,6 @@ void Found(const WIN32_FIND_DATAW& entry, FindData* found) {
 }
 
 }  // namespace
-
-std::uint32_t CreateDirectory(std::u16string_view path) {
-  const std::u16string text(path);
-  return win32::LastError(::CreateDirectoryW(win32::Wide(text), nullptr));
-}
-
-std::uint32_t RemoveDirectory(std::u16string_view path) {
-  const std::u16string text(path);
-  return win32::LastError(::RemoveDirectoryW(win32::Wide(text)));
-}
-
-std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destination,
-                       bool fail_if_exists) {
-  const std::u16string from(source);
-  const std::u16string to(destination);
-  return win32::LastError(::CopyFileW(win32::Wide(from), win32::Wide(to), fail_if_exists));
-}
-
-std::uint32_t MoveFileEx(std::u16string_view source, std::u16string_view destination,
-                         std::uint32_t flags) {
-  const std::u16string from(source);
-  const std::u16string to(destination);
-  return win32::LastError(::MoveFileExW(win32::Wide(from), win32::Wide(to), flags));
-}
 
 std::uint32_t FindFirstFile(std::u16string_view pattern, FindHandle* search, FindData* found) {
   search->reset(nullptr);

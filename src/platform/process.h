@@ -1,0 +1,53 @@
+#pragma once
+// Processes and the console: arguments, the console's output, exit status, the user's stop
+// requests, local time.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace orvex::platform {
+
+/// Records the process arguments; main calls it once before anything else.
+void SetProcessArguments(int argc, const char* const* argv);
+
+/// The raw command line of the process (GetCommandLineW).
+std::u16string GetCommandLine();
+
+/// The full path of the running executable (GetModuleFileNameW).
+std::uint32_t GetModuleFileName(std::u16string* path);
+
+/// Asks for a console of the process's own (AllocConsole); false when it already has one.
+bool AllocConsole();
+/// Releases a console obtained with AllocConsole.
+void FreeConsole();
+/// Writes text to standard output (WriteConsoleW); failures are ignored.
+void WriteConsole(std::u16string_view text);
+/// Writes text to standard error, as WriteConsole writes to standard output.
+void WriteConsoleError(std::u16string_view text);
+
+/// The process exit status for a 32-bit exit code; never 0 for a non-zero code. On Linux a run
+/// that ends with ERROR_CANCELLED after a stop request exits with 128 + the signal number, as a
+/// shell expects of a process the signal ended.
+int ProcessExitStatus(std::uint32_t exit_code);
+
+/// Listens for the user's requests to stop (SetConsoleCtrlHandler for Ctrl-C, Ctrl-Break and the
+/// console's closing; SIGINT, SIGTERM and SIGHUP on Linux). The first request is only noted, for
+/// StopRequested to report; a second ends the process at once.
+void WatchStopRequests();
+/// Whether the user has asked the process to stop; cheap enough to ask between any two steps.
+bool StopRequested();
+
+/// Local wall-clock time with milliseconds (GetLocalTime).
+struct LocalTime {
+  int year, month, day, hour, minute, second, milliseconds;
+};
+LocalTime GetLocalTime();
+/// The local wall-clock time of a moment given in seconds since the Unix epoch, by the time zone's
+/// rules for that date (SystemTimeToTzSpecificLocalTime); milliseconds are 0. False when the
+/// moment has no such time.
+bool LocalTimeOf(std::int64_t seconds, LocalTime* local);
+
+}  // namespace orvex::platform
