@@ -177,7 +177,8 @@ std::u16string TreeDifferenceLine(const TreeDifference& difference) {
 }
 
 std::u16string KeyTreeMoveLine(const KeyTreeMove& move) {
-  return u"> [" + move.from + u"] -> [" + move.to + u"] (" + Counted(move.keys, u"key)", u"keys)");
+  return u"> [" + move.from + u"] -> [" + move.to + u"] (" + Counted(move.keys, u"key", u"keys") +
+         u')';
 }
 
 DifferenceSummary Summarize(const ProfileComparison& comparison) {

@@ -109,7 +109,8 @@ HRESULT PairMovedFiles(const EntrySet& removed, const EntrySet& added,
     if (!entry->directory) added_by_size.emplace(entry->size, &path);
   }
   std::map<std::u16string_view, std::uint64_t> hashes;
-  auto hash_of = [&](std::u16string_view path, const TreeEntry& entry, std::uint64_t* hash) {
+  auto hash_of = [&](std::u16string_view path, const TreeEntry& entry,
+                     std::uint64_t* hash) -> HRESULT {
     const auto [it, fresh] = hashes.try_emplace(path, 0);
     if (fresh) RETURN_IF_FAILED(HashFileContent(entry.full_path, &it->second));
     *hash = it->second;

@@ -336,6 +336,18 @@ std::vector<KeyTreeMove> FindKeyTreeMoves(const DocumentIndex& before, const Doc
     }
   }
 
+  // The removed keys at or below each candidate's source.
+  std::unordered_map<std::string, std::vector<const KeyView*>> below;
+  for (const auto& [order, move] : candidates) below.try_emplace(PathCollationKey(move.from));
+  for (const KeyDifference& difference : *differences) {
+    if (below.empty() || difference.kind != Kind::kRemoved) continue;
+    for (std::vector<std::u16string_view> parts = KeyComponents(difference.key->path);
+         !parts.empty(); parts.pop_back()) {
+      const auto found = below.find(PathCollationKey(Join(parts)));
+      if (found != below.end()) found->second.push_back(difference.key);
+    }
+  }
+
   std::vector<KeyTreeMove> moves;
   std::set<const KeyView*> moved;  // removed keys taken by a move, and added keys left equal
   std::map<const KeyView*, std::vector<ValueDifference>> changed;  // added keys left changed
@@ -350,18 +362,18 @@ std::vector<KeyTreeMove> FindKeyTreeMoves(const DocumentIndex& before, const Doc
       continue;
     }
     const std::size_t depth = order.first;
-    for (const KeyDifference& difference : *differences) {
-      if (difference.kind != Kind::kRemoved || !IsKeyAtOrBelow(difference.key->path, move.from)) {
+    for (const KeyView* key : below[PathCollationKey(move.from)]) {
+      std::vector<std::u16string_view> path = KeyComponents(move.to);
+      const std::vector<std::u16string_view> source = KeyComponents(key->path);
+      path.insert(path.end(), source.begin() + static_cast<std::ptrdiff_t>(depth), source.end());
+      const KeyView* target = after.Find(PathCollationKey(Join(path)));
+      if (target == nullptr || before.Find(target->collation_key) != nullptr ||
+          moved.contains(target) || changed.contains(target)) {
         continue;
       }
-      std::vector<std::u16string_view> path = KeyComponents(move.to);
-      const std::vector<std::u16string_view> source = KeyComponents(difference.key->path);
-      path.insert(path.end(), source.begin() + depth, source.end());
-      const KeyView* target = after.Find(PathCollationKey(Join(path)));
-      if (target == nullptr || before.Find(target->collation_key) != nullptr) continue;
-      CompareValues(difference.key, target, &values);
+      CompareValues(key, target, &values);
       PairRenamedValues(&values);
-      moved.insert(difference.key);
+      moved.insert(key);
       if (values.empty()) {
         moved.insert(target);
       } else {
