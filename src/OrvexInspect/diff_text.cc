@@ -30,11 +30,7 @@ void AppendValueLines(std::u16string* out, std::u16string_view indent, char16_t 
   const ValueDescription description = DescribeValue(value);
   const std::u16string lead = {u' ', u' ', marker, u' ', u' ', u' ', u' ', u' '};
   std::u16string head = lead + std::u16string(name) + u" = " + description.head;
-  if (count > 1) {
-    head += u" (the key holds this name " +
-            (count == 2 ? u"twice" : DecimalText(count) + u" times") +
-            u"; an import keeps this last value)";
-  }
+  if (count > 1) head += u' ' + NameCountText(count);
   AppendLine(out, indent, head);
   for (const std::u16string& more : description.more) {
     AppendLine(out, indent, lead + u"    " + more);
@@ -161,7 +157,8 @@ std::u16string TreeDifferenceLine(const TreeDifference& difference) {
   line += difference.path + std::u16string(slash) + u" (";
   if (difference.entry->directory) {
     line += u"directory";
-    if (difference.files_inside > 0) line += u", " + Counted(difference.files_inside, u"file", u"files");
+    if (difference.files_inside > 0)
+      line += u", " + Counted(difference.files_inside, u"file", u"files");
   } else if (difference.kind != Kind::kChanged) {
     line += DecimalText(difference.entry->size) + u" bytes";
   } else if (difference.old_size != difference.entry->size) {
@@ -277,9 +274,9 @@ void AppendDifferenceJson(const ProfileComparison& comparison, std::u16string_vi
         json.End();
       }
       for (const ValueDifference& value : key.values) {
-        json.Begin(u"value", value.renamed ? u"moved"
-                                           : KindWord(value.before == nullptr,
-                                                      value.after == nullptr));
+        json.Begin(u"value", value.renamed
+                                 ? u"moved"
+                                 : KindWord(value.before == nullptr, value.after == nullptr));
         json.Field(u"file", file.name);
         json.Field(u"key", key.key->path);
         json.Field(u"name", value.name);

@@ -21,13 +21,17 @@ constexpr std::u16string_view kStyle =
     u"ul{list-style:none;margin:.2em 0;padding-left:1.2em}\n"
     u"@media print{body{max-width:none;margin:0}details>summary{list-style:none}}\n";
 
+// Text as element content: markup characters as references, so that any name or value reads as
+// itself.
+std::u16string Text(std::u16string_view text) { return XmlEscape(text, false); }
+
 void AppendElement(std::u16string_view tag, std::u16string_view attributes,
                    std::u16string_view text, std::u16string* out) {
   *out += u'<';
   *out += tag;
   *out += attributes;
   *out += u'>';
-  *out += HtmlEscape(text);
+  *out += Text(text);
   *out += u"</";
   *out += tag;
   *out += u'>';
@@ -52,12 +56,9 @@ std::u16string ValueCell(const RegistryValueRef* value, std::size_t count) {
   std::u16string cell = u"<td class=\"path\">";
   if (value != nullptr) {
     const ValueDescription description = DescribeValue(*value);
-    cell += HtmlEscape(description.head);
-    for (const std::u16string& more : description.more) cell += u"<br>" + HtmlEscape(more);
-    if (count > 1) {
-      cell += u"<br>(the key holds this name " + DecimalText(count) +
-              u" times; an import keeps this last value)";
-    }
+    cell += Text(description.head);
+    for (const std::u16string& more : description.more) cell += u"<br>" + Text(more);
+    if (count > 1) cell += u"<br>" + NameCountText(count);
   }
   return cell + u"</td>";
 }
@@ -70,7 +71,7 @@ void AppendKey(const KeyDifference& key, std::u16string* out) {
   *out += ClassOf(marker);
   *out += u"\">";
   *out += marker;
-  *out += u" [" + HtmlEscape(key.key->path) + u"]</summary>\n";
+  *out += u" [" + Text(key.key->path) + u"]</summary>\n";
   if (!key.values.empty()) {
     *out += u"<table><tr><th>value</th><th>before</th><th>after</th></tr>\n";
     for (const ValueDifference& value : key.values) {
@@ -82,9 +83,9 @@ void AppendKey(const KeyDifference& key, std::u16string* out) {
       *out += ClassOf(value_marker);
       *out += u"\"><td class=\"path\">";
       if (value.renamed) {
-        *out += HtmlEscape(ValueNameText(value.old_name)) + u" -&gt; ";
+        *out += Text(ValueNameText(value.old_name)) + u" -&gt; ";
       }
-      *out += HtmlEscape(ValueNameText(value.name));
+      *out += Text(ValueNameText(value.name));
       if (value.renamed && LetterCaseOnly(value.old_name, value.name)) {
         *out += u" (letter case only)";
       }
@@ -104,7 +105,7 @@ void AppendRegFile(const RegFileComparison& file, std::u16string* out) {
   *out += ClassOf(marker);
   *out += u"\">";
   *out += marker;
-  *out += u' ' + HtmlEscape(file.name) + u"</summary>\n";
+  *out += u' ' + Text(file.name) + u"</summary>\n";
   for (const KeyTreeMove& move : file.moves) {
     AppendElement(u"div", u" class=\"path moved\"", KeyTreeMoveLine(move), out);
     *out += u'\n';
@@ -113,9 +114,7 @@ void AppendRegFile(const RegFileComparison& file, std::u16string* out) {
   *out += u"</details>\n";
 }
 
-std::u16string_view TopFolder(std::u16string_view path) {
-  return path.substr(0, path.find(u'/'));
-}
+std::u16string_view TopFolder(std::u16string_view path) { return path.substr(0, path.find(u'/')); }
 
 void AppendCount(const ProfileCount& count, std::u16string* out) {
   *out += u"<td class=\"n\">" + DecimalText(count.profiles);
@@ -134,36 +133,10 @@ void AppendCount(const ProfileCount& count, std::u16string* out) {
 
 }  // namespace
 
-std::u16string HtmlEscape(std::u16string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (const char16_t unit : text) {
-    switch (unit) {
-      case u'&':
-        out += u"&amp;";
-        break;
-      case u'<':
-        out += u"&lt;";
-        break;
-      case u'>':
-        out += u"&gt;";
-        break;
-      case u'"':
-        out += u"&quot;";
-        break;
-      case u'\'':
-        out += u"&#39;";
-        break;
-      default:
-        out += unit;
-    }
-  }
-  return out;
-}
-
 void BeginHtmlPage(std::u16string_view title, std::u16string* out) {
-  *out += u"<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-          u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+  *out +=
+      u"<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
   AppendElement(u"title", u"", title, out);
   *out += u"\n<style>\n";
   *out += kStyle;
@@ -174,24 +147,26 @@ void BeginHtmlPage(std::u16string_view title, std::u16string* out) {
 
 void EndHtmlPage(std::u16string* out) { *out += u"</body>\n</html>\n"; }
 
-void AppendHtmlSummary(std::span<const std::u16string_view> columns,
-                       std::span<const CountRow> rows, std::u16string* out) {
+void AppendHtmlSummary(std::span<const std::u16string_view> columns, std::span<const CountRow> rows,
+                       std::u16string* out) {
   *out += u"<section id=\"summary\">\n<h2>Summary</h2>\n<table>\n<tr><th></th>";
   for (const std::u16string_view column : columns) AppendElement(u"th", u"", column, out);
   *out += u"</tr>\n";
   for (const CountRow& row : rows) {
     *out += u"<tr>";
     AppendElement(u"th", u"", row.label, out);
-    for (const std::size_t count : row.counts) AppendElement(u"td", u" class=\"n\"", DecimalText(count), out);
+    for (const std::size_t count : row.counts)
+      AppendElement(u"td", u" class=\"n\"", DecimalText(count), out);
     *out += u"</tr>\n";
   }
   *out += u"</table>\n</section>\n";
 }
 
 void AppendHtmlRuleTable(std::span<const RuleRow> rows, std::u16string* out) {
-  *out += u"<section id=\"rules\">\n<h2>Rules</h2>\n<table>\n"
-          u"<tr><th>line</th><th>rule</th><th>acted</th><th>found nothing</th><th>failed</th>"
-          u"<th>near misses</th></tr>\n";
+  *out +=
+      u"<section id=\"rules\">\n<h2>Rules</h2>\n<table>\n"
+      u"<tr><th>line</th><th>rule</th><th>acted</th><th>found nothing</th><th>failed</th>"
+      u"<th>near misses</th></tr>\n";
   for (const RuleRow& row : rows) {
     *out += u"<tr class=\"rule\">";
     AppendElement(u"td", u" class=\"n\"", DecimalText(row.line), out);
@@ -202,7 +177,7 @@ void AppendHtmlRuleTable(std::span<const RuleRow> rows, std::u16string* out) {
     *out += u"<td>";
     for (std::size_t i = 0; i < row.near_misses.size(); ++i) {
       if (i > 0) *out += u"<br>";
-      *out += HtmlEscape(row.near_misses[i]);
+      *out += Text(row.near_misses[i]);
     }
     *out += u"</td></tr>\n";
   }
@@ -218,11 +193,11 @@ void AppendHtmlChanges(std::u16string_view profile, const ProfileComparison& com
   for (const RegFileComparison& file : comparison.reg_files) AppendRegFile(file, out);
   // Files and folders under their top folder (AppData, Desktop, ...).
   for (std::size_t i = 0; i < comparison.tree.size();) {
-    const std::u16string_view top = TopFolder(comparison.tree[i].kind == TreeDifference::Kind::kMoved
-                                                  ? comparison.tree[i].from
-                                                  : comparison.tree[i].path);
+    const std::u16string_view top = TopFolder(
+        comparison.tree[i].kind == TreeDifference::Kind::kMoved ? comparison.tree[i].from
+                                                                : comparison.tree[i].path);
     *out += u"<details open><summary class=\"path\">";
-    *out += HtmlEscape(top) + u"/</summary>\n<ul>\n";
+    *out += Text(top) + u"/</summary>\n<ul>\n";
     for (; i < comparison.tree.size(); ++i) {
       const TreeDifference& difference = comparison.tree[i];
       const std::u16string_view path =
@@ -231,7 +206,7 @@ void AppendHtmlChanges(std::u16string_view profile, const ProfileComparison& com
       const std::u16string line = TreeDifferenceLine(difference);
       *out += u"<li class=\"path ";
       *out += ClassOf(line[0]);
-      *out += u"\">" + HtmlEscape(line);
+      *out += u"\">" + Text(line);
       if (!difference.lines.empty()) {
         std::u16string lines;
         for (const std::u16string& text : difference.lines) lines += text + u'\n';

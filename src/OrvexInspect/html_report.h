@@ -13,9 +13,6 @@
 
 namespace orvex {
 
-/// `text` with the characters that HTML gives a meaning (& < > " ') as character references.
-std::u16string HtmlEscape(std::u16string_view text);
-
 /// The page's head with its styles, and its heading.
 void BeginHtmlPage(std::u16string_view title, std::u16string* out);
 
@@ -29,8 +26,8 @@ struct CountRow {
 };
 
 /// The summary: a table of counts under the heading "Summary".
-void AppendHtmlSummary(std::span<const std::u16string_view> columns,
-                       std::span<const CountRow> rows, std::u16string* out);
+void AppendHtmlSummary(std::span<const std::u16string_view> columns, std::span<const CountRow> rows,
+                       std::u16string* out);
 
 /// How many profiles a rule did one thing in, with the first few of their names.
 struct ProfileCount {

@@ -40,13 +40,13 @@ TEST(HtmlReportTest, BrowserReadsTheSummaryAndEveryRule) {
   const std::string html = ToUtf8(page);
   EXPECT_NE(html.find("<title>Preview of &lt;rules&gt; &amp; more</title>"), std::string::npos);
   EXPECT_NE(html.find("<tr class=\"rule\"><td class=\"n\">4</td><td class=\"path\">value set "
-                      "&#39;a&lt;b&#39; &amp; &quot;c&quot;</td><td class=\"n\">2<br><small "
+                      "'a&lt;b' &amp; &quot;c&quot;</td><td class=\"n\">2<br><small "
                       "class=\"path\">u1.zip, u2.zip</small></td><td class=\"n\">1<br><small "
                       "class=\"path\">u3.zip</small></td><td class=\"n\">0</td><td></td></tr>\n"
                       "<tr class=\"rule\"><td class=\"n\">9</td><td class=\"path\">value delete "
                       "wordwrap</td><td class=\"n\">0</td><td class=\"n\">3<br><small "
-                      "class=\"path\">u1.zip, ...</small></td><td class=\"n\">0</td><td>&#39;"
-                      "wordwrap&#39; not found; &#39;WordWrap&#39; differs only in letter case"
+                      "class=\"path\">u1.zip, ...</small></td><td class=\"n\">0</td><td>'wordwrap' "
+                      "not found; 'WordWrap' differs only in letter case"
                       "</td></tr>\n"),
             std::string::npos)
       << html;
@@ -61,8 +61,9 @@ TEST(HtmlReportTest, BrowserReadsTheSummaryAndEveryRule) {
   testing::WriteFile(dir.path() / "report.html", html);
   const std::string command =
       "chromium --headless --no-sandbox --disable-gpu --no-first-run --no-proxy-server "
-      "--dump-dom 'file://" + (dir.path() / "report.html").string() + "' >'" +
-      (dir.path() / "dom.html").string() + "' 2>/dev/null";
+      "--dump-dom 'file://" +
+      (dir.path() / "report.html").string() + "' >'" + (dir.path() / "dom.html").string() +
+      "' 2>/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const std::string dom = testing::ReadFile(dir.path() / "dom.html");
   EXPECT_EQ(Count(dom, "<section id=\"summary\">"), 1u) << dom;

@@ -9,9 +9,9 @@
 #include "OrvexInspect/profile.h"
 #include "OrvexInspect/profile_diff.h"
 #include "OrvexInspect/rule_check.h"
-#include "transforms/files/file_system.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
 
 namespace orvex {
@@ -19,7 +19,8 @@ namespace {
 
 constexpr std::u16string_view kUsage =
     u"Usage: OrvexInspect check [--json] [--strict] <rules.xml>\n"
-    u"       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> <after.zip>\n"
+    u"       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> "
+    u"<after.zip>\n"
     u"       OrvexInspect derive <before.zip> <after.zip>\n";
 
 CommandOutput Failure(std::u16string message) {
@@ -132,8 +133,8 @@ HRESULT WriteTextFile(const std::u16string& path, std::u16string_view text) {
   const std::string bytes = ToUtf8(text);
   std::uint32_t written = 0;
   if (error == 0) {
-    error = platform::WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
-                                &written);
+    error =
+        platform::WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written);
   }
   return error == 0 ? S_OK : HResultFromWin32(error);
 }

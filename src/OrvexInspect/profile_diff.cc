@@ -91,14 +91,13 @@ bool IsAtOrBelow(std::u16string_view path, std::u16string_view root) {
 template <typename Map>
 auto Below(Map& entries, const std::u16string& directory) {
   const std::u16string prefix = directory + u'/';
-  auto end = entries.lower_bound(prefix);
+  const auto first = entries.lower_bound(prefix);
+  auto end = first;
   while (end != entries.end() && end->first.starts_with(prefix)) ++end;
-  return std::pair(entries.lower_bound(prefix), end);
+  return std::pair(first, end);
 }
 
-std::u16string_view LastName(std::u16string_view path) {
-  return path.substr(path.rfind(u'/') + 1);
-}
+std::u16string_view LastName(std::u16string_view path) { return path.substr(path.rfind(u'/') + 1); }
 
 // Pairs each removed file with an added file of the same content, one of the same name first; a
 // file of no bytes pairs only by name, since any two such files are equal.
@@ -173,9 +172,9 @@ void FindFolderMoves(const EntrySet& removed, const EntrySet& added,
         ++votes[std::u16string_view(pair->second).substr(0, pair->second.size() - below.size())];
       }
     }
-    const auto best = std::max_element(votes.begin(), votes.end(), [](const auto& a, const auto& b) {
-      return a.second < b.second;
-    });
+    const auto best =
+        std::max_element(votes.begin(), votes.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
     if (best == votes.end() || 2 * best->second < files) continue;
     const std::u16string target(best->first);
     const auto folder = added.find(target);
@@ -209,10 +208,11 @@ void FindFolderMoves(const EntrySet& removed, const EntrySet& added,
   }
 }
 
-// Whether anything at or below `path` is in `moved`.
+// Whether anything below the folder `path` is in `moved`.
 bool HoldsMoved(const std::set<std::u16string, std::less<>>& moved, const std::u16string& path) {
-  const auto it = moved.lower_bound(path);
-  return it != moved.end() && IsAtOrBelow(*it, path);
+  const std::u16string prefix = path + u'/';
+  const auto it = moved.lower_bound(prefix);
+  return it != moved.end() && it->starts_with(prefix);
 }
 
 // The entries of one side that neither moved nor lie in a directory shown whole.
@@ -346,7 +346,6 @@ HRESULT CompareProfiles(const Profile& before, const Profile& after, bool expand
   for (const ProfileRegFile& file : after.reg_files) new_files.push_back({file.name, &file.document});
   return CompareProfiles(old_files, before.tree, new_files, after.tree, expand, comparison);
 }
-
 
 bool LetterCaseOnly(std::u16string_view from, std::u16string_view to) {
   return from != to && EqualsIgnoreCase(from, to);

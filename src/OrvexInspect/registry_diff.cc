@@ -180,10 +180,9 @@ std::uint64_t ValuesHash(const KeyView& key) {
 bool SameValues(const KeyView& a, const KeyView& b) {
   const auto left = SortedValues(a);
   const auto right = SortedValues(b);
-  return std::equal(left.begin(), left.end(), right.begin(), right.end(),
-                    [](const auto& x, const auto& y) {
-                      return x.first == y.first && *x.second == *y.second;
-                    });
+  return std::equal(
+      left.begin(), left.end(), right.begin(), right.end(),
+      [](const auto& x, const auto& y) { return x.first == y.first && *x.second == *y.second; });
 }
 
 DocumentIndex::DocumentIndex(const RegistryDocument& document) {
@@ -329,9 +328,9 @@ std::vector<KeyTreeMove> FindKeyTreeMoves(const DocumentIndex& before, const Doc
         to.pop_back();
       }
       KeyTreeMove move{Join(from), Join(to)};
-      candidates.try_emplace({from.size(), PathCollationKey(move.from) + '\0' +
-                                               PathCollationKey(move.to)},
-                             std::move(move));
+      candidates.try_emplace(
+          {from.size(), PathCollationKey(move.from) + '\0' + PathCollationKey(move.to)},
+          std::move(move));
       break;
     }
   }
@@ -365,6 +364,7 @@ std::vector<KeyTreeMove> FindKeyTreeMoves(const DocumentIndex& before, const Doc
     for (const KeyView* key : below[PathCollationKey(move.from)]) {
       std::vector<std::u16string_view> path = KeyComponents(move.to);
       const std::vector<std::u16string_view> source = KeyComponents(key->path);
+      if (source.size() < depth) continue;
       path.insert(path.end(), source.begin() + static_cast<std::ptrdiff_t>(depth), source.end());
       const KeyView* target = after.Find(PathCollationKey(Join(path)));
       if (target == nullptr || before.Find(target->collation_key) != nullptr ||
@@ -509,6 +509,11 @@ ValueDescription DescribeValue(const RegistryValueRef& value) {
     }
   }
   return description;
+}
+
+std::u16string NameCountText(std::size_t count) {
+  return u"(the key holds this name " + (count == 2 ? u"twice" : DecimalText(count) + u" times") +
+         u"; an import keeps this last value)";
 }
 
 std::u16string ValueNameText(std::u16string_view name) {

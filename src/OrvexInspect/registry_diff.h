@@ -50,7 +50,7 @@ struct ValueDifference {
   std::size_t before_count = 0;  ///< how many values of the name the before key holds
   std::size_t after_count = 0;
   bool renamed = false;
-  std::u16string_view old_name;  ///< a renamed value's name before
+  std::u16string_view old_name = {};  ///< a renamed value's name before
 };
 
 /// A key that differs; an added or removed key lists every value it holds.
@@ -123,6 +123,10 @@ struct ValueDescription {
   std::vector<std::u16string> more;
 };
 ValueDescription DescribeValue(const RegistryValueRef& value);
+
+/// What a description adds for a value whose key holds `count` > 1 values of its name: "(the key
+/// holds this name twice; an import keeps this last value)".
+std::u16string NameCountText(std::size_t count);
 
 /// The value name as a .reg file writes it: @ for the default value, else in double quotes.
 std::u16string ValueNameText(std::u16string_view name);

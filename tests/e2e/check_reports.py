@@ -56,6 +56,7 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--out", required=True, help="where the report and its screenshot stay")
     args = parser.parse_args()
+    args.inspect = os.path.abspath(args.inspect)
     docs = os.path.join(args.source, "docs")
     rules = os.path.join(args.source, "examples", "migration.xml")
     os.makedirs(args.out, exist_ok=True)

@@ -38,7 +38,8 @@ std::string WineRun() {
 // whole exit code where the test can read it (a Unix exit status would keep 8 bits).
 std::string WindowsCommand(const std::string& program, const std::vector<std::string>& args,
                            const std::vector<std::string>& environment,
-                           const std::filesystem::path& status, const std::filesystem::path& batch) {
+                           const std::filesystem::path& status,
+                           const std::filesystem::path& batch) {
   std::string script = "@echo off\r\n";
   for (const std::string& variable : environment) {
     if (variable.starts_with("TMPDIR=")) {
@@ -90,8 +91,9 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::
     if (!ToolIsWindows() || !variable.starts_with("TMPDIR=")) command += " " + ShellQuote(variable);
   }
   if (ToolIsWindows()) {
-    command += " " + WindowsCommand(Environment(inspect ? "ORVEX_E2E_INSPECT_EXE" : "ORVEX_E2E_EXE"),
-                                    args, environment, status, capture.path() / "run.bat");
+    command +=
+        " " + WindowsCommand(Environment(inspect ? "ORVEX_E2E_INSPECT_EXE" : "ORVEX_E2E_EXE"), args,
+                             environment, status, capture.path() / "run.bat");
     command += " >" + ShellQuote(out.string()) + " 2>/dev/null";
   } else {
     command += " " + ShellQuote(inspect ? ORVEX_INSPECT_BINARY : ORVEX_BINARY);
