@@ -50,19 +50,16 @@ void AppendRegFileText(const RegFileComparison& file, std::u16string_view indent
     AppendLine(out, indent,
                std::u16string{u' ', u' ', marker, u' ', u'['}.append(key.key->path) + u']');
     for (const ValueDifference& value : key.values) {
+      const std::u16string names = ValueNamesText(value);
       if (value.renamed) {
-        std::u16string names = ValueNameText(value.old_name) + u" -> " + ValueNameText(value.name);
-        if (LetterCaseOnly(value.old_name, value.name)) names += u" (letter case only)";
         AppendValueLines(out, indent, u'>', names, *value.after, value.after_count);
         continue;
       }
       if (value.before != nullptr) {
-        AppendValueLines(out, indent, u'-', ValueNameText(value.name), *value.before,
-                         value.before_count);
+        AppendValueLines(out, indent, u'-', names, *value.before, value.before_count);
       }
       if (value.after != nullptr) {
-        AppendValueLines(out, indent, u'+', ValueNameText(value.name), *value.after,
-                         value.after_count);
+        AppendValueLines(out, indent, u'+', names, *value.after, value.after_count);
       }
     }
   }

@@ -81,15 +81,7 @@ void AppendKey(const KeyDifference& key, std::u16string* out) {
                                                               : u'~';
       *out += u"<tr class=\"";
       *out += ClassOf(value_marker);
-      *out += u"\"><td class=\"path\">";
-      if (value.renamed) {
-        *out += Text(ValueNameText(value.old_name)) + u" -&gt; ";
-      }
-      *out += Text(ValueNameText(value.name));
-      if (value.renamed && LetterCaseOnly(value.old_name, value.name)) {
-        *out += u" (letter case only)";
-      }
-      *out += u"</td>";
+      *out += u"\"><td class=\"path\">" + Text(ValueNamesText(value)) + u"</td>";
       *out += ValueCell(value.renamed ? nullptr : value.before, value.before_count);
       *out += ValueCell(value.after, value.after_count);
       *out += u"</tr>\n";

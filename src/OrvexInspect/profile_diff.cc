@@ -347,8 +347,4 @@ HRESULT CompareProfiles(const Profile& before, const Profile& after, bool expand
   return CompareProfiles(old_files, before.tree, new_files, after.tree, expand, comparison);
 }
 
-bool LetterCaseOnly(std::u16string_view from, std::u16string_view to) {
-  return from != to && EqualsIgnoreCase(from, to);
-}
-
 }  // namespace orvex

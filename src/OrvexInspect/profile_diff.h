@@ -105,7 +105,4 @@ std::u16string TreeDifferenceLine(const TreeDifference& difference);
 /// The line diff writes for a moved key tree ("> [from] -> [to] (3 keys)").
 std::u16string KeyTreeMoveLine(const KeyTreeMove& move);
 
-/// Whether a move only changed the letter case of a path or name.
-bool LetterCaseOnly(std::u16string_view from, std::u16string_view to);
-
 }  // namespace orvex

@@ -516,6 +516,16 @@ std::u16string NameCountText(std::size_t count) {
          u"; an import keeps this last value)";
 }
 
+bool LetterCaseOnly(std::u16string_view from, std::u16string_view to) {
+  return from != to && EqualsIgnoreCase(from, to);
+}
+
+std::u16string ValueNamesText(const ValueDifference& value) {
+  if (!value.renamed) return ValueNameText(value.name);
+  return ValueNameText(value.old_name) + u" -> " + ValueNameText(value.name) +
+         (LetterCaseOnly(value.old_name, value.name) ? u" (letter case only)" : u"");
+}
+
 std::u16string ValueNameText(std::u16string_view name) {
   if (name.empty()) return u"@";
   return Quoted(name);

@@ -128,6 +128,13 @@ ValueDescription DescribeValue(const RegistryValueRef& value);
 /// holds this name twice; an import keeps this last value)".
 std::u16string NameCountText(std::size_t count);
 
+/// Whether a move only changed the letter case of a path or name.
+bool LetterCaseOnly(std::u16string_view from, std::u16string_view to);
+
+/// How a difference names its value: "\"Name\"", or for a renamed value "\"Old\" -> \"New\"", with
+/// " (letter case only)" when that is all that changed.
+std::u16string ValueNamesText(const ValueDifference& value);
+
 /// The value name as a .reg file writes it: @ for the default value, else in double quotes.
 std::u16string ValueNameText(std::u16string_view name);
 

@@ -29,7 +29,7 @@ TEST(InspectE2eTest, ChecksAndDiffsTheExample) {
   const ToolResult diff =
       RunTool({"diff", "Profile.zip", "Migrated.zip"}, dir.path(), {}, Tool::kInspect);
   EXPECT_EQ(diff.status, 1);
-  // The summary and the tree in full; of the .reg files (their values are unit-tested) the moves.
+  // The summary, the tree and the first .reg file's move; the values are unit-tested.
   const std::string tree =
       "keys: 4 added, 1 removed, 2 changed, 3 moved\n"
       "values: 7 added, 2 removed, 2 changed, 1 moved\n"
@@ -47,12 +47,6 @@ TEST(InspectE2eTest, ChecksAndDiffsTheExample) {
       "  > [HKEY_CURRENT_USER\\Software\\Larkspur\\Notes] -> "
       "[HKEY_CURRENT_USER\\Software\\Larkspur Labs\\Quillmark Notes] (1 key)\n";
   EXPECT_EQ(diff.console.substr(0, tree.size()), tree);
-  EXPECT_NE(diff.console.find("~ Registry/User.reg\n"
-                              "  > [HKEY_CURRENT_USER\\Software\\Larkspur\\Notes] -> "
-                              "[HKEY_CURRENT_USER\\Software\\Larkspur Labs\\Quillmark Notes] "
-                              "(2 keys)\n"),
-            std::string::npos)
-      << diff.console;
 }
 
 }  // namespace
