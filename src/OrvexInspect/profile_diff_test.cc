@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "OrvexInspect/inspect_command.h"
+#include "OrvexInspect/inspect_text.h"
 #include "engine/engine.h"
 #include "platform/text.h"
 #include "regfile/reg_test_support.h"
@@ -78,6 +79,12 @@ class ProfileDiffTest : public ::testing::Test {
 };
 
 TEST_F(ProfileDiffTest, ComparesByMeaning) {
+  // Paths as JSON strings (the escaping itself is checked with check's output).
+  auto Json = [](std::u16string_view text) {
+    std::u16string quoted;
+    AppendJsonString(&quoted, text);
+    return ToUtf8(quoted);
+  };
   const std::u16string original = Archive("a.zip", Profile(kUserReg, "one\ntwo\nthree\n"));
   std::vector<TestEntry> changed = Profile(kUserRegChanged, "one\n2\nthree\n");
   changed.erase(changed.begin() + 3, changed.begin() + 5);  // AppData/Vendor/Old
@@ -126,9 +133,9 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
        "  + [HKEY_CURRENT_USER\\Software\\Vendor\\Other]\n"},
       {dir_.wide("c.zip"),
        {u"--json"},
-       "{\n  \"version\": 1,\n  \"command\": \"diff\",\n  \"before\": \"" + ToUtf8(original) +
-           "\",\n  \"after\": \"" + ToUtf8(dir_.wide("c.zip")) +
-           "\",\n  \"summary\": {\"keys\": {\"added\": 1, \"removed\": 1, \"changed\": 1, "
+       "{\n  \"version\": 1,\n  \"command\": \"diff\",\n  \"before\": " + Json(original) +
+           ",\n  \"after\": " + Json(dir_.wide("c.zip")) +
+           ",\n  \"summary\": {\"keys\": {\"added\": 1, \"removed\": 1, \"changed\": 1, "
            "\"moved\": 0}, \"values\": {\"added\": 1, \"removed\": 2, \"changed\": 4, \"moved\": 0}, "
            "\"files\": {\"added\": 1, \"removed\": 2, \"changed\": 1, \"moved\": 0}},\n"
            "  \"differences\": [\n"
