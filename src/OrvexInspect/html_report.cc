@@ -5,8 +5,8 @@
 namespace orvex {
 namespace {
 
-// Plain system fonts, a width that reads on a laptop, and every tree open on paper (a closed
-// <details> would print as its summary line alone).
+// Plain system fonts and a width that reads on a laptop. Every tree starts open, so that the page
+// prints whole: a closed <details> prints as its summary line alone.
 constexpr std::u16string_view kStyle =
     u"body{font:14px/1.4 system-ui,sans-serif;margin:1.5em auto;max-width:78em;padding:0 1em;"
     u"color:#222}\n"
