@@ -27,12 +27,13 @@ windows: windows-deps
 	cmake --build --preset windows
 
 # The unit tests of the Windows build under Wine, then the end-to-end tests (a Linux program)
-# against the Windows program.
+# against the Windows programs.
 # A test that fails is run once more: under Wine a program has now and then been seen to end at
 # once, before any test ran; a real failure fails twice.
 windows-test: windows build
 	ctest --preset windows -j2 --repeat until-pass:2
 	ORVEX_E2E_EXE=$(CURDIR)/build/windows/src/OrvexMigrate/OrvexMigrate.exe \
+	  ORVEX_E2E_INSPECT_EXE=$(CURDIR)/build/windows/src/OrvexInspect/OrvexInspect.exe \
 	  ORVEX_E2E_WINE_PREFIX=$(CURDIR)/build/windows/wine ctest --preset release -R E2e -j2
 
 # Every fuzz target under libFuzzer and the sanitizers, FUZZ_SECONDS each (see scripts/fuzz.sh).

@@ -220,7 +220,8 @@ HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived
   std::vector<RegDocumentRef> new_files;
   for (const ProfileRegFile& file : after.reg_files) new_files.push_back({file.name, &file.document});
   ProfileComparison comparison;
-  RETURN_IF_FAILED(CompareProfiles(old_files, before.tree, new_files, after.tree, &comparison));
+  RETURN_IF_FAILED(
+      CompareProfiles(old_files, before.tree, new_files, after.tree, false, &comparison));
   AppendDifferenceText(comparison, u"       ", &derived->remaining);
   return S_OK;
 }

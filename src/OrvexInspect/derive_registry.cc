@@ -21,27 +21,6 @@ namespace {
 constexpr std::size_t kMaxSuffix = 8;
 constexpr std::size_t kMaxBucket = 16;
 
-std::vector<std::u16string_view> KeyComponents(std::u16string_view path) {
-  std::vector<std::u16string_view> parts;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == u'\\') {
-      if (i > start) parts.push_back(path.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  return parts;
-}
-
-std::u16string Join(std::span<const std::u16string_view> parts) {
-  std::u16string path;
-  for (const std::u16string_view part : parts) {
-    if (!path.empty()) path += u'\\';
-    path += part;
-  }
-  return path;
-}
-
 bool Overlaps(std::u16string_view a, std::u16string_view b) {
   return IsKeyAtOrBelow(a, b) || IsKeyAtOrBelow(b, a);
 }
@@ -120,39 +99,6 @@ class KeyTree {
 };
 
 // --- Renames --------------------------------------------------------------------------------------
-
-std::vector<std::pair<std::u16string_view, const RegistryValueRef*>> SortedValues(
-    const KeyView& key) {
-  std::vector<std::pair<std::u16string_view, const RegistryValueRef*>> values;
-  for (const RegistryValuePair* pair : key.values) values.emplace_back(pair->name, &pair->value);
-  std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
-    if (a.first != b.first) return a.first < b.first;
-    if (a.second->type != b.second->type) return a.second->type < b.second->type;
-    return std::ranges::lexicographical_compare(a.second->data, b.second->data);
-  });
-  return values;
-}
-
-std::uint64_t ValuesHash(const KeyView& key) {
-  std::uint64_t hash = 14695981039346656037ull;
-  auto mix = [&](std::uint64_t part) { hash = (hash ^ part) * 1099511628211ull; };
-  for (const auto& [name, value] : SortedValues(key)) {
-    for (const char16_t unit : name) mix(unit);
-    mix(0x10000 + value->type);
-    for (const std::uint8_t byte : value->data) mix(byte);
-    mix(0x20000);
-  }
-  return hash;
-}
-
-bool SameValues(const KeyView& a, const KeyView& b) {
-  const auto left = SortedValues(a);
-  const auto right = SortedValues(b);
-  return std::equal(left.begin(), left.end(), right.begin(), right.end(),
-                    [](const auto& x, const auto& y) {
-                      return x.first == y.first && *x.second == *y.second;
-                    });
-}
 
 void Vote(std::map<std::string, MoveCandidate>* votes, std::u16string source,
           std::u16string destination, std::size_t depth) {

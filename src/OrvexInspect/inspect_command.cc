@@ -4,10 +4,13 @@
 #include <tuple>
 
 #include "OrvexInspect/derive.h"
+#include "OrvexInspect/html_report.h"
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile.h"
 #include "OrvexInspect/profile_diff.h"
 #include "OrvexInspect/rule_check.h"
+#include "platform/platform.h"
+#include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
 
@@ -16,7 +19,8 @@ namespace {
 
 constexpr std::u16string_view kUsage =
     u"Usage: OrvexInspect check [--json] [--strict] <rules.xml>\n"
-    u"       OrvexInspect diff [--json] <before.zip> <after.zip>\n"
+    u"       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> "
+    u"<after.zip>\n"
     u"       OrvexInspect derive <before.zip> <after.zip>\n";
 
 CommandOutput Failure(std::u16string message) {
@@ -145,16 +149,72 @@ bool ListArchives(const std::u16string& before_name, const std::u16string& after
   return SUCCEEDED(hr);
 }
 
-CommandOutput Diff(const std::u16string& before, const std::u16string& after, bool json) {
+// Writes `text` as UTF-8 into the file `path`, replacing it.
+HRESULT WriteTextFile(const std::u16string& path, std::u16string_view text) {
+  std::u16string full = path;
+  RETURN_IF_FAILED(ResolveFullPath(&full));
+  platform::FileHandle file;
+  std::uint32_t error =
+      platform::CreateFile(full, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &file);
+  const std::string bytes = ToUtf8(text);
+  std::uint32_t written = 0;
+  if (error == 0) {
+    error =
+        platform::WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written);
+  }
+  return error == 0 ? S_OK : HResultFromWin32(error);
+}
+
+// The report page of a diff: the summary, then the changes of the one pair of profiles.
+std::u16string DiffPage(const std::u16string& before, const std::u16string& after,
+                        const ProfileComparison& comparison, const DifferenceSummary& summary) {
+  const std::u16string_view columns[] = {u"added", u"removed", u"changed", u"moved"};
+  auto counts = [](const ChangeCounts& c) {
+    return std::vector<std::size_t>{c.added, c.removed, c.changed, c.moved};
+  };
+  const CountRow rows[] = {{u"keys", counts(summary.keys)},
+                           {u"values", counts(summary.values)},
+                           {u"files", counts(summary.files)}};
+  std::u16string page;
+  BeginHtmlPage(u"OrvexInspect diff: " + before + u" -> " + after, &page);
+  AppendHtmlSummary(columns, rows, &page);
+  AppendHtmlChanges(before + u" -> " + after, comparison, &page);
+  EndHtmlPage(&page);
+  return page;
+}
+
+struct DiffOptions {
+  bool json = false;
+  bool expand = false;
+  std::u16string html;  // the report page's file, if one is wanted
+};
+
+CommandOutput Diff(const std::u16string& before, const std::u16string& after,
+                   const DiffOptions& options) {
   CommandOutput output;
   const auto pair = std::make_shared<ArchivePair>();
   if (!ListArchives(before, after, pair.get(), &output)) return output;
   ProfileComparison& comparison = pair->comparison;
-  const HRESULT hr = CompareProfiles(pair->before, pair->after, &comparison);
+  HRESULT hr = CompareProfiles(pair->before, pair->after, options.expand, &comparison);
   if (FAILED(hr)) return Failure(u"cannot compare the archives" + ErrorText(hr));
-  if (json) {
-    AppendDifferenceJson(comparison, &output.out);
-  } else {
+  const DifferenceSummary summary = Summarize(comparison);
+  if (!options.html.empty()) {
+    hr = WriteTextFile(options.html, DiffPage(before, after, comparison, summary));
+    if (FAILED(hr)) return Failure(u"cannot write '" + options.html + u"'" + ErrorText(hr));
+  }
+  if (options.json) {
+    output.out = u"{\n  \"version\": 1,\n  \"command\": \"diff\",\n  \"before\": ";
+    AppendJsonString(&output.out, before);
+    output.out += u",\n  \"after\": ";
+    AppendJsonString(&output.out, after);
+    output.out += u",\n  \"summary\": ";
+    AppendSummaryJson(summary, &output.out);
+    output.out += u",\n  \"differences\": ";
+    AppendDifferenceJson(comparison, u"  ", &output.out);
+    output.out += u"\n}\n";
+  } else if (!comparison.empty()) {
+    AppendSummaryText(summary, &output.out);
+    output.out += u'\n';
     AppendDifferenceText(comparison, {}, &output.out);
   }
   output.exit_code = comparison.empty() ? 0 : kInspectFound;
@@ -179,8 +239,9 @@ CommandOutput Derive(const std::u16string& before, const std::u16string& after) 
 
 CommandOutput Dispatch(const ArgumentList& args) {
   std::vector<std::u16string> words;
-  bool json = false;
+  DiffOptions diff;
   bool strict = false;
+  bool usage_error = false;
   CommandOutput output;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == u"--help" || args[i] == u"-h") {
@@ -188,17 +249,28 @@ CommandOutput Dispatch(const ArgumentList& args) {
       return output;
     }
     if (args[i] == u"--json") {
-      json = true;
+      diff.json = true;
     } else if (args[i] == u"--strict") {
       strict = true;
+    } else if (args[i] == u"--expand") {
+      diff.expand = true;
+    } else if (args[i] == u"--html") {
+      usage_error |= i + 1 == args.size() || args[i + 1].empty();
+      if (!usage_error) diff.html = args[++i];
     } else {
       words.push_back(args[i]);
     }
   }
-  if (words.size() == 2 && words[0] == u"check") return Check(words[1], json, strict);
+  const bool diff_options = diff.expand || !diff.html.empty();
+  if (usage_error) words.clear();
+  if (words.size() == 2 && words[0] == u"check" && !diff_options) {
+    return Check(words[1], diff.json, strict);
+  }
   if (strict) words.clear();  // only check knows it
-  if (words.size() == 3 && words[0] == u"diff") return Diff(words[1], words[2], json);
-  if (words.size() == 3 && words[0] == u"derive" && !json) return Derive(words[1], words[2]);
+  if (words.size() == 3 && words[0] == u"diff") return Diff(words[1], words[2], diff);
+  if (words.size() == 3 && words[0] == u"derive" && !diff.json && !diff_options) {
+    return Derive(words[1], words[2]);
+  }
   output.exit_code = kInspectFailed;
   output.err = kUsage;
   return output;

@@ -1,6 +1,7 @@
 #include "OrvexInspect/profile_diff.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "OrvexInspect/inspect_text.h"
@@ -21,16 +22,6 @@ bool UnderAny(std::u16string_view path, const std::set<std::u16string, std::less
     if (directories.contains(path.substr(0, slash))) return true;
   }
   return false;
-}
-
-std::size_t FilesInside(const FileTree& tree, const std::u16string& directory) {
-  const std::u16string prefix = directory + u'/';
-  std::size_t files = 0;
-  for (auto it = tree.lower_bound(prefix); it != tree.end() && it->first.starts_with(prefix);
-       ++it) {
-    if (!it->second.directory) ++files;
-  }
-  return files;
 }
 
 std::vector<std::u16string_view> Lines(std::u16string_view text) {
@@ -89,40 +80,190 @@ HRESULT LineDiff(const TreeEntry& before, const TreeEntry& after, std::vector<st
   return S_OK;
 }
 
-TreeDifference OneSide(TreeDifference::Kind kind, const std::u16string& path,
-                       const TreeEntry& entry, const FileTree& tree,
-                       std::set<std::u16string, std::less<>>* collapsed) {
-  TreeDifference difference;
-  difference.kind = kind;
-  difference.path = path;
-  difference.entry = &entry;
-  if (entry.directory) {
-    difference.files_inside = FilesInside(tree, path);
-    collapsed->insert(path);
-  }
-  return difference;
+// Tree entries that one side lacks or holds as another kind, by path.
+using EntrySet = std::map<std::u16string, const TreeEntry*, std::less<>>;
+
+bool IsAtOrBelow(std::u16string_view path, std::u16string_view root) {
+  return path.starts_with(root) && (path.size() == root.size() || path[root.size()] == u'/');
 }
 
-HRESULT CompareTrees(const FileTree& before, const FileTree& after,
+// The entries of `entries` below the folder `directory`.
+template <typename Map>
+auto Below(Map& entries, const std::u16string& directory) {
+  const std::u16string prefix = directory + u'/';
+  const auto first = entries.lower_bound(prefix);
+  auto end = first;
+  while (end != entries.end() && end->first.starts_with(prefix)) ++end;
+  return std::pair(first, end);
+}
+
+std::u16string_view LastName(std::u16string_view path) { return path.substr(path.rfind(u'/') + 1); }
+
+// Whether two files hold the same bytes: files listed from their archives by the sizes and CRC-32
+// recorded there, unpacked ones by their bytes.
+HRESULT SameFile(const TreeEntry& a, const TreeEntry& b, bool* same) {
+  *same = a.size == b.size;
+  if (*same && a.crc && b.crc) {
+    *same = a.crc == b.crc;
+  } else if (*same) {
+    RETURN_IF_FAILED(SameContent(a.full_path, b.full_path, same));
+  }
+  return S_OK;
+}
+
+// Pairs each removed file with an added file of the same content, one of the same name first; a
+// file of no bytes pairs only by name, since any two such files are equal. Unpacked files are
+// told apart by a hash of their bytes before they are compared.
+HRESULT PairMovedFiles(const EntrySet& removed, const EntrySet& added,
+                       std::map<std::u16string, std::u16string, std::less<>>* pairs) {
+  std::multimap<std::uint64_t, const std::u16string*> added_by_size;
+  for (const auto& [path, entry] : added) {
+    if (!entry->directory) added_by_size.emplace(entry->size, &path);
+  }
+  std::map<std::u16string_view, std::uint64_t> hashes;
+  auto hash_of = [&](std::u16string_view path, const TreeEntry& entry,
+                     std::uint64_t* hash) -> HRESULT {
+    const auto [it, fresh] = hashes.try_emplace(path, 0);
+    if (fresh) RETURN_IF_FAILED(HashFileContent(entry.full_path, &it->second));
+    *hash = it->second;
+    return S_OK;
+  };
+  std::set<std::u16string_view> taken;
+  for (const auto& [path, entry] : removed) {
+    if (entry->directory) continue;
+    const auto [first, last] = added_by_size.equal_range(entry->size);
+    if (first == last) continue;
+    std::vector<const std::u16string*> candidates;
+    for (const bool same_name : {true, false}) {
+      for (auto it = first; it != last; ++it) {
+        if (EqualsIgnoreCase(LastName(*it->second), LastName(path)) == same_name &&
+            (same_name || entry->size > 0) && !taken.contains(*it->second)) {
+          candidates.push_back(it->second);
+        }
+      }
+    }
+    for (const std::u16string* candidate : candidates) {
+      const TreeEntry& other = *added.find(*candidate)->second;
+      bool same = true;
+      if (!entry->crc || !other.crc) {
+        std::uint64_t hash = 0, other_hash = 0;
+        RETURN_IF_FAILED(hash_of(path, *entry, &hash));
+        RETURN_IF_FAILED(hash_of(*candidate, other, &other_hash));
+        same = hash == other_hash;
+      }
+      if (same) RETURN_IF_FAILED(SameFile(*entry, other, &same));
+      if (!same) continue;
+      pairs->emplace(path, *candidate);
+      taken.insert(*candidate);
+      break;
+    }
+  }
+  return S_OK;
+}
+
+// Tree moves and what they take from both sides.
+struct Moves {
+  std::vector<TreeDifference> found;
+  std::set<std::u16string, std::less<>> before;  // paths that moved away
+  std::set<std::u16string, std::less<>> after;   // paths that moved here
+};
+
+// A removed folder moved when at least half its files went to the same places under one added
+// folder; the shallowest such folder is the move, and what went elsewhere stays removed.
+void FindFolderMoves(const EntrySet& removed, const EntrySet& added,
+                     const std::map<std::u16string, std::u16string, std::less<>>& pairs,
+                     Moves* moves) {
+  for (const auto& [directory, entry] : removed) {
+    if (!entry->directory || moves->before.contains(directory)) continue;
+    std::map<std::u16string_view, std::size_t> votes;
+    std::size_t files = 0;
+    const auto [first, last] = Below(removed, directory);
+    for (auto it = first; it != last; ++it) {
+      if (it->second->directory) continue;
+      ++files;
+      const auto pair = pairs.find(it->first);
+      const std::u16string_view below = std::u16string_view(it->first).substr(directory.size());
+      if (pair != pairs.end() && pair->second.ends_with(below)) {
+        ++votes[std::u16string_view(pair->second).substr(0, pair->second.size() - below.size())];
+      }
+    }
+    const auto best =
+        std::max_element(votes.begin(), votes.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (best == votes.end() || 2 * best->second < files) continue;
+    const std::u16string target(best->first);
+    const auto folder = added.find(target);
+    if (folder == added.end() || !folder->second->directory || IsAtOrBelow(target, directory) ||
+        IsAtOrBelow(directory, target) || moves->after.contains(target)) {
+      continue;
+    }
+    TreeDifference move;
+    move.kind = TreeDifference::Kind::kMoved;
+    move.from = directory;
+    move.path = target;
+    move.entry = folder->second;
+    moves->before.insert(directory);
+    moves->after.insert(target);
+    for (auto it = first; it != last; ++it) {
+      const std::u16string there = target + it->first.substr(directory.size());
+      const auto other = added.find(there);
+      if (other == added.end() || other->second->directory != it->second->directory ||
+          moves->after.contains(there)) {
+        continue;
+      }
+      if (!it->second->directory) {
+        const auto pair = pairs.find(it->first);
+        if (pair == pairs.end() || pair->second != there) continue;
+        ++move.files_inside;
+      }
+      moves->before.insert(it->first);
+      moves->after.insert(there);
+    }
+    moves->found.push_back(std::move(move));
+  }
+}
+
+// Whether anything below the folder `path` is in `moved`.
+bool HoldsMoved(const std::set<std::u16string, std::less<>>& moved, const std::u16string& path) {
+  const std::u16string prefix = path + u'/';
+  const auto it = moved.lower_bound(prefix);
+  return it != moved.end() && it->starts_with(prefix);
+}
+
+// The entries of one side that neither moved nor lie in a directory shown whole.
+void AddOneSided(TreeDifference::Kind kind, const EntrySet& entries,
+                 const std::set<std::u16string, std::less<>>& moved, bool expand,
+                 std::vector<TreeDifference>* differences) {
+  std::set<std::u16string, std::less<>> whole;
+  for (const auto& [path, entry] : entries) {
+    if (moved.contains(path) || UnderAny(path, whole)) continue;
+    TreeDifference difference;
+    difference.kind = kind;
+    difference.path = path;
+    difference.entry = entry;
+    if (entry->directory && !expand && !HoldsMoved(moved, path)) {
+      const auto [first, last] = Below(entries, path);
+      difference.files_inside = static_cast<std::size_t>(
+          std::count_if(first, last, [](const auto& below) { return !below.second->directory; }));
+      whole.insert(path);
+    }
+    differences->push_back(std::move(difference));
+  }
+}
+
+HRESULT CompareTrees(const FileTree& before, const FileTree& after, bool expand,
                      std::vector<TreeDifference>* differences) {
-  std::set<std::u16string, std::less<>> removed;
-  std::set<std::u16string, std::less<>> added;
+  EntrySet removed;
+  EntrySet added;
   for (const auto& [path, entry] : before) {
-    if (UnderAny(path, removed)) continue;
     const auto other = after.find(path);
     if (other == after.end() || other->second.directory != entry.directory) {
-      differences->push_back(OneSide(TreeDifference::Kind::kRemoved, path, entry, before, &removed));
+      removed.emplace(path, &entry);
       continue;
     }
     if (entry.directory) continue;
-    // Files listed from their archives compare by the CRC-32 recorded there, unpacked ones by
-    // their bytes.
-    bool same = entry.size == other->second.size;
-    if (same && entry.crc && other->second.crc) {
-      same = entry.crc == other->second.crc;
-    } else if (same) {
-      RETURN_IF_FAILED(SameContent(entry.full_path, other->second.full_path, &same));
-    }
+    bool same = false;
+    RETURN_IF_FAILED(SameFile(entry, other->second, &same));
     if (same) continue;
     TreeDifference difference;
     difference.kind = TreeDifference::Kind::kChanged;
@@ -133,13 +274,37 @@ HRESULT CompareTrees(const FileTree& before, const FileTree& after,
     differences->push_back(std::move(difference));
   }
   for (const auto& [path, entry] : after) {
-    if (UnderAny(path, added)) continue;
     const auto other = before.find(path);
-    if (other != before.end() && other->second.directory == entry.directory) continue;
-    differences->push_back(OneSide(TreeDifference::Kind::kAdded, path, entry, after, &added));
+    if (other == before.end() || other->second.directory != entry.directory) {
+      added.emplace(path, &entry);
+    }
   }
+
+  std::map<std::u16string, std::u16string, std::less<>> pairs;
+  RETURN_IF_FAILED(PairMovedFiles(removed, added, &pairs));
+  Moves moves;
+  FindFolderMoves(removed, added, pairs, &moves);
+  for (const auto& [from, to] : pairs) {
+    if (moves.before.contains(from) || moves.after.contains(to)) continue;
+    TreeDifference move;
+    move.kind = TreeDifference::Kind::kMoved;
+    move.from = from;
+    move.path = to;
+    move.entry = added.at(to);
+    moves.before.insert(from);
+    moves.after.insert(to);
+    moves.found.push_back(std::move(move));
+  }
+  differences->insert(differences->end(), std::make_move_iterator(moves.found.begin()),
+                      std::make_move_iterator(moves.found.end()));
+  AddOneSided(TreeDifference::Kind::kRemoved, removed, moves.before, expand, differences);
+  AddOneSided(TreeDifference::Kind::kAdded, added, moves.after, expand, differences);
   std::stable_sort(differences->begin(), differences->end(),
-                   [](const TreeDifference& a, const TreeDifference& b) { return a.path < b.path; });
+                   [](const TreeDifference& a, const TreeDifference& b) {
+                     const bool a_moved = a.kind == TreeDifference::Kind::kMoved;
+                     const bool b_moved = b.kind == TreeDifference::Kind::kMoved;
+                     return (a_moved ? a.from : a.path) < (b_moved ? b.from : b.path);
+                   });
   return S_OK;
 }
 
@@ -148,103 +313,11 @@ const RegistryDocument& EmptyDocument() {
   return empty;
 }
 
-char16_t Marker(bool in_before, bool in_after) {
-  return !in_before ? u'+' : !in_after ? u'-' : u'~';
-}
-
-void AppendLine(std::u16string* out, std::u16string_view indent, std::u16string_view line) {
-  *out += indent;
-  *out += line;
-  *out += u'\n';
-}
-
-// `count` is how many values of the name the key holds; an import keeps the last, which is the
-// one shown.
-void AppendValueLines(std::u16string* out, std::u16string_view indent, char16_t marker,
-                      std::u16string_view name, const RegistryValueRef& value, std::size_t count) {
-  const ValueDescription description = DescribeValue(value);
-  const std::u16string lead = {u' ', u' ', marker, u' ', u' ', u' ', u' ', u' '};
-  std::u16string head = lead + ValueNameText(name) + u" = " + description.head;
-  if (count > 1) {
-    head += u" (the key holds this name " +
-            (count == 2 ? u"twice" : DecimalText(count) + u" times") +
-            u"; an import keeps this last value)";
-  }
-  AppendLine(out, indent, head);
-  for (const std::u16string& more : description.more) {
-    AppendLine(out, indent, lead + u"    " + more);
-  }
-}
-
-void AppendRegFileText(const RegFileComparison& file, std::u16string_view indent,
-                       std::u16string* out) {
-  AppendLine(out, indent, std::u16string{Marker(file.in_before, file.in_after), u' '} + file.name);
-  for (const KeyDifference& key : file.keys) {
-    const char16_t marker = key.kind == KeyDifference::Kind::kAdded     ? u'+'
-                            : key.kind == KeyDifference::Kind::kRemoved ? u'-'
-                                                                        : u' ';
-    AppendLine(out, indent,
-               std::u16string{u' ', u' ', marker, u' ', u'['}.append(key.key->path) + u']');
-    for (const ValueDifference& value : key.values) {
-      if (value.before != nullptr) {
-        AppendValueLines(out, indent, u'-', value.name, *value.before, value.before_count);
-      }
-      if (value.after != nullptr) {
-        AppendValueLines(out, indent, u'+', value.name, *value.after, value.after_count);
-      }
-    }
-  }
-}
-
-void AppendTreeText(const TreeDifference& difference, std::u16string_view indent,
-                    std::u16string* out) {
-  const char16_t marker = difference.kind == TreeDifference::Kind::kAdded     ? u'+'
-                          : difference.kind == TreeDifference::Kind::kRemoved ? u'-'
-                                                                              : u'~';
-  std::u16string line = {marker, u' '};
-  line += difference.path;
-  if (difference.entry->directory) {
-    line += difference.files_inside == 0
-                ? u"/ (directory)"
-                : u"/ (directory, " + DecimalText(difference.files_inside) +
-                      (difference.files_inside == 1 ? u" file)" : u" files)");
-  } else if (difference.kind != TreeDifference::Kind::kChanged) {
-    line += u" (" + DecimalText(difference.entry->size) + u" bytes)";
-  } else if (difference.old_size != difference.entry->size) {
-    line += u" (" + DecimalText(difference.old_size) + u" -> " +
-            DecimalText(difference.entry->size) + u" bytes)";
-  } else {
-    line += u" (" + DecimalText(difference.entry->size) + u" bytes, other content)";
-  }
-  AppendLine(out, indent, line);
-  for (const std::u16string& text : difference.lines) AppendLine(out, indent, u"  " + text);
-}
-
-std::u16string_view KindWord(bool added, bool removed) {
-  return added ? u"added" : removed ? u"removed" : u"changed";
-}
-
-void BeginObject(std::u16string* out, bool* first, std::u16string_view what,
-                 std::u16string_view change) {
-  *out += *first ? u"\n  {\"what\": " : u",\n  {\"what\": ";
-  *first = false;
-  AppendJsonString(out, what);
-  *out += u", \"change\": ";
-  AppendJsonString(out, change);
-}
-
-void AppendField(std::u16string* out, std::u16string_view name, std::u16string_view value) {
-  *out += u", \"";
-  *out += name;
-  *out += u"\": ";
-  AppendJsonString(out, value);
-}
-
 }  // namespace
 
 HRESULT CompareProfiles(std::span<const RegDocumentRef> before, const FileTree& before_tree,
                         std::span<const RegDocumentRef> after, const FileTree& after_tree,
-                        ProfileComparison* comparison) {
+                        bool expand, ProfileComparison* comparison) {
   comparison->reg_files.clear();
   comparison->tree.clear();
   std::vector<bool> paired(after.size(), false);
@@ -257,7 +330,8 @@ HRESULT CompareProfiles(std::span<const RegDocumentRef> before, const FileTree& 
     file.before = std::make_unique<DocumentIndex>(file.in_before ? *old_document : EmptyDocument());
     file.after = std::make_unique<DocumentIndex>(file.in_after ? *new_document : EmptyDocument());
     file.keys = CompareDocuments(*file.before, *file.after);
-    if (!file.keys.empty() || !file.in_before || !file.in_after) {
+    file.moves = FindKeyTreeMoves(*file.before, *file.after, &file.keys);
+    if (!file.keys.empty() || !file.moves.empty() || !file.in_before || !file.in_after) {
       comparison->reg_files.push_back(std::move(file));
     }
   };
@@ -276,86 +350,16 @@ HRESULT CompareProfiles(std::span<const RegDocumentRef> before, const FileTree& 
   }
   std::sort(comparison->reg_files.begin(), comparison->reg_files.end(),
             [](const RegFileComparison& a, const RegFileComparison& b) { return a.name < b.name; });
-  return CompareTrees(before_tree, after_tree, &comparison->tree);
+  return CompareTrees(before_tree, after_tree, expand, &comparison->tree);
 }
 
-HRESULT CompareProfiles(const Profile& before, const Profile& after,
+HRESULT CompareProfiles(const Profile& before, const Profile& after, bool expand,
                         ProfileComparison* comparison) {
   std::vector<RegDocumentRef> old_files;
   for (const ProfileRegFile& file : before.reg_files) old_files.push_back({file.name, &file.document});
   std::vector<RegDocumentRef> new_files;
   for (const ProfileRegFile& file : after.reg_files) new_files.push_back({file.name, &file.document});
-  return CompareProfiles(old_files, before.tree, new_files, after.tree, comparison);
-}
-
-void AppendDifferenceText(const ProfileComparison& comparison, std::u16string_view indent,
-                          std::u16string* out) {
-  // .reg files and tree entries in one order of names.
-  std::size_t reg = 0;
-  std::size_t tree = 0;
-  while (reg < comparison.reg_files.size() || tree < comparison.tree.size()) {
-    if (tree == comparison.tree.size() ||
-        (reg < comparison.reg_files.size() &&
-         comparison.reg_files[reg].name < comparison.tree[tree].path)) {
-      AppendRegFileText(comparison.reg_files[reg++], indent, out);
-    } else {
-      AppendTreeText(comparison.tree[tree++], indent, out);
-    }
-  }
-}
-
-void AppendDifferenceJson(const ProfileComparison& comparison, std::u16string* out) {
-  *out += u'[';
-  bool first = true;
-  for (const RegFileComparison& file : comparison.reg_files) {
-    if (!file.in_before || !file.in_after) {
-      BeginObject(out, &first, u"registry file", KindWord(!file.in_before, !file.in_after));
-      AppendField(out, u"file", file.name);
-      *out += u'}';
-    }
-    for (const KeyDifference& key : file.keys) {
-      const bool added = key.kind == KeyDifference::Kind::kAdded;
-      const bool removed = key.kind == KeyDifference::Kind::kRemoved;
-      if (added || removed) {
-        BeginObject(out, &first, u"key", KindWord(added, removed));
-        AppendField(out, u"file", file.name);
-        AppendField(out, u"key", key.key->path);
-        *out += u'}';
-      }
-      for (const ValueDifference& value : key.values) {
-        BeginObject(out, &first, u"value",
-                    KindWord(value.before == nullptr, value.after == nullptr));
-        AppendField(out, u"file", file.name);
-        AppendField(out, u"key", key.key->path);
-        AppendField(out, u"name", value.name);
-        if (value.before != nullptr) {
-          *out += u", \"before\": ";
-          AppendValueJson(out, *value.before, value.before_count);
-        }
-        if (value.after != nullptr) {
-          *out += u", \"after\": ";
-          AppendValueJson(out, *value.after, value.after_count);
-        }
-        *out += u'}';
-      }
-    }
-  }
-  for (const TreeDifference& difference : comparison.tree) {
-    BeginObject(out, &first, difference.entry->directory ? u"directory" : u"file",
-                KindWord(difference.kind == TreeDifference::Kind::kAdded,
-                         difference.kind == TreeDifference::Kind::kRemoved));
-    AppendField(out, u"path", difference.path);
-    if (difference.entry->directory) {
-      *out += u", \"files\": " + DecimalText(difference.files_inside);
-    } else {
-      if (difference.kind == TreeDifference::Kind::kChanged) {
-        *out += u", \"size_before\": " + DecimalText(difference.old_size);
-      }
-      *out += u", \"size\": " + DecimalText(difference.entry->size);
-    }
-    *out += u'}';
-  }
-  *out += first ? u"]\n" : u"\n]\n";
+  return CompareProfiles(old_files, before.tree, new_files, after.tree, expand, comparison);
 }
 
 }  // namespace orvex

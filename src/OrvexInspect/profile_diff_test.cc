@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "OrvexInspect/inspect_command.h"
+#include "OrvexInspect/inspect_text.h"
 #include "engine/engine.h"
 #include "platform/text.h"
 #include "regfile/reg_test_support.h"
@@ -78,6 +79,12 @@ class ProfileDiffTest : public ::testing::Test {
 };
 
 TEST_F(ProfileDiffTest, ComparesByMeaning) {
+  // Paths as JSON strings (the escaping itself is checked with check's output).
+  auto Json = [](std::u16string_view text) {
+    std::u16string quoted;
+    AppendJsonString(&quoted, text);
+    return ToUtf8(quoted);
+  };
   const std::u16string original = Archive("a.zip", Profile(kUserReg, "one\ntwo\nthree\n"));
   std::vector<TestEntry> changed = Profile(kUserRegChanged, "one\n2\nthree\n");
   changed.erase(changed.begin() + 3, changed.begin() + 5);  // AppData/Vendor/Old
@@ -91,13 +98,21 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
       {original, {}, ""},
       {Archive("b.zip", Profile(kUserRegReordered, "one\ntwo\nthree\n")), {}, ""},
       // Of the same size: told apart by the CRC-32 the archives record.
-      {Archive("d.zip", Profile(kUserReg, "one\nTwo\nthree\n")),
+      {Archive("same-size.zip", Profile(kUserReg, "one\nTwo\nthree\n")),
        {},
+       "keys: 0 added, 0 removed, 0 changed, 0 moved\n"
+       "values: 0 added, 0 removed, 0 changed, 0 moved\n"
+       "files: 0 added, 0 removed, 1 changed, 0 moved\n"
+       "\n"
        "~ AppData/Vendor/notes.txt (14 bytes, other content)\n"
        "  - two\n"
        "  + Two\n"},
       {Archive("c.zip", changed),
        {},
+       "keys: 1 added, 1 removed, 1 changed, 0 moved\n"
+       "values: 1 added, 2 removed, 4 changed, 0 moved\n"
+       "files: 1 added, 2 removed, 1 changed, 0 moved\n"
+       "\n"
        "- AppData/Vendor/Old/ (directory, 2 files)\n"
        "~ AppData/Vendor/notes.txt (14 -> 12 bytes)\n"
        "  - two\n"
@@ -128,43 +143,65 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
        "  + [HKEY_CURRENT_USER\\Software\\Vendor\\Other]\n"},
       {dir_.wide("c.zip"),
        {u"--json"},
-       "[\n"
-       "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "{\n  \"version\": 1,\n  \"command\": \"diff\",\n  \"before\": " + Json(original) +
+           ",\n  \"after\": " + Json(dir_.wide("c.zip")) +
+           ",\n  \"summary\": {\"keys\": {\"added\": 1, \"removed\": 1, \"changed\": 1, "
+           "\"moved\": 0}, \"values\": {\"added\": 1, \"removed\": 2, \"changed\": 4, \"moved\": 0}, "
+           "\"files\": {\"added\": 1, \"removed\": 2, \"changed\": 1, \"moved\": 0}},\n"
+           "  \"differences\": [\n"
+       "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Big\", \"before\": "
        "{\"type\": \"qword\", \"data\": 1}, \"after\": {\"type\": \"qword\", \"data\": "
        "4294967296}},\n"
-       "  {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "    {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Blob\", \"before\": "
        "{\"type\": \"binary\", \"data\": \"000102030405060708090a0b0c0d0e0f1011\"}},\n"
-       "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Count\", \"before\": "
        "{\"type\": \"integer\", \"data\": 42}, \"after\": {\"type\": \"hex(4)\", \"data\": "
        "\"2a00\"}},\n"
-       "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"List\", \"before\": "
        "{\"type\": \"multi\", \"data\": [\"a\", \"b\"]}, \"after\": {\"type\": \"multi\", "
        "\"data\": "
        "[\"a\", \"\", \"c\"]}},\n"
-       "  {\"what\": \"value\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
+       "    {\"what\": \"value\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"New\", \"after\": "
        "{\"type\": \"binary\", \"data\": \"\"}},\n"
-       "  {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Path\", \"before\": "
        "{\"type\": \"expandable\", \"data\": \"%A%\"}, \"after\": {\"type\": \"string\", "
        "\"data\": \"%B%\", \"name_count\": 2}},\n"
-       "  {\"what\": \"key\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "    {\"what\": \"key\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\"},\n"
-       "  {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
+       "    {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\", \"name\": \"Name\", \"before\": "
        "{\"type\": \"string\", \"data\": \"x\"}},\n"
-       "  {\"what\": \"key\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
+       "    {\"what\": \"key\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
        "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\Other\"},\n"
-       "  {\"what\": \"directory\", \"change\": \"removed\", \"path\": \"AppData/Vendor/Old\", "
+       "    {\"what\": \"directory\", \"change\": \"removed\", \"path\": \"AppData/Vendor/Old\", "
        "\"files\": 2},\n"
-       "  {\"what\": \"file\", \"change\": \"changed\", \"path\": \"AppData/Vendor/notes.txt\", "
+       "    {\"what\": \"file\", \"change\": \"changed\", \"path\": \"AppData/Vendor/notes.txt\", "
        "\"size_before\": 14, \"size\": 12},\n"
-       "  {\"what\": \"directory\", \"change\": \"added\", \"path\": \"Personal\", \"files\": 1}\n"
-       "]\n"},
+       "    {\"what\": \"directory\", \"change\": \"added\", \"path\": \"Personal\", \"files\": 1}\n"
+       "  ]\n}\n"},
+      {Archive("d.zip", [] {
+         std::vector<TestEntry> entries = Profile(kUserReg, "one\ntwo\nthree\n");
+         entries.erase(entries.begin() + 3, entries.begin() + 5);  // AppData/Vendor/Old
+         entries.push_back({"Personal/new.txt", TestEntry::kFile, "hello"});
+         return entries;
+       }()),
+       {u"--expand"},
+       "keys: 0 added, 0 removed, 0 changed, 0 moved\n"
+       "values: 0 added, 0 removed, 0 changed, 0 moved\n"
+       "files: 1 added, 2 removed, 0 changed, 0 moved\n"
+       "\n"
+       "- AppData/Vendor/Old/ (directory)\n"
+       "- AppData/Vendor/Old/a.txt (1 bytes)\n"
+       "- AppData/Vendor/Old/b/ (directory)\n"
+       "- AppData/Vendor/Old/b/c.txt (1 bytes)\n"
+       "+ Personal/ (directory)\n"
+       "+ Personal/new.txt (5 bytes)\n"},
   };
   for (const Case& c : cases) {
     ArgumentList args = {u"OrvexInspect", u"diff"};
@@ -176,6 +213,67 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
     EXPECT_EQ(ToUtf8(output.err), "");
     EXPECT_EQ(output.exit_code, c.out.empty() ? 0u : 1u);
   }
+}
+
+// Key trees, values, folders and files that went elsewhere with their content show as moves: a
+// key tree whose keys moved with it (the ones that also changed listed under their new path), a
+// value renamed in its key, a folder most of whose files went to the same places under a new one
+// (what did not go along listed on its own), files found again by content, names whose letter
+// case alone changed.
+TEST_F(ProfileDiffTest, ShowsMovesAsMoves) {
+  const std::u16string before = Archive(
+      "before.zip",
+      {{"Registry/User.reg", TestEntry::kFile,
+        testing::RegFileBytes(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                              u"[HKEY_CURRENT_USER\\Software\\Old\\App]\r\n"
+                              u"\"A\"=\"1\"\r\n\"Last\"=\"x\"\r\n\"WordWrap\"=dword:00000001\r\n\r\n"
+                              u"[HKEY_CURRENT_USER\\Software\\Old\\App\\Window]\r\n"
+                              u"\"Left\"=dword:00000001\r\n\r\n"
+                              u"[HKEY_CURRENT_USER\\Software\\Old\\App\\Cache]\r\n"
+                              u"\"P\"=\"t\"\r\n\r\n")},
+       {"AppData/keep.txt", TestEntry::kFile, "k"},
+       {"AppData/Old/App/settings.ini", TestEntry::kFile, "s1"},
+       {"AppData/Old/App/sub/t.txt", TestEntry::kFile, "t2"},
+       {"AppData/Old/App/cache.tmp", TestEntry::kFile, "zzz"},
+       {"Desktop/note.txt", TestEntry::kFile, "n"},
+       {"Desktop/empty.txt", TestEntry::kFile, ""}});
+  const std::u16string after = Archive(
+      "after.zip",
+      {{"Registry/User.reg", TestEntry::kFile,
+        testing::RegFileBytes(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                              u"[HKEY_CURRENT_USER\\Software\\New\\App2]\r\n"
+                              u"\"A\"=\"1\"\r\n\"Recent\"=\"x\"\r\n\"wordwrap\"=dword:00000001\r\n\r\n"
+                              u"[HKEY_CURRENT_USER\\Software\\New\\App2\\Window]\r\n"
+                              u"\"Left\"=dword:00000001\r\n\r\n")},
+       {"AppData/keep.txt", TestEntry::kFile, "k"},
+       {"LocalAppData/New/App2/settings.ini", TestEntry::kFile, "s1"},
+       {"LocalAppData/New/App2/sub/t.txt", TestEntry::kFile, "t2"},
+       {"LocalAppData/New/App2/welcome.txt", TestEntry::kFile, "w"},
+       {"Desktop/Note.txt", TestEntry::kFile, "n"},
+       {"Desktop/Empty.txt", TestEntry::kFile, ""}});
+  const CommandOutput output = RunInspectCommand({u"OrvexInspect", u"diff", before, after});
+  EXPECT_EQ(ToUtf8(output.out),
+            "keys: 0 added, 1 removed, 1 changed, 2 moved\n"
+            "values: 0 added, 1 removed, 0 changed, 2 moved\n"
+            "files: 1 added, 1 removed, 0 changed, 4 moved\n"
+            "\n"
+            "- AppData/Old/ (directory)\n"
+            "> AppData/Old/App/ -> LocalAppData/New/App2/ (directory, 2 files)\n"
+            "- AppData/Old/App/cache.tmp (3 bytes)\n"
+            "> Desktop/empty.txt -> Desktop/Empty.txt (0 bytes; letter case only)\n"
+            "> Desktop/note.txt -> Desktop/Note.txt (1 bytes; letter case only)\n"
+            "+ LocalAppData/ (directory)\n"
+            "+ LocalAppData/New/ (directory)\n"
+            "+ LocalAppData/New/App2/welcome.txt (1 bytes)\n"
+            "~ Registry/User.reg\n"
+            "  > [HKEY_CURRENT_USER\\Software\\Old\\App] -> [HKEY_CURRENT_USER\\Software\\New\\App2] "
+            "(2 keys)\n"
+            "    [HKEY_CURRENT_USER\\Software\\New\\App2]\n"
+            "  >     \"Last\" -> \"Recent\" = string \"x\"\n"
+            "  >     \"WordWrap\" -> \"wordwrap\" (letter case only) = integer 1\n"
+            "  - [HKEY_CURRENT_USER\\Software\\Old\\App\\Cache]\n"
+            "  -     \"P\" = string \"t\"\n");
+  EXPECT_EQ(output.exit_code, kInspectFound);
 }
 
 // What keeps an archive from being read is named: no file, no regular file, the engine's reason

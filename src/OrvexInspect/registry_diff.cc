@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <set>
+#include <unordered_map>
 
 #include "OrvexInspect/inspect_text.h"
 #include "common/little_endian.h"
+#include "platform/text.h"
+#include "regfile/path_collation.h"
 
 namespace orvex {
 namespace {
@@ -117,7 +122,68 @@ std::vector<NamedValue> ByName(const KeyView& key) {
   return values;
 }
 
+std::vector<std::pair<std::u16string_view, const RegistryValueRef*>> SortedValues(
+    const KeyView& key) {
+  std::vector<std::pair<std::u16string_view, const RegistryValueRef*>> values;
+  for (const RegistryValuePair* pair : key.values) values.emplace_back(pair->name, &pair->value);
+  std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    if (a.second->type != b.second->type) return a.second->type < b.second->type;
+    return std::ranges::lexicographical_compare(a.second->data, b.second->data);
+  });
+  return values;
+}
+
+std::uint64_t DataHash(const RegistryValueRef& value) {
+  std::uint64_t hash = 14695981039346656037ull;
+  auto mix = [&](std::uint64_t part) { hash = (hash ^ part) * 1099511628211ull; };
+  mix(0x10000 + value.type);
+  for (const std::uint8_t byte : value.data) mix(byte);
+  return hash;
+}
+
 }  // namespace
+
+std::vector<std::u16string_view> KeyComponents(std::u16string_view path) {
+  std::vector<std::u16string_view> parts;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == u'\\') {
+      if (i > start) parts.push_back(path.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return parts;
+}
+
+std::u16string Join(std::span<const std::u16string_view> parts) {
+  std::u16string path;
+  for (const std::u16string_view part : parts) {
+    if (!path.empty()) path += u'\\';
+    path += part;
+  }
+  return path;
+}
+
+std::uint64_t ValuesHash(const KeyView& key) {
+  std::uint64_t hash = 14695981039346656037ull;
+  auto mix = [&](std::uint64_t part) { hash = (hash ^ part) * 1099511628211ull; };
+  for (const auto& [name, value] : SortedValues(key)) {
+    for (const char16_t unit : name) mix(unit);
+    mix(0x10000 + value->type);
+    for (const std::uint8_t byte : value->data) mix(byte);
+    mix(0x20000);
+  }
+  return hash;
+}
+
+bool SameValues(const KeyView& a, const KeyView& b) {
+  const auto left = SortedValues(a);
+  const auto right = SortedValues(b);
+  return std::equal(
+      left.begin(), left.end(), right.begin(), right.end(),
+      [](const auto& x, const auto& y) { return x.first == y.first && *x.second == *y.second; });
+}
 
 DocumentIndex::DocumentIndex(const RegistryDocument& document) {
   std::size_t capacity = 16;
@@ -222,6 +288,7 @@ std::vector<KeyDifference> CompareDocuments(const DocumentIndex& before,
     if (other == nullptr) {
       differences.push_back({KeyDifference::Kind::kRemoved, &key, values});
     } else if (!values.empty()) {
+      PairRenamedValues(&values);
       differences.push_back({KeyDifference::Kind::kChanged, other, values});
     }
   }
@@ -235,6 +302,129 @@ std::vector<KeyDifference> CompareDocuments(const DocumentIndex& before,
               return a.key->collation_key < b.key->collation_key;
             });
   return differences;
+}
+
+std::vector<KeyTreeMove> FindKeyTreeMoves(const DocumentIndex& before, const DocumentIndex& after,
+                                          std::vector<KeyDifference>* differences) {
+  using Kind = KeyDifference::Kind;
+  std::unordered_map<std::uint64_t, std::vector<const KeyView*>> added_by_values;
+  for (const KeyDifference& difference : *differences) {
+    if (difference.kind == Kind::kAdded && !difference.key->values.empty()) {
+      added_by_values[ValuesHash(*difference.key)].push_back(difference.key);
+    }
+  }
+  // Candidates by their source's depth, then by the collation of their paths.
+  std::map<std::pair<std::size_t, std::string>, KeyTreeMove> candidates;
+  for (const KeyDifference& difference : *differences) {
+    if (difference.kind != Kind::kRemoved || difference.key->values.empty()) continue;
+    const auto same = added_by_values.find(ValuesHash(*difference.key));
+    if (same == added_by_values.end()) continue;
+    for (const KeyView* other : same->second) {
+      if (!SameValues(*difference.key, *other)) continue;
+      std::vector<std::u16string_view> from = KeyComponents(difference.key->path);
+      std::vector<std::u16string_view> to = KeyComponents(other->path);
+      while (from.size() > 1 && to.size() > 1 && EqualsIgnoreCase(from.back(), to.back())) {
+        from.pop_back();
+        to.pop_back();
+      }
+      KeyTreeMove move{Join(from), Join(to)};
+      candidates.try_emplace(
+          {from.size(), PathCollationKey(move.from) + '\0' + PathCollationKey(move.to)},
+          std::move(move));
+      break;
+    }
+  }
+
+  // The removed keys at or below each candidate's source.
+  std::unordered_map<std::string, std::vector<const KeyView*>> below;
+  for (const auto& [order, move] : candidates) below.try_emplace(PathCollationKey(move.from));
+  for (const KeyDifference& difference : *differences) {
+    if (below.empty() || difference.kind != Kind::kRemoved) continue;
+    for (std::vector<std::u16string_view> parts = KeyComponents(difference.key->path);
+         !parts.empty(); parts.pop_back()) {
+      const auto found = below.find(PathCollationKey(Join(parts)));
+      if (found != below.end()) found->second.push_back(difference.key);
+    }
+  }
+
+  std::vector<KeyTreeMove> moves;
+  std::set<const KeyView*> moved;  // removed keys taken by a move, and added keys left equal
+  std::map<const KeyView*, std::vector<ValueDifference>> changed;  // added keys left changed
+  std::vector<ValueDifference> values;
+  for (auto& [order, move] : candidates) {
+    const bool clashes = std::any_of(moves.begin(), moves.end(), [&](const KeyTreeMove& taken) {
+      return IsKeyAtOrBelow(move.from, taken.from) || IsKeyAtOrBelow(taken.from, move.from) ||
+             IsKeyAtOrBelow(move.to, taken.to) || IsKeyAtOrBelow(taken.to, move.to);
+    });
+    if (clashes || after.Find(PathCollationKey(move.from)) != nullptr ||
+        before.Find(PathCollationKey(move.to)) != nullptr) {
+      continue;
+    }
+    const std::size_t depth = order.first;
+    for (const KeyView* key : below[PathCollationKey(move.from)]) {
+      std::vector<std::u16string_view> path = KeyComponents(move.to);
+      const std::vector<std::u16string_view> source = KeyComponents(key->path);
+      if (source.size() < depth) continue;
+      path.insert(path.end(), source.begin() + static_cast<std::ptrdiff_t>(depth), source.end());
+      const KeyView* target = after.Find(PathCollationKey(Join(path)));
+      if (target == nullptr || before.Find(target->collation_key) != nullptr ||
+          moved.contains(target) || changed.contains(target)) {
+        continue;
+      }
+      CompareValues(key, target, &values);
+      PairRenamedValues(&values);
+      moved.insert(key);
+      if (values.empty()) {
+        moved.insert(target);
+      } else {
+        changed[target] = values;
+      }
+      ++move.keys;
+    }
+    if (move.keys > 0) moves.push_back(std::move(move));
+  }
+
+  std::erase_if(*differences,
+                [&](const KeyDifference& difference) { return moved.contains(difference.key); });
+  for (KeyDifference& difference : *differences) {
+    const auto found = changed.find(difference.key);
+    if (found == changed.end()) continue;
+    difference.kind = Kind::kChanged;
+    difference.values = std::move(found->second);
+  }
+  std::sort(moves.begin(), moves.end(), [](const KeyTreeMove& a, const KeyTreeMove& b) {
+    return PathCollationKey(a.from) < PathCollationKey(b.from);
+  });
+  return moves;
+}
+
+void PairRenamedValues(std::vector<ValueDifference>* differences) {
+  std::unordered_multimap<std::uint64_t, std::size_t> added;
+  for (std::size_t i = 0; i < differences->size(); ++i) {
+    const ValueDifference& difference = (*differences)[i];
+    if (difference.before == nullptr) added.emplace(DataHash(*difference.after), i);
+  }
+  std::vector<bool> paired(differences->size(), false);
+  for (std::size_t i = 0; i < differences->size(); ++i) {
+    const ValueDifference& removed = (*differences)[i];
+    if (removed.after != nullptr) continue;
+    auto [it, end] = added.equal_range(DataHash(*removed.before));
+    for (; it != end; ++it) {
+      ValueDifference& match = (*differences)[it->second];
+      if (match.renamed || !(*match.after == *removed.before)) continue;
+      match.before = removed.before;
+      match.before_count = removed.before_count;
+      match.renamed = true;
+      match.old_name = removed.name;
+      paired[i] = true;
+      break;
+    }
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < differences->size(); ++i) {
+    if (!paired[i]) (*differences)[kept++] = (*differences)[i];
+  }
+  differences->resize(kept);
 }
 
 std::u16string_view TypeWord(std::uint32_t type) {
@@ -319,6 +509,21 @@ ValueDescription DescribeValue(const RegistryValueRef& value) {
     }
   }
   return description;
+}
+
+std::u16string NameCountText(std::size_t count) {
+  return u"(the key holds this name " + (count == 2 ? u"twice" : DecimalText(count) + u" times") +
+         u"; an import keeps this last value)";
+}
+
+bool LetterCaseOnly(std::u16string_view from, std::u16string_view to) {
+  return from != to && EqualsIgnoreCase(from, to);
+}
+
+std::u16string ValueNamesText(const ValueDifference& value) {
+  if (!value.renamed) return ValueNameText(value.name);
+  return ValueNameText(value.old_name) + u" -> " + ValueNameText(value.name) +
+         (LetterCaseOnly(value.old_name, value.name) ? u" (letter case only)" : u"");
 }
 
 std::u16string ValueNameText(std::u16string_view name) {

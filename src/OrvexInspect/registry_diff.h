@@ -4,6 +4,7 @@
 // inside a key does not count, value names compare exactly.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,14 +40,17 @@ class DocumentIndex {
   std::vector<std::uint32_t> slots_;  // key index + 1; 0 is an empty slot
 };
 
-/// A value that differs: absent on one side (null) or different in type or bytes. A key that
-/// holds the name more than once counts as the import leaves it: the last value stands.
+/// A value that differs: absent on one side (null), different in type or bytes, or renamed with
+/// its data kept. A key that holds the name more than once counts as the import leaves it: the
+/// last value stands.
 struct ValueDifference {
-  std::u16string_view name;
+  std::u16string_view name;  ///< the after side's name, or the before side's for a removed value
   const RegistryValueRef* before = nullptr;
   const RegistryValueRef* after = nullptr;
   std::size_t before_count = 0;  ///< how many values of the name the before key holds
   std::size_t after_count = 0;
+  bool renamed = false;
+  std::u16string_view old_name = {};  ///< a renamed value's name before
 };
 
 /// A key that differs; an added or removed key lists every value it holds.
@@ -57,9 +61,42 @@ struct KeyDifference {
   std::vector<ValueDifference> values;
 };
 
-/// What differs, ordered by key path as the collation orders paths.
+/// What differs, ordered by key path as the collation orders paths; a value of a changed key
+/// renamed with its data kept is one renamed value.
 std::vector<KeyDifference> CompareDocuments(const DocumentIndex& before,
                                             const DocumentIndex& after);
+
+/// A key tree that moved to another path (renamed keys included), with the keys that moved
+/// along.
+struct KeyTreeMove {
+  std::u16string from;
+  std::u16string to;
+  std::size_t keys = 0;
+};
+
+/// Finds the key trees that moved among `*differences` (of CompareDocuments). A removed key and an
+/// added key with the same values name a move of the keys above them, up to where their names
+/// part; it is taken when nothing is at its destination before and nothing at its source after.
+/// The keys below a move pair up by their path under it: a pair with equal values leaves
+/// `*differences`, another stays as the after key changed. Moves come ordered by their source.
+std::vector<KeyTreeMove> FindKeyTreeMoves(const DocumentIndex& before, const DocumentIndex& after,
+                                          std::vector<KeyDifference>* differences);
+
+/// Turns a removed and an added value of one key with the same type and data into one renamed
+/// value, in the added value's place.
+void PairRenamedValues(std::vector<ValueDifference>* differences);
+
+/// The names of a key path between its backslashes.
+std::vector<std::u16string_view> KeyComponents(std::u16string_view path);
+
+/// Key path names joined by single backslashes.
+std::u16string Join(std::span<const std::u16string_view> parts);
+
+/// A hash of a key's values (names, types and data) that does not depend on their order.
+std::uint64_t ValuesHash(const KeyView& key);
+
+/// Whether two keys hold the same values, in whatever order.
+bool SameValues(const KeyView& a, const KeyView& b);
 
 /// The values of two keys that differ; `*differences` receives them in name order (a key that one
 /// side lacks: in the order of the other's values).
@@ -86,6 +123,17 @@ struct ValueDescription {
   std::vector<std::u16string> more;
 };
 ValueDescription DescribeValue(const RegistryValueRef& value);
+
+/// What a description adds for a value whose key holds `count` > 1 values of its name: "(the key
+/// holds this name twice; an import keeps this last value)".
+std::u16string NameCountText(std::size_t count);
+
+/// Whether a move only changed the letter case of a path or name.
+bool LetterCaseOnly(std::u16string_view from, std::u16string_view to);
+
+/// How a difference names its value: "\"Name\"", or for a renamed value "\"Old\" -> \"New\"", with
+/// " (letter case only)" when that is all that changed.
+std::u16string ValueNamesText(const ValueDifference& value);
 
 /// The value name as a .reg file writes it: @ for the default value, else in double quotes.
 std::u16string ValueNameText(std::u16string_view name);

@@ -352,10 +352,16 @@ void AppendFindingsText(std::u16string_view file_name, const std::vector<RuleFin
 
 void AppendFindingsJson(std::u16string_view file_name, const std::vector<RuleFinding>& findings,
                         std::u16string* out) {
-  *out += u'[';
+  const auto errors = std::count_if(findings.begin(), findings.end(),
+                                    [](const RuleFinding& finding) { return finding.error; });
+  *out += u"{\n  \"version\": 1,\n  \"command\": \"check\",\n  \"file\": ";
+  AppendJsonString(out, file_name);
+  *out += u",\n  \"summary\": {\"errors\": " + DecimalText(static_cast<std::size_t>(errors)) +
+          u", \"warnings\": " + DecimalText(findings.size() - static_cast<std::size_t>(errors)) +
+          u"},\n  \"findings\": [";
   for (std::size_t i = 0; i < findings.size(); ++i) {
     const RuleFinding& finding = findings[i];
-    *out += i == 0 ? u"\n  {\"file\": " : u",\n  {\"file\": ";
+    *out += i == 0 ? u"\n    {\"file\": " : u",\n    {\"file\": ";
     AppendJsonString(out, file_name);
     *out += u", \"line\": " + DecimalText(finding.line) + u", \"column\": " +
             DecimalText(finding.column) + u", \"severity\": ";
@@ -366,7 +372,7 @@ void AppendFindingsJson(std::u16string_view file_name, const std::vector<RuleFin
     AppendJsonString(out, finding.message);
     *out += u'}';
   }
-  *out += findings.empty() ? u"]\n" : u"\n]\n";
+  *out += findings.empty() ? u"]\n}\n" : u"\n  ]\n}\n";
 }
 
 }  // namespace orvex

@@ -33,7 +33,8 @@ struct RuleFinding {
 void AppendFindingsText(std::u16string_view file_name, const std::vector<RuleFinding>& findings,
                         std::u16string* out);
 
-/// The findings as a JSON array.
+/// The findings as one JSON object: the version of its shape, the command, the file, the counts
+/// of errors and warnings, and the findings.
 void AppendFindingsJson(std::u16string_view file_name, const std::vector<RuleFinding>& findings,
                         std::u16string* out);
 

@@ -188,17 +188,27 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
   };
   const std::string usage =
       "Usage: OrvexInspect check [--json] [--strict] <rules.xml>\n"
-      "       OrvexInspect diff [--json] <before.zip> <after.zip>\n"
+      "       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> "
+      "<after.zip>\n"
       "       OrvexInspect derive <before.zip> <after.zip>\n";
   const Case cases[] = {
       {{u"check", dir.wide("good.xml")}, 0, "", ""},
-      {{u"check", u"--json", dir.wide("good.xml")}, 0, "[]\n", ""},
+      {{u"check", u"--json", dir.wide("good.xml")},
+       0,
+       "{\n  \"version\": 1,\n  \"command\": \"check\",\n  \"file\": \"" +
+           JsonText(dir.wide("good.xml")) +
+           "\",\n  \"summary\": {\"errors\": 0, \"warnings\": 0},\n  \"findings\": []\n}\n",
+       ""},
       {{u"check", u"--json", dir.wide("bad.xml")},
        1,
-       "[\n  {\"file\": \"" + JsonText(dir.wide("bad.xml")) +
+       "{\n  \"version\": 1,\n  \"command\": \"check\",\n  \"file\": \"" +
+           JsonText(dir.wide("bad.xml")) +
+           "\",\n  \"summary\": {\"errors\": 1, \"warnings\": 0},\n  \"findings\": [\n"
+           "    {\"file\": \"" +
+           JsonText(dir.wide("bad.xml")) +
            "\", \"line\": 2, \"column\": 22, "
            "\"severity\": \"error\", \"code\": \"unknown-key-root\", \"message\": \"source key "
-           "'A' does not start with HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or HKLM\"}\n]\n",
+           "'A' does not start with HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or HKLM\"}\n  ]\n}\n",
        ""},
       {{u"check", dir.wide("broken.xml")},
        1,
@@ -222,6 +232,8 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
       {{u"--help"}, 0, usage, ""},
       {{u"diff", u"-h"}, 0, usage, ""},
       {{u"derive", u"--json", u"a.zip", u"b.zip"}, 2, "", usage},
+      {{u"check", u"--expand", u"a.xml"}, 2, "", usage},
+      {{u"diff", u"a.zip", u"b.zip", u"--html"}, 2, "", usage},
   };
   for (const Case& c : cases) {
     ArgumentList args = {u"OrvexInspect"};

@@ -36,9 +36,10 @@ std::string WineRun() {
 
 // The Windows program runs from a batch file, which sets its temporary folder and writes its
 // whole exit code where the test can read it (a Unix exit status would keep 8 bits).
-std::string WindowsCommand(const std::vector<std::string>& args,
+std::string WindowsCommand(const std::string& program, const std::vector<std::string>& args,
                            const std::vector<std::string>& environment,
-                           const std::filesystem::path& status, const std::filesystem::path& batch) {
+                           const std::filesystem::path& status,
+                           const std::filesystem::path& batch) {
   std::string script = "@echo off\r\n";
   for (const std::string& variable : environment) {
     if (variable.starts_with("TMPDIR=")) {
@@ -46,7 +47,7 @@ std::string WindowsCommand(const std::vector<std::string>& args,
       script += "set TEMP=" + temp + "\r\nset TMP=" + temp + "\r\n";
     }
   }
-  script += "\"" + ToolPath(Environment("ORVEX_E2E_EXE")) + "\"";
+  script += "\"" + ToolPath(program) + "\"";
   // Quoted as a Windows shell would, only where needed: the tool reads its command line itself.
   for (const std::string& arg : args) {
     script += arg.empty() || arg.find_first_of(" \t") != std::string::npos ? " \"" + arg + "\""
@@ -79,7 +80,8 @@ std::string ToolSeparator() { return ToolIsWindows() ? "\\" : "/"; }
 int ToolStatus(int code) { return ToolIsWindows() || code <= 255 ? code : 255; }
 
 ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd,
-                   const std::vector<std::string>& environment) {
+                   const std::vector<std::string>& environment, Tool tool) {
+  const bool inspect = tool == Tool::kInspect;
   ScopedTempDir capture;
   const auto out = capture.path() / "stdout";
   const auto status = capture.path() / "status";
@@ -89,10 +91,12 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::
     if (!ToolIsWindows() || !variable.starts_with("TMPDIR=")) command += " " + ShellQuote(variable);
   }
   if (ToolIsWindows()) {
-    command += " " + WindowsCommand(args, environment, status, capture.path() / "run.bat");
+    command +=
+        " " + WindowsCommand(Environment(inspect ? "ORVEX_E2E_INSPECT_EXE" : "ORVEX_E2E_EXE"), args,
+                             environment, status, capture.path() / "run.bat");
     command += " >" + ShellQuote(out.string()) + " 2>/dev/null";
   } else {
-    command += " " + ShellQuote(ORVEX_BINARY);
+    command += " " + ShellQuote(inspect ? ORVEX_INSPECT_BINARY : ORVEX_BINARY);
     for (const std::string& arg : args) command += " " + ShellQuote(arg);
     command += " >" + ShellQuote(out.string()) + " 2>&1; echo $? >" + ShellQuote(status.string());
   }

@@ -1,8 +1,9 @@
 #pragma once
-// Runs the built OrvexMigrate binary the way a user would and collects what it left behind. The
-// tool is the Linux build's, or, when ORVEX_E2E_EXE names OrvexMigrate.exe and
-// ORVEX_E2E_WINE_PREFIX a Wine prefix, the Windows build's run under Wine: the same tests then
-// check the Windows program, with paths as Windows writes them.
+// Runs the built OrvexMigrate (or OrvexInspect) binary the way a user would and collects what it
+// left behind. The tool is the Linux build's, or, when ORVEX_E2E_EXE names OrvexMigrate.exe,
+// ORVEX_E2E_INSPECT_EXE OrvexInspect.exe and ORVEX_E2E_WINE_PREFIX a Wine prefix, the Windows
+// build's run under Wine: the same tests then check the Windows programs, with paths as Windows
+// writes them.
 
 #include <filesystem>
 #include <string>
@@ -16,10 +17,13 @@ struct ToolResult {
   std::string console;  ///< standard output
 };
 
+/// The programs under test.
+enum class Tool { kMigrate, kInspect };
+
 /// Runs the tool with `args` in the directory `cwd`; `environment` entries ("NAME=value") are
 /// added to the tool's environment. TMPDIR becomes the Windows program's TEMP and TMP.
 ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd,
-                   const std::vector<std::string>& environment = {});
+                   const std::vector<std::string>& environment = {}, Tool tool = Tool::kMigrate);
 
 /// Whether the tool under test is the Windows program.
 bool ToolIsWindows();
