@@ -23,7 +23,7 @@ inline constexpr std::uint64_t kMaxInlineBytes = 1024 * 1024;
 struct DerivedRules {
   std::vector<MigrationRule> rules;           ///< in the order they must run
   std::vector<std::u16string> inexpressible;  ///< what no rule can do, one line each
-  std::u16string remaining;                   ///< what still differs after the rules, as lines
+  std::vector<std::u16string> remaining;      ///< what still differs after the rules, one line each
 };
 
 /// One .reg file on both sides.
@@ -59,14 +59,17 @@ bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandi
 void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<MigrationRule>* rules,
                          std::vector<std::u16string>* inexpressible);
 
-/// The directory and file rules that turn before's tree into after's.
+/// The directory and file rules that turn before's tree into after's; trial picture conversions
+/// write into the folder `scratch`, which is made when first needed.
 [[nodiscard]] HRESULT DeriveFileRules(const Profile& before, const Profile& after,
+                                      std::u16string_view scratch,
                                       std::vector<MigrationRule>* rules,
                                       std::vector<std::u16string>* inexpressible);
 
 /// Derives the rules from `before` to `after` and tries them. The file rules are tried on before's
-/// unpacked tree itself, which is then listed again.
-[[nodiscard]] HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived);
+/// unpacked tree itself, which is then listed again; `scratch` is a folder for trial conversions.
+[[nodiscard]] HRESULT DeriveRules(Profile& before, const Profile& after, std::u16string_view scratch,
+                                  DerivedRules* derived);
 
 /// The rules as a migration XML; what they leave undone stands in a comment at the top.
 std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view before_name,

@@ -3,12 +3,14 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/registry_diff.h"
 #include "common/little_endian.h"
+#include "platform/text.h"
 #include "regfile/path_collation.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
@@ -40,6 +42,29 @@ std::u16string Join(std::span<const std::u16string_view> parts) {
     path += part;
   }
   return path;
+}
+
+// How deep the keys lie that no derived rule deletes: a root and the keys right below it.
+constexpr std::size_t kTopLevelDepth = 2;
+
+// How many components two key paths share from their start.
+std::size_t SharedComponents(std::u16string_view a, std::u16string_view b) {
+  const auto left = KeyComponents(a);
+  const auto right = KeyComponents(b);
+  std::size_t shared = 0;
+  while (shared < left.size() && shared < right.size() &&
+         EqualsIgnoreCase(left[shared], right[shared])) {
+    ++shared;
+  }
+  return shared;
+}
+
+// How many values of `key` (none when null) are named `name`.
+std::size_t ValuesNamed(const KeyView* key, std::u16string_view name) {
+  if (key == nullptr) return 0;
+  return static_cast<std::size_t>(std::count_if(
+      key->values.begin(), key->values.end(),
+      [&](const RegistryValuePair* pair) { return pair->name == name; }));
 }
 
 bool Overlaps(std::u16string_view a, std::u16string_view b) {
@@ -268,14 +293,24 @@ std::vector<MoveCandidate> ChooseRenames(std::vector<FileState>& files) {
 // Rules by the phase they run in, each kept once.
 class RuleList {
  public:
-  enum Phase { kRenames, kDeletes, kValueDeletes, kValueRenames, kConverts, kCreates, kSets, kCount };
+  enum Phase {
+    kRenames,
+    kValueMoves,
+    kDeletes,
+    kValueDeletes,
+    kValueRenames,
+    kConverts,
+    kCreates,
+    kSets,
+    kCount
+  };
 
   void Add(Phase phase, MigrationRule rule) {
     const KeyRule& k = rule.key;
     const ValueRule& v = rule.value;
     const std::u16string identity = std::u16string(1, static_cast<char16_t>(rule.kind)) + k.action +
                                     u'\x1F' + k.source + u'\x1F' + k.destination + u'\x1F' +
-                                    v.action + u'\x1F' + v.key + u'\x1F' + v.source + u'\x1F' +
+                                    k.value + u'\x1F' + v.action + u'\x1F' + v.key + u'\x1F' + v.source + u'\x1F' +
                                     v.destination + u'\x1F' + v.type + u'\x1F' + v.data;
     if (seen_.insert(identity).second) phases_[phase].push_back(std::move(rule));
   }
@@ -383,6 +418,7 @@ class RegistryDeriver {
       list_.Add(RuleList::kRenames, rule);
     }
     for (FileState& file : files_) file.Rebuild();
+    for (std::size_t f = 0; f < files_.size(); ++f) MoveValues(f);
     recreated_.resize(files_.size());
     for (std::size_t f = 0; f < files_.size(); ++f) CollectDeletes(files_[f].tree->root(), f);
     for (std::size_t f = 0; f < files_.size(); ++f) DeriveValues(f);
@@ -403,6 +439,54 @@ class RegistryDeriver {
     return false;
   }
 
+  // A value that leaves its key and turns up under its name in a key that lacked it moves there,
+  // so that every profile keeps its own data: the same bytes first, then the same bytes under
+  // another type (converted where it lands, as the rest of the values are derived), and among
+  // those the source nearest the destination.
+  void MoveValues(std::size_t file) {
+    FileState& state = files_[file];
+    struct Leaving {
+      std::u16string_view key;
+      const RegistryValueRef* value;
+    };
+    std::multimap<std::u16string_view, Leaving> leaving;
+    for (const KeyView& key : state.index->keys()) {
+      const KeyView* stays = state.after->Find(key.collation_key);
+      for (const RegistryValuePair* pair : key.values) {
+        if (ValuesNamed(stays, pair->name) == 0 && ValuesNamed(&key, pair->name) == 1) {
+          leaving.emplace(pair->name, Leaving{key.path, &pair->value});
+        }
+      }
+    }
+    std::vector<MigrationRule> moves;
+    for (const KeyView& key : state.after->keys()) {
+      const KeyView* old = state.index->Find(key.collation_key);
+      for (const RegistryValuePair* pair : key.values) {
+        if (ValuesNamed(old, pair->name) != 0 || !IsXmlText(pair->name)) continue;
+        const auto [first, last] = leaving.equal_range(pair->name);
+        auto best = last;
+        std::pair<bool, std::size_t> best_fit;
+        for (auto it = first; it != last; ++it) {
+          if (!std::ranges::equal(it->second.value->data, pair->value.data)) continue;
+          const std::pair fit(it->second.value->type == pair->value.type,
+                              SharedComponents(it->second.key, key.path));
+          if (best == last || fit > best_fit) std::tie(best, best_fit) = std::pair(it, fit);
+        }
+        if (best == last || !IsRulePath(best->second.key) || !IsRulePath(key.path)) continue;
+        MigrationRule rule = KeyRuleOf(u"move_value", best->second.key, key.path);
+        rule.key.value = pair->name;
+        moves.push_back(std::move(rule));
+        leaving.erase(best);
+      }
+    }
+    if (moves.empty()) return;
+    for (MigrationRule& rule : moves) {
+      (void)ProcessRegistryKey(state.simulated, rule.key);
+      list_.Add(RuleList::kValueMoves, std::move(rule));
+    }
+    state.Rebuild();
+  }
+
   // A tree whose keys all go is one delete, unless another file keeps keys in it.
   bool SafeEverywhere(std::u16string_view path, std::size_t file) const {
     for (std::size_t g = 0; g < files_.size(); ++g) {
@@ -413,13 +497,15 @@ class RegistryDeriver {
     return true;
   }
 
+  // Roots and the keys just below them (HKEY_CURRENT_USER\Software) hold what every application
+  // keeps; their deletes would take that from every profile, so only what lies below them goes.
   void CollectDeletes(const KeyNode& node, std::size_t file) {
     if (node.keys == 0 || node.keys == node.kept_keys) return;
-    if (node.depth >= 2 && node.kept_keys == 0 && SafeEverywhere(node.path, file)) {
+    if (node.depth > kTopLevelDepth && node.kept_keys == 0 && SafeEverywhere(node.path, file)) {
       if (CheckPath(file, node.path)) list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
       return;
     }
-    if (node.depth >= 2 && node.has_key && !node.kept) {
+    if (node.depth > kTopLevelDepth && node.has_key && !node.kept) {
       // No rule deletes a key alone: the tree goes, and the keys below that stay come back.
       if (!CheckPath(file, node.path)) return;
       list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
@@ -430,6 +516,9 @@ class RegistryDeriver {
     }
     if (node.depth == 1 && node.has_key && !node.kept) {
       Note(file, u"key '" + node.path + u"' is a root, which no rule deletes");
+    } else if (node.has_key && !node.kept) {
+      Note(file, u"key '" + node.path + u"' holds the settings of every application; the rules "
+                                         u"delete only what lies below it");
     }
     for (const auto& [name, child] : node.children) CollectDeletes(*child, file);
   }

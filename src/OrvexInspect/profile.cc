@@ -136,6 +136,10 @@ HRESULT InspectionWorkspace::Unpack(std::u16string_view archive, std::u16string_
   return S_OK;
 }
 
+HRESULT InspectionWorkspace::PathOf(std::u16string_view name, std::u16string* path) const {
+  return CombinePath(directory_, name, path);
+}
+
 HRESULT LoadProfile(std::u16string_view root, Profile* profile, std::u16string* failed_path,
                     std::u16string* reason) {
   profile->root = root;

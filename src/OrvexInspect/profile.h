@@ -32,6 +32,8 @@ class InspectionWorkspace {
   /// on why (the refused entry and what is wrong with it), or nothing.
   [[nodiscard]] HRESULT Unpack(std::u16string_view archive, std::u16string_view name,
                                std::u16string* root, std::u16string* reason);
+  /// The path of `name` in the workspace, for a scratch file or folder.
+  [[nodiscard]] HRESULT PathOf(std::u16string_view name, std::u16string* path) const;
 
  private:
   std::u16string directory_;  // ends in a separator
