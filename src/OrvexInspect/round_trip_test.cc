@@ -307,7 +307,8 @@ class DeriveTest : public ::testing::Test {
 class RoundTripTest : public DeriveTest, public ::testing::WithParamInterface<int> {};
 
 // What derive writes for one small pair, byte for byte: a key renamed, a value changed, a folder
-// moved, a file replaced by another, and a .reg file that only the first archive has.
+// moved, a file replaced by another, and what it leaves: a .reg file that only the first archive
+// has, a top-level key and a folder-token folder that the second lacks.
 TEST_F(DeriveTest, WritesTheRulesOfAnExample) {
   const auto reg = [](std::string_view body) {
     return testing::RegFileBytes(
@@ -317,12 +318,14 @@ TEST_F(DeriveTest, WritesTheRulesOfAnExample) {
   testing::WriteTestZip(
       dir.path() / "before.zip",
       {{"Registry/User.reg", TestEntry::kFile,
-        reg("[HKEY_CURRENT_USER\\Software\\Old]\r\n\"a\"=\"1\"\r\n\"b\"=dword:00000002\r\n\r\n"
+        reg("[HKEY_CURRENT_USER\\Environment]\r\n\"TEMP\"=\"x\"\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Old]\r\n\"a\"=\"1\"\r\n\"b\"=dword:00000002\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Keep]\r\n\"v\"=\"x\"\r\n\r\n")},
        {"Registry/Other.reg", TestEntry::kFile, reg("")},
        {"AppData/App/a.ini", TestEntry::kFile, "a"},
        {"AppData/App/b.ini", TestEntry::kFile, "b"},
-       {"Desktop/old.txt", TestEntry::kFile, "o"}});
+       {"Desktop/old.txt", TestEntry::kFile, "o"},
+       {"Personal/Old/x.txt", TestEntry::kFile, "x"}});
   testing::WriteTestZip(
       dir.path() / "after.zip",
       {{"Registry/User.reg", TestEntry::kFile,
@@ -341,21 +344,29 @@ TEST_F(DeriveTest, WritesTheRulesOfAnExample) {
   const char* const rules =
       "     What they cannot express:\n"
       "       Registry/Other.reg: only in the first archive; no rule removes a .reg file\n"
+      "       Registry/User.reg: key 'HKEY_CURRENT_USER\\Environment' holds the settings of every "
+      "application; the rules delete only what lies below it\n"
+      "       Personal: the folder of a folder token, which holds what every application keeps "
+      "there; the rules delete only what lies in it\n"
       "     What still differs after them:\n"
-      "       - Registry/Other.reg\n"
-      "         - [HKEY_CURRENT_USER\\Software\\Keep]\n"
-      "         -     \"v\" = string \"y\"\n"
+      "       Registry/Other.reg: the rules leave this .reg file, which the after profile lacks\n"
+      "       Registry/User.reg: the rules leave key 'HKEY_CURRENT_USER\\Environment', which the "
+      "after profile lacks\n"
+      "       the rules leave folder 'Personal' (empty), which the after profile lacks\n"
       "-->\n"
       "<migration>\n"
       "  <registry>\n"
       "    <key action=\"rename\" source=\"HKEY_CURRENT_USER\\Software\\Old\" "
       "destination=\"HKEY_CURRENT_USER\\Software\\New\"/>\n"
+      "    <!-- Carries the example's data: every profile gets it, whatever it held. -->\n"
       "    <value action=\"set\" key=\"HKEY_CURRENT_USER\\Software\\Keep\" source=\"v\" "
       "type=\"string\">y</value>\n"
       "  </registry>\n"
       "  <files>\n"
       "    <directory action=\"move\" source=\"AppData\\App\" destination=\"AppData\\App2\"/>\n"
       "    <file action=\"delete\" source=\"Desktop\\old.txt\"/>\n"
+      "    <directory action=\"delete\" source=\"Personal\\Old\"/>\n"
+      "    <!-- Carries the example's data: every profile gets it, whatever it held. -->\n"
       "    <file action=\"create\" source=\"Desktop\\new.txt\">\n"
       "      bg==\n"
       "    </file>\n"
@@ -451,14 +462,38 @@ TEST_F(DeriveTest, RulesFromOneUserFitAnother) {
       {"vendor upgrade", VendorBefore, VendorAfter,
        "<migration>\n"
        "  <registry>\n"
-       "    <key action=\"rename\" source=\"HKEY_CURRENT_USER\\Software\\Quenby\" "
-       "destination=\"HKEY_CURRENT_USER\\Software\\Larkspur\"/>\n"
+       "    <key action=\"rename\" source=\"HKEY_CURRENT_USER\\Software\\Quenby\\Notes\" "
+       "destination=\"HKEY_CURRENT_USER\\Software\\Larkspur\\Notes\"/>\n"
        "    <key action=\"move_value\" source=\"HKEY_CURRENT_USER\\Software\\Larkspur\\Notes\" "
        "destination=\"HKEY_CURRENT_USER\\Software\\Larkspur\\Notes\\View\" value=\"Zoom\"/>\n"
+       "    <key action=\"move_value\" source=\"HKEY_CURRENT_USER\\Software\\Larkspur\\Notes\" "
+       "destination=\"HKEY_CURRENT_USER\\Software\\Larkspur\\Notes\\View\" value=\"Recent\"/>\n"
+       "    <value action=\"convert\" key=\"HKEY_CURRENT_USER\\Software\\Larkspur\\Notes\" "
+       "source=\"Font\" type=\"string\"/>\n"
        "  </registry>\n"
+       "  <files>\n"
+       "    <directory action=\"move\" source=\"AppData\\Quenby\" "
+       "destination=\"LocalAppData\\Larkspur\"/>\n"
+       "    <file action=\"move\" source=\"Personal\\Notes\\Normal.tpl\" "
+       "destination=\"Personal\\Notes\\Normal.dotx\"/>\n"
+       "    <file action=\"convert\" source=\"LocalAppData\\Larkspur\\Notes\\wallpaper.bmp\" "
+       "destination=\"LocalAppData\\Larkspur\\Notes\\wallpaper.jpg\"/>\n"
+       "    <file action=\"delete\" source=\"LocalAppData\\Larkspur\\Notes\\wallpaper.bmp\"/>\n"
+       "  </files>\n"
        "</migration>\n"},
       {"tidy-up", TidyBefore, TidyAfter,
        "<migration>\n"
+       "  <registry>\n"
+       "    <value action=\"rename\" key=\"HKEY_CURRENT_USER\\Software\\Quenby\\Notes\" "
+       "source=\"ZoomLevel\" destination=\"Zoom\"/>\n"
+       "  </registry>\n"
+       "  <files>\n"
+       "    <file action=\"move\" source=\"Desktop\\Notes.lnk\" "
+       "destination=\"Desktop\\Quenby Notes.lnk\"/>\n"
+       "    <file action=\"copy\" source=\"Personal\\Notes\\notes.ini\" "
+       "destination=\"Personal\\Notes\\Backup\\notes.ini\"/>\n"
+       "    <directory action=\"delete\" source=\"AppData\\Quenby\\Notes\\Cache\"/>\n"
+       "  </files>\n"
        "</migration>\n"},
   };
   for (const auto& c : cases) {
