@@ -6,6 +6,7 @@
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
+#include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/folder_tokens.h"
 #include "transforms/files/image_conversion.h"
@@ -93,6 +94,19 @@ std::u16string_view Stem(std::u16string_view path) {
 }
 
 std::u16string_view Folder(std::u16string_view path) { return path.substr(0, path.rfind(u'/')); }
+
+// Whether some converter takes (`source`) or makes files of the path's extension.
+bool IsPicture(std::u16string_view path, bool source) {
+  const std::u16string_view extension = path.substr(FindExtension(path));
+  return !extension.empty() &&
+         std::any_of(ConverterTable.begin(), ConverterTable.end(), [&](const ImageConverterRow& row) {
+           const std::u16string_view key = row.key;
+           return key.size() > extension.size() &&
+                  EqualsIgnoreCase(source ? key.substr(0, extension.size())
+                                          : key.substr(key.size() - extension.size()),
+                                   extension);
+         });
+}
 
 bool SameFile(const PlanEntry& a, const PlanEntry& b) {
   return !a.directory && !b.directory && a.size == b.size && a.hash == b.hash;
@@ -327,17 +341,21 @@ class FileDeriver {
   // same name first, then the others of its folder, is converted from it: every profile then
   // gets its own picture converted, not the example's.
   HRESULT ConvertPictures() {
+    std::vector<std::u16string> pictures;
+    for (const auto& [path, entry] : plan_) {
+      if (!entry.directory && IsPicture(path, true) && IsReachable(path)) pictures.push_back(path);
+    }
     for (const auto& [path, entry] : target_) {
-      if (entry.directory || Kept(path, entry) || !IsReachable(path)) continue;
+      if (entry.directory || !IsPicture(path, false) || Kept(path, entry) || !IsReachable(path)) {
+        continue;
+      }
       std::vector<std::pair<bool, const std::u16string*>> sources;
-      for (const auto& [source, planned] : plan_) {
+      for (const std::u16string& source : pictures) {
         const bool same_name = Stem(source) == Stem(path);
-        if (planned.directory || planned.full_path == nullptr || !IsReachable(source) ||
-            (!same_name && Folder(source) != Folder(path)) ||
-            FindImageConverter(source, path) == nullptr) {
-          continue;
+        if ((same_name || Folder(source) == Folder(path)) &&
+            FindImageConverter(source, path) != nullptr) {
+          sources.emplace_back(!same_name, &source);
         }
-        sources.emplace_back(!same_name, &source);
       }
       std::sort(sources.begin(), sources.end());
       for (const auto& [other_name, source] : sources) {
