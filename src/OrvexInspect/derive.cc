@@ -96,18 +96,20 @@ HRESULT TryRules(Profile& before, const std::vector<MigrationRule>& rules,
   return ReloadTree(&before, &failed_path);
 }
 
-std::u16string Quoted(std::u16string_view text) { return u"'" + std::u16string(text) + u"'"; }
+// "1 byte", "2 bytes".
+std::u16string CountText(std::uint64_t count, std::u16string_view one, std::u16string_view many) {
+  return DecimalText(count) + u' ' + std::u16string(count == 1 ? one : many);
+}
 
 // A tree entry as the lines below name it: "file 'x' (3 bytes)", "folder 'y' (2 files)".
 std::u16string EntryText(const TreeDifference& difference) {
   if (!difference.entry->directory) {
-    return u"file " + Quoted(difference.path) + u" (" + DecimalText(difference.entry->size) +
-           u" bytes)";
+    return u"file '" + difference.path + u"' (" +
+           CountText(difference.entry->size, u"byte", u"bytes") + u")";
   }
   const std::size_t files = difference.files_inside;
-  return u"folder " + Quoted(difference.path) +
-         (files == 0 ? u" (empty)"
-                     : u" (" + DecimalText(files) + (files == 1 ? u" file)" : u" files)"));
+  return u"folder '" + difference.path + u"' (" +
+         (files == 0 ? u"empty" : CountText(files, u"file", u"files")) + u")";
 }
 
 // What differs between the rules' result (the comparison's before) and the after profile, in
@@ -127,7 +129,7 @@ std::vector<std::u16string> RemainingLines(const ProfileComparison& comparison) 
       continue;
     }
     for (const KeyDifference& key : file.keys) {
-      const std::u16string path = Quoted(key.key->path);
+      const std::u16string path = u"'" + std::u16string(key.key->path) + u"'";
       if (key.kind == KeyDifference::Kind::kRemoved) {
         lines.push_back(head + u"the rules leave key " + path + std::u16string(kLacks));
         continue;
@@ -164,10 +166,11 @@ std::vector<std::u16string> RemainingLines(const ProfileComparison& comparison) 
                         std::u16string(kNotMade));
         break;
       case TreeDifference::Kind::kChanged:
-        lines.push_back(u"file " + Quoted(difference.path) + u" holds " +
-                        DecimalText(difference.old_size) + u" bytes after the rules and " +
-                        DecimalText(difference.entry->size) +
-                        u" other bytes in the after profile");
+        lines.push_back(u"file '" + difference.path + u"' holds " +
+                        CountText(difference.old_size, u"byte", u"bytes") +
+                        u" after the rules and " +
+                        CountText(difference.entry->size, u"other byte", u"other bytes") +
+                        u" in the after profile");
         break;
     }
   }

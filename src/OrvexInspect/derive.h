@@ -54,6 +54,18 @@ std::vector<MoveCandidate> RankedMoves(std::vector<MoveCandidate> candidates,
 bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandidate> chosen,
                        PathsOverlap overlaps);
 
+/// A key rule or a value rule with the fields that every action reads.
+MigrationRule KeyRuleOf(std::u16string_view action, std::u16string_view source,
+                        std::u16string_view destination = {});
+MigrationRule ValueRuleOf(std::u16string_view action, std::u16string_view key,
+                          std::u16string_view name);
+
+/// The rules that give the value `name` of `key` the type and bytes of `value`: one set where the
+/// type's own word builds them, else a binary set retyped by a convert. False when neither does.
+/// They carry the example's data.
+bool EncodeValue(std::u16string_view key, std::u16string_view name, const RegistryValueRef& value,
+                 std::vector<MigrationRule>* rules);
+
 /// The key and value rules for the .reg files that both sides hold. Every rule acts on every .reg
 /// file, so renames are chosen to fit all of them; the rest are derived file by file.
 void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<MigrationRule>* rules,
@@ -68,8 +80,8 @@ void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<Migrati
 
 /// Derives the rules from `before` to `after` and tries them. The file rules are tried on before's
 /// unpacked tree itself, which is then listed again; `scratch` is a folder for trial conversions.
-[[nodiscard]] HRESULT DeriveRules(Profile& before, const Profile& after, std::u16string_view scratch,
-                                  DerivedRules* derived);
+[[nodiscard]] HRESULT DeriveRules(Profile& before, const Profile& after,
+                                  std::u16string_view scratch, DerivedRules* derived);
 
 /// The rules as a migration XML; what they leave undone stands in a comment at the top.
 std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view before_name,

@@ -99,13 +99,14 @@ std::u16string_view Folder(std::u16string_view path) { return path.substr(0, pat
 bool IsPicture(std::u16string_view path, bool source) {
   const std::u16string_view extension = path.substr(FindExtension(path));
   return !extension.empty() &&
-         std::any_of(ConverterTable.begin(), ConverterTable.end(), [&](const ImageConverterRow& row) {
-           const std::u16string_view key = row.key;
-           return key.size() > extension.size() &&
-                  EqualsIgnoreCase(source ? key.substr(0, extension.size())
-                                          : key.substr(key.size() - extension.size()),
-                                   extension);
-         });
+         std::any_of(ConverterTable.begin(), ConverterTable.end(),
+                     [&](const ImageConverterRow& row) {
+                       const std::u16string_view key = row.key;
+                       return key.size() > extension.size() &&
+                              EqualsIgnoreCase(source ? key.substr(0, extension.size())
+                                                      : key.substr(key.size() - extension.size()),
+                                               extension);
+                     });
 }
 
 bool SameFile(const PlanEntry& a, const PlanEntry& b) {
@@ -430,7 +431,7 @@ class FileDeriver {
   std::map<std::pair<std::u16string, ImageConverter>, std::u16string> conversions_;
   PlanTree plan_;      // before's tree as the rules so far leave it
   PlanTree target_;    // after's tree
-  std::set<std::u16string> sources_;  // copy sources
+  std::set<std::u16string> sources_;  // files that copies and conversions read
   std::vector<MigrationRule> early_deletes_, directory_moves_, file_moves_, copies_, converts_,
       late_deletes_, directory_creates_, file_creates_;
 };
