@@ -1,9 +1,11 @@
 #pragma once
-// Rules derived from an example: a migration XML that turns one profile into another. Small rules
-// are preferred over many (a key tree that moved is one rename, a folder that moved one move), and
-// the rules are tried before they are written: the registry rules on copies of the documents with
-// the rule processors themselves, the file rules on the unpacked tree. What no rule can express,
-// and whatever still differs after the rules, is reported with them.
+// Rules derived from an example: a migration XML that turns one profile into another, meant for
+// every user's profile. Rules that move, rename or convert what a profile holds are preferred over
+// rules that write the example's data, which would replace each user's own, and small rules over
+// many (a key tree that moved is one rename, a folder that moved one move). The rules are tried
+// before they are written: the registry rules on copies of the documents with the rule processors
+// themselves, the file rules on the unpacked tree. What no rule can express, and whatever still
+// differs after the rules, is reported with them.
 
 #include <span>
 #include <string>
