@@ -5,6 +5,7 @@
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "regfile/key_order.h"
 #include "transforms/files/directory_rules.h"
@@ -17,6 +18,10 @@ namespace {
 
 // Base64 content is written in lines of this many characters.
 constexpr std::size_t kBase64Line = 76;
+
+// Above a rule that writes what the example holds: in other profiles it replaces the user's own.
+constexpr std::u16string_view kExampleData =
+    u"    <!-- Carries the example's data: every profile gets it, whatever it held. -->\n";
 
 const ProfileRegFile* FindRegFile(const Profile& profile, std::u16string_view name) {
   for (const ProfileRegFile& file : profile.reg_files) {
@@ -91,6 +96,122 @@ HRESULT TryRules(Profile& before, const std::vector<MigrationRule>& rules,
   return ReloadTree(&before, &failed_path);
 }
 
+// "1 byte", "2 bytes".
+std::u16string CountText(std::uint64_t count, std::u16string_view one, std::u16string_view many) {
+  return DecimalText(count) + u' ' + std::u16string(count == 1 ? one : many);
+}
+
+// A tree entry as the lines below name it: "file 'x' (3 bytes)", "folder 'y' (2 files)".
+std::u16string EntryText(const TreeDifference& difference) {
+  if (!difference.entry->directory) {
+    return u"file '" + difference.path + u"' (" +
+           CountText(difference.entry->size, u"byte", u"bytes") + u")";
+  }
+  const std::size_t files = difference.files_inside;
+  return u"folder '" + difference.path + u"' (" +
+         (files == 0 ? u"empty" : CountText(files, u"file", u"files")) + u")";
+}
+
+// What differs between the rules' result (the comparison's before) and the after profile, in
+// words: which of the two has what the other lacks.
+std::vector<std::u16string> RemainingLines(const ProfileComparison& comparison) {
+  constexpr std::u16string_view kLacks = u", which the after profile lacks";
+  constexpr std::u16string_view kNotMade = u", which the rules do not make";
+  std::vector<std::u16string> lines;
+  for (const RegFileComparison& file : comparison.reg_files) {
+    const std::u16string head = file.name + u": ";
+    if (!file.in_after) {
+      lines.push_back(head + u"the rules leave this .reg file" + std::u16string(kLacks));
+      continue;
+    }
+    if (!file.in_before) {
+      lines.push_back(head + u"the after profile has this .reg file" + std::u16string(kNotMade));
+      continue;
+    }
+    for (const KeyTreeMove& move : file.moves) {
+      lines.push_back(head + u"the rules leave key '" + move.from +
+                      u"' where the after profile has it as '" + move.to + u"'");
+    }
+    for (const KeyDifference& key : file.keys) {
+      const std::u16string path = u"'" + std::u16string(key.key->path) + u"'";
+      if (key.kind == KeyDifference::Kind::kRemoved) {
+        lines.push_back(head + u"the rules leave key " + path + std::u16string(kLacks));
+        continue;
+      }
+      if (key.kind == KeyDifference::Kind::kAdded) {
+        lines.push_back(head + u"the after profile has key " + path + std::u16string(kNotMade));
+        continue;
+      }
+      for (const ValueDifference& value : key.values) {
+        const std::u16string name = ValueNameText(value.name);
+        if (value.renamed) {
+          lines.push_back(head + u"the rules leave value " + ValueNameText(value.old_name) +
+                          u" of key " + path + u" where the after profile names it " + name);
+        } else if (value.after == nullptr) {
+          lines.push_back(head + u"the rules leave value " + name + u" = " +
+                          DescribeValue(*value.before).head + u" in key " + path +
+                          std::u16string(kLacks));
+        } else if (value.before == nullptr) {
+          lines.push_back(head + u"the after profile has value " + name + u" = " +
+                          DescribeValue(*value.after).head + u" in key " + path +
+                          std::u16string(kNotMade));
+        } else {
+          lines.push_back(head + u"value " + name + u" of key " + path + u" is " +
+                          DescribeValue(*value.before).head + u" after the rules and " +
+                          DescribeValue(*value.after).head + u" in the after profile");
+        }
+      }
+    }
+  }
+  for (const TreeDifference& difference : comparison.tree) {
+    switch (difference.kind) {
+      case TreeDifference::Kind::kRemoved:
+        lines.push_back(u"the rules leave " + EntryText(difference) + std::u16string(kLacks));
+        break;
+      case TreeDifference::Kind::kAdded:
+        lines.push_back(u"the after profile has " + EntryText(difference) +
+                        std::u16string(kNotMade));
+        break;
+      case TreeDifference::Kind::kMoved:
+        lines.push_back(u"the rules leave '" + difference.from +
+                        u"' where the after profile has it as '" + difference.path + u"'");
+        break;
+      case TreeDifference::Kind::kChanged:
+        lines.push_back(u"file '" + difference.path + u"' holds " +
+                        CountText(difference.old_size, u"byte", u"bytes") +
+                        u" after the rules and " +
+                        CountText(difference.entry->size, u"other byte", u"other bytes") +
+                        u" in the after profile");
+        break;
+    }
+  }
+  return lines;
+}
+
+// The picture conversions that derive tries and the rules it runs need the imaging library and
+// COM, as a migration run has them.
+class ImagingScope {
+ public:
+  ImagingScope() {
+    const platform::GdiplusStartupInput input;
+    if (platform::GdiplusStartup(&token_, &input, nullptr) != platform::GDIPLUS_OK) {
+      throw ResultException(E_FAIL);
+    }
+    const HRESULT hr = platform::CoInitializeEx(nullptr, platform::COINIT_APARTMENTTHREADED);
+    com_ = SUCCEEDED(hr);
+  }
+  ~ImagingScope() {
+    if (com_) platform::CoUninitialize();
+    platform::GdiplusShutdown(token_);
+  }
+  ImagingScope(const ImagingScope&) = delete;
+  ImagingScope& operator=(const ImagingScope&) = delete;
+
+ private:
+  std::uintptr_t token_ = 0;
+  bool com_ = false;
+};
+
 void AppendAttribute(std::u16string* out, std::u16string_view name, std::u16string_view value) {
   *out += u' ';
   *out += name;
@@ -106,9 +227,11 @@ void AppendRule(std::u16string* out, const MigrationRule& rule) {
       AppendAttribute(out, u"action", rule.key.action);
       AppendAttribute(out, u"source", rule.key.source);
       if (!rule.key.destination.empty()) AppendAttribute(out, u"destination", rule.key.destination);
+      if (rule.key.action == u"move_value") AppendAttribute(out, u"value", rule.key.value);
       *out += u"/>\n";
       return;
     case RuleKind::Value:
+      if (rule.value.action == u"set") *out += kExampleData;
       *out += u"    <value";
       AppendAttribute(out, u"action", rule.value.action);
       AppendAttribute(out, u"key", rule.value.key);
@@ -135,6 +258,7 @@ void AppendRule(std::u16string* out, const MigrationRule& rule) {
       *out += u"/>\n";
       return;
     case RuleKind::File:
+      if (rule.file.action == u"create") *out += kExampleData;
       *out += u"    <file";
       AppendAttribute(out, u"action", rule.file.action);
       AppendAttribute(out, u"source", rule.file.source);
@@ -188,7 +312,9 @@ bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandi
   });
 }
 
-HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived) {
+HRESULT DeriveRules(Profile& before, const Profile& after, std::u16string_view scratch,
+                    DerivedRules* derived) {
+  const ImagingScope imaging;
   std::vector<RegFilePair> pairs;
   for (const ProfileRegFile& file : before.reg_files) {
     if (const ProfileRegFile* other = FindRegFile(after, file.name)) {
@@ -208,7 +334,8 @@ HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived
     }
   }
   DeriveRegistryRules(pairs, &derived->rules, &derived->inexpressible);
-  RETURN_IF_FAILED(DeriveFileRules(before, after, &derived->rules, &derived->inexpressible));
+  RETURN_IF_FAILED(
+      DeriveFileRules(before, after, scratch, &derived->rules, &derived->inexpressible));
 
   std::vector<RegistryDocument> migrated;
   migrated.reserve(before.reg_files.size());
@@ -222,7 +349,7 @@ HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived
   ProfileComparison comparison;
   RETURN_IF_FAILED(
       CompareProfiles(old_files, before.tree, new_files, after.tree, false, &comparison));
-  AppendDifferenceText(comparison, u"       ", &derived->remaining);
+  derived->remaining = RemainingLines(comparison);
   return S_OK;
 }
 
@@ -236,7 +363,8 @@ std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view
     for (const std::u16string& line : derived.inexpressible) comment += u"       " + line + u'\n';
   }
   if (!derived.remaining.empty()) {
-    comment += u"     What still differs after them:\n" + derived.remaining;
+    comment += u"     What still differs after them:\n";
+    for (const std::u16string& line : derived.remaining) comment += u"       " + line + u'\n';
   }
   std::u16string out = u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- ";
   out += CommentText(std::move(comment));

@@ -1,9 +1,11 @@
 #pragma once
-// Rules derived from an example: a migration XML that turns one profile into another. Small rules
-// are preferred over many (a key tree that moved is one rename, a folder that moved one move), and
-// the rules are tried before they are written: the registry rules on copies of the documents with
-// the rule processors themselves, the file rules on the unpacked tree. What no rule can express,
-// and whatever still differs after the rules, is reported with them.
+// Rules derived from an example: a migration XML that turns one profile into another, meant for
+// every user's profile. Rules that move, rename or convert what a profile holds are preferred over
+// rules that write the example's data, which would replace each user's own, and small rules over
+// many (a key tree that moved is one rename, a folder that moved one move). The rules are tried
+// before they are written: the registry rules on copies of the documents with the rule processors
+// themselves, the file rules on the unpacked tree. What no rule can express, and whatever still
+// differs after the rules, is reported with them.
 
 #include <span>
 #include <string>
@@ -23,7 +25,7 @@ inline constexpr std::uint64_t kMaxInlineBytes = 1024 * 1024;
 struct DerivedRules {
   std::vector<MigrationRule> rules;           ///< in the order they must run
   std::vector<std::u16string> inexpressible;  ///< what no rule can do, one line each
-  std::u16string remaining;                   ///< what still differs after the rules, as lines
+  std::vector<std::u16string> remaining;      ///< what still differs after the rules, one line each
 };
 
 /// One .reg file on both sides.
@@ -54,19 +56,34 @@ std::vector<MoveCandidate> RankedMoves(std::vector<MoveCandidate> candidates,
 bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandidate> chosen,
                        PathsOverlap overlaps);
 
+/// A key rule or a value rule with the fields that every action reads.
+MigrationRule KeyRuleOf(std::u16string_view action, std::u16string_view source,
+                        std::u16string_view destination = {});
+MigrationRule ValueRuleOf(std::u16string_view action, std::u16string_view key,
+                          std::u16string_view name);
+
+/// The rules that give the value `name` of `key` the type and bytes of `value`: one set where the
+/// type's own word builds them, else a binary set retyped by a convert. False when neither does.
+/// They carry the example's data.
+bool EncodeValue(std::u16string_view key, std::u16string_view name, const RegistryValueRef& value,
+                 std::vector<MigrationRule>* rules);
+
 /// The key and value rules for the .reg files that both sides hold. Every rule acts on every .reg
 /// file, so renames are chosen to fit all of them; the rest are derived file by file.
 void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<MigrationRule>* rules,
                          std::vector<std::u16string>* inexpressible);
 
-/// The directory and file rules that turn before's tree into after's.
+/// The directory and file rules that turn before's tree into after's; trial picture conversions
+/// write into the folder `scratch`, which is made when first needed.
 [[nodiscard]] HRESULT DeriveFileRules(const Profile& before, const Profile& after,
+                                      std::u16string_view scratch,
                                       std::vector<MigrationRule>* rules,
                                       std::vector<std::u16string>* inexpressible);
 
 /// Derives the rules from `before` to `after` and tries them. The file rules are tried on before's
-/// unpacked tree itself, which is then listed again.
-[[nodiscard]] HRESULT DeriveRules(Profile& before, const Profile& after, DerivedRules* derived);
+/// unpacked tree itself, which is then listed again; `scratch` is a folder for trial conversions.
+[[nodiscard]] HRESULT DeriveRules(Profile& before, const Profile& after,
+                                  std::u16string_view scratch, DerivedRules* derived);
 
 /// The rules as a migration XML; what they leave undone stands in a comment at the top.
 std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view before_name,

@@ -6,7 +6,11 @@
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
+#include "platform/text.h"
+#include "transforms/files/file_system.h"
 #include "transforms/files/folder_tokens.h"
+#include "transforms/files/image_conversion.h"
+#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {
@@ -21,6 +25,7 @@ struct PlanEntry {
   bool directory = false;
   std::uint64_t size = 0;
   std::uint64_t hash = 0;
+  const std::u16string* full_path = nullptr;  ///< of the file in its unpacked tree
 };
 using PlanTree = std::map<std::u16string, PlanEntry>;
 
@@ -29,6 +34,7 @@ HRESULT PlanOf(const FileTree& tree, PlanTree* plan) {
     PlanEntry& planned = (*plan)[path];
     planned.directory = entry.directory;
     planned.size = entry.size;
+    planned.full_path = &entry.full_path;
     if (!entry.directory && entry.size > 0) {
       RETURN_IF_FAILED(HashFileContent(entry.full_path, &planned.hash));
     }
@@ -77,6 +83,32 @@ bool IsReachable(std::u16string_view path) {
   return IsXmlText(path) && IsFolderTokenPath(RulePath(path));
 }
 
+// The folder of a folder token holds what every application keeps there; no derived rule deletes
+// or moves it.
+bool IsTokenRoot(std::u16string_view path) { return path.find(u'/') == std::u16string_view::npos; }
+
+// The file's name without its extension.
+std::u16string_view Stem(std::u16string_view path) {
+  const std::u16string_view name = path.substr(path.rfind(u'/') + 1);
+  return name.substr(0, name.rfind(u'.'));
+}
+
+std::u16string_view Folder(std::u16string_view path) { return path.substr(0, path.rfind(u'/')); }
+
+// Whether some converter takes (`source`) or makes files of the path's extension.
+bool IsPicture(std::u16string_view path, bool source) {
+  const std::u16string_view extension = path.substr(FindExtension(path));
+  return !extension.empty() &&
+         std::any_of(ConverterTable.begin(), ConverterTable.end(),
+                     [&](const ImageConverterRow& row) {
+                       const std::u16string_view key = row.key;
+                       return key.size() > extension.size() &&
+                              EqualsIgnoreCase(source ? key.substr(0, extension.size())
+                                                      : key.substr(key.size() - extension.size()),
+                                               extension);
+                     });
+}
+
 bool SameFile(const PlanEntry& a, const PlanEntry& b) {
   return !a.directory && !b.directory && a.size == b.size && a.hash == b.hash;
 }
@@ -108,8 +140,9 @@ void MoveInPlan(PlanTree* plan, const std::u16string& from, const std::u16string
 
 class FileDeriver {
  public:
-  FileDeriver(const Profile& after, std::vector<std::u16string>* inexpressible)
-      : after_(after), inexpressible_(*inexpressible) {}
+  FileDeriver(const Profile& after, std::u16string_view scratch,
+              std::vector<std::u16string>* inexpressible)
+      : after_(after), scratch_(scratch), inexpressible_(*inexpressible) {}
 
   HRESULT Run(const Profile& before, std::vector<MigrationRule>* rules) {
     RETURN_IF_FAILED(PlanOf(before.tree, &plan_));
@@ -117,9 +150,10 @@ class FileDeriver {
     MoveDirectories();
     MoveFiles();
     CopyFiles();
+    RETURN_IF_FAILED(ConvertPictures());
     RETURN_IF_FAILED(DeleteAndCreate());
     for (std::vector<MigrationRule>* phase :
-         {&early_deletes_, &directory_moves_, &file_moves_, &copies_, &late_deletes_,
+         {&early_deletes_, &directory_moves_, &file_moves_, &copies_, &converts_, &late_deletes_,
           &directory_creates_, &file_creates_}) {
       for (MigrationRule& rule : *phase) rules->push_back(std::move(rule));
     }
@@ -134,6 +168,12 @@ class FileDeriver {
   bool Added(const std::u16string& path, const PlanEntry& entry) const {
     const auto other = plan_.find(path);
     return other == plan_.end() || other->second.directory != entry.directory;
+  }
+  // Whether the tree as the rules so far leave it holds after's entry at `path`.
+  bool Kept(const std::u16string& path, const PlanEntry& entry) const {
+    const auto present = plan_.find(path);
+    return present != plan_.end() && present->second.directory == entry.directory &&
+           (entry.directory || SameFile(present->second, entry));
   }
   bool Unreachable(const std::u16string& path) {
     if (IsReachable(path)) return false;
@@ -155,13 +195,13 @@ class FileDeriver {
   }
 
   // Calls `visit(suffix, folder, depth)` for the folders above a file, nearest first, up to
-  // kMaxSuffix of them: `suffix` is the file's content hash and the names below `folder`, which
-  // has `depth` components.
+  // kMaxSuffix of them and short of the token's folder: `suffix` is the file's content hash and
+  // the names below `folder`, which has `depth` components.
   template <typename Visit>
   static void ForEachFolderAbove(const std::u16string& path, const PlanEntry& entry, Visit visit) {
     const auto parts = Components(path);
     std::u16string suffix = DecimalText(entry.hash);
-    for (std::size_t s = 1; s <= kMaxSuffix && s < parts.size(); ++s) {
+    for (std::size_t s = 1; s <= kMaxSuffix && s + 1 < parts.size(); ++s) {
       suffix += u'/';
       suffix += parts[parts.size() - s];
       visit(suffix, Prefix(parts, parts.size() - s), parts.size() - s);
@@ -265,16 +305,75 @@ class FileDeriver {
     }
     for (const auto& [from, to] : copies) {
       sources_.insert(from);
-      plan_[to] = plan_[from];
-      for (std::size_t slash = to.find(u'/'); slash != std::u16string::npos;
-           slash = to.find(u'/', slash + 1)) {
-        plan_[to.substr(0, slash)].directory = true;
-      }
+      AddToPlan(to, plan_[from]);
       copies_.push_back(PathRule(false, u"copy", from, to));
     }
   }
 
-  // What the moves and copies leave: entries that must go, and entries to make.
+  // A file that a rule makes, with the folders above it that the rule creates.
+  void AddToPlan(const std::u16string& path, const PlanEntry& entry) {
+    plan_[path] = entry;
+    for (std::size_t slash = path.find(u'/'); slash != std::u16string::npos;
+         slash = path.find(u'/', slash + 1)) {
+      plan_[path.substr(0, slash)].directory = true;
+    }
+  }
+
+  // Whether the tool's own conversion of `source` gives the bytes of after's `picture`. Each
+  // source is converted once per converter, into a file of the scratch folder.
+  HRESULT ConvertsTo(const PlanEntry& source, ImageConverter converter, const PlanEntry& picture,
+                     bool* same) {
+    *same = false;
+    const auto key = std::pair(*source.full_path, converter);
+    auto known = conversions_.find(key);
+    if (known == conversions_.end()) {
+      std::u16string converted;
+      RETURN_IF_FAILED(CombinePath(scratch_, DecimalText(conversions_.size()), &converted));
+      RETURN_IF_FAILED(CreateDirectoryPath(scratch_));
+      // A source that is no picture of its kind has no conversion.
+      if (FAILED(converter(*source.full_path, converted))) converted.clear();
+      known = conversions_.emplace(key, std::move(converted)).first;
+    }
+    if (known->second.empty()) return S_OK;
+    return SameContent(known->second, *picture.full_path, same);
+  }
+
+  // A picture of after that the tool's own conversion makes of a picture of the tree, one of the
+  // same name first, then the others of its folder, is converted from it: every profile then
+  // gets its own picture converted, not the example's.
+  HRESULT ConvertPictures() {
+    std::vector<std::u16string> pictures;
+    for (const auto& [path, entry] : plan_) {
+      if (!entry.directory && IsPicture(path, true) && IsReachable(path)) pictures.push_back(path);
+    }
+    for (const auto& [path, entry] : target_) {
+      if (entry.directory || !IsPicture(path, false) || Kept(path, entry) || !IsReachable(path)) {
+        continue;
+      }
+      std::vector<std::pair<bool, const std::u16string*>> sources;
+      for (const std::u16string& source : pictures) {
+        const bool same_name = Stem(source) == Stem(path);
+        if ((same_name || Folder(source) == Folder(path)) &&
+            FindImageConverter(source, path) != nullptr) {
+          sources.emplace_back(!same_name, &source);
+        }
+      }
+      std::sort(sources.begin(), sources.end());
+      for (const auto& [other_name, source] : sources) {
+        bool same = false;
+        RETURN_IF_FAILED(
+            ConvertsTo(plan_.at(*source), FindImageConverter(*source, path), entry, &same));
+        if (!same) continue;
+        sources_.insert(*source);
+        AddToPlan(path, entry);
+        converts_.push_back(PathRule(false, u"convert", *source, path));
+        break;
+      }
+    }
+    return S_OK;
+  }
+
+  // What the moves, copies and conversions leave: entries that must go, and entries to make.
   HRESULT DeleteAndCreate() {
     std::set<std::u16string> deleted;
     for (const auto& [path, entry] : plan_) {
@@ -285,6 +384,12 @@ class FileDeriver {
         under_deleted = deleted.contains(path.substr(0, slash));
       }
       if (under_deleted || Unreachable(path)) continue;
+      if (IsTokenRoot(path)) {
+        inexpressible_.push_back(path + u": the folder of a folder token, which holds what every "
+                                        u"application keeps there; the rules delete only what "
+                                        u"lies in it");
+        continue;
+      }
       deleted.insert(path);
       // A file where after has a folder is in the way of what goes into that folder; it goes
       // first, unless a copy still reads it.
@@ -292,10 +397,8 @@ class FileDeriver {
       (early ? early_deletes_ : late_deletes_).push_back(PathRule(entry.directory, u"delete", path));
     }
     for (const auto& [path, entry] : target_) {
+      if (Kept(path, entry)) continue;
       const auto present = plan_.find(path);
-      const bool kept = present != plan_.end() && present->second.directory == entry.directory &&
-                        (entry.directory || SameFile(present->second, entry));
-      if (kept) continue;
       if (entry.directory) {
         const auto next = target_.upper_bound(path);
         const bool empty = next == target_.end() || !next->first.starts_with(path + u'/');
@@ -322,20 +425,23 @@ class FileDeriver {
   }
 
   const Profile& after_;
+  const std::u16string scratch_;  // where trial conversions write
   std::vector<std::u16string>& inexpressible_;
+  // Converted pictures by source and converter; empty when the conversion failed.
+  std::map<std::pair<std::u16string, ImageConverter>, std::u16string> conversions_;
   PlanTree plan_;      // before's tree as the rules so far leave it
   PlanTree target_;    // after's tree
-  std::set<std::u16string> sources_;  // copy sources
-  std::vector<MigrationRule> early_deletes_, directory_moves_, file_moves_, copies_, late_deletes_,
-      directory_creates_, file_creates_;
+  std::set<std::u16string> sources_;  // files that copies and conversions read
+  std::vector<MigrationRule> early_deletes_, directory_moves_, file_moves_, copies_, converts_,
+      late_deletes_, directory_creates_, file_creates_;
 };
 
 }  // namespace
 
-HRESULT DeriveFileRules(const Profile& before, const Profile& after,
+HRESULT DeriveFileRules(const Profile& before, const Profile& after, std::u16string_view scratch,
                         std::vector<MigrationRule>* rules,
                         std::vector<std::u16string>* inexpressible) {
-  FileDeriver deriver(after, inexpressible);
+  FileDeriver deriver(after, scratch, inexpressible);
   return deriver.Run(before, rules);
 }
 

@@ -3,12 +3,13 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/registry_diff.h"
-#include "common/little_endian.h"
+#include "platform/text.h"
 #include "regfile/path_collation.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
@@ -20,6 +21,29 @@ namespace {
 // one name it follows before the name says too little.
 constexpr std::size_t kMaxSuffix = 8;
 constexpr std::size_t kMaxBucket = 16;
+
+// How deep the keys lie that no derived rule deletes: a root and the keys right below it.
+constexpr std::size_t kTopLevelDepth = 2;
+
+// How many components two key paths share from their start.
+std::size_t SharedComponents(std::u16string_view a, std::u16string_view b) {
+  const auto left = KeyComponents(a);
+  const auto right = KeyComponents(b);
+  std::size_t shared = 0;
+  while (shared < left.size() && shared < right.size() &&
+         EqualsIgnoreCase(left[shared], right[shared])) {
+    ++shared;
+  }
+  return shared;
+}
+
+// How many values of `key` (none when null) are named `name`.
+std::size_t ValuesNamed(const KeyView* key, std::u16string_view name) {
+  if (key == nullptr) return 0;
+  return static_cast<std::size_t>(std::count_if(
+      key->values.begin(), key->values.end(),
+      [&](const RegistryValuePair* pair) { return pair->name == name; }));
+}
 
 bool Overlaps(std::u16string_view a, std::u16string_view b) {
   return IsKeyAtOrBelow(a, b) || IsKeyAtOrBelow(b, a);
@@ -214,15 +238,25 @@ std::vector<MoveCandidate> ChooseRenames(std::vector<FileState>& files) {
 // Rules by the phase they run in, each kept once.
 class RuleList {
  public:
-  enum Phase { kRenames, kDeletes, kValueDeletes, kValueRenames, kConverts, kCreates, kSets, kCount };
+  enum Phase {
+    kRenames,
+    kValueMoves,
+    kDeletes,
+    kValueDeletes,
+    kValueRenames,
+    kConverts,
+    kCreates,
+    kSets,
+    kCount
+  };
 
   void Add(Phase phase, MigrationRule rule) {
     const KeyRule& k = rule.key;
     const ValueRule& v = rule.value;
-    const std::u16string identity = std::u16string(1, static_cast<char16_t>(rule.kind)) + k.action +
-                                    u'\x1F' + k.source + u'\x1F' + k.destination + u'\x1F' +
-                                    v.action + u'\x1F' + v.key + u'\x1F' + v.source + u'\x1F' +
-                                    v.destination + u'\x1F' + v.type + u'\x1F' + v.data;
+    const std::u16string identity =
+        std::u16string(1, static_cast<char16_t>(rule.kind)) + k.action + u'\x1F' + k.source +
+        u'\x1F' + k.destination + u'\x1F' + k.value + u'\x1F' + v.action + u'\x1F' + v.key +
+        u'\x1F' + v.source + u'\x1F' + v.destination + u'\x1F' + v.type + u'\x1F' + v.data;
     if (seen_.insert(identity).second) phases_[phase].push_back(std::move(rule));
   }
 
@@ -237,86 +271,6 @@ class RuleList {
   std::set<std::u16string> seen_;
 };
 
-MigrationRule KeyRuleOf(std::u16string_view action, std::u16string_view source,
-                        std::u16string_view destination = {}) {
-  MigrationRule rule;
-  rule.kind = RuleKind::Key;
-  rule.key.action = action;
-  rule.key.source = source;
-  rule.key.destination = destination;
-  return rule;
-}
-
-MigrationRule ValueRuleOf(std::u16string_view action, std::u16string_view key,
-                          std::u16string_view name) {
-  MigrationRule rule;
-  rule.kind = RuleKind::Value;
-  rule.value.action = action;
-  rule.value.key = key;
-  rule.value.source = name;
-  return rule;
-}
-
-// Whether the value rules, run on an empty document, give the value exactly `wanted`.
-bool Builds(const std::vector<MigrationRule>& rules, const RegistryValueRef& wanted) {
-  RegistryDocument scratch;
-  for (const MigrationRule& rule : rules) {
-    if (FAILED(ProcessRegistryValue(scratch, rule.value))) return false;
-  }
-  std::u16string key = rules.front().value.key;
-  if (!NormalizeKeyPath(&key)) return false;
-  const int index = scratch.FindKey(key);
-  if (index < 0) return false;
-  const RegistryValueList& values = scratch.KeyAt(index).values();
-  const int value = values.FindValue(rules.front().value.source);
-  return value >= 0 && values[value].value == wanted;
-}
-
-// The rules that give a value its type and bytes: one set where the type's own word builds them,
-// else a binary set retyped by a convert. False when neither does.
-bool EncodeValue(std::u16string_view key, std::u16string_view name, const RegistryValueRef& value,
-                 std::vector<MigrationRule>* rules) {
-  auto set = [&](std::u16string_view type, std::u16string data) {
-    MigrationRule rule = ValueRuleOf(u"set", key, name);
-    rule.value.type = type;
-    rule.value.data = std::move(data);
-    return rule;
-  };
-  std::vector<std::vector<MigrationRule>> tries;
-  std::u16string text;
-  std::vector<std::u16string> strings;
-  if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && ValueText(value, &text) &&
-      IsXmlText(text)) {
-    tries.push_back({set(TypeWord(value.type), text)});
-  }
-  if (value.type == REG_DWORD && value.data.size() == 4) {
-    tries.push_back({set(u"integer", DecimalText(LoadLe32(value.data.data())))});
-  }
-  // A rule's text drops empty strings.
-  if (value.type == REG_MULTI_SZ && ValueStrings(value, &strings) &&
-      std::none_of(strings.begin(), strings.end(),
-                   [](const std::u16string& line) { return line.empty(); })) {
-    std::u16string lines;
-    for (const std::u16string& line : strings) lines += (lines.empty() ? u"" : u"\n") + line;
-    if (IsXmlText(lines)) tries.push_back({set(u"multi", lines)});
-  }
-  if (!value.data.empty() && !TypeWord(value.type).empty()) {
-    std::vector<MigrationRule> binary = {set(u"binary", Base64Encode(value.data))};
-    if (value.type != REG_BINARY) {
-      binary.push_back(ValueRuleOf(u"convert", key, name));
-      binary.back().value.type = TypeWord(value.type);
-    }
-    tries.push_back(std::move(binary));
-  }
-  for (std::vector<MigrationRule>& candidate : tries) {
-    if (Builds(candidate, value)) {
-      *rules = std::move(candidate);
-      return true;
-    }
-  }
-  return false;
-}
-
 class RegistryDeriver {
  public:
   RegistryDeriver(std::vector<FileState>& files, std::vector<std::u16string>* inexpressible)
@@ -329,6 +283,7 @@ class RegistryDeriver {
       list_.Add(RuleList::kRenames, rule);
     }
     for (FileState& file : files_) file.Rebuild();
+    for (std::size_t f = 0; f < files_.size(); ++f) MoveValues(f);
     recreated_.resize(files_.size());
     for (std::size_t f = 0; f < files_.size(); ++f) CollectDeletes(files_[f].tree->root(), f);
     for (std::size_t f = 0; f < files_.size(); ++f) DeriveValues(f);
@@ -349,6 +304,54 @@ class RegistryDeriver {
     return false;
   }
 
+  // A value that leaves its key and turns up under its name in a key that lacked it moves there,
+  // so that every profile keeps its own data: the same bytes first, then the same bytes under
+  // another type (converted where it lands, as the rest of the values are derived), and among
+  // those the source nearest the destination.
+  void MoveValues(std::size_t file) {
+    FileState& state = files_[file];
+    struct Leaving {
+      std::u16string_view key;
+      const RegistryValueRef* value;
+    };
+    std::multimap<std::u16string_view, Leaving> leaving;
+    for (const KeyView& key : state.index->keys()) {
+      const KeyView* stays = state.after->Find(key.collation_key);
+      for (const RegistryValuePair* pair : key.values) {
+        if (ValuesNamed(stays, pair->name) == 0 && ValuesNamed(&key, pair->name) == 1) {
+          leaving.emplace(pair->name, Leaving{key.path, &pair->value});
+        }
+      }
+    }
+    std::vector<MigrationRule> moves;
+    for (const KeyView& key : state.after->keys()) {
+      const KeyView* old = state.index->Find(key.collation_key);
+      for (const RegistryValuePair* pair : key.values) {
+        if (ValuesNamed(old, pair->name) != 0 || !IsXmlText(pair->name)) continue;
+        const auto [first, last] = leaving.equal_range(pair->name);
+        auto best = last;
+        std::pair<bool, std::size_t> best_fit;
+        for (auto it = first; it != last; ++it) {
+          if (!std::ranges::equal(it->second.value->data, pair->value.data)) continue;
+          const std::pair fit(it->second.value->type == pair->value.type,
+                              SharedComponents(it->second.key, key.path));
+          if (best == last || fit > best_fit) std::tie(best, best_fit) = std::pair(it, fit);
+        }
+        if (best == last || !IsRulePath(best->second.key) || !IsRulePath(key.path)) continue;
+        MigrationRule rule = KeyRuleOf(u"move_value", best->second.key, key.path);
+        rule.key.value = pair->name;
+        moves.push_back(std::move(rule));
+        leaving.erase(best);
+      }
+    }
+    if (moves.empty()) return;
+    for (MigrationRule& rule : moves) {
+      (void)ProcessRegistryKey(state.simulated, rule.key);
+      list_.Add(RuleList::kValueMoves, std::move(rule));
+    }
+    state.Rebuild();
+  }
+
   // A tree whose keys all go is one delete, unless another file keeps keys in it.
   bool SafeEverywhere(std::u16string_view path, std::size_t file) const {
     for (std::size_t g = 0; g < files_.size(); ++g) {
@@ -359,13 +362,15 @@ class RegistryDeriver {
     return true;
   }
 
+  // Roots and the keys just below them (HKEY_CURRENT_USER\Software) hold what every application
+  // keeps; their deletes would take that from every profile, so only what lies below them goes.
   void CollectDeletes(const KeyNode& node, std::size_t file) {
     if (node.keys == 0 || node.keys == node.kept_keys) return;
-    if (node.depth >= 2 && node.kept_keys == 0 && SafeEverywhere(node.path, file)) {
+    if (node.depth > kTopLevelDepth && node.kept_keys == 0 && SafeEverywhere(node.path, file)) {
       if (CheckPath(file, node.path)) list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
       return;
     }
-    if (node.depth >= 2 && node.has_key && !node.kept) {
+    if (node.depth > kTopLevelDepth && node.has_key && !node.kept) {
       // No rule deletes a key alone: the tree goes, and the keys below that stay come back.
       if (!CheckPath(file, node.path)) return;
       list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
@@ -376,6 +381,9 @@ class RegistryDeriver {
     }
     if (node.depth == 1 && node.has_key && !node.kept) {
       Note(file, u"key '" + node.path + u"' is a root, which no rule deletes");
+    } else if (node.has_key && !node.kept) {
+      Note(file, u"key '" + node.path + u"' holds the settings of every application; the rules "
+                                         u"delete only what lies below it");
     }
     for (const auto& [name, child] : node.children) CollectDeletes(*child, file);
   }

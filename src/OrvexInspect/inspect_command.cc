@@ -228,7 +228,9 @@ CommandOutput Derive(const std::u16string& before, const std::u16string& after) 
   const auto pair = std::make_shared<ArchivePair>();
   if (!OpenArchives(before, after, pair.get(), &output)) return output;
   DerivedRules& derived = pair->derived;
-  const HRESULT hr = DeriveRules(pair->before, pair->after, &derived);
+  std::u16string scratch;
+  HRESULT hr = pair->workspace.PathOf(u"pictures", &scratch);
+  if (SUCCEEDED(hr)) hr = DeriveRules(pair->before, pair->after, scratch, &derived);
   if (FAILED(hr)) return Failure(u"cannot derive the rules" + ErrorText(hr));
   output.out = MigrationXmlText(derived, before, after);
   output.exit_code = derived.remaining.empty() ? 0 : kInspectFound;

@@ -213,6 +213,10 @@ HRESULT InspectionWorkspace::Unpack(std::u16string_view archive, std::u16string_
   return S_OK;
 }
 
+HRESULT InspectionWorkspace::PathOf(std::u16string_view name, std::u16string* path) const {
+  return CombinePath(directory_, name, path);
+}
+
 HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 2> sides,
                                                std::size_t* failed, std::u16string* failed_path,
                                                std::u16string* reason) {

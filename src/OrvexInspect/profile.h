@@ -53,6 +53,8 @@ class InspectionWorkspace {
   [[nodiscard]] HRESULT LoadForComparison(std::span<const ComparedArchive, 2> sides,
                                           std::size_t* failed, std::u16string* failed_path,
                                           std::u16string* reason);
+  /// The path of `name` in the workspace, for a scratch file or folder.
+  [[nodiscard]] HRESULT PathOf(std::u16string_view name, std::u16string* path) const;
 
  private:
   std::u16string directory_;  // ends in a separator
