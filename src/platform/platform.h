@@ -36,6 +36,9 @@ void FreeConsole();
 void WriteConsole(std::u16string_view text);
 /// Writes text to standard error, as WriteConsole writes to standard output.
 void WriteConsoleError(std::u16string_view text);
+/// Whether standard error is a console (GetConsoleMode succeeds on its handle; a terminal on
+/// Linux) rather than a file or a pipe: where a line that rewrites itself may be shown.
+bool StandardErrorIsConsole();
 
 /// The process exit status for a 32-bit exit code; never 0 for a non-zero code. On Linux a run
 /// that ends with ERROR_CANCELLED after a stop request exits with 128 + the signal number, as a
@@ -136,8 +139,8 @@ std::uint32_t GetFileState(std::u16string_view path, FileState* state);
 /// file is opened by this path.
 std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_path);
 
-/// CreateDirectoryW: one directory; ERROR_ALREADY_EXISTS when the name is taken, ERROR_PATH_NOT_FOUND
-/// when the parent is missing.
+/// CreateDirectoryW: one directory; ERROR_ALREADY_EXISTS when the name is taken,
+/// ERROR_PATH_NOT_FOUND when the parent is missing.
 std::uint32_t CreateDirectory(std::u16string_view path);
 /// RemoveDirectoryW: an empty directory; ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY for a non-directory.
 std::uint32_t RemoveDirectory(std::u16string_view path);
