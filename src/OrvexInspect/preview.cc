@@ -252,7 +252,10 @@ void AppendTallyText(std::u16string* out, std::u16string_view what, const Tally&
   if (tally.profiles == 0) return;
   *out += u"    " + std::u16string(what) + u" in " + DecimalText(tally.profiles) +
           (tally.profiles == 1 ? u" profile" : u" profiles");
-  if (registry) *out += u" (" + DecimalText(tally.reg_files) + u" .reg files)";
+  if (registry) {
+    *out += u" (" + DecimalText(tally.reg_files) +
+            (tally.reg_files == 1 ? u" .reg file)" : u" .reg files)");
+  }
   *out += u":";
   for (std::size_t i = 0; i < tally.names.size(); ++i) {
     *out += (i == 0 ? u" " : u", ") + std::u16string(tally.names[i]);
