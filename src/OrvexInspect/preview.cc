@@ -202,14 +202,16 @@ std::vector<RuleSummary> SummarizeRules(const std::vector<ProfileArchive>& archi
         summary.acted.Add(archives[p].name, effect.acted);
       } else if (effect.found_nothing != 0) {
         summary.found_nothing.Add(archives[p].name, effect.found_nothing);
-      }
-      for (const std::u16string& text : effect.near_misses) {
-        auto it = std::find_if(summary.near_misses.begin(), summary.near_misses.end(),
-                               [&](const auto& known) { return known.first == text; });
-        if (it == summary.near_misses.end()) {
-          it = summary.near_misses.insert(summary.near_misses.end(), {text, 0});
+        // What the rule may have meant, only where it found nothing at all: not where another
+        // .reg file lacks what one of them held.
+        for (const std::u16string& text : effect.near_misses) {
+          auto it = std::find_if(summary.near_misses.begin(), summary.near_misses.end(),
+                                 [&](const auto& known) { return known.first == text; });
+          if (it == summary.near_misses.end()) {
+            it = summary.near_misses.insert(summary.near_misses.end(), {text, 0});
+          }
+          ++it->second;
         }
-        ++it->second;
       }
     }
   }
@@ -298,7 +300,8 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
             CountsText(u"files", c.files_added, c.files_removed, c.files_changed) +
             CountsText(u"folders", c.folders_added, c.folders_removed, 0, false) + u'\n';
   }
-  *out += u"Total: " + DecimalText(results.size()) + u" profiles: " + DecimalText(totals.succeed) +
+  *out += u"Total: " + DecimalText(results.size()) +
+          (results.size() == 1 ? u" profile: " : u" profiles: ") + DecimalText(totals.succeed) +
           u" would succeed, " + DecimalText(totals.fail) + u" would fail, " +
           DecimalText(totals.change) + u" would change; " +
           DecimalText(totals.rules_acted_nowhere) + u" of " + DecimalText(summaries.size()) +

@@ -45,13 +45,15 @@ std::vector<std::u16string_view> Components(std::u16string_view path) {
   }
 }
 
-// Whether `longer` is `shorter` with one more component somewhere (letter case aside).
+// Whether `longer` is `shorter` with one more component before its last (letter case aside): a
+// vendor's folder left out or put in. A key's parent or child is no slip.
 bool OneComponentMore(std::u16string_view longer, std::u16string_view shorter) {
   const std::vector<std::u16string_view> a = Components(longer);
   const std::vector<std::u16string_view> b = Components(shorter);
   if (a.size() != b.size() + 1) return false;
   std::size_t i = 0;
   while (i < b.size() && EqualsIgnoreCase(a[i], b[i])) ++i;
+  if (i == b.size()) return false;
   for (std::size_t j = i; j < b.size(); ++j) {
     if (!EqualsIgnoreCase(a[j + 1], b[j])) return false;
   }
@@ -97,9 +99,12 @@ std::u16string ValueNearMiss(std::u16string_view name, const RegistryValueList& 
 }
 
 // What a key or value rule that found nothing in `document` may have meant: a near key when its
-// key is missing, else a near value name in that key. Creating an existing key has none.
-std::u16string NearMiss(const MigrationRule& rule, const RegistryDocument& document) {
+// key is missing (`*key_found` false), else a near value name in that key. Creating an existing
+// key has none.
+std::u16string NearMiss(const MigrationRule& rule, const RegistryDocument& document,
+                        bool* key_found) {
   const bool key_rule = rule.kind == RuleKind::Key;
+  *key_found = false;
   if (key_rule && FindAction<KeyAction>(kKeyActions, rule.key.action) == KeyAction::kCreate) {
     return {};
   }
@@ -108,13 +113,26 @@ std::u16string NearMiss(const MigrationRule& rule, const RegistryDocument& docum
   if (!NormalizeKeyPath(&sought)) return {};
   const int key = document.FindKey(sought);
   if (key < 0) return KeyNearMiss(written, sought, document);
+  *key_found = true;
   return ValueNearMiss(key_rule ? rule.key.value : rule.value.source, document.KeyAt(key).values());
 }
 
+void AddOnce(std::vector<std::u16string>* texts, std::u16string text) {
+  if (!text.empty() && std::find(texts->begin(), texts->end(), text) == texts->end()) {
+    texts->push_back(std::move(text));
+  }
+}
+
+// Counts what each rule did and gathers its near misses. A near key counts only where no .reg
+// file of the profile held the key: a profile keeps an application's keys in one of its files,
+// and the others lack them without a slip.
 class EffectRecorder final : public RuleObserver {
  public:
   EffectRecorder(const MigrationRules& rules, std::vector<RuleEffect>* effects)
-      : rules_(rules), effects_(effects) {
+      : rules_(rules),
+        effects_(effects),
+        near_keys_(static_cast<std::size_t>(rules.Count())),
+        key_found_(static_cast<std::size_t>(rules.Count()), false) {
     effects_->assign(static_cast<std::size_t>(rules.Count()), {});
   }
 
@@ -122,13 +140,23 @@ class EffectRecorder final : public RuleObserver {
                            const RegistryDocument& document) override {
     RuleEffect& effect = Count(index, outcome);
     if (outcome != RuleOutcome::kFoundNothing) return;
-    std::u16string near_miss = NearMiss(rules_.At(index), document);
-    if (!near_miss.empty() && std::find(effect.near_misses.begin(), effect.near_misses.end(),
-                                        near_miss) == effect.near_misses.end()) {
-      effect.near_misses.push_back(std::move(near_miss));
-    }
+    const auto rule = static_cast<std::size_t>(index);
+    bool key_found = false;
+    std::u16string near_miss = NearMiss(rules_.At(index), document, &key_found);
+    if (key_found) key_found_[rule] = true;
+    AddOnce(key_found ? &effect.near_misses : &near_keys_[rule], std::move(near_miss));
   }
   void FileRuleApplied(std::int32_t index, RuleOutcome outcome) override { Count(index, outcome); }
+
+  // Once the passes are done.
+  void AddNearKeys() {
+    for (std::size_t rule = 0; rule < near_keys_.size(); ++rule) {
+      if (key_found_[rule]) continue;
+      for (std::u16string& text : near_keys_[rule]) {
+        AddOnce(&(*effects_)[rule].near_misses, std::move(text));
+      }
+    }
+  }
 
  private:
   RuleEffect& Count(std::int32_t index, RuleOutcome outcome) {
@@ -141,6 +169,8 @@ class EffectRecorder final : public RuleObserver {
 
   const MigrationRules& rules_;
   std::vector<RuleEffect>* effects_;
+  std::vector<std::vector<std::u16string>> near_keys_;
+  std::vector<bool> key_found_;
 };
 
 }  // namespace
@@ -172,6 +202,7 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   EffectRecorder recorder(rules, &run->rules);
   hr = RunRegistryFilePass(root, rules, &recorder);
   if (SUCCEEDED(hr)) hr = RunFilePass(root, rules, &recorder);
+  recorder.AddNearKeys();
   if (FAILED(hr)) {
     run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
     run->failure = u"the rules stop the migration" + ErrorText(hr);
