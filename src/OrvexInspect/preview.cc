@@ -151,7 +151,7 @@ std::vector<ProfileResult> PreviewAll(const std::vector<ProfileArchive>& archive
   Progress progress(archives.size());
   std::atomic<std::size_t> next = 0;
   const auto work = [&] {
-    for (std::size_t i = next++; i < archives.size(); i = next++) {
+    for (std::size_t i = next++; i < archives.size() && !platform::StopRequested(); i = next++) {
       results[i] = PreviewOne(archives[i], rules);
       progress.OneDone();
     }
@@ -419,7 +419,15 @@ CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u
   std::vector<ProfileArchive> archives;
   if (!CollectArchives(inputs, &archives, &output)) return output;
 
+  // A stop request ends the profiles under way at their next step and starts no more; their
+  // working folders go with them.
+  platform::WatchStopRequests();
   const std::vector<ProfileResult> results = PreviewAll(archives, rules, jobs);
+  if (platform::StopRequested()) {
+    CommandOutput stopped = Failure(u"stopped on request");
+    stopped.exit_code = static_cast<std::uint32_t>(LowWord(kStoppedOnRequest));
+    return stopped;
+  }
   for (std::size_t p = 0; p < results.size(); ++p) {
     if (FAILED(results[p].error)) {
       return Failure(u"cannot preview '" + archives[p].name + u"'" +

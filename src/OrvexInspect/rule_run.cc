@@ -188,8 +188,8 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   }
   // A .reg file that cannot be read stops the registry pass at the same file, which says so.
   std::u16string failed_path;
-  const bool before_read = SUCCEEDED(LoadProfile(root, &run->before, &failed_path, &reason));
-  if (before_read) {
+  const HRESULT before_read = LoadProfile(root, &run->before, &failed_path, &reason);
+  if (SUCCEEDED(before_read)) {
     for (const auto& [name, entry] : run->before.tree) {
       if (entry.directory) continue;
       platform::FileState& state = run->before_states[name];
@@ -208,7 +208,7 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
     run->failure = u"the rules stop the migration" + ErrorText(hr);
     return S_OK;
   }
-  if (!before_read) return E_UNEXPECTED;  // the pass read what LoadProfile could not
+  RETURN_IF_FAILED(before_read);
   RETURN_IF_FAILED(LoadProfile(root, &run->after, &failed_path, &reason));
   run->after_read = true;
   return S_OK;
