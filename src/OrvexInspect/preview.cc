@@ -4,14 +4,15 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/rule_check.h"
 #include "OrvexInspect/rule_run.h"
-#include "platform/directory_tree.h"
 #include "platform/text.h"
+#include "rules/xml_config.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
 
@@ -26,25 +27,17 @@ struct ProfileArchive {
   std::u16string path;
 };
 
-// The *.zip files below `folder` (letter case aside, as on Windows), by their names under it.
-HRESULT FindArchives(const std::u16string& folder, const std::u16string& prefix,
-                     std::vector<ProfileArchive>* archives) {
-  std::u16string pattern;
-  RETURN_IF_FAILED(CombinePath(folder, u"*", &pattern));
-  std::vector<platform::FindData> entries;
-  if (const std::uint32_t error = platform::ListDirectory(pattern, &entries)) {
-    return HResultFromWin32(error);
-  }
-  for (const platform::FindData& found : entries) {
-    std::u16string path;
-    RETURN_IF_FAILED(CombinePath(folder, found.name, &path));
-    const std::u16string name = prefix.empty() ? found.name : prefix + u'/' + found.name;
-    if ((found.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      RETURN_IF_FAILED(FindArchives(path, name, archives));
-    } else if (found.name.size() > 4 &&
-               EqualsIgnoreCase(std::u16string_view(found.name).substr(found.name.size() - 4),
-                                u".zip")) {
-      archives->push_back({name, path});
+// The *.zip files below `folder` (letter case aside, as on Windows), ordered by their names under
+// it.
+HRESULT FindArchives(const std::u16string& folder, std::vector<ProfileArchive>* archives) {
+  Profile listing;
+  listing.root = folder;
+  std::u16string failed_path;
+  RETURN_IF_FAILED(ReloadTree(&listing, &failed_path));
+  for (const auto& [name, entry] : listing.tree) {
+    if (!entry.directory && name.size() > 4 &&
+        EqualsIgnoreCase(std::u16string_view(name).substr(name.size() - 4), u".zip")) {
+      archives->push_back({name, entry.full_path});
     }
   }
   return S_OK;
@@ -54,19 +47,15 @@ bool CollectArchives(const std::vector<std::u16string>& inputs,
                      std::vector<ProfileArchive>* archives, CommandOutput* failure) {
   for (const std::u16string& input : inputs) {
     std::u16string path = input;
-    bool is_folder = false;
+    bool exists = false;
     HRESULT hr = ResolveFullPath(&path);
-    if (SUCCEEDED(hr)) hr = DirectoryExists(path, &is_folder);
-    if (SUCCEEDED(hr) && is_folder && hr == S_OK) {
-      std::vector<ProfileArchive> found;
-      hr = FindArchives(path, {}, &found);
+    if (SUCCEEDED(hr)) hr = DirectoryExists(path, &exists);
+    if (hr == S_OK && exists) {
+      hr = FindArchives(path, archives);
       if (FAILED(hr)) {
         *failure = Failure(u"cannot search '" + input + u"'" + ErrorText(hr));
         return false;
       }
-      std::sort(found.begin(), found.end(),
-                [](const ProfileArchive& a, const ProfileArchive& b) { return a.name < b.name; });
-      archives->insert(archives->end(), found.begin(), found.end());
       continue;
     }
     const std::u16string file = ExistingFile(input, failure);
@@ -89,14 +78,21 @@ struct ProfileResult {
   ChangeCounts changes;
 };
 
+// On a worker thread, so nothing may escape it.
 ProfileResult PreviewOne(const ProfileArchive& archive, const MigrationRules& rules) {
   ProfileResult result;
-  RuleRun run;
-  result.error = RunRulesOnProfile(archive.path, rules, &run);
-  if (SUCCEEDED(result.error)) result.error = CountChanges(run, &result.changes);
-  result.exit_code = run.exit_code;
-  result.failure = std::move(run.failure);
-  result.rules = std::move(run.rules);
+  try {
+    RuleRun run;
+    result.error = RunRulesOnProfile(archive.path, rules, &run);
+    if (SUCCEEDED(result.error)) result.error = CountChanges(run, &result.changes);
+    result.exit_code = run.exit_code;
+    result.failure = std::move(run.failure);
+    result.rules = std::move(run.rules);
+  } catch (const ResultException& e) {
+    result.error = e.result();
+  } catch (const std::bad_alloc&) {
+    result.error = E_OUTOFMEMORY;
+  }
   return result;
 }
 
@@ -225,20 +221,6 @@ struct Totals {
   std::uint64_t rules_acted_nowhere = 0;
 };
 
-std::u16string_view RuleKindWord(RuleKind kind) {
-  switch (kind) {
-    case RuleKind::Directory:
-      return u"directory";
-    case RuleKind::File:
-      return u"file";
-    case RuleKind::Key:
-      return u"key";
-    case RuleKind::Value:
-      return u"value";
-  }
-  return {};
-}
-
 bool IsRegistryRule(RuleKind kind) { return kind == RuleKind::Key || kind == RuleKind::Value; }
 
 std::u16string CountsText(std::u16string_view what, std::uint64_t added, std::uint64_t removed,
@@ -354,7 +336,7 @@ void AppendJson(const std::u16string& rules_name, const MigrationRules& rules,
     const bool registry = IsRegistryRule(rule.kind);
     *out += r == 0 ? u"\n  {" : u",\n  {";
     AppendNumberField(out, u"line", lines[r]);
-    *out += u", \"kind\": \"" + std::u16string(RuleKindWord(rule.kind)) + u"\", \"rule\": ";
+    *out += u", \"kind\": \"" + std::u16string(RuleElementName(rule.kind)) + u"\", \"rule\": ";
     AppendJsonString(out, RuleText(rule));
     AppendTallyJson(out, u"acted", summary.acted, registry);
     AppendTallyJson(out, u"found_nothing", summary.found_nothing, registry);
