@@ -205,7 +205,9 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   recorder.AddNearKeys();
   if (FAILED(hr)) {
     run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
-    run->failure = u"the rules stop the migration" + ErrorText(hr);
+    run->failure = FAILED(before_read) ? u"cannot read '" + failed_path + u"'" + ErrorText(hr)
+                                       : u"the rules stop the migration" + ErrorText(hr);
+    if (FAILED(before_read) && !reason.empty()) run->failure += u": " + reason;
     return S_OK;
   }
   RETURN_IF_FAILED(before_read);
@@ -227,8 +229,9 @@ HRESULT CountChanges(const RuleRun& run, ChangeCounts* counts) {
   if (!run.after_read) return S_OK;
   const auto documents = [](const Profile& profile) {
     std::vector<RegDocumentRef> refs;
-    for (const ProfileRegFile& file : profile.reg_files)
+    for (const ProfileRegFile& file : profile.reg_files) {
       refs.push_back({file.name, &file.document});
+    }
     return refs;
   };
   ProfileComparison comparison;
@@ -258,7 +261,7 @@ HRESULT CountChanges(const RuleRun& run, ChangeCounts* counts) {
     if (const std::uint32_t error = platform::GetFileState(after->second.full_path, &state)) {
       return HResultFromWin32(error);
     }
-    if (!(state == run.before_states.at(name))) ++counts->files_changed;
+    if (state != run.before_states.at(name)) ++counts->files_changed;
   }
   for (const auto& [name, entry] : run.after.tree) {
     const auto before = run.before.tree.find(name);

@@ -33,7 +33,9 @@ struct RuleRun {
   /// The exit code the migration would have: 0, or the low 16 bits of the failure that stops it
   /// (unpacking, or a rule pass).
   std::uint32_t exit_code = 0;
-  /// Why it would stop, when it would: "cannot unpack the archive (error 13): <reason>".
+  /// Why it would stop, when it would: "cannot unpack the archive (error 13): <reason>", "cannot
+  /// read 'Registry/User.reg' (error 65535): line 3: <why>", "the rules stop the migration
+  /// (error 87)".
   std::u16string failure;
   std::vector<RuleEffect> rules;  ///< one per rule, in rule order
   /// The profile as unpacked (its tree's files have since been changed in place) and the state
