@@ -5,7 +5,9 @@
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
-#include "platform/platform.h"
+#include "OrvexInspect/rule_check.h"
+#include "platform/com.h"
+#include "platform/images.h"
 #include "platform/text.h"
 #include "regfile/key_order.h"
 #include "transforms/files/directory_rules.h"
@@ -41,21 +43,6 @@ bool InWrittenOrder(const RegistryDocument& document) {
     last = key;
   }
   return true;
-}
-
-std::u16string RuleText(const MigrationRule& rule) {
-  switch (rule.kind) {
-    case RuleKind::Directory:
-      return u"directory " + rule.directory.action + u" '" + rule.directory.source + u"'";
-    case RuleKind::File:
-      return u"file " + rule.file.action + u" '" + rule.file.source + u"'";
-    case RuleKind::Key:
-      return u"key " + rule.key.action + u" '" + rule.key.source + u"'";
-    case RuleKind::Value:
-      return u"value " + rule.value.action + u" '" + rule.value.source + u"' of '" +
-             rule.value.key + u"'";
-  }
-  return {};
 }
 
 std::u16string StopNote(const MigrationRule& rule, HRESULT hr) {

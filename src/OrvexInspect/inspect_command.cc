@@ -1,15 +1,19 @@
 #include "OrvexInspect/inspect_command.h"
 
+#include <algorithm>
 #include <new>
+#include <string>
+#include <thread>
 #include <tuple>
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/html_report.h"
 #include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/preview.h"
 #include "OrvexInspect/profile.h"
 #include "OrvexInspect/profile_diff.h"
 #include "OrvexInspect/rule_check.h"
-#include "platform/platform.h"
+#include "platform/file_handles.h"
 #include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
@@ -21,7 +25,10 @@ constexpr std::u16string_view kUsage =
     u"Usage: OrvexInspect check [--json] [--strict] <rules.xml>\n"
     u"       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> "
     u"<after.zip>\n"
-    u"       OrvexInspect derive <before.zip> <after.zip>\n";
+    u"       OrvexInspect derive <before.zip> <after.zip>\n"
+    u"       OrvexInspect preview [--json] [-j <jobs>] <rules.xml> <profile.zip|folder>...\n";
+
+}  // namespace
 
 CommandOutput Failure(std::u16string message) {
   CommandOutput output;
@@ -30,17 +37,15 @@ CommandOutput Failure(std::u16string message) {
   return output;
 }
 
-std::u16string ErrorText(HRESULT hr) {
-  return u" (error " + DecimalText(static_cast<std::uint32_t>(LowWord(hr))) + u")";
-}
+namespace {
 
 // What a message adds after the error number: the reason, when one is known.
 std::u16string ReasonText(const std::u16string& reason) {
   return reason.empty() ? u"" : u": " + reason;
 }
 
-// The named file made absolute, symbolic links followed; empty after a message when it is not
-// there or is no file.
+}  // namespace
+
 std::u16string ExistingFile(std::u16string_view name, CommandOutput* failure) {
   std::u16string path(name);
   bool exists = false;
@@ -60,6 +65,8 @@ std::u16string ExistingFile(std::u16string_view name, CommandOutput* failure) {
   }
   return path;
 }
+
+namespace {
 
 // Both archives unpacked into one workspace and read, and what a command made of them.
 struct ArchivePair {
@@ -239,11 +246,29 @@ CommandOutput Derive(const std::u16string& before, const std::u16string& after) 
   return output;
 }
 
+CommandOutput UsageFailure() {
+  CommandOutput output;
+  output.exit_code = kInspectFailed;
+  output.err = kUsage;
+  return output;
+}
+
+// The number of profiles previewed at once: 1 to 9999, else 0.
+std::uint32_t JobCount(std::u16string_view text) {
+  const bool digits =
+      !text.empty() && text.size() <= 4 &&
+      std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+  std::uint32_t count = 0;
+  for (const char16_t c : digits ? text : std::u16string_view()) count = count * 10 + (c - u'0');
+  return count;
+}
+
 CommandOutput Dispatch(const ArgumentList& args) {
   std::vector<std::u16string> words;
   DiffOptions diff;
   bool strict = false;
   bool usage_error = false;
+  std::uint32_t jobs = 0;  // not given
   CommandOutput output;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == u"--help" || args[i] == u"-h") {
@@ -259,12 +284,21 @@ CommandOutput Dispatch(const ArgumentList& args) {
     } else if (args[i] == u"--html") {
       usage_error |= i + 1 == args.size() || args[i + 1].empty();
       if (!usage_error) diff.html = args[++i];
+    } else if (args[i] == u"-j") {
+      jobs = i + 1 < args.size() ? JobCount(args[++i]) : 0;
+      if (jobs == 0) return UsageFailure();
     } else {
       words.push_back(args[i]);
     }
   }
   const bool diff_options = diff.expand || !diff.html.empty();
   if (usage_error) words.clear();
+  if (words.size() >= 3 && words[0] == u"preview" && !strict && !diff_options) {
+    // One profile per core unless told otherwise, as the migration's batch script runs them.
+    if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
+    return Preview(words[1], {words.begin() + 2, words.end()}, diff.json, jobs);
+  }
+  if (jobs != 0) words.clear();  // only preview knows it
   if (words.size() == 2 && words[0] == u"check" && !diff_options) {
     return Check(words[1], diff.json, strict);
   }
@@ -273,9 +307,7 @@ CommandOutput Dispatch(const ArgumentList& args) {
   if (words.size() == 3 && words[0] == u"derive" && !diff.json && !diff_options) {
     return Derive(words[1], words[2]);
   }
-  output.exit_code = kInspectFailed;
-  output.err = kUsage;
-  return output;
+  return UsageFailure();
 }
 
 }  // namespace

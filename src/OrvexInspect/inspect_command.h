@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "OrvexMigrate/command_line.h"
 
@@ -24,6 +25,13 @@ struct CommandOutput {
 /// expressed), 1 something found, 2 the command could not do its work.
 inline constexpr std::uint32_t kInspectFound = 1;
 inline constexpr std::uint32_t kInspectFailed = 2;
+
+/// A command that cannot do its work: "OrvexInspect: <message>" on standard error, exit code 2.
+CommandOutput Failure(std::u16string message);
+
+/// The named file made absolute, symbolic links followed; empty after `*failure` is filled when it
+/// is not there or is no file.
+std::u16string ExistingFile(std::u16string_view name, CommandOutput* failure);
 
 /// Runs the command that `args` (entry 0 being the program) names.
 CommandOutput RunInspectCommand(const ArgumentList& args);

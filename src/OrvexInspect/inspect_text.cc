@@ -25,6 +25,10 @@ std::u16string DecimalText(std::uint64_t number) {
   return text;
 }
 
+std::u16string ErrorText(HRESULT hr) {
+  return u" (error " + DecimalText(static_cast<std::uint32_t>(LowWord(hr))) + u")";
+}
+
 void AppendJsonString(std::u16string* out, std::u16string_view text) {
   *out += u'"';
   for (const char16_t unit : text) {

@@ -6,10 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace orvex {
 
 /// A number in decimal.
 std::u16string DecimalText(std::uint64_t number);
+
+/// " (error <n>)" with the low 16 bits of a failure, for messages.
+std::u16string ErrorText(HRESULT hr);
 
 /// Appends `text` as a JSON string, quotes included.
 void AppendJsonString(std::u16string* out, std::u16string_view text);

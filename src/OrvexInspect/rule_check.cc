@@ -154,7 +154,7 @@ class SiteRecorder final : public CXmlElementHandler {
         u"the XML cannot be read: " + std::u16string(text) + u"; the migration stops here"};
   }
 
-  const MigrationRules& rules() const { return config_.rules(); }
+  MigrationRules& rules() { return config_.rules(); }
   const std::vector<RuleSite>& sites() const { return sites_; }
   std::vector<RuleFinding>& notes() { return notes_; }
   const std::optional<RuleFinding>& parse_error() const { return parse_error_; }
@@ -309,6 +309,24 @@ void CheckIgnored(FindingSink& sink, std::u16string_view attribute, std::u16stri
   }
 }
 
+namespace {
+
+// Reads the migration XML at `path` with the tool's own reader into `recorder`.
+HRESULT Record(std::u16string_view path, SiteRecorder* recorder) {
+  platform::IMalloc* malloc = nullptr;
+  std::unique_ptr<platform::IXmlReader> reader;
+  RETURN_IF_FAILED(platform::CoGetMalloc(platform::MEMCTX_TASK, &malloc));
+  RETURN_IF_FAILED(platform::CreateXmlReader(&reader, malloc));
+  const XmlReaderContext context{malloc, reader.get(), recorder};
+  recorder->Attach(&context);
+  platform::Stream stream;
+  RETURN_IF_FAILED(platform::SHCreateStreamOnFile(path, platform::STGM_READ, &stream));
+  (void)ParseXmlStream(context, std::move(stream));
+  return S_OK;
+}
+
+}  // namespace
+
 HRESULT CheckMigrationXml(std::u16string_view path, std::vector<RuleFinding>* findings) {
   findings->clear();
   std::string bytes;
@@ -316,17 +334,8 @@ HRESULT CheckMigrationXml(std::u16string_view path, std::vector<RuleFinding>* fi
   const SourceText text(bytes);
   std::u16string archive;
   RETURN_IF_FAILED(ArchiveStandIn(&archive));
-
-  platform::IMalloc* malloc = nullptr;
-  std::unique_ptr<platform::IXmlReader> reader;
-  RETURN_IF_FAILED(platform::CoGetMalloc(platform::MEMCTX_TASK, &malloc));
-  RETURN_IF_FAILED(platform::CreateXmlReader(&reader, malloc));
   SiteRecorder recorder(text);
-  const XmlReaderContext context{malloc, reader.get(), &recorder};
-  recorder.Attach(&context);
-  platform::Stream stream;
-  RETURN_IF_FAILED(platform::SHCreateStreamOnFile(path, platform::STGM_READ, &stream));
-  (void)ParseXmlStream(context, std::move(stream));
+  RETURN_IF_FAILED(Record(path, &recorder));
 
   *findings = std::move(recorder.notes());
   RuleChecker checker(findings, archive);
@@ -373,6 +382,38 @@ void AppendFindingsJson(std::u16string_view file_name, const std::vector<RuleFin
     *out += u'}';
   }
   *out += findings.empty() ? u"]\n}\n" : u"\n  ]\n}\n";
+}
+
+HRESULT ReadRulesWithLines(std::u16string_view path, MigrationRules* rules,
+                           std::vector<std::uint32_t>* lines, RuleFinding* parse_error) {
+  std::string bytes;
+  RETURN_IF_FAILED(ReadFileBytes(path, kMaxRulesFileBytes, &bytes));
+  const SourceText text(bytes);
+  SiteRecorder recorder(text);
+  RETURN_IF_FAILED(Record(path, &recorder));
+  if (recorder.parse_error()) {
+    *parse_error = *recorder.parse_error();
+    return S_FALSE;
+  }
+  lines->clear();
+  for (const RuleSite& site : recorder.sites()) lines->push_back(site.site.line);
+  *rules = std::move(recorder.rules());
+  return S_OK;
+}
+
+std::u16string RuleText(const MigrationRule& rule) {
+  switch (rule.kind) {
+    case RuleKind::Directory:
+      return u"directory " + rule.directory.action + u" '" + rule.directory.source + u"'";
+    case RuleKind::File:
+      return u"file " + rule.file.action + u" '" + rule.file.source + u"'";
+    case RuleKind::Key:
+      return u"key " + rule.key.action + u" '" + rule.key.source + u"'";
+    case RuleKind::Value:
+      return u"value " + rule.value.action + u" '" + rule.value.source + u"' of '" +
+             rule.value.key + u"'";
+  }
+  return {};
 }
 
 }  // namespace orvex

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "rules/migration_rules.h"
 
 namespace orvex {
 
@@ -28,6 +29,17 @@ struct RuleFinding {
 /// failure to read the file.
 [[nodiscard]] HRESULT CheckMigrationXml(std::u16string_view path,
                                         std::vector<RuleFinding>* findings);
+
+/// The rules of the migration XML at `path` as the migration reads them, with the line of each
+/// rule's element. S_FALSE when the reader stops before the end (the migration refuses such a
+/// file), with `*parse_error` saying where and why.
+[[nodiscard]] HRESULT ReadRulesWithLines(std::u16string_view path, MigrationRules* rules,
+                                         std::vector<std::uint32_t>* lines,
+                                         RuleFinding* parse_error);
+
+/// How a rule reads in a message: "key delete 'HKCU\Software\Old'", "value set 'Name' of
+/// '<key>'".
+std::u16string RuleText(const MigrationRule& rule);
 
 /// "<file>:<line>:<column>: error: <text>" (or warning), one line each.
 void AppendFindingsText(std::u16string_view file_name, const std::vector<RuleFinding>& findings,

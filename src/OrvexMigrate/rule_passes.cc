@@ -37,7 +37,8 @@ HRESULT ExportKeepingAttributes(const RegistryDocument& document, const std::u16
   return restored == ERROR_SUCCESS ? exported : HResultFromWin32(restored);
 }
 
-HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules) {
+HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules,
+                       RuleObserver* observer) {
   LogDebug(u"Found .REG file '%s'", path);
   RegistryDocument document;
   HRESULT hr = ParseRegFile(document, path);
@@ -49,11 +50,12 @@ HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules) 
   for (std::int32_t i = 0; i < rules.Count(); ++i) {
     if (platform::StopRequested()) return kStoppedOnRequest;
     const MigrationRule& rule = rules.At(i);
-    if (rule.kind == RuleKind::Key) {
-      RETURN_IF_FAILED(ProcessRegistryKey(document, rule.key));
-    } else if (rule.kind == RuleKind::Value) {
-      RETURN_IF_FAILED(ProcessRegistryValue(document, rule.value));
-    }
+    if (rule.kind != RuleKind::Key && rule.kind != RuleKind::Value) continue;
+    RuleOutcome outcome = RuleOutcome::kActed;
+    hr = rule.kind == RuleKind::Key ? ProcessRegistryKey(document, rule.key, &outcome)
+                                    : ProcessRegistryValue(document, rule.value, &outcome);
+    if (observer != nullptr) observer->RegistryRuleApplied(i, outcome, document);
+    RETURN_IF_FAILED(hr);
   }
   LogDebug(u"Transformed .REG file '%s' successfully", path);
   SortKeys(document);
@@ -70,7 +72,8 @@ HRESULT MigrateRegFile(const std::u16string& path, const MigrationRules& rules) 
 
 }  // namespace
 
-HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const MigrationRules& rules) {
+HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const MigrationRules& rules,
+                            RuleObserver* observer) {
   std::u16string registry_directory;
   HRESULT hr = CombinePath(archive_directory, kRegistryFolderName, &registry_directory);
   if (FAILED(hr)) {
@@ -83,7 +86,7 @@ HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const Migrati
   hr = ForEachRegFile(archive_directory, [&](const RegFile& file) {
     visited = true;
     if (platform::StopRequested()) return kStoppedOnRequest;
-    return MigrateRegFile(std::u16string(file.path), rules);
+    return MigrateRegFile(std::u16string(file.path), rules, observer);
   });
   if (FAILED(hr)) {
     if (!visited) LogFatal(u"Failed to build .REG file(s) path. (Error %d)", LowWord(hr));
@@ -93,7 +96,8 @@ HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const Migrati
   return S_OK;
 }
 
-HRESULT RunFilePass(std::u16string_view archive_directory, const MigrationRules& rules) {
+HRESULT RunFilePass(std::u16string_view archive_directory, const MigrationRules& rules,
+                    RuleObserver* observer) {
   const std::u16string archive(archive_directory);
   LogDebug(u"Looking for files and directories to migrate in '%s'", archive);
   // Only the rules change the working area meanwhile, so the letter-case lookups of new names
@@ -102,11 +106,13 @@ HRESULT RunFilePass(std::u16string_view archive_directory, const MigrationRules&
   for (std::int32_t i = 0; i < rules.Count(); ++i) {
     if (platform::StopRequested()) return kStoppedOnRequest;
     const MigrationRule& rule = rules.At(i);
-    if (rule.kind == RuleKind::Directory) {
-      RETURN_IF_FAILED(ProcessDirectory(archive, rule.directory));
-    } else if (rule.kind == RuleKind::File) {
-      RETURN_IF_FAILED(ProcessFile(archive, rule.file));
-    }
+    if (rule.kind != RuleKind::Directory && rule.kind != RuleKind::File) continue;
+    RuleOutcome outcome = RuleOutcome::kActed;
+    const HRESULT hr = rule.kind == RuleKind::Directory
+                           ? ProcessDirectory(archive, rule.directory, &outcome)
+                           : ProcessFile(archive, rule.file, &outcome);
+    if (observer != nullptr) observer->FileRuleApplied(i, outcome);
+    RETURN_IF_FAILED(hr);
   }
   LogDebug(u"Finished migrating files and directories in '%s'", archive);
   return S_OK;

@@ -27,6 +27,9 @@ void FreeConsole();
 void WriteConsole(std::u16string_view text);
 /// Writes text to standard error, as WriteConsole writes to standard output.
 void WriteConsoleError(std::u16string_view text);
+/// Whether standard error is a console (GetConsoleMode succeeds on its handle; a terminal on
+/// Linux) rather than a file or a pipe: where a line that rewrites itself may be shown.
+bool StandardErrorIsConsole();
 
 /// The process exit status for a 32-bit exit code; never 0 for a non-zero code. On Linux a run
 /// that ends with ERROR_CANCELLED after a stop request exits with 128 + the signal number, as a

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace orvex {
 
 /// Which record of a MigrationRule is in use.
@@ -61,6 +63,20 @@ template <typename Action, std::size_t N>
 [[nodiscard]] Action FindAction(const std::array<std::u16string_view, N>& words,
                                 std::u16string_view action) {
   return static_cast<Action>(ActionIndex(words, action));
+}
+
+/// What a rule did where a processor applied it: acted, found nothing to act on (the key, value or
+/// source it names is missing, or the key to create exists), or failed (an ERROR line of its own,
+/// or a result that stops the run).
+enum class RuleOutcome { kActed, kFoundNothing, kFailed };
+
+/// Tells `*outcome` (when asked) what a processor's rule did: `found` as the processor saw it,
+/// except that a failure, or S_FALSE from a step that acted (a file operation that failed and was
+/// logged), makes the rule failed.
+inline void TellOutcome(HRESULT result, RuleOutcome found, RuleOutcome* outcome) {
+  if (outcome == nullptr) return;
+  const bool failed = FAILED(result) || (result == S_FALSE && found == RuleOutcome::kActed);
+  *outcome = failed ? RuleOutcome::kFailed : found;
 }
 
 /// One rule; only the record that matches `kind` is ever filled or read.

@@ -34,8 +34,10 @@ struct Cache {
   std::map<ListingKey, Listing> listings;
 };
 
+// One per thread: a scope covers the file pass of the thread that opened it, and the passes of
+// several profiles may run side by side.
 Cache& TheCache() {
-  static Cache cache;
+  thread_local Cache cache;
   return cache;
 }
 

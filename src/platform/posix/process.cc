@@ -70,6 +70,8 @@ void WriteConsoleError(std::u16string_view text) {
   std::fflush(stderr);
 }
 
+bool StandardErrorIsConsole() { return ::isatty(STDERR_FILENO) == 1; }
+
 namespace {
 
 // The signal that asked the process to stop; 0 before any.

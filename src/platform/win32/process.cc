@@ -59,6 +59,11 @@ void WriteConsole(std::u16string_view text) { WriteStandardHandle(STD_OUTPUT_HAN
 
 void WriteConsoleError(std::u16string_view text) { WriteStandardHandle(STD_ERROR_HANDLE, text); }
 
+bool StandardErrorIsConsole() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
+}
+
 int ProcessExitStatus(std::uint32_t exit_code) { return static_cast<int>(exit_code); }
 
 namespace {

@@ -38,9 +38,8 @@ constexpr TransferAction kMove = {
     ERROR_DIRECTORY,
     true};
 
-}  // namespace
-
-HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& rule) {
+HRESULT Apply(const std::u16string& archive_directory, const DirectoryRule& rule,
+              RuleOutcome* found) {
   RebasedPath source;
   if (const HRESULT hr = RebaseAndReport(rule.source, archive_directory, kSourceMessages, &source);
       hr != S_OK) {
@@ -49,7 +48,8 @@ HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& 
 
   const auto action = FindAction<DirectoryAction>(kDirectoryActions, rule.action);
   if (action == DirectoryAction::kCopy) {
-    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy);
+    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy,
+                        found);
   }
   if (action == DirectoryAction::kCreate) {
     LogDebug(u"ProcessDirectory: Creating directory '%s'", rule.source);
@@ -74,10 +74,21 @@ HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& 
     return hr;
   }
   if (action == DirectoryAction::kMove) {
-    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove);
+    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove,
+                        found);
   }
   LogError(u"ProcessDirectory: Unknown action '%s'", rule.action);
   return E_INVALIDARG;
+}
+
+}  // namespace
+
+HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& rule,
+                         RuleOutcome* outcome) {
+  RuleOutcome found = RuleOutcome::kActed;
+  const HRESULT hr = Apply(archive_directory, rule, &found);
+  TellOutcome(hr, found, outcome);
+  return hr;
 }
 
 }  // namespace orvex

@@ -17,6 +17,8 @@ inline constexpr std::array<std::u16string_view, 4> kDirectoryActions = {u"copy"
 /// Applies one directory rule (copy, create, delete, move) inside the unpacked archive. Negative:
 /// the rule is refused and the run must stop; S_FALSE: the operation failed and was logged, the run
 /// goes on; otherwise success.
-[[nodiscard]] HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& rule);
+/// `*outcome` says whether the rule acted, found no source to copy or move, or failed.
+[[nodiscard]] HRESULT ProcessDirectory(std::u16string archive_directory, const DirectoryRule& rule,
+                                       RuleOutcome* outcome = nullptr);
 
 }  // namespace orvex

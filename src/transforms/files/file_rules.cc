@@ -131,9 +131,7 @@ HRESULT DeleteRuleFile(const FileRule& rule, const std::u16string& source) {
   return hr;
 }
 
-}  // namespace
-
-HRESULT ProcessFile(std::u16string archive_directory, const FileRule& rule) {
+HRESULT Apply(const std::u16string& archive_directory, const FileRule& rule, RuleOutcome* found) {
   RebasedPath source;
   if (const HRESULT hr = RebaseAndReport(rule.source, archive_directory, kSourceMessages, &source);
       hr != S_OK) {
@@ -145,15 +143,26 @@ HRESULT ProcessFile(std::u16string archive_directory, const FileRule& rule) {
     return ConvertFile(archive_directory, rule, source.path);
   }
   if (action == FileAction::kCopy) {
-    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy);
+    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy,
+                        found);
   }
   if (action == FileAction::kCreate) return CreateFileFromContent(rule, source);
   if (action == FileAction::kDelete) return DeleteRuleFile(rule, source.path);
   if (action == FileAction::kMove) {
-    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove);
+    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove,
+                        found);
   }
   LogError(u"ProcessFile: Unknown action '%s'", rule.action);
   return E_INVALIDARG;
+}
+
+}  // namespace
+
+HRESULT ProcessFile(std::u16string archive_directory, const FileRule& rule, RuleOutcome* outcome) {
+  RuleOutcome found = RuleOutcome::kActed;
+  const HRESULT hr = Apply(archive_directory, rule, &found);
+  TellOutcome(hr, found, outcome);
+  return hr;
 }
 
 }  // namespace orvex

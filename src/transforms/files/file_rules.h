@@ -17,6 +17,8 @@ inline constexpr std::array<std::u16string_view, 5> kFileActions = {u"convert", 
 /// Applies one file rule (convert, copy, create, delete, move) inside the unpacked archive.
 /// Negative: the rule is refused, or "create" failed, and the run must stop; S_FALSE: the
 /// operation failed and was logged, the run goes on; otherwise success.
-[[nodiscard]] HRESULT ProcessFile(std::u16string archive_directory, const FileRule& rule);
+/// `*outcome` says whether the rule acted, found no source to copy or move, or failed.
+[[nodiscard]] HRESULT ProcessFile(std::u16string archive_directory, const FileRule& rule,
+                                  RuleOutcome* outcome = nullptr);
 
 }  // namespace orvex

@@ -140,5 +140,30 @@ TEST_F(FileRulesTest, Convert) {
   EXPECT_EQ(ReadFile(archive_ / "Personal" / "Out" / "pic.Jpeg").substr(0, 2), "\xFF\xD8");
 }
 
+// A missing source of a copy or move is nothing to act on; a source of the wrong kind, a failed
+// operation or a refused path is a failure; deleting what is not there acts, as its log says.
+TEST_F(FileRulesTest, OutcomeTellsNothingFoundFromFailed) {
+  const struct {
+    const char16_t *action, *source, *destination;
+    HRESULT result;
+    RuleOutcome outcome;
+  } cases[] = {
+      {u"copy", u"AppData\\App\\a.ini", u"AppData\\b.ini", S_OK, RuleOutcome::kActed},
+      {u"move", u"AppData\\App\\none.ini", u"AppData\\c.ini", S_FALSE,
+       RuleOutcome::kFoundNothing},
+      {u"copy", u"AppData\\Dir", u"AppData\\d.ini", S_FALSE, RuleOutcome::kFailed},
+      {u"delete", u"AppData\\App\\none.ini", u"", S_OK, RuleOutcome::kActed},
+      {u"delete", u"AppData\\Dir", u"", S_FALSE, RuleOutcome::kFailed},
+      {u"copy", u"Appdata\\a", u"AppData\\e.ini", E_INVALIDARG, RuleOutcome::kFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(std::u16string(c.action) + u' ' + c.source));
+    RuleOutcome outcome = RuleOutcome::kActed;
+    EXPECT_HR(c.result, ProcessFile(ToUtf16(archive_.string()),
+                                    {c.action, c.destination, c.source, u""}, &outcome));
+    EXPECT_EQ(c.outcome, outcome);
+  }
+}
+
 }  // namespace
 }  // namespace orvex

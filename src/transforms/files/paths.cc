@@ -1,5 +1,7 @@
 #include "transforms/files/paths.h"
 
+#include <mutex>
+
 #include "common/path_text.h"
 #include "platform/environment.h"
 
@@ -142,6 +144,11 @@ HRESULT ResolveFullPath(std::u16string* path, std::u16string_view base_directory
                         std::size_t* file_name_position, bool expand_environment) {
   if (base_directory.empty()) return ResolveInPlace(path, file_name_position, expand_environment);
 
+  // The current directory is the process's: resolutions against a base directory take turns, for
+  // a preview that runs the rules on several profiles at once. Nothing resolves a relative path
+  // without a base meanwhile (the rule passes work on full paths).
+  static std::mutex current_directory;
+  const std::lock_guard lock(current_directory);
   std::u16string saved;
   if (const std::uint32_t error = platform::GetCurrentDirectory(&saved)) {
     return HResultFromWin32(error);

@@ -29,7 +29,7 @@ HRESULT RebaseAndReport(const std::u16string& rule_path, const std::u16string& a
 
 HRESULT TransferPath(const std::u16string& archive_directory, const std::u16string& rule_source,
                      const std::u16string& rule_destination, const std::u16string& source,
-                     const TransferAction& action) {
+                     const TransferAction& action, RuleOutcome* found) {
   LogDebug(action.starting, rule_source, rule_destination);
   RebasedPath destination;
   HRESULT hr =
@@ -44,6 +44,7 @@ HRESULT TransferPath(const std::u16string& archive_directory, const std::u16stri
   if (!exists || hr == S_FALSE) {
     LogError(action.failed, source, destination.path,
              exists ? action.wrong_kind_code : action.missing_code);
+    if (!exists) *found = RuleOutcome::kFoundNothing;
     return S_FALSE;
   }
   hr = action.move ? MovePath(source, destination.path, true, false)

@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "rules/migration_rules.h"
 #include "text/format.h"
 #include "transforms/files/folder_tokens.h"
 
@@ -44,10 +45,11 @@ struct TransferAction {
 
 /// Copies or moves the rebased `source` to the rule's destination: negative for a refused
 /// destination or a failed existence check, S_FALSE for a failure that was logged and lets the run
-/// go on, else the operation's result.
+/// go on (`*found` says when nothing bore the source's name), else the operation's result.
 [[nodiscard]] HRESULT TransferPath(const std::u16string& archive_directory,
                                    const std::u16string& rule_source,
                                    const std::u16string& rule_destination,
-                                   const std::u16string& source, const TransferAction& action);
+                                   const std::u16string& source, const TransferAction& action,
+                                   RuleOutcome* found);
 
 }  // namespace orvex

@@ -9,9 +9,10 @@
 namespace orvex {
 namespace {
 
-HRESULT CreateKey(RegistryDocument& document, const std::u16string& source) {
+HRESULT CreateKey(RegistryDocument& document, const std::u16string& source, RuleOutcome& outcome) {
   if (document.FindKey(source) >= 0) {
     LogError(u"ProcessRegistryKey: Cannot create key '%s' (key already exists)", source);
+    outcome = RuleOutcome::kFoundNothing;
     return S_OK;
   }
   document.AddKey(source);
@@ -19,40 +20,45 @@ HRESULT CreateKey(RegistryDocument& document, const std::u16string& source) {
   return S_OK;
 }
 
-HRESULT DeleteKey(RegistryDocument& document, const std::u16string& source) {
+HRESULT DeleteKey(RegistryDocument& document, const std::u16string& source, RuleOutcome& outcome) {
   const std::int32_t count = document.DeleteKeyTree(source);
   if (count != 0) {
     LogDebug(u"ProcessRegistryKey: Deleted tree '%s' (%i keys were deleted)", source, count);
   } else {
     LogError(u"ProcessRegistryKey: Cannot delete tree '%s' (tree does not exist)", source);
+    outcome = RuleOutcome::kFoundNothing;
   }
   return S_OK;
 }
 
 HRESULT RenameKey(RegistryDocument& document, const std::u16string& source,
-                  const std::u16string& destination) {
+                  const std::u16string& destination, RuleOutcome& outcome) {
   const std::int32_t count = document.RenameKeyTree(source, destination);
   if (count != 0) {
     LogDebug(u"ProcessRegistryKey: Renamed tree '%s' to '%s' (%i keys were renamed)", source,
              destination, count);
   } else {
     LogError(u"ProcessRegistryKey: Cannot rename tree '%s' (tree does not exist)", source);
+    outcome = RuleOutcome::kFoundNothing;
   }
   return S_OK;
 }
 
 HRESULT MoveValue(RegistryDocument& document, const std::u16string& source,
-                  const std::u16string& destination, const std::u16string& name) {
+                  const std::u16string& destination, const std::u16string& name,
+                  RuleOutcome& outcome) {
   const int source_index = document.FindKey(source);
   if (source_index < 0) {
     LogError(u"ProcessRegistryKey: Cannot move value '%s' of key '%s' (key does not exist)", name,
              source);
+    outcome = RuleOutcome::kFoundNothing;
     return S_OK;
   }
   const int value_index = document.KeyAt(source_index).values().FindValue(name);
   if (value_index < 0) {
     LogError(u"ProcessRegistryKey: Cannot move value '%s' of key '%s' (value does not exist)", name,
              source);
+    outcome = RuleOutcome::kFoundNothing;
     return S_OK;
   }
 
@@ -91,9 +97,7 @@ bool NormalizeRulePath(std::u16string_view written, std::u16string* normalized) 
   return NormalizeKeyPath(normalized);
 }
 
-}  // namespace
-
-HRESULT ProcessRegistryKey(RegistryDocument& document, const KeyRule& rule) {
+HRESULT ApplyKeyRule(RegistryDocument& document, const KeyRule& rule, RuleOutcome& outcome) {
   std::u16string source;
   if (!NormalizeRulePath(rule.source, &source)) {
     LogFatal(u"ProcessRegistryKey: Invalid source key '%s'", rule.source);
@@ -101,8 +105,8 @@ HRESULT ProcessRegistryKey(RegistryDocument& document, const KeyRule& rule) {
   }
 
   const auto action = FindAction<KeyAction>(kKeyActions, rule.action);
-  if (action == KeyAction::kCreate) return CreateKey(document, source);
-  if (action == KeyAction::kDelete) return DeleteKey(document, source);
+  if (action == KeyAction::kCreate) return CreateKey(document, source, outcome);
+  if (action == KeyAction::kDelete) return DeleteKey(document, source, outcome);
   const bool is_move = action == KeyAction::kMoveValue;
   if (!is_move && action != KeyAction::kRename) {
     LogError(u"ProcessRegistryKey: Unknown action '%s'", rule.action);
@@ -114,8 +118,17 @@ HRESULT ProcessRegistryKey(RegistryDocument& document, const KeyRule& rule) {
     LogFatal(u"ProcessRegistryKey: Invalid destination key '%s'", rule.destination);
     return E_INVALIDARG;
   }
-  if (is_move) return MoveValue(document, source, destination, rule.value);
-  return RenameKey(document, source, destination);
+  if (is_move) return MoveValue(document, source, destination, rule.value, outcome);
+  return RenameKey(document, source, destination, outcome);
+}
+
+}  // namespace
+
+HRESULT ProcessRegistryKey(RegistryDocument& document, const KeyRule& rule, RuleOutcome* outcome) {
+  RuleOutcome found = RuleOutcome::kActed;
+  const HRESULT hr = ApplyKeyRule(document, rule, found);
+  TellOutcome(hr, found, outcome);
+  return hr;
 }
 
 }  // namespace orvex

@@ -17,8 +17,10 @@ inline constexpr std::array<std::u16string_view, 4> kKeyActions = {u"create", u"
                                                                    u"move_value", u"rename"};
 
 /// Applies one key rule to `document`. S_OK also when the key or value named is missing or the
-/// key to create exists (logged at ERROR, document unchanged); E_INVALIDARG for a key path without
-/// a known root or an unknown action. A rule that does not succeed leaves the document as it was.
-[[nodiscard]] HRESULT ProcessRegistryKey(RegistryDocument& document, const KeyRule& rule);
+/// key to create exists (logged at ERROR, document unchanged; `*outcome` says it found nothing);
+/// E_INVALIDARG for a key path without a known root or an unknown action. A rule that does not
+/// succeed leaves the document as it was.
+[[nodiscard]] HRESULT ProcessRegistryKey(RegistryDocument& document, const KeyRule& rule,
+                                         RuleOutcome* outcome = nullptr);
 
 }  // namespace orvex

@@ -17,15 +17,18 @@ KeyRule Rule(std::u16string action, std::u16string source, std::u16string destin
   return KeyRule{std::move(action), std::move(destination), std::move(source), std::move(value)};
 }
 
-// One rule on one small document: the document after it, the lines logged and the result.
+// One rule on one small document: the document after it, the lines logged, the result and the
+// outcome those lines tell.
 void Check(const char* what, const KeyRule& rule, const std::string& before,
            const std::string& after, const std::vector<std::string>& log, HRESULT result = S_OK) {
   SCOPED_TRACE(what);
   testing::ScopedCaptureLogger capture;
   RegistryDocument document = testing::ParseDump(before);
-  EXPECT_HR(result, ProcessRegistryKey(document, rule));
+  RuleOutcome outcome = RuleOutcome::kActed;
+  EXPECT_HR(result, ProcessRegistryKey(document, rule, &outcome));
   EXPECT_EQ(after, testing::Dump(document));
   EXPECT_EQ(log, capture.Take());
+  EXPECT_EQ(testing::OutcomeTheLogShows(result, log), outcome);
 }
 
 TEST(KeyRulesTest, TreeActionsReportWhatTheyDid) {

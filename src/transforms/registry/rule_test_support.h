@@ -9,10 +9,12 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/text.h"
 #include "regfile/reg_test_support.h"
 #include "regfile/registry_document.h"
+#include "rules/migration_rules.h"
 
 namespace orvex::testing {
 
@@ -37,6 +39,20 @@ inline RegistryDocument ParseDump(const std::string& text) {
   }
   EXPECT_EQ(text, Dump(document)) << "not in the form Dump writes";
   return document;
+}
+
+/// What the lines a key or value rule logged say it did: failed when it stopped the run or logged
+/// an error other than a missing key or value (or an existing key to create), found nothing for
+/// those, else acted. The processors' own outcome must agree.
+inline RuleOutcome OutcomeTheLogShows(HRESULT result, const std::vector<std::string>& log) {
+  if (FAILED(result)) return RuleOutcome::kFailed;
+  for (const std::string& line : log) {
+    if (!line.starts_with("[ERROR]")) continue;
+    return line.ends_with("does not exist)") || line.ends_with("(key already exists)")
+               ? RuleOutcome::kFoundNothing
+               : RuleOutcome::kFailed;
+  }
+  return RuleOutcome::kActed;
 }
 
 }  // namespace orvex::testing

@@ -142,12 +142,14 @@ HRESULT BuildData(const Target& target, std::uint32_t type, std::u16string_view 
 }
 
 // Flags pick one rewrite of the text; they are alternatives, not bits. An unusable flag is
-// reported and the text stays as written.
-HRESULT ApplyFlag(const Target& target, std::u16string_view flags, std::u16string* text) {
+// reported, the text stays as written and the rule counts as failed, though it goes on.
+HRESULT ApplyFlag(const Target& target, std::u16string_view flags, std::u16string* text,
+                  RuleOutcome& outcome) {
   std::int32_t flag = 0;
   if (FAILED(TextToInt32(flags, &flag))) {
     LogError(u"ProcessRegistryValue: Value '%s' of key '%s', unknown flag '%s'", target.name,
              target.key, flags);
+    outcome = RuleOutcome::kFailed;
     return S_OK;
   }
   switch (flag) {
@@ -158,6 +160,7 @@ HRESULT ApplyFlag(const Target& target, std::u16string_view flags, std::u16strin
     default:
       LogError(u"ProcessRegistryValue: Value '%s' of key '%s', unknown flag '%i'", target.name,
                target.key, flag);
+      outcome = RuleOutcome::kFailed;
       return S_OK;
   }
 }
@@ -169,28 +172,31 @@ using ValueMessage = FormatStringFor<std::u16string, std::u16string>;
 // after the action's own message about the missing key or value.
 RegistryValueList* FindExistingValue(RegistryDocument& document, const Target& target,
                                      ValueMessage key_missing, ValueMessage value_missing,
-                                     int* index) {
+                                     int* index, RuleOutcome& outcome) {
   const int key_index = document.FindKey(target.key);
   if (key_index < 0) {
     LogError(key_missing, target.name, target.key);
+    outcome = RuleOutcome::kFoundNothing;
     return nullptr;
   }
   RegistryValueList& values = document.KeyAt(key_index).values();
   *index = values.FindValue(target.name);
   if (*index < 0) {
     LogError(value_missing, target.name, target.key);
+    outcome = RuleOutcome::kFoundNothing;
     return nullptr;
   }
   return &values;
 }
 
-HRESULT ConvertValue(RegistryDocument& document, const Target& target, const ValueRule& rule) {
+HRESULT ConvertValue(RegistryDocument& document, const Target& target, const ValueRule& rule,
+                     RuleOutcome& outcome) {
   int index = -1;
   RegistryValueList* values = FindExistingValue(
       document, target,
       u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (key does not exist)",
-      u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (value does not exist)",
-      &index);
+      u"ProcessRegistryValue: Cannot convert value '%s' of key '%s' (value does not exist)", &index,
+      outcome);
   if (values == nullptr) return S_OK;
   // Only the type tag changes: the bytes stay as they are, even where they do not fit it.
   values->RetypeValueAt(index, RegistryTypeFromWord(rule.type));
@@ -199,24 +205,27 @@ HRESULT ConvertValue(RegistryDocument& document, const Target& target, const Val
   return S_OK;
 }
 
-HRESULT DeleteValue(RegistryDocument& document, const Target& target) {
+HRESULT DeleteValue(RegistryDocument& document, const Target& target, RuleOutcome& outcome) {
   int index = -1;
   RegistryValueList* values = FindExistingValue(
       document, target,
       u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (key does not exist)",
-      u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (value does not exist)", &index);
+      u"ProcessRegistryValue: Cannot delete value '%s' of key '%s' (value does not exist)", &index,
+      outcome);
   if (values == nullptr) return S_OK;
   values->RemoveValueAt(index);
   LogDebug(u"ProcessRegistryValue: Deleted value '%s' of key '%s'", target.name, target.key);
   return S_OK;
 }
 
-HRESULT RenameValue(RegistryDocument& document, const Target& target, const ValueRule& rule) {
+HRESULT RenameValue(RegistryDocument& document, const Target& target, const ValueRule& rule,
+                    RuleOutcome& outcome) {
   int index = -1;
   RegistryValueList* values = FindExistingValue(
       document, target,
       u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (key does not exist)",
-      u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (value does not exist)", &index);
+      u"ProcessRegistryValue: Cannot rename value '%s' of key '%s' (value does not exist)", &index,
+      outcome);
   if (values == nullptr) return S_OK;
   // The new name is not checked: it may be empty (the default value) or clash with another.
   values->RenameValueAt(index, rule.destination);
@@ -225,12 +234,13 @@ HRESULT RenameValue(RegistryDocument& document, const Target& target, const Valu
   return S_OK;
 }
 
-HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRule& rule) {
+HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRule& rule,
+                 RuleOutcome& outcome) {
   const std::uint32_t type = RegistryTypeFromWord(rule.type);
   // The rule is shared by every .reg file of the run, so the flag step works on a copy.
   std::u16string text = rule.data;
   if (!rule.flags.empty()) {
-    const HRESULT flagged = ApplyFlag(target, rule.flags, &text);
+    const HRESULT flagged = ApplyFlag(target, rule.flags, &text, outcome);
     if (FAILED(flagged)) return flagged;
   }
   if (type == REG_NONE) {
@@ -248,6 +258,7 @@ HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRu
         u"the %lld a .REG file holds for one value)",
         target.name, target.key, static_cast<std::int64_t>(entry.data.size()),
         static_cast<std::int64_t>(kMaxHexBytes));
+    outcome = RuleOutcome::kFailed;
     return S_OK;
   }
 
@@ -273,6 +284,30 @@ HRESULT SetValue(RegistryDocument& document, const Target& target, const ValueRu
   return S_OK;
 }
 
+HRESULT ApplyValueRule(RegistryDocument& document, const ValueRule& rule, RuleOutcome& outcome) {
+  std::u16string key = rule.key;
+  if (!NormalizeKeyPath(&key)) {
+    LogFatal(u"ProcessRegistryValue: Invalid source key '%s'", rule.key);
+    return E_INVALIDARG;
+  }
+  const Target target{key, rule.source};
+
+  switch (FindAction<ValueAction>(kValueActions, rule.action)) {
+    case ValueAction::kConvert:
+      return ConvertValue(document, target, rule, outcome);
+    case ValueAction::kDelete:
+      return DeleteValue(document, target, outcome);
+    case ValueAction::kRename:
+      return RenameValue(document, target, rule, outcome);
+    case ValueAction::kSet:
+      return SetValue(document, target, rule, outcome);
+    case ValueAction::kUnknown:
+      break;
+  }
+  LogError(u"ProcessRegistryValue: Unknown action '%s'", rule.action);
+  return E_INVALIDARG;
+}
+
 }  // namespace
 
 std::vector<std::u16string_view> RegistryTypeWords() {
@@ -288,28 +323,12 @@ std::uint32_t RegistryTypeFromWord(std::u16string_view word) {
   return REG_NONE;
 }
 
-HRESULT ProcessRegistryValue(RegistryDocument& document, const ValueRule& rule) {
-  std::u16string key = rule.key;
-  if (!NormalizeKeyPath(&key)) {
-    LogFatal(u"ProcessRegistryValue: Invalid source key '%s'", rule.key);
-    return E_INVALIDARG;
-  }
-  const Target target{key, rule.source};
-
-  switch (FindAction<ValueAction>(kValueActions, rule.action)) {
-    case ValueAction::kConvert:
-      return ConvertValue(document, target, rule);
-    case ValueAction::kDelete:
-      return DeleteValue(document, target);
-    case ValueAction::kRename:
-      return RenameValue(document, target, rule);
-    case ValueAction::kSet:
-      return SetValue(document, target, rule);
-    case ValueAction::kUnknown:
-      break;
-  }
-  LogError(u"ProcessRegistryValue: Unknown action '%s'", rule.action);
-  return E_INVALIDARG;
+HRESULT ProcessRegistryValue(RegistryDocument& document, const ValueRule& rule,
+                             RuleOutcome* outcome) {
+  RuleOutcome found = RuleOutcome::kActed;
+  const HRESULT hr = ApplyValueRule(document, rule, found);
+  TellOutcome(hr, found, outcome);
+  return hr;
 }
 
 }  // namespace orvex

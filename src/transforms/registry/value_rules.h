@@ -28,7 +28,9 @@ inline constexpr std::array<std::u16string_view, 4> kValueActions = {u"convert",
 /// Applies one value rule to `document`. S_OK also when "convert", "delete" or "rename" find no
 /// key or value (logged at ERROR); E_INVALIDARG for a key path without a known root, an unknown
 /// action or an unknown type to set; the failure of a flag step, of the number conversion or of
-/// the Base64 decoding otherwise. The document changes only when the rule succeeds.
-[[nodiscard]] HRESULT ProcessRegistryValue(RegistryDocument& document, const ValueRule& rule);
+/// the Base64 decoding otherwise. The document changes only when the rule succeeds. `*outcome`
+/// tells a rule that found no key or value from one that acted or failed.
+[[nodiscard]] HRESULT ProcessRegistryValue(RegistryDocument& document, const ValueRule& rule,
+                                           RuleOutcome* outcome = nullptr);
 
 }  // namespace orvex

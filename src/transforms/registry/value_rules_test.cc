@@ -16,15 +16,18 @@
 namespace orvex {
 namespace {
 
-// One rule on one small document: the document after it, the lines logged and the result.
+// One rule on one small document: the document after it, the lines logged, the result and the
+// outcome those lines tell.
 void Check(const char* what, const ValueRule& rule, const std::string& before,
            const std::string& after, const std::vector<std::string>& log, HRESULT result = S_OK) {
   SCOPED_TRACE(what);
   testing::ScopedCaptureLogger capture;
   RegistryDocument document = testing::ParseDump(before);
-  EXPECT_HR(result, ProcessRegistryValue(document, rule));
+  RuleOutcome outcome = RuleOutcome::kActed;
+  EXPECT_HR(result, ProcessRegistryValue(document, rule, &outcome));
   EXPECT_EQ(after, testing::Dump(document));
   EXPECT_EQ(log, capture.Take());
+  EXPECT_EQ(testing::OutcomeTheLogShows(result, log), outcome);
 }
 
 // A rule as the XML reader delivers it; fields the action does not use stay empty.

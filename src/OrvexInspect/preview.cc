@@ -1,0 +1,439 @@
+#include "OrvexInspect/preview.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <utility>
+
+#include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/rule_check.h"
+#include "OrvexInspect/rule_run.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "rules/xml_config.h"
+#include "transforms/files/file_system.h"
+#include "transforms/files/paths.h"
+
+namespace orvex {
+namespace {
+
+// Profile names listed for each count of a rule.
+constexpr std::size_t kNamesShown = 3;
+
+struct ProfileArchive {
+  std::u16string name;  ///< as given, or relative to the folder given
+  std::u16string path;
+};
+
+// The *.zip files below `folder` (letter case aside, as on Windows), ordered by their names under
+// it.
+HRESULT FindArchives(const std::u16string& folder, std::vector<ProfileArchive>* archives) {
+  Profile listing;
+  listing.root = folder;
+  std::u16string failed_path;
+  RETURN_IF_FAILED(ReloadTree(&listing, &failed_path));
+  for (const auto& [name, entry] : listing.tree) {
+    if (!entry.directory && name.size() > 4 &&
+        EqualsIgnoreCase(std::u16string_view(name).substr(name.size() - 4), u".zip")) {
+      archives->push_back({name, entry.full_path});
+    }
+  }
+  return S_OK;
+}
+
+bool CollectArchives(const std::vector<std::u16string>& inputs,
+                     std::vector<ProfileArchive>* archives, CommandOutput* failure) {
+  for (const std::u16string& input : inputs) {
+    std::u16string path = input;
+    bool exists = false;
+    HRESULT hr = ResolveFullPath(&path);
+    if (SUCCEEDED(hr)) hr = DirectoryExists(path, &exists);
+    if (hr == S_OK && exists) {
+      hr = FindArchives(path, archives);
+      if (FAILED(hr)) {
+        *failure = Failure(u"cannot search '" + input + u"'" + ErrorText(hr));
+        return false;
+      }
+      continue;
+    }
+    const std::u16string file = ExistingFile(input, failure);
+    if (file.empty()) return false;
+    archives->push_back({input, file});
+  }
+  if (archives->empty()) {
+    *failure = Failure(u"no profile archive (*.zip) was found");
+    return false;
+  }
+  return true;
+}
+
+// What one profile gave, kept once its working folder is gone.
+struct ProfileResult {
+  HRESULT error = S_OK;  // the preview's own failure
+  std::uint32_t exit_code = 0;
+  std::u16string failure;
+  std::vector<RuleEffect> rules;
+  RunChanges changes;
+};
+
+// On a worker thread, so nothing may escape it.
+ProfileResult PreviewOne(const ProfileArchive& archive, const MigrationRules& rules) {
+  ProfileResult result;
+  try {
+    RuleRun run;
+    result.error = RunRulesOnProfile(archive.path, rules, &run);
+    if (SUCCEEDED(result.error)) result.error = CountChanges(run, &result.changes);
+    result.exit_code = run.exit_code;
+    result.failure = std::move(run.failure);
+    result.rules = std::move(run.rules);
+  } catch (const ResultException& e) {
+    result.error = e.result();
+  } catch (const std::bad_alloc&) {
+    result.error = E_OUTOFMEMORY;
+  }
+  return result;
+}
+
+std::u16string DurationText(std::chrono::seconds left) {
+  const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(left);
+  const std::u16string seconds = DecimalText(static_cast<std::uint64_t>((left - minutes).count()));
+  if (minutes.count() == 0) return seconds + u" s";
+  return DecimalText(static_cast<std::uint64_t>(minutes.count())) + u" min " + seconds + u" s";
+}
+
+// The line that says how far the preview is, rewritten in place on a console.
+class Progress {
+ public:
+  explicit Progress(std::size_t total)
+      : total_(total),
+        shown_(platform::StandardErrorIsConsole()),
+        start_(std::chrono::steady_clock::now()) {}
+
+  void OneDone() {
+    const std::lock_guard lock(mutex_);
+    ++done_;
+    if (!shown_) return;
+    const auto elapsed = std::chrono::steady_clock::now() - start_;
+    const auto left = std::chrono::duration_cast<std::chrono::seconds>(
+        elapsed / done_ * static_cast<std::int64_t>(total_ - done_));
+    Show(u"preview: " + DecimalText(done_) + u" of " + DecimalText(total_) + u" profiles, " +
+         DurationText(left) + u" left");
+  }
+  void End() {
+    if (shown_) Show({});
+  }
+
+ private:
+  void Show(const std::u16string& line) {
+    const std::size_t width = std::max(line.size(), last_width_);
+    platform::WriteConsoleError(u"\r" + line + std::u16string(width - line.size(), u' ') +
+                                (line.empty() ? u"\r" : u""));
+    last_width_ = line.size();
+  }
+
+  const std::size_t total_;
+  const bool shown_;
+  const std::chrono::steady_clock::time_point start_;
+  std::mutex mutex_;
+  std::size_t done_ = 0;
+  std::size_t last_width_ = 0;
+};
+
+std::vector<ProfileResult> PreviewAll(const std::vector<ProfileArchive>& archives,
+                                      const MigrationRules& rules, std::uint32_t jobs) {
+  std::vector<ProfileResult> results(archives.size());
+  Progress progress(archives.size());
+  std::atomic<std::size_t> next = 0;
+  const auto work = [&] {
+    for (std::size_t i = next++; i < archives.size() && !platform::StopRequested(); i = next++) {
+      results[i] = PreviewOne(archives[i], rules);
+      progress.OneDone();
+    }
+  };
+  std::vector<std::thread> workers;
+  for (std::uint32_t i = 1; i < std::min<std::size_t>(jobs, archives.size()); ++i) {
+    workers.emplace_back(work);
+  }
+  work();
+  for (std::thread& worker : workers) worker.join();
+  progress.End();
+  return results;
+}
+
+// Profiles that share one outcome of a rule, the .reg files among them, and the first names.
+struct Tally {
+  std::uint64_t profiles = 0;
+  std::uint64_t reg_files = 0;
+  std::vector<std::u16string_view> names;
+
+  void Add(std::u16string_view name, std::uint32_t files) {
+    ++profiles;
+    reg_files += files;
+    if (names.size() < kNamesShown) names.push_back(name);
+  }
+};
+
+struct RuleSummary {
+  Tally acted;
+  Tally found_nothing;
+  Tally failed;
+  std::vector<std::pair<std::u16string, std::uint64_t>> near_misses;  // text, profiles
+};
+
+// Per profile a rule failed if it failed anywhere, else acted if it acted anywhere, else found
+// nothing if it ran at all (a profile without .reg files runs no key or value rule).
+std::vector<RuleSummary> SummarizeRules(const std::vector<ProfileArchive>& archives,
+                                        const std::vector<ProfileResult>& results,
+                                        std::size_t rule_count) {
+  std::vector<RuleSummary> summaries(rule_count);
+  for (std::size_t p = 0; p < results.size(); ++p) {
+    for (std::size_t r = 0; r < results[p].rules.size(); ++r) {
+      const RuleEffect& effect = results[p].rules[r];
+      RuleSummary& summary = summaries[r];
+      if (effect.failed != 0) {
+        summary.failed.Add(archives[p].name, effect.failed);
+      } else if (effect.acted != 0) {
+        summary.acted.Add(archives[p].name, effect.acted);
+      } else if (effect.found_nothing != 0) {
+        summary.found_nothing.Add(archives[p].name, effect.found_nothing);
+        // What the rule may have meant, only where it found nothing at all: not where another
+        // .reg file lacks what one of them held.
+        for (const std::u16string& text : effect.near_misses) {
+          auto it = std::find_if(summary.near_misses.begin(), summary.near_misses.end(),
+                                 [&](const auto& known) { return known.first == text; });
+          if (it == summary.near_misses.end()) {
+            it = summary.near_misses.insert(summary.near_misses.end(), {text, 0});
+          }
+          ++it->second;
+        }
+      }
+    }
+  }
+  return summaries;
+}
+
+struct Totals {
+  std::uint64_t succeed = 0;
+  std::uint64_t fail = 0;
+  std::uint64_t change = 0;
+  std::uint64_t rules_acted_nowhere = 0;
+};
+
+bool IsRegistryRule(RuleKind kind) { return kind == RuleKind::Key || kind == RuleKind::Value; }
+
+std::u16string CountsText(std::u16string_view what, std::uint64_t added, std::uint64_t removed,
+                          std::uint64_t changed, bool with_changed = true) {
+  std::u16string text =
+      u"  " + std::u16string(what) + u" +" + DecimalText(added) + u" -" + DecimalText(removed);
+  if (with_changed) text += u" ~" + DecimalText(changed);
+  return text;
+}
+
+void AppendTallyText(std::u16string* out, std::u16string_view what, const Tally& tally,
+                     bool registry) {
+  if (tally.profiles == 0) return;
+  *out += u"    " + std::u16string(what) + u" in " + DecimalText(tally.profiles) +
+          (tally.profiles == 1 ? u" profile" : u" profiles");
+  if (registry) {
+    *out += u" (" + DecimalText(tally.reg_files) +
+            (tally.reg_files == 1 ? u" .reg file)" : u" .reg files)");
+  }
+  *out += u":";
+  for (std::size_t i = 0; i < tally.names.size(); ++i) {
+    *out += (i == 0 ? u" " : u", ") + std::u16string(tally.names[i]);
+  }
+  if (tally.profiles > tally.names.size()) *out += u", ...";
+  *out += u'\n';
+}
+
+void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
+                const std::vector<std::uint32_t>& lines, const std::vector<RuleSummary>& summaries,
+                const std::vector<ProfileArchive>& archives,
+                const std::vector<ProfileResult>& results, const Totals& totals,
+                std::u16string* out) {
+  *out += u"Rules of " + rules_name + u":\n";
+  for (std::size_t r = 0; r < summaries.size(); ++r) {
+    const MigrationRule& rule = rules.At(static_cast<std::int32_t>(r));
+    const RuleSummary& summary = summaries[r];
+    const bool registry = IsRegistryRule(rule.kind);
+    *out += u"  line " + DecimalText(lines[r]) + u": " + RuleText(rule) + u'\n';
+    if (summary.acted.profiles == 0) *out += u"    acted nowhere\n";
+    AppendTallyText(out, u"acted", summary.acted, registry);
+    AppendTallyText(out, u"found nothing", summary.found_nothing, registry);
+    AppendTallyText(out, u"failed", summary.failed, registry);
+    for (const auto& [text, profiles] : summary.near_misses) {
+      *out += u"      near miss: " + text + u" (" + DecimalText(profiles) +
+              (profiles == 1 ? u" profile)\n" : u" profiles)\n");
+    }
+  }
+  *out += u"Profiles:\n";
+  for (std::size_t p = 0; p < results.size(); ++p) {
+    const ProfileResult& result = results[p];
+    *out += u"  " + archives[p].name + u": exit code " + DecimalText(result.exit_code);
+    if (result.exit_code != 0) {
+      *out += u", " + result.failure + u'\n';
+      continue;
+    }
+    const RunChanges& c = result.changes;
+    *out += CountsText(u"keys", c.keys_added, c.keys_removed, c.keys_changed) +
+            CountsText(u"values", c.values_added, c.values_removed, c.values_changed) +
+            CountsText(u"files", c.files_added, c.files_removed, c.files_changed) +
+            CountsText(u"folders", c.folders_added, c.folders_removed, 0, false) + u'\n';
+  }
+  *out += u"Total: " + DecimalText(results.size()) +
+          (results.size() == 1 ? u" profile: " : u" profiles: ") + DecimalText(totals.succeed) +
+          u" would succeed, " + DecimalText(totals.fail) + u" would fail, " +
+          DecimalText(totals.change) + u" would change; " +
+          DecimalText(totals.rules_acted_nowhere) + u" of " + DecimalText(summaries.size()) +
+          u" rules acted nowhere\n";
+}
+
+void AppendNumberField(std::u16string* out, std::u16string_view name, std::uint64_t number) {
+  *out += u"\"" + std::u16string(name) + u"\": " + DecimalText(number);
+}
+
+void AppendTallyJson(std::u16string* out, std::u16string_view name, const Tally& tally,
+                     bool registry) {
+  *out += u", \"" + std::u16string(name) + u"\": {";
+  AppendNumberField(out, u"profiles", tally.profiles);
+  if (registry) {
+    *out += u", ";
+    AppendNumberField(out, u"reg_files", tally.reg_files);
+  }
+  *out += u", \"first_profiles\": [";
+  for (std::size_t i = 0; i < tally.names.size(); ++i) {
+    if (i != 0) *out += u", ";
+    AppendJsonString(out, tally.names[i]);
+  }
+  *out += u"]}";
+}
+
+void AppendJson(const std::u16string& rules_name, const MigrationRules& rules,
+                const std::vector<std::uint32_t>& lines, const std::vector<RuleSummary>& summaries,
+                const std::vector<ProfileArchive>& archives,
+                const std::vector<ProfileResult>& results, const Totals& totals,
+                std::u16string* out) {
+  *out += u"{\"version\": 1, \"command\": \"preview\", \"rules_file\": ";
+  AppendJsonString(out, rules_name);
+  *out += u",\n \"summary\": {";
+  AppendNumberField(out, u"profiles", results.size());
+  *out += u", ";
+  AppendNumberField(out, u"succeed", totals.succeed);
+  *out += u", ";
+  AppendNumberField(out, u"fail", totals.fail);
+  *out += u", ";
+  AppendNumberField(out, u"change", totals.change);
+  *out += u", ";
+  AppendNumberField(out, u"rules", summaries.size());
+  *out += u", ";
+  AppendNumberField(out, u"rules_acted_nowhere", totals.rules_acted_nowhere);
+  *out += u"},\n \"rules\": [";
+  for (std::size_t r = 0; r < summaries.size(); ++r) {
+    const MigrationRule& rule = rules.At(static_cast<std::int32_t>(r));
+    const RuleSummary& summary = summaries[r];
+    const bool registry = IsRegistryRule(rule.kind);
+    *out += r == 0 ? u"\n  {" : u",\n  {";
+    AppendNumberField(out, u"line", lines[r]);
+    *out += u", \"kind\": \"" + std::u16string(RuleElementName(rule.kind)) + u"\", \"rule\": ";
+    AppendJsonString(out, RuleText(rule));
+    AppendTallyJson(out, u"acted", summary.acted, registry);
+    AppendTallyJson(out, u"found_nothing", summary.found_nothing, registry);
+    AppendTallyJson(out, u"failed", summary.failed, registry);
+    *out += u", \"near_misses\": [";
+    for (std::size_t i = 0; i < summary.near_misses.size(); ++i) {
+      *out += i == 0 ? u"{\"text\": " : u", {\"text\": ";
+      AppendJsonString(out, summary.near_misses[i].first);
+      *out += u", ";
+      AppendNumberField(out, u"profiles", summary.near_misses[i].second);
+      *out += u"}";
+    }
+    *out += u"]}";
+  }
+  *out += u"],\n \"profiles\": [";
+  for (std::size_t p = 0; p < results.size(); ++p) {
+    const ProfileResult& result = results[p];
+    *out += p == 0 ? u"\n  {\"name\": " : u",\n  {\"name\": ";
+    AppendJsonString(out, archives[p].name);
+    *out += u", ";
+    AppendNumberField(out, u"exit_code", result.exit_code);
+    if (result.exit_code != 0) {
+      *out += u", \"failure\": ";
+      AppendJsonString(out, result.failure);
+      *out += u"}";
+      continue;
+    }
+    const RunChanges& c = result.changes;
+    *out += u", \"changes\": {";
+    const std::pair<std::u16string_view, std::uint64_t> fields[] = {
+        {u"keys_added", c.keys_added},          {u"keys_removed", c.keys_removed},
+        {u"keys_changed", c.keys_changed},      {u"values_added", c.values_added},
+        {u"values_removed", c.values_removed},  {u"values_changed", c.values_changed},
+        {u"files_added", c.files_added},        {u"files_removed", c.files_removed},
+        {u"files_changed", c.files_changed},    {u"folders_added", c.folders_added},
+        {u"folders_removed", c.folders_removed}};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+      if (i != 0) *out += u", ";
+      AppendNumberField(out, fields[i].first, fields[i].second);
+    }
+    *out += u"}}";
+  }
+  *out += u"]}\n";
+}
+
+}  // namespace
+
+CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u16string>& inputs,
+                      bool json, std::uint32_t jobs) {
+  CommandOutput output;
+  const std::u16string rules_path = ExistingFile(rules_name, &output);
+  if (rules_path.empty()) return output;
+  MigrationRules rules;
+  std::vector<std::uint32_t> lines;
+  RuleFinding parse_error;
+  const HRESULT hr = ReadRulesWithLines(rules_path, &rules, &lines, &parse_error);
+  if (FAILED(hr)) return Failure(u"cannot read '" + rules_name + u"'" + ErrorText(hr));
+  if (hr == S_FALSE) {
+    return Failure(rules_name + u":" + DecimalText(parse_error.line) + u":" +
+                          DecimalText(parse_error.column) + u": " + parse_error.message);
+  }
+  std::vector<ProfileArchive> archives;
+  if (!CollectArchives(inputs, &archives, &output)) return output;
+
+  // A stop request ends the profiles under way at their next step and starts no more; their
+  // working folders go with them.
+  platform::WatchStopRequests();
+  const std::vector<ProfileResult> results = PreviewAll(archives, rules, jobs);
+  if (platform::StopRequested()) {
+    CommandOutput stopped = Failure(u"stopped on request");
+    stopped.exit_code = static_cast<std::uint32_t>(LowWord(kStoppedOnRequest));
+    return stopped;
+  }
+  for (std::size_t p = 0; p < results.size(); ++p) {
+    if (FAILED(results[p].error)) {
+      return Failure(u"cannot preview '" + archives[p].name + u"'" +
+                            ErrorText(results[p].error));
+    }
+  }
+  const std::vector<RuleSummary> summaries =
+      SummarizeRules(archives, results, static_cast<std::size_t>(rules.Count()));
+  Totals totals;
+  for (const ProfileResult& result : results) {
+    ++(result.exit_code == 0 ? totals.succeed : totals.fail);
+    if (result.exit_code == 0 && result.changes.any()) ++totals.change;
+  }
+  for (const RuleSummary& summary : summaries) {
+    if (summary.acted.profiles == 0) ++totals.rules_acted_nowhere;
+  }
+  if (json) {
+    AppendJson(rules_name, rules, lines, summaries, archives, results, totals, &output.out);
+  } else {
+    AppendText(rules_name, rules, lines, summaries, archives, results, totals, &output.out);
+  }
+  output.exit_code = totals.fail == 0 && totals.rules_acted_nowhere == 0 ? 0 : kInspectFound;
+  return output;
+}
+
+}  // namespace orvex

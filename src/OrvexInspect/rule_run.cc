@@ -1,0 +1,282 @@
+#include "OrvexInspect/rule_run.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/profile_diff.h"
+#include "OrvexMigrate/rule_passes.h"
+#include "platform/text.h"
+#include "transforms/registry/key_rules.h"
+#include "transforms/registry/value_rules.h"
+
+namespace orvex {
+namespace {
+
+bool SameLetter(char16_t a, char16_t b) {
+  return a == b || EqualsIgnoreCase(std::u16string_view(&a, 1), std::u16string_view(&b, 1));
+}
+
+bool SameCharacter(char16_t a, char16_t b) { return a == b; }
+
+// Whether one character inserted, removed or replaced turns `a` into `b`, characters compared
+// by `same`.
+template <typename Same>
+bool OneEditApart(std::u16string_view a, std::u16string_view b, Same same) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (b.size() - a.size() > 1) return false;
+  std::size_t i = 0;
+  while (i < a.size() && same(a[i], b[i])) ++i;
+  if (i == b.size()) return false;  // equal
+  const std::size_t skip_a = a.size() == b.size() ? 1 : 0;
+  for (std::size_t j = i + skip_a, k = i + 1; k < b.size(); ++j, ++k) {
+    if (!same(a[j], b[k])) return false;
+  }
+  return true;
+}
+
+std::vector<std::u16string_view> Components(std::u16string_view path) {
+  std::vector<std::u16string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = path.find(u'\\', start);
+    parts.push_back(path.substr(start, end - start));
+    if (end == std::u16string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+// Whether `longer` is `shorter` with one more component before its last (letter case aside): a
+// vendor's folder left out or put in. A key's parent or child is no slip.
+bool OneComponentMore(std::u16string_view longer, std::u16string_view shorter) {
+  const std::vector<std::u16string_view> a = Components(longer);
+  const std::vector<std::u16string_view> b = Components(shorter);
+  if (a.size() != b.size() + 1) return false;
+  std::size_t i = 0;
+  while (i < b.size() && EqualsIgnoreCase(a[i], b[i])) ++i;
+  if (i == b.size()) return false;
+  for (std::size_t j = i; j < b.size(); ++j) {
+    if (!EqualsIgnoreCase(a[j + 1], b[j])) return false;
+  }
+  return true;
+}
+
+std::u16string_view Root(std::u16string_view path) { return path.substr(0, path.find(u'\\')); }
+
+// A key of `document` that the key `written` (`sought` with its root in full) may have meant:
+// one character or one path component apart. Named with the root as the rule writes it.
+std::u16string KeyNearMiss(std::u16string_view written, std::u16string_view sought,
+                           const RegistryDocument& document) {
+  for (const RegistryKeyEntry& key : document.keys()) {
+    const std::u16string_view path = key.path();
+    if (!OneEditApart(path, sought, SameLetter) && !OneComponentMore(path, sought) &&
+        !OneComponentMore(sought, path)) {
+      continue;
+    }
+    std::u16string shown(path);
+    if (EqualsIgnoreCase(Root(path), Root(sought))) {
+      shown = std::u16string(Root(written)) + std::u16string(path.substr(Root(path).size()));
+    }
+    return u"key '" + std::u16string(written) + u"' not found; '" + shown + u"' exists";
+  }
+  return {};
+}
+
+// A value of `values` that the value `name` may have meant: the same name in another letter
+// case, else one character apart.
+std::u16string ValueNearMiss(std::u16string_view name, const RegistryValueList& values) {
+  const std::u16string missing = u"'" + std::u16string(name) + u"' not found; '";
+  for (const RegistryValuePair& value : values) {
+    if (EqualsIgnoreCase(value.name, name)) {
+      return missing + std::u16string(value.name) + u"' differs only in letter case";
+    }
+  }
+  for (const RegistryValuePair& value : values) {
+    if (OneEditApart(value.name, name, SameCharacter)) {
+      return missing + std::u16string(value.name) + u"' exists";
+    }
+  }
+  return {};
+}
+
+// What a key or value rule that found nothing in `document` may have meant: a near key when its
+// key is missing (`*key_found` false), else a near value name in that key. Creating an existing
+// key has none.
+std::u16string NearMiss(const MigrationRule& rule, const RegistryDocument& document,
+                        bool* key_found) {
+  const bool key_rule = rule.kind == RuleKind::Key;
+  *key_found = false;
+  if (key_rule && FindAction<KeyAction>(kKeyActions, rule.key.action) == KeyAction::kCreate) {
+    return {};
+  }
+  const std::u16string& written = key_rule ? rule.key.source : rule.value.key;
+  std::u16string sought = written;
+  if (!NormalizeKeyPath(&sought)) return {};
+  const int key = document.FindKey(sought);
+  if (key < 0) return KeyNearMiss(written, sought, document);
+  *key_found = true;
+  return ValueNearMiss(key_rule ? rule.key.value : rule.value.source, document.KeyAt(key).values());
+}
+
+void AddOnce(std::vector<std::u16string>* texts, std::u16string text) {
+  if (!text.empty() && std::find(texts->begin(), texts->end(), text) == texts->end()) {
+    texts->push_back(std::move(text));
+  }
+}
+
+// Counts what each rule did and gathers its near misses. A near key counts only where no .reg
+// file of the profile held the key: a profile keeps an application's keys in one of its files,
+// and the others lack them without a slip.
+class EffectRecorder final : public RuleObserver {
+ public:
+  EffectRecorder(const MigrationRules& rules, std::vector<RuleEffect>* effects)
+      : rules_(rules),
+        effects_(effects),
+        near_keys_(static_cast<std::size_t>(rules.Count())),
+        key_found_(static_cast<std::size_t>(rules.Count()), false) {
+    effects_->assign(static_cast<std::size_t>(rules.Count()), {});
+  }
+
+  void RegistryRuleApplied(std::int32_t index, RuleOutcome outcome,
+                           const RegistryDocument& document) override {
+    RuleEffect& effect = Count(index, outcome);
+    if (outcome != RuleOutcome::kFoundNothing) return;
+    const auto rule = static_cast<std::size_t>(index);
+    bool key_found = false;
+    std::u16string near_miss = NearMiss(rules_.At(index), document, &key_found);
+    if (key_found) key_found_[rule] = true;
+    AddOnce(key_found ? &effect.near_misses : &near_keys_[rule], std::move(near_miss));
+  }
+  void FileRuleApplied(std::int32_t index, RuleOutcome outcome) override { Count(index, outcome); }
+
+  // Once the passes are done.
+  void AddNearKeys() {
+    for (std::size_t rule = 0; rule < near_keys_.size(); ++rule) {
+      if (key_found_[rule]) continue;
+      for (std::u16string& text : near_keys_[rule]) {
+        AddOnce(&(*effects_)[rule].near_misses, std::move(text));
+      }
+    }
+  }
+
+ private:
+  RuleEffect& Count(std::int32_t index, RuleOutcome outcome) {
+    RuleEffect& effect = (*effects_)[static_cast<std::size_t>(index)];
+    ++(outcome == RuleOutcome::kActed          ? effect.acted
+       : outcome == RuleOutcome::kFoundNothing ? effect.found_nothing
+                                               : effect.failed);
+    return effect;
+  }
+
+  const MigrationRules& rules_;
+  std::vector<RuleEffect>* effects_;
+  std::vector<std::vector<std::u16string>> near_keys_;
+  std::vector<bool> key_found_;
+};
+
+}  // namespace
+
+HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules, RuleRun* run) {
+  RETURN_IF_FAILED(run->workspace.Create());
+  std::u16string root;
+  std::u16string reason;
+  HRESULT hr = run->workspace.Unpack(archive, u"profile", &root, &reason);
+  if (FAILED(hr)) {
+    run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
+    run->failure =
+        u"cannot unpack the archive" + ErrorText(hr) + (reason.empty() ? u"" : u": ") + reason;
+    return S_OK;
+  }
+  // A .reg file that cannot be read stops the registry pass at the same file, which says so.
+  std::u16string failed_path;
+  const HRESULT before_read = LoadProfile(root, &run->before, &failed_path, &reason);
+  if (SUCCEEDED(before_read)) {
+    for (const auto& [name, entry] : run->before.tree) {
+      if (entry.directory) continue;
+      platform::FileState& state = run->before_states[name];
+      if (const std::uint32_t error = platform::GetFileState(entry.full_path, &state)) {
+        return HResultFromWin32(error);
+      }
+    }
+  }
+
+  EffectRecorder recorder(rules, &run->rules);
+  hr = RunRegistryFilePass(root, rules, &recorder);
+  if (SUCCEEDED(hr)) hr = RunFilePass(root, rules, &recorder);
+  recorder.AddNearKeys();
+  if (FAILED(hr)) {
+    run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
+    run->failure = FAILED(before_read) ? u"cannot read '" + failed_path + u"'" + ErrorText(hr)
+                                       : u"the rules stop the migration" + ErrorText(hr);
+    if (FAILED(before_read) && !reason.empty()) run->failure += u": " + reason;
+    return S_OK;
+  }
+  RETURN_IF_FAILED(before_read);
+  RETURN_IF_FAILED(LoadProfile(root, &run->after, &failed_path, &reason));
+  run->after_read = true;
+  return S_OK;
+}
+
+bool RunChanges::any() const {
+  return keys_added + keys_removed + keys_changed + values_added + values_removed + values_changed +
+             files_added + files_removed + files_changed + folders_added + folders_removed !=
+         0;
+}
+
+// Keys and values by the registry comparison of diff; files by the state each had before the
+// rules, since the rules changed them in place (a file with the state it had is unchanged).
+HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
+  *counts = {};
+  if (!run.after_read) return S_OK;
+  const auto documents = [](const Profile& profile) {
+    std::vector<RegDocumentRef> refs;
+    for (const ProfileRegFile& file : profile.reg_files) {
+      refs.push_back({file.name, &file.document});
+    }
+    return refs;
+  };
+  ProfileComparison comparison;
+  RETURN_IF_FAILED(
+      CompareProfiles(documents(run.before), {}, documents(run.after), {}, false, &comparison));
+  // A moved key tree counts as its keys removed and added, a renamed value as one removed and
+  // one added, as a moved file does.
+  for (const RegFileComparison& file : comparison.reg_files) {
+    for (const KeyTreeMove& move : file.moves) {
+      counts->keys_removed += move.keys;
+      counts->keys_added += move.keys;
+    }
+    for (const KeyDifference& key : file.keys) {
+      ++(key.kind == KeyDifference::Kind::kAdded     ? counts->keys_added
+         : key.kind == KeyDifference::Kind::kRemoved ? counts->keys_removed
+                                                     : counts->keys_changed);
+      for (const ValueDifference& value : key.values) {
+        if (value.renamed) ++counts->values_removed;
+        ++(value.before == nullptr || value.renamed ? counts->values_added
+           : value.after == nullptr                 ? counts->values_removed
+                                                    : counts->values_changed);
+      }
+    }
+  }
+  for (const auto& [name, entry] : run.before.tree) {
+    const auto after = run.after.tree.find(name);
+    const bool kept = after != run.after.tree.end() && after->second.directory == entry.directory;
+    if (!kept) {
+      ++(entry.directory ? counts->folders_removed : counts->files_removed);
+      continue;
+    }
+    if (entry.directory) continue;
+    platform::FileState state;
+    if (const std::uint32_t error = platform::GetFileState(after->second.full_path, &state)) {
+      return HResultFromWin32(error);
+    }
+    if (state != run.before_states.at(name)) ++counts->files_changed;
+  }
+  for (const auto& [name, entry] : run.after.tree) {
+    const auto before = run.before.tree.find(name);
+    if (before == run.before.tree.end() || before->second.directory != entry.directory) {
+      ++(entry.directory ? counts->folders_added : counts->files_added);
+    }
+  }
+  return S_OK;
+}
+
+}  // namespace orvex

@@ -1,0 +1,73 @@
+#pragma once
+// A rule file run on one profile archive as a migration runs it, in a folder of its own that goes
+// away with the run: the archive engine unpacks the archive, the migration's two rule passes apply
+// the rules, and what each rule did, the exit code the migration would have and the profile before
+// and after are kept. Nothing is packed and nothing outside that folder is written.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "OrvexInspect/profile.h"
+#include "common/result.h"
+#include "platform/files.h"
+#include "rules/migration_rules.h"
+
+namespace orvex {
+
+/// What one rule did in one profile: in how many .reg files it acted, found nothing or failed (a
+/// directory or file rule counts once), and for a key or value rule that found nothing what it may
+/// have meant, each text once.
+struct RuleEffect {
+  std::uint32_t acted = 0;
+  std::uint32_t found_nothing = 0;
+  std::uint32_t failed = 0;
+  std::vector<std::u16string> near_misses;
+};
+
+/// One profile after the rules: the workspace holds both sides' files until it goes away.
+struct RuleRun {
+  InspectionWorkspace workspace;
+  /// The exit code the migration would have: 0, or the low 16 bits of the failure that stops it
+  /// (unpacking, or a rule pass).
+  std::uint32_t exit_code = 0;
+  /// Why it would stop, when it would: "cannot unpack the archive (error 13): <reason>", "cannot
+  /// read 'Registry/User.reg' (error 65535): line 3: <why>", "the rules stop the migration
+  /// (error 87)".
+  std::u16string failure;
+  std::vector<RuleEffect> rules;  ///< one per rule, in rule order
+  /// The profile as unpacked (its tree's files have since been changed in place) and the state
+  /// of each of its files then, by name; and the profile after the rules, read only when the
+  /// passes succeeded (`after_read`).
+  Profile before;
+  std::map<std::u16string, platform::FileState> before_states;
+  Profile after;
+  bool after_read = false;
+};
+
+/// Runs `rules` on the profile archive `archive` (an absolute path). S_OK also when the migration
+/// would fail (`run->exit_code` says so); a failure when the run itself cannot go on (no working
+/// folder, a profile that cannot be read back).
+[[nodiscard]] HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules,
+                                        RuleRun* run);
+
+/// What changed between the two sides of a run whose passes succeeded, in counts.
+struct RunChanges {
+  std::uint64_t keys_added = 0;
+  std::uint64_t keys_removed = 0;
+  std::uint64_t keys_changed = 0;
+  std::uint64_t values_added = 0;
+  std::uint64_t values_removed = 0;
+  std::uint64_t values_changed = 0;
+  std::uint64_t files_added = 0;
+  std::uint64_t files_removed = 0;
+  std::uint64_t files_changed = 0;
+  std::uint64_t folders_added = 0;
+  std::uint64_t folders_removed = 0;
+  bool any() const;
+};
+[[nodiscard]] HRESULT CountChanges(const RuleRun& run, RunChanges* counts);
+
+}  // namespace orvex
