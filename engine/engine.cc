@@ -183,10 +183,9 @@ HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archi
              unpacked_.archive);
   }
   engine::PackCounts counts;
-  const HRESULT hr = engine::PackDirectory(
-      source, archive, replace_existing, engine::kDeflateLevel,
-      static_cast<std::uint32_t>(std::min(threads, cap)), copy_from_input ? &unpacked_ : nullptr,
-      log, &counts);
+  const HRESULT hr = engine::PackDirectory(source, archive, replace_existing, engine::kDeflateLevel,
+                                           static_cast<std::uint32_t>(std::min(threads, cap)),
+                                           copy_from_input ? &unpacked_ : nullptr, log, &counts);
   if (SUCCEEDED(hr) && counts.copied > 0) {
     log.Line(u"Zip: %lld files kept their compressed bytes from '%s'",
              static_cast<std::int64_t>(counts.copied), unpacked_.archive);

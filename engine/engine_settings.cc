@@ -21,16 +21,15 @@ bool ParseLimit(std::u16string_view text, std::uint64_t* value) {
   return true;
 }
 
-
 }  // namespace
 
-HRESULT ReadSetting(EngineLog& log, std::u16string_view operation,
-                    std::u16string_view name, std::uint64_t* value) {
+HRESULT ReadSetting(EngineLog& log, std::u16string_view operation, std::u16string_view name,
+                    std::uint64_t* value) {
   std::u16string text;
   if (!platform::GetEnvironmentVariable(name, &text)) return S_FALSE;
   if (!ParseLimit(text, value)) {
-    log.Line(u"%s: failed: %s='%s' is not a whole number above 0 (Error %d)", operation, name,
-             text, LowWord(E_INVALIDARG));
+    log.Line(u"%s: failed: %s='%s' is not a whole number above 0 (Error %d)", operation, name, text,
+             LowWord(E_INVALIDARG));
     return E_INVALIDARG;
   }
   return S_OK;

@@ -341,9 +341,8 @@ TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
             (Lines{"Profile/", "Profile/AppData/", "Profile/AppData/Vendor/",
                    "Profile/AppData/Vendor/a.ini", "Profile/Desktop/", "Profile/Desktop/x.lnk",
                    "Profile/LocalAppData/", "Profile/LocalAppData/Cache/",
-                   "Profile/LocalAppData/Cache/c.bin", "Profile/Personal/",
-                   "Profile/UserProfile/", "Profile/UserProfile/.profile", "Registry/",
-                   "Registry/HKCU_Software.reg"}));
+                   "Profile/LocalAppData/Cache/c.bin", "Profile/Personal/", "Profile/UserProfile/",
+                   "Profile/UserProfile/.profile", "Registry/", "Registry/HKCU_Software.reg"}));
 
   EXPECT_EQ(LogLines().back(), "Import: done: 5 files, 2 directories, 4 entries left out");
 }

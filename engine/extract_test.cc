@@ -75,12 +75,10 @@ TEST_F(ExtractTest, RefusesHostileEntriesWithoutWritingOutsideTheTarget) {
     fs::remove_all(sandbox);
     fs::remove(log_path());
     const fs::path archive = temp_.path() / "hostile.zip";
-    WriteTestZip(
-        archive,
-        {{"ok.txt", TestEntry::kFile, "fine"},
-         {"dir/", TestEntry::kDirectory, ""},
-         c.hostile,
-         {"after.txt", TestEntry::kFile, "late"}});
+    WriteTestZip(archive, {{"ok.txt", TestEntry::kFile, "fine"},
+                           {"dir/", TestEntry::kDirectory, ""},
+                           c.hostile,
+                           {"after.txt", TestEntry::kFile, "late"}});
     if (c.hostile.name == "dev") {
       // The writer makes no device entries: turn the file into a character device.
       std::string bytes = ReadFile(archive);
@@ -238,7 +236,8 @@ TEST_F(ExtractTest, BrokenArchivesFailWithTheCause) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.compression) + " " + std::to_string(c.data.size()));
-    WriteTestZip(archive, {{"ok.txt", TestEntry::kFile, "fine"}, {"a.txt", TestEntry::kFile, c.data}},
+    WriteTestZip(archive,
+                 {{"ok.txt", TestEntry::kFile, "fine"}, {"a.txt", TestEntry::kFile, c.data}},
                  "UTF-8", c.compression);
     std::string bytes = ReadFile(archive);
     const std::size_t header = testing::ReadCentralDirectory(bytes).at(1).local_header;

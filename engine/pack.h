@@ -14,7 +14,7 @@ namespace orvex::engine {
 struct PackCounts {
   std::uint64_t files = 0;
   std::uint64_t directories = 0;
-  std::uint64_t bytes = 0;  ///< unpacked bytes of the files
+  std::uint64_t bytes = 0;   ///< unpacked bytes of the files
   std::uint64_t copied = 0;  ///< files that kept their compressed bytes from the input archive
 };
 
@@ -34,8 +34,8 @@ inline constexpr std::u16string_view kZipThreadsVariable = u"ORVEX_ZIP_THREADS";
 /// beside its final name and renamed into place only when complete. An existing archive is
 /// replaced only with `replace_existing` (ERROR_FILE_EXISTS otherwise).
 [[nodiscard]] HRESULT PackDirectory(std::u16string_view source, std::u16string_view archive,
-                                    bool replace_existing, int deflate_level,
-                                    std::uint32_t threads, const UnpackedArchive* unpacked,
-                                    EngineLog& log, PackCounts* counts);
+                                    bool replace_existing, int deflate_level, std::uint32_t threads,
+                                    const UnpackedArchive* unpacked, EngineLog& log,
+                                    PackCounts* counts);
 
 }  // namespace orvex::engine

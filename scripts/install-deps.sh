@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when any is missing
-# (the tests check the JSON output with python3-jsonschema and the HTML report in Chromium).
+# (the tests check the JSON output with python3-jsonschema and the HTML report in Chromium; CI
+# checks the layout of the sources with clang-format).
 # With "windows": what the Windows build and its tests under Wine need instead; with "fuzz": the
 # compiler and the fuzzing library that make fuzz needs besides; with "bench": the timers of
 # bench/whole_run.sh.
@@ -22,7 +23,7 @@ else
     libminizip-dev libdeflate-dev zlib1g-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     zip unzip libarchive-tools libjpeg-turbo-progs python3 dpkg-dev parallel
-    python3-jsonschema chromium
+    python3-jsonschema chromium clang-format
   )
 fi
 

@@ -249,7 +249,8 @@ void AppendRule(std::u16string* out, const MigrationRule& rule) {
       *out += u"    <file";
       AppendAttribute(out, u"action", rule.file.action);
       AppendAttribute(out, u"source", rule.file.source);
-      if (!rule.file.destination.empty()) AppendAttribute(out, u"destination", rule.file.destination);
+      if (!rule.file.destination.empty())
+        AppendAttribute(out, u"destination", rule.file.destination);
       if (rule.file.content.empty()) {
         *out += u"/>\n";
         return;
@@ -276,7 +277,8 @@ std::u16string CommentText(std::u16string text) {
 }  // namespace
 
 std::vector<MoveCandidate> RankedMoves(std::vector<MoveCandidate> candidates,
-                                       bool (*writable)(std::u16string_view), PathsOverlap overlaps) {
+                                       bool (*writable)(std::u16string_view),
+                                       PathsOverlap overlaps) {
   std::erase_if(candidates, [&](const MoveCandidate& c) {
     return !writable(c.source) || !writable(c.destination) || overlaps(c.source, c.destination);
   });
@@ -307,17 +309,20 @@ HRESULT DeriveRules(Profile& before, const Profile& after, std::u16string_view s
     if (const ProfileRegFile* other = FindRegFile(after, file.name)) {
       pairs.push_back({file.name, &file.document, &other->document});
     } else {
-      derived->inexpressible.push_back(file.name + u": only in the first archive; no rule removes "
-                                                   u"a .reg file");
+      derived->inexpressible.push_back(file.name +
+                                       u": only in the first archive; no rule removes "
+                                       u"a .reg file");
     }
   }
   for (const ProfileRegFile& file : after.reg_files) {
     if (FindRegFile(before, file.name) == nullptr) {
-      derived->inexpressible.push_back(file.name + u": only in the second archive; no rule adds a "
-                                                   u".reg file");
+      derived->inexpressible.push_back(file.name +
+                                       u": only in the second archive; no rule adds a "
+                                       u".reg file");
     } else if (!InWrittenOrder(file.document)) {
-      derived->inexpressible.push_back(file.name + u": the keys are not in the sorted order that "
-                                                   u"every migrated .reg file has");
+      derived->inexpressible.push_back(file.name +
+                                       u": the keys are not in the sorted order that "
+                                       u"every migrated .reg file has");
     }
   }
   DeriveRegistryRules(pairs, &derived->rules, &derived->inexpressible);
@@ -332,7 +337,8 @@ HRESULT DeriveRules(Profile& before, const Profile& after, std::u16string_view s
     old_files.push_back({before.reg_files[i].name, &migrated[i]});
   }
   std::vector<RegDocumentRef> new_files;
-  for (const ProfileRegFile& file : after.reg_files) new_files.push_back({file.name, &file.document});
+  for (const ProfileRegFile& file : after.reg_files)
+    new_files.push_back({file.name, &file.document});
   ProfileComparison comparison;
   RETURN_IF_FAILED(
       CompareProfiles(old_files, before.tree, new_files, after.tree, false, &comparison));

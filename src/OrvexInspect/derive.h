@@ -50,7 +50,8 @@ using PathsOverlap = bool (*)(std::u16string_view, std::u16string_view);
 /// then by their paths; moves of a tree into itself and moves whose paths cannot be written in a
 /// rule (`writable`) are left out.
 std::vector<MoveCandidate> RankedMoves(std::vector<MoveCandidate> candidates,
-                                       bool (*writable)(std::u16string_view), PathsOverlap overlaps);
+                                       bool (*writable)(std::u16string_view),
+                                       PathsOverlap overlaps);
 
 /// Whether `candidate` touches the source or the destination of a move already chosen.
 bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandidate> chosen,

@@ -43,8 +43,8 @@ HRESULT PlanOf(const FileTree& tree, PlanTree* plan) {
 }
 
 bool IsAtOrBelow(std::u16string_view path, std::u16string_view root) {
-  return path == root || (path.size() > root.size() && path.starts_with(root) &&
-                          path[root.size()] == u'/');
+  return path == root ||
+         (path.size() > root.size() && path.starts_with(root) && path[root.size()] == u'/');
 }
 
 bool Overlaps(std::u16string_view a, std::u16string_view b) {
@@ -118,7 +118,8 @@ template <typename Visit>
 void ForEachBelow(const PlanTree& tree, const std::u16string& root, Visit visit) {
   if (const auto self = tree.find(root); self != tree.end()) visit(self->first, self->second);
   const std::u16string prefix = root + u'/';
-  for (auto it = tree.lower_bound(prefix); it != tree.end() && it->first.starts_with(prefix); ++it) {
+  for (auto it = tree.lower_bound(prefix); it != tree.end() && it->first.starts_with(prefix);
+       ++it) {
     visit(it->first, it->second);
   }
 }
@@ -177,8 +178,9 @@ class FileDeriver {
   }
   bool Unreachable(const std::u16string& path) {
     if (IsReachable(path)) return false;
-    inexpressible_.push_back(path + u": outside the folder-token folders, which are all that rules "
-                                    u"reach");
+    inexpressible_.push_back(path +
+                             u": outside the folder-token folders, which are all that rules "
+                             u"reach");
     return true;
   }
 
@@ -215,43 +217,47 @@ class FileDeriver {
     std::unordered_map<std::u16string, std::vector<std::u16string>> by_suffix;
     for (const auto& [path, entry] : target_) {
       if (entry.directory || entry.size == 0 || !Added(path, entry)) continue;
-      ForEachFolderAbove(path, entry, [&](const std::u16string& suffix, std::u16string folder,
-                                          std::size_t /*depth*/) {
-        if (plan_.contains(folder)) return;  // a move needs a destination that is not there
-        std::vector<std::u16string>& bucket = by_suffix[suffix];
-        if (bucket.size() <= kMaxBucket) bucket.push_back(std::move(folder));
-      });
+      ForEachFolderAbove(
+          path, entry,
+          [&](const std::u16string& suffix, std::u16string folder, std::size_t /*depth*/) {
+            if (plan_.contains(folder)) return;  // a move needs a destination that is not there
+            std::vector<std::u16string>& bucket = by_suffix[suffix];
+            if (bucket.size() <= kMaxBucket) bucket.push_back(std::move(folder));
+          });
     }
     std::map<std::u16string, MoveCandidate> votes;
     for (const auto& [path, entry] : plan_) {
       if (entry.directory || entry.size == 0 || !Removed(path, entry)) continue;
-      ForEachFolderAbove(path, entry, [&](const std::u16string& suffix, std::u16string folder,
-                                          std::size_t depth) {
-        if (target_.contains(folder)) return;  // a folder that stays is not moved
-        const auto bucket = by_suffix.find(suffix);
-        if (bucket == by_suffix.end() || bucket->second.size() > kMaxBucket) return;
-        for (const std::u16string& destination : bucket->second) {
-          MoveCandidate& candidate = votes[folder + u'\0' + destination];
-          candidate.source = folder;
-          candidate.destination = destination;
-          candidate.depth = depth;
-          ++candidate.votes;
-        }
-      });
+      ForEachFolderAbove(
+          path, entry, [&](const std::u16string& suffix, std::u16string folder, std::size_t depth) {
+            if (target_.contains(folder)) return;  // a folder that stays is not moved
+            const auto bucket = by_suffix.find(suffix);
+            if (bucket == by_suffix.end() || bucket->second.size() > kMaxBucket) return;
+            for (const std::u16string& destination : bucket->second) {
+              MoveCandidate& candidate = votes[folder + u'\0' + destination];
+              candidate.source = folder;
+              candidate.destination = destination;
+              candidate.depth = depth;
+              ++candidate.votes;
+            }
+          });
     }
     std::vector<MoveCandidate> candidates;
     for (auto& [key, candidate] : votes) candidates.push_back(std::move(candidate));
     std::vector<MoveCandidate> chosen;
-    for (const MoveCandidate& candidate : RankedMoves(std::move(candidates), IsReachable, Overlaps)) {
+    for (const MoveCandidate& candidate :
+         RankedMoves(std::move(candidates), IsReachable, Overlaps)) {
       if (ClashesWithChosen(candidate, chosen, Overlaps)) continue;
       std::size_t files = 0;
       std::size_t landed = 0;
-      ForEachBelow(plan_, candidate.source, [&](const std::u16string& path, const PlanEntry& entry) {
-        if (entry.directory) return;
-        ++files;
-        const auto target = target_.find(candidate.destination + path.substr(candidate.source.size()));
-        if (target != target_.end() && SameFile(target->second, entry)) ++landed;
-      });
+      ForEachBelow(plan_, candidate.source,
+                   [&](const std::u16string& path, const PlanEntry& entry) {
+                     if (entry.directory) return;
+                     ++files;
+                     const auto target =
+                         target_.find(candidate.destination + path.substr(candidate.source.size()));
+                     if (target != target_.end() && SameFile(target->second, entry)) ++landed;
+                   });
       if (landed == 0 || 2 * landed < files) continue;
       chosen.push_back(candidate);
       MoveInPlan(&plan_, candidate.source, candidate.destination);
@@ -385,16 +391,18 @@ class FileDeriver {
       }
       if (under_deleted || Unreachable(path)) continue;
       if (IsTokenRoot(path)) {
-        inexpressible_.push_back(path + u": the folder of a folder token, which holds what every "
-                                        u"application keeps there; the rules delete only what "
-                                        u"lies in it");
+        inexpressible_.push_back(path +
+                                 u": the folder of a folder token, which holds what every "
+                                 u"application keeps there; the rules delete only what "
+                                 u"lies in it");
         continue;
       }
       deleted.insert(path);
       // A file where after has a folder is in the way of what goes into that folder; it goes
       // first, unless a copy still reads it.
       const bool early = !entry.directory && target_.contains(path) && !sources_.contains(path);
-      (early ? early_deletes_ : late_deletes_).push_back(PathRule(entry.directory, u"delete", path));
+      (early ? early_deletes_ : late_deletes_)
+          .push_back(PathRule(entry.directory, u"delete", path));
     }
     for (const auto& [path, entry] : target_) {
       if (Kept(path, entry)) continue;
@@ -417,8 +425,8 @@ class FileDeriver {
       MigrationRule rule = PathRule(false, u"create", path);
       std::string bytes;
       RETURN_IF_FAILED(ReadFileBytes(after_.tree.at(path).full_path, kMaxInlineBytes, &bytes));
-      rule.file.content = Base64Encode(std::span(
-          reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+      rule.file.content = Base64Encode(
+          std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
       file_creates_.push_back(std::move(rule));
     }
     return S_OK;
@@ -429,8 +437,8 @@ class FileDeriver {
   std::vector<std::u16string>& inexpressible_;
   // Converted pictures by source and converter; empty when the conversion failed.
   std::map<std::pair<std::u16string, ImageConverter>, std::u16string> conversions_;
-  PlanTree plan_;      // before's tree as the rules so far leave it
-  PlanTree target_;    // after's tree
+  PlanTree plan_;                     // before's tree as the rules so far leave it
+  PlanTree target_;                   // after's tree
   std::set<std::u16string> sources_;  // files that copies and conversions read
   std::vector<MigrationRule> early_deletes_, directory_moves_, file_moves_, copies_, converts_,
       late_deletes_, directory_creates_, file_creates_;

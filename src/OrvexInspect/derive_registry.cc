@@ -40,9 +40,9 @@ std::size_t SharedComponents(std::u16string_view a, std::u16string_view b) {
 // How many values of `key` (none when null) are named `name`.
 std::size_t ValuesNamed(const KeyView* key, std::u16string_view name) {
   if (key == nullptr) return 0;
-  return static_cast<std::size_t>(std::count_if(
-      key->values.begin(), key->values.end(),
-      [&](const RegistryValuePair* pair) { return pair->name == name; }));
+  return static_cast<std::size_t>(
+      std::count_if(key->values.begin(), key->values.end(),
+                    [&](const RegistryValuePair* pair) { return pair->name == name; }));
 }
 
 bool Overlaps(std::u16string_view a, std::u16string_view b) {
@@ -55,15 +55,16 @@ bool IsRulePath(std::u16string_view path) {
   return NormalizeKeyPath(&normalized) && IsXmlText(path);
 }
 
-// --- Keys as a tree -------------------------------------------------------------------------------
+// --- Keys as a tree
+// -------------------------------------------------------------------------------
 
 struct KeyNode {
   std::u16string path;  // components joined by single backslashes, as this document writes them
   std::size_t depth = 0;
   bool has_key = false;
-  bool kept = false;           // the other document has the key too
-  std::size_t keys = 0;        // keys at or below
-  std::size_t kept_keys = 0;   // of those, the ones the other document has
+  bool kept = false;          // the other document has the key too
+  std::size_t keys = 0;       // keys at or below
+  std::size_t kept_keys = 0;  // of those, the ones the other document has
   std::map<std::string, std::unique_ptr<KeyNode>> children;  // by collation key of the name
 };
 
@@ -104,7 +105,8 @@ class KeyTree {
     std::unique_ptr<KeyNode>& slot = node->children[PathCollationKey(name)];
     if (!slot) {
       slot = std::make_unique<KeyNode>();
-      slot->path = node->depth == 0 ? std::u16string(name) : node->path + u'\\' + std::u16string(name);
+      slot->path =
+          node->depth == 0 ? std::u16string(name) : node->path + u'\\' + std::u16string(name);
       slot->depth = node->depth + 1;
     }
     return slot.get();
@@ -122,7 +124,8 @@ class KeyTree {
   KeyNode root_;
 };
 
-// --- Renames --------------------------------------------------------------------------------------
+// --- Renames
+// --------------------------------------------------------------------------------------
 
 void Vote(std::map<std::string, MoveCandidate>* votes, std::u16string source,
           std::u16string destination, std::size_t depth) {
@@ -151,7 +154,8 @@ void VoteRenames(const DocumentIndex& before, const DocumentIndex& after,
     for (std::size_t s = 1; s <= kMaxSuffix && s + 2 <= parts.size(); ++s) {
       suffix = PathCollationKey(parts[parts.size() - s]) + '\x01' + suffix;
       std::vector<std::u16string>& bucket = by_suffix[suffix];
-      if (bucket.size() <= kMaxBucket) bucket.push_back(Join(std::span(parts).first(parts.size() - s)));
+      if (bucket.size() <= kMaxBucket)
+        bucket.push_back(Join(std::span(parts).first(parts.size() - s)));
     }
     if (!key.values.empty()) by_values[ValuesHash(key)].push_back(&key);
   }
@@ -197,8 +201,7 @@ std::size_t Landed(const KeyNode& source, std::u16string_view destination,
                    const DocumentIndex& after) {
   std::size_t landed = 0;
   ForEachKey(source, [&](const KeyNode& key) {
-    const std::u16string target =
-        std::u16string(destination) + key.path.substr(source.path.size());
+    const std::u16string target = std::u16string(destination) + key.path.substr(source.path.size());
     if (after.Find(PathCollationKey(target)) != nullptr) ++landed;
   });
   return landed;
@@ -219,7 +222,8 @@ std::vector<MoveCandidate> ChooseRenames(std::vector<FileState>& files) {
     std::size_t landed = 0;
     bool fits = true;
     for (const FileState& file : files) {
-      if (const KeyNode* node = file.tree->Find(candidate.source); node != nullptr && node->keys > 0) {
+      if (const KeyNode* node = file.tree->Find(candidate.source);
+          node != nullptr && node->keys > 0) {
         fits = fits && node->kept_keys == 0;
         total += node->keys;
         landed += Landed(*node, candidate.destination, *file.after);
@@ -233,7 +237,8 @@ std::vector<MoveCandidate> ChooseRenames(std::vector<FileState>& files) {
   return chosen;
 }
 
-// --- The rules ------------------------------------------------------------------------------------
+// --- The rules
+// ------------------------------------------------------------------------------------
 
 // Rules by the phase they run in, each kept once.
 class RuleList {
@@ -367,7 +372,8 @@ class RegistryDeriver {
   void CollectDeletes(const KeyNode& node, std::size_t file) {
     if (node.keys == 0 || node.keys == node.kept_keys) return;
     if (node.depth > kTopLevelDepth && node.kept_keys == 0 && SafeEverywhere(node.path, file)) {
-      if (CheckPath(file, node.path)) list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
+      if (CheckPath(file, node.path))
+        list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
       return;
     }
     if (node.depth > kTopLevelDepth && node.has_key && !node.kept) {
@@ -382,8 +388,9 @@ class RegistryDeriver {
     if (node.depth == 1 && node.has_key && !node.kept) {
       Note(file, u"key '" + node.path + u"' is a root, which no rule deletes");
     } else if (node.has_key && !node.kept) {
-      Note(file, u"key '" + node.path + u"' holds the settings of every application; the rules "
-                                         u"delete only what lies below it");
+      Note(file, u"key '" + node.path +
+                     u"' holds the settings of every application; the rules "
+                     u"delete only what lies below it");
     }
     for (const auto& [name, child] : node.children) CollectDeletes(*child, file);
   }

@@ -397,7 +397,7 @@ CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u
   if (FAILED(hr)) return Failure(u"cannot read '" + rules_name + u"'" + ErrorText(hr));
   if (hr == S_FALSE) {
     return Failure(rules_name + u":" + DecimalText(parse_error.line) + u":" +
-                          DecimalText(parse_error.column) + u": " + parse_error.message);
+                   DecimalText(parse_error.column) + u": " + parse_error.message);
   }
   std::vector<ProfileArchive> archives;
   if (!CollectArchives(inputs, &archives, &output)) return output;
@@ -413,8 +413,7 @@ CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u
   }
   for (std::size_t p = 0; p < results.size(); ++p) {
     if (FAILED(results[p].error)) {
-      return Failure(u"cannot preview '" + archives[p].name + u"'" +
-                            ErrorText(results[p].error));
+      return Failure(u"cannot preview '" + archives[p].name + u"'" + ErrorText(results[p].error));
     }
   }
   const std::vector<RuleSummary> summaries =

@@ -51,7 +51,8 @@ void AddLines(char16_t marker, std::span<const std::u16string_view> lines,
 
 // The lines between the common first and last lines of two text files; nothing for files that are
 // not text (a NUL byte) or too large.
-HRESULT LineDiff(const TreeEntry& before, const TreeEntry& after, std::vector<std::u16string>* out) {
+HRESULT LineDiff(const TreeEntry& before, const TreeEntry& after,
+                 std::vector<std::u16string>* out) {
   if (before.size > kMaxLineDiffBytes || after.size > kMaxLineDiffBytes) return S_OK;
   std::string old_bytes;
   std::string new_bytes;
@@ -356,9 +357,11 @@ HRESULT CompareProfiles(std::span<const RegDocumentRef> before, const FileTree& 
 HRESULT CompareProfiles(const Profile& before, const Profile& after, bool expand,
                         ProfileComparison* comparison) {
   std::vector<RegDocumentRef> old_files;
-  for (const ProfileRegFile& file : before.reg_files) old_files.push_back({file.name, &file.document});
+  for (const ProfileRegFile& file : before.reg_files)
+    old_files.push_back({file.name, &file.document});
   std::vector<RegDocumentRef> new_files;
-  for (const ProfileRegFile& file : after.reg_files) new_files.push_back({file.name, &file.document});
+  for (const ProfileRegFile& file : after.reg_files)
+    new_files.push_back({file.name, &file.document});
   return CompareProfiles(old_files, before.tree, new_files, after.tree, expand, comparison);
 }
 

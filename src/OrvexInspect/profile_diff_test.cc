@@ -146,51 +146,66 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
        "{\n  \"version\": 1,\n  \"command\": \"diff\",\n  \"before\": " + Json(original) +
            ",\n  \"after\": " + Json(dir_.wide("c.zip")) +
            ",\n  \"summary\": {\"keys\": {\"added\": 1, \"removed\": 1, \"changed\": 1, "
-           "\"moved\": 0}, \"values\": {\"added\": 1, \"removed\": 2, \"changed\": 4, \"moved\": 0}, "
+           "\"moved\": 0}, \"values\": {\"added\": 1, \"removed\": 2, \"changed\": 4, \"moved\": "
+           "0}, "
            "\"files\": {\"added\": 1, \"removed\": 2, \"changed\": 1, \"moved\": 0}},\n"
            "  \"differences\": [\n"
-       "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Big\", \"before\": "
-       "{\"type\": \"qword\", \"data\": 1}, \"after\": {\"type\": \"qword\", \"data\": "
-       "4294967296}},\n"
-       "    {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Blob\", \"before\": "
-       "{\"type\": \"binary\", \"data\": \"000102030405060708090a0b0c0d0e0f1011\"}},\n"
-       "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Count\", \"before\": "
-       "{\"type\": \"integer\", \"data\": 42}, \"after\": {\"type\": \"hex(4)\", \"data\": "
-       "\"2a00\"}},\n"
-       "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"List\", \"before\": "
-       "{\"type\": \"multi\", \"data\": [\"a\", \"b\"]}, \"after\": {\"type\": \"multi\", "
-       "\"data\": "
-       "[\"a\", \"\", \"c\"]}},\n"
-       "    {\"what\": \"value\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"New\", \"after\": "
-       "{\"type\": \"binary\", \"data\": \"\"}},\n"
-       "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Path\", \"before\": "
-       "{\"type\": \"expandable\", \"data\": \"%A%\"}, \"after\": {\"type\": \"string\", "
-       "\"data\": \"%B%\", \"name_count\": 2}},\n"
-       "    {\"what\": \"key\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\"},\n"
-       "    {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\", \"name\": \"Name\", \"before\": "
-       "{\"type\": \"string\", \"data\": \"x\"}},\n"
-       "    {\"what\": \"key\", \"change\": \"added\", \"file\": \"Registry/User.reg\", \"key\": "
-       "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\Other\"},\n"
-       "    {\"what\": \"directory\", \"change\": \"removed\", \"path\": \"AppData/Vendor/Old\", "
-       "\"files\": 2},\n"
-       "    {\"what\": \"file\", \"change\": \"changed\", \"path\": \"AppData/Vendor/notes.txt\", "
-       "\"size_before\": 14, \"size\": 12},\n"
-       "    {\"what\": \"directory\", \"change\": \"added\", \"path\": \"Personal\", \"files\": 1}\n"
-       "  ]\n}\n"},
-      {Archive("d.zip", [] {
-         std::vector<TestEntry> entries = Profile(kUserReg, "one\ntwo\nthree\n");
-         entries.erase(entries.begin() + 3, entries.begin() + 5);  // AppData/Vendor/Old
-         entries.push_back({"Personal/new.txt", TestEntry::kFile, "hello"});
-         return entries;
-       }()),
+           "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Big\", \"before\": "
+           "{\"type\": \"qword\", \"data\": 1}, \"after\": {\"type\": \"qword\", \"data\": "
+           "4294967296}},\n"
+           "    {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Blob\", \"before\": "
+           "{\"type\": \"binary\", \"data\": \"000102030405060708090a0b0c0d0e0f1011\"}},\n"
+           "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Count\", \"before\": "
+           "{\"type\": \"integer\", \"data\": 42}, \"after\": {\"type\": \"hex(4)\", \"data\": "
+           "\"2a00\"}},\n"
+           "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"List\", \"before\": "
+           "{\"type\": \"multi\", \"data\": [\"a\", \"b\"]}, \"after\": {\"type\": \"multi\", "
+           "\"data\": "
+           "[\"a\", \"\", \"c\"]}},\n"
+           "    {\"what\": \"value\", \"change\": \"added\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"New\", \"after\": "
+           "{\"type\": \"binary\", \"data\": \"\"}},\n"
+           "    {\"what\": \"value\", \"change\": \"changed\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\", \"name\": \"Path\", \"before\": "
+           "{\"type\": \"expandable\", \"data\": \"%A%\"}, \"after\": {\"type\": \"string\", "
+           "\"data\": \"%B%\", \"name_count\": 2}},\n"
+           "    {\"what\": \"key\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\"},\n"
+           "    {\"what\": \"value\", \"change\": \"removed\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\App\\\\Sub\", \"name\": \"Name\", "
+           "\"before\": "
+           "{\"type\": \"string\", \"data\": \"x\"}},\n"
+           "    {\"what\": \"key\", \"change\": \"added\", \"file\": \"Registry/User.reg\", "
+           "\"key\": "
+           "\"HKEY_CURRENT_USER\\\\Software\\\\Vendor\\\\Other\"},\n"
+           "    {\"what\": \"directory\", \"change\": \"removed\", \"path\": "
+           "\"AppData/Vendor/Old\", "
+           "\"files\": 2},\n"
+           "    {\"what\": \"file\", \"change\": \"changed\", \"path\": "
+           "\"AppData/Vendor/notes.txt\", "
+           "\"size_before\": 14, \"size\": 12},\n"
+           "    {\"what\": \"directory\", \"change\": \"added\", \"path\": \"Personal\", "
+           "\"files\": 1}\n"
+           "  ]\n}\n"},
+      {Archive("d.zip",
+               [] {
+                 std::vector<TestEntry> entries = Profile(kUserReg, "one\ntwo\nthree\n");
+                 entries.erase(entries.begin() + 3, entries.begin() + 5);  // AppData/Vendor/Old
+                 entries.push_back({"Personal/new.txt", TestEntry::kFile, "hello"});
+                 return entries;
+               }()),
        {u"--expand"},
        "keys: 0 added, 0 removed, 0 changed, 0 moved\n"
        "values: 0 added, 0 removed, 0 changed, 0 moved\n"
@@ -222,57 +237,58 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
 // case alone changed.
 TEST_F(ProfileDiffTest, ShowsMovesAsMoves) {
   const std::u16string before = Archive(
-      "before.zip",
-      {{"Registry/User.reg", TestEntry::kFile,
-        testing::RegFileBytes(u"Windows Registry Editor Version 5.00\r\n\r\n"
-                              u"[HKEY_CURRENT_USER\\Software\\Old\\App]\r\n"
-                              u"\"A\"=\"1\"\r\n\"Last\"=\"x\"\r\n\"WordWrap\"=dword:00000001\r\n\r\n"
-                              u"[HKEY_CURRENT_USER\\Software\\Old\\App\\Window]\r\n"
-                              u"\"Left\"=dword:00000001\r\n\r\n"
-                              u"[HKEY_CURRENT_USER\\Software\\Old\\App\\Cache]\r\n"
-                              u"\"P\"=\"t\"\r\n\r\n")},
-       {"AppData/keep.txt", TestEntry::kFile, "k"},
-       {"AppData/Old/App/settings.ini", TestEntry::kFile, "s1"},
-       {"AppData/Old/App/sub/t.txt", TestEntry::kFile, "t2"},
-       {"AppData/Old/App/cache.tmp", TestEntry::kFile, "zzz"},
-       {"Desktop/note.txt", TestEntry::kFile, "n"},
-       {"Desktop/empty.txt", TestEntry::kFile, ""}});
+      "before.zip", {{"Registry/User.reg", TestEntry::kFile,
+                      testing::RegFileBytes(
+                          u"Windows Registry Editor Version 5.00\r\n\r\n"
+                          u"[HKEY_CURRENT_USER\\Software\\Old\\App]\r\n"
+                          u"\"A\"=\"1\"\r\n\"Last\"=\"x\"\r\n\"WordWrap\"=dword:00000001\r\n\r\n"
+                          u"[HKEY_CURRENT_USER\\Software\\Old\\App\\Window]\r\n"
+                          u"\"Left\"=dword:00000001\r\n\r\n"
+                          u"[HKEY_CURRENT_USER\\Software\\Old\\App\\Cache]\r\n"
+                          u"\"P\"=\"t\"\r\n\r\n")},
+                     {"AppData/keep.txt", TestEntry::kFile, "k"},
+                     {"AppData/Old/App/settings.ini", TestEntry::kFile, "s1"},
+                     {"AppData/Old/App/sub/t.txt", TestEntry::kFile, "t2"},
+                     {"AppData/Old/App/cache.tmp", TestEntry::kFile, "zzz"},
+                     {"Desktop/note.txt", TestEntry::kFile, "n"},
+                     {"Desktop/empty.txt", TestEntry::kFile, ""}});
   const std::u16string after = Archive(
-      "after.zip",
-      {{"Registry/User.reg", TestEntry::kFile,
-        testing::RegFileBytes(u"Windows Registry Editor Version 5.00\r\n\r\n"
-                              u"[HKEY_CURRENT_USER\\Software\\New\\App2]\r\n"
-                              u"\"A\"=\"1\"\r\n\"Recent\"=\"x\"\r\n\"wordwrap\"=dword:00000001\r\n\r\n"
-                              u"[HKEY_CURRENT_USER\\Software\\New\\App2\\Window]\r\n"
-                              u"\"Left\"=dword:00000001\r\n\r\n")},
-       {"AppData/keep.txt", TestEntry::kFile, "k"},
-       {"LocalAppData/New/App2/settings.ini", TestEntry::kFile, "s1"},
-       {"LocalAppData/New/App2/sub/t.txt", TestEntry::kFile, "t2"},
-       {"LocalAppData/New/App2/welcome.txt", TestEntry::kFile, "w"},
-       {"Desktop/Note.txt", TestEntry::kFile, "n"},
-       {"Desktop/Empty.txt", TestEntry::kFile, ""}});
+      "after.zip", {{"Registry/User.reg", TestEntry::kFile,
+                     testing::RegFileBytes(
+                         u"Windows Registry Editor Version 5.00\r\n\r\n"
+                         u"[HKEY_CURRENT_USER\\Software\\New\\App2]\r\n"
+                         u"\"A\"=\"1\"\r\n\"Recent\"=\"x\"\r\n\"wordwrap\"=dword:00000001\r\n\r\n"
+                         u"[HKEY_CURRENT_USER\\Software\\New\\App2\\Window]\r\n"
+                         u"\"Left\"=dword:00000001\r\n\r\n")},
+                    {"AppData/keep.txt", TestEntry::kFile, "k"},
+                    {"LocalAppData/New/App2/settings.ini", TestEntry::kFile, "s1"},
+                    {"LocalAppData/New/App2/sub/t.txt", TestEntry::kFile, "t2"},
+                    {"LocalAppData/New/App2/welcome.txt", TestEntry::kFile, "w"},
+                    {"Desktop/Note.txt", TestEntry::kFile, "n"},
+                    {"Desktop/Empty.txt", TestEntry::kFile, ""}});
   const CommandOutput output = RunInspectCommand({u"OrvexInspect", u"diff", before, after});
-  EXPECT_EQ(ToUtf8(output.out),
-            "keys: 0 added, 1 removed, 1 changed, 2 moved\n"
-            "values: 0 added, 1 removed, 0 changed, 2 moved\n"
-            "files: 1 added, 1 removed, 0 changed, 4 moved\n"
-            "\n"
-            "- AppData/Old/ (directory)\n"
-            "> AppData/Old/App/ -> LocalAppData/New/App2/ (directory, 2 files)\n"
-            "- AppData/Old/App/cache.tmp (3 bytes)\n"
-            "> Desktop/empty.txt -> Desktop/Empty.txt (0 bytes; letter case only)\n"
-            "> Desktop/note.txt -> Desktop/Note.txt (1 bytes; letter case only)\n"
-            "+ LocalAppData/ (directory)\n"
-            "+ LocalAppData/New/ (directory)\n"
-            "+ LocalAppData/New/App2/welcome.txt (1 bytes)\n"
-            "~ Registry/User.reg\n"
-            "  > [HKEY_CURRENT_USER\\Software\\Old\\App] -> [HKEY_CURRENT_USER\\Software\\New\\App2] "
-            "(2 keys)\n"
-            "    [HKEY_CURRENT_USER\\Software\\New\\App2]\n"
-            "  >     \"Last\" -> \"Recent\" = string \"x\"\n"
-            "  >     \"WordWrap\" -> \"wordwrap\" (letter case only) = integer 1\n"
-            "  - [HKEY_CURRENT_USER\\Software\\Old\\App\\Cache]\n"
-            "  -     \"P\" = string \"t\"\n");
+  EXPECT_EQ(
+      ToUtf8(output.out),
+      "keys: 0 added, 1 removed, 1 changed, 2 moved\n"
+      "values: 0 added, 1 removed, 0 changed, 2 moved\n"
+      "files: 1 added, 1 removed, 0 changed, 4 moved\n"
+      "\n"
+      "- AppData/Old/ (directory)\n"
+      "> AppData/Old/App/ -> LocalAppData/New/App2/ (directory, 2 files)\n"
+      "- AppData/Old/App/cache.tmp (3 bytes)\n"
+      "> Desktop/empty.txt -> Desktop/Empty.txt (0 bytes; letter case only)\n"
+      "> Desktop/note.txt -> Desktop/Note.txt (1 bytes; letter case only)\n"
+      "+ LocalAppData/ (directory)\n"
+      "+ LocalAppData/New/ (directory)\n"
+      "+ LocalAppData/New/App2/welcome.txt (1 bytes)\n"
+      "~ Registry/User.reg\n"
+      "  > [HKEY_CURRENT_USER\\Software\\Old\\App] -> [HKEY_CURRENT_USER\\Software\\New\\App2] "
+      "(2 keys)\n"
+      "    [HKEY_CURRENT_USER\\Software\\New\\App2]\n"
+      "  >     \"Last\" -> \"Recent\" = string \"x\"\n"
+      "  >     \"WordWrap\" -> \"wordwrap\" (letter case only) = integer 1\n"
+      "  - [HKEY_CURRENT_USER\\Software\\Old\\App\\Cache]\n"
+      "  -     \"P\" = string \"t\"\n");
   EXPECT_EQ(output.exit_code, kInspectFound);
 }
 

@@ -217,7 +217,8 @@ std::size_t DocumentIndex::Slot(std::string_view collation_key, std::size_t hash
 }
 
 const KeyView* DocumentIndex::Find(std::string_view collation_key) const {
-  const std::uint32_t held = slots_[Slot(collation_key, std::hash<std::string_view>()(collation_key))];
+  const std::uint32_t held =
+      slots_[Slot(collation_key, std::hash<std::string_view>()(collation_key))];
   return held == 0 ? nullptr : &keys_[held - 1];
 }
 

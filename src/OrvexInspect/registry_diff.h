@@ -36,7 +36,7 @@ class DocumentIndex {
   std::size_t Slot(std::string_view collation_key, std::size_t hash) const;
 
   std::vector<KeyView> keys_;
-  std::vector<std::size_t> hashes_;  // of each key's collation key
+  std::vector<std::size_t> hashes_;   // of each key's collation key
   std::vector<std::uint32_t> slots_;  // key index + 1; 0 is an empty slot
 };
 

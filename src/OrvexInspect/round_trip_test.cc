@@ -1,8 +1,8 @@
-// The round trip over generated profile pairs: the rules that derive writes for (before, after) pass
-// check --strict, and migrating before with them gives an archive that diff finds equal to after.
-// ORVEX_ROUND_TRIP_PAIRS (default 200) and ORVEX_ROUND_TRIP_SEED (default 1) set the run. The words
-// derive writes one example pins; hand-made upgrade pairs show that the rules derived from one user
-// give a second user that user's own upgrade.
+// The round trip over generated profile pairs: the rules that derive writes for (before, after)
+// pass check --strict, and migrating before with them gives an archive that diff finds equal to
+// after. ORVEX_ROUND_TRIP_PAIRS (default 200) and ORVEX_ROUND_TRIP_SEED (default 1) set the run.
+// The words derive writes one example pins; hand-made upgrade pairs show that the rules derived
+// from one user give a second user that user's own upgrade.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,8 +57,9 @@ RegistryValueEntry TextValue(std::uint32_t type, std::u16string_view text) {
 }
 
 RegistryValueEntry DwordValue(std::uint32_t n) {
-  return {REG_DWORD, {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                      static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)}};
+  return {REG_DWORD,
+          {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+           static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)}};
 }
 
 class Generator {
@@ -85,18 +86,42 @@ class Generator {
     }
     for (int i = Below(8) + 1; i > 0; --i) {
       switch (Below(12)) {
-        case 0: AddKey(model); break;
-        case 1: RemoveKey(model); break;
-        case 2: MoveKey(model, true); break;
-        case 3: MoveKey(model, false); break;
-        case 4: EditValue(model); break;
-        case 5: EditValue(model); break;
-        case 6: AddFile(model); break;
-        case 7: RemoveFile(model); break;
-        case 8: ChangeFile(model); break;
-        case 9: MoveFile(model, Below(3) == 0); break;
-        case 10: MoveFolder(model); break;
-        default: model->tree[Folder(*model) + u'/' + Name(u"New")] = std::nullopt; break;
+        case 0:
+          AddKey(model);
+          break;
+        case 1:
+          RemoveKey(model);
+          break;
+        case 2:
+          MoveKey(model, true);
+          break;
+        case 3:
+          MoveKey(model, false);
+          break;
+        case 4:
+          EditValue(model);
+          break;
+        case 5:
+          EditValue(model);
+          break;
+        case 6:
+          AddFile(model);
+          break;
+        case 7:
+          RemoveFile(model);
+          break;
+        case 8:
+          ChangeFile(model);
+          break;
+        case 9:
+          MoveFile(model, Below(3) == 0);
+          break;
+        case 10:
+          MoveFolder(model);
+          break;
+        default:
+          model->tree[Folder(*model) + u'/' + Name(u"New")] = std::nullopt;
+          break;
       }
     }
     for (const std::u16string& folder : token_folders) {
@@ -118,21 +143,25 @@ class Generator {
 
   // Names are unique in the profile, whatever their letter case, so edits never collide.
   std::u16string Name(std::u16string_view stem) {
-    static const std::vector<std::u16string> kWords = {u"Settings", u"Window", u"Recent Files",
-                                                       u"Café", u"Plug-ins", u"Options"};
+    static const std::vector<std::u16string> kWords = {u"Settings", u"Window",   u"Recent Files",
+                                                       u"Café",     u"Plug-ins", u"Options"};
     return std::u16string(stem) + Pick(kWords) + u' ' + ToUtf16(std::to_string(++serial_));
   }
 
   RegistryValueEntry Value() {
-    static const std::vector<std::u16string> kTexts = {u"C:\\Program Files\\Notes", u"say \"hi\"",
-                                                       u"tab\there", u"Zoë", u"", u"125"};
+    static const std::vector<std::u16string> kTexts = {
+        u"C:\\Program Files\\Notes", u"say \"hi\"", u"tab\there", u"Zoë", u"", u"125"};
     switch (Below(5)) {
-      case 0: return TextValue(REG_SZ, Pick(kTexts));
-      case 1: return TextValue(REG_EXPAND_SZ, u"%APPDATA%\\" + Name(u""));
-      case 2: return DwordValue(random_());
+      case 0:
+        return TextValue(REG_SZ, Pick(kTexts));
+      case 1:
+        return TextValue(REG_EXPAND_SZ, u"%APPDATA%\\" + Name(u""));
+      case 2:
+        return DwordValue(random_());
       case 3: {
         RegistryValueEntry value{REG_BINARY, {}};
-        for (int i = Below(40) + 1; i > 0; --i) value.data.push_back(static_cast<std::uint8_t>(random_()));
+        for (int i = Below(40) + 1; i > 0; --i)
+          value.data.push_back(static_cast<std::uint8_t>(random_()));
         return value;
       }
       default: {
@@ -169,9 +198,8 @@ class Generator {
   void RemoveKey(Model* model) {
     if (model->keys.size() < 2) return;
     const std::u16string root = Pick(KeyPaths(*model));
-    std::erase_if(model->keys, [&](const RegistryKeyEntry& key) {
-      return IsKeyAtOrBelow(key.path(), root);
-    });
+    std::erase_if(model->keys,
+                  [&](const RegistryKeyEntry& key) { return IsKeyAtOrBelow(key.path(), root); });
   }
 
   // A key tree renamed in place, or moved below another key.
@@ -192,19 +220,26 @@ class Generator {
   void EditValue(Model* model) {
     if (model->keys.size() < 2) return;
     RegistryValueList& values =
-        model->keys[1 + static_cast<std::size_t>(Below(static_cast<int>(model->keys.size()) - 1))].values();
+        model->keys[1 + static_cast<std::size_t>(Below(static_cast<int>(model->keys.size()) - 1))]
+            .values();
     if (values.empty() || Below(4) == 0) {
       (void)values.AddValue(Name(u"v"), Value());
       return;
     }
     const int index = Below(values.size());
     switch (Below(4)) {
-      case 0: values.RemoveValueAt(index); break;
+      case 0:
+        values.RemoveValueAt(index);
+        break;
       case 1:
         values.SetValueAt(index, Value());
         break;
-      case 2: values.RenameValueAt(index, Name(u"r")); break;
-      default: values.RetypeValueAt(index, Pick(std::vector<std::uint32_t>{1, 2, 3, 4, 7})); break;
+      case 2:
+        values.RenameValueAt(index, Name(u"r"));
+        break;
+      default:
+        values.RetypeValueAt(index, Pick(std::vector<std::uint32_t>{1, 2, 3, 4, 7}));
+        break;
     }
   }
 
@@ -278,8 +313,8 @@ void WriteArchive(const Model& model, const ScopedTempDir& dir, const std::strin
   PlaceImportMarkers(document);
   const std::u16string reg_path = dir.wide(name + ".reg");
   ASSERT_TRUE(SUCCEEDED(ExportRegFile(document, reg_path)));
-  std::vector<TestEntry> entries = {{"Registry/User.reg", TestEntry::kFile,
-                                     testing::ReadFile(dir.path() / (name + ".reg"))}};
+  std::vector<TestEntry> entries = {
+      {"Registry/User.reg", TestEntry::kFile, testing::ReadFile(dir.path() / (name + ".reg"))}};
   for (const auto& [path, content] : model.tree) {
     entries.push_back({ToUtf8(path) + (content ? "" : "/"),
                        content ? TestEntry::kFile : TestEntry::kDirectory, content.value_or("")});
@@ -417,8 +452,8 @@ Model VendorBefore(const User& u) {
 Model VendorAfter(const User& u) {
   return {{Key(u"Larkspur\\Notes", {{u"Font", {REG_SZ, DwordValue(u.font).data}}}),
            Key(u"Larkspur\\Notes\\Plugins", {{u"Spell", DwordValue(1)}}),
-           Key(u"Larkspur\\Notes\\View", {{u"Zoom", DwordValue(u.zoom)},
-                                          {u"Recent", TextValue(REG_SZ, u.recent)}}),
+           Key(u"Larkspur\\Notes\\View",
+               {{u"Zoom", DwordValue(u.zoom)}, {u"Recent", TextValue(REG_SZ, u.recent)}}),
            Key(u"Larkspur\\Tools", {{u"Path", TextValue(REG_SZ, u"C:\\Tools")}})},
           {{u"LocalAppData/Larkspur/Notes/settings.ini", u.settings},
            {u"LocalAppData/Larkspur/Notes/wallpaper.jpg", ConvertedPicture(u)},
@@ -428,15 +463,15 @@ Model VendorAfter(const User& u) {
 
 // A value renamed in its key, a cache folder dropped, a shortcut renamed, a backup copy made.
 Model TidyBefore(const User& u) {
-  return {{Key(u"Quenby\\Notes", {{u"ZoomLevel", DwordValue(u.zoom)},
-                                  {u"Recent", TextValue(REG_SZ, u.recent)}})},
+  return {{Key(u"Quenby\\Notes",
+               {{u"ZoomLevel", DwordValue(u.zoom)}, {u"Recent", TextValue(REG_SZ, u.recent)}})},
           {{u"AppData/Quenby/Notes/Cache/1.bin", u.settings + "1"},
            {u"Desktop/Notes.lnk", u.settings + "link"},
            {u"Personal/Notes/notes.ini", u.settings}}};
 }
 Model TidyAfter(const User& u) {
-  return {{Key(u"Quenby\\Notes", {{u"Zoom", DwordValue(u.zoom)},
-                                  {u"Recent", TextValue(REG_SZ, u.recent)}})},
+  return {{Key(u"Quenby\\Notes",
+               {{u"Zoom", DwordValue(u.zoom)}, {u"Recent", TextValue(REG_SZ, u.recent)}})},
           {{u"AppData/Quenby/Notes", std::nullopt},
            {u"Desktop/Quenby Notes.lnk", u.settings + "link"},
            {u"Personal/Notes/notes.ini", u.settings},

@@ -44,7 +44,8 @@ class SourceText {
     }
     line_starts_.push_back(0);
     for (std::size_t i = 0; i < text_.size(); ++i) {
-      if (text_[i] == u'\n' || (text_[i] == u'\r' && (i + 1 == text_.size() || text_[i + 1] != u'\n'))) {
+      if (text_[i] == u'\n' ||
+          (text_[i] == u'\r' && (i + 1 == text_.size() || text_[i + 1] != u'\n'))) {
         line_starts_.push_back(i + 1);
       }
     }
@@ -54,8 +55,8 @@ class SourceText {
   // position. Columns count characters, so a tab is one column, as it is one character.
   Site ElementStart(std::uint32_t line, std::uint32_t column) const {
     if (line == 0 || line > line_starts_.size() || text_.empty()) return {line, column};
-    std::size_t offset = std::min(line_starts_[line - 1] + (column > 0 ? column - 1 : 0),
-                                  text_.size());
+    std::size_t offset =
+        std::min(line_starts_[line - 1] + (column > 0 ? column - 1 : 0), text_.size());
     const std::size_t open = text_.rfind(u'<', offset == 0 ? 0 : offset - 1);
     if (open == std::u16string::npos) return {line, column};
     return SiteOf(open);

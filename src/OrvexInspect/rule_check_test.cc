@@ -209,7 +209,8 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
            JsonText(dir.wide("bad.xml")) +
            "\", \"line\": 2, \"column\": 22, "
            "\"severity\": \"error\", \"code\": \"unknown-key-root\", \"message\": \"source key "
-           "'A' does not start with HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or HKLM\"}\n  ]\n}\n",
+           "'A' does not start with HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or HKLM\"}\n  "
+           "]\n}\n",
        ""},
       {{u"check", dir.wide("broken.xml")},
        1,

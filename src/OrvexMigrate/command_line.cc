@@ -83,20 +83,37 @@ HRESULT ParseOptions(const ArgumentList& args, ProgramOptions* options) {
     const std::u16string_view entry = args[i];
     if (entry.empty() || (entry[0] != u'-' && entry[0] != u'/')) return E_INVALIDARG;
     const std::u16string_view name = entry.substr(1);
-    const auto* option = std::find_if(kOptions.begin(), kOptions.end(),
-                                      [&](const auto& o) { return EqualsIgnoreCase(name, o.first); });
+    const auto* option = std::find_if(kOptions.begin(), kOptions.end(), [&](const auto& o) {
+      return EqualsIgnoreCase(name, o.first);
+    });
     if (option == kOptions.end()) return E_INVALIDARG;
 
     std::u16string* value = nullptr;
     switch (option->second) {
-      case Option::kImport: options->import = true; continue;
-      case Option::kNoCleanup: options->no_cleanup = true; continue;
-      case Option::kOverwrite: options->overwrite = true; continue;
-      case Option::kVerbose: options->verbose = true; continue;
-      case Option::kInput: value = &options->input_path; break;
-      case Option::kLogFile: value = &options->log_file_path; break;
-      case Option::kOutput: value = &options->output_path; break;
-      case Option::kXml: value = &options->xml_path; break;
+      case Option::kImport:
+        options->import = true;
+        continue;
+      case Option::kNoCleanup:
+        options->no_cleanup = true;
+        continue;
+      case Option::kOverwrite:
+        options->overwrite = true;
+        continue;
+      case Option::kVerbose:
+        options->verbose = true;
+        continue;
+      case Option::kInput:
+        value = &options->input_path;
+        break;
+      case Option::kLogFile:
+        value = &options->log_file_path;
+        break;
+      case Option::kOutput:
+        value = &options->output_path;
+        break;
+      case Option::kXml:
+        value = &options->xml_path;
+        break;
     }
     if (++i >= args.size()) return E_INVALIDARG;
     *value = TrimQuotes(args[i]);
@@ -112,9 +129,10 @@ std::uint32_t ReadCommandLine(ConsoleWriter& console, std::u16string_view comman
   ArgumentList args;
   if (const std::uint32_t error = SplitCommandLine(command_line, &args)) return error;
   options->program_name = args.empty() ? std::u16string() : TrimQuotes(args[0]);
-  console.Print(u"Halvane Application Migration v%S, settings migration for user-profile "
-                u"archives.\n\n",
-                kVersion);
+  console.Print(
+      u"Halvane Application Migration v%S, settings migration for user-profile "
+      u"archives.\n\n",
+      kVersion);
   HRESULT hr = E_INVALIDARG;
   try {
     hr = ParseOptions(args, options);
@@ -124,9 +142,10 @@ std::uint32_t ReadCommandLine(ConsoleWriter& console, std::u16string_view comman
     hr = E_OUTOFMEMORY;
   }
   if (SUCCEEDED(hr)) return 0;
-  console.Print(u"Usage: %s [/OVERWRITE] [/LOGFILE <log-file>] [/IMPORT] [/VERBOSE] /INPUT <input "
-                u"profile archive> /OUTPUT <output profile archive> /XML <migration XML file>\n",
-                options->program_name);
+  console.Print(
+      u"Usage: %s [/OVERWRITE] [/LOGFILE <log-file>] [/IMPORT] [/VERBOSE] /INPUT <input "
+      u"profile archive> /OUTPUT <output profile archive> /XML <migration XML file>\n",
+      options->program_name);
   // An unacceptable command line is an invalid parameter; any other failure (the log file path
   // could not be resolved) exits with its own code.
   return hr == E_INVALIDARG ? ERROR_INVALID_PARAMETER : static_cast<std::uint32_t>(LowWord(hr));

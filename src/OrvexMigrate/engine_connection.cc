@@ -48,8 +48,8 @@ HRESULT EngineConnection::Zip() {
 
 HRESULT EngineConnection::BuildImportCommandLine(platform::UniqueBstr* command_line) const {
   platform::UniqueBstr text;
-  for (const std::u16string_view part : {std::u16string_view(u"-r \""), paths_.output_path,
-                                         std::u16string_view(u"\"")}) {
+  for (const std::u16string_view part :
+       {std::u16string_view(u"-r \""), paths_.output_path, std::u16string_view(u"\"")}) {
     // AppendBstr replaces the string on success and leaves it as it was on failure.
     platform::BSTR joined = text.release();
     const HRESULT hr = platform::AppendBstr(&joined, part);

@@ -30,8 +30,7 @@ struct PathCheck {
 };
 
 constexpr PathCheck kXmlCheck = {
-    &ProgramOptions::xml_path,
-    u"Failed to get full name of migration XML file: '%s'. (Error %d)",
+    &ProgramOptions::xml_path, u"Failed to get full name of migration XML file: '%s'. (Error %d)",
     u"Failed to check for existence of migration XML file: '%s'. (Error %d)"};
 constexpr PathCheck kInputCheck = {
     &ProgramOptions::input_path,
@@ -303,8 +302,8 @@ bool MigrationRun::StopsAt(std::u16string_view step) {
 // and blocks); once the output archive is in place the run finishes, its import included.
 HRESULT MigrationRun::Migrate() {
   if (StopsAt(u"preparing the migration")) return kStoppedOnRequest;
-  EngineConnection engine({archive_directory_, input_file_, options_.output_path,
-                           engine_log_file_});
+  EngineConnection engine(
+      {archive_directory_, input_file_, options_.output_path, engine_log_file_});
   HRESULT hr = engine.Start();
   if (FAILED(hr)) {
     LogFatal(u"Failed to initialize Orvex Engine. (Error %d)", LowWord(hr));

@@ -58,8 +58,8 @@ struct GUID {
 using CLSID = GUID;
 using IID = GUID;
 
-inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000,
-                                     {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 /// The three operations every COM object starts with. Objects go away with their last Release,
 /// never through delete.
@@ -93,7 +93,7 @@ HRESULT CoRegisterClassFactory(const CLSID& clsid, ClassFactoryFunction create);
 /// CoCreateInstance for the classes registered in this process: REGDB_E_CLASSNOTREG for an
 /// unknown class or a context without an in-process server, CLASS_E_NOAGGREGATION with an outer
 /// object, E_POINTER without `object`, else what the class's factory answers.
-HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t context,
-                         const IID& iid, void** object);
+HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t context, const IID& iid,
+                         void** object);
 
 }  // namespace orvex::platform

@@ -48,8 +48,8 @@ class FileHandle {
 /// creation disposition (CREATE_NEW ... TRUNCATE_EXISTING). Sharing modes do not exist here.
 /// Only regular files are opened: a FIFO or a device (whose reads may never end) gives
 /// ERROR_OPEN_FAILED, a directory ERROR_ACCESS_DENIED.
-std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
-                         std::uint32_t disposition, FileHandle* file);
+std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access, std::uint32_t disposition,
+                         FileHandle* file);
 /// ReadFile: reads up to `size` bytes; `*read` is 0 at the end of the file.
 std::uint32_t ReadFile(FileHandle& file, void* buffer, std::uint32_t size, std::uint32_t* read);
 /// WriteFile: writes all `size` bytes or fails.

@@ -59,8 +59,8 @@ std::uint32_t GetFileState(std::u16string_view path, FileState* state);
 /// file is opened by this path.
 std::uint32_t GetFinalPathName(std::u16string_view path, std::u16string* final_path);
 
-/// CreateDirectoryW: one directory; ERROR_ALREADY_EXISTS when the name is taken, ERROR_PATH_NOT_FOUND
-/// when the parent is missing.
+/// CreateDirectoryW: one directory; ERROR_ALREADY_EXISTS when the name is taken,
+/// ERROR_PATH_NOT_FOUND when the parent is missing.
 std::uint32_t CreateDirectory(std::u16string_view path);
 /// RemoveDirectoryW: an empty directory; ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY for a non-directory.
 std::uint32_t RemoveDirectory(std::u16string_view path);

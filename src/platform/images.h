@@ -100,9 +100,6 @@ HRESULT CopyPicture(const PictureObject* picture, Picture* copy);
 HRESULT SavePictureAsFile(const PictureObject* picture, StreamObject* stream, bool save_memory_copy,
                           std::int32_t* size = nullptr);
 
-
-
-
 /// What GdiplusStartup is given.
 struct GdiplusStartupInput {
   std::uint32_t gdiplus_version = 1;
@@ -115,8 +112,7 @@ constexpr std::int32_t GDIPLUS_INVALID_PARAMETER = 2;
 constexpr std::int32_t GDIPLUS_UNSUPPORTED_VERSION = 17;
 
 /// GdiplusStartup: the imaging library needs no start-up here; Ok with a token for a valid input.
-std::int32_t GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input,
-                            void* output);
+std::int32_t GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input, void* output);
 /// GdiplusShutdown: nothing to shut down here.
 void GdiplusShutdown(std::uintptr_t token);
 

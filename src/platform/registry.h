@@ -18,7 +18,6 @@ constexpr std::uint32_t ERROR_CALL_NOT_IMPLEMENTED = 120;
 /// Whether there is a live registry that the calls below read and write.
 bool HasRegistry();
 
-
 /// The predefined keys that key paths start from.
 enum class RegistryRoot { kCurrentUser, kLocalMachine };
 

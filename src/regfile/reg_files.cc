@@ -26,8 +26,8 @@ HRESULT ForEachRegFile(std::u16string_view root,
   FileFinder folder;
   if (!folder.FindFirst(registry_directory) || !folder.IsDirectory()) return S_OK;
   std::u16string pattern;
-  RETURN_IF_FAILED(CombinePath(folder.FullPath(), u"*" + std::u16string(kRegFileExtension),
-                               &pattern));
+  RETURN_IF_FAILED(
+      CombinePath(folder.FullPath(), u"*" + std::u16string(kRegFileExtension), &pattern));
   FileFinder files;
   for (bool found = files.FindFirst(pattern); found; found = files.FindNext()) {
     if (files.IsDirectory()) continue;

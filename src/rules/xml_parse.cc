@@ -66,8 +66,7 @@ HRESULT ReportNodes(platform::IXmlReader& reader, CXmlElementHandler* handler) {
 
 }  // namespace
 
-bool ParseXmlStream(const XmlReaderContext& context,
-                    platform::Stream stream) {
+bool ParseXmlStream(const XmlReaderContext& context, platform::Stream stream) {
   platform::IXmlReader& reader = *context.reader;
   HRESULT hr = reader.SetInput(std::move(stream));
   if (SUCCEEDED(hr)) hr = ReportNodes(reader, context.handler);

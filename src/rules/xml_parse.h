@@ -53,7 +53,6 @@ struct XmlReaderContext {
 
 /// Reads the whole of `stream` with the context's reader and reports to its handler. True when the
 /// document was read without error; otherwise the handler, if any, got OnParseError once.
-[[nodiscard]] bool ParseXmlStream(const XmlReaderContext& context,
-                                  platform::Stream stream);
+[[nodiscard]] bool ParseXmlStream(const XmlReaderContext& context, platform::Stream stream);
 
 }  // namespace orvex

@@ -58,7 +58,7 @@ std::vector<std::uint8_t> ReadBmp24File(const std::string& file, int* width, int
   if (file.size() < 54) return {};
   EXPECT_EQ(file.substr(0, 2), "BM");
   EXPECT_EQ(LoadLe32(file.data() + 2), file.size());
-  EXPECT_EQ(file[28], 24);         // bits per pixel
+  EXPECT_EQ(file[28], 24);                    // bits per pixel
   EXPECT_EQ(LoadLe32(file.data() + 30), 0u);  // uncompressed
   *width = static_cast<int>(LoadLe32(file.data() + 18));
   *height = static_cast<int>(LoadLe32(file.data() + 22));  // positive: bottom-up

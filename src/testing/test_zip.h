@@ -45,7 +45,6 @@ void PatchUncompressedSize(std::string* archive, std::size_t index, std::uint32_
 /// then show another name than the local header holds.
 void PatchCentralName(std::string* archive, std::size_t index, const std::string& name);
 
-
 /// Every path below `root`, relative, with "/" after directories, in sorted order.
 std::vector<std::string> ListTree(const std::filesystem::path& root);
 

@@ -92,9 +92,12 @@ void PutInteger(Sink& sink, const Conversion& conv, const FormatArg& arg) {
   const std::size_t min_digits = conv.precision >= 0 ? static_cast<std::size_t>(conv.precision) : 1;
 
   std::u16string prefix;
-  if (negative) prefix = u"-";
-  else if (is_signed && conv.plus) prefix = u"+";
-  else if (is_signed && conv.blank) prefix = u" ";
+  if (negative)
+    prefix = u"-";
+  else if (is_signed && conv.plus)
+    prefix = u"+";
+  else if (is_signed && conv.blank)
+    prefix = u" ";
   if (hex && conv.alternate && magnitude != 0) prefix += conv.letter == u'X' ? u"0X" : u"0x";
 
   std::size_t zeros = min_digits > count ? min_digits - count : 0;

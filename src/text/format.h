@@ -38,10 +38,10 @@ constexpr bool kIsWide = std::is_convertible_v<const T&, std::u16string_view>;
 template <typename T>
 constexpr bool kIsNarrow = std::is_convertible_v<const T&, std::string_view>;
 template <typename T>
-constexpr bool kIsInteger = std::is_integral_v<T> && !std::is_same_v<T, bool> &&
-                            !std::is_same_v<T, char> && !std::is_same_v<T, char16_t> &&
-                            !std::is_same_v<T, char8_t> && !std::is_same_v<T, char32_t> &&
-                            !std::is_same_v<T, wchar_t>;
+constexpr bool kIsInteger =
+    std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char> &&
+    !std::is_same_v<T, char16_t> && !std::is_same_v<T, char8_t> && !std::is_same_v<T, char32_t> &&
+    !std::is_same_v<T, wchar_t>;
 
 template <typename T>
 consteval FormatArgKind KindOf() {
@@ -94,10 +94,9 @@ template <typename... Args>
 class FormatString {
  public:
   template <typename S>
-    requires std::convertible_to<const S&, std::u16string_view>
+  requires std::convertible_to<const S&, std::u16string_view>
   consteval FormatString(const S& text) : text_(text) {  // NOLINT: implicit by design
-    constexpr std::array<FormatArgKind, sizeof...(Args)> kKinds{
-        format_internal::KindOf<Args>()...};
+    constexpr std::array<FormatArgKind, sizeof...(Args)> kKinds{format_internal::KindOf<Args>()...};
     if (!format_internal::Matches(text_, kKinds)) format_internal::FormatMismatch();
   }
 
@@ -184,12 +183,18 @@ constexpr Conversion ParseConversion(std::u16string_view f, std::size_t pos) {
   std::size_t i = pos;
   for (; i < f.size(); ++i) {
     const char16_t c = f[i];
-    if (c == u'-') s.left = true;
-    else if (c == u'+') s.plus = true;
-    else if (c == u' ') s.blank = true;
-    else if (c == u'#') s.alternate = true;
-    else if (c == u'0') s.zero = true;
-    else break;
+    if (c == u'-')
+      s.left = true;
+    else if (c == u'+')
+      s.plus = true;
+    else if (c == u' ')
+      s.blank = true;
+    else if (c == u'#')
+      s.alternate = true;
+    else if (c == u'0')
+      s.zero = true;
+    else
+      break;
   }
   for (; i < f.size() && f[i] >= u'0' && f[i] <= u'9'; ++i) {
     if (s.width > 100000) return s;
@@ -210,10 +215,16 @@ constexpr Conversion ParseConversion(std::u16string_view f, std::size_t pos) {
   s.letter = f[i];
   s.end = i + 1;
   switch (s.letter) {
-    case u'd': case u'i': case u'u': case u'x': case u'X':
+    case u'd':
+    case u'i':
+    case u'u':
+    case u'x':
+    case u'X':
       s.valid = true;
       break;
-    case u's': case u'S': case u'%':
+    case u's':
+    case u'S':
+    case u'%':
       s.valid = !s.long_long;
       break;
     default:
@@ -228,12 +239,20 @@ constexpr bool Accepts(const Conversion& conv, FormatArgKind kind) {
     return conv.letter != u'u' && kind == FormatArgKind::kInt64;
   }
   switch (conv.letter) {
-    case u's': return kind == FormatArgKind::kWide;
-    case u'S': return kind == FormatArgKind::kNarrow;
-    case u'd': case u'i': return kind == FormatArgKind::kInt32;
-    case u'u': return kind == FormatArgKind::kUInt32;
-    case u'x': case u'X': return kind == FormatArgKind::kInt32 || kind == FormatArgKind::kUInt32;
-    default: return false;
+    case u's':
+      return kind == FormatArgKind::kWide;
+    case u'S':
+      return kind == FormatArgKind::kNarrow;
+    case u'd':
+    case u'i':
+      return kind == FormatArgKind::kInt32;
+    case u'u':
+      return kind == FormatArgKind::kUInt32;
+    case u'x':
+    case u'X':
+      return kind == FormatArgKind::kInt32 || kind == FormatArgKind::kUInt32;
+    default:
+      return false;
   }
 }
 

@@ -342,8 +342,10 @@ TEST_F(MigrationE2eTest, NamedInputsAreFilesOrLinksToFiles) {
     std::string option, name;
     std::string what;  // what the refusal names; empty for a run that succeeds
   } cases[] = {
-      {"/XML", "fifo", "Migration XML file"},   {"/INPUT", "fifo", "Input profile archive"},
-      {"/XML", "folder", "Migration XML file"}, {"/XML", "rules-link.xml", ""},
+      {"/XML", "fifo", "Migration XML file"},
+      {"/INPUT", "fifo", "Input profile archive"},
+      {"/XML", "folder", "Migration XML file"},
+      {"/XML", "rules-link.xml", ""},
       {"/INPUT", "in-link.zip", ""},
   };
   for (const auto& c : cases) {
@@ -422,7 +424,8 @@ TEST_F(MigrationE2eTest, ReadOnlyRegFilesMigrateAndStayReadOnly) {
                                          RegFile(header + "[HKEY_CURRENT_USER\\A]\r\n")},
                                         {"Registry/rw.reg", TestEntry::kFile, RegFile(header)}});
   std::string bytes = ReadFile(dir_.path() / "in.zip");
-  Patch32(&bytes, ReadCentralDirectory(bytes).at(0).offset + engine::zip::kCentralExternalAttributes,
+  Patch32(&bytes,
+          ReadCentralDirectory(bytes).at(0).offset + engine::zip::kCentralExternalAttributes,
           0100444u << 16);
   WriteFile(dir_.path() / "in.zip", bytes);
   ASSERT_EQ(Run({}, kNoRules).status, 0);

@@ -11,24 +11,39 @@ namespace orvex::platform::posix {
 
 std::uint32_t Win32ErrorFromErrno(int error) {
   switch (error) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
     case EACCES:
     case EPERM:
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
     case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case EROFS: return ERROR_WRITE_PROTECT;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EXDEV: return ERROR_NOT_SAME_DEVICE;
-    case EIO: return ERROR_IO_DEVICE;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    default: return ERROR_GEN_FAILURE;
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    case EIO:
+      return ERROR_IO_DEVICE;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    default:
+      return ERROR_GEN_FAILURE;
   }
 }
 

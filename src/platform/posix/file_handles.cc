@@ -26,8 +26,8 @@ void TimesFor(std::int64_t last_write_time, struct timespec times[2]) {
 
 }  // namespace
 
-std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
-                         std::uint32_t disposition, FileHandle* file) {
+std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access, std::uint32_t disposition,
+                         FileHandle* file) {
   std::string native;
   bool absent = false;
   if (const std::uint32_t error = posix::ToNativePath(path, &native, &absent)) return error;
@@ -38,8 +38,8 @@ std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
   if ((access & FILE_APPEND_DATA) != 0) flags |= O_APPEND;
   // A name that was just found free is taken by a new regular file, or by nothing: that needs
   // none of the checks below. Should the name have been taken meanwhile, they apply after all.
-  if (absent && (disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
-                 disposition == OPEN_ALWAYS)) {
+  if (absent &&
+      (disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS)) {
     const int fd = ::open(native.c_str(), flags | O_CREAT | O_EXCL, 0666);
     if (fd >= 0) {
       posix::NoteNameAdded(native);
@@ -51,12 +51,22 @@ std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
   // Never wait in open(2) for the other end of a FIFO or for a device.
   flags |= O_NONBLOCK;
   switch (disposition) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-    default: return ERROR_INVALID_PARAMETER;
+    case CREATE_NEW:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case CREATE_ALWAYS:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case OPEN_EXISTING:
+      break;
+    case OPEN_ALWAYS:
+      flags |= O_CREAT;
+      break;
+    case TRUNCATE_EXISTING:
+      flags |= O_TRUNC;
+      break;
+    default:
+      return ERROR_INVALID_PARAMETER;
   }
   struct stat st;
   const bool existed = ::lstat(native.c_str(), &st) == 0;

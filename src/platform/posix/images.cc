@@ -270,8 +270,7 @@ Decoded DecodeBmp(Bytes bytes, Pixels* pixels) {
           break;
         case 16:
         case 32: {
-          const std::uint32_t value =
-              bit_count == 16 ? LoadLe16(in + x * 2) : LoadLe32(in + x * 4);
+          const std::uint32_t value = bit_count == 16 ? LoadLe16(in + x * 2) : LoadLe32(in + x * 4);
           if (!red) {  // the default 32-bit layout: blue, green, red, unused
             std::memcpy(out, in + x * 4, 3);
           } else {

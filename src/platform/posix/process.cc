@@ -115,16 +115,26 @@ LocalTime GetLocalTime() {
   ::clock_gettime(CLOCK_REALTIME, &now);
   tm local;
   ::localtime_r(&now.tv_sec, &local);
-  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-          local.tm_min,         local.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+  return {local.tm_year + 1900,
+          local.tm_mon + 1,
+          local.tm_mday,
+          local.tm_hour,
+          local.tm_min,
+          local.tm_sec,
+          static_cast<int>(now.tv_nsec / 1000000)};
 }
 
 bool LocalTimeOf(std::int64_t seconds, LocalTime* local) {
   const time_t moment = static_cast<time_t>(seconds);
   tm parts;
   if (::localtime_r(&moment, &parts) == nullptr) return false;
-  *local = {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-            parts.tm_min,         parts.tm_sec,     0};
+  *local = {parts.tm_year + 1900,
+            parts.tm_mon + 1,
+            parts.tm_mday,
+            parts.tm_hour,
+            parts.tm_min,
+            parts.tm_sec,
+            0};
   return true;
 }
 

@@ -15,9 +15,7 @@ BSTR SysAllocStringLen(const char16_t* text, std::uint32_t length) {
 
 void SysFreeString(BSTR string) { ::SysFreeString(reinterpret_cast<::BSTR>(string)); }
 
-std::uint32_t SysStringLen(BSTR string) {
-  return ::SysStringLen(reinterpret_cast<::BSTR>(string));
-}
+std::uint32_t SysStringLen(BSTR string) { return ::SysStringLen(reinterpret_cast<::BSTR>(string)); }
 
 HRESULT CoInitializeEx(void* reserved, std::uint32_t coinit) {
   return ::CoInitializeEx(reserved, coinit);
@@ -34,8 +32,8 @@ HRESULT CoRegisterClassFactory(const CLSID& clsid, ClassFactoryFunction create) 
                                  REGCLS_MULTIPLEUSE, &cookie);
 }
 
-HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t context,
-                         const IID& iid, void** object) {
+HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t context, const IID& iid,
+                         void** object) {
   // This layer's IUnknown has the layout of the system's: the same three slots in order.
   return ::CoCreateInstance(win32::Native(clsid), reinterpret_cast<::IUnknown*>(outer), context,
                             win32::Native(iid), object);

@@ -60,7 +60,8 @@ bool GetEnvironmentVariable(std::u16string_view name, std::u16string* value) {
 
 std::uint32_t SetEnvironmentVariable(std::u16string_view name, const std::u16string* value) {
   const std::u16string key(name);
-  if (!::SetEnvironmentVariableW(win32::Wide(key), value != nullptr ? win32::Wide(*value) : nullptr)) {
+  if (!::SetEnvironmentVariableW(win32::Wide(key),
+                                 value != nullptr ? win32::Wide(*value) : nullptr)) {
     return ::GetLastError();
   }
   return ERROR_SUCCESS;

@@ -4,8 +4,8 @@
 
 namespace orvex::platform {
 
-std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access,
-                         std::uint32_t disposition, FileHandle* file) {
+std::uint32_t CreateFile(std::u16string_view path, std::uint32_t access, std::uint32_t disposition,
+                         FileHandle* file) {
   const std::u16string text(path);
   // Other readers and writers are not locked out, as on the Linux build.
   const HANDLE handle = ::CreateFileW(win32::Wide(text), access,
@@ -98,10 +98,10 @@ std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time) {
 std::uint32_t SetFileTime(std::u16string_view path, std::int64_t last_write_time) {
   const std::u16string text(path);
   // Directories open only with backup semantics; a link is opened itself, not its target.
-  const HANDLE handle = ::CreateFileW(
-      win32::Wide(text), FILE_WRITE_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE handle =
+      ::CreateFileW(win32::Wide(text), FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
   FileHandle file(reinterpret_cast<std::intptr_t>(handle));
   return SetFileTime(file, last_write_time);

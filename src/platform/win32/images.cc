@@ -57,7 +57,8 @@ HRESULT BitmapRows(HBITMAP bitmap, BITMAPINFOHEADER* header, std::vector<std::ui
   header->biPlanes = 1;
   header->biBitCount = 24;
   header->biCompression = BI_RGB;
-  const std::size_t stride = (std::size_t{static_cast<std::uint32_t>(shape.bmWidth)} * 3 + 3) / 4 * 4;
+  const std::size_t stride =
+      (std::size_t{static_cast<std::uint32_t>(shape.bmWidth)} * 3 + 3) / 4 * 4;
   header->biSizeImage = static_cast<DWORD>(stride * static_cast<std::uint32_t>(shape.bmHeight));
   rows->assign(header->biSizeImage, 0);
   const std::unique_ptr<HDC__, DeviceContextDeleter> context(::CreateCompatibleDC(nullptr));
@@ -83,12 +84,12 @@ HBITMAP BitmapOf(::IPicture* picture) {
 
 }  // namespace
 
-std::int32_t GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input,
-                            void* output) {
+std::int32_t GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input, void* output) {
   if (input == nullptr) return GDIPLUS_INVALID_PARAMETER;
   Gdiplus::GdiplusStartupInput native;
   native.GdiplusVersion = input->gdiplus_version;
-  native.DebugEventCallback = reinterpret_cast<Gdiplus::DebugEventProc>(input->debug_event_callback);
+  native.DebugEventCallback =
+      reinterpret_cast<Gdiplus::DebugEventProc>(input->debug_event_callback);
   native.SuppressBackgroundThread = input->suppress_background_thread;
   native.SuppressExternalCodecs = input->suppress_external_codecs;
   return Gdiplus::GdiplusStartup(token, &native,
@@ -139,10 +140,10 @@ std::int32_t GdipSaveImageToFile(const ImageObject* image, std::u16string_view p
                                  std::span<const EncoderParameter> parameters) {
   if (image == nullptr) return GDIPLUS_INVALID_PARAMETER;
   // EncoderParameters is a count followed by that many entries.
-  std::vector<std::uint64_t> block(
-      (sizeof(Gdiplus::EncoderParameters) +
-       parameters.size() * sizeof(Gdiplus::EncoderParameter) + sizeof(std::uint64_t) - 1) /
-      sizeof(std::uint64_t));
+  std::vector<std::uint64_t> block((sizeof(Gdiplus::EncoderParameters) +
+                                    parameters.size() * sizeof(Gdiplus::EncoderParameter) +
+                                    sizeof(std::uint64_t) - 1) /
+                                   sizeof(std::uint64_t));
   auto* native = reinterpret_cast<Gdiplus::EncoderParameters*>(block.data());
   std::vector<ULONG> values(parameters.size());
   native->Count = static_cast<UINT>(parameters.size());
@@ -150,17 +151,17 @@ std::int32_t GdipSaveImageToFile(const ImageObject* image, std::u16string_view p
     values[i] = parameters[i].value;
     native->Parameter[i] = {win32::Native(parameters[i].guid), 1, parameters[i].type, &values[i]};
   }
-  return Gdiplus::DllExports::GdipSaveImageToFile(
-      image->native, win32::Wide(std::u16string(path)), &win32::Native(encoder),
-      parameters.empty() ? nullptr : native);
+  return Gdiplus::DllExports::GdipSaveImageToFile(image->native, win32::Wide(std::u16string(path)),
+                                                  &win32::Native(encoder),
+                                                  parameters.empty() ? nullptr : native);
 }
 
 HRESULT OleLoadPicture(StreamObject* stream, Picture* picture) {
   picture->reset();
   if (stream == nullptr) return E_POINTER;
   ::IPicture* native = nullptr;
-  const HRESULT hr = ::OleLoadPicture(stream->native, 0, FALSE, IID_IPicture,
-                                      reinterpret_cast<void**>(&native));
+  const HRESULT hr =
+      ::OleLoadPicture(stream->native, 0, FALSE, IID_IPicture, reinterpret_cast<void**>(&native));
   if (FAILED(hr)) return hr;
   picture->reset(new PictureObject{native});
   return S_OK;

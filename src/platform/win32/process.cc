@@ -104,8 +104,7 @@ bool StopRequested() {
 LocalTime GetLocalTime() {
   SYSTEMTIME now;
   ::GetLocalTime(&now);
-  return {now.wYear, now.wMonth,  now.wDay,         now.wHour,
-          now.wMinute, now.wSecond, now.wMilliseconds};
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
 bool LocalTimeOf(std::int64_t seconds, LocalTime* local) {

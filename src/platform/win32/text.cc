@@ -19,12 +19,11 @@ int Length(std::u16string_view text) {
 std::string ToUtf8(std::u16string_view text) {
   std::string out;
   if (text.empty()) return out;
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, AsWide(text), Length(text), nullptr, 0,
-                                         nullptr, nullptr);
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, AsWide(text), Length(text), nullptr, 0, nullptr, nullptr);
   if (size <= 0) throw ResultException(E_INVALIDARG);
   out.resize(static_cast<std::size_t>(size));
-  ::WideCharToMultiByte(CP_UTF8, 0, AsWide(text), Length(text), out.data(), size, nullptr,
-                        nullptr);
+  ::WideCharToMultiByte(CP_UTF8, 0, AsWide(text), Length(text), out.data(), size, nullptr, nullptr);
   return out;
 }
 

@@ -20,7 +20,9 @@ TEST(Win32LayerTest, RedirectedConsoleTextIsUtf8) {
   WriteConsole(u"Grüße\n");
   ::SetStdHandle(STD_OUTPUT_HANDLE, saved);
   CloseHandle(file);
-  EXPECT_EQ(testing::ReadFile(dir.path() / "console.txt"), "Gr\xC3\xBC\xC3\x9F" "e\n");
+  EXPECT_EQ(testing::ReadFile(dir.path() / "console.txt"),
+            "Gr\xC3\xBC\xC3\x9F"
+            "e\n");
 }
 
 TEST(Win32LayerTest, PathsAsWindowsGivesThem) {

@@ -24,8 +24,8 @@ CreateXmlReaderFunction XmlLiteEntryPoint() {
   static const CreateXmlReaderFunction entry_point = [] {
     const HMODULE module = ::LoadLibraryW(L"xmllite.dll");
     return module == nullptr ? nullptr
-                             : reinterpret_cast<CreateXmlReaderFunction>(
-                                   reinterpret_cast<void*>(::GetProcAddress(module, "CreateXmlReader")));
+                             : reinterpret_cast<CreateXmlReaderFunction>(reinterpret_cast<void*>(
+                                   ::GetProcAddress(module, "CreateXmlReader")));
   }();
   return entry_point;
 }

@@ -95,14 +95,14 @@ HRESULT CreateFileFromContent(const FileRule& rule, const RebasedPath& source) {
         u"ProcessFile: Failed to allocate memory for decoded file '%s' content. (Error %d)",
         u"ProcessFile: Failed to decode file '%s' content. (Error %d)",
     };
-    LogError(RuntimeFormat<std::u16string, std::int32_t>(
-                 kMessages[static_cast<int>(failed)]),
+    LogError(RuntimeFormat<std::u16string, std::int32_t>(kMessages[static_cast<int>(failed)]),
              rule.source, static_cast<std::int32_t>(answer));
     return HResultFromWin32(answer);
   }
 
   std::uint32_t written = 0;
-  if (const std::uint32_t error = platform::WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written)) {
+  if (const std::uint32_t error = platform::WriteFile(
+          file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written)) {
     hr = HResultFromWin32(error);
     LogError(u"ProcessFile: Failed to write to file '%s'. (Error %d)", source.path, LowWord(hr));
     return hr;

@@ -57,7 +57,8 @@ TEST_F(FileRulesTest, RefusalsComeBeforeTheAction) {
       {u"move",
        u"AppData\\..\\..\\outside.ini",
        u"AppData\\x.ini",
-       {"[ERROR] ProcessFile: Invalid source file '" + (dir_.path() / "outside.ini").string() + "'"}},
+       {"[ERROR] ProcessFile: Invalid source file '" + (dir_.path() / "outside.ini").string() +
+        "'"}},
   };
   for (const auto& c : cases) {
     EXPECT_HR(E_INVALIDARG, Run(c.action, c.source, c.destination));
@@ -149,8 +150,7 @@ TEST_F(FileRulesTest, OutcomeTellsNothingFoundFromFailed) {
     RuleOutcome outcome;
   } cases[] = {
       {u"copy", u"AppData\\App\\a.ini", u"AppData\\b.ini", S_OK, RuleOutcome::kActed},
-      {u"move", u"AppData\\App\\none.ini", u"AppData\\c.ini", S_FALSE,
-       RuleOutcome::kFoundNothing},
+      {u"move", u"AppData\\App\\none.ini", u"AppData\\c.ini", S_FALSE, RuleOutcome::kFoundNothing},
       {u"copy", u"AppData\\Dir", u"AppData\\d.ini", S_FALSE, RuleOutcome::kFailed},
       {u"delete", u"AppData\\App\\none.ini", u"", S_OK, RuleOutcome::kActed},
       {u"delete", u"AppData\\Dir", u"", S_FALSE, RuleOutcome::kFailed},

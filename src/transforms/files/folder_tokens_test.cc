@@ -126,8 +126,7 @@ TEST(FolderTokensTest, RebaseRulePath) {
         c.outcome == RebaseOutcome::kRebased || c.outcome == RebaseOutcome::kOutsideFolder;
     EXPECT_EQ(rebased.path,
               resolved ? base + testing::NativeSeparators(std::u16string(c.resolved)) : u"");
-    EXPECT_EQ(rebased.file_name_position,
-              rebased.path.find_last_of(platform::PathSeparator()) + 1);
+    EXPECT_EQ(rebased.file_name_position, rebased.path.find_last_of(platform::PathSeparator()) + 1);
   }
 
   // The failure is the system's own for a directory that is not there.

@@ -34,8 +34,7 @@ std::size_t FindFileName(std::u16string_view path);
 /// directory is restored on every way out), optionally expanding environment variables first.
 /// `file_name_position` receives where the final component begins. The path changes only on
 /// success.
-[[nodiscard]] HRESULT ResolveFullPath(std::u16string* path,
-                                      std::u16string_view base_directory = {},
+[[nodiscard]] HRESULT ResolveFullPath(std::u16string* path, std::u16string_view base_directory = {},
                                       std::size_t* file_name_position = nullptr,
                                       bool expand_environment = false);
 
