@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/windows_name_rows.h"
+
 namespace orvex::engine {
 namespace {
 
@@ -25,32 +27,16 @@ TEST(EntryNameTest, SplitsSafeNamesAndRefusesEscapes) {
       {u"..", S::kParentComponent, {}},
       {u"a/../../x", S::kParentComponent, {}},
       {u"a/..", S::kParentComponent, {}},
-      // Names a Windows profile cannot hold.
-      {u"Registry/x.reg\r\n[INFO ] forged", S::kControlCharacter, {}},
-      {u"a\tb", S::kControlCharacter, {}},
-      {u"a\x1f", S::kControlCharacter, {}},
-      {u"Registry/x.reg:stream", S::kReservedCharacter, {}},
-      {u"a<b", S::kReservedCharacter, {}},
-      {u"a>b", S::kReservedCharacter, {}},
-      {u"a\"b", S::kReservedCharacter, {}},
-      {u"a|b", S::kReservedCharacter, {}},
-      {u"a?b", S::kReservedCharacter, {}},
-      {u"a*b", S::kReservedCharacter, {}},
-      {u"x../y", S::kTrailingDotOrBlank, {}},
-      {u"Desktop /y", S::kTrailingDotOrBlank, {}},
-      {u"...", S::kTrailingDotOrBlank, {}},
-      {u"CON", S::kDeviceName, {}},
-      {u"AppData/prn.txt", S::kDeviceName, {}},
-      {u"Desktop/nul.txt", S::kDeviceName, {}},
-      {u"aux .tar.gz", S::kDeviceName, {}},
-      {u"com1", S::kDeviceName, {}},
-      {u"LPT\u00b9", S::kDeviceName, {}},
   };
   for (const auto& c : cases) {
     std::vector<std::u16string> components{u"stale"};
     EXPECT_EQ(SplitEntryName(c.name, &components), c.status)
         << std::string(c.name.begin(), c.name.end());
     EXPECT_EQ(components, c.components);
+  }
+  for (const auto& [name, status] : testing::kUnfitNames) {
+    std::vector<std::u16string> components;
+    EXPECT_EQ(SplitEntryName(name, &components), status) << std::string(name.begin(), name.end());
   }
 }
 

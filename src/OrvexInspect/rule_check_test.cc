@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
+#include "testing/windows_name_rows.h"
 
 namespace orvex {
 namespace {
@@ -125,6 +126,33 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
     EXPECT_EQ(Check(c.body), c.findings);
+  }
+}
+
+// Every name the engine refuses in an archive, the checker refuses in a rule path: the engine's
+// own rows, each written as the XML holds it (a name XML cannot hold at all is left out).
+TEST(RuleCheckTest, RefusesEveryNameTheEngineRefuses) {
+  for (const auto& [name, status] : testing::kUnfitNames) {
+    std::string attribute;
+    bool expressible = true;
+    for (const char c : ToUtf8(name)) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (c == '<' || c == '>' || c == '"' || c == '&' || byte < 0x20) {
+        expressible &= byte >= 0x20 || c == '\t' || c == '\r' || c == '\n';
+        attribute += "&#" + std::to_string(byte) + ";";
+      } else {
+        attribute += c == '/' ? '\\' : c;
+      }
+    }
+    if (!expressible) continue;
+    SCOPED_TRACE(attribute);
+    // A character that no path may hold stops the path's resolution already, as in the
+    // migration ("Invalid source file"); the others reach the name rules.
+    const std::string finding =
+        Check("  <file action=\"delete\" source=\"Desktop\\" + attribute + "\"/>\n");
+    EXPECT_TRUE(finding == "2:25 not-token-path\n" || finding == "2:25 wildcard-path\n" ||
+                finding == "2:25 unfit-name\n")
+        << finding;
   }
 }
 
