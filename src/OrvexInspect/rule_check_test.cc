@@ -145,6 +145,11 @@ TEST(RuleCheckTest, RefusesEveryNameTheEngineRefuses) {
       }
     }
     if (!expressible) continue;
+#ifdef _WIN32
+    // Wine's XML reader makes blanks of the references to a tab, CR or LF in an attribute, as it
+    // should not, and a blank is a fine name: those rows are checked on Linux.
+    if (name.find_first_of(u"\t\r\n") != std::u16string_view::npos) continue;
+#endif
     SCOPED_TRACE(attribute);
     // A character that no path may hold stops the path's resolution already, as in the
     // migration ("Invalid source file"); the others reach the name rules.
