@@ -224,11 +224,11 @@ struct Totals {
 
 bool IsRegistryRule(RuleKind kind) { return kind == RuleKind::Key || kind == RuleKind::Value; }
 
-std::u16string CountsText(std::u16string_view what, std::uint64_t added, std::uint64_t removed,
-                          std::uint64_t changed, bool with_changed = true) {
-  std::u16string text =
-      u"  " + std::u16string(what) + u" +" + DecimalText(added) + u" -" + DecimalText(removed);
-  if (with_changed) text += u" ~" + DecimalText(changed);
+std::u16string CountsText(std::u16string_view what, const ChangeCounts& counts,
+                          bool with_changed = true) {
+  std::u16string text = u"  " + std::u16string(what) + u" +" + DecimalText(counts.added) + u" -" +
+                        DecimalText(counts.removed);
+  if (with_changed) text += u" ~" + DecimalText(counts.changed);
   return text;
 }
 
@@ -278,10 +278,8 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
       continue;
     }
     const RunChanges& c = result.changes;
-    *out += CountsText(u"keys", c.keys_added, c.keys_removed, c.keys_changed) +
-            CountsText(u"values", c.values_added, c.values_removed, c.values_changed) +
-            CountsText(u"files", c.files_added, c.files_removed, c.files_changed) +
-            CountsText(u"folders", c.folders_added, c.folders_removed, 0, false) + u'\n';
+    *out += CountsText(u"keys", c.keys) + CountsText(u"values", c.values) +
+            CountsText(u"files", c.files) + CountsText(u"folders", c.folders, false) + u'\n';
   }
   *out += u"Total: " + DecimalText(results.size()) +
           (results.size() == 1 ? u" profile: " : u" profiles: ") + DecimalText(totals.succeed) +
@@ -368,12 +366,12 @@ void AppendJson(const std::u16string& rules_name, const MigrationRules& rules,
     const RunChanges& c = result.changes;
     *out += u", \"changes\": {";
     const std::pair<std::u16string_view, std::uint64_t> fields[] = {
-        {u"keys_added", c.keys_added},          {u"keys_removed", c.keys_removed},
-        {u"keys_changed", c.keys_changed},      {u"values_added", c.values_added},
-        {u"values_removed", c.values_removed},  {u"values_changed", c.values_changed},
-        {u"files_added", c.files_added},        {u"files_removed", c.files_removed},
-        {u"files_changed", c.files_changed},    {u"folders_added", c.folders_added},
-        {u"folders_removed", c.folders_removed}};
+        {u"keys_added", c.keys.added},          {u"keys_removed", c.keys.removed},
+        {u"keys_changed", c.keys.changed},      {u"values_added", c.values.added},
+        {u"values_removed", c.values.removed},  {u"values_changed", c.values.changed},
+        {u"files_added", c.files.added},        {u"files_removed", c.files.removed},
+        {u"files_changed", c.files.changed},    {u"folders_added", c.folders.added},
+        {u"folders_removed", c.folders.removed}};
     for (std::size_t i = 0; i < std::size(fields); ++i) {
       if (i != 0) *out += u", ";
       AppendNumberField(out, fields[i].first, fields[i].second);

@@ -176,8 +176,7 @@ void ChooseUnpacked(const FileTree (&trees)[2], const std::set<std::u16string> (
       if (entry.directory) continue;
       const auto other = others.find(name);
       const bool paired = other != others.end() && !other->second.directory;
-      const bool same = paired && entry.crc && other->second.crc &&
-                        entry.size == other->second.size && entry.crc == other->second.crc;
+      const bool same = paired && RecordedSame(entry, other->second);
       if (!same && (paired || !entry.crc || reg_files[side].contains(name))) {
         unpacked[side].insert(name);
       }

@@ -74,6 +74,12 @@ struct TreeEntry {
   std::optional<std::uint32_t> crc;  ///< a file's CRC-32 as its archive records it, when listed
 };
 
+/// Whether two files listed from their archives hold the same bytes by what the archives record:
+/// the same size and CRC-32. Files not both listed are not known to be the same.
+inline bool RecordedSame(const TreeEntry& a, const TreeEntry& b) {
+  return a.crc && b.crc && a.size == b.size && a.crc == b.crc;
+}
+
 /// Entries by their name in the archive: '/'-separated, without a final separator.
 using FileTree = std::map<std::u16string, TreeEntry>;
 

@@ -103,12 +103,12 @@ std::u16string_view LastName(std::u16string_view path) { return path.substr(path
 // Whether two files hold the same bytes: files listed from their archives by the sizes and CRC-32
 // recorded there, unpacked ones by their bytes.
 HRESULT SameFile(const TreeEntry& a, const TreeEntry& b, bool* same) {
-  *same = a.size == b.size;
-  if (*same && a.crc && b.crc) {
-    *same = a.crc == b.crc;
-  } else if (*same) {
-    RETURN_IF_FAILED(SameContent(a.full_path, b.full_path, same));
+  if (a.crc && b.crc) {
+    *same = RecordedSame(a, b);
+    return S_OK;
   }
+  *same = a.size == b.size;
+  if (*same) RETURN_IF_FAILED(SameContent(a.full_path, b.full_path, same));
   return S_OK;
 }
 

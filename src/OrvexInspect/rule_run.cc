@@ -217,9 +217,10 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
 }
 
 bool RunChanges::any() const {
-  return keys_added + keys_removed + keys_changed + values_added + values_removed + values_changed +
-             files_added + files_removed + files_changed + folders_added + folders_removed !=
-         0;
+  for (const ChangeCounts* counts : {&keys, &values, &files, &folders}) {
+    if (counts->added + counts->removed + counts->changed != 0) return true;
+  }
+  return false;
 }
 
 // Keys and values by the registry comparison of diff; files by the state each had before the
@@ -241,18 +242,22 @@ HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
   // one added, as a moved file does.
   for (const RegFileComparison& file : comparison.reg_files) {
     for (const KeyTreeMove& move : file.moves) {
-      counts->keys_removed += move.keys;
-      counts->keys_added += move.keys;
+      counts->keys.removed += move.keys;
+      counts->keys.added += move.keys;
     }
     for (const KeyDifference& key : file.keys) {
-      ++(key.kind == KeyDifference::Kind::kAdded     ? counts->keys_added
-         : key.kind == KeyDifference::Kind::kRemoved ? counts->keys_removed
-                                                     : counts->keys_changed);
+      ++(key.kind == KeyDifference::Kind::kAdded     ? counts->keys.added
+         : key.kind == KeyDifference::Kind::kRemoved ? counts->keys.removed
+                                                     : counts->keys.changed);
       for (const ValueDifference& value : key.values) {
-        if (value.renamed) ++counts->values_removed;
-        ++(value.before == nullptr || value.renamed ? counts->values_added
-           : value.after == nullptr                 ? counts->values_removed
-                                                    : counts->values_changed);
+        if (value.renamed) {
+          ++counts->values.removed;
+          ++counts->values.added;
+          continue;
+        }
+        ++(value.before == nullptr  ? counts->values.added
+           : value.after == nullptr ? counts->values.removed
+                                    : counts->values.changed);
       }
     }
   }
@@ -260,7 +265,7 @@ HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
     const auto after = run.after.tree.find(name);
     const bool kept = after != run.after.tree.end() && after->second.directory == entry.directory;
     if (!kept) {
-      ++(entry.directory ? counts->folders_removed : counts->files_removed);
+      ++(entry.directory ? counts->folders : counts->files).removed;
       continue;
     }
     if (entry.directory) continue;
@@ -268,12 +273,12 @@ HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
     if (const std::uint32_t error = platform::GetFileState(after->second.full_path, &state)) {
       return HResultFromWin32(error);
     }
-    if (state != run.before_states.at(name)) ++counts->files_changed;
+    if (state != run.before_states.at(name)) ++counts->files.changed;
   }
   for (const auto& [name, entry] : run.after.tree) {
     const auto before = run.before.tree.find(name);
     if (before == run.before.tree.end() || before->second.directory != entry.directory) {
-      ++(entry.directory ? counts->folders_added : counts->files_added);
+      ++(entry.directory ? counts->folders : counts->files).added;
     }
   }
   return S_OK;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "OrvexInspect/profile.h"
+#include "OrvexInspect/profile_diff.h"
 #include "common/result.h"
 #include "platform/files.h"
 #include "rules/migration_rules.h"
@@ -53,19 +54,13 @@ struct RuleRun {
 [[nodiscard]] HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules,
                                         RuleRun* run);
 
-/// What changed between the two sides of a run whose passes succeeded, in counts.
+/// What changed between the two sides of a run whose passes succeeded, in counts. Nothing counts
+/// as moved: a moved key tree, a renamed value and a moved file count as removed and added.
 struct RunChanges {
-  std::uint64_t keys_added = 0;
-  std::uint64_t keys_removed = 0;
-  std::uint64_t keys_changed = 0;
-  std::uint64_t values_added = 0;
-  std::uint64_t values_removed = 0;
-  std::uint64_t values_changed = 0;
-  std::uint64_t files_added = 0;
-  std::uint64_t files_removed = 0;
-  std::uint64_t files_changed = 0;
-  std::uint64_t folders_added = 0;
-  std::uint64_t folders_removed = 0;
+  ChangeCounts keys;
+  ChangeCounts values;
+  ChangeCounts files;
+  ChangeCounts folders;  ///< added and removed only
   bool any() const;
 };
 [[nodiscard]] HRESULT CountChanges(const RuleRun& run, RunChanges* counts);
