@@ -83,22 +83,29 @@ class Extraction {
  public:
   Extraction(std::u16string_view operation, std::u16string_view archive,
              const EntryDestination& destination_for, const ExtractLimits& limits, EngineLog& log,
-             ExtractCounts* counts, UnpackedArchive* unpacked)
+             ExtractCounts* counts, UnpackedArchive* unpacked, bool list = false)
       : operation_(operation),
         archive_(archive),
         destination_for_(destination_for),
         limits_(limits),
         log_(log),
         counts_(counts),
-        unpacked_(unpacked) {}
+        unpacked_(unpacked),
+        list_(list) {}
 
   HRESULT Run();
 
  private:
   HRESULT Open();
   LocalHeaderStatus CheckHeaders(std::uint64_t size, LocalHeaderDisagreement* disagreement,
-                                 CentralDirectoryTotals* totals);
+                                 CentralDirectoryTotals* totals, bool keep_names);
   HRESULT Entry(struct archive_entry* entry);
+  // Lists the entries from their central directory records, which say all that the archive
+  // library would make of them.
+  HRESULT ListRecorded();
+  // Splits an entry's name into components_ and claims its path: S_OK, S_FALSE for a name of no
+  // components (left out), or the refusal.
+  HRESULT CheckName(const std::u16string& name, bool directory);
   HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
                     std::u16string destination, const EntryPlace* place);
   HRESULT CopyData(const std::u16string& name);
@@ -118,6 +125,7 @@ class Extraction {
   EngineLog& log_;
   ExtractCounts* counts_;
   UnpackedArchive* unpacked_;
+  bool list_;  // nothing is written: the entries are only shown to destination_for_
 
   ArchiveInput input_;
   ArchivePtr handle_{nullptr, &archive_read_free};
@@ -162,7 +170,7 @@ HRESULT Extraction::Open() {
 
   LocalHeaderDisagreement disagreement;
   CentralDirectoryTotals totals;
-  const LocalHeaderStatus headers = CheckHeaders(size, &disagreement, &totals);
+  const LocalHeaderStatus headers = CheckHeaders(size, &disagreement, &totals, list_);
   if (headers == LocalHeaderStatus::kReadFailed) {
     log_.Line(u"%s: cannot read archive '%s' (Error %d)", operation_, archive_,
               static_cast<std::int32_t>(input_.error));
@@ -208,7 +216,7 @@ HRESULT Extraction::Open() {
 
 LocalHeaderStatus Extraction::CheckHeaders(std::uint64_t size,
                                            LocalHeaderDisagreement* disagreement,
-                                           CentralDirectoryTotals* totals) {
+                                           CentralDirectoryTotals* totals, bool keep_names) {
   const ArchiveReader read = [this](std::uint64_t offset, std::span<char> buffer) -> std::int64_t {
     std::uint32_t got = 0;
     const auto wanted = static_cast<std::uint32_t>(std::min<std::size_t>(buffer.size(), 1u << 30));
@@ -223,7 +231,7 @@ LocalHeaderStatus Extraction::CheckHeaders(std::uint64_t size,
     }
     return got;
   };
-  return CheckLocalHeaders(size, read, disagreement, totals);
+  return CheckLocalHeaders(size, read, disagreement, totals, keep_names);
 }
 
 HRESULT Extraction::Run() {
@@ -235,6 +243,7 @@ HRESULT Extraction::Run() {
   const platform::NameCacheScope keep_listings;
   const HRESULT opened = Open();
   if (opened != S_OK) return FAILED(opened) ? opened : S_OK;
+  if (list_ && std::ranges::all_of(recorded_, &RecordedEntry::plain)) return ListRecorded();
   for (;;) {
     // A file that could not be written or inflated stops the unpacking.
     if (writer_.Failed()) return writer_.Drain();
@@ -274,15 +283,9 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
   if (type != AE_IFREG && type != AE_IFDIR) return Refuse(name, u"device or special file");
   if (archive_entry_is_encrypted(entry)) return Refuse(name, u"encrypted");
 
-  const EntryNameStatus check = SplitEntryName(name, &components_);
-  if (check == EntryNameStatus::kEmpty) {
-    ++counts_->skipped;
-    return S_OK;
-  }
-  if (check != EntryNameStatus::kAccepted) return Refuse(name, EntryNameStatusText(check));
-
   const bool directory = type == AE_IFDIR;
-  RETURN_IF_FAILED(ClaimPath(name, directory));
+  const HRESULT checked = CheckName(name, directory);
+  if (checked != S_OK) return FAILED(checked) ? checked : S_OK;
   // Entries are matched with the central directory's by their order and names; a file whose
   // entry is not known for certain is neither recorded nor inflated apart.
   if (recorded != nullptr &&
@@ -300,6 +303,31 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
   }
   writer_.Directory(std::move(destination), MaybeTime(entry));
   return S_OK;
+}
+
+HRESULT Extraction::ListRecorded() {
+  for (const RecordedEntry& recorded : recorded_) {
+    if (++counts_->entries > limits_.max_entries) return TooManyEntries();
+    const bool directory = recorded.name.ends_with(u'/');
+    const HRESULT checked = CheckName(recorded.name, directory);
+    if (FAILED(checked)) return checked;
+    if (checked == S_FALSE) continue;
+    std::u16string unused;
+    (void)destination_for_({components_, directory, directory ? nullptr : &recorded.place},
+                           &unused);
+    ++counts_->skipped;
+  }
+  return S_OK;
+}
+
+HRESULT Extraction::CheckName(const std::u16string& name, bool directory) {
+  const EntryNameStatus check = SplitEntryName(name, &components_);
+  if (check == EntryNameStatus::kEmpty) {
+    ++counts_->skipped;
+    return S_FALSE;
+  }
+  if (check != EntryNameStatus::kAccepted) return Refuse(name, EntryNameStatusText(check));
+  return ClaimPath(name, directory);
 }
 
 HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string& name,
@@ -424,6 +452,17 @@ HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archiv
   // Only a whole unpacking is packed again.
   if (FAILED(hr) && unpacked != nullptr) *unpacked = UnpackedArchive();
   return hr;
+}
+
+HRESULT ListArchive(std::u16string_view operation, std::u16string_view archive,
+                    const EntryListing& each, const ExtractLimits& limits, EngineLog& log,
+                    ExtractCounts* counts) {
+  *counts = ExtractCounts();
+  const EntryDestination nowhere = [&each](const CheckedEntry& entry, std::u16string*) {
+    each(entry);
+    return false;
+  };
+  return Extraction(operation, archive, nowhere, limits, log, counts, nullptr, /*list=*/true).Run();
 }
 
 }  // namespace orvex::engine

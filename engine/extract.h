@@ -61,4 +61,13 @@ using EntryDestination =
                                      const ExtractLimits& limits, EngineLog& log,
                                      ExtractCounts* counts, UnpackedArchive* unpacked = nullptr);
 
+/// Shows every entry of the ZIP archive `archive` to `each` as ExtractArchive meets it, refusing
+/// what it refuses, and unpacks nothing. When the central directory says all that the archive
+/// library would make of every entry (see CheckLocalHeaders), the entries are listed from it
+/// alone, and no entry's data is read.
+using EntryListing = std::function<void(const CheckedEntry& entry)>;
+[[nodiscard]] HRESULT ListArchive(std::u16string_view operation, std::u16string_view archive,
+                                  const EntryListing& each, const ExtractLimits& limits,
+                                  EngineLog& log, ExtractCounts* counts);
+
 }  // namespace orvex::engine

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -253,6 +254,83 @@ TEST_F(ExtractTest, BrokenArchivesFailWithTheCause) {
         "Unzip: cannot read 'a.txt' from '" + archive.string() + "': " + c.reason;
     EXPECT_NE(ReadFile(log_path()).find(line), std::string::npos) << ReadFile(log_path());
     fs::remove_all(target);
+  }
+}
+
+// Listing from the central directory alone must show what the archive library's walk shows, and
+// refuse what it refuses; an archive whose records leave anything open is walked.
+TEST_F(ExtractTest, ListingShowsAndRefusesWhatTheWalkDoes) {
+  // What a reader made of an archive: its result, each entry it showed, its log without times.
+  const auto seen = [&](const fs::path& archive, bool from_listing) {
+    fs::remove(log_path());
+    std::string shown;
+    const auto show = [&shown](const CheckedEntry& entry) {
+      for (const std::u16string& c : entry.components) shown += ToUtf8(c) + "/";
+      shown += entry.directory ? " folder" : " file";
+      if (entry.place != nullptr) {
+        shown += " " + std::to_string(entry.place->data_offset) + " " +
+                 std::to_string(entry.place->uncompressed) + " " +
+                 std::to_string(entry.place->crc) + " " + std::to_string(entry.place->method);
+      }
+      shown += "\n";
+    };
+    HRESULT hr = S_OK;
+    {
+      EngineLog log(ToUtf16(log_path().string()));
+      const std::u16string path = ToUtf16(archive.string());
+      hr = from_listing ? ListArchive(u"Unzip", path, show, ExtractLimits(), log, &counts_)
+                        : ExtractArchive(
+                              u"Unzip", path,
+                              [&show](const CheckedEntry& entry, std::u16string*) {
+                                show(entry);
+                                return false;
+                              },
+                              ExtractLimits(), log, &counts_);
+    }
+    std::string log_text;
+    std::istringstream lines(fs::exists(log_path()) ? ReadFile(log_path()) : "");
+    for (std::string line; std::getline(lines, line);) log_text += line.substr(20) + "\n";
+    return std::to_string(hr) + "\n" + shown + log_text + std::to_string(counts_.skipped);
+  };
+  const TestEntry a = {"a.txt", TestEntry::kFile, "a"};
+  const struct {
+    const char* what;
+    std::vector<TestEntry> entries;
+    const char* charset;
+    std::uint32_t second_attributes;  // written over the second entry's, unless 0
+  } cases[] = {
+      {"plain",
+       {{"dir/", TestEntry::kDirectory, ""},
+        {"dir/Crème ü.txt", TestEntry::kFile, "text"},
+        {"./empty", TestEntry::kFile, ""},
+        {"/", TestEntry::kDirectory, ""}},
+       "UTF-8",
+       0},
+      {"code page",
+       {{"a/", TestEntry::kDirectory, ""}, {"a/Crème.txt", TestEntry::kFile, "x"}},
+       "CP437",
+       0},
+      {"traversal", {a, {"a/../../b.txt", TestEntry::kFile, "x"}}, "UTF-8", 0},
+      {"link", {a, {"link", TestEntry::kSymlink, "a.txt"}}, "UTF-8", 0},
+      {"device", {a, {"dev", TestEntry::kFile, ""}}, "UTF-8", 0020644u << 16},
+      {"folder by its attributes", {a, {"b", TestEntry::kFile, ""}}, "UTF-8", 0040755u << 16},
+      {"file and folder of one name",
+       {{"OK.TXT/inner", TestEntry::kFile, "x"}, {"ok.txt", TestEntry::kFile, "x"}},
+       "UTF-8",
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path archive = temp_.path() / "listed.zip";
+    WriteTestZip(archive, c.entries, c.charset);
+    if (c.second_attributes != 0) {
+      std::string bytes = ReadFile(archive);
+      testing::Patch32(
+          &bytes, testing::ReadCentralDirectory(bytes)[1].offset + zip::kCentralExternalAttributes,
+          c.second_attributes);
+      WriteFile(archive, bytes);
+    }
+    EXPECT_EQ(seen(archive, true), seen(archive, false));
   }
 }
 

@@ -261,11 +261,46 @@ std::u16string Disagreement(const EntryFacts& central, const EntryFacts& local) 
   return {};
 }
 
+// Whether an extra block holds no field that the archive library takes for more than sizes,
+// times and owners.
+bool ExtraFieldsArePlain(std::string_view extra) {
+  for (std::size_t at = 0; at + 4 <= extra.size(); at += 4 + LoadLe16(extra.data() + at + 2)) {
+    const std::uint16_t field = LoadLe16(extra.data() + at);
+    if (field != kZip64Field && field != kExtendedTimestampField && field != kNtfsTimesField &&
+        field != kUnixOwnerField) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether the archive library makes of an entry just what its records say (see
+// CheckLocalHeaders); `made_by` and `attributes` are the central record's.
+bool IsPlain(const EntryFacts& central, const EntryFacts& local, std::uint16_t made_by,
+             std::uint32_t attributes) {
+  if ((central.flags & (kFlagEncrypted | kFlagStrongEncryption)) != 0 ||
+      !ExtraFieldsArePlain(central.extra) || !ExtraFieldsArePlain(local.extra)) {
+    return false;
+  }
+  if ((central.flags & kFlagUtf8) != 0 && ToUtf8(ToUtf16(central.name)) != central.name) {
+    return false;
+  }
+  const bool folder = central.name.ends_with('/');
+  switch (made_by >> 8) {
+    case kSystemUnix:
+      return ((attributes >> 16) & kUnixTypeMask) == (folder ? kUnixDirectory : kUnixFile);
+    case kSystemMsDos:
+      return ((attributes & kDosDirectory) != 0) == folder;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& read,
                                     LocalHeaderDisagreement* disagreement,
-                                    CentralDirectoryTotals* totals) {
+                                    CentralDirectoryTotals* totals, bool keep_names) {
   *totals = CentralDirectoryTotals();
   Window directory_window(read, size, kDirectoryWindow);
   Window local_window(read, size, kLocalHeaderWindow);
@@ -297,6 +332,8 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
       return unreadable();
     }
     EntryFacts central;
+    const std::uint16_t made_by = LoadLe16(p + kCentralVersionMadeBy);
+    const std::uint32_t attributes = LoadLe32(p + kCentralExternalAttributes);
     central.flags = LoadLe16(p + kCentralFlags);
     central.method = LoadLe16(p + kCentralMethod);
     central.crc = LoadLe32(p + kCentralCrc);
@@ -328,14 +365,17 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
       disagreement->reason = std::move(reason);
       return LocalHeaderStatus::kDisagree;
     }
-    totals->recorded.push_back({.name_hash = std::hash<std::u16string>()(name),
-                                .local_header = local_offset,
-                                .place = {.data_offset = local_offset + kLocalHeaderSize +
-                                                         local->name.size() + local->extra.size(),
-                                          .compressed = central.compressed,
-                                          .uncompressed = central.uncompressed,
-                                          .crc = static_cast<std::uint32_t>(central.crc),
-                                          .method = central.method}});
+    totals->recorded.push_back(
+        {.name_hash = std::hash<std::u16string>()(name),
+         .local_header = local_offset,
+         .place = {.data_offset =
+                       local_offset + kLocalHeaderSize + local->name.size() + local->extra.size(),
+                   .compressed = central.compressed,
+                   .uncompressed = central.uncompressed,
+                   .crc = static_cast<std::uint32_t>(central.crc),
+                   .method = central.method},
+         .name = keep_names ? std::move(name) : std::u16string(),
+         .plain = keep_names && IsPlain(central, *local, made_by, attributes)});
     at += kCentralRecordSize + name_length + extra_length + comment_length;
   }
 }

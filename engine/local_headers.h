@@ -39,6 +39,10 @@ struct RecordedEntry {
   std::size_t name_hash = 0;  ///< std::hash of the name as the central directory gives it
   std::uint64_t local_header = 0;
   EntryPlace place;
+  /// Only when names are kept: the name, and whether the two records say all that the archive
+  /// library makes of the entry (see CheckLocalHeaders).
+  std::u16string name;
+  bool plain = false;
 };
 
 /// What the central directory declares of the whole archive, known before anything is unpacked.
@@ -54,9 +58,13 @@ struct CentralDirectoryTotals {
 /// compares every record with the local header it points to: the name's bytes, its Unicode path
 /// field, the UTF-8 and encryption flags, the compression method, the CRC and both sizes (which
 /// a local header may leave zero when a data descriptor follows the data). `totals` counts the
-/// records read.
+/// records read. With `keep_names` each recorded entry keeps its name, and is plain when the
+/// archive library would make of it just what the records say: that name (ASCII, the PC code
+/// page, or valid UTF-8 under the UTF-8 flag, with no Unicode name field), a folder when it ends
+/// in '/' and a file otherwise (the attributes naming no other type), no encryption, and no extra
+/// field but ZIP64 sizes, times and owners.
 LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& read,
                                     LocalHeaderDisagreement* disagreement,
-                                    CentralDirectoryTotals* totals);
+                                    CentralDirectoryTotals* totals, bool keep_names = false);
 
 }  // namespace orvex::engine

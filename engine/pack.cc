@@ -36,9 +36,7 @@ constexpr std::size_t kCopyBlockSize = 1u << 20;
 constexpr std::uint64_t kZip64Threshold = 0xFFFFFFFFull - (64u << 20);
 // Made by a Unix system: the external attributes carry the mode in their high half (and the
 // MS-DOS attributes in their low byte for readers that look there).
-constexpr uLong kVersionMadeBy = (3u << 8) | 20;
-constexpr std::uint32_t kDosReadOnly = 0x01;
-constexpr std::uint32_t kDosDirectory = 0x10;
+constexpr uLong kVersionMadeBy = (zip::kSystemUnix << 8) | 20;
 
 // The MS-DOS date and time of the local wall-clock time, clamped to the years it can hold.
 uLong DosTime(std::int64_t time) {
@@ -439,11 +437,12 @@ HRESULT Packer::CopyFromInput(const PackEntry& entry, const EntryPlace& place) {
 HRESULT Packer::OpenEntry(const PackEntry& entry, std::uint16_t method) {
   const bool stored = method == zip::kMethodStored;
   const bool directory = entry.kind == PackEntry::kDirectory;
-  const std::uint32_t mode = directory ? 040755 : (entry.read_only ? 0100444 : 0100644);
+  const std::uint32_t mode =
+      directory ? zip::kUnixDirectory | 0755 : zip::kUnixFile | (entry.read_only ? 0444 : 0644);
   zip_fileinfo info = {};
   info.dosDate = DosTime(entry.time);
-  info.external_fa =
-      (mode << 16) | (directory ? kDosDirectory : 0) | (entry.read_only ? kDosReadOnly : 0);
+  info.external_fa = (mode << 16) | (directory ? zip::kDosDirectory : 0) |
+                     (entry.read_only ? zip::kDosReadOnly : 0);
   // The exact time in UTC, which the MS-DOS time lacks, in the extended timestamp field where 32
   // bits hold it: its id, its length, a flags byte saying the modification time follows, the time.
   constexpr std::uint16_t kTimestampLength = 5;

@@ -33,6 +33,7 @@ constexpr std::size_t kLocalNameLength = 26;
 constexpr std::size_t kLocalExtraLength = 28;
 
 // Fields of a central directory record.
+constexpr std::size_t kCentralVersionMadeBy = 4;  ///< the system in the high byte
 constexpr std::size_t kCentralFlags = 8;
 constexpr std::size_t kCentralMethod = 10;
 constexpr std::size_t kCentralCrc = 16;
@@ -73,6 +74,16 @@ constexpr std::uint16_t kZip64Version = 45;
 /// The most entries the end record counts; more are counted in the ZIP64 end record.
 constexpr std::uint16_t kMostEndRecordEntries = 0xFFFE;
 
+// The systems of "version made by" whose external attributes readers interpret: MS-DOS's in the
+// low byte, Unix's mode in the high half.
+constexpr std::uint8_t kSystemMsDos = 0;
+constexpr std::uint8_t kSystemUnix = 3;
+constexpr std::uint32_t kDosReadOnly = 0x01;
+constexpr std::uint32_t kDosDirectory = 0x10;
+constexpr std::uint32_t kUnixTypeMask = 0170000;
+constexpr std::uint32_t kUnixDirectory = 0040000;
+constexpr std::uint32_t kUnixFile = 0100000;
+
 // A 32-bit size or offset that stands for a value in the ZIP64 extra field.
 constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
 
@@ -90,5 +101,7 @@ constexpr std::uint16_t kMethodDeflated = 8;
 constexpr std::uint16_t kZip64Field = 0x0001;
 constexpr std::uint16_t kExtendedTimestampField = 0x5455;
 constexpr std::uint16_t kUnicodePathField = 0x7075;
+constexpr std::uint16_t kNtfsTimesField = 0x000a;
+constexpr std::uint16_t kUnixOwnerField = 0x7875;
 
 }  // namespace orvex::engine::zip

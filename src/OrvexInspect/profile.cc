@@ -2,6 +2,7 @@
 
 #include <array>
 #include <set>
+#include <type_traits>
 #include <vector>
 
 #include "OrvexInspect/inspect_text.h"
@@ -116,10 +117,11 @@ std::u16string EngineReason(std::u16string_view log_file) {
 }
 
 // Runs the archive engine's reader over `archive`, each entry going where `destination_for` says
-// (or nowhere), with the limits an administrator set for the engine; on failure `*reason` is
-// the reader's own.
+// (or nowhere; a destination_for_ that is an EntryListing only lists the entries), with the
+// limits an administrator set for the engine; on failure `*reason` is the reader's own.
+template <typename Destination>
 HRESULT ReadArchive(std::u16string_view archive, const std::u16string& log_file,
-                    const engine::EntryDestination& destination_for, std::u16string* reason) {
+                    const Destination& destination_for, std::u16string* reason) {
   HRESULT hr = S_OK;
   {
     engine::EngineLog log(log_file);
@@ -127,7 +129,11 @@ HRESULT ReadArchive(std::u16string_view archive, const std::u16string& log_file,
     engine::ExtractCounts counts;
     hr = engine::ReadExtractLimits(log, u"Unzip", &limits);
     if (SUCCEEDED(hr)) {
-      hr = engine::ExtractArchive(u"Unzip", archive, destination_for, limits, log, &counts);
+      if constexpr (std::is_same_v<Destination, engine::EntryListing>) {
+        hr = engine::ListArchive(u"Unzip", archive, destination_for, limits, log, &counts);
+      } else {
+        hr = engine::ExtractArchive(u"Unzip", archive, destination_for, limits, log, &counts);
+      }
     }
   }
   if (FAILED(hr)) *reason = EngineReason(log_file);
@@ -228,11 +234,10 @@ HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 
     logs[side] = sides[side].profile->root + u".log";
     RETURN_IF_FAILED(ReadArchive(
         sides[side].archive, logs[side],
-        [&tree = trees[side], &regs = reg_files[side]](const engine::CheckedEntry& entry,
-                                                       std::u16string*) {
-          AddListed(entry, &tree, &regs);
-          return false;
-        },
+        engine::EntryListing(
+            [&tree = trees[side], &regs = reg_files[side]](const engine::CheckedEntry& entry) {
+              AddListed(entry, &tree, &regs);
+            }),
         reason));
   }
   std::set<std::u16string> unpacked[2];
@@ -242,20 +247,21 @@ HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 
     Profile& profile = *sides[side].profile;
     FileTree& tree = trees[side];
     if (!unpacked[side].empty()) {
-      RETURN_IF_FAILED(ReadArchive(
-          sides[side].archive, logs[side],
-          [&](const engine::CheckedEntry& entry, std::u16string* destination) {
-            const auto found = unpacked[side].find(ArchiveName(entry.components));
-            if (found == unpacked[side].end()) return false;
-            *destination = profile.root;
-            for (const std::u16string& component : entry.components) {
-              *destination += platform::PathSeparator();
-              *destination += component;
-            }
-            tree.at(*found).full_path = *destination;
-            return true;
-          },
-          reason));
+      RETURN_IF_FAILED(ReadArchive(sides[side].archive, logs[side],
+                                   engine::EntryDestination([&](const engine::CheckedEntry& entry,
+                                                                std::u16string* destination) {
+                                     const auto found =
+                                         unpacked[side].find(ArchiveName(entry.components));
+                                     if (found == unpacked[side].end()) return false;
+                                     *destination = profile.root;
+                                     for (const std::u16string& component : entry.components) {
+                                       *destination += platform::PathSeparator();
+                                       *destination += component;
+                                     }
+                                     tree.at(*found).full_path = *destination;
+                                     return true;
+                                   }),
+                                   reason));
     }
     // A file the reader could not place has the size it was unpacked with.
     for (const std::u16string& name : unpacked[side]) {

@@ -10,7 +10,8 @@
 
 namespace orvex::platform {
 
-/// Records the process arguments; main calls it once before anything else.
+/// Records the process arguments (and, on Linux, names the time zone the process starts with, so
+/// that it is read once); main calls it once before anything else.
 void SetProcessArguments(int argc, const char* const* argv);
 
 /// The raw command line of the process (GetCommandLineW).

@@ -7,6 +7,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -26,6 +27,10 @@ std::u16string& CommandLine() {
 }  // namespace
 
 void SetProcessArguments(int argc, const char* const* argv) {
+  // Without TZ the C library looks at /etc/localtime again on every mktime, which the archive
+  // library calls twice for each entry it reads; named once, the zone is the same and is read
+  // once. Done here, before any thread reads the environment.
+  if (::getenv("TZ") == nullptr) (void)::setenv("TZ", ":/etc/localtime", 0);
   std::u16string& line = CommandLine();
   line.clear();
   for (int i = 0; i < argc; ++i) {
