@@ -171,7 +171,7 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
     return;
   }
   piece.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, input, piece.length));
-  if (entry.pieces == 1 && CopyFromArchive(piece)) return;
+  if (entry.pieces == 1 && CopyFromArchive(piece, file)) return;
   if (entry.size == 0 || LooksIncompressible(std::span<const unsigned char>(
                              piece.offset == 0 ? input : sample, sample_size))) {
     piece.method = zip::kMethodStored;
@@ -183,10 +183,10 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
   Deflate(piece, input, tools);
 }
 
-bool PieceCompressor::CopyFromArchive(Piece& piece) {
+bool PieceCompressor::CopyFromArchive(Piece& piece, const platform::FileHandle& file) {
   if (unpacked_ == nullptr) return false;
   platform::FileState state;
-  if (platform::GetFileState(entries_[piece.entry].path, &state) != ERROR_SUCCESS) return false;
+  if (platform::GetFileState(file, &state) != ERROR_SUCCESS) return false;
   const auto found = unpacked_->files.find(state.identity);
   if (found == unpacked_->files.end() || found->second.state != state) return false;
   const EntryPlace& place = found->second.place;

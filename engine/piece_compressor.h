@@ -86,9 +86,9 @@ class PieceCompressor {
   void Stop();
   void Work();
   void Compress(Piece& piece, Tools& tools);
-  // Marks `piece` (a whole file, its CRC-32 computed) to be copied from the input archive when
-  // the file is as Unzip wrote it; false, and nothing done, otherwise.
-  bool CopyFromArchive(Piece& piece);
+  // Marks `piece` (a whole file, read from `file` and its CRC-32 computed) to be copied from the
+  // input archive when the file is as Unzip wrote it; false, and nothing done, otherwise.
+  bool CopyFromArchive(Piece& piece, const platform::FileHandle& file);
   void Deflate(Piece& piece, const unsigned char* input, Tools& tools);
 
   const std::vector<PackEntry>& entries_;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "platform/file_handles.h"
 
 namespace orvex::platform {
 
@@ -54,6 +55,8 @@ struct FileState {
 /// GetFileInformationByHandleEx on the file or directory `path` names, symbolic links followed:
 /// its identity, size, last-write and change times.
 std::uint32_t GetFileState(std::u16string_view path, FileState* state);
+/// The same of a file already open, without looking its name up again.
+std::uint32_t GetFileState(const FileHandle& file, FileState* state);
 /// GetFinalPathNameByHandleW: the path of the file `path` names once every symbolic link on the
 /// way is followed. A file the user names may be a link; every open here refuses links, so such a
 /// file is opened by this path.

@@ -232,18 +232,33 @@ std::uint32_t DeleteFile(std::u16string_view path) {
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+FileState StateOf(const struct stat& st) {
+  const auto ticks = [](const struct timespec& time) {
+    return std::int64_t{time.tv_sec} * 10'000'000 + time.tv_nsec / 100;
+  };
+  return {.identity = {.volume = st.st_dev, .index = st.st_ino},
+          .size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size),
+          .last_write_time = ticks(st.st_mtim),
+          .change_time = ticks(st.st_ctim)};
+}
+
+}  // namespace
+
 std::uint32_t GetFileState(std::u16string_view path, FileState* state) {
   std::string native;
   if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
   struct stat st;
   if (::stat(native.c_str(), &st) != 0) return posix::Win32ErrorForPath(errno, native);
-  const auto ticks = [](const struct timespec& time) {
-    return std::int64_t{time.tv_sec} * 10'000'000 + time.tv_nsec / 100;
-  };
-  state->identity = {.volume = st.st_dev, .index = st.st_ino};
-  state->size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
-  state->last_write_time = ticks(st.st_mtim);
-  state->change_time = ticks(st.st_ctim);
+  *state = StateOf(st);
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t GetFileState(const FileHandle& file, FileState* state) {
+  struct stat st;
+  if (::fstat(static_cast<int>(file.native()), &st) != 0) return posix::Win32ErrorFromErrno(errno);
+  *state = StateOf(st);
   return ERROR_SUCCESS;
 }
 

@@ -48,6 +48,11 @@ HANDLE OpenForQuery(const std::u16string& text) {
 std::uint32_t GetFileState(std::u16string_view path, FileState* state) {
   const HANDLE handle = OpenForQuery(std::u16string(path));
   if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
+  return GetFileState(FileHandle(reinterpret_cast<std::intptr_t>(handle)), state);
+}
+
+std::uint32_t GetFileState(const FileHandle& file, FileState* state) {
+  const HANDLE handle = win32::NativeHandle(file);
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO times;
   std::uint32_t error = win32::LastError(::GetFileInformationByHandle(handle, &info));
@@ -55,7 +60,6 @@ std::uint32_t GetFileState(std::u16string_view path, FileState* state) {
     error = win32::LastError(
         ::GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times));
   }
-  ::CloseHandle(handle);
   if (error != ERROR_SUCCESS) return error;
   state->identity = {.volume = info.dwVolumeSerialNumber,
                      .index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
