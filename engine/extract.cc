@@ -139,17 +139,19 @@ class Extraction {
   bool record_places_ = false;
   std::vector<std::u16string> components_;
   std::uint64_t budget_ = 0;
-  // Each path an entry took, by the collation keys of its components (names that differ only in
-  // letter case are one name): whether a file took it, and the first entry that did.
+  // Each path an entry took, by its folder's claim and the collation key of its last component
+  // (names that differ only in letter case are one name): whether a file took it, the first
+  // entry that did, and the claim's number (the root's is 0).
   struct Claim {
     bool file;
     std::u16string entry;
+    std::uint32_t number;
   };
   std::unordered_map<std::string, Claim> claims_;
-  // The components of the last entry and the keys of its paths: entries of one folder come
-  // together, and their folders are claimed once.
+  // The components of the last entry and the numbers of its paths' claims: entries of one folder
+  // come together, and their folders are claimed once.
   std::vector<std::u16string> last_components_;
-  std::vector<std::string> last_keys_;
+  std::vector<std::uint32_t> last_claims_;
 };
 
 HRESULT Extraction::Open() {
@@ -416,20 +418,20 @@ HRESULT Extraction::ClaimPath(const std::u16string& name, bool directory) {
     ++same;
   }
   last_components_ = components_;
-  last_keys_.resize(same);
+  last_claims_.resize(same);
   for (std::size_t i = same; i < components_.size(); ++i) {
-    const std::string component = CollationKey(components_[i]);
-    const auto length = static_cast<std::uint32_t>(component.size());
-    std::string key = i == 0 ? std::string() : last_keys_[i - 1];
-    key.append(reinterpret_cast<const char*>(&length), sizeof length).append(component);
+    const std::uint32_t folder = i == 0 ? 0 : last_claims_[i - 1];
+    std::string key(reinterpret_cast<const char*>(&folder), sizeof folder);
+    key += CollationKey(components_[i]);
     const bool file = !directory && i + 1 == components_.size();
-    const auto [claim, first] = claims_.try_emplace(key, Claim{file, name});
+    const auto number = static_cast<std::uint32_t>(claims_.size() + 1);
+    const auto [claim, first] = claims_.try_emplace(std::move(key), Claim{file, name, number});
     if (!first && claim->second.file != file) {
       return Refuse(
           name, file ? u"it is a file where entry '" + claim->second.entry + u"' needs a folder"
                      : u"it needs a folder where entry '" + claim->second.entry + u"' is a file");
     }
-    last_keys_.push_back(std::move(key));
+    last_claims_.push_back(claim->second.number);
   }
   return S_OK;
 }
