@@ -175,13 +175,15 @@ class EffectRecorder final : public RuleObserver {
 
 }  // namespace
 
-HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules, RuleRun* run) {
+HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules, RuleRun* run,
+                          std::span<const std::u16string> hashed) {
   RETURN_IF_FAILED(run->workspace.Create());
   std::u16string root;
   std::u16string reason;
   HRESULT hr = run->workspace.Unpack(archive, u"profile", &root, &reason);
   if (FAILED(hr)) {
     run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
+    run->unreadable = true;
     run->failure =
         u"cannot unpack the archive" + ErrorText(hr) + (reason.empty() ? u"" : u": ") + reason;
     return S_OK;
@@ -197,6 +199,11 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
         return HResultFromWin32(error);
       }
     }
+    for (const std::u16string& name : hashed) {
+      const auto entry = run->before.tree.find(name);
+      if (entry == run->before.tree.end() || entry->second.directory) continue;
+      RETURN_IF_FAILED(HashFileContent(entry->second.full_path, &run->before_hashes[name]));
+    }
   }
 
   EffectRecorder recorder(rules, &run->rules);
@@ -205,6 +212,7 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   recorder.AddNearKeys();
   if (FAILED(hr)) {
     run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
+    run->unreadable = FAILED(before_read);
     run->failure = FAILED(before_read) ? u"cannot read '" + failed_path + u"'" + ErrorText(hr)
                                        : u"the rules stop the migration" + ErrorText(hr);
     if (FAILED(before_read) && !reason.empty()) run->failure += u": " + reason;
@@ -223,10 +231,8 @@ bool RunChanges::any() const {
   return false;
 }
 
-// Keys and values by the registry comparison of diff; files by the state each had before the
-// rules, since the rules changed them in place (a file with the state it had is unchanged).
-HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
-  *counts = {};
+HRESULT CompareRegFiles(const RuleRun& run, ProfileComparison* comparison) {
+  *comparison = {};
   if (!run.after_read) return S_OK;
   const auto documents = [](const Profile& profile) {
     std::vector<RegDocumentRef> refs;
@@ -235,9 +241,16 @@ HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
     }
     return refs;
   };
+  return CompareProfiles(documents(run.before), {}, documents(run.after), {}, false, comparison);
+}
+
+// Keys and values by the registry comparison of diff; files by the state each had before the
+// rules, since the rules changed them in place (a file with the state it had is unchanged).
+HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
+  *counts = {};
+  if (!run.after_read) return S_OK;
   ProfileComparison comparison;
-  RETURN_IF_FAILED(
-      CompareProfiles(documents(run.before), {}, documents(run.after), {}, false, &comparison));
+  RETURN_IF_FAILED(CompareRegFiles(run, &comparison));
   // A moved key tree counts as its keys removed and added, a renamed value as one removed and
   // one added, as a moved file does.
   for (const RegFileComparison& file : comparison.reg_files) {
