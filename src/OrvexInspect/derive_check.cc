@@ -152,7 +152,8 @@ HRESULT CheckWithProfiles(std::u16string_view example, std::span<const NamedArch
     std::vector<std::vector<Replacement>> found;
     RETURN_IF_FAILED(FindReplacements(run, list, &found));
     for (std::size_t r = 0; r < list.size(); ++r) {
-      if (r < run.rules.size() && run.rules[r].failed != 0 && example_effects[r].failed == 0) {
+      const bool failed_in_example = r < example_effects.size() && example_effects[r].failed != 0;
+      if (r < run.rules.size() && run.rules[r].failed != 0 && !failed_in_example) {
         ++failed[r].profiles;
         failed[r].Add(other.name);
       }
