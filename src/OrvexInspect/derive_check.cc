@@ -1,8 +1,9 @@
 // Derived rules tried on other users' profiles. A rule that carries the example's data gives every
 // profile the example's value or file; where a profile held one of its own the rule replaces the
 // user's setting, unless the profile held what the example held there (the change the example
-// shows). The runs are the migration's own (rule_run.h); what a rule wrote over is read from the
-// comparison of each profile before and after the rules, as diff compares them.
+// shows). What a profile would hold there without the example's data is what the migration's own
+// run of the other rules leaves (rule_run.h): the rules before a value set or a file create may
+// have moved the user's value or file to where it writes.
 
 #include <algorithm>
 #include <utility>
@@ -40,52 +41,70 @@ std::u16string TreeName(std::u16string path) {
   return path;
 }
 
-// What each rule that carries data wrote over in `run`, by rule: the values that the comparison of
-// its .reg files finds changed under the rule's key and name (a key tree that the rules moved
-// pairs up with where it went), and the files that held other bytes.
-HRESULT FindReplacements(const RuleRun& run, std::span<const MigrationRule> rules,
+// The value that a set of `name` in the key `key` (a normalized path) writes over: the first of
+// that name, as the processor finds it.
+const RegistryValueRef* ValueAt(const Profile& profile, std::u16string_view reg_file,
+                                std::u16string_view key, std::u16string_view name) {
+  for (const ProfileRegFile& file : profile.reg_files) {
+    if (!EqualsIgnoreCase(file.name, reg_file)) continue;
+    const int found = file.document.FindKey(key);
+    if (found < 0) return nullptr;
+    const RegistryValueList& values = file.document.KeyAt(found).values();
+    const int value = values.FindValue(name);
+    return value < 0 ? nullptr : &values[value].value;
+  }
+  return nullptr;
+}
+
+// What each rule that carries data wrote over, by rule: where the profile after all the rules
+// (`with`) holds another value or other bytes than after the rules without those (`without`).
+HRESULT FindReplacements(const RuleRun& with, const RuleRun& without,
+                         std::span<const MigrationRule> rules,
                          std::vector<std::vector<Replacement>>* found) {
   found->assign(rules.size(), {});
-  ProfileComparison comparison;
-  RETURN_IF_FAILED(CompareRegFiles(run, &comparison));
+  if (!with.after_read || !without.after_read) return S_OK;
   for (std::size_t r = 0; r < rules.size(); ++r) {
     const MigrationRule& rule = rules[r];
     if (!CarriesExampleData(rule)) continue;
     if (rule.kind == RuleKind::File) {
       const std::u16string name = TreeName(rule.file.source);
-      const auto old_hash = run.before_hashes.find(name);
-      const auto after = run.after.tree.find(name);
-      if (old_hash == run.before_hashes.end() || after == run.after.tree.end() ||
-          after->second.directory) {
+      const auto old_file = without.after.tree.find(name);
+      const auto new_file = with.after.tree.find(name);
+      if (old_file == without.after.tree.end() || old_file->second.directory ||
+          new_file == with.after.tree.end() || new_file->second.directory) {
         continue;
       }
-      Replacement replaced{{}, {}, run.before.tree.at(name).size, old_hash->second};
-      std::uint64_t new_hash = 0;
-      RETURN_IF_FAILED(HashFileContent(after->second.full_path, &new_hash));
-      if (replaced.old_size == after->second.size && replaced.old_hash == new_hash) continue;
+      bool same = false;
+      RETURN_IF_FAILED(SameContent(old_file->second.full_path, new_file->second.full_path, &same));
+      if (same) continue;
+      Replacement replaced{{}, {}, old_file->second.size};
+      RETURN_IF_FAILED(HashFileContent(old_file->second.full_path, &replaced.old_hash));
       replaced.old_text = CountText(replaced.old_size, u"byte", u"bytes") + u" of its own";
-      replaced.new_text = CountText(after->second.size, u"byte", u"bytes");
+      replaced.new_text = CountText(new_file->second.size, u"byte", u"bytes");
       (*found)[r].push_back(std::move(replaced));
       continue;
     }
     std::u16string key = rule.value.key;
     if (!NormalizeKeyPath(&key)) continue;
-    for (const RegFileComparison& file : comparison.reg_files) {
-      for (const KeyDifference& difference : file.keys) {
-        if (!EqualsIgnoreCase(difference.key->path, key)) continue;
-        for (const ValueDifference& value : difference.values) {
-          if (value.name != rule.value.source || value.before == nullptr ||
-              value.after == nullptr || value.renamed) {
-            continue;
-          }
-          (*found)[r].push_back({file.name, value.before->ToEntry(), 0, 0,
-                                 DescribeValue(*value.before).head,
-                                 DescribeValue(*value.after).head});
-        }
-      }
+    for (const ProfileRegFile& file : with.after.reg_files) {
+      const RegistryValueRef* old_value = ValueAt(without.after, file.name, key, rule.value.source);
+      const RegistryValueRef* new_value = ValueAt(with.after, file.name, key, rule.value.source);
+      if (old_value == nullptr || new_value == nullptr || *old_value == *new_value) continue;
+      (*found)[r].push_back({file.name, old_value->ToEntry(), 0, 0, DescribeValue(*old_value).head,
+                             DescribeValue(*new_value).head});
     }
   }
   return S_OK;
+}
+
+// The rules on `archive`, with and without those that carry data, and what those wrote over.
+HRESULT RunBoth(std::u16string_view archive, const MigrationRules& rules,
+                const MigrationRules& without_data, std::span<const MigrationRule> list,
+                RuleRun* with, std::vector<std::vector<Replacement>>* found) {
+  RETURN_IF_FAILED(RunRulesOnProfile(archive, rules, with));
+  RuleRun without;
+  if (!with->unreadable) RETURN_IF_FAILED(RunRulesOnProfile(archive, without_data, &without));
+  return FindReplacements(*with, without, list, found);
 }
 
 // Profiles that share one outcome of a rule, and what the line names of the first ones.
@@ -116,20 +135,17 @@ HRESULT CheckWithProfiles(std::u16string_view example, std::span<const NamedArch
                           DerivedRules* derived, std::u16string* unreadable) {
   const std::vector<MigrationRule>& list = derived->rules;
   MigrationRules rules;
-  std::vector<std::u16string> hashed;  // the files the rules create
+  MigrationRules without_data;
   for (const MigrationRule& rule : list) {
     if (!rules.Append(rule)) return E_OUTOFMEMORY;
-    if (rule.kind == RuleKind::File && CarriesExampleData(rule)) {
-      hashed.push_back(TreeName(rule.file.source));
-    }
+    if (!CarriesExampleData(rule) && !without_data.Append(rule)) return E_OUTOFMEMORY;
   }
   std::vector<std::vector<Replacement>> in_example;
   std::vector<RuleEffect> example_effects;
   std::uint32_t example_exit_code = 0;
   {
     RuleRun run;
-    RETURN_IF_FAILED(RunRulesOnProfile(example, rules, &run, hashed));
-    RETURN_IF_FAILED(FindReplacements(run, list, &in_example));
+    RETURN_IF_FAILED(RunBoth(example, rules, without_data, list, &run, &in_example));
     example_effects = std::move(run.rules);
     example_exit_code = run.exit_code;
   }
@@ -140,7 +156,8 @@ HRESULT CheckWithProfiles(std::u16string_view example, std::span<const NamedArch
   std::vector<std::u16string> stops;
   for (const NamedArchive& other : others) {
     RuleRun run;
-    RETURN_IF_FAILED(RunRulesOnProfile(other.path, rules, &run, hashed));
+    std::vector<std::vector<Replacement>> found;
+    RETURN_IF_FAILED(RunBoth(other.path, rules, without_data, list, &run, &found));
     if (run.unreadable) {
       *unreadable = u"'" + other.name + u"': " + run.failure;
       return S_OK;
@@ -149,8 +166,6 @@ HRESULT CheckWithProfiles(std::u16string_view example, std::span<const NamedArch
       stops.push_back(other.name + u": exit code " + DecimalText(run.exit_code) + u", " +
                       run.failure);
     }
-    std::vector<std::vector<Replacement>> found;
-    RETURN_IF_FAILED(FindReplacements(run, list, &found));
     for (std::size_t r = 0; r < list.size(); ++r) {
       const bool failed_in_example = r < example_effects.size() && example_effects[r].failed != 0;
       if (r < run.rules.size() && run.rules[r].failed != 0 && !failed_in_example) {

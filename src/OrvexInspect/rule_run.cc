@@ -175,8 +175,7 @@ class EffectRecorder final : public RuleObserver {
 
 }  // namespace
 
-HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules, RuleRun* run,
-                          std::span<const std::u16string> hashed) {
+HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules, RuleRun* run) {
   RETURN_IF_FAILED(run->workspace.Create());
   std::u16string root;
   std::u16string reason;
@@ -198,11 +197,6 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
       if (const std::uint32_t error = platform::GetFileState(entry.full_path, &state)) {
         return HResultFromWin32(error);
       }
-    }
-    for (const std::u16string& name : hashed) {
-      const auto entry = run->before.tree.find(name);
-      if (entry == run->before.tree.end() || entry->second.directory) continue;
-      RETURN_IF_FAILED(HashFileContent(entry->second.full_path, &run->before_hashes[name]));
     }
   }
 
@@ -231,8 +225,10 @@ bool RunChanges::any() const {
   return false;
 }
 
-HRESULT CompareRegFiles(const RuleRun& run, ProfileComparison* comparison) {
-  *comparison = {};
+// Keys and values by the registry comparison of diff; files by the state each had before the
+// rules, since the rules changed them in place (a file with the state it had is unchanged).
+HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
+  *counts = {};
   if (!run.after_read) return S_OK;
   const auto documents = [](const Profile& profile) {
     std::vector<RegDocumentRef> refs;
@@ -241,16 +237,9 @@ HRESULT CompareRegFiles(const RuleRun& run, ProfileComparison* comparison) {
     }
     return refs;
   };
-  return CompareProfiles(documents(run.before), {}, documents(run.after), {}, false, comparison);
-}
-
-// Keys and values by the registry comparison of diff; files by the state each had before the
-// rules, since the rules changed them in place (a file with the state it had is unchanged).
-HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
-  *counts = {};
-  if (!run.after_read) return S_OK;
   ProfileComparison comparison;
-  RETURN_IF_FAILED(CompareRegFiles(run, &comparison));
+  RETURN_IF_FAILED(
+      CompareProfiles(documents(run.before), {}, documents(run.after), {}, false, &comparison));
   // A moved key tree counts as its keys removed and added, a renamed value as one removed and
   // one added, as a moved file does.
   for (const RegFileComparison& file : comparison.reg_files) {

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <map>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,23 +46,15 @@ struct RuleRun {
   /// passes succeeded (`after_read`).
   Profile before;
   std::map<std::u16string, platform::FileState> before_states;
-  /// The hash of the content (HashFileContent) of each file named in `hashed` that the profile
-  /// held before the rules, by name.
-  std::map<std::u16string, std::uint64_t> before_hashes;
   Profile after;
   bool after_read = false;
 };
 
 /// Runs `rules` on the profile archive `archive` (an absolute path). S_OK also when the migration
 /// would fail (`run->exit_code` says so); a failure when the run itself cannot go on (no working
-/// folder, a profile that cannot be read back). The files of the tree named in `hashed` keep the
-/// hash of what they held, since the rules change files in place.
+/// folder, a profile that cannot be read back).
 [[nodiscard]] HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules,
-                                        RuleRun* run, std::span<const std::u16string> hashed = {});
-
-/// The .reg files of a run whose passes succeeded, before and after, compared as diff compares
-/// them; nothing when they did not.
-[[nodiscard]] HRESULT CompareRegFiles(const RuleRun& run, ProfileComparison* comparison);
+                                        RuleRun* run);
 
 /// What changed between the two sides of a run whose passes succeeded, in counts. Nothing counts
 /// as moved: a moved key tree, a renamed value and a moved file count as removed and added.
