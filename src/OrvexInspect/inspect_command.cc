@@ -247,6 +247,7 @@ CommandOutput Derive(const std::u16string& before, const std::u16string& after,
   HRESULT hr = pair->workspace.PathOf(u"pictures", &scratch);
   if (SUCCEEDED(hr)) hr = DeriveRules(pair->before, pair->after, scratch, &derived);
   if (FAILED(hr)) return Failure(u"cannot derive the rules" + ErrorText(hr));
+  pair->workspace.Remove();  // the rules hold what they need of it
   if (!others.empty()) {
     const std::u16string example = ExistingFile(before, &output);
     if (example.empty()) return output;
@@ -257,7 +258,6 @@ CommandOutput Derive(const std::u16string& before, const std::u16string& after,
   }
   output.out = MigrationXmlText(derived, before, after);
   output.exit_code = derived.remaining.empty() && derived.elsewhere.empty() ? 0 : kInspectFound;
-  pair->workspace.Remove();
   output.held = pair;
   return output;
 }
