@@ -83,11 +83,6 @@ HRESULT TryRules(Profile& before, const std::vector<MigrationRule>& rules,
   return ReloadTree(&before, &failed_path);
 }
 
-// "1 byte", "2 bytes".
-std::u16string CountText(std::uint64_t count, std::u16string_view one, std::u16string_view many) {
-  return DecimalText(count) + u' ' + std::u16string(count == 1 ? one : many);
-}
-
 // A tree entry as the lines below name it: "file 'x' (3 bytes)", "folder 'y' (2 files)".
 std::u16string EntryText(const TreeDifference& difference) {
   if (!difference.entry->directory) {
@@ -218,7 +213,7 @@ void AppendRule(std::u16string* out, const MigrationRule& rule) {
       *out += u"/>\n";
       return;
     case RuleKind::Value:
-      if (rule.value.action == u"set") *out += kExampleData;
+      if (CarriesExampleData(rule)) *out += kExampleData;
       *out += u"    <value";
       AppendAttribute(out, u"action", rule.value.action);
       AppendAttribute(out, u"key", rule.value.key);
@@ -245,7 +240,7 @@ void AppendRule(std::u16string* out, const MigrationRule& rule) {
       *out += u"/>\n";
       return;
     case RuleKind::File:
-      if (rule.file.action == u"create") *out += kExampleData;
+      if (CarriesExampleData(rule)) *out += kExampleData;
       *out += u"    <file";
       AppendAttribute(out, u"action", rule.file.action);
       AppendAttribute(out, u"source", rule.file.source);
@@ -299,6 +294,11 @@ bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandi
            overlaps(candidate.source, other.destination) ||
            overlaps(candidate.destination, other.source);
   });
+}
+
+bool CarriesExampleData(const MigrationRule& rule) {
+  return (rule.kind == RuleKind::Value && rule.value.action == u"set") ||
+         (rule.kind == RuleKind::File && rule.file.action == u"create");
 }
 
 HRESULT DeriveRules(Profile& before, const Profile& after, std::u16string_view scratch,
@@ -358,6 +358,10 @@ std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view
   if (!derived.remaining.empty()) {
     comment += u"     What still differs after them:\n";
     for (const std::u16string& line : derived.remaining) comment += u"       " + line + u'\n';
+  }
+  if (!derived.elsewhere.empty()) {
+    comment += u"     What they would do in the other profiles that they do not in the example:\n";
+    for (const std::u16string& line : derived.elsewhere) comment += u"       " + line + u'\n';
   }
   std::u16string out = u"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- ";
   out += CommentText(std::move(comment));

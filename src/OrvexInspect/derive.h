@@ -26,6 +26,15 @@ struct DerivedRules {
   std::vector<MigrationRule> rules;           ///< in the order they must run
   std::vector<std::u16string> inexpressible;  ///< what no rule can do, one line each
   std::vector<std::u16string> remaining;      ///< what still differs after the rules, one line each
+  /// What they would do in the profiles they were checked with that they do not do in the
+  /// example, one line each.
+  std::vector<std::u16string> elsewhere;
+};
+
+/// A profile archive as the command line names it, and its path.
+struct NamedArchive {
+  std::u16string name;
+  std::u16string path;
 };
 
 /// One .reg file on both sides.
@@ -85,6 +94,20 @@ void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<Migrati
 /// unpacked tree itself, which is then listed again; `scratch` is a folder for trial conversions.
 [[nodiscard]] HRESULT DeriveRules(Profile& before, const Profile& after,
                                   std::u16string_view scratch, DerivedRules* derived);
+
+/// Whether a derived rule writes the example's data (a value set, a file created), which in other
+/// profiles replaces what the user held.
+bool CarriesExampleData(const MigrationRule& rule);
+
+/// Runs the derived rules on the example's before archive and on each of `others` as a migration
+/// runs them, and lists in `derived->elsewhere` what they would do there that they do not in the
+/// example: a rule that carries the example's data writes over a value or a file that the profile
+/// held with data of its own (other than what the rule writes and than what the example held
+/// there), a rule fails, the migration would stop. `*unreadable` names an archive of `others`
+/// that cannot be read, and why, instead.
+[[nodiscard]] HRESULT CheckWithProfiles(std::u16string_view example,
+                                        std::span<const NamedArchive> others, DerivedRules* derived,
+                                        std::u16string* unreadable);
 
 /// The rules as a migration XML; what they leave undone stands in a comment at the top.
 std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view before_name,

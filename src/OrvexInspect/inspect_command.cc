@@ -25,7 +25,7 @@ constexpr std::u16string_view kUsage =
     u"Usage: OrvexInspect check [--json] [--strict] <rules.xml>\n"
     u"       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> "
     u"<after.zip>\n"
-    u"       OrvexInspect derive <before.zip> <after.zip>\n"
+    u"       OrvexInspect derive <before.zip> <after.zip> [--check-with <profile.zip>...]\n"
     u"       OrvexInspect preview [--json] [-j <jobs>] <rules.xml> <profile.zip|folder>...\n";
 
 }  // namespace
@@ -230,8 +230,16 @@ CommandOutput Diff(const std::u16string& before, const std::u16string& after,
   return output;
 }
 
-CommandOutput Derive(const std::u16string& before, const std::u16string& after) {
+// With `check_with`, the rules are then run on those profiles too, and on the example's before
+// side again, to see what they would do there that they do not in the example.
+CommandOutput Derive(const std::u16string& before, const std::u16string& after,
+                     const std::vector<std::u16string>& check_with) {
   CommandOutput output;
+  std::vector<NamedArchive> others;
+  for (const std::u16string& name : check_with) {
+    others.push_back({name, ExistingFile(name, &output)});
+    if (others.back().path.empty()) return output;
+  }
   const auto pair = std::make_shared<ArchivePair>();
   if (!OpenArchives(before, after, pair.get(), &output)) return output;
   DerivedRules& derived = pair->derived;
@@ -239,9 +247,17 @@ CommandOutput Derive(const std::u16string& before, const std::u16string& after) 
   HRESULT hr = pair->workspace.PathOf(u"pictures", &scratch);
   if (SUCCEEDED(hr)) hr = DeriveRules(pair->before, pair->after, scratch, &derived);
   if (FAILED(hr)) return Failure(u"cannot derive the rules" + ErrorText(hr));
+  pair->workspace.Remove();  // the rules hold what they need of it
+  if (!others.empty()) {
+    const std::u16string example = ExistingFile(before, &output);
+    if (example.empty()) return output;
+    std::u16string unreadable;
+    hr = CheckWithProfiles(example, others, &derived, &unreadable);
+    if (FAILED(hr)) return Failure(u"cannot check the rules with the profiles" + ErrorText(hr));
+    if (!unreadable.empty()) return Failure(u"cannot check with " + unreadable);
+  }
   output.out = MigrationXmlText(derived, before, after);
-  output.exit_code = derived.remaining.empty() ? 0 : kInspectFound;
-  pair->workspace.Remove();
+  output.exit_code = derived.remaining.empty() && derived.elsewhere.empty() ? 0 : kInspectFound;
   output.held = pair;
   return output;
 }
@@ -265,6 +281,7 @@ std::uint32_t JobCount(std::u16string_view text) {
 
 CommandOutput Dispatch(const ArgumentList& args) {
   std::vector<std::u16string> words;
+  std::vector<std::u16string> check_with;
   DiffOptions diff;
   bool strict = false;
   bool usage_error = false;
@@ -284,6 +301,11 @@ CommandOutput Dispatch(const ArgumentList& args) {
     } else if (args[i] == u"--html") {
       usage_error |= i + 1 == args.size() || args[i + 1].empty();
       if (!usage_error) diff.html = args[++i];
+    } else if (args[i] == u"--check-with") {
+      // The profiles are the words that follow, up to the next option.
+      const std::size_t profiles = check_with.size();
+      while (i + 1 < args.size() && !args[i + 1].starts_with(u'-')) check_with.push_back(args[++i]);
+      usage_error |= check_with.size() == profiles;
     } else if (args[i] == u"-j") {
       jobs = i + 1 < args.size() ? JobCount(args[++i]) : 0;
       if (jobs == 0) return UsageFailure();
@@ -292,7 +314,9 @@ CommandOutput Dispatch(const ArgumentList& args) {
     }
   }
   const bool diff_options = diff.expand || !diff.html.empty();
-  if (usage_error) words.clear();
+  if (usage_error || (!check_with.empty() && (words.empty() || words[0] != u"derive"))) {
+    words.clear();
+  }
   if (words.size() >= 3 && words[0] == u"preview" && !strict && !diff_options) {
     // One profile per core unless told otherwise, as the migration's batch script runs them.
     if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
@@ -305,7 +329,7 @@ CommandOutput Dispatch(const ArgumentList& args) {
   if (strict) words.clear();  // only check knows it
   if (words.size() == 3 && words[0] == u"diff") return Diff(words[1], words[2], diff);
   if (words.size() == 3 && words[0] == u"derive" && !diff.json && !diff_options) {
-    return Derive(words[1], words[2]);
+    return Derive(words[1], words[2], check_with);
   }
   return UsageFailure();
 }

@@ -25,6 +25,10 @@ std::u16string DecimalText(std::uint64_t number) {
   return text;
 }
 
+std::u16string CountText(std::uint64_t count, std::u16string_view one, std::u16string_view many) {
+  return DecimalText(count) + u' ' + std::u16string(count == 1 ? one : many);
+}
+
 std::u16string ErrorText(HRESULT hr) {
   return u" (error " + DecimalText(static_cast<std::uint32_t>(LowWord(hr))) + u")";
 }

@@ -13,6 +13,9 @@ namespace orvex {
 /// A number in decimal.
 std::u16string DecimalText(std::uint64_t number);
 
+/// A count and what it counts, in the singular for one: "1 byte", "2 bytes".
+std::u16string CountText(std::uint64_t count, std::u16string_view one, std::u16string_view many);
+
 /// " (error <n>)" with the low 16 bits of a failure, for messages.
 std::u16string ErrorText(HRESULT hr);
 

@@ -494,7 +494,8 @@ TEST_F(DeriveTest, RulesFromOneUserFitAnother) {
       WriteArchive(c.after(*user), dir, name + std::string("_after"));
     }
     const CommandOutput derived =
-        Inspect({u"derive", dir.wide("before.zip"), dir.wide("before_after.zip")});
+        Inspect({u"derive", dir.wide("before.zip"), dir.wide("before_after.zip"), u"--check-with",
+                 dir.wide("second.zip")});
     const std::string text = ToUtf8(derived.out);
     SCOPED_TRACE(text);
     ASSERT_EQ(derived.exit_code, 0u);
@@ -513,6 +514,49 @@ TEST_F(DeriveTest, RulesFromOneUserFitAnother) {
         Inspect({u"diff", dir.wide("out.zip"), dir.wide("second_after.zip")});
     EXPECT_EQ(ToUtf8(compared.out + compared.err), "");
   }
+}
+
+// Checked with other users, the rules name where the example's data replaces the users' own: a
+// Zoom other than the example's old one (that is the example's change) or none, a file of theirs.
+TEST_F(DeriveTest, ChecksTheRulesWithOtherProfiles) {
+  ScopedTempDir dir;
+  for (const auto& [name, zoom, note] :
+       {std::tuple("before", 150, ""), std::tuple("after", 125, "new"), std::tuple("same", 150, ""),
+        std::tuple("none", 0, ""), std::tuple("own", 175, "mine")}) {
+    Model model{{Key(u"App", {})}, {{u"Desktop/keep.txt", "k"}}};
+    if (zoom != 0) (void)model.keys[0].values().AddValue(u"Zoom", DwordValue(zoom));
+    if (*note != '\0') model.tree[u"Desktop/note.txt"] = note;
+    WriteArchive(model, dir, name);
+  }
+  testing::WriteFile(dir.path() / "broken.zip", "no archive");
+  const auto derive = [&](std::initializer_list<const char*> others) {
+    ArgumentList args = {u"OrvexInspect", u"derive", dir.wide("before.zip"), dir.wide("after.zip")};
+    if (others.size() != 0) args.push_back(u"--check-with");
+    for (const char* other : others) args.push_back(dir.wide(other));
+    return RunInspectCommand(args);
+  };
+  const CommandOutput plain = derive({});
+  ASSERT_EQ(plain.exit_code, 0u) << ToUtf8(plain.out);
+  const CommandOutput unchanged = derive({"same.zip", "none.zip"});
+  EXPECT_EQ(std::pair(unchanged.exit_code, unchanged.out), std::pair(0u, plain.out));
+  const std::string own = " (" + ToUtf8(dir.wide("own.zip")) + ")\n";
+  std::string expected = ToUtf8(plain.out);
+  expected.insert(
+      expected.find("-->"),
+      "     What they would do in the other profiles that they do not in the example:\n"
+      "       sets value \"Zoom\" of key 'HKEY_CURRENT_USER\\Software\\App' to integer 125 in "
+      "1 of 3 profiles where it was integer 175" +
+          own +
+          "       creates file 'Desktop\\note.txt' (3 bytes) in 1 of 3 profiles where it held "
+          "4 bytes of its own" +
+          own);
+  const CommandOutput checked = derive({"same.zip", "none.zip", "own.zip"});
+  EXPECT_EQ(checked.exit_code, 1u);
+  EXPECT_EQ(ToUtf8(checked.out), expected);
+  const std::string broken = ToUtf8(derive({"broken.zip"}).err);
+  EXPECT_EQ(broken.substr(0, broken.find(" (error ")), "OrvexInspect: cannot check with '" +
+                                                           ToUtf8(dir.wide("broken.zip")) +
+                                                           "': cannot unpack the archive");
 }
 
 TEST_P(RoundTripTest, DerivedRulesTurnBeforeIntoAfter) {

@@ -223,7 +223,7 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
       "Usage: OrvexInspect check [--json] [--strict] <rules.xml>\n"
       "       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> "
       "<after.zip>\n"
-      "       OrvexInspect derive <before.zip> <after.zip>\n"
+      "       OrvexInspect derive <before.zip> <after.zip> [--check-with <profile.zip>...]\n"
       "       OrvexInspect preview [--json] [-j <jobs>] <rules.xml> <profile.zip|folder>...\n";
   const Case cases[] = {
       {{u"check", dir.wide("good.xml")}, 0, "", ""},
@@ -268,6 +268,12 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
       {{u"diff", u"-h"}, 0, usage, ""},
       {{u"derive", u"--json", u"a.zip", u"b.zip"}, 2, "", usage},
       {{u"check", u"--expand", u"a.xml"}, 2, "", usage},
+      {{u"derive", u"a.zip", u"b.zip", u"--check-with", u"--json"}, 2, "", usage},
+      {{u"diff", u"a.zip", u"b.zip", u"--check-with", u"c.zip"}, 2, "", usage},
+      {{u"derive", u"a.zip", u"b.zip", u"--check-with", dir.wide("missing.zip")},
+       2,
+       "",
+       "OrvexInspect: '" + ToUtf8(dir.wide("missing.zip")) + "' was not found\n"},
       {{u"diff", u"a.zip", u"b.zip", u"--html"}, 2, "", usage},
       {{u"preview", u"-j", u"0", ToUtf16(example), u"a.zip"}, 2, "", usage},
       {{u"check", u"-j", u"2", ToUtf16(example)}, 2, "", usage},

@@ -182,6 +182,7 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   HRESULT hr = run->workspace.Unpack(archive, u"profile", &root, &reason);
   if (FAILED(hr)) {
     run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
+    run->unreadable = true;
     run->failure =
         u"cannot unpack the archive" + ErrorText(hr) + (reason.empty() ? u"" : u": ") + reason;
     return S_OK;
@@ -205,6 +206,7 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   recorder.AddNearKeys();
   if (FAILED(hr)) {
     run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
+    run->unreadable = FAILED(before_read);
     run->failure = FAILED(before_read) ? u"cannot read '" + failed_path + u"'" + ErrorText(hr)
                                        : u"the rules stop the migration" + ErrorText(hr);
     if (FAILED(before_read) && !reason.empty()) run->failure += u": " + reason;

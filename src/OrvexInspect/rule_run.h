@@ -38,6 +38,8 @@ struct RuleRun {
   /// read 'Registry/User.reg' (error 65535): line 3: <why>", "the rules stop the migration
   /// (error 87)".
   std::u16string failure;
+  /// Whether it would stop because the archive or one of its .reg files cannot be read.
+  bool unreadable = false;
   std::vector<RuleEffect> rules;  ///< one per rule, in rule order
   /// The profile as unpacked (its tree's files have since been changed in place) and the state
   /// of each of its files then, by name; and the profile after the rules, read only when the

@@ -1,0 +1,208 @@
+// Derived rules tried on other users' profiles. A rule that carries the example's data gives every
+// profile the example's value or file; where a profile held one of its own the rule replaces the
+// user's setting, unless the profile held what the example held there (the change the example
+// shows). What a profile would hold there without the example's data is what the migration's own
+// run of the other rules leaves (rule_run.h): the rules before a value set or a file create may
+// have moved the user's value or file to where it writes.
+
+#include <algorithm>
+#include <utility>
+
+#include "OrvexInspect/derive.h"
+#include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/rule_check.h"
+#include "OrvexInspect/rule_run.h"
+#include "platform/text.h"
+
+namespace orvex {
+namespace {
+
+// What the lines name of each finding: the first few profiles.
+constexpr std::size_t kShown = 3;
+
+// What a rule that carries data wrote over in one profile: a value of one .reg file, or a file.
+struct Replacement {
+  std::u16string reg_file;  // empty for a file
+  RegistryValueEntry old_value;
+  std::uint64_t old_size = 0;  // a file's
+  std::uint64_t old_hash = 0;
+  std::u16string old_text;
+  std::u16string new_text;
+
+  bool SameOld(const Replacement& other) const {
+    return EqualsIgnoreCase(reg_file, other.reg_file) && old_value == other.old_value &&
+           old_size == other.old_size && old_hash == other.old_hash;
+  }
+};
+
+// The name of a derived file rule's path in a profile's tree.
+std::u16string TreeName(std::u16string path) {
+  std::replace(path.begin(), path.end(), u'\\', u'/');
+  return path;
+}
+
+// The value that a set of `name` in the key `key` (a normalized path) writes over: the first of
+// that name, as the processor finds it.
+const RegistryValueRef* ValueAt(const Profile& profile, std::u16string_view reg_file,
+                                std::u16string_view key, std::u16string_view name) {
+  for (const ProfileRegFile& file : profile.reg_files) {
+    if (!EqualsIgnoreCase(file.name, reg_file)) continue;
+    const int found = file.document.FindKey(key);
+    if (found < 0) return nullptr;
+    const RegistryValueList& values = file.document.KeyAt(found).values();
+    const int value = values.FindValue(name);
+    return value < 0 ? nullptr : &values[value].value;
+  }
+  return nullptr;
+}
+
+// What each rule that carries data wrote over, by rule: where the profile after all the rules
+// (`with`) holds another value or other bytes than after the rules without those (`without`).
+HRESULT FindReplacements(const RuleRun& with, const RuleRun& without,
+                         std::span<const MigrationRule> rules,
+                         std::vector<std::vector<Replacement>>* found) {
+  found->assign(rules.size(), {});
+  if (!with.after_read || !without.after_read) return S_OK;
+  for (std::size_t r = 0; r < rules.size(); ++r) {
+    const MigrationRule& rule = rules[r];
+    if (!CarriesExampleData(rule)) continue;
+    if (rule.kind == RuleKind::File) {
+      const std::u16string name = TreeName(rule.file.source);
+      const auto old_file = without.after.tree.find(name);
+      const auto new_file = with.after.tree.find(name);
+      if (old_file == without.after.tree.end() || old_file->second.directory ||
+          new_file == with.after.tree.end() || new_file->second.directory) {
+        continue;
+      }
+      bool same = false;
+      RETURN_IF_FAILED(SameContent(old_file->second.full_path, new_file->second.full_path, &same));
+      if (same) continue;
+      Replacement replaced{{}, {}, old_file->second.size};
+      RETURN_IF_FAILED(HashFileContent(old_file->second.full_path, &replaced.old_hash));
+      replaced.old_text = CountText(replaced.old_size, u"byte", u"bytes") + u" of its own";
+      replaced.new_text = CountText(new_file->second.size, u"byte", u"bytes");
+      (*found)[r].push_back(std::move(replaced));
+      continue;
+    }
+    std::u16string key = rule.value.key;
+    if (!NormalizeKeyPath(&key)) continue;
+    for (const ProfileRegFile& file : with.after.reg_files) {
+      const RegistryValueRef* old_value = ValueAt(without.after, file.name, key, rule.value.source);
+      const RegistryValueRef* new_value = ValueAt(with.after, file.name, key, rule.value.source);
+      if (old_value == nullptr || new_value == nullptr || *old_value == *new_value) continue;
+      (*found)[r].push_back({file.name, old_value->ToEntry(), 0, 0, DescribeValue(*old_value).head,
+                             DescribeValue(*new_value).head});
+    }
+  }
+  return S_OK;
+}
+
+// The rules on `archive`, with and without those that carry data, and what those wrote over.
+HRESULT RunBoth(std::u16string_view archive, const MigrationRules& rules,
+                const MigrationRules& without_data, std::span<const MigrationRule> list,
+                RuleRun* with, std::vector<std::vector<Replacement>>* found) {
+  RETURN_IF_FAILED(RunRulesOnProfile(archive, rules, with));
+  RuleRun without;
+  if (!with->unreadable) RETURN_IF_FAILED(RunRulesOnProfile(archive, without_data, &without));
+  return FindReplacements(*with, without, list, found);
+}
+
+// Profiles that share one outcome of a rule, and what the line names of the first ones.
+struct Tally {
+  std::size_t profiles = 0;
+  std::vector<std::u16string> shown;
+  bool more = false;
+
+  void Add(std::u16string text) {
+    if (shown.size() < kShown) {
+      shown.push_back(std::move(text));
+    } else {
+      more = true;
+    }
+  }
+  // " in 1 of 2 profiles<where>a.zip, ..."
+  std::u16string Text(std::size_t of, std::u16string_view where) const {
+    std::u16string text = u" in " + DecimalText(profiles) + u" of " + DecimalText(of) +
+                          u" profiles" + std::u16string(where);
+    for (std::size_t i = 0; i < shown.size(); ++i) text += (i == 0 ? u"" : u", ") + shown[i];
+    return text + (more ? u", ..." : u"");
+  }
+};
+
+}  // namespace
+
+HRESULT CheckWithProfiles(std::u16string_view example, std::span<const NamedArchive> others,
+                          DerivedRules* derived, std::u16string* unreadable) {
+  const std::vector<MigrationRule>& list = derived->rules;
+  MigrationRules rules;
+  MigrationRules without_data;
+  for (const MigrationRule& rule : list) {
+    if (!rules.Append(rule)) return E_OUTOFMEMORY;
+    if (!CarriesExampleData(rule) && !without_data.Append(rule)) return E_OUTOFMEMORY;
+  }
+  std::vector<std::vector<Replacement>> in_example;
+  std::vector<RuleEffect> example_effects;
+  std::uint32_t example_exit_code = 0;
+  {
+    RuleRun run;
+    RETURN_IF_FAILED(RunBoth(example, rules, without_data, list, &run, &in_example));
+    example_effects = std::move(run.rules);
+    example_exit_code = run.exit_code;
+  }
+
+  std::vector<Tally> replaced(list.size());
+  std::vector<std::u16string> new_texts(list.size());
+  std::vector<Tally> failed(list.size());
+  std::vector<std::u16string> stops;
+  for (const NamedArchive& other : others) {
+    RuleRun run;
+    std::vector<std::vector<Replacement>> found;
+    RETURN_IF_FAILED(RunBoth(other.path, rules, without_data, list, &run, &found));
+    if (run.unreadable) {
+      *unreadable = u"'" + other.name + u"': " + run.failure;
+      return S_OK;
+    }
+    if (run.exit_code != 0 && example_exit_code == 0) {
+      stops.push_back(other.name + u": exit code " + DecimalText(run.exit_code) + u", " +
+                      run.failure);
+    }
+    for (std::size_t r = 0; r < list.size(); ++r) {
+      const bool failed_in_example = r < example_effects.size() && example_effects[r].failed != 0;
+      if (r < run.rules.size() && run.rules[r].failed != 0 && !failed_in_example) {
+        ++failed[r].profiles;
+        failed[r].Add(other.name);
+      }
+      bool counted = false;
+      for (Replacement& replacement : found[r]) {
+        if (std::any_of(in_example[r].begin(), in_example[r].end(),
+                        [&](const Replacement& known) { return known.SameOld(replacement); })) {
+          continue;
+        }
+        if (!counted) ++replaced[r].profiles;
+        counted = true;
+        new_texts[r] = std::move(replacement.new_text);
+        replaced[r].Add(replacement.old_text + u" (" + other.name + u")");
+      }
+    }
+  }
+
+  for (std::size_t r = 0; r < list.size(); ++r) {
+    const MigrationRule& rule = list[r];
+    if (replaced[r].profiles != 0) {
+      derived->elsewhere.push_back(
+          rule.kind == RuleKind::File
+              ? u"creates file '" + rule.file.source + u"' (" + new_texts[r] + u")" +
+                    replaced[r].Text(others.size(), u" where it held ")
+              : u"sets value " + ValueNameText(rule.value.source) + u" of key '" + rule.value.key +
+                    u"' to " + new_texts[r] + replaced[r].Text(others.size(), u" where it was "));
+    }
+    if (failed[r].profiles != 0) {
+      derived->elsewhere.push_back(RuleText(rule) + u" fails" +
+                                   failed[r].Text(others.size(), u": "));
+    }
+  }
+  derived->elsewhere.insert(derived->elsewhere.end(), stops.begin(), stops.end());
+  return S_OK;
+}
+
+}  // namespace orvex
