@@ -77,7 +77,7 @@ HRESULT FindReplacements(const RuleRun& with, const RuleRun& without,
       bool same = false;
       RETURN_IF_FAILED(SameContent(old_file->second.full_path, new_file->second.full_path, &same));
       if (same) continue;
-      Replacement replaced{{}, {}, old_file->second.size};
+      Replacement replaced{{}, {}, old_file->second.size, 0, {}, {}};
       RETURN_IF_FAILED(HashFileContent(old_file->second.full_path, &replaced.old_hash));
       replaced.old_text = CountText(replaced.old_size, u"byte", u"bytes") + u" of its own";
       replaced.new_text = CountText(new_file->second.size, u"byte", u"bytes");
