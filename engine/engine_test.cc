@@ -15,6 +15,7 @@
 
 #include "engine/engine_test_support.h"
 #include "engine/import.h"
+#include "engine/piece_compressor.h"
 #include "engine/registry_import.h"
 #include "engine/zip_format.h"
 #include "platform/com.h"
@@ -182,11 +183,13 @@ TEST_F(EngineTest, PackedTreeIsCompleteAndValid) {
       {"incompressible and compressible", false, true,
        [](const fs::path& root) {
          std::mt19937 random(1);
-         std::string noise(40 << 20, '\0');
+         std::string noise(engine::kPieceSize + (8 << 20), '\0');
          for (char& c : noise) c = static_cast<char>(random());
          WriteFile(root / "noise.bin", noise);
          std::string text;
-         for (int i = 0; text.size() < (70 << 20); ++i) text += "line " + std::to_string(i % 9973);
+         for (int i = 0; text.size() < 2 * engine::kPieceSize + (6 << 20); ++i) {
+           text += "line " + std::to_string(i % 9973);
+         }
          WriteFile(root / "text.log", text);
        }},
       // Sparse, past what 32-bit sizes hold (ZIP64), with data where pieces meet and at the end;
@@ -197,7 +200,7 @@ TEST_F(EngineTest, PackedTreeIsCompleteAndValid) {
          WriteFile(path, "start");
          fs::resize_file(path, (4ull << 30) + 5);
          std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-         file.seekp((32 << 20) - 3);
+         file.seekp(engine::kPieceSize - 3);
          file << "across";
          file.seekp((4ull << 30));
          file << "end";

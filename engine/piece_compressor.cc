@@ -26,6 +26,9 @@ constexpr double kIncompressibleEntropy = 7.9;
 // What a piece costs in the budget of data in flight besides its bytes, so that a run of empty
 // files cannot queue without bound either.
 constexpr std::uint64_t kPieceOverhead = 1024;
+// The bytes read and not yet written, per worker: enough to keep each busy while the writer
+// catches up. A larger piece starts only when nothing else is in flight.
+constexpr std::uint64_t kInFlightPerWorker = 16u << 20;
 // Pieces are deflated in slices of this size, between which a stop request is noticed.
 constexpr std::uint32_t kSliceSize = 1u << 20;
 // How often the writer, waiting for a piece, looks for a stop request.
@@ -81,7 +84,7 @@ PieceCompressor::PieceCompressor(const std::vector<PackEntry>& entries, std::vec
     : entries_(entries),
       pieces_(pieces),
       level_(level),
-      budget_(std::uint64_t{threads} * kPieceSize / 2),
+      budget_(std::uint64_t{threads} * kInFlightPerWorker),
       unpacked_(unpacked) {
   threads = static_cast<std::uint32_t>(std::min<std::size_t>(threads, pieces.size()));
   try {
