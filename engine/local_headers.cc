@@ -18,9 +18,10 @@ using namespace zip;
 
 // The archive library looks for the end record in this much of the archive's end.
 constexpr std::uint64_t kEndSearchSize = 16 * 1024;
-// The central directory is read in large pieces; local headers lie apart and are small.
+// The central directory is read in large pieces; local headers lie apart and are small: a window
+// holds one with its name and extra fields, or those of a few small entries.
 constexpr std::size_t kDirectoryWindow = 64 * 1024;
-constexpr std::size_t kLocalHeaderWindow = 4 * 1024;
+constexpr std::size_t kLocalHeaderWindow = 1024;
 
 // Code page 437 above ASCII, the characters of names without the UTF-8 flag.
 constexpr char16_t kCodePage437[128] = {

@@ -228,10 +228,20 @@ HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 
   FileTree trees[2];
   std::set<std::u16string> reg_files[2];
   std::u16string logs[2];
+  // An archive compared with itself is listed once.
+  platform::FileState states[2];
+  const bool one_file = platform::GetFileState(sides[0].archive, &states[0]) == ERROR_SUCCESS &&
+                        platform::GetFileState(sides[1].archive, &states[1]) == ERROR_SUCCESS &&
+                        states[0] == states[1];
   for (std::size_t side = 0; side < 2; ++side) {
     *failed = side;
     RETURN_IF_FAILED(CombinePath(directory_, sides[side].folder, &sides[side].profile->root));
     logs[side] = sides[side].profile->root + u".log";
+    if (side == 1 && one_file) {
+      trees[1] = trees[0];
+      reg_files[1] = reg_files[0];
+      break;
+    }
     RETURN_IF_FAILED(ReadArchive(
         sides[side].archive, logs[side],
         engine::EntryListing(
