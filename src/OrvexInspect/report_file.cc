@@ -1,0 +1,79 @@
+#include "OrvexInspect/report_file.h"
+
+#include <algorithm>
+
+#include "OrvexInspect/inspect_text.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "transforms/files/file_system.h"
+#include "transforms/files/paths.h"
+
+namespace orvex {
+namespace {
+
+// Free names tried beside the report: "<name>.1.tmp", "<name>.2.tmp", ...
+constexpr std::uint32_t kTemporaryNameTries = 100;
+// The most one write hands over.
+constexpr std::size_t kWriteBlock = std::size_t{1} << 30;
+
+}  // namespace
+
+ReportFile::~ReportFile() {
+  if (temporary_.empty()) return;
+  platform::CloseHandle(file_);
+  (void)platform::DeleteFile(temporary_);
+}
+
+bool ReportFile::Create(const std::u16string& name, std::span<const std::u16string> inputs,
+                        CommandOutput* failure) {
+  name_ = name;
+  path_ = name;
+  HRESULT hr = ResolveFullPath(&path_);
+  if (SUCCEEDED(hr)) {
+    for (const std::u16string& input : inputs) {
+      if (NameOneFile(path_, input)) {
+        *failure = Failure(u"the report '" + name + u"' would replace an input");
+        return false;
+      }
+    }
+    std::uint32_t error = ERROR_FILE_EXISTS;
+    for (std::uint32_t n = 1;
+         n <= kTemporaryNameTries && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+         ++n) {
+      temporary_ = path_ + u'.' + DecimalText(n) + u".tmp";
+      error =
+          platform::CreateFile(temporary_, platform::GENERIC_WRITE, platform::CREATE_NEW, &file_);
+    }
+    if (error != 0) temporary_.clear();
+    hr = HResultFromWin32(error);
+  }
+  if (FAILED(hr)) *failure = Failure(u"cannot write '" + name + u"'" + ErrorText(hr));
+  return SUCCEEDED(hr);
+}
+
+bool ReportFile::Finish(std::u16string_view page, CommandOutput* failure) {
+  const std::string bytes = ToUtf8(page);
+  std::uint32_t error = 0;
+  for (std::size_t at = 0; at < bytes.size() && error == 0;) {
+    const std::size_t size = std::min(bytes.size() - at, kWriteBlock);
+    std::uint32_t written = 0;
+    error = platform::WriteFile(file_, bytes.data() + at, static_cast<std::uint32_t>(size),
+                                &written);
+    at += size;
+  }
+  // The page reaches the disk before it takes the name: after a crash the name holds the whole
+  // page or what it held before.
+  if (error == 0) error = platform::FlushFileBuffers(file_);
+  platform::CloseHandle(file_);
+  if (error == 0) {
+    error = platform::MoveFileEx(temporary_, path_, platform::MOVEFILE_REPLACE_EXISTING);
+  }
+  if (error != 0) {
+    *failure = Failure(u"cannot write '" + name_ + u"'" + ErrorText(HResultFromWin32(error)));
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+}  // namespace orvex
