@@ -28,7 +28,10 @@ bool ReportFile::Create(const std::u16string& name, std::span<const std::u16stri
                         CommandOutput* failure) {
   name_ = name;
   path_ = name;
+  bool exists = false;
+  std::uint32_t attributes = 0;
   HRESULT hr = ResolveFullPath(&path_);
+  if (SUCCEEDED(hr)) hr = GetPathAttributes(path_, &exists, &attributes);
   if (SUCCEEDED(hr)) {
     for (const std::u16string& input : inputs) {
       if (NameOneFile(path_, input)) {
@@ -36,19 +39,24 @@ bool ReportFile::Create(const std::u16string& name, std::span<const std::u16stri
         return false;
       }
     }
-    std::uint32_t error = ERROR_FILE_EXISTS;
-    for (std::uint32_t n = 1;
-         n <= kTemporaryNameTries && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
-         ++n) {
-      temporary_ = path_ + u'.' + DecimalText(n) + u".tmp";
-      error =
-          platform::CreateFile(temporary_, platform::GENERIC_WRITE, platform::CREATE_NEW, &file_);
-    }
-    if (error != 0) temporary_.clear();
-    hr = HResultFromWin32(error);
   }
-  if (FAILED(hr)) *failure = Failure(u"cannot write '" + name + u"'" + ErrorText(hr));
-  return SUCCEEDED(hr);
+  // What giving the file its name would refuse is refused now: a folder or a read-only file.
+  constexpr std::uint32_t kRefused =
+      platform::FILE_ATTRIBUTE_DIRECTORY | platform::FILE_ATTRIBUTE_READONLY;
+  if (SUCCEEDED(hr) && exists && (attributes & kRefused) != 0) {
+    hr = HResultFromWin32(ERROR_ACCESS_DENIED);
+  }
+  for (std::uint32_t n = 1; SUCCEEDED(hr); ++n) {
+    temporary_ = path_ + u'.' + DecimalText(n) + u".tmp";
+    const std::uint32_t error =
+        platform::CreateFile(temporary_, platform::GENERIC_WRITE, platform::CREATE_NEW, &file_);
+    if (error == 0) return true;
+    const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    if (!taken || n == kTemporaryNameTries) hr = HResultFromWin32(error);
+  }
+  temporary_.clear();
+  *failure = Failure(u"cannot write '" + name + u"'" + ErrorText(hr));
+  return false;
 }
 
 bool ReportFile::Finish(std::u16string_view page, CommandOutput* failure) {

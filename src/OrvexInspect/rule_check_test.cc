@@ -290,6 +290,10 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
        2,
        "",
        "OrvexInspect: cannot write '" + ToUtf8(dir.wide("no folder/r.html")) + "' (error 3)\n"},
+      {{u"diff", u"--html", dir.wide(), dir.wide("good.xml"), dir.wide("bad.xml")},
+       2,
+       "",
+       "OrvexInspect: cannot write '" + ToUtf8(dir.wide()) + "' (error 5)\n"},
   };
   for (const Case& c : cases) {
     ArgumentList args = {u"OrvexInspect"};
