@@ -106,8 +106,8 @@ ProfileResult PreviewOne(const ProfileArchive& archive, const MigrationRules& ru
     result.failure = std::move(run.failure);
     result.rules = std::move(run.rules);
     if (html && SUCCEEDED(result.error)) {
-      AppendHtmlChanges(archive.name, ExitCodeText(result),
-                        run.after_read ? &comparison : nullptr, &result.page_part);
+      AppendHtmlChanges(archive.name, ExitCodeText(result), run.after_read ? &comparison : nullptr,
+                        &result.page_part);
     }
   } catch (const ResultException& e) {
     result.error = e.result();

@@ -157,8 +157,8 @@ HRESULT PairMovedFiles(const EntrySet& removed, const EntrySet& added,
         // In a tree changed in place only the file a rule moved is the same: a rename keeps its
         // identity, size and last-write time, and changes its change time.
         const platform::FileState &a = *entry->state, &b = *other.state;
-        same = a.identity == b.identity && a.size == b.size &&
-               a.last_write_time == b.last_write_time;
+        same =
+            a.identity == b.identity && a.size == b.size && a.last_write_time == b.last_write_time;
       } else {
         if (!entry->crc || !other.crc) {
           std::uint64_t hash = 0, other_hash = 0;

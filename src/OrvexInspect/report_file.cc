@@ -65,8 +65,8 @@ bool ReportFile::Finish(std::u16string_view page, CommandOutput* failure) {
   for (std::size_t at = 0; at < bytes.size() && error == 0;) {
     const std::size_t size = std::min(bytes.size() - at, kWriteBlock);
     std::uint32_t written = 0;
-    error = platform::WriteFile(file_, bytes.data() + at, static_cast<std::uint32_t>(size),
-                                &written);
+    error =
+        platform::WriteFile(file_, bytes.data() + at, static_cast<std::uint32_t>(size), &written);
     at += size;
   }
   // The page reaches the disk before it takes the name: after a crash the name holds the whole

@@ -178,7 +178,8 @@ class EffectRecorder final : public RuleObserver {
 HRESULT RecordStates(FileTree* tree) {
   for (auto& [name, entry] : *tree) {
     if (entry.directory) continue;
-    if (const std::uint32_t error = platform::GetFileState(entry.full_path, &entry.state.emplace())) {
+    if (const std::uint32_t error =
+            platform::GetFileState(entry.full_path, &entry.state.emplace())) {
       return HResultFromWin32(error);
     }
   }
