@@ -458,9 +458,9 @@ CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u
   if (!CollectArchives(inputs, &archives, &output)) return output;
   ReportFile report;
   if (!html.empty()) {
-    std::vector<std::u16string> read = {rules_path};
-    for (const ProfileArchive& archive : archives) read.push_back(archive.path);
-    if (!report.Create(html, read, &output)) return output;
+    std::vector<std::u16string> files_read = {rules_path};
+    for (const ProfileArchive& archive : archives) files_read.push_back(archive.path);
+    if (!report.Create(html, files_read, &output)) return output;
   }
 
   // A stop request ends the profiles under way at their next step and starts no more; their
