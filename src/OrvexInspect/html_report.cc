@@ -176,11 +176,20 @@ void AppendHtmlRuleTable(std::span<const RuleRow> rows, std::u16string* out) {
   *out += u"</table>\n</section>\n";
 }
 
-void AppendHtmlChanges(std::u16string_view profile, const ProfileComparison& comparison,
-                       std::u16string* out) {
+void AppendHtmlChanges(std::u16string_view profile, std::u16string_view status,
+                       const ProfileComparison* changes, std::u16string* out) {
   *out += u"<section class=\"profile\">\n";
   AppendElement(u"h2", u" class=\"path\"", profile, out);
   *out += u'\n';
+  if (!status.empty()) {
+    AppendElement(u"p", u"", status, out);
+    *out += u'\n';
+  }
+  if (changes == nullptr) {
+    *out += u"</section>\n";
+    return;
+  }
+  const ProfileComparison& comparison = *changes;
   if (comparison.empty()) *out += u"<p>No differences.</p>\n";
   for (const RegFileComparison& file : comparison.reg_files) AppendRegFile(file, out);
   // Files and folders under their top folder (AppData, Desktop, ...).

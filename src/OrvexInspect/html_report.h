@@ -49,10 +49,11 @@ struct RuleRow {
 /// The rule table under the heading "Rules", one row per rule.
 void AppendHtmlRuleTable(std::span<const RuleRow> rows, std::u16string* out);
 
-/// The changes of one profile under a heading of its name, as a tree that opens and closes: per
-/// .reg file its moved key trees and its keys with the values before and after side by side, per
-/// top folder its files and folders.
-void AppendHtmlChanges(std::u16string_view profile, const ProfileComparison& comparison,
-                       std::u16string* out);
+/// One profile under a heading of its name: `status` below it when there is one, then its changes
+/// as a tree that opens and closes: per .reg file its moved key trees and its keys with the values
+/// before and after side by side, per top folder its files and folders. Without `changes` (a
+/// profile the migration would fail on), the heading and the status alone.
+void AppendHtmlChanges(std::u16string_view profile, std::u16string_view status,
+                       const ProfileComparison* changes, std::u16string* out);
 
 }  // namespace orvex

@@ -2,17 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "platform/text.h"
-#include "testing/temp_dir.h"
 
 namespace orvex {
 namespace {
 
-// A page of the summary and the rule table: what it shows is escaped, and a browser reads the
-// summary and every rule's row back from it.
-TEST(HtmlReportTest, BrowserReadsTheSummaryAndEveryRule) {
+// A page of the summary and the rule table: what it shows is escaped. A browser reads the example's
+// pages in the test InspectReports.
+TEST(HtmlReportTest, RuleRowsShowTheirTextEscaped) {
   const std::u16string_view columns[] = {u"profiles", u"would fail"};
   const CountRow summary[] = {{u"all", {3, 1}}};
   const RuleRow rules[] = {
@@ -42,34 +39,6 @@ TEST(HtmlReportTest, BrowserReadsTheSummaryAndEveryRule) {
                       "</td></tr>\n"),
             std::string::npos)
       << html;
-
-#ifdef _WIN32
-  GTEST_SKIP() << "the browser runs beside the Linux build";
-#else
-  if (std::system("command -v chromium >/dev/null") != 0) {
-    GTEST_SKIP() << "Chromium is not installed (make test installs it)";
-  }
-  testing::ScopedTempDir dir;
-  testing::WriteFile(dir.path() / "report.html", html);
-  const std::string command =
-      "chromium --headless --no-sandbox --disable-gpu --no-first-run --no-proxy-server "
-      "--dump-dom 'file://" +
-      (dir.path() / "report.html").string() + "' >'" + (dir.path() / "dom.html").string() +
-      "' 2>/dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  const std::string dom = testing::ReadFile(dir.path() / "dom.html");
-  auto count = [&](const std::string& piece) {
-    std::size_t found = 0;
-    for (std::size_t at = dom.find(piece); at != std::string::npos; at = dom.find(piece, at + 1)) {
-      ++found;
-    }
-    return found;
-  };
-  EXPECT_EQ(count("<section id=\"summary\">"), 1u) << dom;
-  EXPECT_EQ(count("<tr class=\"rule\">"), 2u) << dom;
-  // Text comes back as text: the browser writes its quotes as they are.
-  EXPECT_NE(dom.find("value set 'a&lt;b' &amp; \"c\""), std::string::npos) << dom;
-#endif
 }
 
 }  // namespace

@@ -12,9 +12,8 @@
 #include "OrvexInspect/preview.h"
 #include "OrvexInspect/profile.h"
 #include "OrvexInspect/profile_diff.h"
+#include "OrvexInspect/report_file.h"
 #include "OrvexInspect/rule_check.h"
-#include "platform/file_handles.h"
-#include "platform/text.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
 
@@ -26,7 +25,8 @@ constexpr std::u16string_view kUsage =
     u"       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> "
     u"<after.zip>\n"
     u"       OrvexInspect derive <before.zip> <after.zip> [--check-with <profile.zip>...]\n"
-    u"       OrvexInspect preview [--json] [-j <jobs>] <rules.xml> <profile.zip|folder>...\n";
+    u"       OrvexInspect preview [--json] [-j <jobs>] [--html <report.html>] <rules.xml> "
+    u"<profile.zip|folder>...\n";
 
 }  // namespace
 
@@ -130,12 +130,10 @@ CommandOutput Check(const std::u16string& name, bool json, bool strict) {
   return output;
 }
 
-// Both archives read for comparing them, each unpacked only as far as the comparison needs.
+// Both archives (`paths`, as ExistingFile gives them) read for comparing them, each unpacked only
+// as far as the comparison needs.
 bool ListArchives(const std::u16string& before_name, const std::u16string& after_name,
-                  ArchivePair* pair, CommandOutput* failure) {
-  const std::u16string paths[2] = {ExistingFile(before_name, failure),
-                                   paths[0].empty() ? u"" : ExistingFile(after_name, failure)};
-  if (paths[1].empty()) return false;
+                  const std::u16string (&paths)[2], ArchivePair* pair, CommandOutput* failure) {
   HRESULT hr = pair->workspace.Create();
   if (FAILED(hr)) {
     *failure = Failure(u"cannot create a working folder" + ErrorText(hr));
@@ -156,22 +154,6 @@ bool ListArchives(const std::u16string& before_name, const std::u16string& after
   return SUCCEEDED(hr);
 }
 
-// Writes `text` as UTF-8 into the file `path`, replacing it.
-HRESULT WriteTextFile(const std::u16string& path, std::u16string_view text) {
-  std::u16string full = path;
-  RETURN_IF_FAILED(ResolveFullPath(&full));
-  platform::FileHandle file;
-  std::uint32_t error =
-      platform::CreateFile(full, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &file);
-  const std::string bytes = ToUtf8(text);
-  std::uint32_t written = 0;
-  if (error == 0) {
-    error =
-        platform::WriteFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &written);
-  }
-  return error == 0 ? S_OK : HResultFromWin32(error);
-}
-
 // The report page of a diff: the summary, then the changes of the one pair of profiles.
 std::u16string DiffPage(const std::u16string& before, const std::u16string& after,
                         const ProfileComparison& comparison, const DifferenceSummary& summary) {
@@ -185,7 +167,7 @@ std::u16string DiffPage(const std::u16string& before, const std::u16string& afte
   std::u16string page;
   BeginHtmlPage(u"OrvexInspect diff: " + before + u" -> " + after, &page);
   AppendHtmlSummary(columns, rows, &page);
-  AppendHtmlChanges(before + u" -> " + after, comparison, &page);
+  AppendHtmlChanges(before + u" -> " + after, {}, &comparison, &page);
   EndHtmlPage(&page);
   return page;
 }
@@ -199,15 +181,20 @@ struct DiffOptions {
 CommandOutput Diff(const std::u16string& before, const std::u16string& after,
                    const DiffOptions& options) {
   CommandOutput output;
+  const std::u16string paths[2] = {ExistingFile(before, &output),
+                                   paths[0].empty() ? u"" : ExistingFile(after, &output)};
+  if (paths[1].empty()) return output;
+  ReportFile report;
+  if (!options.html.empty() && !report.Create(options.html, paths, &output)) return output;
   const auto pair = std::make_shared<ArchivePair>();
-  if (!ListArchives(before, after, pair.get(), &output)) return output;
+  if (!ListArchives(before, after, paths, pair.get(), &output)) return output;
   ProfileComparison& comparison = pair->comparison;
-  HRESULT hr = CompareProfiles(pair->before, pair->after, options.expand, &comparison);
+  const HRESULT hr = CompareProfiles(pair->before, pair->after, options.expand, &comparison);
   if (FAILED(hr)) return Failure(u"cannot compare the archives" + ErrorText(hr));
   const DifferenceSummary summary = Summarize(comparison);
-  if (!options.html.empty()) {
-    hr = WriteTextFile(options.html, DiffPage(before, after, comparison, summary));
-    if (FAILED(hr)) return Failure(u"cannot write '" + options.html + u"'" + ErrorText(hr));
+  if (!options.html.empty() &&
+      !report.Finish(DiffPage(before, after, comparison, summary), &output)) {
+    return output;
   }
   if (options.json) {
     output.out = u"{\n  \"version\": 1,\n  \"command\": \"diff\",\n  \"before\": ";
@@ -317,10 +304,10 @@ CommandOutput Dispatch(const ArgumentList& args) {
   if (usage_error || (!check_with.empty() && (words.empty() || words[0] != u"derive"))) {
     words.clear();
   }
-  if (words.size() >= 3 && words[0] == u"preview" && !strict && !diff_options) {
+  if (words.size() >= 3 && words[0] == u"preview" && !strict && !diff.expand) {
     // One profile per core unless told otherwise, as the migration's batch script runs them.
     if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
-    return Preview(words[1], {words.begin() + 2, words.end()}, diff.json, jobs);
+    return Preview(words[1], {words.begin() + 2, words.end()}, diff.json, jobs, diff.html);
   }
   if (jobs != 0) words.clear();  // only preview knows it
   if (words.size() == 2 && words[0] == u"check" && !diff_options) {

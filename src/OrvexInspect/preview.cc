@@ -8,7 +8,9 @@
 #include <thread>
 #include <utility>
 
+#include "OrvexInspect/html_report.h"
 #include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/report_file.h"
 #include "OrvexInspect/rule_check.h"
 #include "OrvexInspect/rule_run.h"
 #include "platform/process.h"
@@ -77,18 +79,36 @@ struct ProfileResult {
   std::u16string failure;
   std::vector<RuleEffect> rules;
   RunChanges changes;
+  std::u16string page_part;  // its part of the report page, when one is written
 };
 
-// On a worker thread, so nothing may escape it.
-ProfileResult PreviewOne(const ProfileArchive& archive, const MigrationRules& rules) {
+// "exit code 0", or for a profile the migration would fail on "exit code 87, the rules stop the
+// migration (error 87)".
+std::u16string ExitCodeText(const ProfileResult& result) {
+  std::u16string text = u"exit code " + DecimalText(result.exit_code);
+  if (result.exit_code != 0) text += u", " + result.failure;
+  return text;
+}
+
+// On a worker thread, so nothing may escape it. The part of the report page is written here,
+// while the profile's documents and trees exist.
+ProfileResult PreviewOne(const ProfileArchive& archive, const MigrationRules& rules, bool html) {
   ProfileResult result;
   try {
     RuleRun run;
     result.error = RunRulesOnProfile(archive.path, rules, &run);
-    if (SUCCEEDED(result.error)) result.error = CountChanges(run, &result.changes);
+    ProfileComparison comparison;
+    if (SUCCEEDED(result.error) && run.after_read) {
+      result.error = CompareProfiles(run.before, run.after, false, &comparison);
+      if (SUCCEEDED(result.error)) result.changes = CountChanges(run, comparison);
+    }
     result.exit_code = run.exit_code;
     result.failure = std::move(run.failure);
     result.rules = std::move(run.rules);
+    if (html && SUCCEEDED(result.error)) {
+      AppendHtmlChanges(archive.name, ExitCodeText(result), run.after_read ? &comparison : nullptr,
+                        &result.page_part);
+    }
   } catch (const ResultException& e) {
     result.error = e.result();
   } catch (const std::bad_alloc&) {
@@ -143,13 +163,13 @@ class Progress {
 };
 
 std::vector<ProfileResult> PreviewAll(const std::vector<ProfileArchive>& archives,
-                                      const MigrationRules& rules, std::uint32_t jobs) {
+                                      const MigrationRules& rules, std::uint32_t jobs, bool html) {
   std::vector<ProfileResult> results(archives.size());
   Progress progress(archives.size());
   std::atomic<std::size_t> next = 0;
   const auto work = [&] {
     for (std::size_t i = next++; i < archives.size() && !platform::StopRequested(); i = next++) {
-      results[i] = PreviewOne(archives[i], rules);
+      results[i] = PreviewOne(archives[i], rules, html);
       progress.OneDone();
     }
   };
@@ -163,16 +183,15 @@ std::vector<ProfileResult> PreviewAll(const std::vector<ProfileArchive>& archive
   return results;
 }
 
-// Profiles that share one outcome of a rule, the .reg files among them, and the first names.
+// Profiles that share one outcome of a rule with the first names, and the .reg files among them.
 struct Tally {
-  std::uint64_t profiles = 0;
+  ProfileCount count;
   std::uint64_t reg_files = 0;
-  std::vector<std::u16string_view> names;
 
   void Add(std::u16string_view name, std::uint32_t files) {
-    ++profiles;
+    ++count.profiles;
     reg_files += files;
-    if (names.size() < kNamesShown) names.push_back(name);
+    if (count.examples.size() < kNamesShown) count.examples.emplace_back(name);
   }
 };
 
@@ -234,19 +253,26 @@ std::u16string CountsText(std::u16string_view what, const ChangeCounts& counts,
 
 void AppendTallyText(std::u16string* out, std::u16string_view what, const Tally& tally,
                      bool registry) {
-  if (tally.profiles == 0) return;
-  *out += u"    " + std::u16string(what) + u" in " + DecimalText(tally.profiles) +
-          (tally.profiles == 1 ? u" profile" : u" profiles");
+  const ProfileCount& count = tally.count;
+  if (count.profiles == 0) return;
+  *out += u"    " + std::u16string(what) + u" in " + DecimalText(count.profiles) +
+          (count.profiles == 1 ? u" profile" : u" profiles");
   if (registry) {
     *out += u" (" + DecimalText(tally.reg_files) +
             (tally.reg_files == 1 ? u" .reg file)" : u" .reg files)");
   }
   *out += u":";
-  for (std::size_t i = 0; i < tally.names.size(); ++i) {
-    *out += (i == 0 ? u" " : u", ") + std::u16string(tally.names[i]);
+  for (std::size_t i = 0; i < count.examples.size(); ++i) {
+    *out += (i == 0 ? u" " : u", ") + count.examples[i];
   }
-  if (tally.profiles > tally.names.size()) *out += u", ...";
+  if (count.profiles > count.examples.size()) *out += u", ...";
   *out += u'\n';
+}
+
+// "'x' not found; 'X' differs only in letter case (2 profiles)".
+std::u16string NearMissText(const std::pair<std::u16string, std::uint64_t>& near_miss) {
+  return near_miss.first + u" (" + DecimalText(near_miss.second) +
+         (near_miss.second == 1 ? u" profile)" : u" profiles)");
 }
 
 void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
@@ -260,21 +286,20 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
     const RuleSummary& summary = summaries[r];
     const bool registry = IsRegistryRule(rule.kind);
     *out += u"  line " + DecimalText(lines[r]) + u": " + RuleText(rule) + u'\n';
-    if (summary.acted.profiles == 0) *out += u"    acted nowhere\n";
+    if (summary.acted.count.profiles == 0) *out += u"    acted nowhere\n";
     AppendTallyText(out, u"acted", summary.acted, registry);
     AppendTallyText(out, u"found nothing", summary.found_nothing, registry);
     AppendTallyText(out, u"failed", summary.failed, registry);
-    for (const auto& [text, profiles] : summary.near_misses) {
-      *out += u"      near miss: " + text + u" (" + DecimalText(profiles) +
-              (profiles == 1 ? u" profile)\n" : u" profiles)\n");
+    for (const auto& near_miss : summary.near_misses) {
+      *out += u"      near miss: " + NearMissText(near_miss) + u'\n';
     }
   }
   *out += u"Profiles:\n";
   for (std::size_t p = 0; p < results.size(); ++p) {
     const ProfileResult& result = results[p];
-    *out += u"  " + archives[p].name + u": exit code " + DecimalText(result.exit_code);
+    *out += u"  " + archives[p].name + u": " + ExitCodeText(result);
     if (result.exit_code != 0) {
-      *out += u", " + result.failure + u'\n';
+      *out += u'\n';
       continue;
     }
     const RunChanges& c = result.changes;
@@ -296,15 +321,15 @@ void AppendNumberField(std::u16string* out, std::u16string_view name, std::uint6
 void AppendTallyJson(std::u16string* out, std::u16string_view name, const Tally& tally,
                      bool registry) {
   *out += u", \"" + std::u16string(name) + u"\": {";
-  AppendNumberField(out, u"profiles", tally.profiles);
+  AppendNumberField(out, u"profiles", tally.count.profiles);
   if (registry) {
     *out += u", ";
     AppendNumberField(out, u"reg_files", tally.reg_files);
   }
   *out += u", \"first_profiles\": [";
-  for (std::size_t i = 0; i < tally.names.size(); ++i) {
+  for (std::size_t i = 0; i < tally.count.examples.size(); ++i) {
     if (i != 0) *out += u", ";
-    AppendJsonString(out, tally.names[i]);
+    AppendJsonString(out, tally.count.examples[i]);
   }
   *out += u"]}";
 }
@@ -381,10 +406,42 @@ void AppendJson(const std::u16string& rules_name, const MigrationRules& rules,
   *out += u"]}\n";
 }
 
+// The report page: the totals, the rule table and each profile's part.
+std::u16string PreviewPage(const std::u16string& rules_name, const MigrationRules& rules,
+                           const std::vector<std::uint32_t>& lines,
+                           const std::vector<RuleSummary>& summaries,
+                           const std::vector<ProfileResult>& results, const Totals& totals) {
+  std::u16string page;
+  BeginHtmlPage(u"OrvexInspect preview: " + rules_name, &page);
+  const std::u16string_view columns[] = {u"profiles",     u"would succeed", u"would fail",
+                                         u"would change", u"rules",         u"rules acted nowhere"};
+  const CountRow total[] = {{u"total",
+                             {results.size(), totals.succeed, totals.fail, totals.change,
+                              summaries.size(), totals.rules_acted_nowhere}}};
+  AppendHtmlSummary(columns, total, &page);
+  std::vector<RuleRow> rows;
+  for (std::size_t r = 0; r < summaries.size(); ++r) {
+    const RuleSummary& summary = summaries[r];
+    RuleRow& row = rows.emplace_back();
+    row.rule = RuleText(rules.At(static_cast<std::int32_t>(r)));
+    row.line = lines[r];
+    row.acted = summary.acted.count;
+    row.found_nothing = summary.found_nothing.count;
+    row.failed = summary.failed.count;
+    for (const auto& near_miss : summary.near_misses) {
+      row.near_misses.push_back(NearMissText(near_miss));
+    }
+  }
+  AppendHtmlRuleTable(rows, &page);
+  for (const ProfileResult& result : results) page += result.page_part;
+  EndHtmlPage(&page);
+  return page;
+}
+
 }  // namespace
 
 CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u16string>& inputs,
-                      bool json, std::uint32_t jobs) {
+                      bool json, std::uint32_t jobs, const std::u16string& html) {
   CommandOutput output;
   const std::u16string rules_path = ExistingFile(rules_name, &output);
   if (rules_path.empty()) return output;
@@ -399,11 +456,17 @@ CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u
   }
   std::vector<ProfileArchive> archives;
   if (!CollectArchives(inputs, &archives, &output)) return output;
+  ReportFile report;
+  if (!html.empty()) {
+    std::vector<std::u16string> files_read = {rules_path};
+    for (const ProfileArchive& archive : archives) files_read.push_back(archive.path);
+    if (!report.Create(html, files_read, &output)) return output;
+  }
 
   // A stop request ends the profiles under way at their next step and starts no more; their
   // working folders go with them.
   platform::WatchStopRequests();
-  const std::vector<ProfileResult> results = PreviewAll(archives, rules, jobs);
+  const std::vector<ProfileResult> results = PreviewAll(archives, rules, jobs, !html.empty());
   if (platform::StopRequested()) {
     CommandOutput stopped = Failure(u"stopped on request");
     stopped.exit_code = static_cast<std::uint32_t>(LowWord(kStoppedOnRequest));
@@ -422,7 +485,11 @@ CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u
     if (result.exit_code == 0 && result.changes.any()) ++totals.change;
   }
   for (const RuleSummary& summary : summaries) {
-    if (summary.acted.profiles == 0) ++totals.rules_acted_nowhere;
+    if (summary.acted.count.profiles == 0) ++totals.rules_acted_nowhere;
+  }
+  if (!html.empty() &&
+      !report.Finish(PreviewPage(rules_name, rules, lines, summaries, results, totals), &output)) {
+    return output;
   }
   if (json) {
     AppendJson(rules_name, rules, lines, summaries, archives, results, totals, &output.out);

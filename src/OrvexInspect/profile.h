@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/files.h"
 #include "regfile/registry_document.h"
 
 namespace orvex {
@@ -72,6 +73,9 @@ struct TreeEntry {
   std::uint64_t size = 0;
   std::u16string full_path;          ///< empty for a file left packed
   std::optional<std::uint32_t> crc;  ///< a file's CRC-32 as its archive records it, when listed
+  /// In a tree that rules change in place, a file's state when the tree was read: the bytes before
+  /// are gone, so the trees before and after are compared by the states their files had.
+  std::optional<platform::FileState> state;
 };
 
 /// Whether two files listed from their archives hold the same bytes by what the archives record:

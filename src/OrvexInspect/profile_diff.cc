@@ -53,6 +53,8 @@ void AddLines(char16_t marker, std::span<const std::u16string_view> lines,
 // not text (a NUL byte) or too large.
 HRESULT LineDiff(const TreeEntry& before, const TreeEntry& after,
                  std::vector<std::u16string>* out) {
+  // A file changed in place has no bytes before left to show.
+  if (before.state) return S_OK;
   if (before.size > kMaxLineDiffBytes || after.size > kMaxLineDiffBytes) return S_OK;
   std::string old_bytes;
   std::string new_bytes;
@@ -101,10 +103,15 @@ auto Below(Map& entries, const std::u16string& directory) {
 std::u16string_view LastName(std::u16string_view path) { return path.substr(path.rfind(u'/') + 1); }
 
 // Whether two files hold the same bytes: files listed from their archives by the sizes and CRC-32
-// recorded there, unpacked ones by their bytes.
+// recorded there, a file of a tree changed in place by its whole state (a rule that rewrote it
+// changed its state), unpacked ones by their bytes.
 HRESULT SameFile(const TreeEntry& a, const TreeEntry& b, bool* same) {
   if (a.crc && b.crc) {
     *same = RecordedSame(a, b);
+    return S_OK;
+  }
+  if (a.state && b.state) {
+    *same = *a.state == *b.state;
     return S_OK;
   }
   *same = a.size == b.size;
@@ -146,13 +153,21 @@ HRESULT PairMovedFiles(const EntrySet& removed, const EntrySet& added,
     for (const std::u16string* candidate : candidates) {
       const TreeEntry& other = *added.find(*candidate)->second;
       bool same = true;
-      if (!entry->crc || !other.crc) {
-        std::uint64_t hash = 0, other_hash = 0;
-        RETURN_IF_FAILED(hash_of(path, *entry, &hash));
-        RETURN_IF_FAILED(hash_of(*candidate, other, &other_hash));
-        same = hash == other_hash;
+      if (entry->state && other.state) {
+        // In a tree changed in place only the file a rule moved is the same: a rename keeps its
+        // identity, size and last-write time, and changes its change time.
+        const platform::FileState &a = *entry->state, &b = *other.state;
+        same =
+            a.identity == b.identity && a.size == b.size && a.last_write_time == b.last_write_time;
+      } else {
+        if (!entry->crc || !other.crc) {
+          std::uint64_t hash = 0, other_hash = 0;
+          RETURN_IF_FAILED(hash_of(path, *entry, &hash));
+          RETURN_IF_FAILED(hash_of(*candidate, other, &other_hash));
+          same = hash == other_hash;
+        }
+        if (same) RETURN_IF_FAILED(SameFile(*entry, other, &same));
       }
-      if (same) RETURN_IF_FAILED(SameFile(*entry, other, &same));
       if (!same) continue;
       pairs->emplace(path, *candidate);
       taken.insert(*candidate);

@@ -224,7 +224,8 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
       "       OrvexInspect diff [--json] [--expand] [--html <report.html>] <before.zip> "
       "<after.zip>\n"
       "       OrvexInspect derive <before.zip> <after.zip> [--check-with <profile.zip>...]\n"
-      "       OrvexInspect preview [--json] [-j <jobs>] <rules.xml> <profile.zip|folder>...\n";
+      "       OrvexInspect preview [--json] [-j <jobs>] [--html <report.html>] <rules.xml> "
+      "<profile.zip|folder>...\n";
   const Case cases[] = {
       {{u"check", dir.wide("good.xml")}, 0, "", ""},
       {{u"check", u"--json", dir.wide("good.xml")},
@@ -281,6 +282,24 @@ TEST(RuleCheckTest, CommandExitsAsCompilersDo) {
        2,
        "",
        "OrvexInspect: '" + ToUtf8(dir.wide("missing.zip")) + "' was not found\n"},
+      {{u"preview", u"--expand", ToUtf16(example), u"a.zip"}, 2, "", usage},
+      // A report never replaces what the command reads.
+      {{u"diff", u"--html", dir.wide("bad.xml"), dir.wide("good.xml"), dir.wide("bad.xml")},
+       2,
+       "",
+       "OrvexInspect: the report '" + ToUtf8(dir.wide("bad.xml")) + "' would replace an input\n"},
+      {{u"preview", u"--html", dir.wide("good.xml"), dir.wide("good.xml"), dir.wide("bad.xml")},
+       2,
+       "",
+       "OrvexInspect: the report '" + ToUtf8(dir.wide("good.xml")) + "' would replace an input\n"},
+      {{u"preview", u"--html", dir.wide("no folder/r.html"), ToUtf16(example), dir.wide("bad.xml")},
+       2,
+       "",
+       "OrvexInspect: cannot write '" + ToUtf8(dir.wide("no folder/r.html")) + "' (error 3)\n"},
+      {{u"diff", u"--html", dir.wide(), dir.wide("good.xml"), dir.wide("bad.xml")},
+       2,
+       "",
+       "OrvexInspect: cannot write '" + ToUtf8(dir.wide()) + "' (error 5)\n"},
   };
   for (const Case& c : cases) {
     ArgumentList args = {u"OrvexInspect"};

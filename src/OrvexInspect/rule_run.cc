@@ -6,6 +6,7 @@
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
 #include "OrvexMigrate/rule_passes.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
@@ -173,6 +174,18 @@ class EffectRecorder final : public RuleObserver {
   std::vector<bool> key_found_;
 };
 
+// Keeps in `tree` the state each of its files has now.
+HRESULT RecordStates(FileTree* tree) {
+  for (auto& [name, entry] : *tree) {
+    if (entry.directory) continue;
+    if (const std::uint32_t error =
+            platform::GetFileState(entry.full_path, &entry.state.emplace())) {
+      return HResultFromWin32(error);
+    }
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules, RuleRun* run) {
@@ -190,15 +203,7 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   // A .reg file that cannot be read stops the registry pass at the same file, which says so.
   std::u16string failed_path;
   const HRESULT before_read = LoadProfile(root, &run->before, &failed_path, &reason);
-  if (SUCCEEDED(before_read)) {
-    for (const auto& [name, entry] : run->before.tree) {
-      if (entry.directory) continue;
-      platform::FileState& state = run->before_states[name];
-      if (const std::uint32_t error = platform::GetFileState(entry.full_path, &state)) {
-        return HResultFromWin32(error);
-      }
-    }
-  }
+  if (SUCCEEDED(before_read)) RETURN_IF_FAILED(RecordStates(&run->before.tree));
 
   EffectRecorder recorder(rules, &run->rules);
   hr = RunRegistryFilePass(root, rules, &recorder);
@@ -214,6 +219,7 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   }
   RETURN_IF_FAILED(before_read);
   RETURN_IF_FAILED(LoadProfile(root, &run->after, &failed_path, &reason));
+  RETURN_IF_FAILED(RecordStates(&run->after.tree));
   run->after_read = true;
   return S_OK;
 }
@@ -225,65 +231,49 @@ bool RunChanges::any() const {
   return false;
 }
 
-// Keys and values by the registry comparison of diff; files by the state each had before the
-// rules, since the rules changed them in place (a file with the state it had is unchanged).
-HRESULT CountChanges(const RuleRun& run, RunChanges* counts) {
-  *counts = {};
-  if (!run.after_read) return S_OK;
-  const auto documents = [](const Profile& profile) {
-    std::vector<RegDocumentRef> refs;
-    for (const ProfileRegFile& file : profile.reg_files) {
-      refs.push_back({file.name, &file.document});
-    }
-    return refs;
-  };
-  ProfileComparison comparison;
-  RETURN_IF_FAILED(
-      CompareProfiles(documents(run.before), {}, documents(run.after), {}, false, &comparison));
+// Keys and values as diff compares them; a file that kept its name changed as the comparison says
+// (by its states), and every file and folder one side lacks counts, those inside a folder too.
+RunChanges CountChanges(const RuleRun& run, const ProfileComparison& comparison) {
+  RunChanges counts;
   // A moved key tree counts as its keys removed and added, a renamed value as one removed and
   // one added, as a moved file does.
   for (const RegFileComparison& file : comparison.reg_files) {
     for (const KeyTreeMove& move : file.moves) {
-      counts->keys.removed += move.keys;
-      counts->keys.added += move.keys;
+      counts.keys.removed += move.keys;
+      counts.keys.added += move.keys;
     }
     for (const KeyDifference& key : file.keys) {
-      ++(key.kind == KeyDifference::Kind::kAdded     ? counts->keys.added
-         : key.kind == KeyDifference::Kind::kRemoved ? counts->keys.removed
-                                                     : counts->keys.changed);
+      ++(key.kind == KeyDifference::Kind::kAdded     ? counts.keys.added
+         : key.kind == KeyDifference::Kind::kRemoved ? counts.keys.removed
+                                                     : counts.keys.changed);
       for (const ValueDifference& value : key.values) {
         if (value.renamed) {
-          ++counts->values.removed;
-          ++counts->values.added;
+          ++counts.values.removed;
+          ++counts.values.added;
           continue;
         }
-        ++(value.before == nullptr  ? counts->values.added
-           : value.after == nullptr ? counts->values.removed
-                                    : counts->values.changed);
+        ++(value.before == nullptr  ? counts.values.added
+           : value.after == nullptr ? counts.values.removed
+                                    : counts.values.changed);
       }
     }
   }
+  for (const TreeDifference& difference : comparison.tree) {
+    if (difference.kind == TreeDifference::Kind::kChanged) ++counts.files.changed;
+  }
   for (const auto& [name, entry] : run.before.tree) {
     const auto after = run.after.tree.find(name);
-    const bool kept = after != run.after.tree.end() && after->second.directory == entry.directory;
-    if (!kept) {
-      ++(entry.directory ? counts->folders : counts->files).removed;
-      continue;
+    if (after == run.after.tree.end() || after->second.directory != entry.directory) {
+      ++(entry.directory ? counts.folders : counts.files).removed;
     }
-    if (entry.directory) continue;
-    platform::FileState state;
-    if (const std::uint32_t error = platform::GetFileState(after->second.full_path, &state)) {
-      return HResultFromWin32(error);
-    }
-    if (state != run.before_states.at(name)) ++counts->files.changed;
   }
   for (const auto& [name, entry] : run.after.tree) {
     const auto before = run.before.tree.find(name);
     if (before == run.before.tree.end() || before->second.directory != entry.directory) {
-      ++(entry.directory ? counts->folders : counts->files).added;
+      ++(entry.directory ? counts.folders : counts.files).added;
     }
   }
-  return S_OK;
+  return counts;
 }
 
 }  // namespace orvex

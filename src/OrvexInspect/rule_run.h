@@ -5,7 +5,6 @@
 // and after are kept. Nothing is packed and nothing outside that folder is written.
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +12,6 @@
 #include "OrvexInspect/profile.h"
 #include "OrvexInspect/profile_diff.h"
 #include "common/result.h"
-#include "platform/files.h"
 #include "rules/migration_rules.h"
 
 namespace orvex {
@@ -41,11 +39,10 @@ struct RuleRun {
   /// Whether it would stop because the archive or one of its .reg files cannot be read.
   bool unreadable = false;
   std::vector<RuleEffect> rules;  ///< one per rule, in rule order
-  /// The profile as unpacked (its tree's files have since been changed in place) and the state
-  /// of each of its files then, by name; and the profile after the rules, read only when the
-  /// passes succeeded (`after_read`).
+  /// The profile as unpacked, its tree with the state each file had then (the files have since
+  /// been changed in place), and the profile after the rules with the states of its files, read
+  /// only when the passes succeeded (`after_read`); CompareProfiles compares the two.
   Profile before;
-  std::map<std::u16string, platform::FileState> before_states;
   Profile after;
   bool after_read = false;
 };
@@ -65,6 +62,7 @@ struct RunChanges {
   ChangeCounts folders;  ///< added and removed only
   bool any() const;
 };
-[[nodiscard]] HRESULT CountChanges(const RuleRun& run, RunChanges* counts);
+/// The counts of `comparison`, the comparison of the run's two sides.
+RunChanges CountChanges(const RuleRun& run, const ProfileComparison& comparison);
 
 }  // namespace orvex

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks what OrvexInspect writes for scripts and for people on the example: the JSON of check and
-diff against the schemas in docs/, and the HTML report of diff in headless Chromium (its summary and
-changes in the DOM). The report and its screenshot stay in the output folder."""
+diff against the schemas in docs/, and the HTML reports of diff and preview in headless Chromium
+(the summary, the changes and each rule's row in the DOM). The reports and their screenshots stay
+in the output folder."""
 import argparse
 import json
 import os
@@ -80,12 +81,16 @@ def main():
             for kind in (("key", "moved"), ("value", "moved"), ("directory", "moved")):
                 assert kind in kinds, kind
 
-        # Named as a user names them, so that the report's title reads well.
+        # Named as a user names them, so that the reports' titles read well.
         report = os.path.join(os.path.abspath(args.out), "example-report.html")
         run([args.inspect, "diff", "--html", report, "Profile.zip", "Migrated.zip"], 1, cwd=work)
-    with open(report, encoding="utf-8") as f:
-        page = f.read()
-    assert not re.search(r'\b(src|href)=', page), "the report refers to another file"
+        preview = os.path.join(os.path.abspath(args.out), "example-preview.html")
+        shutil.copy(rules, os.path.join(work, "migration.xml"))
+        run([args.inspect, "preview", "--html", preview, "migration.xml", "Profile.zip"], 0,
+            cwd=work)
+    for page in (report, preview):
+        with open(page, encoding="utf-8") as f:
+            assert not re.search(r'\b(src|href)=', f.read()), page + " refers to another file"
 
     browser = shutil.which("chromium")
     if browser is None:
@@ -96,11 +101,24 @@ def main():
                   '<section class="profile">', "Registry/User.reg",
                   "&gt; AppData/Larkspur/Notes/ -&gt; AppData/Larkspur Labs/Quillmark/"):
         assert piece in dom, "not in the report's DOM: " + piece
-    screenshot = os.path.join(os.path.abspath(args.out), "example-report.png")
-    browse(browser, report, "--screenshot=" + screenshot, "--window-size=1366,900",
-           "--hide-scrollbars")
-    assert os.path.getmtime(screenshot) >= os.path.getmtime(report), "no new screenshot"
-    print("screenshot:", screenshot)
+    # One row per rule of the rule file, with the line of its element.
+    with open(rules, encoding="utf-8") as f:
+        text = f.read()
+    lines = [str(text.count("\n", 0, m.start()) + 1)
+             for m in re.finditer(r"<(key|value|directory|file)\s", text)]
+    dom = browse(browser, preview, "--dump-dom")
+    rows = re.findall(r'<tr class="rule"><td class="n">(\d+)</td>', dom)
+    assert rows == lines, "the rule rows are those of lines %s, not %s" % (rows, lines)
+    for piece in ('<section id="summary">', "<th>would succeed</th>", '<section id="rules">',
+                  '<h2 class="path">Profile.zip</h2>', "<p>exit code 0</p>",
+                  "&gt; AppData/Larkspur/Notes/ -&gt; AppData/Larkspur Labs/Quillmark/"):
+        assert piece in dom, "not in the preview's DOM: " + piece
+    for page in (report, preview):
+        screenshot = os.path.splitext(page)[0] + ".png"
+        browse(browser, page, "--screenshot=" + screenshot, "--window-size=1366,900",
+               "--hide-scrollbars")
+        assert os.path.getmtime(screenshot) >= os.path.getmtime(page), "no new screenshot"
+        print("screenshot:", screenshot)
     return 0
 
 

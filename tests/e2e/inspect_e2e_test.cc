@@ -1,5 +1,6 @@
 // OrvexInspect through the built binary on the example: its rule file checks clean, and diff shows
-// what migrating the example profile changes, the same bytes from either build.
+// what migrating the example profile changes, the same bytes from either build, as preview's
+// report does.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -47,6 +48,23 @@ TEST(InspectE2eTest, ChecksAndDiffsTheExample) {
       "  > [HKEY_CURRENT_USER\\Software\\Larkspur\\Notes] -> "
       "[HKEY_CURRENT_USER\\Software\\Larkspur Labs\\Quillmark Notes] (1 key)\n";
   EXPECT_EQ(diff.console.substr(0, tree.size()), tree);
+
+  // preview sees the files by the states they had, diff by their bytes: the same changes.
+  ASSERT_EQ(RunTool({"diff", "--html", "diff.html", "Profile.zip", "Migrated.zip"}, dir.path(), {},
+                    Tool::kInspect)
+                .status,
+            1);
+  ASSERT_EQ(RunTool({"preview", "--html", "preview.html", "migration.xml", "Profile.zip"},
+                    dir.path(), {}, Tool::kInspect)
+                .status,
+            0);
+  const auto changes = [&](const char* page_name) {
+    const std::string page = ReadFile(dir.path() / page_name);
+    const std::size_t start = page.find("<details", page.find("<section class=\"profile\">"));
+    if (start == std::string::npos) return page;
+    return page.substr(start, page.find("</section>", start) - start);
+  };
+  EXPECT_EQ(changes("preview.html"), changes("diff.html"));
 }
 
 }  // namespace

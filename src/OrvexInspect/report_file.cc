@@ -1,0 +1,87 @@
+#include "OrvexInspect/report_file.h"
+
+#include <algorithm>
+
+#include "OrvexInspect/inspect_text.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "transforms/files/file_system.h"
+#include "transforms/files/paths.h"
+
+namespace orvex {
+namespace {
+
+// Free names tried beside the report: "<name>.1.tmp", "<name>.2.tmp", ...
+constexpr std::uint32_t kTemporaryNameTries = 100;
+// The most one write hands over.
+constexpr std::size_t kWriteBlock = std::size_t{1} << 30;
+
+}  // namespace
+
+ReportFile::~ReportFile() {
+  if (temporary_.empty()) return;
+  platform::CloseHandle(file_);
+  (void)platform::DeleteFile(temporary_);
+}
+
+bool ReportFile::Create(const std::u16string& name, std::span<const std::u16string> inputs,
+                        CommandOutput* failure) {
+  name_ = name;
+  path_ = name;
+  bool exists = false;
+  std::uint32_t attributes = 0;
+  HRESULT hr = ResolveFullPath(&path_);
+  if (SUCCEEDED(hr)) hr = GetPathAttributes(path_, &exists, &attributes);
+  if (SUCCEEDED(hr)) {
+    for (const std::u16string& input : inputs) {
+      if (NameOneFile(path_, input)) {
+        *failure = Failure(u"the report '" + name + u"' would replace an input");
+        return false;
+      }
+    }
+  }
+  // What giving the file its name would refuse is refused now: a folder or a read-only file.
+  constexpr std::uint32_t kRefused =
+      platform::FILE_ATTRIBUTE_DIRECTORY | platform::FILE_ATTRIBUTE_READONLY;
+  if (SUCCEEDED(hr) && exists && (attributes & kRefused) != 0) {
+    hr = HResultFromWin32(ERROR_ACCESS_DENIED);
+  }
+  for (std::uint32_t n = 1; SUCCEEDED(hr); ++n) {
+    temporary_ = path_ + u'.' + DecimalText(n) + u".tmp";
+    const std::uint32_t error =
+        platform::CreateFile(temporary_, platform::GENERIC_WRITE, platform::CREATE_NEW, &file_);
+    if (error == 0) return true;
+    const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    if (!taken || n == kTemporaryNameTries) hr = HResultFromWin32(error);
+  }
+  temporary_.clear();
+  *failure = Failure(u"cannot write '" + name + u"'" + ErrorText(hr));
+  return false;
+}
+
+bool ReportFile::Finish(std::u16string_view page, CommandOutput* failure) {
+  const std::string bytes = ToUtf8(page);
+  std::uint32_t error = 0;
+  for (std::size_t at = 0; at < bytes.size() && error == 0;) {
+    const std::size_t size = std::min(bytes.size() - at, kWriteBlock);
+    std::uint32_t written = 0;
+    error =
+        platform::WriteFile(file_, bytes.data() + at, static_cast<std::uint32_t>(size), &written);
+    at += size;
+  }
+  // The page reaches the disk before it takes the name: after a crash the name holds the whole
+  // page or what it held before.
+  if (error == 0) error = platform::FlushFileBuffers(file_);
+  platform::CloseHandle(file_);
+  if (error == 0) {
+    error = platform::MoveFileEx(temporary_, path_, platform::MOVEFILE_REPLACE_EXISTING);
+  }
+  if (error != 0) {
+    *failure = Failure(u"cannot write '" + name_ + u"'" + ErrorText(HResultFromWin32(error)));
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+}  // namespace orvex
