@@ -17,6 +17,9 @@ namespace {
 constexpr std::uint64_t kBudget = 8u << 20;
 // The largest entry held whole: two fit in the budget at once.
 constexpr std::uint64_t kLargestEntry = kBudget / 2;
+// The largest entry ever held whole (by inspection, which holds one at a time); larger entries
+// stream through the archive library.
+constexpr std::uint64_t kLargestWhole = 256u << 20;
 // What an entry costs in the budget besides its data, so that a run of empty files cannot queue
 // without bound either.
 constexpr std::uint64_t kEntryOverhead = 1024;
@@ -34,9 +37,14 @@ struct EntryInflater::Tools {
       nullptr, &libdeflate_free_decompressor};
 };
 
-bool EntryInflater::Takes(const EntryPlace& place) {
+bool EntryInflater::Inflates(const EntryPlace& place) {
   return (place.method == zip::kMethodStored || place.method == zip::kMethodDeflated) &&
-         place.uncompressed <= kLargestEntry && place.compressed <= kLargestEntry;
+         place.uncompressed <= kLargestWhole && place.compressed <= kLargestWhole;
+}
+
+bool EntryInflater::Takes(const EntryPlace& place) {
+  return Inflates(place) && place.uncompressed <= kLargestEntry &&
+         place.compressed <= kLargestEntry;
 }
 
 EntryInflater::EntryInflater(std::u16string_view archive, std::uint32_t threads)

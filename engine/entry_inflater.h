@@ -41,7 +41,10 @@ struct InflatedEntry {
 /// no more inflated data than a fixed budget until it is released.
 class EntryInflater {
  public:
-  /// Whether the entry at `place` is inflated here: stored or deflated, and small enough to be
+  /// Whether the entry at `place` can be inflated here: stored or deflated, and not too large to
+  /// be held whole at all.
+  static bool Inflates(const EntryPlace& place);
+  /// Whether Unzip inflates the entry at `place` here: it can be, and it is small enough to be
   /// held whole. Larger entries stream through the archive library.
   static bool Takes(const EntryPlace& place);
 

@@ -83,7 +83,7 @@ class Extraction {
  public:
   Extraction(std::u16string_view operation, std::u16string_view archive,
              const EntryDestination& destination_for, const ExtractLimits& limits, EngineLog& log,
-             ExtractCounts* counts, UnpackedArchive* unpacked, bool list = false)
+             ExtractCounts* counts, UnpackedArchive* unpacked, bool inspect = false)
       : operation_(operation),
         archive_(archive),
         destination_for_(destination_for),
@@ -91,7 +91,7 @@ class Extraction {
         log_(log),
         counts_(counts),
         unpacked_(unpacked),
-        list_(list) {}
+        inspect_(inspect) {}
 
   HRESULT Run();
 
@@ -100,9 +100,9 @@ class Extraction {
   LocalHeaderStatus CheckHeaders(std::uint64_t size, LocalHeaderDisagreement* disagreement,
                                  CentralDirectoryTotals* totals, bool keep_names);
   HRESULT Entry(struct archive_entry* entry);
-  // Lists the entries from their central directory records, which say all that the archive
-  // library would make of them.
-  HRESULT ListRecorded();
+  // Inspects the entries from their central directory records, which say all that the archive
+  // library would make of them; the files chosen are inflated apart, whatever their size.
+  HRESULT InspectRecorded();
   // Splits an entry's name into components_ and claims its path: S_OK, S_FALSE for a name of no
   // components (left out), or the refusal.
   HRESULT CheckName(const std::u16string& name, bool directory);
@@ -125,7 +125,9 @@ class Extraction {
   EngineLog& log_;
   ExtractCounts* counts_;
   UnpackedArchive* unpacked_;
-  bool list_;  // nothing is written: the entries are only shown to destination_for_
+  // For inspection: the files chosen get their content only (no times, no attributes), and an
+  // archive whose records say all is read from them alone.
+  bool inspect_;
 
   ArchiveInput input_;
   ArchivePtr handle_{nullptr, &archive_read_free};
@@ -172,7 +174,7 @@ HRESULT Extraction::Open() {
 
   LocalHeaderDisagreement disagreement;
   CentralDirectoryTotals totals;
-  const LocalHeaderStatus headers = CheckHeaders(size, &disagreement, &totals, list_);
+  const LocalHeaderStatus headers = CheckHeaders(size, &disagreement, &totals, inspect_);
   if (headers == LocalHeaderStatus::kReadFailed) {
     log_.Line(u"%s: cannot read archive '%s' (Error %d)", operation_, archive_,
               static_cast<std::int32_t>(input_.error));
@@ -245,7 +247,11 @@ HRESULT Extraction::Run() {
   const platform::NameCacheScope keep_listings;
   const HRESULT opened = Open();
   if (opened != S_OK) return FAILED(opened) ? opened : S_OK;
-  if (list_ && std::ranges::all_of(recorded_, &RecordedEntry::plain)) return ListRecorded();
+  if (inspect_ && std::ranges::all_of(recorded_, [](const RecordedEntry& recorded) {
+        return recorded.plain && EntryInflater::Inflates(recorded.place);
+      })) {
+    return InspectRecorded();
+  }
   for (;;) {
     // A file that could not be written or inflated stops the unpacking.
     if (writer_.Failed()) return writer_.Drain();
@@ -307,19 +313,32 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
   return S_OK;
 }
 
-HRESULT Extraction::ListRecorded() {
+HRESULT Extraction::InspectRecorded() {
   for (const RecordedEntry& recorded : recorded_) {
+    if (writer_.Failed()) return writer_.Drain();
+    RETURN_IF_FAILED(StopIfRequested());
     if (++counts_->entries > limits_.max_entries) return TooManyEntries();
     const bool directory = recorded.name.ends_with(u'/');
     const HRESULT checked = CheckName(recorded.name, directory);
-    if (FAILED(checked)) return checked;
-    if (checked == S_FALSE) continue;
-    std::u16string unused;
-    (void)destination_for_({components_, directory, directory ? nullptr : &recorded.place},
-                           &unused);
-    ++counts_->skipped;
+    if (checked != S_OK) {
+      if (FAILED(checked)) return checked;
+      continue;
+    }
+    std::u16string destination;
+    if (!destination_for_({components_, directory, directory ? nullptr : &recorded.place},
+                          &destination)) {
+      ++counts_->skipped;
+    } else if (directory) {
+      writer_.Directory(std::move(destination), std::nullopt);
+    } else {
+      counts_->bytes += recorded.place.uncompressed;  // within the budget: Open checked the sum
+      std::u16string parent(ParentOf(destination));
+      writer_.Open(std::move(destination), std::move(parent), nullptr);
+      writer_.Inflated(inflater_.Add(recorded.name, recorded.place));
+      writer_.Close(std::nullopt, false);
+    }
   }
-  return S_OK;
+  return writer_.Drain();
 }
 
 HRESULT Extraction::CheckName(const std::u16string& name, bool directory) {
@@ -353,7 +372,11 @@ HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string&
     return copied;
   }
   const auto permissions = archive_entry_perm(entry);
-  writer_.Close(MaybeTime(entry), (permissions & 0400) != 0 && (permissions & 0200) == 0);
+  if (inspect_) {
+    writer_.Close(std::nullopt, false);
+  } else {
+    writer_.Close(MaybeTime(entry), (permissions & 0400) != 0 && (permissions & 0200) == 0);
+  }
   return S_OK;
 }
 
@@ -456,15 +479,13 @@ HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archiv
   return hr;
 }
 
-HRESULT ListArchive(std::u16string_view operation, std::u16string_view archive,
-                    const EntryListing& each, const ExtractLimits& limits, EngineLog& log,
-                    ExtractCounts* counts) {
+HRESULT InspectArchive(std::u16string_view operation, std::u16string_view archive,
+                       const EntryDestination& destination_for, const ExtractLimits& limits,
+                       EngineLog& log, ExtractCounts* counts) {
   *counts = ExtractCounts();
-  const EntryDestination nowhere = [&each](const CheckedEntry& entry, std::u16string*) {
-    each(entry);
-    return false;
-  };
-  return Extraction(operation, archive, nowhere, limits, log, counts, nullptr, /*list=*/true).Run();
+  return Extraction(operation, archive, destination_for, limits, log, counts, nullptr,
+                    /*inspect=*/true)
+      .Run();
 }
 
 }  // namespace orvex::engine

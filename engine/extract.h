@@ -61,13 +61,14 @@ using EntryDestination =
                                      const ExtractLimits& limits, EngineLog& log,
                                      ExtractCounts* counts, UnpackedArchive* unpacked = nullptr);
 
-/// Shows every entry of the ZIP archive `archive` to `each` as ExtractArchive meets it, refusing
-/// what it refuses, and unpacks nothing. When the central directory says all that the archive
-/// library would make of every entry (see CheckLocalHeaders), the entries are listed from it
-/// alone, and no entry's data is read.
-using EntryListing = std::function<void(const CheckedEntry& entry)>;
-[[nodiscard]] HRESULT ListArchive(std::u16string_view operation, std::u16string_view archive,
-                                  const EntryListing& each, const ExtractLimits& limits,
-                                  EngineLog& log, ExtractCounts* counts);
+/// ExtractArchive for looking into an archive: the files `destination_for` chooses get their
+/// content only, without times or attributes. When the central directory says all that the
+/// archive library would make of every entry (see CheckLocalHeaders) and each is stored or
+/// deflated, the entries are read from it alone: nothing but the chosen files' data is read, and
+/// each of those is inflated whole, on one worker per processor. Refusals are ExtractArchive's.
+[[nodiscard]] HRESULT InspectArchive(std::u16string_view operation, std::u16string_view archive,
+                                     const EntryDestination& destination_for,
+                                     const ExtractLimits& limits, EngineLog& log,
+                                     ExtractCounts* counts);
 
 }  // namespace orvex::engine

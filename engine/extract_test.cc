@@ -257,15 +257,24 @@ TEST_F(ExtractTest, BrokenArchivesFailWithTheCause) {
   }
 }
 
-// Listing from the central directory alone must show what the archive library's walk shows, and
-// refuse what it refuses; an archive whose records leave anything open is walked.
-TEST_F(ExtractTest, ListingShowsAndRefusesWhatTheWalkDoes) {
-  // What a reader made of an archive: its result, each entry it showed, its log without times.
-  const auto seen = [&](const fs::path& archive, bool from_listing) {
+// Inspecting an archive from its central directory alone must show what the archive library's
+// walk shows, refuse what it refuses and unpack the same; an archive whose records leave anything
+// open is walked.
+TEST_F(ExtractTest, InspectingShowsRefusesAndUnpacksWhatExtractingDoes) {
+  // What a reader made of an archive: its result, each entry it showed, the files it unpacked
+  // (every one but "skip.txt"), its log without times.
+  const auto seen = [&](const fs::path& archive, bool inspect) {
     fs::remove(log_path());
+    const fs::path target = temp_.path() / (inspect ? "inspected" : "extracted");
+    fs::remove_all(target);
+    fs::create_directories(target);
     std::string shown;
-    const auto show = [&shown](const CheckedEntry& entry) {
-      for (const std::u16string& c : entry.components) shown += ToUtf8(c) + "/";
+    const auto show = [&](const CheckedEntry& entry, std::u16string* destination) {
+      *destination = ToUtf16(target.string());
+      for (const std::u16string& c : entry.components) {
+        shown += ToUtf8(c) + "/";
+        *destination += u"/" + c;
+      }
       shown += entry.directory ? " folder" : " file";
       if (entry.place != nullptr) {
         shown += " " + std::to_string(entry.place->data_offset) + " " +
@@ -273,19 +282,17 @@ TEST_F(ExtractTest, ListingShowsAndRefusesWhatTheWalkDoes) {
                  std::to_string(entry.place->crc) + " " + std::to_string(entry.place->method);
       }
       shown += "\n";
+      return entry.components.back() != u"skip.txt";
     };
     HRESULT hr = S_OK;
     {
       EngineLog log(ToUtf16(log_path().string()));
       const std::u16string path = ToUtf16(archive.string());
-      hr = from_listing ? ListArchive(u"Unzip", path, show, ExtractLimits(), log, &counts_)
-                        : ExtractArchive(
-                              u"Unzip", path,
-                              [&show](const CheckedEntry& entry, std::u16string*) {
-                                show(entry);
-                                return false;
-                              },
-                              ExtractLimits(), log, &counts_);
+      hr = inspect ? InspectArchive(u"Unzip", path, show, ExtractLimits(), log, &counts_)
+                   : ExtractArchive(u"Unzip", path, show, ExtractLimits(), log, &counts_);
+    }
+    for (const std::string& name : ListTree(target)) {
+      shown += name + (name.ends_with('/') ? "" : " " + ReadFile(target / name)) + "\n";
     }
     std::string log_text;
     std::istringstream lines(fs::exists(log_path()) ? ReadFile(log_path()) : "");
@@ -302,6 +309,7 @@ TEST_F(ExtractTest, ListingShowsAndRefusesWhatTheWalkDoes) {
       {"plain",
        {{"dir/", TestEntry::kDirectory, ""},
         {"dir/Crème ü.txt", TestEntry::kFile, "text"},
+        {"dir/skip.txt", TestEntry::kFile, "not unpacked"},
         {"./empty", TestEntry::kFile, ""},
         {"/", TestEntry::kDirectory, ""}},
        "UTF-8",

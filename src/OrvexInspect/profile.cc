@@ -2,7 +2,6 @@
 
 #include <array>
 #include <set>
-#include <type_traits>
 #include <vector>
 
 #include "OrvexInspect/inspect_text.h"
@@ -116,12 +115,11 @@ std::u16string EngineReason(std::u16string_view log_file) {
   return {};
 }
 
-// Runs the archive engine's reader over `archive`, each entry going where `destination_for` says
-// (or nowhere; a destination_for_ that is an EntryListing only lists the entries), with the
-// limits an administrator set for the engine; on failure `*reason` is the reader's own.
-template <typename Destination>
+// Runs the archive engine's reader over `archive` for inspection, the content of each file going
+// where `destination_for` says (or nowhere), with the limits an administrator set for the
+// engine; on failure `*reason` is the reader's own.
 HRESULT ReadArchive(std::u16string_view archive, const std::u16string& log_file,
-                    const Destination& destination_for, std::u16string* reason) {
+                    const engine::EntryDestination& destination_for, std::u16string* reason) {
   HRESULT hr = S_OK;
   {
     engine::EngineLog log(log_file);
@@ -129,11 +127,7 @@ HRESULT ReadArchive(std::u16string_view archive, const std::u16string& log_file,
     engine::ExtractCounts counts;
     hr = engine::ReadExtractLimits(log, u"Unzip", &limits);
     if (SUCCEEDED(hr)) {
-      if constexpr (std::is_same_v<Destination, engine::EntryListing>) {
-        hr = engine::ListArchive(u"Unzip", archive, destination_for, limits, log, &counts);
-      } else {
-        hr = engine::ExtractArchive(u"Unzip", archive, destination_for, limits, log, &counts);
-      }
+      hr = engine::InspectArchive(u"Unzip", archive, destination_for, limits, log, &counts);
     }
   }
   if (FAILED(hr)) *reason = EngineReason(log_file);
@@ -244,10 +238,11 @@ HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 
     }
     RETURN_IF_FAILED(ReadArchive(
         sides[side].archive, logs[side],
-        engine::EntryListing(
-            [&tree = trees[side], &regs = reg_files[side]](const engine::CheckedEntry& entry) {
-              AddListed(entry, &tree, &regs);
-            }),
+        [&tree = trees[side], &regs = reg_files[side]](const engine::CheckedEntry& entry,
+                                                       std::u16string*) {
+          AddListed(entry, &tree, &regs);
+          return false;
+        },
         reason));
   }
   std::set<std::u16string> unpacked[2];
@@ -257,21 +252,20 @@ HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 
     Profile& profile = *sides[side].profile;
     FileTree& tree = trees[side];
     if (!unpacked[side].empty()) {
-      RETURN_IF_FAILED(ReadArchive(sides[side].archive, logs[side],
-                                   engine::EntryDestination([&](const engine::CheckedEntry& entry,
-                                                                std::u16string* destination) {
-                                     const auto found =
-                                         unpacked[side].find(ArchiveName(entry.components));
-                                     if (found == unpacked[side].end()) return false;
-                                     *destination = profile.root;
-                                     for (const std::u16string& component : entry.components) {
-                                       *destination += platform::PathSeparator();
-                                       *destination += component;
-                                     }
-                                     tree.at(*found).full_path = *destination;
-                                     return true;
-                                   }),
-                                   reason));
+      RETURN_IF_FAILED(ReadArchive(
+          sides[side].archive, logs[side],
+          [&](const engine::CheckedEntry& entry, std::u16string* destination) {
+            const auto found = unpacked[side].find(ArchiveName(entry.components));
+            if (found == unpacked[side].end()) return false;
+            *destination = profile.root;
+            for (const std::u16string& component : entry.components) {
+              *destination += platform::PathSeparator();
+              *destination += component;
+            }
+            tree.at(*found).full_path = *destination;
+            return true;
+          },
+          reason));
     }
     // A file the reader could not place has the size it was unpacked with.
     for (const std::u16string& name : unpacked[side]) {
