@@ -26,9 +26,7 @@ std::uint32_t AttributesOf(std::string_view native, const struct stat& st) {
 }
 
 std::uint32_t Stat(std::u16string_view path, std::string* native, struct stat* st) {
-  if (const std::uint32_t error = ToNativePath(path, native)) return error;
-  if (::lstat(native->c_str(), st) != 0) return Win32ErrorForPath(errno, *native);
-  return ERROR_SUCCESS;
+  return ToNativePath(path, native, nullptr, st);
 }
 
 }  // namespace orvex::platform::posix

@@ -248,9 +248,11 @@ FileState StateOf(const struct stat& st) {
 
 std::uint32_t GetFileState(std::u16string_view path, FileState* state) {
   std::string native;
-  if (const std::uint32_t error = posix::ToNativePath(path, &native)) return error;
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) return posix::Win32ErrorForPath(errno, native);
+  if (const std::uint32_t error = posix::Stat(path, &native, &st)) return error;
+  if (S_ISLNK(st.st_mode) && ::stat(native.c_str(), &st) != 0) {
+    return posix::Win32ErrorForPath(errno, native);
+  }
   *state = StateOf(st);
   return ERROR_SUCCESS;
 }

@@ -6,10 +6,12 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "common/path_text.h"
 #include "common/result.h"
+#include "platform/posix/errors.h"
 #include "platform/posix/name_cache.h"
 #include "platform/text.h"
 
@@ -28,9 +30,11 @@ bool HasDriveOrNetworkRoot(std::u16string_view path) {
   return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
 }
 
+bool Exists(const std::string& path, struct stat* st) { return ::lstat(path.c_str(), st) == 0; }
+
 bool Exists(const std::string& path) {
   struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  return Exists(path, &st);
 }
 
 bool IsAscii(std::string_view s) {
@@ -97,7 +101,8 @@ bool FileNamesEqualIgnoreCase(std::string_view a, std::string_view b) {
   return CompareFolded(a, b) == 0;
 }
 
-std::uint32_t ToNativePath(std::u16string_view original, std::string* native, bool* absent) {
+std::uint32_t ToNativePath(std::u16string_view original, std::string* native, bool* absent,
+                           struct stat* st) {
   if (absent != nullptr) *absent = false;
   const std::u16string path = StripLongPathPrefix(original);
   if (path.find(u'\0') != std::u16string_view::npos) return ERROR_INVALID_NAME;
@@ -106,9 +111,11 @@ std::uint32_t ToNativePath(std::u16string_view original, std::string* native, bo
   for (char& c : text) {
     if (c == '\\') c = '/';
   }
-  if (text.empty() || Exists(text)) {
+  struct stat found;
+  if (text.empty() || Exists(text, st != nullptr ? st : &found)) {
     *native = std::move(text);
-    return ERROR_SUCCESS;
+    // Only the empty path was not looked up, and it names nothing.
+    return st != nullptr && native->empty() ? Win32ErrorForPath(ENOENT, *native) : ERROR_SUCCESS;
   }
   // Rebuild component by component, replacing a missing one by its case variant when there is
   // one. Once a component has no variant the rest cannot exist either, so it stays as written.
@@ -152,6 +159,7 @@ std::uint32_t ToNativePath(std::u16string_view original, std::string* native, bo
     pos = end + 1;
   }
   *native = std::move(resolved);
+  if (st != nullptr && ::lstat(native->c_str(), st) != 0) return Win32ErrorForPath(errno, *native);
   return ERROR_SUCCESS;
 }
 

@@ -2,6 +2,8 @@
 // Linux only: turning the system's path text into names the kernel understands, with Windows'
 // letter-case matching of existing names.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,8 +15,10 @@ namespace orvex::platform::posix {
 /// order) that equals it case-insensitively. Drive-letter and "\\server\share" paths have no
 /// meaning here and give ERROR_PATH_NOT_FOUND; an embedded NUL gives ERROR_INVALID_NAME.
 /// `*absent`, when asked for, tells that the folder of the last component exists and holds no
-/// entry of that name in any case.
-std::uint32_t ToNativePath(std::u16string_view path, std::string* native, bool* absent = nullptr);
+/// entry of that name in any case. `*st`, when asked for, is lstat of the result (the Win32 error
+/// when there is none); a path that exists as written is looked up once.
+std::uint32_t ToNativePath(std::u16string_view path, std::string* native, bool* absent = nullptr,
+                           struct stat* st = nullptr);
 
 /// A UTF-8 path without its final slashes; "/" stays.
 inline std::string_view WithoutFinalSlashes(std::string_view native) {
