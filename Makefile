@@ -28,10 +28,8 @@ windows: windows-deps
 
 # The unit tests of the Windows build under Wine, then the end-to-end tests (a Linux program)
 # against the Windows programs.
-# A test that fails is run once more: under Wine a program has now and then been seen to end at
-# once, before any test ran; a real failure fails twice.
 windows-test: windows build
-	ctest --preset windows -j2 --repeat until-pass:2
+	ctest --preset windows -j2
 	ORVEX_E2E_EXE=$(CURDIR)/build/windows/src/OrvexMigrate/OrvexMigrate.exe \
 	  ORVEX_E2E_INSPECT_EXE=$(CURDIR)/build/windows/src/OrvexInspect/OrvexInspect.exe \
 	  ORVEX_E2E_WINE_PREFIX=$(CURDIR)/build/windows/wine ctest --preset release -R E2e -j2

@@ -22,4 +22,23 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" PATH="/usr/lib/wine:$PA
     fi
   fi
 ) 9>"$WINEPREFIX.lock"
-exec wine64 "$@"
+
+# The desktop process cannot be started ahead like the others: the first program that needs a
+# window (COM, pictures) starts it, and it ends only when no program has used the desktop for a
+# second, with programs run back to back minutes later. It keeps the Unix standard error of the
+# program that started it (Wine hands that to every process it starts), and a caller reading it from
+# a pipe to its end (CTest) would wait all that time, past a test's time limit. So standard error,
+# unless a terminal, goes to a file that is copied out as it grows until the program has ended.
+# (A job started with & would read /dev/null.)
+if [ -t 2 ]; then
+  exec wine64 "$@"
+fi
+errors=$(mktemp)
+trap 'rm -f "$errors"' EXIT
+wine64 "$@" <&0 2>"$errors" &
+program=$!
+tail -s 0.1 -c +1 -f --pid="$program" "$errors" >&2 &
+status=0
+wait "$program" || status=$?
+wait
+exit "$status"
