@@ -11,6 +11,7 @@
 #include "common/little_endian.h"
 #include "common/path_text.h"
 #include "engine/piece_compressor.h"
+#include "engine/read_exactly.h"
 #include "engine/zip_format.h"
 #include "platform/directory_tree.h"
 #include "platform/environment.h"
@@ -26,8 +27,10 @@ namespace {
 
 // Temporary names tried beside the archive before giving up.
 constexpr std::uint32_t kTemporaryNameTries = 100;
-// The archive is written in blocks of this size.
+// The archive is written in blocks of this size, and entries copied from the input archive are
+// read in blocks of this size.
 constexpr std::size_t kOutputBlockSize = 1u << 20;
+constexpr std::size_t kCopyBlockSize = 1u << 20;
 // From this size on a file's local header gets ZIP64 fields, which cannot be added once its data
 // is written; the margin covers what deflate adds to data that does not shrink.
 constexpr std::uint64_t kZip64Threshold = 0xFFFFFFFFull - (64u << 20);
@@ -158,6 +161,8 @@ class Packer {
   // Gives an archive of more entries than its end record counts the ZIP64 end records that count
   // them, where the ZIP writer left them out.
   HRESULT AddZip64EndRecords(std::uint64_t directory_start);
+  // Writes the compressed bytes of `entry` as they lie in the input archive.
+  HRESULT CopyFromInput(const PackEntry& entry, const EntryPlace& place);
   HRESULT OpenEntry(const PackEntry& entry, std::uint16_t method);
   HRESULT WriteFailure(std::u16string_view name, int result);
 
@@ -173,6 +178,8 @@ class Packer {
   std::vector<Piece> pieces_;
   ArchiveOutput output_;
   zipFile zip_ = nullptr;
+  platform::FileHandle input_;  // the input archive, for the entries copied from it
+  std::vector<unsigned char> copy_block_ = std::vector<unsigned char>(kCopyBlockSize);
 };
 
 HRESULT Packer::CreateTemporary() {
@@ -344,8 +351,10 @@ HRESULT Packer::WriteFile(const PackEntry& entry, PieceCompressor& compressor) {
       return HResultFromWin32(piece.error);
     }
     if (i == entry.first_piece) RETURN_IF_FAILED(OpenEntry(entry, piece.method));
-    counts_->copied += piece.copied ? 1 : 0;
-    if (piece.size > 0) {
+    if (piece.copied_from != nullptr) {
+      RETURN_IF_FAILED(CopyFromInput(entry, *piece.copied_from));
+      ++counts_->copied;
+    } else if (piece.size > 0) {
       const int result =
           zipWriteInFileInZip(zip_, piece.data.get(), static_cast<unsigned>(piece.size));
       if (result != ZIP_OK) return WriteFailure(ToUtf16(entry.name), result);
@@ -394,6 +403,33 @@ HRESULT Packer::AddZip64EndRecords(std::uint64_t directory_start) {
   StoreLe32(end + kEndDirectoryOffset, static_cast<std::uint32_t>(directory_start));
   if (!output_.Seek(end_position) || !output_.Write(records, sizeof records) || !output_.Flush()) {
     return WriteFailure(target_, ZIP_ERRNO);
+  }
+  return S_OK;
+}
+
+HRESULT Packer::CopyFromInput(const PackEntry& entry, const EntryPlace& place) {
+  std::uint32_t error = ERROR_SUCCESS;
+  if (!input_.valid()) {
+    error = platform::CreateFile(unpacked_->archive, platform::GENERIC_READ,
+                                 platform::OPEN_EXISTING, &input_);
+  }
+  if (error == ERROR_SUCCESS) {
+    error = platform::SetFilePointerEx(input_, static_cast<std::int64_t>(place.data_offset),
+                                       platform::FILE_BEGIN, nullptr);
+  }
+  for (std::uint64_t left = place.compressed; error == ERROR_SUCCESS && left > 0;) {
+    const auto block = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, kCopyBlockSize));
+    error = ReadExactly(input_, copy_block_.data(), block);  // an end too soon: the archive shrank
+    if (error != ERROR_SUCCESS) break;
+    if (const int result = zipWriteInFileInZip(zip_, copy_block_.data(), block); result != ZIP_OK) {
+      return WriteFailure(ToUtf16(entry.name), result);
+    }
+    left -= block;
+  }
+  if (error != ERROR_SUCCESS) {
+    log_.Line(u"Zip: cannot read '%s' from '%s' (Error %d)", ToUtf16(entry.name),
+              unpacked_->archive, static_cast<std::int32_t>(error));
+    return HResultFromWin32(error);
   }
   return S_OK;
 }

@@ -56,7 +56,6 @@ bool LooksIncompressible(std::span<const unsigned char> sample) {
 
 // What one worker keeps between pieces.
 struct PieceCompressor::Tools {
-  platform::FileHandle archive;  // the input archive, read at positions of this worker's own
   std::unique_ptr<unsigned char[]> input;
   std::size_t capacity = 0;
   std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> whole{
@@ -175,7 +174,7 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
     return;
   }
   piece.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, input, piece.length));
-  if (entry.pieces == 1 && CopyFromArchive(piece, file, tools)) return;
+  if (entry.pieces == 1 && CopyFromArchive(piece, file)) return;
   if (entry.size == 0 || LooksIncompressible(std::span<const unsigned char>(
                              piece.offset == 0 ? input : sample, sample_size))) {
     piece.method = zip::kMethodStored;
@@ -187,8 +186,7 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
   Deflate(piece, input, tools);
 }
 
-bool PieceCompressor::CopyFromArchive(Piece& piece, const platform::FileHandle& file,
-                                      Tools& tools) {
+bool PieceCompressor::CopyFromArchive(Piece& piece, const platform::FileHandle& file) {
   if (unpacked_ == nullptr) return false;
   platform::FileState state;
   if (platform::GetFileState(file, &state) != ERROR_SUCCESS) return false;
@@ -198,31 +196,11 @@ bool PieceCompressor::CopyFromArchive(Piece& piece, const platform::FileHandle& 
   // Same size and times can hide a change (a copy that kept them, a write within the clock's
   // step): the content itself must still be what the entry holds.
   if ((place.method != zip::kMethodStored && place.method != zip::kMethodDeflated) ||
-      place.uncompressed != piece.length || place.crc != piece.crc ||
-      place.compressed > UINT32_MAX) {
+      place.uncompressed != piece.length || place.crc != piece.crc) {
     return false;
   }
-  // An archive that cannot be read where the entry lay is no longer the one unpacked (Zip checks
-  // that at the end): the file is compressed afresh.
-  std::uint32_t error = ERROR_SUCCESS;
-  if (!tools.archive.valid()) {
-    error = platform::CreateFile(unpacked_->archive, platform::GENERIC_READ,
-                                 platform::OPEN_EXISTING, &tools.archive);
-  }
-  if (error == ERROR_SUCCESS) {
-    error = platform::SetFilePointerEx(tools.archive, static_cast<std::int64_t>(place.data_offset),
-                                       platform::FILE_BEGIN, nullptr);
-  }
-  auto data =
-      std::make_unique_for_overwrite<unsigned char[]>(std::max<std::uint64_t>(place.compressed, 1));
-  if (error == ERROR_SUCCESS) {
-    error = ReadExactly(tools.archive, data.get(), static_cast<std::uint32_t>(place.compressed));
-  }
-  if (error != ERROR_SUCCESS) return false;
   piece.method = place.method;
-  piece.data = std::move(data);
-  piece.size = place.compressed;
-  piece.copied = true;
+  piece.copied_from = &place;
   return true;
 }
 

@@ -47,9 +47,9 @@ struct Piece {
   bool last = false;
   bool done = false;
   std::uint16_t method = zip::kMethodDeflated;  ///< the same for every piece of a file
-  /// Whether `data` holds the file's entry as the input archive holds it, compressed bytes read
-  /// from there.
-  bool copied = false;
+  /// For a file copied from the input archive, where its compressed bytes lie there (the writer
+  /// reads them, so that no piece holds them); `data` is then empty.
+  const EntryPlace* copied_from = nullptr;
   bool read_failed = false;
   std::uint32_t error = ERROR_SUCCESS;
   std::uint32_t crc = 0;
@@ -64,9 +64,9 @@ std::size_t AddPieces(std::size_t entry, std::uint64_t size, std::vector<Piece>*
 /// Compresses the pieces of the files on worker threads, in archive order and no further ahead
 /// of the writer than a fixed budget of data allows. A file of one piece that `unpacked` holds
 /// as it was written (same identity, size and times, from the same unchanged archive), whose
-/// entry was stored or deflated and whose content still has the entry's CRC-32, takes the entry's
-/// compressed bytes, read from the input archive on the worker; every other piece is stored when it
-/// looks incompressible and deflated at `level` otherwise.
+/// entry was stored or deflated and whose content still has the entry's CRC-32, is marked to be
+/// copied from the input archive; every other piece is stored when it looks incompressible and
+/// deflated at `level` otherwise.
 class PieceCompressor {
  public:
   PieceCompressor(const std::vector<PackEntry>& entries, std::vector<Piece>& pieces, int level,
@@ -88,10 +88,9 @@ class PieceCompressor {
   void Stop();
   void Work();
   void Compress(Piece& piece, Tools& tools);
-  // Takes the compressed bytes of `piece` (a whole file, read from `file` and its CRC-32
-  // computed) from the input archive when the file is as Unzip wrote it; false, and nothing
-  // done, otherwise, or when the archive cannot be read.
-  bool CopyFromArchive(Piece& piece, const platform::FileHandle& file, Tools& tools);
+  // Marks `piece` (a whole file, read from `file` and its CRC-32 computed) to be copied from the
+  // input archive when the file is as Unzip wrote it; false, and nothing done, otherwise.
+  bool CopyFromArchive(Piece& piece, const platform::FileHandle& file);
   void Deflate(Piece& piece, const unsigned char* input, Tools& tools);
 
   const std::vector<PackEntry>& entries_;
