@@ -64,8 +64,9 @@ using EntryDestination =
 /// ExtractArchive for looking into an archive: the files `destination_for` chooses get their
 /// content only, without times or attributes. When the central directory says all that the
 /// archive library would make of every entry (see CheckLocalHeaders) and each is stored or
-/// deflated, the entries are read from it alone: nothing but the chosen files' data is read, and
-/// each of those is inflated whole, on one worker per processor. Refusals are ExtractArchive's.
+/// deflated and small enough to be held whole (EntryInflater::Inflates), the entries are read
+/// from it alone: nothing but the chosen files' data is read, and each of those is inflated whole,
+/// on one worker per processor. Refusals are ExtractArchive's.
 [[nodiscard]] HRESULT InspectArchive(std::u16string_view operation, std::u16string_view archive,
                                      const EntryDestination& destination_for,
                                      const ExtractLimits& limits, EngineLog& log,
