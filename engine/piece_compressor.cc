@@ -26,15 +26,19 @@ constexpr double kIncompressibleEntropy = 7.9;
 // What a piece costs in the budget of data in flight besides its bytes, so that a run of empty
 // files cannot queue without bound either.
 constexpr std::uint64_t kPieceOverhead = 1024;
-// The bytes read and not yet written, per worker: enough to keep each busy while the writer
-// catches up. A larger piece starts only when nothing else is in flight.
+// The bytes held by pieces in the works (what they read) and done (what they made) and not yet
+// written, per worker: enough to keep each busy while the writer catches up or waits for a large
+// piece. A larger piece starts only when nothing else is in flight.
 constexpr std::uint64_t kInFlightPerWorker = 16u << 20;
 // Pieces are deflated in slices of this size, between which a stop request is noticed.
 constexpr std::uint32_t kSliceSize = 1u << 20;
 // How often the writer, waiting for a piece, looks for a stop request.
 constexpr std::chrono::milliseconds kStopPollInterval{20};
 
+// What a piece holds in the works, and once done: a file copied from the input archive, most of
+// a profile, then holds nothing, so that the workers run on past it while the writer waits.
 std::uint64_t Cost(const Piece& piece) { return piece.length + kPieceOverhead; }
+std::uint64_t Held(const Piece& piece) { return (piece.data ? piece.size : 0) + kPieceOverhead; }
 
 // Whether a sample of a file's first bytes looks like data deflate cannot shrink (already
 // compressed or random), so that storing it saves the work for nothing.
@@ -105,11 +109,11 @@ const Piece* PieceCompressor::Wait(std::size_t index) {
 }
 
 void PieceCompressor::Release(std::size_t index) {
-  pieces_[index].data.reset();
   {
     const std::lock_guard lock(mutex_);
-    in_flight_ -= Cost(pieces_[index]);
+    in_flight_ -= Held(pieces_[index]);
   }
+  pieces_[index].data.reset();
   room_.notify_all();
 }
 
@@ -143,7 +147,9 @@ void PieceCompressor::Work() {
     }
     lock.lock();
     piece.done = true;
+    in_flight_ = in_flight_ - Cost(piece) + Held(piece);
     done_.notify_one();
+    room_.notify_all();
   }
 }
 
