@@ -382,7 +382,7 @@ HRESULT MigrationRun::ImportOutput(EngineConnection& engine) {
 
 void MigrationRun::CleanUp() {
   if (!working_directory_.empty() && !options_.no_cleanup) {
-    (void)DeleteDirectoryTree(working_directory_, true, true);  // a locked file changes nothing
+    RemoveLargeTree(working_directory_);  // a locked file changes nothing
   }
   working_directory_.clear();
   config_.rules().Clear();

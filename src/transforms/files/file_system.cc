@@ -1,6 +1,9 @@
 #include "transforms/files/file_system.h"
 
+#include <atomic>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/path_text.h"
@@ -185,6 +188,41 @@ HRESULT DeleteDirectoryTree(std::u16string_view path, bool delete_files, bool re
         }));
   }
   return HResultFromWin32(platform::RemoveDirectory(path));
+}
+
+void RemoveLargeTree(std::u16string_view path) {
+  // The folders three levels down (in a working area: those in the archive's shell folders) are
+  // parts enough to share out; the rest goes afterwards.
+  constexpr int kPartDepth = 3;
+  std::vector<std::u16string> parts{std::u16string(path)};
+  for (int level = 0; level < kPartDepth; ++level) {
+    std::vector<std::u16string> below;
+    for (const std::u16string& folder : parts) {
+      (void)WalkDirectory(folder,
+                          [&below](const platform::FindData& entry, std::u16string_view child) {
+                            if (IsDirectory(entry.data.attributes)) below.emplace_back(child);
+                            return S_OK;
+                          });
+    }
+    parts = std::move(below);
+  }
+  std::atomic<std::size_t> next = 0;
+  const auto remove_parts = [&parts, &next] {
+    for (std::size_t i; (i = next++) < parts.size();) {
+      (void)DeleteDirectoryTree(parts[i], true, true);
+    }
+  };
+  std::vector<std::thread> helpers;
+  try {
+    for (unsigned i = 1; i < std::thread::hardware_concurrency(); ++i) {
+      helpers.emplace_back(remove_parts);
+    }
+  } catch (const std::system_error&) {
+    // Fewer threads do the same work.
+  }
+  remove_parts();
+  for (std::thread& helper : helpers) helper.join();
+  (void)DeleteDirectoryTree(path, true, true);
 }
 
 HRESULT CopyPath(std::u16string_view source, std::u16string_view destination, bool overwrite) {

@@ -39,6 +39,10 @@ namespace orvex {
 [[nodiscard]] HRESULT DeleteDirectoryTree(std::u16string_view path, bool delete_files,
                                           bool recursive);
 
+/// Removes a large tree that is of no further use (a working area) as DeleteDirectoryTree does,
+/// its parts on one thread per processor; what cannot be removed stays.
+void RemoveLargeTree(std::u16string_view path);
+
 /// CopyPath's answer for a tree copied onto itself or into one of its own subdirectories, which
 /// would otherwise keep copying what it has just created. Nothing is copied.
 constexpr HRESULT kCopyIntoItself = E_INVALIDARG;
