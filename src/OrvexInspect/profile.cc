@@ -1,7 +1,11 @@
 #include "OrvexInspect/profile.h"
 
 #include <array>
+#include <new>
+#include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "OrvexInspect/inspect_text.h"
@@ -184,6 +188,41 @@ void ChooseUnpacked(const FileTree (&trees)[2], const std::set<std::u16string> (
   }
 }
 
+// Runs `load(side, failed_path, reason)` for both sides at once, the second on a thread of its
+// own, so nothing may escape it; the failure of the first side that fails is the one reported.
+template <typename Load>
+HRESULT OnBothSides(const Load& load, std::size_t* failed, std::u16string* failed_path,
+                    std::u16string* reason) {
+  HRESULT results[2] = {S_OK, S_OK};
+  std::u16string paths[2], reasons[2];
+  const auto run = [&](std::size_t side) {
+    try {
+      results[side] = load(side, &paths[side], &reasons[side]);
+    } catch (const ResultException& e) {
+      results[side] = e.result();
+    } catch (const std::bad_alloc&) {
+      results[side] = E_OUTOFMEMORY;
+    }
+  };
+  std::optional<std::thread> second;
+  try {
+    second.emplace(run, 1);
+  } catch (const std::system_error&) {
+    run(1);  // one after the other, then
+  }
+  run(0);
+  if (second) second->join();
+  for (std::size_t side = 0; side < 2; ++side) {
+    if (FAILED(results[side])) {
+      *failed = side;
+      *failed_path = std::move(paths[side]);
+      *reason = std::move(reasons[side]);
+      return results[side];
+    }
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 InspectionWorkspace::~InspectionWorkspace() { Remove(); }
@@ -222,64 +261,69 @@ HRESULT InspectionWorkspace::LoadForComparison(std::span<const ComparedArchive, 
   FileTree trees[2];
   std::set<std::u16string> reg_files[2];
   std::u16string logs[2];
+  for (std::size_t side = 0; side < 2; ++side) {
+    *failed = side;
+    RETURN_IF_FAILED(CombinePath(directory_, sides[side].folder, &sides[side].profile->root));
+    logs[side] = sides[side].profile->root + u".log";
+  }
   // An archive compared with itself is listed once.
   platform::FileState states[2];
   const bool one_file = platform::GetFileState(sides[0].archive, &states[0]) == ERROR_SUCCESS &&
                         platform::GetFileState(sides[1].archive, &states[1]) == ERROR_SUCCESS &&
                         states[0] == states[1];
-  for (std::size_t side = 0; side < 2; ++side) {
-    *failed = side;
-    RETURN_IF_FAILED(CombinePath(directory_, sides[side].folder, &sides[side].profile->root));
-    logs[side] = sides[side].profile->root + u".log";
-    if (side == 1 && one_file) {
-      trees[1] = trees[0];
-      reg_files[1] = reg_files[0];
-      break;
-    }
-    RETURN_IF_FAILED(ReadArchive(
-        sides[side].archive, logs[side],
-        [&tree = trees[side], &regs = reg_files[side]](const engine::CheckedEntry& entry,
-                                                       std::u16string*) {
-          AddListed(entry, &tree, &regs);
-          return false;
-        },
-        reason));
+  RETURN_IF_FAILED(OnBothSides(
+      [&](std::size_t side, std::u16string*, std::u16string* why) {
+        if (side == 1 && one_file) return S_OK;
+        return ReadArchive(
+            sides[side].archive, logs[side],
+            [&tree = trees[side], &regs = reg_files[side]](const engine::CheckedEntry& entry,
+                                                           std::u16string*) {
+              AddListed(entry, &tree, &regs);
+              return false;
+            },
+            why);
+      },
+      failed, failed_path, reason));
+  if (one_file) {
+    trees[1] = trees[0];
+    reg_files[1] = reg_files[0];
   }
   std::set<std::u16string> unpacked[2];
   ChooseUnpacked(trees, reg_files, unpacked);
-  for (std::size_t side = 0; side < 2; ++side) {
-    *failed = side;
-    Profile& profile = *sides[side].profile;
-    FileTree& tree = trees[side];
-    if (!unpacked[side].empty()) {
-      RETURN_IF_FAILED(ReadArchive(
-          sides[side].archive, logs[side],
-          [&](const engine::CheckedEntry& entry, std::u16string* destination) {
-            const auto found = unpacked[side].find(ArchiveName(entry.components));
-            if (found == unpacked[side].end()) return false;
-            *destination = profile.root;
-            for (const std::u16string& component : entry.components) {
-              *destination += platform::PathSeparator();
-              *destination += component;
-            }
-            tree.at(*found).full_path = *destination;
-            return true;
-          },
-          reason));
-    }
-    // A file the reader could not place has the size it was unpacked with.
-    for (const std::u16string& name : unpacked[side]) {
-      TreeEntry& entry = tree.at(name);
-      platform::FileState state;
-      if (!entry.crc && platform::GetFileState(entry.full_path, &state) == ERROR_SUCCESS) {
-        entry.size = state.size;
-      }
-    }
-    RETURN_IF_FAILED(LoadRegFiles(profile.root, &profile, failed_path, reason));
-    for (const ProfileRegFile& file : profile.reg_files) tree.erase(file.name);
-    profile.tree = std::move(tree);
-  }
-  return S_OK;
+  return OnBothSides(
+      [&](std::size_t side, std::u16string* path, std::u16string* why) {
+        Profile& profile = *sides[side].profile;
+        FileTree& tree = trees[side];
+        if (!unpacked[side].empty()) {
+          RETURN_IF_FAILED(ReadArchive(
+              sides[side].archive, logs[side],
+              [&](const engine::CheckedEntry& entry, std::u16string* destination) {
+                const auto found = unpacked[side].find(ArchiveName(entry.components));
+                if (found == unpacked[side].end()) return false;
+                *destination = profile.root;
+                for (const std::u16string& component : entry.components) {
+                  *destination += platform::PathSeparator();
+                  *destination += component;
+                }
+                tree.at(*found).full_path = *destination;
+                return true;
+              },
+              why));
+        }
+        // A file the reader could not place has the size it was unpacked with.
+        for (const std::u16string& name : unpacked[side]) {
+          TreeEntry& entry = tree.at(name);
+          platform::FileState state;
+          if (!entry.crc && platform::GetFileState(entry.full_path, &state) == ERROR_SUCCESS) {
+            entry.size = state.size;
+          }
+        }
+        RETURN_IF_FAILED(LoadRegFiles(profile.root, &profile, path, why));
+        for (const ProfileRegFile& file : profile.reg_files) tree.erase(file.name);
+        profile.tree = std::move(tree);
+        return S_OK;
+      },
+      failed, failed_path, reason);
 }
 
 HRESULT LoadRegFiles(std::u16string_view root, Profile* profile, std::u16string* failed_path,
