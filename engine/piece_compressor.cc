@@ -134,11 +134,13 @@ void PieceCompressor::Work() {
     // the next to start, with no budget in use before it.
     room_.wait(lock, [&] {
       return stopping_ || next_ == pieces_.size() || in_flight_ == 0 ||
-             in_flight_ + Cost(pieces_[next_]) <= budget_;
+             in_flight_ - oversized_ + Cost(pieces_[next_]) <= budget_;
     });
     if (stopping_ || next_ == pieces_.size()) return;
     Piece& piece = pieces_[next_++];
     in_flight_ += Cost(piece);
+    const std::uint64_t oversized = Cost(piece) > budget_ ? Cost(piece) : 0;
+    oversized_ += oversized;
     lock.unlock();
     try {
       Compress(piece, tools);
@@ -148,6 +150,7 @@ void PieceCompressor::Work() {
     lock.lock();
     piece.done = true;
     in_flight_ = in_flight_ - Cost(piece) + Held(piece);
+    oversized_ -= oversized;
     done_.notify_one();
     room_.notify_all();
   }

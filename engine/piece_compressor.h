@@ -105,6 +105,9 @@ class PieceCompressor {
   std::condition_variable done_;  // a piece is done
   std::size_t next_ = 0;
   std::uint64_t in_flight_ = 0;
+  // The cost of a piece larger than the budget, which started alone, while it is in the works:
+  // the other workers go on within the budget beside it.
+  std::uint64_t oversized_ = 0;
   std::atomic<bool> stopping_ = false;
   std::vector<std::thread> workers_;
 };
