@@ -1,11 +1,9 @@
 #include "OrvexInspect/preview.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "OrvexInspect/html_report.h"
@@ -13,6 +11,7 @@
 #include "OrvexInspect/report_file.h"
 #include "OrvexInspect/rule_check.h"
 #include "OrvexInspect/rule_run.h"
+#include "common/parallel.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "rules/xml_config.h"
@@ -166,19 +165,11 @@ std::vector<ProfileResult> PreviewAll(const std::vector<ProfileArchive>& archive
                                       const MigrationRules& rules, std::uint32_t jobs, bool html) {
   std::vector<ProfileResult> results(archives.size());
   Progress progress(archives.size());
-  std::atomic<std::size_t> next = 0;
-  const auto work = [&] {
-    for (std::size_t i = next++; i < archives.size() && !platform::StopRequested(); i = next++) {
-      results[i] = PreviewOne(archives[i], rules, html);
-      progress.OneDone();
-    }
-  };
-  std::vector<std::thread> workers;
-  for (std::uint32_t i = 1; i < std::min<std::size_t>(jobs, archives.size()); ++i) {
-    workers.emplace_back(work);
-  }
-  work();
-  for (std::thread& worker : workers) worker.join();
+  ForEachOnThreads(archives.size(), jobs, [&](std::size_t i) {
+    if (platform::StopRequested()) return;
+    results[i] = PreviewOne(archives[i], rules, html);
+    progress.OneDone();
+  });
   progress.End();
   return results;
 }

@@ -2,14 +2,12 @@
 
 #include <array>
 #include <new>
-#include <optional>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexMigrate/engine_connection.h"
+#include "common/parallel.h"
 #include "OrvexMigrate/working_area.h"
 #include "engine/engine_log.h"
 #include "engine/engine_settings.h"
@@ -188,8 +186,8 @@ void ChooseUnpacked(const FileTree (&trees)[2], const std::set<std::u16string> (
   }
 }
 
-// Runs `load(side, failed_path, reason)` for both sides at once, the second on a thread of its
-// own, so nothing may escape it; the failure of the first side that fails is the one reported.
+// Runs `load(side, failed_path, reason)` for both sides at once, each on a thread, so nothing may
+// escape it; the failure of the first side that fails is the one reported.
 template <typename Load>
 HRESULT OnBothSides(const Load& load, std::size_t* failed, std::u16string* failed_path,
                     std::u16string* reason) {
@@ -204,14 +202,7 @@ HRESULT OnBothSides(const Load& load, std::size_t* failed, std::u16string* faile
       results[side] = E_OUTOFMEMORY;
     }
   };
-  std::optional<std::thread> second;
-  try {
-    second.emplace(run, 1);
-  } catch (const std::system_error&) {
-    run(1);  // one after the other, then
-  }
-  run(0);
-  if (second) second->join();
+  ForEachOnThreads(2, 2, run);
   for (std::size_t side = 0; side < 2; ++side) {
     if (FAILED(results[side])) {
       *failed = side;

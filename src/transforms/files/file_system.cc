@@ -1,11 +1,10 @@
 #include "transforms/files/file_system.h"
 
-#include <atomic>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "common/parallel.h"
 #include "common/path_text.h"
 #include "platform/directory_tree.h"
 #include "platform/environment.h"
@@ -206,22 +205,8 @@ void RemoveLargeTree(std::u16string_view path) {
     }
     parts = std::move(below);
   }
-  std::atomic<std::size_t> next = 0;
-  const auto remove_parts = [&parts, &next] {
-    for (std::size_t i; (i = next++) < parts.size();) {
-      (void)DeleteDirectoryTree(parts[i], true, true);
-    }
-  };
-  std::vector<std::thread> helpers;
-  try {
-    for (unsigned i = 1; i < std::thread::hardware_concurrency(); ++i) {
-      helpers.emplace_back(remove_parts);
-    }
-  } catch (const std::system_error&) {
-    // Fewer threads do the same work.
-  }
-  remove_parts();
-  for (std::thread& helper : helpers) helper.join();
+  ForEachOnThreads(parts.size(), std::thread::hardware_concurrency(),
+                   [&parts](std::size_t i) { (void)DeleteDirectoryTree(parts[i], true, true); });
   (void)DeleteDirectoryTree(path, true, true);
 }
 
