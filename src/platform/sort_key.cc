@@ -86,6 +86,9 @@ class Level {
     }
   }
 
+  // `count` common weights in a row.
+  void PushCommons(std::size_t count) { commons_ += count; }
+
   void AppendTo(std::string& key) const { key.append(bytes_, 0, kept_); }
 
  private:
@@ -112,6 +115,22 @@ void AppendShortFirstLevel(std::string_view first, std::string& out);
 class KeyBuilder {
  public:
   explicit KeyBuilder(std::size_t size) { first_.reserve(2 * size + 8); }
+
+  void AddAll(std::u16string_view text) {
+    const UnitWeight* const units = UnitWeights();
+    std::size_t i = 0;
+    while (i < text.size()) {
+      // Most units of a path are plain elements: two first-level bytes and the common weights
+      // after it, which only need counting.
+      const std::size_t start = i;
+      while (i < text.size() && IsPlain(units[text[i]])) ++i;
+      if (i > start) {
+        AddPlain(units, text.substr(start, i - start));
+      } else {
+        Add(text[i++]);
+      }
+    }
+  }
 
   void Add(char16_t unit) {
     const UnitWeight& u = UnitWeights()[unit];
@@ -189,6 +208,29 @@ class KeyBuilder {
   }
 
  private:
+  static bool IsPlain(UnitWeight u) {
+    const weights::Form& form = weights::kForms[u.form];
+    return form.kind == weights::kElement && form.prefix_size == 0 &&
+           form.diacritic == kCommonDiacritic && form.case_weight == kCommonCase;
+  }
+
+  // What Add does for each of `plain` in turn.
+  void AddPlain(const UnitWeight* units, std::u16string_view plain) {
+    std::size_t at = first_.size();
+    first_.resize(at + 2 * plain.size());
+    for (const char16_t unit : plain) {
+      const std::uint16_t weight = units[unit].weight;
+      first_[at++] = static_cast<char>(weight >> 8);
+      first_[at++] = static_cast<char>(weight & 0xFF);
+    }
+    diacritics_.PushCommons(plain.size());
+    cases_.PushCommons(plain.size());
+    previous_ = Previous::kElement;
+    element_size_ = 2;
+    element_at_ = first_.size() - 2;
+    element_diacritic_ = kCommonDiacritic;
+  }
+
   // What a repeat mark that follows repeats: nothing after a unit of several elements. After an
   // ideograph, an expansion into ideographs or jamo, or a unit that the first level ignores, Wine's
   // repeat marks take pieces of the weights before them as weights of their own, which cannot be
@@ -260,7 +302,7 @@ class KeyBuilder {
 
 std::string Build(std::u16string_view text, bool short_first_level) {
   KeyBuilder builder(text.size());
-  for (const char16_t unit : text) builder.Add(unit);
+  builder.AddAll(text);
   return std::move(builder).Finish(short_first_level);
 }
 
