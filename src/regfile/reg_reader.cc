@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/little_endian.h"
+#include "common/utf16_scan.h"
 #include "platform/file_handles.h"
 
 namespace orvex {
@@ -46,14 +47,6 @@ struct HexValues {
 };
 constexpr HexValues kHexValues;
 
-// The units that end a run of plain text between quotes: the quote, the escape, a line break
-// and NUL.
-constexpr std::uint64_t kQuotedStops = std::uint64_t{1} << 0 | std::uint64_t{1} << '\n' |
-                                       std::uint64_t{1} << '\r' | std::uint64_t{1} << '"';
-bool StopsQuoted(char16_t unit) {
-  return unit < 64 ? (kQuotedStops >> unit & 1) != 0 : unit == u'\\';
-}
-
 int HexDigitValue(int c) { return c >= 0 && c < 128 ? kHexValues.value[c] : -1; }
 
 // The header's version digits: anything that is not a decimal digit counts as 0.
@@ -81,6 +74,10 @@ class Reader {
     return hr;
   }
 
+  // The units from `position` on, for UnitsBefore.
+  const std::uint8_t* Bytes(std::size_t position) const {
+    return reinterpret_cast<const std::uint8_t*>(buffer_ + position);
+  }
   // The next code unit, or kEof.
   int Get() { return position_ < count_ ? buffer_[position_++] : kEof; }
   // Returns the unit that the last Get delivered to the stream; only ever called right after a
@@ -308,11 +305,9 @@ HRESULT Reader::ReadKeyLine() {
   Unget();
   // The line is taken where it stands in the view.
   const char16_t* const line = buffer_ + position_;
-  const std::size_t limit = std::min(count_, position_ + kMaxKeyLineUnits);
-  std::size_t i = position_;
-  while (i < limit && buffer_[i] != u'\r' && buffer_[i] != u'\n' && buffer_[i] != 0) ++i;
-  const std::size_t length = i - position_;
-  position_ = i;
+  const std::size_t length = UnitsBefore<u'\r', u'\n', 0>(
+      Bytes(position_), std::min(count_ - position_, kMaxKeyLineUnits));
+  position_ += length;
   c = Get();
   if (c < 0) return kEndOfFile;
   if (c != kCr && c != kLf) {
@@ -390,10 +385,11 @@ void Reader::Queue(std::u16string_view name, std::uint32_t type, std::size_t siz
 HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length) {
   std::size_t n = 0;
   for (;;) {
-    // Plain units straight from the view, up to anything that needs a closer look.
-    const std::size_t limit = std::min(count_, position_ + (capacity - n));
-    std::size_t i = position_;
-    while (i < limit && !StopsQuoted(buffer_[i])) ++i;
+    // Plain units straight from the view, up to anything that needs a closer look: the quote,
+    // the escape, a line break or NUL.
+    const std::size_t i =
+        position_ + UnitsBefore<u'"', u'\\', u'\r', u'\n', 0>(
+                        Bytes(position_), std::min(count_ - position_, capacity - n));
     std::copy(buffer_ + position_, buffer_ + i, out + n);
     n += i - position_;
     position_ = i;

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "common/little_endian.h"
+#include "common/utf16_scan.h"
 #include "platform/file_handles.h"
 #include "regfile/reg_reader.h"
 
@@ -24,7 +25,8 @@ constexpr char16_t kHexDigits[] = u"0123456789abcdef";
 constexpr std::uint64_t kWrapColumn = 75;
 
 bool HoldsLineBreak(std::u16string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == kCr || c == kLf; });
+  return UnitsBefore<kCr, kLf>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) <
+         text.size();
 }
 
 // The code unit at `index` of UTF-16LE bytes, which need not be aligned for char16_t.
@@ -40,12 +42,8 @@ char16_t UnitAt(const std::uint8_t* bytes, std::size_t index) {
 // much text between quotes; such data goes out as hex(1) bytes.
 std::ptrdiff_t QuotedTextLength(std::span<const std::uint8_t> data) {
   const std::size_t units = std::min(data.size() / 2, kMaxStringUnits + 1);
-  for (std::size_t i = 0; i < units; ++i) {
-    const char16_t unit = UnitAt(data.data(), i);
-    if (unit == 0) return static_cast<std::ptrdiff_t>(i);
-    if (unit == kCr || unit == kLf) return -1;
-  }
-  return -1;
+  const std::size_t i = UnitsBefore<0, kCr, kLf>(data.data(), units);
+  return i < units && UnitAt(data.data(), i) == 0 ? static_cast<std::ptrdiff_t>(i) : -1;
 }
 
 // Two lowercase hexadecimal digits for every byte value.
@@ -135,17 +133,21 @@ void Writer::Put(std::u16string_view text) {
 void Writer::PutQuoted(const std::uint8_t* bytes, std::size_t units) {
   Put(u'"');
   while (units > 0) {
-    const std::size_t n = std::min(units, kChunkUnits / 2);
-    Room(2 * n);
-    char16_t* out = out_;
-    for (std::size_t i = 0; i < n; ++i) {
-      const char16_t unit = UnitAt(bytes, i);
-      if (unit == u'"' || unit == u'\\') *out++ = u'\\';
-      *out++ = unit;
+    // The run before the next quote or backslash as it is, then that unit escaped.
+    const std::size_t plain = UnitsBefore<u'"', u'\\'>(bytes, units);
+    for (std::size_t done = 0; done < plain;) {
+      if (out_ == end_) Flush();
+      const std::size_t n = std::min(plain - done, static_cast<std::size_t>(end_ - out_));
+      std::memcpy(out_, bytes + 2 * done, n * sizeof(char16_t));
+      out_ += n;
+      done += n;
     }
-    out_ = out;
-    bytes += n * sizeof(char16_t);
-    units -= n;
+    if (plain == units) break;
+    Room(2);
+    *out_++ = u'\\';
+    *out_++ = UnitAt(bytes, plain);
+    bytes += (plain + 1) * sizeof(char16_t);
+    units -= plain + 1;
   }
   Put(u'"');
 }
