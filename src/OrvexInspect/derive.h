@@ -83,6 +83,11 @@ bool EncodeValue(std::u16string_view key, std::u16string_view name, const Regist
 void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<MigrationRule>* rules,
                          std::vector<std::u16string>* inexpressible);
 
+/// A name in a profile's tree ('/' between its parts) as a derived file rule writes it ('\\'
+/// between them), and back.
+std::u16string RulePath(std::u16string_view tree_name);
+std::u16string TreeName(std::u16string_view rule_path);
+
 /// The directory and file rules that turn before's tree into after's; trial picture conversions
 /// write into the folder `scratch`, which is made when first needed.
 [[nodiscard]] HRESULT DeriveFileRules(const Profile& before, const Profile& after,

@@ -35,12 +35,6 @@ struct Replacement {
   }
 };
 
-// The name of a derived file rule's path in a profile's tree.
-std::u16string TreeName(std::u16string path) {
-  std::replace(path.begin(), path.end(), u'\\', u'/');
-  return path;
-}
-
 // The value that a set of `name` in the key `key` (a normalized path) writes over: the first of
 // that name, as the processor finds it.
 const RegistryValueRef* ValueAt(const Profile& profile, std::u16string_view reg_file,

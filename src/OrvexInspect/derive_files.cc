@@ -72,12 +72,6 @@ std::u16string Prefix(std::span<const std::u16string_view> parts, std::size_t co
   return path;
 }
 
-std::u16string RulePath(std::u16string_view path) {
-  std::u16string rule(path);
-  std::replace(rule.begin(), rule.end(), u'/', u'\\');
-  return rule;
-}
-
 // Whether a rule can name the path: its first folder is a folder token, and XML carries it.
 bool IsReachable(std::u16string_view path) {
   return IsXmlText(path) && IsFolderTokenPath(RulePath(path));
@@ -445,6 +439,18 @@ class FileDeriver {
 };
 
 }  // namespace
+
+std::u16string RulePath(std::u16string_view tree_name) {
+  std::u16string rule(tree_name);
+  std::replace(rule.begin(), rule.end(), u'/', u'\\');
+  return rule;
+}
+
+std::u16string TreeName(std::u16string_view rule_path) {
+  std::u16string name(rule_path);
+  std::replace(name.begin(), name.end(), u'\\', u'/');
+  return name;
+}
 
 HRESULT DeriveFileRules(const Profile& before, const Profile& after, std::u16string_view scratch,
                         std::vector<MigrationRule>* rules,
