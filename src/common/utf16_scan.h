@@ -19,18 +19,21 @@ namespace orvex {
 static_assert(std::endian::native == std::endian::little,
               "units are compared as the host holds them");
 
+// The compilers' portable vector types: one comparison tests eight units against a stop (spelled
+// out in every lane) and gives a lane of all ones where they match. (Declared here rather than in
+// the function, where one compiler fails on them.)
+using EightUnits = std::uint16_t __attribute__((vector_size(16)));
+using EightLanes = std::int16_t __attribute__((vector_size(16)));
+
 /// How many of the `count` units at `bytes` come before the first unit that is one of `kStops`;
 /// `count` when none is.
 template <char16_t... kStops>
 std::size_t UnitsBefore(const std::uint8_t* bytes, std::size_t count) {
-  // The compilers' portable vector type: one comparison tests eight units against a stop and
-  // gives a lane of all ones where they match.
-  using Block = std::uint16_t __attribute__((vector_size(16)));
   std::size_t i = 0;
   for (; i + 8 <= count; i += 8) {
-    Block units;
+    EightUnits units;
     std::memcpy(&units, bytes + 2 * i, sizeof units);
-    const auto matches = ((units == kStops) | ...);
+    const EightLanes matches = ((units == (EightUnits{} + kStops)) | ...);
     std::uint64_t halves[2];
     std::memcpy(halves, &matches, sizeof halves);
     if (halves[0] != 0) return i + static_cast<std::size_t>(std::countr_zero(halves[0])) / 16;
