@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "common/little_endian.h"
@@ -74,6 +75,8 @@ class Reader {
     return hr;
   }
 
+  // The bytes of the value being read, in value_data_.
+  std::uint8_t* ValueBytes() { return reinterpret_cast<std::uint8_t*>(value_data_.get()); }
   // The units from `position` on, for UnitsBefore.
   const std::uint8_t* Bytes(std::size_t position) const {
     return reinterpret_cast<const std::uint8_t*>(buffer_ + position);
@@ -107,13 +110,16 @@ class Reader {
   HRESULT ReadBody();
   HRESULT ReadKeyLine();
   HRESULT ReadValueLine(std::u16string_view name);
-  HRESULT ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length);
+  // Reads up to the closing quote. Text without escapes is taken where it stands in the view;
+  // other text is unescaped into `out`. Either way `text` is valid until the next key line.
+  HRESULT ReadQuoted(char16_t* out, std::size_t capacity, std::u16string_view* text);
   HRESULT ReadHexNumber(std::uint32_t* number);
   // Reads the list into value_data_.
   HRESULT ReadHexList(std::uint32_t* value_type, std::size_t* byte_count);
-  // Keeps the name and the first `size` bytes of value_data_, then `zeros` zero bytes, side by
-  // side in the arena, and adds the pair to pending_.
-  void Queue(std::u16string_view name, std::uint32_t type, std::size_t size, std::size_t zeros);
+  // Keeps the name and `data`, then `zeros` zero bytes, side by side in the arena, and adds the
+  // pair to pending_.
+  void Queue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data,
+             std::size_t zeros);
   HRESULT FlushValues();
 
   RegistryDocument& document_;
@@ -271,9 +277,9 @@ HRESULT Reader::ReadBody() {
         break;
       case '"': {
         if (current_key_ < 0) return Fail(E_UNEXPECTED, u"a value outside a key");
-        std::size_t length = 0;
-        RETURN_IF_FAILED(ReadQuoted(name_.get(), kMaxValueNameUnits, &length));
-        RETURN_IF_FAILED(ReadValueLine(std::u16string_view(name_.get(), length)));
+        std::u16string_view name;
+        RETURN_IF_FAILED(ReadQuoted(name_.get(), kMaxValueNameUnits, &name));
+        RETURN_IF_FAILED(ReadValueLine(name));
         break;
       }
       case '@':
@@ -334,9 +340,10 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
   try {
     switch (c) {
       case '"': {
-        std::size_t length = 0;
-        RETURN_IF_FAILED(ReadQuoted(value_data_.get(), kMaxStringUnits, &length));
-        Queue(name, REG_SZ, length * 2, 2);  // with the terminating NUL
+        std::u16string_view text;
+        RETURN_IF_FAILED(ReadQuoted(value_data_.get(), kMaxStringUnits, &text));
+        Queue(name, REG_SZ, {reinterpret_cast<const std::uint8_t*>(text.data()), 2 * text.size()},
+              2);  // with the terminating NUL
         break;
       }
       case 'd': {
@@ -346,8 +353,8 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
         Unget();
         std::uint32_t number = 0;
         RETURN_IF_FAILED(ReadHexNumber(&number));
-        StoreLe32(reinterpret_cast<std::uint8_t*>(value_data_.get()), number);
-        Queue(name, REG_DWORD, 4, 0);
+        StoreLe32(ValueBytes(), number);
+        Queue(name, REG_DWORD, {ValueBytes(), 4}, 0);
         break;
       }
       case 'h': {
@@ -355,7 +362,7 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
         std::uint32_t type = REG_BINARY;
         std::size_t count = 0;
         RETURN_IF_FAILED(ReadHexList(&type, &count));
-        Queue(name, type, count, 0);
+        Queue(name, type, {ValueBytes(), count}, 0);
         break;
       }
       case '-':
@@ -369,20 +376,20 @@ HRESULT Reader::ReadValueLine(std::u16string_view name) {
   return S_OK;
 }
 
-void Reader::Queue(std::u16string_view name, std::uint32_t type, std::size_t size,
+void Reader::Queue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data,
                    std::size_t zeros) {
   const std::size_t name_bytes = name.size() * sizeof(char16_t);
-  std::uint8_t* const kept = arena_->Allocate(name_bytes + size + zeros);
+  std::uint8_t* const kept = arena_->Allocate(name_bytes + data.size() + zeros);
   // Copies that do nothing for no bytes (memcpy would not take the null of an empty name).
   std::copy(name.begin(), name.end(), reinterpret_cast<char16_t*>(kept));
-  std::uint8_t* const data = kept + name_bytes;
-  const auto* const bytes = reinterpret_cast<const std::uint8_t*>(value_data_.get());
-  std::fill(std::copy(bytes, bytes + size, data), data + size + zeros, std::uint8_t{0});
-  pending_.push_back(
-      {{reinterpret_cast<const char16_t*>(kept), name.size()}, {type, {data, size + zeros}}});
+  std::uint8_t* const kept_data = kept + name_bytes;
+  std::fill(std::copy(data.begin(), data.end(), kept_data), kept_data + data.size() + zeros,
+            std::uint8_t{0});
+  pending_.push_back({{reinterpret_cast<const char16_t*>(kept), name.size()},
+                      {type, {kept_data, data.size() + zeros}}});
 }
 
-HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* length) {
+HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::u16string_view* text) {
   std::size_t n = 0;
   for (;;) {
     // Plain units straight from the view, up to anything that needs a closer look: the quote,
@@ -390,6 +397,11 @@ HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* len
     const std::size_t i =
         position_ + UnitsBefore<u'"', u'\\', u'\r', u'\n', 0>(
                         Bytes(position_), std::min(count_ - position_, capacity - n));
+    if (n == 0 && i < count_ && buffer_[i] == u'"') {  // the whole text, with nothing escaped
+      *text = {buffer_ + position_, i - position_};
+      position_ = i + 1;
+      return S_OK;
+    }
     std::copy(buffer_ + position_, buffer_ + i, out + n);
     n += i - position_;
     position_ = i;
@@ -407,7 +419,7 @@ HRESULT Reader::ReadQuoted(char16_t* out, std::size_t capacity, std::size_t* len
     if (n == capacity) return Fail(kOverCapacity, u"text between quotes too long");
     out[n++] = static_cast<char16_t>(c);
   }
-  *length = n;
+  *text = {out, n};
   return S_OK;
 }
 
@@ -449,7 +461,7 @@ HRESULT Reader::ReadHexList(std::uint32_t* value_type, std::size_t* byte_count) 
   if (c < 0) return kEndOfFile;
   if (c != ':') Unget();
 
-  auto* const bytes = reinterpret_cast<std::uint8_t*>(value_data_.get());
+  std::uint8_t* const bytes = ValueBytes();
   std::size_t count = 0;
   for (;;) {
     if (count == kMaxHexBytes) return Fail(kOverCapacity, u"a hex list too long");
