@@ -225,20 +225,15 @@ void Writer::PutValue(const RegistryValuePair& pair) {
 }
 
 HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path) {
-  // Refused before anything is written: the line would end inside the path or name, and the
-  // file could not be read back. A string value without any data is no text at all, and is
-  // refused as well.
-  // The same for what the reader would refuse as over its capacity: an archive the tool wrote
-  // must migrate again.
+  // Refused before anything is written: a line would end inside a path or name, or the file
+  // could not be read back (an archive the tool wrote must migrate again). The keys and lists
+  // judged their paths and pairs as they were set, while those were at hand: a second walk over
+  // the whole document here would cost a twentieth of the pass.
   for (const RegistryKeyEntry& key : document.keys()) {
-    // The key line holds the path and its closing bracket.
-    if (HoldsLineBreak(key.path()) || key.path().size() + 1 > kMaxKeyLineUnits) {
-      return E_INVALIDARG;
-    }
+    if (!key.path_fits_key_line()) return E_INVALIDARG;
+    if (key.values().all_fit_value_lines()) continue;
     for (const RegistryValuePair& pair : key.values()) {
-      if (HoldsLineBreak(pair.name) || pair.name.size() > kMaxValueNameUnits) return E_INVALIDARG;
-      if (pair.value.type == REG_SZ && pair.value.data.empty()) return E_INVALIDARG;
-      if (!FitsRegFile(pair.value)) return E_INVALIDARG;
+      if (!FitsValueLine(pair)) return E_INVALIDARG;
     }
   }
 
@@ -273,6 +268,15 @@ HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path
 }
 
 }  // namespace
+
+bool FitsKeyLine(std::u16string_view path) {
+  return !HoldsLineBreak(path) && path.size() + 1 <= kMaxKeyLineUnits;  // with its ']'
+}
+
+bool FitsValueLine(const RegistryValuePair& pair) {
+  return !HoldsLineBreak(pair.name) && pair.name.size() <= kMaxValueNameUnits &&
+         !(pair.value.type == REG_SZ && pair.value.data.empty()) && FitsRegFile(pair.value);
+}
 
 bool FitsRegFile(const RegistryValueRef& value) {
   return value.data.size() <= kMaxHexBytes ||

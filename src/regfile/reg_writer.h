@@ -17,6 +17,14 @@ namespace orvex {
 /// text over the reader's capacity) is written as hex(1) with all its bytes.
 [[nodiscard]] HRESULT ExportRegFile(const RegistryDocument& document, std::u16string_view path);
 
+/// Whether a key line carries `path` as ParseRegFile reads it back: no CR or LF, and with its
+/// closing bracket within kMaxKeyLineUnits.
+[[nodiscard]] bool FitsKeyLine(std::u16string_view path);
+/// Whether a value line carries `pair` as ParseRegFile reads it back: a name without CR or LF of
+/// at most kMaxValueNameUnits, a value FitsRegFile takes, and some data for a REG_SZ value (no
+/// data at all is no text).
+[[nodiscard]] bool FitsValueLine(const RegistryValuePair& pair);
+
 /// Whether ParseRegFile reads `value` back as ExportRegFile writes it: every value of at most
 /// kMaxHexBytes bytes does, a larger one only when it is a REG_SZ text written between quotes.
 [[nodiscard]] bool FitsRegFile(const RegistryValueRef& value);

@@ -139,12 +139,25 @@ TEST(RegWriterTest, RefusesWhatCannotBeReadBackBeforeWritingAndReportsPlatformEr
                {u"A", u"v", {REG_MULTI_SZ, std::vector<std::uint8_t>(kMaxHexBytes + 2)}}};
   testing::ScopedTempDir dir;
   for (const auto& c : cases) {
-    RegistryDocument document;
-    document.AddKey(u"HKCU\\Fine");
-    ASSERT_TRUE(document.KeyAt(document.AddKey(c.path)).values().AddValue(c.name, c.value));
-    testing::WriteFile(dir.path() / "kept.reg", "earlier content");
-    EXPECT_HR(E_INVALIDARG, ExportRegFile(document, dir.wide("kept.reg")));
-    EXPECT_EQ("earlier content", testing::ReadFile(dir.path() / "kept.reg"));
+    // The key and its value made so at once, or from fine ones by each change a rule can make:
+    // the key renamed, the value renamed, its data set, its type changed.
+    for (int route = 0; route < 5; ++route) {
+      RegistryDocument document;
+      document.AddKey(u"HKCU\\Fine");
+      const int key = document.AddKey(route == 1 ? u"HKCU\\Renamed" : c.path);
+      RegistryValueList& values = document.KeyAt(key).values();
+      ASSERT_TRUE(values.AddValue(route == 2 ? u"fine" : c.name,
+                                  route == 3   ? Text(u"x")
+                                  : route == 4 ? RegistryValueEntry{REG_NONE, c.value.data}
+                                               : c.value));
+      if (route == 1) document.RenameKeyTree(u"HKCU\\Renamed", c.path);
+      if (route == 2) values.RenameValueAt(0, c.name);
+      if (route == 3) values.SetValueAt(0, c.value);
+      if (route == 4) values.RetypeValueAt(0, c.value.type);
+      testing::WriteFile(dir.path() / "kept.reg", "earlier content");
+      EXPECT_HR(E_INVALIDARG, ExportRegFile(document, dir.wide("kept.reg"))) << route;
+      EXPECT_EQ("earlier content", testing::ReadFile(dir.path() / "kept.reg"));
+    }
   }
   const RegistryDocument empty;
   EXPECT_HR(HResultFromWin32(ERROR_PATH_NOT_FOUND), ExportRegFile(empty, dir.wide("no/out.reg")));

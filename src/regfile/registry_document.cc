@@ -10,6 +10,7 @@
 #include "platform/memory.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"
+#include "regfile/reg_writer.h"
 
 namespace orvex {
 namespace {
@@ -122,6 +123,7 @@ bool RegistryValueList::AddValue(std::u16string_view name, RegistryValueRef valu
     pairs_.reserve(pairs_.size() + 1);
     RegistryArena& arena = Arena();
     pairs_.push_back({arena.Keep(name), {value.type, arena.Keep(value.data)}});
+    Judge(pairs_.size() - 1);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -132,9 +134,12 @@ bool RegistryValueList::AddValues(std::span<const RegistryValuePair> pairs,
                                   const std::shared_ptr<RegistryArena>& arena) {
   try {
     pairs_.reserve(pairs_.size() + pairs.size());
+    // Judged here, where a reader hands over what it has just read.
+    const bool all_fit = all_fit_ && std::all_of(pairs.begin(), pairs.end(), FitsValueLine);
     if (!arena_) arena_ = arena;
     if (arena_ == arena) {
       pairs_.insert(pairs_.end(), pairs.begin(), pairs.end());  // no allocation now
+      all_fit_ = all_fit;
       return true;
     }
     std::vector<RegistryValuePair> copies;
@@ -143,6 +148,7 @@ bool RegistryValueList::AddValues(std::span<const RegistryValuePair> pairs,
       copies.push_back({arena_->Keep(pair.name), {pair.value.type, arena_->Keep(pair.value.data)}});
     }
     pairs_.insert(pairs_.end(), copies.begin(), copies.end());
+    all_fit_ = all_fit;
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -159,6 +165,7 @@ bool RegistryValueList::SetValue(std::u16string_view name, RegistryValueRef valu
 void RegistryValueList::SetValueAt(int index, RegistryValueRef value) {
   const std::size_t at = CheckedIndex(index);
   pairs_[at].value = {value.type, Arena().Keep(value.data)};
+  Judge(at);
 }
 
 bool RegistryValueList::RemoveValueAt(int index) {
@@ -170,11 +177,16 @@ bool RegistryValueList::RemoveValueAt(int index) {
 void RegistryValueList::RenameValueAt(int index, std::u16string_view name) {
   const std::size_t at = CheckedIndex(index);
   pairs_[at].name = Arena().Keep(name);
+  Judge(at);
 }
 
 void RegistryValueList::RetypeValueAt(int index, std::uint32_t type) {
-  pairs_[CheckedIndex(index)].value.type = type;
+  const std::size_t at = CheckedIndex(index);
+  pairs_[at].value.type = type;
+  Judge(at);
 }
+
+void RegistryValueList::Judge(std::size_t at) { all_fit_ = all_fit_ && FitsValueLine(pairs_[at]); }
 
 const RegistryValuePair& RegistryValueList::operator[](int index) const {
   return pairs_[CheckedIndex(index)];
@@ -198,7 +210,8 @@ RegistryKeyEntry::RegistryKeyEntry(std::u16string_view path) : RegistryKeyEntry(
 
 RegistryKeyEntry::RegistryKeyEntry(std::shared_ptr<RegistryArena> arena, std::u16string_view path)
     : arena_(arena ? std::move(arena) : std::make_shared<RegistryArena>()),
-      path_(arena_->Keep(path)) {
+      path_(arena_->Keep(path)),
+      path_fits_(FitsKeyLine(path)) {
   values_.arena_ = arena_;
 }
 
@@ -395,6 +408,7 @@ int RegistryDocument::RenameKeyTree(std::u16string_view source, std::u16string_v
       path += part;
     }
     entry.path_ = entry.arena_->Keep(path);
+    entry.path_fits_ = FitsKeyLine(path);
     entry.has_collation_key_ = false;
     entry.collation_key_ = {};
     ++renamed;

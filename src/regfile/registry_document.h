@@ -130,6 +130,10 @@ class RegistryValueList {
 
   int size() const { return static_cast<int>(pairs_.size()); }
   bool empty() const { return pairs_.empty(); }
+  /// True when every pair fitted a .reg value line (FitsValueLine) when it was last changed, so
+  /// that the writer need not look at them again; false may also mean only that one that did not
+  /// has been changed or removed since.
+  bool all_fit_value_lines() const { return all_fit_; }
   /// The pair at `index` (ResultException with E_INVALIDARG outside the list).
   const RegistryValuePair& operator[](int index) const;
   std::vector<RegistryValuePair>::const_iterator begin() const { return pairs_.begin(); }
@@ -145,8 +149,12 @@ class RegistryValueList {
   // The arena, made the first time it is needed.
   RegistryArena& Arena();
 
+  // Notes whether the pair at `at`, just changed, fits a value line.
+  void Judge(std::size_t at);
+
   std::vector<RegistryValuePair> pairs_;
   std::shared_ptr<RegistryArena> arena_;
+  bool all_fit_ = true;
 };
 
 /// One key section: its full path exactly as written and its values.
@@ -157,6 +165,8 @@ class RegistryKeyEntry {
 
   /// The key's full path, e.g. HKEY_CURRENT_USER\Software\Example.
   std::u16string_view path() const { return path_; }
+  /// Whether a .reg key line carries the path (FitsKeyLine), judged whenever it is set.
+  bool path_fits_key_line() const { return path_fits_; }
   RegistryValueList& values() { return values_; }
   const RegistryValueList& values() const { return values_; }
 
@@ -181,6 +191,7 @@ class RegistryKeyEntry {
   mutable std::string_view collation_key_;
   mutable std::uint32_t collation_hash_ = 0;
   mutable bool has_collation_key_ = false;
+  bool path_fits_ = false;  // beside the flag above, where the entry has room for it
 };
 
 /// The open file of a document's reader or writer, and the writer's 64 KiB buffer (the reader
