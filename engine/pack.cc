@@ -20,13 +20,10 @@
 #include "platform/process.h"
 #include "platform/search.h"
 #include "platform/text.h"
-#include "text/format.h"
 
 namespace orvex::engine {
 namespace {
 
-// Temporary names tried beside the archive before giving up.
-constexpr std::uint32_t kTemporaryNameTries = 100;
 // The archive is written in blocks of this size, and entries copied from the input archive are
 // read in blocks of this size.
 constexpr std::size_t kOutputBlockSize = 1u << 20;
@@ -183,21 +180,18 @@ class Packer {
 };
 
 HRESULT Packer::CreateTemporary() {
-  for (std::uint32_t n = 1; n <= kTemporaryNameTries; ++n) {
-    std::u16string name = target_ + Format(u".%u.tmp", n);
-    const std::uint32_t error =
-        platform::CreateFile(name, platform::GENERIC_WRITE, platform::CREATE_NEW, &output_.file);
-    if (error == ERROR_SUCCESS) {
-      temporary_ = std::move(name);
-      return S_OK;
-    }
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      log_.Line(u"Zip: cannot create '%s' (Error %d)", name, static_cast<std::int32_t>(error));
-      return HResultFromWin32(error);
-    }
+  std::u16string name;
+  const std::uint32_t error = platform::CreateFileBeside(target_, &output_.file, &name);
+  if (error == ERROR_SUCCESS) {
+    temporary_ = std::move(name);
+    return S_OK;
   }
-  log_.Line(u"Zip: no free temporary name beside '%s'", target_);
-  return HResultFromWin32(ERROR_FILE_EXISTS);
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+    log_.Line(u"Zip: no free temporary name beside '%s'", target_);
+    return HResultFromWin32(ERROR_FILE_EXISTS);
+  }
+  log_.Line(u"Zip: cannot create '%s' (Error %d)", name, static_cast<std::int32_t>(error));
+  return HResultFromWin32(error);
 }
 
 HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,

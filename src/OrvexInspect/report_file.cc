@@ -11,8 +11,6 @@
 namespace orvex {
 namespace {
 
-// Free names tried beside the report: "<name>.1.tmp", "<name>.2.tmp", ...
-constexpr std::uint32_t kTemporaryNameTries = 100;
 // The most one write hands over.
 constexpr std::size_t kWriteBlock = std::size_t{1} << 30;
 
@@ -46,13 +44,10 @@ bool ReportFile::Create(const std::u16string& name, std::span<const std::u16stri
   if (SUCCEEDED(hr) && exists && (attributes & kRefused) != 0) {
     hr = HResultFromWin32(ERROR_ACCESS_DENIED);
   }
-  for (std::uint32_t n = 1; SUCCEEDED(hr); ++n) {
-    temporary_ = path_ + u'.' + DecimalText(n) + u".tmp";
-    const std::uint32_t error =
-        platform::CreateFile(temporary_, platform::GENERIC_WRITE, platform::CREATE_NEW, &file_);
-    if (error == 0) return true;
-    const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-    if (!taken || n == kTemporaryNameTries) hr = HResultFromWin32(error);
+  if (SUCCEEDED(hr)) {
+    const std::uint32_t error = platform::CreateFileBeside(path_, &file_, &temporary_);
+    if (error == ERROR_SUCCESS) return true;
+    hr = HResultFromWin32(error);
   }
   temporary_.clear();
   *failure = Failure(u"cannot write '" + name + u"'" + ErrorText(hr));

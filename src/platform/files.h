@@ -72,6 +72,12 @@ std::uint32_t RemoveDirectory(std::u16string_view path);
 std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destination,
                        bool fail_if_exists);
 
+/// Creates a new file for writing beside `target` under the first free name of
+/// "<target>.1.tmp" ... "<target>.100.tmp" (CREATE_NEW), so that a file can be written whole
+/// before it takes the target's name. `*name` is the name created, or the last one tried;
+/// ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS when none was free.
+std::uint32_t CreateFileBeside(std::u16string_view target, FileHandle* file, std::u16string* name);
+
 constexpr std::uint32_t MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr std::uint32_t MOVEFILE_COPY_ALLOWED = 0x2;
 
