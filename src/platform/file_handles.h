@@ -99,6 +99,8 @@ constexpr std::uint32_t FILE_END = 2;
 /// SetFilePointerEx: moves the position of an open file; `new_position` may be null.
 std::uint32_t SetFilePointerEx(FileHandle& file, std::int64_t distance, std::uint32_t move_method,
                                std::uint64_t* new_position);
+/// SetEndOfFile: the open file ends at its position; what lay beyond is cut off.
+std::uint32_t SetEndOfFile(FileHandle& file);
 /// SetFileTime on an open file: its modification time, in seconds since the Unix epoch.
 std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time);
 /// SetFileTime by name, for directories too (they cannot be opened as a FileHandle here); a

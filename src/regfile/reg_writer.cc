@@ -240,8 +240,10 @@ HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path
   channel_.Reset();
   out_ = channel_.buffer.get();
   end_ = out_ + RegistryFileChannel::kUnits;
+  // A file there is written over and cut off at the end, not emptied first: its pages are used
+  // again instead of being given back and taken anew (the pass rewrites the file it read).
   const std::uint32_t open_error =
-      platform::CreateFile(path, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &channel_.file);
+      platform::CreateFile(path, platform::GENERIC_WRITE, platform::OPEN_ALWAYS, &channel_.file);
   if (open_error != ERROR_SUCCESS) return HResultFromWin32(open_error);
   static constexpr std::uint8_t kByteOrderMark[] = {0xFF, 0xFE};
   std::uint32_t written = 0;
@@ -259,9 +261,12 @@ HRESULT Writer::Write(const RegistryDocument& document, std::u16string_view path
     PutLineEnd();
     for (const RegistryValuePair& pair : key.values()) PutValue(pair);
     PutLineEnd();
-    if (FAILED(status_)) return status_;
+    if (FAILED(status_)) break;
   }
   Flush();
+  // After a failed write too, so that nothing of the earlier file follows what was written.
+  const std::uint32_t end_error = platform::SetEndOfFile(channel_.file);
+  if (SUCCEEDED(status_) && end_error != ERROR_SUCCESS) status_ = HResultFromWin32(end_error);
   if (FAILED(status_)) return status_;
   platform::CloseHandle(channel_.file);
   return S_OK;

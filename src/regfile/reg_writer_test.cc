@@ -23,9 +23,11 @@ RegistryValueEntry Text(std::u16string_view text) {
   return RegistryValueEntry{REG_SZ, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
 }
 
-// The file written from `document`; `read_back`, when given, receives what the reader makes of it.
+// The file written from `document` over a longer one; `read_back`, when given, receives what the
+// reader makes of it.
 std::string Export(const RegistryDocument& document, RegistryDocument* read_back = nullptr) {
   testing::ScopedTempDir dir;
+  testing::WriteFile(dir.path() / "out.reg", std::string(4096, 'x'));
   EXPECT_HR(S_OK, ExportRegFile(document, dir.wide("out.reg")));
   if (read_back != nullptr) {
     EXPECT_HR(S_OK, ParseRegFile(*read_back, dir.wide("out.reg")));

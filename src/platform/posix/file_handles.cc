@@ -193,6 +193,15 @@ std::uint32_t SetFilePointerEx(FileHandle& file, std::int64_t distance, std::uin
   return ERROR_SUCCESS;
 }
 
+std::uint32_t SetEndOfFile(FileHandle& file) {
+  const int descriptor = static_cast<int>(file.native());
+  const off_t position = ::lseek(descriptor, 0, SEEK_CUR);
+  if (position < 0 || ::ftruncate(descriptor, position) != 0) {
+    return posix::Win32ErrorFromErrno(errno);
+  }
+  return ERROR_SUCCESS;
+}
+
 std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time) {
   struct timespec times[2];
   TimesFor(last_write_time, times);

@@ -90,6 +90,10 @@ std::uint32_t SetFilePointerEx(FileHandle& file, std::int64_t distance, std::uin
   return ERROR_SUCCESS;
 }
 
+std::uint32_t SetEndOfFile(FileHandle& file) {
+  return win32::LastError(::SetEndOfFile(win32::NativeHandle(file)));
+}
+
 std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time) {
   const FILETIME time = win32::FileTimeFromSeconds(last_write_time);
   return win32::LastError(::SetFileTime(win32::NativeHandle(file), nullptr, nullptr, &time));
