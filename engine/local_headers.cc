@@ -276,14 +276,15 @@ bool ExtraFieldsArePlain(std::string_view extra) {
 }
 
 // Whether the archive library makes of an entry just what its records say (see
-// CheckLocalHeaders); `made_by` and `attributes` are the central record's.
-bool IsPlain(const EntryFacts& central, const EntryFacts& local, std::uint16_t made_by,
-             std::uint32_t attributes) {
+// CheckLocalHeaders); `name` is the central record's name as NameText reads it, `made_by` and
+// `attributes` are that record's.
+bool IsPlain(const EntryFacts& central, const EntryFacts& local, std::u16string_view name,
+             std::uint16_t made_by, std::uint32_t attributes) {
   if ((central.flags & (kFlagEncrypted | kFlagStrongEncryption)) != 0 ||
       !ExtraFieldsArePlain(central.extra) || !ExtraFieldsArePlain(local.extra)) {
     return false;
   }
-  if ((central.flags & kFlagUtf8) != 0 && ToUtf8(ToUtf16(central.name)) != central.name) {
+  if ((central.flags & kFlagUtf8) != 0 && ToUtf8(name) != central.name) {
     return false;
   }
   const bool folder = central.name.ends_with('/');
@@ -366,17 +367,17 @@ LocalHeaderStatus CheckLocalHeaders(std::uint64_t size, const ArchiveReader& rea
       disagreement->reason = std::move(reason);
       return LocalHeaderStatus::kDisagree;
     }
-    totals->recorded.push_back(
-        {.name_hash = std::hash<std::u16string>()(name),
-         .local_header = local_offset,
-         .place = {.data_offset =
-                       local_offset + kLocalHeaderSize + local->name.size() + local->extra.size(),
-                   .compressed = central.compressed,
-                   .uncompressed = central.uncompressed,
-                   .crc = static_cast<std::uint32_t>(central.crc),
-                   .method = central.method},
-         .name = keep_names ? std::move(name) : std::u16string(),
-         .plain = keep_names && IsPlain(central, *local, made_by, attributes)});
+    const bool plain = keep_names && IsPlain(central, *local, name, made_by, attributes);
+    totals->recorded.push_back({.name_hash = std::hash<std::u16string>()(name),
+                                .local_header = local_offset,
+                                .place = {.data_offset = local_offset + kLocalHeaderSize +
+                                                         local->name.size() + local->extra.size(),
+                                          .compressed = central.compressed,
+                                          .uncompressed = central.uncompressed,
+                                          .crc = static_cast<std::uint32_t>(central.crc),
+                                          .method = central.method},
+                                .name = keep_names ? std::move(name) : std::u16string(),
+                                .plain = plain});
     at += kCentralRecordSize + name_length + extra_length + comment_length;
   }
 }
