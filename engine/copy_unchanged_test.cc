@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "engine/engine_test_support.h"
+#include "engine/testing/test_zip.h"
 #include "platform/files.h"
-#include "testing/test_zip.h"
 
 namespace orvex {
 namespace {

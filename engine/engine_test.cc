@@ -17,6 +17,7 @@
 #include "engine/import.h"
 #include "engine/piece_compressor.h"
 #include "engine/registry_import.h"
+#include "engine/testing/test_zip.h"
 #include "engine/zip_format.h"
 #include "platform/com.h"
 #include "platform/file_handles.h"
@@ -28,7 +29,6 @@
 #include "testing/matchers.h"
 #include "testing/scoped_env.h"
 #include "testing/temp_dir.h"
-#include "testing/test_zip.h"
 
 namespace orvex {
 namespace {

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "common/little_endian.h"
+#include "engine/testing/test_zip.h"
 #include "engine/zip_format.h"
 #include "platform/text.h"
 #include "testing/matchers.h"
 #include "testing/temp_dir.h"
-#include "testing/test_zip.h"
 
 namespace orvex::engine {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "OrvexMigrate/command_line.h"
+#include "migration/command_line.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::u16string text(size / 2, u'\0');

@@ -6,11 +6,11 @@
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
+#include "paths/folder_tokens.h"
+#include "paths/paths.h"
 #include "platform/text.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/folder_tokens.h"
 #include "transforms/files/image_conversion.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

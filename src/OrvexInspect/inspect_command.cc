@@ -14,8 +14,8 @@
 #include "OrvexInspect/profile_diff.h"
 #include "OrvexInspect/report_file.h"
 #include "OrvexInspect/rule_check.h"
+#include "paths/paths.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

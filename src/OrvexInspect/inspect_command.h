@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "OrvexMigrate/command_line.h"
+#include "migration/command_line.h"
 
 namespace orvex {
 

@@ -12,11 +12,11 @@
 #include "OrvexInspect/rule_check.h"
 #include "OrvexInspect/rule_run.h"
 #include "common/parallel.h"
+#include "paths/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "rules/xml_config.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

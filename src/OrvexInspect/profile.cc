@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "OrvexInspect/inspect_text.h"
-#include "OrvexMigrate/engine_connection.h"
 #include "common/parallel.h"
-#include "OrvexMigrate/working_area.h"
 #include "engine/engine_log.h"
 #include "engine/engine_settings.h"
 #include "engine/extract.h"
+#include "migration/engine_connection.h"
+#include "migration/working_area.h"
+#include "paths/paths.h"
 #include "platform/directory_tree.h"
 #include "platform/environment.h"
 #include "platform/file_handles.h"
@@ -21,7 +22,6 @@
 #include "regfile/reg_files.h"
 #include "regfile/reg_reader.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

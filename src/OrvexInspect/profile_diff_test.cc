@@ -5,10 +5,10 @@
 #include "OrvexInspect/inspect_command.h"
 #include "OrvexInspect/inspect_text.h"
 #include "engine/engine.h"
+#include "engine/testing/test_zip.h"
 #include "platform/text.h"
 #include "regfile/reg_test_support.h"
 #include "testing/temp_dir.h"
-#include "testing/test_zip.h"
 
 namespace orvex {
 namespace {

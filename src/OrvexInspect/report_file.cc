@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "OrvexInspect/inspect_text.h"
+#include "paths/paths.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

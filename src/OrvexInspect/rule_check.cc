@@ -8,6 +8,7 @@
 #include "OrvexInspect/profile.h"
 #include "OrvexInspect/rule_checkers.h"
 #include "common/path_text.h"
+#include "paths/folder_tokens.h"
 #include "platform/environment.h"
 #include "platform/shell_folders.h"
 #include "platform/streams.h"
@@ -15,7 +16,6 @@
 #include "platform/xml_reader.h"
 #include "resources/string_table.h"
 #include "rules/xml_config.h"
-#include "transforms/files/folder_tokens.h"
 
 namespace orvex {
 

@@ -5,11 +5,11 @@
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/rule_checkers.h"
 #include "common/path_text.h"
+#include "paths/folder_tokens.h"
 #include "platform/text.h"
 #include "text/base64.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"
-#include "transforms/files/folder_tokens.h"
 #include "transforms/files/image_conversion.h"
 
 namespace orvex {

@@ -3,6 +3,8 @@
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/rule_checkers.h"
+#include "paths/folder_tokens.h"
+#include "paths/paths.h"
 #include "platform/text.h"
 #include "regfile/key_order.h"
 #include "regfile/path_collation.h"
@@ -11,8 +13,6 @@
 #include "rules/xml_config.h"
 #include "text/base64.h"
 #include "text/number.h"
-#include "transforms/files/folder_tokens.h"
-#include "transforms/files/paths.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
 

@@ -5,7 +5,7 @@
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
-#include "OrvexMigrate/rule_passes.h"
+#include "migration/rule_passes.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "transforms/registry/key_rules.h"

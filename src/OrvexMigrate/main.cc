@@ -1,9 +1,9 @@
 // The console program: reads its command line, runs the migration, exits with its code.
 #include <cstdint>
 
-#include "OrvexMigrate/command_line.h"
 #include "OrvexMigrate/migration_run.h"
 #include "engine/engine.h"
+#include "migration/command_line.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {

@@ -4,10 +4,11 @@
 #include <new>
 #include <utility>
 
-#include "OrvexMigrate/engine_connection.h"
-#include "OrvexMigrate/rule_passes.h"
-#include "OrvexMigrate/working_area.h"
 #include "logging/logger.h"
+#include "migration/engine_connection.h"
+#include "migration/rule_passes.h"
+#include "migration/working_area.h"
+#include "paths/paths.h"
 #include "platform/com.h"
 #include "platform/file_handles.h"
 #include "platform/process.h"
@@ -15,7 +16,6 @@
 #include "platform/xml_reader.h"
 #include "rules/xml_config.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "OrvexMigrate/command_line.h"
+#include "migration/command_line.h"
 
 namespace orvex {
 

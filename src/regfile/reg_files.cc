@@ -1,8 +1,8 @@
 #include "regfile/reg_files.h"
 
+#include "paths/file_finder.h"
+#include "paths/paths.h"
 #include "platform/text.h"
-#include "transforms/files/file_finder.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 

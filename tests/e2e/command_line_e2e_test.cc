@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/testing/test_zip.h"
 #include "testing/temp_dir.h"
-#include "testing/test_zip.h"
 #include "tool_runner.h"
 
 namespace orvex::testing {

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "engine/testing/test_zip.h"
+#include "engine/zip_format.h"
 #include "platform/text.h"
 #include "regfile/reg_reader.h"
 #include "testing/temp_dir.h"
-#include "engine/zip_format.h"
-#include "testing/test_zip.h"
 #include "testing/utf16_bytes.h"
 #include "tool_runner.h"
 

@@ -6,12 +6,12 @@
 
 #include "common/parallel.h"
 #include "common/path_text.h"
+#include "paths/paths.h"
 #include "platform/directory_tree.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/search.h"
 #include "platform/text.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

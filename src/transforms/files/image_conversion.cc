@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "paths/paths.h"
 #include "platform/images.h"
 #include "platform/streams.h"
 #include "platform/text.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

@@ -5,9 +5,9 @@
 
 #include <string_view>
 
+#include "paths/folder_tokens.h"
 #include "rules/migration_rules.h"
 #include "text/format.h"
-#include "transforms/files/folder_tokens.h"
 
 namespace orvex {
 

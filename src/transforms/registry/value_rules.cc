@@ -10,13 +10,13 @@
 
 #include "common/little_endian.h"
 #include "logging/logger.h"
+#include "paths/folder_tokens.h"
+#include "paths/paths.h"
 #include "platform/text.h"
 #include "regfile/reg_reader.h"
 #include "regfile/reg_writer.h"
 #include "text/base64.h"
 #include "text/number.h"
-#include "transforms/files/folder_tokens.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

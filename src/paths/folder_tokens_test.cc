@@ -1,4 +1,4 @@
-#include "transforms/files/folder_tokens.h"
+#include "paths/folder_tokens.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "OrvexMigrate/working_area.h"
+#include "migration/working_area.h"
 
 #include <array>
 
 #include "common/path_text.h"
+#include "paths/paths.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "text/format.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

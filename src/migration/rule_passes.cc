@@ -1,8 +1,9 @@
-#include "OrvexMigrate/rule_passes.h"
+#include "migration/rule_passes.h"
 
 #include <string>
 
 #include "logging/logger.h"
+#include "paths/paths.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "regfile/key_order.h"
@@ -12,7 +13,6 @@
 #include "regfile/registry_document.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"
-#include "transforms/files/paths.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
 

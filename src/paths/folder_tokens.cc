@@ -1,11 +1,11 @@
-#include "transforms/files/folder_tokens.h"
+#include "paths/folder_tokens.h"
 
 #include <algorithm>
 
 #include "common/path_text.h"
+#include "paths/paths.h"
 #include "platform/environment.h"
 #include "platform/shell_folders.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

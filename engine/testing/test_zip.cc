@@ -1,4 +1,4 @@
-#include "testing/test_zip.h"
+#include "engine/testing/test_zip.h"
 
 #include <gtest/gtest.h>
 

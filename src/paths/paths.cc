@@ -1,4 +1,4 @@
-#include "transforms/files/paths.h"
+#include "paths/paths.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "OrvexMigrate/working_area.h"
+#include "migration/working_area.h"
 
 #include <gtest/gtest.h>
 

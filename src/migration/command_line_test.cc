@@ -1,4 +1,4 @@
-#include "OrvexMigrate/command_line.h"
+#include "migration/command_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "OrvexMigrate/command_line.h"
+#include "migration/command_line.h"
 
 #include <algorithm>
 #include <array>
 #include <new>
 
 #include "common/ascii.h"
+#include "paths/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 namespace {

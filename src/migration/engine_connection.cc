@@ -1,4 +1,4 @@
-#include "OrvexMigrate/engine_connection.h"
+#include "migration/engine_connection.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
-#include "transforms/files/file_finder.h"
+#include "paths/file_finder.h"
 
 #include "common/path_text.h"
+#include "paths/paths.h"
 #include "platform/environment.h"
 #include "platform/files.h"
-#include "transforms/files/paths.h"
 
 namespace orvex {
 

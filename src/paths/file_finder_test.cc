@@ -1,4 +1,4 @@
-#include "transforms/files/file_finder.h"
+#include "paths/file_finder.h"
 
 #include <gtest/gtest.h>
 
