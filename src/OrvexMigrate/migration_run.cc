@@ -100,8 +100,8 @@ class MigrationRun {
   // would replace it.
   std::uint32_t RefuseLogOverNamedFile();
   std::uint32_t OpenLog();
-  // Logs and prints `collision`'s refusal for `path`: the exit code.
-  std::uint32_t Refuse(const Collision& collision, std::u16string_view path);
+  // Logs and prints the refusal `message` of `path`: the exit code.
+  std::uint32_t Refuse(FormatStringFor<std::u16string> message, std::u16string_view path);
   // Resolves one path in place and tells whether something bears its name; a non-zero return is
   // the exit code of a failure already logged.
   std::uint32_t ResolveAndTest(const PathCheck& check, bool* exists);
@@ -162,10 +162,11 @@ std::uint32_t MigrationRun::RefuseLogOverNamedFile() {
   return 0;
 }
 
-std::uint32_t MigrationRun::Refuse(const Collision& collision, std::u16string_view path) {
-  const std::u16string message = Format(collision.message, std::u16string(path));
-  LogFatal(u"%s", message);
-  console_.Print(u"%s.\n", message);
+std::uint32_t MigrationRun::Refuse(FormatStringFor<std::u16string> message,
+                                   std::u16string_view path) {
+  const std::u16string text = Format(message, std::u16string(path));
+  LogFatal(u"%s", text);
+  console_.Print(u"%s.\n", text);
   return ERROR_INVALID_PARAMETER;
 }
 
@@ -198,37 +199,29 @@ std::uint32_t MigrationRun::CheckPaths() {
   bool exists = false;
   if (const std::uint32_t code = ResolveAndTest(kXmlCheck, &exists)) return code;
   if (!exists) {
-    LogFatal(u"Migration XML file '%s' was not found", options_.xml_path);
-    console_.Print(u"Migration XML file '%s' was not found.\n", options_.xml_path);
-    return ERROR_INVALID_PARAMETER;
+    return Refuse(u"Migration XML file '%s' was not found", options_.xml_path);
   }
   xml_file_ = PathToOpen(options_.xml_path);
   if (IsNotARegularFile(xml_file_, /*directories=*/true)) {
-    LogFatal(u"Migration XML file '%s' is not a regular file", options_.xml_path);
-    console_.Print(u"Migration XML file '%s' is not a regular file.\n", options_.xml_path);
-    return ERROR_INVALID_PARAMETER;
+    return Refuse(u"Migration XML file '%s' is not a regular file", options_.xml_path);
   }
   LogInfo(u"   Using migration XML file '%s'", options_.xml_path);
 
   if (const std::uint32_t code = ResolveAndTest(kInputCheck, &exists)) return code;
   if (!exists) {
-    LogFatal(u"Input profile archive '%s' was not found", options_.input_path);
-    console_.Print(u"Input profile archive '%s' was not found.\n", options_.input_path);
-    return ERROR_INVALID_PARAMETER;
+    return Refuse(u"Input profile archive '%s' was not found", options_.input_path);
   }
   // A directory is handed to the engine like a file, and the engine says what it makes of it.
   input_file_ = PathToOpen(options_.input_path);
   if (IsNotARegularFile(input_file_, /*directories=*/false)) {
-    LogFatal(u"Input profile archive '%s' is not a regular file", options_.input_path);
-    console_.Print(u"Input profile archive '%s' is not a regular file.\n", options_.input_path);
-    return ERROR_INVALID_PARAMETER;
+    return Refuse(u"Input profile archive '%s' is not a regular file", options_.input_path);
   }
   LogInfo(u"   Using input profile archive '%s'", options_.input_path);
 
   if (const std::uint32_t code = ResolveAndTest(kOutputCheck, &exists)) return code;
   for (const Collision& collision : kOutputCollisions) {
     if (NameOneFile(options_.output_path, options_.*collision.named)) {
-      return Refuse(collision, options_.output_path);
+      return Refuse(collision.message, options_.output_path);
     }
   }
   if (exists && !options_.overwrite) {
@@ -288,7 +281,8 @@ std::uint32_t MigrationRun::PrepareWorkingArea() {
 std::uint32_t MigrationRun::RefuseInsideWorkingDirectory() {
   for (const Collision& collision : kInsideWorkingDirectory) {
     const std::u16string& path = options_.*collision.named;
-    if (!path.empty() && LiesWithin(path, working_directory_)) return Refuse(collision, path);
+    if (!path.empty() && LiesWithin(path, working_directory_))
+      return Refuse(collision.message, path);
   }
   return 0;
 }

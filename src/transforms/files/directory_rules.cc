@@ -3,7 +3,7 @@
 #include "logging/logger.h"
 #include "platform/text.h"
 #include "transforms/files/file_system.h"
-#include "transforms/files/rule_paths.h"
+#include "transforms/files/transfer.h"
 
 namespace orvex {
 namespace {

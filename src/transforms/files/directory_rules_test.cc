@@ -7,9 +7,8 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "testing/capture_logger.h"
 #include "testing/matchers.h"
-#include "testing/temp_dir.h"
+#include "transforms/files/rules_test_support.h"
 
 namespace orvex {
 namespace {
@@ -19,10 +18,9 @@ using testing::ReadFile;
 using testing::WriteFile;
 using Lines = std::vector<std::string>;
 
-class DirectoryRulesTest : public ::testing::Test {
+class DirectoryRulesTest : public testing::UnpackedArchiveTest {
  protected:
   void SetUp() override {
-    archive_ = dir_.path() / "Profile.zip";
     WriteFile(archive_ / "AppData" / "Old" / "a.ini", "a");
     WriteFile(archive_ / "AppData" / "Old" / "sub" / "b.ini", "b");
     WriteFile(archive_ / "Desktop" / "file.txt", "f");
@@ -31,15 +29,6 @@ class DirectoryRulesTest : public ::testing::Test {
   HRESULT Run(const char16_t* action, const char16_t* source, const char16_t* destination = u"") {
     return ProcessDirectory(ToUtf16(archive_.string()), {action, destination, source});
   }
-  // The archive directory followed by `rest`, as the messages show resolved paths.
-  // `rest` (starting with a slash) after the archive folder, in the system's separators.
-  std::string At(const std::string& rest) {
-    return archive_.string() + fs::path(rest).make_preferred().string();
-  }
-
-  testing::ScopedTempDir dir_;
-  fs::path archive_;
-  testing::ScopedCaptureLogger log_;
 };
 
 TEST_F(DirectoryRulesTest, RefusedPathsAndActionsStopTheRun) {

@@ -9,7 +9,7 @@
 #include "text/base64.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/image_conversion.h"
-#include "transforms/files/rule_paths.h"
+#include "transforms/files/transfer.h"
 
 namespace orvex {
 namespace {

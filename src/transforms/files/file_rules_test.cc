@@ -7,10 +7,9 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "testing/capture_logger.h"
 #include "testing/image_files.h"
 #include "testing/matchers.h"
-#include "testing/temp_dir.h"
+#include "transforms/files/rules_test_support.h"
 
 namespace orvex {
 namespace {
@@ -20,10 +19,9 @@ using testing::ReadFile;
 using testing::WriteFile;
 using Lines = std::vector<std::string>;
 
-class FileRulesTest : public ::testing::Test {
+class FileRulesTest : public testing::UnpackedArchiveTest {
  protected:
   void SetUp() override {
-    archive_ = dir_.path() / "Profile.zip";
     WriteFile(archive_ / "AppData" / "App" / "a.ini", "a");
     fs::create_directories(archive_ / "AppData" / "Dir");
   }
@@ -32,14 +30,6 @@ class FileRulesTest : public ::testing::Test {
               const char16_t* content = u"") {
     return ProcessFile(ToUtf16(archive_.string()), {action, destination, source, content});
   }
-  // `rest` (starting with a slash) after the archive folder, in the system's separators.
-  std::string At(const std::string& rest) {
-    return archive_.string() + fs::path(rest).make_preferred().string();
-  }
-
-  testing::ScopedTempDir dir_;
-  fs::path archive_;
-  testing::ScopedCaptureLogger log_;
 };
 
 TEST_F(FileRulesTest, RefusalsComeBeforeTheAction) {
