@@ -456,9 +456,10 @@ class RegistryDeriver {
         }
       } else if (difference.before != nullptr &&
                  std::ranges::equal(difference.before->data, difference.after->data) &&
-                 !TypeWord(difference.after->type).empty() && IsXmlText(difference.name)) {
+                 !WordOf(kValueTypes, difference.after->type).empty() &&
+                 IsXmlText(difference.name)) {
         MigrationRule rule = ValueRuleOf(u"convert", key, difference.name);
-        rule.value.type = TypeWord(difference.after->type);
+        rule.value.type = WordOf(kValueTypes, difference.after->type);
         list_.Add(RuleList::kConverts, std::move(rule));
       } else {
         AddValue(file, key, difference.name, *difference.after);

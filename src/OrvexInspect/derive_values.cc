@@ -61,7 +61,7 @@ bool EncodeValue(std::u16string_view key, std::u16string_view name, const Regist
   std::vector<std::u16string> strings;
   if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && ValueText(value, &text) &&
       IsXmlText(text)) {
-    tries.push_back({set(TypeWord(value.type), text)});
+    tries.push_back({set(WordOf(kValueTypes, value.type), text)});
   }
   if (value.type == REG_DWORD && value.data.size() == 4) {
     tries.push_back({set(u"integer", DecimalText(LoadLe32(value.data.data())))});
@@ -74,11 +74,11 @@ bool EncodeValue(std::u16string_view key, std::u16string_view name, const Regist
     for (const std::u16string& line : strings) lines += (lines.empty() ? u"" : u"\n") + line;
     if (IsXmlText(lines)) tries.push_back({set(u"multi", lines)});
   }
-  if (!value.data.empty() && !TypeWord(value.type).empty()) {
+  if (!value.data.empty() && !WordOf(kValueTypes, value.type).empty()) {
     std::vector<MigrationRule> binary = {set(u"binary", Base64Encode(value.data))};
     if (value.type != REG_BINARY) {
       binary.push_back(ValueRuleOf(u"convert", key, name));
-      binary.back().value.type = TypeWord(value.type);
+      binary.back().value.type = WordOf(kValueTypes, value.type);
     }
     tries.push_back(std::move(binary));
   }

@@ -10,6 +10,7 @@
 #include "common/little_endian.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"
+#include "transforms/registry/value_rules.h"
 
 namespace orvex {
 namespace {
@@ -61,7 +62,7 @@ std::u16string HexBytes(std::span<const std::uint8_t> data, std::size_t begin, s
 
 std::u16string TypeName(std::uint32_t type, bool canonical) {
   if (canonical && type == REG_QWORD) return u"qword";  // no rule writes one, so no type word
-  const std::u16string_view word = TypeWord(type);
+  const std::u16string_view word = WordOf(kValueTypes, type);
   if (canonical || type == REG_BINARY) return std::u16string(word);
   std::u16string name = u"hex(";
   bool leading = true;
@@ -426,23 +427,6 @@ void PairRenamedValues(std::vector<ValueDifference>* differences) {
     if (!paired[i]) (*differences)[kept++] = (*differences)[i];
   }
   differences->resize(kept);
-}
-
-std::u16string_view TypeWord(std::uint32_t type) {
-  switch (type) {
-    case REG_SZ:
-      return u"string";
-    case REG_EXPAND_SZ:
-      return u"expandable";
-    case REG_BINARY:
-      return u"binary";
-    case REG_DWORD:
-      return u"integer";
-    case REG_MULTI_SZ:
-      return u"multi";
-    default:
-      return {};
-  }
 }
 
 bool ValueText(const RegistryValueRef& value, std::u16string* text) {

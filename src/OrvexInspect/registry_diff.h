@@ -103,10 +103,6 @@ bool SameValues(const KeyView& a, const KeyView& b);
 void CompareValues(const KeyView* before, const KeyView* after,
                    std::vector<ValueDifference>* differences);
 
-/// The rule type word that names `type` ("string", "expandable", "binary", "integer", "multi"),
-/// or empty for a type that no word names.
-std::u16string_view TypeWord(std::uint32_t type);
-
 /// The text of a REG_SZ or REG_EXPAND_SZ value that a rule can write: false unless the data is
 /// UTF-16 text with exactly one NUL, at its end.
 bool ValueText(const RegistryValueRef& value, std::u16string* text);

@@ -145,9 +145,9 @@ void PathRuleChecker::CheckDirectory(const DirectoryRule& rule) {
   if (!source) return;
   const auto action = FindAction<DirectoryAction>(kDirectoryActions, rule.action);
   if (action == DirectoryAction::kUnknown) {
-    return ReportUnknownAction(sink_, u"directory", kDirectoryActions, rule.action);
+    return ReportUnknownAction(sink_, u"directory", WordsOf(kDirectoryActions), rule.action);
   }
-  Check({ActionWord(kDirectoryActions, action), action == DirectoryAction::kCreate,
+  Check({WordOf(kDirectoryActions, action), action == DirectoryAction::kCreate,
          action == DirectoryAction::kDelete, action == DirectoryAction::kMove, false},
         *source, rule.source, rule.destination, nullptr);
 }
@@ -157,12 +157,11 @@ void PathRuleChecker::CheckFile(const FileRule& rule) {
   if (!source) return;
   const auto action = FindAction<FileAction>(kFileActions, rule.action);
   if (action == FileAction::kUnknown) {
-    return ReportUnknownAction(sink_, u"file", kFileActions, rule.action);
+    return ReportUnknownAction(sink_, u"file", WordsOf(kFileActions), rule.action);
   }
-  Check(
-      {ActionWord(kFileActions, action), action == FileAction::kCreate,
-       action == FileAction::kDelete, action == FileAction::kMove, action == FileAction::kConvert},
-      *source, rule.source, rule.destination, &rule.content);
+  Check({WordOf(kFileActions, action), action == FileAction::kCreate, action == FileAction::kDelete,
+         action == FileAction::kMove, action == FileAction::kConvert},
+        *source, rule.source, rule.destination, &rule.content);
 }
 
 void PathRuleChecker::Check(const PathAction& action, const std::u16string& source,

@@ -163,8 +163,8 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   if (!source) return;
   const auto action = FindAction<KeyAction>(kKeyActions, rule.action);
   if (action == KeyAction::kUnknown)
-    return ReportUnknownAction(sink_, u"key", kKeyActions, rule.action);
-  const std::u16string_view word = ActionWord(kKeyActions, action);
+    return ReportUnknownAction(sink_, u"key", WordsOf(kKeyActions), rule.action);
+  const std::u16string_view word = WordOf(kKeyActions, action);
   const bool moves = action == KeyAction::kMoveValue;
   const bool renames = action == KeyAction::kRename;
   std::optional<std::u16string> destination;
@@ -227,7 +227,7 @@ void RegistryRuleChecker::CheckDefaultValue(ValueAction action, const ValueRule&
   // attribute that the reader does not keep.
   if (!sink_.rule().Has(u"source") && (action != ValueAction::kSet || !stray.empty())) {
     sink_.Warn(u"default-value-by-mistake", stray,
-               Quoted(ActionWord(kValueActions, action)) +
+               Quoted(WordOf(kValueActions, action)) +
                    u" without a source attribute acts on the default value (@) of " +
                    Quoted(rule.key) + u"; write source=\"\" if that is meant");
   }
@@ -245,15 +245,15 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
   if (!key) return;
   const auto action = FindAction<ValueAction>(kValueActions, rule.action);
   if (action == ValueAction::kUnknown) {
-    return ReportUnknownAction(sink_, u"value", kValueActions, rule.action);
+    return ReportUnknownAction(sink_, u"value", WordsOf(kValueActions), rule.action);
   }
-  const std::u16string_view word = ActionWord(kValueActions, action);
+  const std::u16string_view word = WordOf(kValueActions, action);
   const bool sets = action == ValueAction::kSet;
   if (sets) {
     CheckSetData(rule);
     if (sink_.failed()) return;
   } else if (action == ValueAction::kConvert && RegistryTypeFromWord(rule.type) == REG_NONE) {
-    const auto words = RegistryTypeWords();
+    const auto words = WordsOf(kValueTypes);
     sink_.Warn(u"unknown-type", u"type",
                u"conversion to the unknown type " + Quoted(rule.type) +
                    u" sets the type number 0 (REG_NONE)" + TypeSuggestion(rule.type, words));
@@ -345,7 +345,7 @@ void RegistryRuleChecker::CheckSetData(const ValueRule& rule) {
   }
   const std::uint32_t type = RegistryTypeFromWord(rule.type);
   if (type == REG_NONE) {
-    const auto words = RegistryTypeWords();
+    const auto words = WordsOf(kValueTypes);
     return sink_.Error(u"unknown-type", u"type",
                        u"unknown value type " + Quoted(rule.type) + u"; expected " +
                            Alternatives(words) + TypeSuggestion(rule.type, words));

@@ -194,12 +194,6 @@ std::u16string FolderTokens();
 void ReportUnknownAction(FindingSink& sink, std::u16string_view element,
                          std::span<const std::u16string_view> words, std::u16string_view action);
 
-/// The word of a known action, as messages show it.
-template <typename Action, std::size_t N>
-std::u16string_view ActionWord(const std::array<std::u16string_view, N>& words, Action action) {
-  return words[static_cast<std::size_t>(action)];
-}
-
 /// " (did you mean 'x'?)" when `written` is close to one word of `words`, else nothing.
 std::u16string DidYouMean(std::u16string_view written, std::span<const std::u16string_view> words);
 

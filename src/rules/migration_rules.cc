@@ -9,11 +9,8 @@
 
 namespace orvex {
 
-int ActionIndex(std::span<const std::u16string_view> words, std::u16string_view action) {
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (EqualsIgnoreCase(action, words[i])) return static_cast<int>(i);
-  }
-  return -1;
+bool IsRuleWord(std::u16string_view written, std::u16string_view word) {
+  return EqualsIgnoreCase(written, word);
 }
 
 bool MigrationRules::Append(const MigrationRule& entry) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 
@@ -52,17 +53,52 @@ struct ValueRule {
   std::u16string type;
 };
 
-/// The index in `words` of the action word `action`, compared ignoring case as every processor
-/// compares them; -1 when it is none of them.
-[[nodiscard]] int ActionIndex(std::span<const std::u16string_view> words,
-                              std::u16string_view action);
+/// One word of the rule vocabulary and what it means: an action of one rule kind, a value type,
+/// an attribute. Each kind of word has one table of these, the only place its words are written.
+template <typename Meaning>
+struct RuleWord {
+  std::u16string_view word;
+  Meaning meaning;
+};
 
-/// The action of enum `Action` that `action` names, where the enum numbers the words of `words`
-/// in order and has `kUnknown = -1`.
+/// Whether `written` is `word`, compared ignoring case as every processor compares action and type
+/// words.
+[[nodiscard]] bool IsRuleWord(std::u16string_view written, std::u16string_view word);
+
+/// What `written` means by `table`, ignoring case; `otherwise` when it is none of its words.
+template <typename Meaning, std::size_t N>
+[[nodiscard]] Meaning WordMeaning(const std::array<RuleWord<Meaning>, N>& table,
+                                  std::u16string_view written, Meaning otherwise) {
+  for (const RuleWord<Meaning>& entry : table) {
+    if (IsRuleWord(written, entry.word)) return entry.meaning;
+  }
+  return otherwise;
+}
+
+/// The action of enum `Action` (which has `kUnknown`) that `written` names by `table`.
 template <typename Action, std::size_t N>
-[[nodiscard]] Action FindAction(const std::array<std::u16string_view, N>& words,
-                                std::u16string_view action) {
-  return static_cast<Action>(ActionIndex(words, action));
+[[nodiscard]] Action FindAction(const std::array<RuleWord<Action>, N>& table,
+                                std::u16string_view written) {
+  return WordMeaning(table, written, Action::kUnknown);
+}
+
+/// The word of `meaning` in `table`; empty when it has none.
+template <typename Meaning, std::size_t N>
+[[nodiscard]] std::u16string_view WordOf(const std::array<RuleWord<Meaning>, N>& table,
+                                         Meaning meaning) {
+  for (const RuleWord<Meaning>& entry : table) {
+    if (entry.meaning == meaning) return entry.word;
+  }
+  return {};
+}
+
+/// The words of `table` in its order, for messages that list them.
+template <typename Meaning, std::size_t N>
+[[nodiscard]] std::vector<std::u16string_view> WordsOf(
+    const std::array<RuleWord<Meaning>, N>& table) {
+  std::vector<std::u16string_view> words;
+  for (const RuleWord<Meaning>& entry : table) words.push_back(entry.word);
+  return words;
 }
 
 /// What a rule did where a processor applied it: acted, found nothing to act on (the key, value or

@@ -6,31 +6,39 @@
 namespace orvex {
 namespace {
 
-// The fields every record has, by attribute name.
+// The fields every record has.
 template <typename Record>
-std::u16string* CommonField(Record& record, std::u16string_view name) {
-  if (name == u"action") return &record.action;
-  if (name == u"destination") return &record.destination;
-  if (name == u"source") return &record.source;
+std::u16string* CommonField(Record& record, RuleAttribute attribute) {
+  if (attribute == RuleAttribute::kAction) return &record.action;
+  if (attribute == RuleAttribute::kDestination) return &record.destination;
+  if (attribute == RuleAttribute::kSource) return &record.source;
   return nullptr;
 }
 
-// The field of `rule`'s record that attribute `name` fills; null for attributes not listed for
-// the element.
-std::u16string* FieldFor(MigrationRule& rule, std::u16string_view name) {
+// The field of `rule`'s record that `attribute` fills; null for attributes not listed for the
+// element.
+std::u16string* FieldFor(MigrationRule& rule, RuleAttribute attribute) {
   switch (rule.kind) {
     case RuleKind::Directory:
-      return CommonField(rule.directory, name);
+      return CommonField(rule.directory, attribute);
     case RuleKind::File:
-      return CommonField(rule.file, name);
+      return CommonField(rule.file, attribute);
     case RuleKind::Key:
-      if (name == u"value") return &rule.key.value;
-      return CommonField(rule.key, name);
+      if (attribute == RuleAttribute::kValue) return &rule.key.value;
+      return CommonField(rule.key, attribute);
     case RuleKind::Value:
-      if (name == u"key") return &rule.value.key;
-      if (name == u"flags") return &rule.value.flags;
-      if (name == u"type") return &rule.value.type;
-      return CommonField(rule.value, name);
+      if (attribute == RuleAttribute::kKey) return &rule.value.key;
+      if (attribute == RuleAttribute::kFlags) return &rule.value.flags;
+      if (attribute == RuleAttribute::kType) return &rule.value.type;
+      return CommonField(rule.value, attribute);
+  }
+  return nullptr;
+}
+
+// The field that the attribute named `name` fills (names are case-sensitive).
+std::u16string* FieldFor(MigrationRule& rule, std::u16string_view name) {
+  for (const RuleWord<RuleAttribute>& attribute : kRuleAttributes) {
+    if (attribute.word == name) return FieldFor(rule, attribute.meaning);
   }
   return nullptr;
 }
@@ -55,9 +63,8 @@ bool IsRuleAttribute(RuleKind kind, std::u16string_view name) {
 
 std::vector<std::u16string_view> RuleAttributeNames(RuleKind kind) {
   std::vector<std::u16string_view> names;
-  for (const std::u16string_view name :
-       {u"action", u"destination", u"flags", u"key", u"source", u"type", u"value"}) {
-    if (IsRuleAttribute(kind, name)) names.push_back(name);
+  for (const RuleWord<RuleAttribute>& attribute : kRuleAttributes) {
+    if (IsRuleAttribute(kind, attribute.word)) names.push_back(attribute.word);
   }
   return names;
 }

@@ -26,6 +26,24 @@ inline constexpr std::array<RuleElement, 4> kRuleElements = {{
     {u"value", RuleKind::Value},
 }};
 
+/// The attributes rule elements keep, alphabetical.
+enum class RuleAttribute { kAction, kDestination, kFlags, kKey, kSource, kType, kValue };
+/// The attributes' case-sensitive names.
+inline constexpr auto kRuleAttributes = std::to_array<RuleWord<RuleAttribute>>({
+    {u"action", RuleAttribute::kAction},
+    {u"destination", RuleAttribute::kDestination},
+    {u"flags", RuleAttribute::kFlags},
+    {u"key", RuleAttribute::kKey},
+    {u"source", RuleAttribute::kSource},
+    {u"type", RuleAttribute::kType},
+    {u"value", RuleAttribute::kValue},
+});
+
+/// The name of `attribute`.
+[[nodiscard]] inline std::u16string_view AttributeName(RuleAttribute attribute) {
+  return WordOf(kRuleAttributes, attribute);
+}
+
 /// The name of the element that makes rules of `kind`.
 [[nodiscard]] std::u16string_view RuleElementName(RuleKind kind);
 

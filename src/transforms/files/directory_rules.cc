@@ -38,6 +38,28 @@ constexpr TransferAction kMove = {
     ERROR_DIRECTORY,
     true};
 
+HRESULT CreateRuleDirectory(const DirectoryRule& rule, const std::u16string& path) {
+  LogDebug(u"ProcessDirectory: Creating directory '%s'", rule.source);
+  const HRESULT hr = CreateDirectoryPath(path);
+  if (FAILED(hr)) {
+    LogError(u"ProcessDirectory: Failed to create directory '%s'. (Error %d)", path, LowWord(hr));
+    return S_FALSE;
+  }
+  LogDebug(u"ProcessDirectory: Created directory '%s'", rule.source);
+  return hr;
+}
+
+HRESULT DeleteRuleDirectory(const DirectoryRule& rule, const std::u16string& path) {
+  LogDebug(u"ProcessDirectory: Deleting directory '%s'", rule.source);
+  const HRESULT hr = DeleteDirectoryTree(path, true, true);
+  if (FAILED(hr)) {
+    LogError(u"ProcessDirectory: Failed to delete directory '%s'. (Error %d)", path, LowWord(hr));
+    return S_FALSE;
+  }
+  LogDebug(u"ProcessDirectory: Deleted directory '%s'", rule.source);
+  return hr;
+}
+
 HRESULT Apply(const std::u16string& archive_directory, const DirectoryRule& rule,
               RuleOutcome* found) {
   RebasedPath source;
@@ -46,36 +68,19 @@ HRESULT Apply(const std::u16string& archive_directory, const DirectoryRule& rule
     return hr;
   }
 
-  const auto action = FindAction<DirectoryAction>(kDirectoryActions, rule.action);
-  if (action == DirectoryAction::kCopy) {
-    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy,
-                        found);
-  }
-  if (action == DirectoryAction::kCreate) {
-    LogDebug(u"ProcessDirectory: Creating directory '%s'", rule.source);
-    const HRESULT hr = CreateDirectoryPath(source.path);
-    if (FAILED(hr)) {
-      LogError(u"ProcessDirectory: Failed to create directory '%s'. (Error %d)", source.path,
-               LowWord(hr));
-      return S_FALSE;
-    }
-    LogDebug(u"ProcessDirectory: Created directory '%s'", rule.source);
-    return hr;
-  }
-  if (action == DirectoryAction::kDelete) {
-    LogDebug(u"ProcessDirectory: Deleting directory '%s'", rule.source);
-    const HRESULT hr = DeleteDirectoryTree(source.path, true, true);
-    if (FAILED(hr)) {
-      LogError(u"ProcessDirectory: Failed to delete directory '%s'. (Error %d)", source.path,
-               LowWord(hr));
-      return S_FALSE;
-    }
-    LogDebug(u"ProcessDirectory: Deleted directory '%s'", rule.source);
-    return hr;
-  }
-  if (action == DirectoryAction::kMove) {
-    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove,
-                        found);
+  switch (FindAction(kDirectoryActions, rule.action)) {
+    case DirectoryAction::kCopy:
+      return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy,
+                          found);
+    case DirectoryAction::kCreate:
+      return CreateRuleDirectory(rule, source.path);
+    case DirectoryAction::kDelete:
+      return DeleteRuleDirectory(rule, source.path);
+    case DirectoryAction::kMove:
+      return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove,
+                          found);
+    case DirectoryAction::kUnknown:
+      break;
   }
   LogError(u"ProcessDirectory: Unknown action '%s'", rule.action);
   return E_INVALIDARG;

@@ -9,10 +9,14 @@
 
 namespace orvex {
 
-/// The actions of directory rules, numbering their words in kDirectoryActions.
+/// The actions of directory rules and their words.
 enum class DirectoryAction { kUnknown = -1, kCopy, kCreate, kDelete, kMove };
-inline constexpr std::array<std::u16string_view, 4> kDirectoryActions = {u"copy", u"create",
-                                                                         u"delete", u"move"};
+inline constexpr auto kDirectoryActions = std::to_array<RuleWord<DirectoryAction>>({
+    {u"copy", DirectoryAction::kCopy},
+    {u"create", DirectoryAction::kCreate},
+    {u"delete", DirectoryAction::kDelete},
+    {u"move", DirectoryAction::kMove},
+});
 
 /// Applies one directory rule (copy, create, delete, move) inside the unpacked archive. Negative:
 /// the rule is refused and the run must stop; S_FALSE: the operation failed and was logged, the run

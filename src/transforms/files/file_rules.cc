@@ -138,19 +138,21 @@ HRESULT Apply(const std::u16string& archive_directory, const FileRule& rule, Rul
     return hr;
   }
 
-  const auto action = FindAction<FileAction>(kFileActions, rule.action);
-  if (action == FileAction::kConvert) {
-    return ConvertFile(archive_directory, rule, source.path);
-  }
-  if (action == FileAction::kCopy) {
-    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy,
-                        found);
-  }
-  if (action == FileAction::kCreate) return CreateFileFromContent(rule, source);
-  if (action == FileAction::kDelete) return DeleteRuleFile(rule, source.path);
-  if (action == FileAction::kMove) {
-    return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove,
-                        found);
+  switch (FindAction(kFileActions, rule.action)) {
+    case FileAction::kConvert:
+      return ConvertFile(archive_directory, rule, source.path);
+    case FileAction::kCopy:
+      return TransferPath(archive_directory, rule.source, rule.destination, source.path, kCopy,
+                          found);
+    case FileAction::kCreate:
+      return CreateFileFromContent(rule, source);
+    case FileAction::kDelete:
+      return DeleteRuleFile(rule, source.path);
+    case FileAction::kMove:
+      return TransferPath(archive_directory, rule.source, rule.destination, source.path, kMove,
+                          found);
+    case FileAction::kUnknown:
+      break;
   }
   LogError(u"ProcessFile: Unknown action '%s'", rule.action);
   return E_INVALIDARG;

@@ -9,10 +9,15 @@
 
 namespace orvex {
 
-/// The actions of file rules, numbering their words in kFileActions.
+/// The actions of file rules and their words.
 enum class FileAction { kUnknown = -1, kConvert, kCopy, kCreate, kDelete, kMove };
-inline constexpr std::array<std::u16string_view, 5> kFileActions = {u"convert", u"copy", u"create",
-                                                                    u"delete", u"move"};
+inline constexpr auto kFileActions = std::to_array<RuleWord<FileAction>>({
+    {u"convert", FileAction::kConvert},
+    {u"copy", FileAction::kCopy},
+    {u"create", FileAction::kCreate},
+    {u"delete", FileAction::kDelete},
+    {u"move", FileAction::kMove},
+});
 
 /// Applies one file rule (convert, copy, create, delete, move) inside the unpacked archive.
 /// Negative: the rule is refused, or "create" failed, and the run must stop; S_FALSE: the

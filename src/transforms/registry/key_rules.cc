@@ -97,6 +97,18 @@ bool NormalizeRulePath(std::u16string_view written, std::u16string* normalized) 
   return NormalizeKeyPath(normalized);
 }
 
+// The two actions that also name a destination key.
+HRESULT MoveOrRename(RegistryDocument& document, const std::u16string& source, const KeyRule& rule,
+                     bool move, RuleOutcome& outcome) {
+  std::u16string destination;
+  if (!NormalizeRulePath(rule.destination, &destination)) {
+    LogFatal(u"ProcessRegistryKey: Invalid destination key '%s'", rule.destination);
+    return E_INVALIDARG;
+  }
+  if (move) return MoveValue(document, source, destination, rule.value, outcome);
+  return RenameKey(document, source, destination, outcome);
+}
+
 HRESULT ApplyKeyRule(RegistryDocument& document, const KeyRule& rule, RuleOutcome& outcome) {
   std::u16string source;
   if (!NormalizeRulePath(rule.source, &source)) {
@@ -104,22 +116,20 @@ HRESULT ApplyKeyRule(RegistryDocument& document, const KeyRule& rule, RuleOutcom
     return E_INVALIDARG;
   }
 
-  const auto action = FindAction<KeyAction>(kKeyActions, rule.action);
-  if (action == KeyAction::kCreate) return CreateKey(document, source, outcome);
-  if (action == KeyAction::kDelete) return DeleteKey(document, source, outcome);
-  const bool is_move = action == KeyAction::kMoveValue;
-  if (!is_move && action != KeyAction::kRename) {
-    LogError(u"ProcessRegistryKey: Unknown action '%s'", rule.action);
-    return E_INVALIDARG;
+  switch (FindAction(kKeyActions, rule.action)) {
+    case KeyAction::kCreate:
+      return CreateKey(document, source, outcome);
+    case KeyAction::kDelete:
+      return DeleteKey(document, source, outcome);
+    case KeyAction::kMoveValue:
+      return MoveOrRename(document, source, rule, /*move=*/true, outcome);
+    case KeyAction::kRename:
+      return MoveOrRename(document, source, rule, /*move=*/false, outcome);
+    case KeyAction::kUnknown:
+      break;
   }
-
-  std::u16string destination;
-  if (!NormalizeRulePath(rule.destination, &destination)) {
-    LogFatal(u"ProcessRegistryKey: Invalid destination key '%s'", rule.destination);
-    return E_INVALIDARG;
-  }
-  if (is_move) return MoveValue(document, source, destination, rule.value, outcome);
-  return RenameKey(document, source, destination, outcome);
+  LogError(u"ProcessRegistryKey: Unknown action '%s'", rule.action);
+  return E_INVALIDARG;
 }
 
 }  // namespace

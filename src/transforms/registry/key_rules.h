@@ -11,10 +11,14 @@
 
 namespace orvex {
 
-/// The actions of key rules, numbering their words in kKeyActions.
+/// The actions of key rules and their words.
 enum class KeyAction { kUnknown = -1, kCreate, kDelete, kMoveValue, kRename };
-inline constexpr std::array<std::u16string_view, 4> kKeyActions = {u"create", u"delete",
-                                                                   u"move_value", u"rename"};
+inline constexpr auto kKeyActions = std::to_array<RuleWord<KeyAction>>({
+    {u"create", KeyAction::kCreate},
+    {u"delete", KeyAction::kDelete},
+    {u"move_value", KeyAction::kMoveValue},
+    {u"rename", KeyAction::kRename},
+});
 
 /// Applies one key rule to `document`. S_OK also when the key or value named is missing or the
 /// key to create exists (logged at ERROR, document unchanged; `*outcome` says it found nothing);

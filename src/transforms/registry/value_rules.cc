@@ -21,19 +21,6 @@
 namespace orvex {
 namespace {
 
-struct TypeWord {
-  std::u16string_view word;
-  std::uint32_t type;
-};
-
-constexpr std::array<TypeWord, 5> kTypeWords = {{
-    {u"binary", REG_BINARY},
-    {u"expandable", REG_EXPAND_SZ},
-    {u"integer", REG_DWORD},
-    {u"multi", REG_MULTI_SZ},
-    {u"string", REG_SZ},
-}};
-
 // What a value rule names: the key path with its root in full, and the value's name.
 struct Target {
   const std::u16string& key;
@@ -292,7 +279,7 @@ HRESULT ApplyValueRule(RegistryDocument& document, const ValueRule& rule, RuleOu
   }
   const Target target{key, rule.source};
 
-  switch (FindAction<ValueAction>(kValueActions, rule.action)) {
+  switch (FindAction(kValueActions, rule.action)) {
     case ValueAction::kConvert:
       return ConvertValue(document, target, rule, outcome);
     case ValueAction::kDelete:
@@ -309,19 +296,6 @@ HRESULT ApplyValueRule(RegistryDocument& document, const ValueRule& rule, RuleOu
 }
 
 }  // namespace
-
-std::vector<std::u16string_view> RegistryTypeWords() {
-  std::vector<std::u16string_view> words;
-  for (const TypeWord& entry : kTypeWords) words.push_back(entry.word);
-  return words;
-}
-
-std::uint32_t RegistryTypeFromWord(std::u16string_view word) {
-  for (const TypeWord& entry : kTypeWords) {
-    if (EqualsIgnoreCase(word, entry.word)) return entry.type;
-  }
-  return REG_NONE;
-}
 
 HRESULT ProcessRegistryValue(RegistryDocument& document, const ValueRule& rule,
                              RuleOutcome* outcome) {

@@ -14,16 +14,28 @@
 
 namespace orvex {
 
-/// The actions of value rules, numbering their words in kValueActions.
+/// The actions of value rules and their words.
 enum class ValueAction { kUnknown = -1, kConvert, kDelete, kRename, kSet };
-inline constexpr std::array<std::u16string_view, 4> kValueActions = {u"convert", u"delete",
-                                                                     u"rename", u"set"};
+inline constexpr auto kValueActions = std::to_array<RuleWord<ValueAction>>({
+    {u"convert", ValueAction::kConvert},
+    {u"delete", ValueAction::kDelete},
+    {u"rename", ValueAction::kRename},
+    {u"set", ValueAction::kSet},
+});
 
-/// The type words of value rules, in alphabetical order.
-[[nodiscard]] std::vector<std::u16string_view> RegistryTypeWords();
+/// The type words of value rules, in alphabetical order, and the registry types they name.
+inline constexpr auto kValueTypes = std::to_array<RuleWord<std::uint32_t>>({
+    {u"binary", REG_BINARY},
+    {u"expandable", REG_EXPAND_SZ},
+    {u"integer", REG_DWORD},
+    {u"multi", REG_MULTI_SZ},
+    {u"string", REG_SZ},
+});
 
-/// The registry type number a rule's type word names (case-insensitive), or REG_NONE.
-[[nodiscard]] std::uint32_t RegistryTypeFromWord(std::u16string_view word);
+/// The registry type a rule's type word names (case-insensitive), or REG_NONE.
+[[nodiscard]] inline std::uint32_t RegistryTypeFromWord(std::u16string_view word) {
+  return WordMeaning(kValueTypes, word, REG_NONE);
+}
 
 /// Applies one value rule to `document`. S_OK also when "convert", "delete" or "rename" find no
 /// key or value (logged at ERROR); E_INVALIDARG for a key path without a known root, an unknown
