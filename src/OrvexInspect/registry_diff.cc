@@ -186,41 +186,31 @@ bool SameValues(const KeyView& a, const KeyView& b) {
       [](const auto& x, const auto& y) { return x.first == y.first && *x.second == *y.second; });
 }
 
-DocumentIndex::DocumentIndex(const RegistryDocument& document) {
-  std::size_t capacity = 16;
-  while (capacity < 2 * document.keys().size()) capacity *= 2;
-  slots_.assign(capacity, 0);
-  keys_.reserve(document.keys().size());
-  hashes_.reserve(document.keys().size());
+DocumentIndex::DocumentIndex(const RegistryDocument& document)
+    : document_(document), view_of_(static_cast<std::size_t>(document.size())) {
   for (int i = 0; i < document.size(); ++i) {
     const RegistryKeyEntry& entry = document.KeyAt(i);
     const std::string_view key = document.CollationKeyAt(i);
-    const std::size_t hash = std::hash<std::string_view>()(key);
-    const std::size_t slot = Slot(key, hash);
-    if (slots_[slot] == 0) {
-      // Sections of one path are one key, as the reader merges them.
+    // Sections of one path are one key, as the reader merges them: the document's index answers
+    // with the first of them.
+    const int first = document.FindCollationKey(key);
+    const std::size_t at = static_cast<std::size_t>(i);
+    if (first == i) {
       keys_.push_back({entry.path(), key, {}});
-      hashes_.push_back(hash);
-      slots_[slot] = static_cast<std::uint32_t>(keys_.size());
+      view_of_[at] = keys_.size() - 1;
+    } else {
+      view_of_[at] = view_of_[static_cast<std::size_t>(first)];
     }
-    std::vector<const RegistryValuePair*>& values = keys_[slots_[slot] - 1].values;
-    for (const RegistryValuePair& pair : entry.values()) values.push_back(&pair);
-  }
-}
-
-std::size_t DocumentIndex::Slot(std::string_view collation_key, std::size_t hash) const {
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const std::uint32_t held = slots_[slot];
-    if (held == 0) return slot;
-    if (hashes_[held - 1] == hash && keys_[held - 1].collation_key == collation_key) return slot;
+    for (const RegistryValuePair& pair : entry.values())
+      keys_[view_of_[at]].values.push_back(&pair);
   }
 }
 
 const KeyView* DocumentIndex::Find(std::string_view collation_key) const {
-  const std::uint32_t held =
-      slots_[Slot(collation_key, std::hash<std::string_view>()(collation_key))];
-  return held == 0 ? nullptr : &keys_[held - 1];
+  // An empty document (one shared by threads) is never asked: it would build its index.
+  if (keys_.empty()) return nullptr;
+  const int index = document_.FindCollationKey(collation_key);
+  return index < 0 ? nullptr : &keys_[view_of_[static_cast<std::size_t>(index)]];
 }
 
 void CompareValues(const KeyView* before, const KeyView* after,

@@ -20,8 +20,9 @@ struct KeyView {
   std::vector<const RegistryValuePair*> values;
 };
 
-/// The keys of a document by the collation key of their paths: an open-addressing hash table,
-/// as the document's own index is. The document must not change while the index is used.
+/// The keys of a document by the collation key of their paths, each key the sections of one path
+/// together, found through the document's own index. The document must not change while the
+/// index is used.
 class DocumentIndex {
  public:
   explicit DocumentIndex(const RegistryDocument& document);
@@ -32,12 +33,9 @@ class DocumentIndex {
   const KeyView* Find(std::string_view collation_key) const;
 
  private:
-  // The slot holding `collation_key`, or the empty slot where it would go.
-  std::size_t Slot(std::string_view collation_key, std::size_t hash) const;
-
+  const RegistryDocument& document_;  // whose index finds a path's first section
   std::vector<KeyView> keys_;
-  std::vector<std::size_t> hashes_;   // of each key's collation key
-  std::vector<std::uint32_t> slots_;  // key index + 1; 0 is an empty slot
+  std::vector<std::size_t> view_of_;  // the key of each section of the document
 };
 
 /// A value that differs: absent on one side (null), different in type or bytes, or renamed with

@@ -249,16 +249,17 @@ std::string_view RegistryDocument::CollationKeyAt(int index) const {
   return WithKey(KeyAt(index)).collation_key_;
 }
 
-int RegistryDocument::Lookup(std::string_view key, std::uint32_t hash) const {
+RegistryDocument::Slot& RegistryDocument::Probe(std::string_view key, std::uint32_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
-    if (slot.index_plus_one == 0) return -1;
-    if (slot.hash == hash) {
-      const int index = static_cast<int>(slot.index_plus_one - 1);
-      if (keys_[static_cast<std::size_t>(index)].collation_key_ == key) return index;
-    }
+    Slot& slot = slots_[i];
+    if (slot.index_plus_one == 0) return slot;
+    if (slot.hash == hash && keys_[slot.index_plus_one - 1].collation_key_ == key) return slot;
   }
+}
+
+int RegistryDocument::Lookup(std::string_view key, std::uint32_t hash) const {
+  return static_cast<int>(Probe(key, hash).index_plus_one) - 1;
 }
 
 // Adds `index` under its key unless an earlier entry with the same key is there already, so that
@@ -268,19 +269,8 @@ void RegistryDocument::IndexInsert(std::uint32_t hash, int index) const {
     BuildIndex();  // grows the table and takes in every entry, this one included
     return;
   }
-  const std::string_view key = keys_[static_cast<std::size_t>(index)].collation_key_;
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    Slot& slot = slots_[i];
-    if (slot.index_plus_one == 0) {
-      slot = Slot{hash, static_cast<std::uint32_t>(index) + 1};
-      return;
-    }
-    if (slot.hash == hash &&
-        keys_[static_cast<std::size_t>(slot.index_plus_one - 1)].collation_key_ == key) {
-      return;
-    }
-  }
+  Slot& slot = Probe(keys_[static_cast<std::size_t>(index)].collation_key_, hash);
+  if (slot.index_plus_one == 0) slot = Slot{hash, static_cast<std::uint32_t>(index) + 1};
 }
 
 void RegistryDocument::ReserveKeys(std::size_t count) {
@@ -293,18 +283,11 @@ void RegistryDocument::BuildIndex() const {
       std::bit_ceil(std::max<std::size_t>(16, 2 * std::max(keys_.size(), reserved_keys_) + 2));
   slots_.assign(capacity, Slot{});
   index_valid_ = true;
-  const std::size_t mask = capacity - 1;
   for (std::size_t index = 0; index < keys_.size(); ++index) {
     const RegistryKeyEntry& entry = WithKey(keys_[index]);
-    const std::string_view key = entry.collation_key_;
-    const std::uint32_t hash = entry.collation_hash_;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      Slot& slot = slots_[i];
-      if (slot.index_plus_one == 0) {
-        slot = Slot{hash, static_cast<std::uint32_t>(index) + 1};
-        break;
-      }
-      if (slot.hash == hash && keys_[slot.index_plus_one - 1].collation_key_ == key) break;
+    Slot& slot = Probe(entry.collation_key_, entry.collation_hash_);
+    if (slot.index_plus_one == 0) {
+      slot = Slot{entry.collation_hash_, static_cast<std::uint32_t>(index) + 1};
     }
   }
 }
@@ -323,6 +306,11 @@ int RegistryDocument::FindKey(std::u16string_view path) const {
   if (!index_valid_) BuildIndex();  // before probe_ is filled: building uses it too
   PathCollationKey(path, &probe_);
   return Lookup(probe_, HashOf(probe_));
+}
+
+int RegistryDocument::FindCollationKey(std::string_view collation_key) const {
+  if (!index_valid_) BuildIndex();
+  return Lookup(collation_key, HashOf(collation_key));
 }
 
 int RegistryDocument::AddKey(std::u16string_view path) {

@@ -226,6 +226,8 @@ class RegistryDocument {
 
   /// Index of the first entry whose path equals `path` case-insensitively, or -1.
   int FindKey(std::u16string_view path) const;
+  /// Index of the first entry whose path has the collation key `collation_key`, or -1.
+  int FindCollationKey(std::string_view collation_key) const;
   /// Appends an entry with an empty value list; no duplicate check. Returns its index.
   int AddKey(std::u16string_view path);
   /// Appends a prepared entry; no duplicate check. Returns its index.
@@ -265,6 +267,8 @@ class RegistryDocument {
   };
 
   const RegistryKeyEntry& WithKey(const RegistryKeyEntry& entry) const;
+  // The slot holding `key`, or the empty slot where it would go: the one probe of the index.
+  Slot& Probe(std::string_view key, std::uint32_t hash) const;
   int Lookup(std::string_view key, std::uint32_t hash) const;
   void IndexInsert(std::uint32_t hash, int index) const;
   void BuildIndex() const;
