@@ -187,6 +187,23 @@ TEST_F(RolloutE2eTest, ResumesAfterKillsAtAnyMoment) {
   }
 }
 
+TEST_F(RolloutE2eTest, StopsStartingProfilesOnceTheFailureBudgetIsSpent) {
+  MakeShare(0);
+  for (int n = 1; n < 25; ++n) WriteFile(Share("broken" + std::to_string(n) + ".zip"), "none");
+  // One at a time: the first 20 all fail, more than 10 percent, so the last 5 never start.
+  const ToolResult run =
+      Rollout({"migrate", "rules.xml", "share", "--to", "out", "-j", "1", "--json", "--quiet"});
+  EXPECT_EQ(run.status, 25);
+  const nlohmann::json json = nlohmann::json::parse(run.console);
+  EXPECT_EQ(json["totals"]["failed"], 20);
+  EXPECT_EQ(json["totals"]["not_started"], 5);
+  EXPECT_EQ(json["budget_spent"], true);
+  EXPECT_EQ(
+      Rollout({"migrate", "rules.xml", "share", "--to", "out2", "--max-failures", "100", "--quiet"})
+          .status,
+      25);
+}
+
 TEST_F(RolloutE2eTest, ShardsSplitTheShareOnceAndTheReportMergesThem) {
   MakeShare(9, false);
   std::vector<std::string> journals;
