@@ -12,7 +12,7 @@ HRESULT JournalWriter::Open(std::u16string_view path) {
       path, platform::GENERIC_WRITE | platform::FILE_APPEND_DATA, platform::OPEN_ALWAYS, &file_));
 }
 
-HRESULT JournalWriter::Write(Json record) {
+HRESULT JournalWriter::Write(Json record, bool flush) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   record["time"] = std::chrono::duration<double>(now).count();
   const std::string line = record.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
@@ -20,7 +20,7 @@ HRESULT JournalWriter::Write(Json record) {
   std::uint32_t written = 0;
   std::uint32_t error =
       platform::WriteFile(file_, line.data(), static_cast<std::uint32_t>(line.size()), &written);
-  if (error == 0) error = platform::FlushFileBuffers(file_);
+  if (error == 0 && flush) error = platform::FlushFileBuffers(file_);
   return HResultFromWin32(error);
 }
 

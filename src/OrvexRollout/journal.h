@@ -27,8 +27,10 @@ class JournalWriter {
   /// Opens `path` for appending, creating it.
   [[nodiscard]] HRESULT Open(std::u16string_view path);
   /// Appends `record` with the time of writing ("time", seconds since the Unix epoch) as one line
-  /// and flushes it to disk.
-  [[nodiscard]] HRESULT Write(Json record);
+  /// and, unless `flush` is off, flushes it to disk with what was written before it. A record no
+  /// step waits for (a state noted, a step done that changed nothing) goes without, to be flushed
+  /// with the next step's.
+  [[nodiscard]] HRESULT Write(Json record, bool flush = true);
 
  private:
   std::mutex mutex_;

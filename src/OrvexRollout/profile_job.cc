@@ -7,6 +7,7 @@
 #include "OrvexInspect/profile.h"
 #include "platform/environment.h"
 #include "platform/process.h"
+#include "regfile/reg_files.h"
 #include "text/number.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/paths.h"
@@ -33,10 +34,10 @@ class ProfileJournal {
   ProfileJournal(JournalWriter& journal, const std::u16string& relative)
       : journal_(journal), profile_(JournalText(relative)) {}
 
-  HRESULT Write(std::string_view step, Json fields = Json::object()) {
+  HRESULT Write(std::string_view step, Json fields = Json::object(), bool flush = true) {
     Json record = {{"profile", profile_}, {"step", step}};
     record.update(fields);
-    return journal_.Write(std::move(record));
+    return journal_.Write(std::move(record), flush);
   }
 
  private:
@@ -107,7 +108,7 @@ ProfileOutcome ProfileRun::Run() {
   }
   Json state = {{"state", StateRecord(state_)}};
   if (places_.in_place) state["new"] = JournalText(output_);
-  if (const HRESULT hr = journal_.Write(kStepState, std::move(state)); FAILED(hr)) {
+  if (const HRESULT hr = journal_.Write(kStepState, std::move(state), false); FAILED(hr)) {
     return {ProfileResult::kFailed, state_.size};
   }
   HRESULT hr = CreateParent(log_);
@@ -136,14 +137,23 @@ bool ProfileRun::Verify(std::u16string* reason) {
   HRESULT hr = workspace.Create();
   if (SUCCEEDED(hr)) hr = workspace.PathOf(u"archive", &root);
   if (SUCCEEDED(hr)) {
+    // Every file is inflated and its CRC checked; only the .reg files are kept, to be read. The
+    // others all go into one scratch file, so that checking costs no file per entry.
     hr = ReadArchive(
         output_, root + u".log",
         [&root](const engine::CheckedEntry& entry, std::u16string* destination) {
+          if (entry.directory) return false;
           *destination = root;
-          for (const std::u16string& component : entry.components) {
-            *destination += platform::PathSeparator();
-            *destination += component;
+          *destination += platform::PathSeparator();
+          if (!IsRegFileEntry(entry.components, false)) {
+            *destination += u"scratch";
+            return true;
           }
+          for (const std::u16string& component : entry.components) {
+            *destination += component;
+            *destination += platform::PathSeparator();
+          }
+          destination->pop_back();
           return true;
         },
         reason);
@@ -173,16 +183,18 @@ ProfileOutcome ProfileRun::Swap() {
     Discard(false);
     return Failed(u"cannot read the new archive's state", HResultFromWin32(error));
   }
-  HRESULT hr = journal_.Write(kStepMigrate, {{"phase", "done"},
-                                             {"exit_code", 0},
-                                             {"duration", SecondsSince(start_)},
-                                             {"new_state", StateRecord(migrated)}});
+  HRESULT hr = journal_.Write(kStepMigrate,
+                              {{"phase", "done"},
+                               {"exit_code", 0},
+                               {"duration", SecondsSince(start_)},
+                               {"new_state", StateRecord(migrated)}},
+                              false);
   std::u16string reason;
   if (SUCCEEDED(hr) && !Verify(&reason)) {
     Discard(false);
     return End(ProfileResult::kFailed, "verification failed: " + JournalText(reason));
   }
-  if (SUCCEEDED(hr)) hr = journal_.Write(kStepVerify, {{"phase", "done"}});
+  if (SUCCEEDED(hr)) hr = journal_.Write(kStepVerify, {{"phase", "done"}}, false);
   if (FAILED(hr)) {
     Discard(false);
     return Failed(u"cannot write the journal", hr);
@@ -248,7 +260,7 @@ ProfileOutcome ProfileRun::Swap() {
     (void)ForceDeleteFile(backup_);
     return End(ProfileResult::kChanged);
   }
-  hr = journal_.Write(kStepBackup, {{"phase", "done"}, {"method", method}});
+  hr = journal_.Write(kStepBackup, {{"phase", "done"}, {"method", method}}, false);
   if (SUCCEEDED(hr)) hr = journal_.Write(kStepSwap, {{"phase", "begin"}});
   if (FAILED(hr)) {
     Discard(true);
