@@ -194,6 +194,10 @@ CommandOutput RunMigrate(const MigrateOptions& options) {
                           u"' holds a roll-out already: give --resume to go on with it");
   }
 
+  ReportPage page;
+  const std::u16string inputs[] = {places.rules, journal_path};
+  if (!ReadyReportPage(options.html, inputs, &page, &failure)) return failure;
+
   std::vector<FoundProfile> found;
   std::u16string failed_path;
   if (const HRESULT hr = FindProfiles(places, &found, &failed_path); FAILED(hr)) {
@@ -255,7 +259,7 @@ CommandOutput RunMigrate(const MigrateOptions& options) {
                        {"budget_spent", pool.BudgetSpent()},
                        {"stopped", platform::StopRequested()}});
   const std::u16string journals[] = {journal_path};
-  return RunReport(journals, options.html, options.json);
+  return Report(journals, page, options.json);
 }
 
 }  // namespace orvex

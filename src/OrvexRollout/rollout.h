@@ -7,6 +7,7 @@
 #include <string>
 
 #include "OrvexInspect/inspect_command.h"
+#include "OrvexInspect/report_file.h"
 #include "OrvexRollout/rollout_report.h"
 
 namespace orvex {
@@ -45,10 +46,22 @@ CommandOutput RunMigrate(const MigrateOptions& options);
 /// Puts back every original an in-place roll-out replaced, unless the archive changed since.
 CommandOutput RunRollback(const std::u16string& journal);
 
-/// The report of the journals: text or JSON on standard output, the page in `html` when given;
+/// The report page asked for with --html, readied before a command does its work so that a name
+/// it cannot take fails at once.
+struct ReportPage {
+  bool wanted = false;
+  ReportFile file;
+  std::u16string folder;  ///< where the page lies, for its links
+};
+
+/// Readies the page `html` (none when it is empty), which must not replace one of `inputs` (full
+/// paths). False after `*failure` is filled.
+bool ReadyReportPage(const std::u16string& html, std::span<const std::u16string> inputs,
+                     ReportPage* page, CommandOutput* failure);
+
+/// The report of the journals: text or JSON on standard output, and the page when one is wanted;
 /// the exit code counts the profiles not migrated.
-CommandOutput RunReport(std::span<const std::u16string> journals, const std::u16string& html,
-                        bool json);
+CommandOutput Report(std::span<const std::u16string> journals, ReportPage& page, bool json);
 
 /// Runs the command that `args` (entry 0 being the program) names.
 CommandOutput RunRolloutCommand(const ArgumentList& args);

@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "OrvexInspect/inspect_text.h"
-#include "OrvexInspect/report_file.h"
 #include "OrvexRollout/rollout.h"
 #include "platform/text.h"
 #include "text/number.h"
@@ -111,23 +110,25 @@ unsigned ShardOf(std::u16string_view relative, unsigned shards) {
   return static_cast<unsigned>(hash % shards) + 1;
 }
 
-CommandOutput RunReport(std::span<const std::u16string> journals, const std::u16string& html,
-                        bool json) {
-  ReportFile page;
+bool ReadyReportPage(const std::u16string& html, std::span<const std::u16string> inputs,
+                     ReportPage* page, CommandOutput* failure) {
+  if (html.empty()) return true;
+  page->wanted = true;
+  page->folder = html;
+  std::size_t name = 0;
+  if (FAILED(ResolveFullPath(&page->folder, {}, &name))) page->folder.clear();
+  page->folder.resize(name > 0 ? name - 1 : 0);
+  std::u16string why;
+  if (page->file.Create(html, inputs, &why)) return true;
+  *failure = RolloutFailure(why);
+  return false;
+}
+
+CommandOutput Report(std::span<const std::u16string> journals, ReportPage& page, bool json) {
   std::u16string failure;
-  std::u16string page_folder;
-  if (!html.empty()) {
-    std::vector<std::u16string> inputs(journals.begin(), journals.end());
-    for (std::u16string& input : inputs) (void)ResolveFullPath(&input);
-    page_folder = html;
-    std::size_t name = 0;
-    if (FAILED(ResolveFullPath(&page_folder, {}, &name))) page_folder.clear();
-    page_folder.resize(name > 0 ? name - 1 : 0);
-    if (!page.Create(html, inputs, &failure)) return RolloutFailure(failure);
-  }
   RolloutReport report;
   if (FAILED(BuildReport(journals, &report, &failure))) return RolloutFailure(failure);
-  if (!html.empty() && !page.Finish(ReportHtml(report, page_folder), &failure)) {
+  if (page.wanted && !page.file.Finish(ReportHtml(report, page.folder), &failure)) {
     return RolloutFailure(failure);
   }
   CommandOutput output;
@@ -156,7 +157,11 @@ CommandOutput RunRolloutCommand(const ArgumentList& args) {
   if (command == u"report") {
     if (!ParseOptions(args, false, &options, &positional, &failure)) return failure;
     if (positional.empty()) return Usage(u"report takes one or more JOURNAL files");
-    return RunReport(positional, options.html, options.json);
+    std::vector<std::u16string> inputs = positional;
+    for (std::u16string& input : inputs) (void)ResolveFullPath(&input);
+    ReportPage page;
+    if (!ReadyReportPage(options.html, inputs, &page, &failure)) return failure;
+    return Report(positional, page, options.json);
   }
   return Usage(command.empty() ? u"no command given"
                                : u"unknown command '" + std::u16string(command) + u"'");
