@@ -32,6 +32,7 @@ windows-test: windows build
 	ctest --preset windows -j2
 	ORVEX_E2E_EXE=$(CURDIR)/build/windows/src/OrvexMigrate/OrvexMigrate.exe \
 	  ORVEX_E2E_INSPECT_EXE=$(CURDIR)/build/windows/src/OrvexInspect/OrvexInspect.exe \
+	  ORVEX_E2E_ROLLOUT_EXE=$(CURDIR)/build/windows/src/OrvexMigrate/OrvexRollout.exe \
 	  ORVEX_E2E_WINE_PREFIX=$(CURDIR)/build/windows/wine ctest --preset release -R E2e -j2
 
 # Every fuzz target under libFuzzer and the sanitizers, FUZZ_SECONDS each (see scripts/fuzz.sh).

@@ -5,6 +5,8 @@ install(TARGETS OrvexMigrate RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET OrvexInspect)
   install(TARGETS OrvexInspect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+# Beside OrvexMigrate, which it runs.
+install(TARGETS OrvexRollout RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Debian keeps a package's documents under its own name.
 set(docs ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvexmigrate)
 install(FILES README.md DESTINATION ${docs})

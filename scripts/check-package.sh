@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks a built Debian package as a user would meet it: its runtime dependencies, and its
-# OrvexMigrate, unpacked into a scratch root, migrating the example it ships.
+# OrvexMigrate, unpacked into a scratch root, migrating the example it ships, and its OrvexRollout
+# rolling it out over a share of one.
 #   check-package.sh <orvexmigrate_*.deb>
 set -euo pipefail
 deb=$(realpath "$1")
@@ -20,3 +21,10 @@ if [ "$status" -ne 0 ] || [ ! -s "$root/Profile-migrated.zip" ]; then
   exit 1
 fi
 echo "check-package: $(basename "$deb"): the installed OrvexMigrate migrated the example"
+mkdir -p "$root/share/u1" && cp "$root/Profile.zip" "$root/share/u1/"
+if ! (cd "$root" && usr/bin/OrvexRollout migrate "$docs/examples/migration.xml" share --to out \
+  --quiet >/dev/null) || [ ! -s "$root/out/u1/Profile.zip" ]; then
+  echo "check-package: the installed OrvexRollout failed on a share of the example" >&2
+  exit 1
+fi
+echo "check-package: $(basename "$deb"): the installed OrvexRollout rolled the example out"

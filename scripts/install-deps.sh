@@ -20,7 +20,7 @@ else
   packages=(
     build-essential cmake ninja-build pkg-config
     libicu-dev libxml2-dev libarchive-dev libturbojpeg0-dev
-    libminizip-dev libdeflate-dev zlib1g-dev
+    libminizip-dev libdeflate-dev zlib1g-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     zip unzip libarchive-tools libjpeg-turbo-progs python3 dpkg-dev parallel
     python3-jsonschema chromium clang-format

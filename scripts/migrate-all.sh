@@ -1,70 +1,53 @@
 #!/usr/bin/env bash
-# Migrates every profile archive (*.zip) below an input folder into an output folder, with the
-# same relative paths and one log beside each output archive (<name>.log), several at a time with
-# GNU parallel.
+# Migrates every profile archive (*.zip) below an input folder into an output folder with the same
+# relative paths: OrvexRollout does the work (its journal, logs/ and report land in the output
+# folder). With --sshlogin the share is split into one shard per machine, each run by GNU parallel
+# over ssh, and the shards' journals are reported as one.
 #
 #   migrate-all.sh [-j JOBS] [--resume] [--sshlogin LOGIN]... INPUT_DIR OUTPUT_DIR RULES.xml
 #
-#   -j JOBS            archives migrated at once (default: one per core)
-#   --resume           skip what finished in the last run, retry what failed (the job log is
-#                      OUTPUT_DIR/migrate-all.joblog)
-#   --sshlogin LOGIN   also run jobs on another machine (ssh LOGIN) that sees the same folders at
-#                      the same paths and has the tool at the same path; ":" is this machine
+#   -j JOBS            archives migrated at once on each machine (default: one per core)
+#   --resume           go on after an interrupted run: what finished stays, what failed is retried
+#   --sshlogin LOGIN   a machine (ssh LOGIN) that sees the same folders at the same paths and has
+#                      the tools at the same path; ":" is this machine. Give one per shard.
 #
-# The tool is $ORVEX_MIGRATE, else OrvexMigrate on the PATH, else the repository's release build.
-# Existing output archives are replaced. The exit status is the number of archives that failed
-# (101 for more than 100), and a summary names them.
+# The tool is $ORVEX_ROLLOUT, else OrvexRollout on the PATH, else the repository's release build.
+# The exit status is the number of archives not migrated (at most 125); the report names them.
 set -euo pipefail
 
-jobs=
-resume=()
+options=()
 logins=()
 while [ $# -gt 0 ]; do
   case $1 in
-    -j) jobs=$2; shift 2 ;;
-    --resume) resume=(--resume-failed); shift ;;
-    --sshlogin) logins+=(--sshlogin "$2"); shift 2 ;;
+    -j) options+=(-j "$2"); shift 2 ;;
+    --resume) options+=(--resume); shift ;;
+    --sshlogin) logins+=("$2"); shift 2 ;;
     -*) echo "migrate-all: unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac
 done
 if [ $# -ne 3 ]; then
-  sed -n '6,12p' "$0" >&2
+  sed -n '7,13p' "$0" >&2
   exit 2
 fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-tool=${ORVEX_MIGRATE:-$(command -v OrvexMigrate || echo "$root/build/release/src/OrvexMigrate/OrvexMigrate")}
-export ORVEX_TOOL=$(realpath "$tool") ORVEX_IN=$(realpath "$1") ORVEX_RULES=$(realpath "$3")
+tool=$(realpath "${ORVEX_ROLLOUT:-$(command -v OrvexRollout || echo "$root/build/release/src/OrvexMigrate/OrvexRollout")}")
+in=$(realpath "$1")
 mkdir -p "$2"
-export ORVEX_OUT=$(realpath "$2")
-joblog=$ORVEX_OUT/migrate-all.joblog
+out=$(realpath "$2")
+rules=$(realpath "$3")
 
-# The archives in a fixed order: a job's number in the job log is its line in the list, also when
-# a run is resumed.
-list=$ORVEX_OUT/migrate-all.list
-(cd "$ORVEX_IN" && find . -type f -name '*.zip' -printf '%P\n' | LC_ALL=C sort) >"$list"
+if [ ${#logins[@]} -eq 0 ]; then
+  exec "$tool" migrate "$rules" "$in" --to "$out" "${options[@]}"
+fi
 
-# Each job: the archive's relative path is {}; its log is the output's name with .log.
-status=0
-parallel --will-cite --joblog "$joblog" "${resume[@]}" -j "${jobs:-100%}" "${logins[@]}" \
-  --env ORVEX_TOOL --env ORVEX_IN --env ORVEX_OUT --env ORVEX_RULES \
-  'mkdir -p "$ORVEX_OUT"/{//} && "$ORVEX_TOOL" /INPUT "$ORVEX_IN"/{} /OUTPUT "$ORVEX_OUT"/{} \
-     /XML "$ORVEX_RULES" /LOGFILE "$ORVEX_OUT"/{.}.log /OVERWRITE >/dev/null' :::: "$list" ||
-  status=$?
-
-# The last line of each job in the job log says how it ended (a resumed run appends to it).
-awk -F'\t' -v out="$ORVEX_OUT" '
-  FNR == NR { name[FNR] = $0; total = FNR; next }
-  FNR > 1 { result[$1] = $7 }
-  END {
-    for (seq = 1; seq <= total; ++seq) {
-      if ((seq in result) && result[seq] != 0) {
-        ++failed
-        printf "failed (exit %s): %s (log: %s/%s.log)\n", result[seq], name[seq], out,
-               substr(name[seq], 1, length(name[seq]) - 4)
-      }
-    }
-    printf "%d of %d archives failed\n", failed, total
-  }' "$list" "$joblog"
-exit "$status"
+# One shard per machine, each machine one job: shard K of N takes the archives whose relative
+# path's hash falls to K, so the machines split the share exactly once between them.
+shards=${#logins[@]}
+sshlogins=()
+for login in "${logins[@]}"; do sshlogins+=(--sshlogin "1/$login"); done
+parallel --will-cite "${sshlogins[@]}" \
+  "$(printf '%q ' "$tool" migrate "$rules" "$in" --to "$out" "${options[@]}" --quiet) --shard {}/$shards >/dev/null" \
+  ::: $(seq "$shards") || true
+exec "$tool" report "$out"/rollout.*-of-"$shards".journal

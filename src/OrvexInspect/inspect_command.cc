@@ -185,7 +185,10 @@ CommandOutput Diff(const std::u16string& before, const std::u16string& after,
                                    paths[0].empty() ? u"" : ExistingFile(after, &output)};
   if (paths[1].empty()) return output;
   ReportFile report;
-  if (!options.html.empty() && !report.Create(options.html, paths, &output)) return output;
+  std::u16string report_failure;
+  if (!options.html.empty() && !report.Create(options.html, paths, &report_failure)) {
+    return Failure(report_failure);
+  }
   const auto pair = std::make_shared<ArchivePair>();
   if (!ListArchives(before, after, paths, pair.get(), &output)) return output;
   ProfileComparison& comparison = pair->comparison;
@@ -193,8 +196,8 @@ CommandOutput Diff(const std::u16string& before, const std::u16string& after,
   if (FAILED(hr)) return Failure(u"cannot compare the archives" + ErrorText(hr));
   const DifferenceSummary summary = Summarize(comparison);
   if (!options.html.empty() &&
-      !report.Finish(DiffPage(before, after, comparison, summary), &output)) {
-    return output;
+      !report.Finish(DiffPage(before, after, comparison, summary), &report_failure)) {
+    return Failure(report_failure);
   }
   if (options.json) {
     output.out = u"{\n  \"version\": 1,\n  \"command\": \"diff\",\n  \"before\": ";

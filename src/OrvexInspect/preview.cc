@@ -448,10 +448,11 @@ CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u
   std::vector<ProfileArchive> archives;
   if (!CollectArchives(inputs, &archives, &output)) return output;
   ReportFile report;
+  std::u16string report_failure;
   if (!html.empty()) {
     std::vector<std::u16string> files_read = {rules_path};
     for (const ProfileArchive& archive : archives) files_read.push_back(archive.path);
-    if (!report.Create(html, files_read, &output)) return output;
+    if (!report.Create(html, files_read, &report_failure)) return Failure(report_failure);
   }
 
   // A stop request ends the profiles under way at their next step and starts no more; their
@@ -479,8 +480,9 @@ CommandOutput Preview(const std::u16string& rules_name, const std::vector<std::u
     if (summary.acted.count.profiles == 0) ++totals.rules_acted_nowhere;
   }
   if (!html.empty() &&
-      !report.Finish(PreviewPage(rules_name, rules, lines, summaries, results, totals), &output)) {
-    return output;
+      !report.Finish(PreviewPage(rules_name, rules, lines, summaries, results, totals),
+                     &report_failure)) {
+    return Failure(report_failure);
   }
   if (json) {
     AppendJson(rules_name, rules, lines, summaries, archives, results, totals, &output.out);

@@ -117,25 +117,6 @@ std::u16string EngineReason(std::u16string_view log_file) {
   return {};
 }
 
-// Runs the archive engine's reader over `archive` for inspection, the content of each file going
-// where `destination_for` says (or nowhere), with the limits an administrator set for the
-// engine; on failure `*reason` is the reader's own.
-HRESULT ReadArchive(std::u16string_view archive, const std::u16string& log_file,
-                    const engine::EntryDestination& destination_for, std::u16string* reason) {
-  HRESULT hr = S_OK;
-  {
-    engine::EngineLog log(log_file);
-    engine::ExtractLimits limits;
-    engine::ExtractCounts counts;
-    hr = engine::ReadExtractLimits(log, u"Unzip", &limits);
-    if (SUCCEEDED(hr)) {
-      hr = engine::InspectArchive(u"Unzip", archive, destination_for, limits, log, &counts);
-    }
-  }
-  if (FAILED(hr)) *reason = EngineReason(log_file);
-  return hr;
-}
-
 // An entry's name in the archive: its components joined by '/'.
 std::u16string ArchiveName(std::span<const std::u16string> components) {
   std::u16string name;
@@ -215,6 +196,22 @@ HRESULT OnBothSides(const Load& load, std::size_t* failed, std::u16string* faile
 }
 
 }  // namespace
+
+HRESULT ReadArchive(std::u16string_view archive, const std::u16string& log_file,
+                    const engine::EntryDestination& destination_for, std::u16string* reason) {
+  HRESULT hr = S_OK;
+  {
+    engine::EngineLog log(log_file);
+    engine::ExtractLimits limits;
+    engine::ExtractCounts counts;
+    hr = engine::ReadExtractLimits(log, u"Unzip", &limits);
+    if (SUCCEEDED(hr)) {
+      hr = engine::InspectArchive(u"Unzip", archive, destination_for, limits, log, &counts);
+    }
+  }
+  if (FAILED(hr)) *reason = EngineReason(log_file);
+  return hr;
+}
 
 InspectionWorkspace::~InspectionWorkspace() { Remove(); }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "engine/extract.h"
 #include "platform/files.h"
 #include "regfile/registry_document.h"
 
@@ -60,6 +61,13 @@ class InspectionWorkspace {
  private:
   std::u16string directory_;  // ends in a separator
 };
+
+/// Runs the archive engine's reader over `archive` for inspection, the content of each file going
+/// where `destination_for` says (or nowhere), with the limits an administrator set for the engine
+/// and its log in `log_file`; on failure `*reason` is the reader's own.
+[[nodiscard]] HRESULT ReadArchive(std::u16string_view archive, const std::u16string& log_file,
+                                  const engine::EntryDestination& destination_for,
+                                  std::u16string* reason);
 
 /// A .reg file of a profile: its name in the archive ("Registry/User.reg") and its keys.
 struct ProfileRegFile {

@@ -23,7 +23,7 @@ ReportFile::~ReportFile() {
 }
 
 bool ReportFile::Create(const std::u16string& name, std::span<const std::u16string> inputs,
-                        CommandOutput* failure) {
+                        std::u16string* failure) {
   name_ = name;
   path_ = name;
   bool exists = false;
@@ -33,7 +33,7 @@ bool ReportFile::Create(const std::u16string& name, std::span<const std::u16stri
   if (SUCCEEDED(hr)) {
     for (const std::u16string& input : inputs) {
       if (NameOneFile(path_, input)) {
-        *failure = Failure(u"the report '" + name + u"' would replace an input");
+        *failure = u"the report '" + name + u"' would replace an input";
         return false;
       }
     }
@@ -50,11 +50,11 @@ bool ReportFile::Create(const std::u16string& name, std::span<const std::u16stri
     hr = HResultFromWin32(error);
   }
   temporary_.clear();
-  *failure = Failure(u"cannot write '" + name + u"'" + ErrorText(hr));
+  *failure = u"cannot write '" + name + u"'" + ErrorText(hr);
   return false;
 }
 
-bool ReportFile::Finish(std::u16string_view page, CommandOutput* failure) {
+bool ReportFile::Finish(std::u16string_view page, std::u16string* failure) {
   const std::string bytes = ToUtf8(page);
   std::uint32_t error = 0;
   for (std::size_t at = 0; at < bytes.size() && error == 0;) {
@@ -72,7 +72,7 @@ bool ReportFile::Finish(std::u16string_view page, CommandOutput* failure) {
     error = platform::MoveFileEx(temporary_, path_, platform::MOVEFILE_REPLACE_EXISTING);
   }
   if (error != 0) {
-    *failure = Failure(u"cannot write '" + name_ + u"'" + ErrorText(HResultFromWin32(error)));
+    *failure = u"cannot write '" + name_ + u"'" + ErrorText(HResultFromWin32(error));
     return false;
   }
   temporary_.clear();

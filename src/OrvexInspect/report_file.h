@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "OrvexInspect/inspect_command.h"
 #include "platform/file_handles.h"
 
 namespace orvex {
@@ -22,12 +21,13 @@ class ReportFile {
 
   /// Readies the report file `name` before the command does its work, so that a name it cannot
   /// take fails at once: refuses a name of one of the files `inputs` (full paths) and creates the
-  /// new file beside it. False after `*failure` is filled.
+  /// new file beside it. False after `*failure` is filled with what went wrong, for the program's
+  /// message.
   bool Create(const std::u16string& name, std::span<const std::u16string> inputs,
-              CommandOutput* failure);
+              std::u16string* failure);
   /// Writes `page` in UTF-8 and gives the file the report's name, replacing what bore it. False
-  /// after `*failure` is filled.
-  bool Finish(std::u16string_view page, CommandOutput* failure);
+  /// after `*failure` is filled as by Create.
+  bool Finish(std::u16string_view page, std::u16string* failure);
 
  private:
   std::u16string name_;       // as given, for messages

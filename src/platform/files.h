@@ -78,6 +78,10 @@ std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destinati
 /// ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS when none was free.
 std::uint32_t CreateFileBeside(std::u16string_view target, FileHandle* file, std::u16string* name);
 
+/// CreateHardLinkW: gives the existing file `existing` the further name `link`, on the same volume;
+/// ERROR_NOT_SAME_DEVICE across volumes, ERROR_ALREADY_EXISTS when `link` is taken.
+std::uint32_t CreateHardLink(std::u16string_view link, std::u16string_view existing);
+
 constexpr std::uint32_t MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr std::uint32_t MOVEFILE_COPY_ALLOWED = 0x2;
 

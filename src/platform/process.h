@@ -3,6 +3,7 @@
 // requests, local time.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -17,8 +18,19 @@ void SetProcessArguments(int argc, const char* const* argv);
 /// The raw command line of the process (GetCommandLineW).
 std::u16string GetCommandLine();
 
+/// Appends `argument` to a command line as this system writes one: after a blank unless the line is
+/// empty, in double quotes when it is empty or holds a blank or a tab.
+void AppendCommandLineArgument(std::u16string* line, std::u16string_view argument);
+
 /// The full path of the running executable (GetModuleFileNameW).
 std::uint32_t GetModuleFileName(std::u16string* path);
+
+/// CreateProcessW of `program` with `arguments` (a command line of the program and its arguments,
+/// each quoted where it holds a blank), its standard streams going nowhere, then
+/// WaitForSingleObject and GetExitCodeProcess: `*exit_code` is the code it ended with (on Linux
+/// its 8-bit status, 128 + the signal for one a signal ended). Safe on several threads at once.
+std::uint32_t RunProcess(std::u16string_view program, std::span<const std::u16string> arguments,
+                         std::uint32_t* exit_code);
 
 /// Asks for a console of the process's own (AllocConsole); false when it already has one.
 bool AllocConsole();

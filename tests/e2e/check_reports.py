@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Checks what OrvexInspect writes for scripts and for people on the example: the JSON of check and
-diff against the schemas in docs/, and the HTML reports of diff and preview in headless Chromium
-(the summary, the changes and each rule's row in the DOM). The reports and their screenshots stay
-in the output folder."""
+"""Checks what OrvexInspect and OrvexRollout write for scripts and for people on the example: the
+JSON of check, diff and the roll-out report against the schemas in docs/, and the HTML reports of
+diff, preview and the roll-out in headless Chromium (the summary, the changes and each rule's row
+in the DOM). The reports and their screenshots stay in the output folder."""
 import argparse
 import json
 import os
@@ -47,6 +47,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--migrate", required=True)
     parser.add_argument("--inspect", required=True)
+    parser.add_argument("--rollout", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--out", required=True, help="where the report and its screenshot stay")
     args = parser.parse_args()
@@ -88,6 +89,17 @@ def main():
         shutil.copy(rules, os.path.join(work, "migration.xml"))
         run([args.inspect, "preview", "--html", preview, "migration.xml", "Profile.zip"], 0,
             cwd=work)
+        # A share of the example and an archive that is none: one migrated, one failed.
+        share = os.path.join(work, "share")
+        os.makedirs(os.path.join(share, "u1"))
+        shutil.copy(profile, os.path.join(share, "u1", "Profile.zip"))
+        with open(os.path.join(share, "broken.zip"), "w", encoding="utf-8") as f:
+            f.write("no archive")
+        rollout = os.path.join(os.path.abspath(args.out), "rollout.html")
+        totals = validate(run([args.rollout, "migrate", rules, share, "--to",
+                               os.path.join(work, "out"), "--html", rollout, "--json"], 1),
+                          os.path.join(docs, "json-rollout.schema.json"), "roll-out")["totals"]
+        assert (totals["migrated"], totals["failed"]) == (1, 1), totals
     for page in (report, preview):
         with open(page, encoding="utf-8") as f:
             assert not re.search(r'\b(src|href)=', f.read()), page + " refers to another file"
@@ -113,7 +125,12 @@ def main():
                   '<h2 class="path">Profile.zip</h2>', "<p>exit code 0</p>",
                   "&gt; AppData/Larkspur/Notes/ -&gt; AppData/Larkspur Labs/Quillmark/"):
         assert piece in dom, "not in the preview's DOM: " + piece
-    for page in (report, preview):
+    dom = browse(browser, rollout, "--dump-dom")
+    for piece in ('<section id="summary">', "<tr><th>migrated</th><td class=\"n\">1</td></tr>",
+                  "<tr><th>failed</th><td class=\"n\">1</td></tr>", '<section id="failures">',
+                  "broken.zip"):
+        assert piece in dom, "not in the roll-out report's DOM: " + piece
+    for page in (report, preview, rollout):
         screenshot = os.path.splitext(page)[0] + ".png"
         browse(browser, page, "--screenshot=" + screenshot, "--window-size=1366,900",
                "--hide-scrollbars")

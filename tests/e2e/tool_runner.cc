@@ -81,7 +81,11 @@ int ToolStatus(int code) { return ToolIsWindows() || code <= 255 ? code : 255; }
 
 ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                    const std::vector<std::string>& environment, Tool tool) {
-  const bool inspect = tool == Tool::kInspect;
+  static constexpr const char* kWindowsPrograms[] = {"ORVEX_E2E_EXE", "ORVEX_E2E_INSPECT_EXE",
+                                                     "ORVEX_E2E_ROLLOUT_EXE"};
+  static constexpr const char* kPrograms[] = {ORVEX_BINARY, ORVEX_INSPECT_BINARY,
+                                              ORVEX_ROLLOUT_BINARY};
+  const auto program = static_cast<std::size_t>(tool);
   ScopedTempDir capture;
   const auto out = capture.path() / "stdout";
   const auto status = capture.path() / "status";
@@ -91,12 +95,11 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::filesystem::
     if (!ToolIsWindows() || !variable.starts_with("TMPDIR=")) command += " " + ShellQuote(variable);
   }
   if (ToolIsWindows()) {
-    command +=
-        " " + WindowsCommand(Environment(inspect ? "ORVEX_E2E_INSPECT_EXE" : "ORVEX_E2E_EXE"), args,
-                             environment, status, capture.path() / "run.bat");
+    command += " " + WindowsCommand(Environment(kWindowsPrograms[program]), args, environment,
+                                    status, capture.path() / "run.bat");
     command += " >" + ShellQuote(out.string()) + " 2>/dev/null";
   } else {
-    command += " " + ShellQuote(inspect ? ORVEX_INSPECT_BINARY : ORVEX_BINARY);
+    command += " " + ShellQuote(kPrograms[program]);
     for (const std::string& arg : args) command += " " + ShellQuote(arg);
     command += " >" + ShellQuote(out.string()) + " 2>&1; echo $? >" + ShellQuote(status.string());
   }

@@ -1,9 +1,9 @@
 #pragma once
-// Runs the built OrvexMigrate (or OrvexInspect) binary the way a user would and collects what it
-// left behind. The tool is the Linux build's, or, when ORVEX_E2E_EXE names OrvexMigrate.exe,
-// ORVEX_E2E_INSPECT_EXE OrvexInspect.exe and ORVEX_E2E_WINE_PREFIX a Wine prefix, the Windows
-// build's run under Wine: the same tests then check the Windows programs, with paths as Windows
-// writes them.
+// Runs the built OrvexMigrate (or OrvexInspect, OrvexRollout) binary the way a user would and
+// collects what it left behind. The tool is the Linux build's, or, when ORVEX_E2E_EXE names
+// OrvexMigrate.exe, ORVEX_E2E_INSPECT_EXE OrvexInspect.exe, ORVEX_E2E_ROLLOUT_EXE OrvexRollout.exe
+// and ORVEX_E2E_WINE_PREFIX a Wine prefix, the Windows build's run under Wine: the same tests then
+// check the Windows programs, with paths as Windows writes them.
 
 #include <filesystem>
 #include <string>
@@ -18,7 +18,7 @@ struct ToolResult {
 };
 
 /// The programs under test.
-enum class Tool { kMigrate, kInspect };
+enum class Tool { kMigrate, kInspect, kRollout };
 
 /// Runs the tool with `args` in the directory `cwd`; `environment` entries ("NAME=value") are
 /// added to the tool's environment. TMPDIR becomes the Windows program's TEMP and TMP.

@@ -311,6 +311,18 @@ std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destinati
   return CopyNative(source_native, source_st, destination_native, fail_if_exists);
 }
 
+std::uint32_t CreateHardLink(std::u16string_view link, std::u16string_view existing) {
+  std::string existing_native, link_native;
+  struct stat st;
+  if (const std::uint32_t error = Stat(existing, &existing_native, &st)) return error;
+  if (const std::uint32_t error = posix::ToNativePath(link, &link_native)) return error;
+  if (::link(existing_native.c_str(), link_native.c_str()) != 0) {
+    return errno == EEXIST ? ERROR_ALREADY_EXISTS : posix::Win32ErrorForPath(errno, link_native);
+  }
+  posix::NoteNameAdded(link_native);
+  return ERROR_SUCCESS;
+}
+
 std::uint32_t MoveFileEx(std::u16string_view source, std::u16string_view destination,
                          std::uint32_t flags) {
   const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;

@@ -1,6 +1,9 @@
 // Linux only: the process, its console, its exit status, stop requests and local time.
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +16,7 @@
 
 #include "common/result.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/native_path.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -34,12 +38,7 @@ void SetProcessArguments(int argc, const char* const* argv) {
   std::u16string& line = CommandLine();
   line.clear();
   for (int i = 0; i < argc; ++i) {
-    const std::u16string arg = ToUtf16(argv[i]);
-    if (i > 0) line += u' ';
-    const bool quote = arg.empty() || arg.find_first_of(u" \t") != std::u16string::npos;
-    if (quote) line += u'"';
-    line += arg;
-    if (quote) line += u'"';
+    AppendCommandLineArgument(&line, ToUtf16(argv[i]));
   }
 }
 
@@ -56,6 +55,34 @@ std::uint32_t GetModuleFileName(std::u16string* path) {
     }
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::uint32_t RunProcess(std::u16string_view program, std::span<const std::u16string> arguments,
+                         std::uint32_t* exit_code) {
+  std::string native;
+  if (const std::uint32_t error = posix::ToNativePath(program, &native)) return error;
+  std::vector<std::string> texts{native};
+  for (const std::u16string& argument : arguments) texts.push_back(ToUtf8(argument));
+  std::vector<char*> argv;
+  for (std::string& text : texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  for (const int stream : {0, 1, 2}) {
+    ::posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
+                                       stream == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  pid_t child = 0;
+  const int error = ::posix_spawn(&child, native.c_str(), &actions, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) return posix::Win32ErrorForPath(error, native);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return posix::Win32ErrorFromErrno(errno);
+  }
+  *exit_code = WIFSIGNALED(status) ? 128 + static_cast<std::uint32_t>(WTERMSIG(status))
+                                   : static_cast<std::uint32_t>(WEXITSTATUS(status));
+  return ERROR_SUCCESS;
 }
 
 // A Linux process always has its standard streams; there is no console to obtain.

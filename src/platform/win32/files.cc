@@ -112,6 +112,12 @@ std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destinati
   return win32::LastError(::CopyFileW(win32::Wide(from), win32::Wide(to), fail_if_exists));
 }
 
+std::uint32_t CreateHardLink(std::u16string_view link, std::u16string_view existing) {
+  const std::u16string link_text(link), existing_text(existing);
+  return win32::LastError(
+      ::CreateHardLinkW(win32::Wide(link_text), win32::Wide(existing_text), nullptr));
+}
+
 std::uint32_t MoveFileEx(std::u16string_view source, std::u16string_view destination,
                          std::uint32_t flags) {
   const std::u16string from(source);

@@ -31,6 +31,38 @@ std::uint32_t GetModuleFileName(std::u16string* path) {
   }
 }
 
+std::uint32_t RunProcess(std::u16string_view program, std::span<const std::u16string> arguments,
+                         std::uint32_t* exit_code) {
+  std::u16string line;
+  AppendCommandLineArgument(&line, program);
+  for (const std::u16string& argument : arguments) AppendCommandLineArgument(&line, argument);
+  // The child's standard streams are the null device, the one handle it inherits.
+  SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const HANDLE null_device =
+      ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherited, OPEN_EXISTING, 0, nullptr);
+  if (null_device == INVALID_HANDLE_VALUE) return ::GetLastError();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = null_device;
+  PROCESS_INFORMATION process{};
+  const std::u16string program_text(program);
+  const BOOL started =
+      ::CreateProcessW(win32::Wide(program_text), reinterpret_cast<wchar_t*>(line.data()), nullptr,
+                       nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  const DWORD error = started ? ERROR_SUCCESS : ::GetLastError();
+  ::CloseHandle(null_device);
+  if (!started) return error;
+  ::CloseHandle(process.hThread);
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  const std::uint32_t result = win32::LastError(::GetExitCodeProcess(process.hProcess, &code));
+  ::CloseHandle(process.hProcess);
+  *exit_code = code;
+  return result;
+}
+
 bool AllocConsole() { return ::AllocConsole() != FALSE; }
 
 void FreeConsole() { ::FreeConsole(); }

@@ -37,6 +37,7 @@
 
 #undef CopyFile
 #undef CreateDirectory
+#undef CreateHardLink
 #undef CreateFile
 #undef DeleteFile
 #undef FAILED
