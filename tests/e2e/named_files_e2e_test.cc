@@ -144,6 +144,34 @@ TEST_F(NamedFilesE2eTest, WhatEndedRunsLeftGoesAndWhatLiveRunsHoldStays) {
   EXPECT_EQ(fs::exists(dir_.path() / "out.zip.2.tmp"), !ToolIsWindows());
 }
 
+// An input archive cut short while it is unpacked fails the run, which says why.
+TEST_F(NamedFilesE2eTest, AnInputChangedDuringTheRunIsSaid) {
+  if (ToolIsWindows()) GTEST_SKIP() << "the moment is caught by the engine's log, read at once";
+  std::mt19937 random(3);
+  std::string data(32 << 20, 'a');
+  for (char& c : data) c = static_cast<char>('a' + random() % 16);
+  WriteTestZip(dir_.path() / "in.zip", {{"Desktop/big.txt", TestEntry::kFile, data}});
+  const fs::path input = dir_.path() / "in.zip", engine_log = temp_ / "KVA00001" / "in.log";
+  int status = -1;
+  std::jthread run([&] {
+    status = Run({"/OUTPUT", "out.zip", "/LOGFILE", "run.log", "/nocleanup"}).status;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!fs::exists(engine_log) || ReadFile(engine_log).find("Unzip: '") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the unpacking never began";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  fs::resize_file(input, fs::file_size(input) / 2);
+  run.join();
+  EXPECT_NE(status, 0);
+  const std::vector<std::string> log = LogLines(dir_.path() / "run.log");
+  EXPECT_TRUE(log.back().starts_with(
+      "[FATAL] Failed to unzip input profile archive to working directory: the input profile "
+      "archive changed during the run. (Error "))
+      << log.back();
+  EXPECT_FALSE(fs::exists(dir_.path() / "out.zip"));
+}
+
 // A log that cannot be made is said on the console, once, and the run goes on; a folder as the
 // log stops it as before.
 TEST_F(NamedFilesE2eTest, ALogThatCannotBeMadeIsSaid) {
