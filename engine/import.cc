@@ -125,8 +125,8 @@ class ImportDestinations {
     }
     if (error == ERROR_SUCCESS) error = platform::LockFileWithin(lock_, store_wait_ms);
     if (error == ERROR_LOCK_VIOLATION) {
-      log.Line(u"Import: another import held the profile store '%s' for %lld seconds", store,
-               static_cast<std::int64_t>(store_wait_ms / 1000));
+      log.Line(u"Import: another import held the profile store '%s' for all of %lld ms", store,
+               static_cast<std::int64_t>(store_wait_ms));
       return HResultFromWin32(error);
     }
     if (error != ERROR_SUCCESS) {
