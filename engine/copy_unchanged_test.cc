@@ -9,8 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "engine/engine_test_support.h"
 #include "engine/testing/test_zip.h"
+#include "engine/zip_format.h"
 #include "platform/files.h"
 
 namespace orvex {
@@ -19,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TestEntry;
+using namespace std::string_view_literals;
 
 // Every file below `root` with its bytes.
 std::vector<std::pair<std::string, std::string>> Files(const fs::path& root) {
@@ -27,6 +30,23 @@ std::vector<std::pair<std::string, std::string>> Files(const fs::path& root) {
     if (!name.ends_with('/')) files.emplace_back(name, ReadFile(root / name));
   }
   return files;
+}
+
+// The test writer's archive with x/a.txt's compressed size made to cover `tail` too, bytes put
+// after its deflate stream as no writer puts them; what follows them moves on.
+std::string WithTail(std::string bytes, std::string_view tail) {
+  using namespace engine::zip;
+  const std::vector<testing::CentralRecord> records = testing::ReadCentralDirectory(bytes);
+  const std::size_t descriptor = records[1].local_header - 16, grow = tail.size();
+  bytes.insert(descriptor, tail);
+  for (const std::size_t field :
+       {descriptor + grow + 8, records[0].offset + grow + kCentralCompressedSize,
+        records[1].offset + grow + kCentralLocalHeaderOffset,
+        bytes.size() - kEndRecordSize + kEndDirectoryOffset}) {
+    testing::Patch32(&bytes, field,
+                     LoadLe32(bytes.data() + field) + static_cast<std::uint32_t>(grow));
+  }
+  return bytes;
 }
 
 TEST_F(EngineTest, UnchangedFilesKeepTheirBytesAndChangedOnesNever) {
@@ -40,6 +60,7 @@ TEST_F(EngineTest, UnchangedFilesKeepTheirBytesAndChangedOnesNever) {
     const char* method;  // else the test writer's "deflate" (sizes in a data descriptor), "store"
     Change change;
     int copied;
+    std::string_view tail = {};  // bytes after x/a.txt's deflate stream, which readers refuse
   } cases[] = {
       {"deflated", nullptr, "deflate", kNone, 2},
       {"stored", nullptr, "store", kNone, 2},
@@ -51,6 +72,8 @@ TEST_F(EngineTest, UnchangedFilesKeepTheirBytesAndChangedOnesNever) {
       {"made anew with the same length and time", nullptr, "deflate", kMakeAnew, 1},
       {"changed in place, its time set back", nullptr, "deflate", kRewriteInPlace, 1},
       {"the input archive replaced after unpacking", nullptr, "deflate", kReplaceArchive, 0},
+      {"bytes after the deflate stream", nullptr, "deflate", kNone, 1, "XYZ"},
+      {"a second deflate stream", nullptr, "deflate", kNone, 1, "\x03\x00"sv},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -61,6 +84,7 @@ TEST_F(EngineTest, UnchangedFilesKeepTheirBytesAndChangedOnesNever) {
                                             {"x/b.txt", TestEntry::kFile, b_bytes}};
     if (c.python == nullptr) {
       testing::WriteTestZip(archive, entries, "UTF-8", c.method);
+      if (!c.tail.empty()) testing::WriteFile(archive, WithTail(ReadFile(archive), c.tail));
     } else {
       const std::string command = "python3 -c \"import zipfile as z; f = z.ZipFile('" +
                                   archive.string() + "', 'w'); " + c.python + "; f.close()\"";
@@ -97,9 +121,14 @@ TEST_F(EngineTest, UnchangedFilesKeepTheirBytesAndChangedOnesNever) {
     ASSERT_HR(S_OK, Unzip(check, out));
 #ifndef _WIN32
     EXPECT_EQ(std::system(("unzip -tqq '" + out.string() + "'").c_str()), 0);
+    EXPECT_EQ(std::system(("bsdtar -xOf '" + out.string() + "' >/dev/null").c_str()), 0);
 #endif
     EXPECT_EQ(Files(check), Files(tree));
     const std::vector<std::string> log = LogLines();
+    const std::string afresh = "Unzip: 'x/a.txt' of '" + archive.string() + "' holds " +
+                               std::to_string(c.tail.size()) +
+                               " bytes after its compressed data: it is compressed afresh";
+    EXPECT_EQ(std::count(log.begin(), log.end(), afresh), c.tail.empty() ? 0 : 1);
     const std::string kept = "Zip: " + std::to_string(c.copied) +
                              " files kept their compressed bytes from '" + archive.string() + "'";
     EXPECT_EQ(std::count(log.begin(), log.end(), kept), c.copied > 0 ? 1 : 0) << ReadFile(log_);

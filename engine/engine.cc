@@ -206,7 +206,7 @@ HRESULT OrvexEngine::DoImport(std::u16string_view command_line, std::int32_t* co
   engine::ExtractLimits limits;
   RETURN_IF_FAILED(engine::ReadExtractLimits(log, u"Import", &limits));
   engine::ExtractCounts counts;
-  const HRESULT hr = engine::ImportArchive(archive, limits, log, &counts);
+  const HRESULT hr = engine::ImportArchive(archive, limits, engine::kStoreWaitMs, log, &counts);
   if (count != nullptr) *count = Clamp(counts.files);
   return Finish(log, u"Import", hr, counts.files, counts.directories, counts.skipped,
                 u"entries left out");

@@ -30,7 +30,8 @@ class IOrvexEngine : public platform::IUnknown {
   /// the user's registry store. `count` (may be null) receives the number of files written.
   virtual HRESULT Import(platform::BSTR command_line, std::int32_t* count) = 0;
   /// Packs the tree under `source_directory` into the ZIP archive `archive`; an existing archive
-  /// is replaced only when `replace_existing` is true. `count` receives the number of entries.
+  /// is replaced only when `replace_existing` is true, else one that exists, or appears while
+  /// packing, fails it with ERROR_ALREADY_EXISTS. `count` receives the number of entries.
   virtual HRESULT Zip(platform::BSTR source_directory, platform::BSTR archive,
                       platform::BSTR log_file, platform::VARIANT_BOOL replace_existing,
                       std::int32_t* count) = 0;

@@ -143,7 +143,7 @@ TEST_F(EngineTest, FailedZipLeavesNoArchiveBehind) {
 
   // An existing archive is replaced only on request.
   WriteFile(out / "p.zip", "old");
-  EXPECT_HR(HResultFromWin32(ERROR_FILE_EXISTS), Zip(source, out / "p.zip", false));
+  EXPECT_HR(HResultFromWin32(ERROR_ALREADY_EXISTS), Zip(source, out / "p.zip", false));
   EXPECT_EQ(ListTree(out), Lines{"p.zip"});
   EXPECT_EQ(ReadFile(out / "p.zip"), "old");
   ASSERT_HR(S_OK, Zip(source, out / "p.zip", true));
@@ -345,7 +345,8 @@ TEST_F(EngineTest, ImportPlacesTokenFoldersAndRegistryFiles) {
                    "Profile/AppData/Vendor/a.ini", "Profile/Desktop/", "Profile/Desktop/x.lnk",
                    "Profile/LocalAppData/", "Profile/LocalAppData/Cache/",
                    "Profile/LocalAppData/Cache/c.bin", "Profile/Personal/", "Profile/UserProfile/",
-                   "Profile/UserProfile/.profile", "Registry/", "Registry/HKCU_Software.reg"}));
+                   "Profile/UserProfile/.profile", "Registry/", "Registry/HKCU_Software.reg",
+                   "import.lock"}));
 
   EXPECT_EQ(LogLines().back(), "Import: done: 5 files, 2 directories, 4 entries left out");
 }

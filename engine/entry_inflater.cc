@@ -154,10 +154,13 @@ void EntryInflater::Inflate(InflatedEntry& entry, Tools& tools) const {
       if (!tools.inflate) tools.inflate.reset(libdeflate_alloc_decompressor());
       if (!tools.inflate) throw std::bad_alloc();
       // Without a place for the actual size, anything but exactly the recorded size fails.
-      if (libdeflate_deflate_decompress(tools.inflate.get(), tools.compressed.get(), compressed,
-                                        entry.data.get(), size, nullptr) != LIBDEFLATE_SUCCESS) {
+      std::size_t used = 0;
+      if (libdeflate_deflate_decompress_ex(tools.inflate.get(), tools.compressed.get(), compressed,
+                                           entry.data.get(), size, &used,
+                                           nullptr) != LIBDEFLATE_SUCCESS) {
         return fail(ERROR_INVALID_DATA, u"its compressed data is broken");
       }
+      entry.trailing = compressed - used;
     }
   }
   if (error == ERROR_HANDLE_EOF) return fail(ERROR_INVALID_DATA, u"the archive ends within it");

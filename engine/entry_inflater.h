@@ -34,6 +34,9 @@ struct InflatedEntry {
   /// ERROR_INVALID_DATA with `reason` saying what is wrong with the entry.
   std::uint32_t error = ERROR_SUCCESS;
   std::u16string_view reason;
+  /// Once done: bytes the entry's compressed size covers after the end of its deflate stream.
+  /// The data is whole all the same, but those bytes must not travel on to another archive.
+  std::uint64_t trailing = 0;
   bool done = false;
 };
 

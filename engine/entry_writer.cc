@@ -136,6 +136,14 @@ HRESULT EntryWriter::Do(const Task& task) {
         Abandon();
         return HResultFromWin32(entry.error);
       }
+      if (entry.trailing != 0 && place_) {
+        // Copied as they lie, those bytes would make the output's entry one that readers refuse.
+        log_.Line(
+            u"%s: '%s' of '%s' holds %lld bytes after its compressed data: it is "
+            u"compressed afresh",
+            operation_, entry.name, inflater_.archive(), static_cast<std::int64_t>(entry.trailing));
+        place_.reset();
+      }
       return Write(entry.data.get(), entry.place.uncompressed);
     }
     case Task::kClose:

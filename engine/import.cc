@@ -9,7 +9,9 @@
 #include "common/ascii.h"
 #include "engine/entry_name.h"
 #include "engine/registry_import.h"
+#include "platform/directory_tree.h"
 #include "platform/environment.h"
+#include "platform/file_handles.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shell_folders.h"
@@ -33,8 +35,8 @@ enum class Pass {
 // Where each entry of an imported archive goes.
 class ImportDestinations {
  public:
-  HRESULT Prepare(EngineLog& log) {
-    if (!platform::HasRegistry()) return PrepareStore(log);
+  HRESULT Prepare(std::uint32_t store_wait_ms, EngineLog& log) {
+    if (!platform::HasRegistry()) return PrepareStore(store_wait_ms, log);
     for (std::size_t i = 0; i < kFolderTokens.size(); ++i) {
       const HRESULT hr =
           platform::SHGetFolderPath(kFolderTokens[i].csidl, nullptr, 0, &folders_[i]);
@@ -100,7 +102,7 @@ class ImportDestinations {
   // Where no Windows profile lives, the registry files and the folders go into the engine's own
   // store: a profile archive holds whole dot-files of a home folder (".bashrc", ".ssh"), which an
   // import must never put into the live one.
-  HRESULT PrepareStore(EngineLog& log) {
+  HRESULT PrepareStore(std::uint32_t store_wait_ms, EngineLog& log) {
     std::u16string store;
     const HRESULT hr = platform::GetProfileStore(&store);
     if (FAILED(hr)) {
@@ -108,6 +110,30 @@ class ImportDestinations {
       return hr;
     }
     const char16_t separator = platform::PathSeparator();
+    std::uint32_t error = platform::CreateDirectoryTree(store);
+    if (error == ERROR_ALREADY_EXISTS) {
+      log.Line(
+          u"Import: the profile store '%s' cannot be a folder: a file bears its name or a "
+          u"parent's",
+          store);
+      return HResultFromWin32(ERROR_DIRECTORY);
+    }
+    // Imports into one store take turns: two at once would mix two profiles.
+    const std::u16string lock = store + separator + u"import.lock";
+    if (error == ERROR_SUCCESS) {
+      error = platform::CreateFile(lock, platform::GENERIC_WRITE, platform::OPEN_ALWAYS, &lock_);
+    }
+    if (error == ERROR_SUCCESS) error = platform::LockFileWithin(lock_, store_wait_ms);
+    if (error == ERROR_LOCK_VIOLATION) {
+      log.Line(u"Import: another import held the profile store '%s' for all of %lld ms", store,
+               static_cast<std::int64_t>(store_wait_ms));
+      return HResultFromWin32(error);
+    }
+    if (error != ERROR_SUCCESS) {
+      log.Line(u"Import: cannot prepare the profile store '%s' (Error %d)", store,
+               static_cast<std::int32_t>(error));
+      return HResultFromWin32(error);
+    }
     store_ = store + separator + u"Registry";
     for (std::size_t i = 0; i < kFolderTokens.size(); ++i) {
       folders_[i] = store + separator + u"Profile" + separator;
@@ -116,6 +142,7 @@ class ImportDestinations {
     return S_OK;
   }
 
+  platform::FileHandle lock_;  // the store's, held until the import ends
   std::array<std::u16string, kFolderTokens.size()> folders_;
   std::array<bool, kFolderTokens.size()> used_{};
   std::u16string store_;
@@ -203,11 +230,11 @@ HRESULT ParseImportCommandLine(std::u16string_view line, std::u16string* archive
   return S_OK;
 }
 
-HRESULT ImportArchive(std::u16string_view archive, const ExtractLimits& limits, EngineLog& log,
-                      ExtractCounts* counts) {
+HRESULT ImportArchive(std::u16string_view archive, const ExtractLimits& limits,
+                      std::uint32_t store_wait_ms, EngineLog& log, ExtractCounts* counts) {
   *counts = ExtractCounts();
   ImportDestinations destinations;
-  RETURN_IF_FAILED(destinations.Prepare(log));
+  RETURN_IF_FAILED(destinations.Prepare(store_wait_ms, log));
   if (!platform::HasRegistry()) {
     const HRESULT hr = Extract(archive, Pass::kEverything, destinations, limits, log, counts);
     destinations.LogUse(log);

@@ -24,7 +24,16 @@ namespace orvex::engine {
 /// same name are replaced; every other entry is left out. Into the live registry, every registry
 /// file is read and checked before anything of the archive is put in place (see
 /// RegistryImporter), and its values are written after the folders.
+///
+/// Where there is no live registry, the store is held for the whole import, so that imports into
+/// it take turns: one waits up to `store_wait_ms` for another to finish, then fails with
+/// ERROR_LOCK_VIOLATION. A store that cannot be a folder (a file bears its name or a parent's)
+/// fails it with ERROR_DIRECTORY.
 [[nodiscard]] HRESULT ImportArchive(std::u16string_view archive, const ExtractLimits& limits,
-                                    EngineLog& log, ExtractCounts* counts);
+                                    std::uint32_t store_wait_ms, EngineLog& log,
+                                    ExtractCounts* counts);
+
+/// How long an import waits for another into the same store: ten minutes.
+inline constexpr std::uint32_t kStoreWaitMs = 10 * 60 * 1000;
 
 }  // namespace orvex::engine

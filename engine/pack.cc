@@ -218,7 +218,7 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
   }
   if (!replace_existing && platform::GetFileAttributes(target_, &attributes) == ERROR_SUCCESS) {
     log_.Line(u"Zip: archive '%s' exists already", target_);
-    return HResultFromWin32(ERROR_FILE_EXISTS);
+    return HResultFromWin32(ERROR_ALREADY_EXISTS);
   }
 
   RETURN_IF_FAILED(CreateTemporary());
@@ -244,13 +244,13 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
       hr = HResultFromWin32(flush_error);
     }
   }
-  platform::CloseHandle(output_.file);
   // Bytes copied from an input archive that changed meanwhile may not be what they were checked
   // to be.
   if (SUCCEEDED(hr) && counts_->copied > 0 && !unpacked_->ArchiveUnchanged()) {
     log_.Line(u"Zip: '%s' changed while files were copied from it", unpacked_->archive);
     hr = HResultFromWin32(ERROR_INVALID_DATA);
   }
+  // Renamed while still open, and so held: a closed temporary file counts as abandoned.
   if (SUCCEEDED(hr)) {
     const std::uint32_t flags = replace_existing ? platform::MOVEFILE_REPLACE_EXISTING : 0;
     if (const std::uint32_t moved = platform::MoveFileEx(temporary_, target_, flags)) {
@@ -261,6 +261,7 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
   }
   // A failed run leaves nothing behind, not even a partial archive.
   if (FAILED(hr)) (void)platform::DeleteFile(temporary_);
+  platform::CloseHandle(output_.file);
   return hr;
 }
 

@@ -13,6 +13,7 @@
 #include "OrvexInspect/rule_run.h"
 #include "common/parallel.h"
 #include "paths/paths.h"
+#include "platform/directory_tree.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "rules/xml_config.h"
@@ -27,21 +28,57 @@ constexpr std::size_t kNamesShown = 3;
 struct ProfileArchive {
   std::u16string name;  ///< as given, or relative to the folder given
   std::u16string path;
+  // Found but not to be previewed: the exit code the report gives it, and why.
+  std::uint32_t refused = 0;
+  std::u16string reason;
 };
 
-// The *.zip files below `folder` (letter case aside, as on Windows), ordered by their names under
-// it.
+// The *.zip files below `folder` (letter case aside, as on Windows) and the links to such files,
+// ordered by their names under it. A folder below it that cannot be searched, and a file that no
+// migration can be given, are listed as refused, and the search goes on.
 HRESULT FindArchives(const std::u16string& folder, std::vector<ProfileArchive>* archives) {
-  Profile listing;
-  listing.root = folder;
-  std::u16string failed_path;
-  RETURN_IF_FAILED(ReloadTree(&listing, &failed_path));
-  for (const auto& [name, entry] : listing.tree) {
-    if (!entry.directory && name.size() > 4 &&
-        EqualsIgnoreCase(std::u16string_view(name).substr(name.size() - 4), u".zip")) {
-      archives->push_back({name, entry.full_path});
+  std::vector<ProfileArchive> found;
+  std::vector<std::pair<std::u16string, std::u16string>> folders = {{u"", folder}};  // name, path
+  while (!folders.empty()) {
+    const auto [prefix, path] = std::move(folders.back());
+    folders.pop_back();
+    std::u16string pattern;
+    RETURN_IF_FAILED(CombinePath(path, u"*", &pattern));
+    std::vector<platform::FindData> entries;
+    if (const std::uint32_t error = platform::ListDirectory(pattern, &entries)) {
+      if (prefix.empty()) return HResultFromWin32(error);
+      found.push_back({prefix + u'/', path, error,
+                       u"cannot search the folder" + ErrorText(HResultFromWin32(error))});
+      continue;
+    }
+    for (const platform::FindData& entry : entries) {
+      std::u16string name = prefix.empty() ? entry.name : prefix + u'/' + entry.name;
+      std::u16string child;
+      RETURN_IF_FAILED(CombinePath(path, entry.name, &child));
+      if ((entry.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        folders.emplace_back(std::move(name), std::move(child));
+        continue;
+      }
+      if (name.size() <= 4 ||
+          !EqualsIgnoreCase(std::u16string_view(name).substr(name.size() - 4), u".zip")) {
+        continue;
+      }
+      // Windows reads "\" as a separator: the migration would look for another file.
+      if (name.find(u'\\') != std::u16string::npos) {
+        found.push_back({std::move(name), std::move(child), ERROR_INVALID_PARAMETER,
+                         u"its name holds '\\', which OrvexMigrate reads as a separator: it "
+                         u"cannot be migrated"});
+        continue;
+      }
+      // A link counts when it leads to a regular file, which is read through it.
+      std::u16string target = PathToOpen(child);
+      bool exists = false;
+      if (target != child && (FileExists(target, &exists) != S_OK || !exists)) continue;
+      found.push_back({std::move(name), std::move(target), 0, {}});
     }
   }
+  std::ranges::sort(found, {}, &ProfileArchive::name);
+  for (ProfileArchive& archive : found) archives->push_back(std::move(archive));
   return S_OK;
 }
 
@@ -62,7 +99,7 @@ bool CollectArchives(const std::vector<std::u16string>& inputs,
     }
     const std::u16string file = ExistingFile(input, failure);
     if (file.empty()) return false;
-    archives->push_back({input, file});
+    archives->push_back({input, file, 0, {}});
   }
   if (archives->empty()) {
     *failure = Failure(u"no profile archive (*.zip) was found");
@@ -94,6 +131,12 @@ std::u16string ExitCodeText(const ProfileResult& result) {
 ProfileResult PreviewOne(const ProfileArchive& archive, const MigrationRules& rules, bool html) {
   ProfileResult result;
   try {
+    if (archive.refused != 0) {
+      result.exit_code = archive.refused;
+      result.failure = archive.reason;
+      if (html) AppendHtmlChanges(archive.name, ExitCodeText(result), nullptr, &result.page_part);
+      return result;
+    }
     RuleRun run;
     result.error = RunRulesOnProfile(archive.path, rules, &run);
     ProfileComparison comparison;

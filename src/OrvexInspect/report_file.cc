@@ -67,10 +67,11 @@ bool ReportFile::Finish(std::u16string_view page, std::u16string* failure) {
   // The page reaches the disk before it takes the name: after a crash the name holds the whole
   // page or what it held before.
   if (error == 0) error = platform::FlushFileBuffers(file_);
-  platform::CloseHandle(file_);
+  // Renamed while still open, and so held: a closed temporary file counts as abandoned.
   if (error == 0) {
     error = platform::MoveFileEx(temporary_, path_, platform::MOVEFILE_REPLACE_EXISTING);
   }
+  platform::CloseHandle(file_);
   if (error != 0) {
     *failure = u"cannot write '" + name_ + u"'" + ErrorText(HResultFromWin32(error));
     return false;

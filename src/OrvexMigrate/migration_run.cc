@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "common/path_text.h"
 #include "logging/logger.h"
 #include "migration/engine_connection.h"
 #include "migration/rule_passes.h"
@@ -11,7 +12,10 @@
 #include "paths/paths.h"
 #include "platform/com.h"
 #include "platform/file_handles.h"
+#include "platform/files.h"
 #include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/shell_folders.h"
 #include "platform/streams.h"
 #include "platform/xml_reader.h"
 #include "rules/xml_config.h"
@@ -27,6 +31,9 @@ struct PathCheck {
   std::u16string ProgramOptions::*path;
   PathMessage resolve_failed;
   PathMessage check_failed;
+  // The path is one the run writes: final separators are dropped, as the engine drops them
+  // ("out.zip/" writes "out.zip"), so that the checks see the file that is written.
+  bool written = false;
 };
 
 constexpr PathCheck kXmlCheck = {
@@ -39,7 +46,11 @@ constexpr PathCheck kInputCheck = {
 constexpr PathCheck kOutputCheck = {
     &ProgramOptions::output_path,
     u"Failed to get full name of output profile archive: '%s'. (Error %d)",
-    u"Failed to check for existence of output profile archive: '%s'. (Error %d)"};
+    u"Failed to check for existence of output profile archive: '%s'. (Error %d)", true};
+
+// The refusal of an output archive that another run made while this one worked.
+constexpr std::u16string_view kOutputAppeared =
+    u"Possible race condition: output profile archive already exists";
 
 // Two named files that must not be one file, and the FATAL line that refuses them (the console
 // line is the same with a full stop). `named` is the other file, or for the working directory the
@@ -85,6 +96,20 @@ bool IsNotARegularFile(std::u16string_view path, bool directories) {
   return error == ERROR_OPEN_FAILED;
 }
 
+// What the FATAL line of a failed import adds for the failures of the profile store, which
+// stands for the profile where there is no live registry.
+std::u16string StoreFailure(HRESULT hr) {
+  std::u16string store;
+  if (platform::HasRegistry() || FAILED(platform::GetProfileStore(&store))) return {};
+  if (hr == HResultFromWin32(ERROR_DIRECTORY)) {
+    return Format(u": the profile store '%s' cannot be a folder", store);
+  }
+  if (hr == HResultFromWin32(ERROR_LOCK_VIOLATION)) {
+    return Format(u": another import into the profile store '%s' did not end in time", store);
+  }
+  return {};
+}
+
 class MigrationRun {
  public:
   MigrationRun(ProgramOptions options, ConsoleWriter& console)
@@ -116,17 +141,24 @@ class MigrationRun {
   bool StopsAt(std::u16string_view step);
   HRESULT CheckOutputAgain();
   HRESULT ImportOutput(EngineConnection& engine);
+  // What the FATAL line of a failed unpacking or packing adds when the input archive is no longer
+  // what it was: the failure is its change, not a fault of the archive.
+  std::u16string_view InputChange() const;
 
   ProgramOptions options_;
   ConsoleWriter& console_;
   CXmlConfig config_;
   std::u16string working_directory_;
+  platform::FileHandle working_hold_;  // marks the working directory as this run's
   std::u16string archive_directory_;
   std::u16string engine_log_file_;
   // The named input archive and migration XML file as they are opened: a symbolic link the user
   // names is followed there, while every message keeps the name as given.
   std::u16string input_file_;
   std::u16string xml_file_;
+  // The input archive as the run found it: a failure to read it may be its change.
+  platform::FileState input_state_;
+  bool input_state_known_ = false;
   // What the run is doing, for the line that says where a stop request ended it.
   std::u16string_view step_;
 };
@@ -154,7 +186,8 @@ std::uint32_t MigrationRun::RefuseLogOverNamedFile() {
   for (const Collision& collision : kLogCollisions) {
     std::u16string other = options_.*collision.named;
     // A name that cannot be resolved is reported by the path checks.
-    if (SUCCEEDED(ResolveFullPath(&other)) && NameOneFile(options_.log_file_path, other)) {
+    if (SUCCEEDED(ResolveFullPath(&other)) &&
+        NameOneFile(options_.log_file_path, WithoutFinalSeparators(other))) {
       console_.Print(u"%s.\n", Format(collision.message, options_.log_file_path));
       return ERROR_INVALID_PARAMETER;
     }
@@ -174,8 +207,14 @@ std::uint32_t MigrationRun::OpenLog() {
   if (options_.log_file_path.empty()) return 0;
   const HRESULT hr = ForceDeleteFile(options_.log_file_path);
   if (FAILED(hr)) return ExitCode(hr);
-  GlobalLogger = std::make_shared<Quenlar_Utils::FileLogger>(options_.log_file_path, 0);
-  GlobalLogger->SetLevel(options_.verbose ? Quenlar_Utils::kDebug : Quenlar_Utils::kInfo);
+  auto logger = std::make_shared<Quenlar_Utils::FileLogger>(options_.log_file_path, 0);
+  // The run goes on without a log, but not without the user knowing.
+  if (const std::uint32_t error = logger->open_error()) {
+    console_.Print(u"Cannot create log file '%s' (Error %d): the run is not logged\n",
+                   options_.log_file_path, static_cast<std::int32_t>(error));
+  }
+  logger->SetLevel(options_.verbose ? Quenlar_Utils::kDebug : Quenlar_Utils::kInfo);
+  GlobalLogger = std::move(logger);
   return 0;
 }
 
@@ -186,6 +225,7 @@ std::uint32_t MigrationRun::ResolveAndTest(const PathCheck& check, bool* exists)
     LogFatal(check.resolve_failed, path, LowWord(hr));
     return ExitCode(hr);
   }
+  if (check.written) path.resize(WithoutFinalSeparators(path).size());
   // A directory bearing the name counts as existing.
   hr = FileExists(path, exists);
   if (FAILED(hr)) {
@@ -216,6 +256,7 @@ std::uint32_t MigrationRun::CheckPaths() {
   if (IsNotARegularFile(input_file_, /*directories=*/false)) {
     return Refuse(u"Input profile archive '%s' is not a regular file", options_.input_path);
   }
+  input_state_known_ = platform::GetFileState(input_file_, &input_state_) == ERROR_SUCCESS;
   LogInfo(u"   Using input profile archive '%s'", options_.input_path);
 
   if (const std::uint32_t code = ResolveAndTest(kOutputCheck, &exists)) return code;
@@ -266,7 +307,14 @@ std::uint32_t MigrationRun::PrepareWorkingArea() {
     LogFatal(u"Failed to create working directory. (Error %d)", LowWord(hr));
     return ExitCode(hr);
   }
+  hr = HoldWorkingDirectory(working_directory_, &working_hold_);
+  if (FAILED(hr)) {
+    LogFatal(u"Failed to create working directory. (Error %d)", LowWord(hr));
+    CleanUp();
+    return ExitCode(hr);
+  }
   LogDebug(u"Created working directory '%s'", working_directory_);
+  RemoveAbandonedDirectories(working_directory_, kWorkingDirectoryPattern);
   hr = FormArchiveDirectory(working_directory_, options_.input_path, &archive_directory_);
   if (FAILED(hr)) {
     LogFatal(u"Failed to prepare input profile archive directory. (Error %d)", LowWord(hr));
@@ -309,8 +357,8 @@ HRESULT MigrationRun::Migrate() {
   hr = engine.Unzip();
   if (FAILED(hr)) {
     if (hr != kStoppedOnRequest) {
-      LogFatal(u"Failed to unzip input profile archive to working directory. (Error %d)",
-               LowWord(hr));
+      LogFatal(u"Failed to unzip input profile archive to working directory%s. (Error %d)",
+               InputChange(), LowWord(hr));
     }
     return hr;
   }
@@ -323,10 +371,14 @@ HRESULT MigrationRun::Migrate() {
   if (StopsAt(u"packing the output profile archive")) return kStoppedOnRequest;
   RETURN_IF_FAILED(CheckOutputAgain());
 
-  hr = engine.Zip();
+  hr = engine.Zip(options_.overwrite);
   if (FAILED(hr)) {
-    if (hr != kStoppedOnRequest) {
-      LogFatal(u"Failed to create output profile archive. (Error %d)", LowWord(hr));
+    // Without /OVERWRITE the archive never replaces one that another run made meanwhile.
+    if (hr == HResultFromWin32(ERROR_ALREADY_EXISTS) && !options_.overwrite) {
+      LogFatal(u"%s", kOutputAppeared);
+    } else if (hr != kStoppedOnRequest) {
+      LogFatal(u"Failed to create output profile archive%s. (Error %d)", InputChange(),
+               LowWord(hr));
     }
     return hr;
   }
@@ -344,7 +396,7 @@ HRESULT MigrationRun::CheckOutputAgain() {
   }
   if (!exists) return S_OK;
   if (!options_.overwrite) {
-    LogFatal(u"Possible race condition: output profile archive already exists");
+    LogFatal(u"%s", kOutputAppeared);
     return HResultFromWin32(ERROR_ALREADY_EXISTS);
   }
   // The old archive goes only when the new one is complete: the engine's rename into place
@@ -357,6 +409,15 @@ HRESULT MigrationRun::CheckOutputAgain() {
   return S_OK;
 }
 
+std::u16string_view MigrationRun::InputChange() const {
+  platform::FileState state;
+  if (!input_state_known_ ||
+      (platform::GetFileState(input_file_, &state) == ERROR_SUCCESS && state == input_state_)) {
+    return {};
+  }
+  return u": the input profile archive changed during the run";
+}
+
 HRESULT MigrationRun::ImportOutput(EngineConnection& engine) {
   platform::UniqueBstr command_line;
   HRESULT hr = engine.BuildImportCommandLine(&command_line);
@@ -367,7 +428,8 @@ HRESULT MigrationRun::ImportOutput(EngineConnection& engine) {
   hr = engine.Import(command_line.get());
   command_line.reset();
   if (FAILED(hr)) {
-    LogFatal(u"Failed to import output profile archive. (Error %d)", LowWord(hr));
+    LogFatal(u"Failed to import output profile archive%s. (Error %d)", StoreFailure(hr),
+             LowWord(hr));
   } else {
     LogInfo(u"Imported output profile archive successfully");
   }
@@ -375,8 +437,12 @@ HRESULT MigrationRun::ImportOutput(EngineConnection& engine) {
 }
 
 void MigrationRun::CleanUp() {
-  if (!working_directory_.empty() && !options_.no_cleanup) {
-    RemoveLargeTree(working_directory_);  // a locked file changes nothing
+  if (!working_directory_.empty()) {
+    if (options_.no_cleanup) {
+      KeepHeldDirectory(working_directory_, working_hold_);
+    } else {
+      RemoveHeldDirectory(working_directory_, working_hold_);  // a locked file changes nothing
+    }
   }
   working_directory_.clear();
   config_.rules().Clear();

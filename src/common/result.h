@@ -34,6 +34,7 @@ constexpr std::uint32_t ERROR_NO_MORE_FILES = 18;
 constexpr std::uint32_t ERROR_WRITE_PROTECT = 19;
 constexpr std::uint32_t ERROR_GEN_FAILURE = 31;
 constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
+constexpr std::uint32_t ERROR_LOCK_VIOLATION = 33;
 constexpr std::uint32_t ERROR_HANDLE_EOF = 38;
 constexpr std::uint32_t ERROR_FILE_EXISTS = 80;
 constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;

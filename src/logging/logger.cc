@@ -71,11 +71,10 @@ FileLogger::FileLogger(std::u16string_view path, std::uint32_t size_limit) {
   const bool empty_first = size_limit != 0 &&
                            platform::GetFileAttributesEx(path, &data) == orvex::ERROR_SUCCESS &&
                            data.size > size_limit;
-  if (empty_first) {
-    (void)platform::CreateFile(path, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &file_);
-  } else {
-    (void)platform::CreateFile(path, platform::FILE_APPEND_DATA, platform::OPEN_ALWAYS, &file_);
-  }
+  open_error_ =
+      empty_first
+          ? platform::CreateFile(path, platform::GENERIC_WRITE, platform::CREATE_ALWAYS, &file_)
+          : platform::CreateFile(path, platform::FILE_APPEND_DATA, platform::OPEN_ALWAYS, &file_);
   if (file_.valid()) pending_.reserve(kFlushThreshold + kLineCapacity * 4);
 }
 

@@ -100,9 +100,12 @@ class AbstractLogger : public ILogger {
 class FileLogger : public AbstractLogger {
  public:
   /// Opens `path` for appending, or empties it first when it is larger than a non-zero
-  /// `size_limit`. When the file cannot be opened every line is silently dropped.
+  /// `size_limit`. When the file cannot be opened every line is dropped.
   FileLogger(std::u16string_view path, std::uint32_t size_limit);
   ~FileLogger() override;
+
+  /// Why the file could not be opened, for its owner to tell the user; ERROR_SUCCESS when it was.
+  std::uint32_t open_error() const { return open_error_; }
 
  protected:
   void Write(LogLevel level, std::u16string_view line) override;
@@ -111,6 +114,7 @@ class FileLogger : public AbstractLogger {
   void Flush();
 
   orvex::platform::FileHandle file_;
+  std::uint32_t open_error_ = orvex::ERROR_SUCCESS;
   std::string pending_;  // lines not yet on disk, written after a FATAL line, when the buffer
                          // fills or on close
 };

@@ -41,9 +41,10 @@ HRESULT EngineConnection::Unzip() {
                         &engine_output_);
 }
 
-HRESULT EngineConnection::Zip() {
+HRESULT EngineConnection::Zip(bool replace_existing) {
   return engine_->Zip(archive_directory_.get(), output_path_.get(), engine_log_file_.get(),
-                      platform::VARIANT_TRUE, &engine_output_);
+                      replace_existing ? platform::VARIANT_TRUE : platform::VARIANT_FALSE,
+                      &engine_output_);
 }
 
 HRESULT EngineConnection::BuildImportCommandLine(platform::UniqueBstr* command_line) const {

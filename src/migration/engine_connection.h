@@ -31,8 +31,9 @@ class EngineConnection {
   [[nodiscard]] HRESULT Start();
   /// Unpacks the input archive into the archive directory.
   [[nodiscard]] HRESULT Unzip();
-  /// Packs the archive directory into the output archive.
-  [[nodiscard]] HRESULT Zip();
+  /// Packs the archive directory into the output archive; an existing one is replaced only with
+  /// `replace_existing`, else the packing fails with ERROR_ALREADY_EXISTS and leaves it as it is.
+  [[nodiscard]] HRESULT Zip(bool replace_existing);
   /// The engine command line for importing the output archive: -r "<output>".
   [[nodiscard]] HRESULT BuildImportCommandLine(platform::UniqueBstr* command_line) const;
   /// Imports the output archive for the current user with a command line from

@@ -1,10 +1,12 @@
 #include "migration/working_area.h"
 
 #include <array>
+#include <vector>
 
 #include "common/path_text.h"
 #include "paths/paths.h"
 #include "platform/environment.h"
+#include "platform/directory_tree.h"
 #include "platform/files.h"
 #include "text/format.h"
 #include "transforms/files/file_system.h"
@@ -24,7 +26,69 @@ HRESULT FormatName(std::u16string_view pattern, std::uint32_t number, std::u16st
   return S_OK;
 }
 
+constexpr std::u16string_view kMarkName = u"run.lock";
+
+std::u16string MarkOf(std::u16string_view directory) {
+  std::u16string mark;
+  (void)CombinePath(directory, kMarkName, &mark);
+  return mark;
+}
+
 }  // namespace
+
+HRESULT HoldWorkingDirectory(std::u16string_view path, platform::FileHandle* hold) {
+  // A mark with nothing in it may be one its maker is about to lock: it is written to once held.
+  constexpr char kContent = '1';
+  std::uint32_t written = 0;
+  std::uint32_t error = platform::CreateHeldFile(MarkOf(path), hold);
+  if (error == ERROR_SUCCESS) error = platform::WriteFile(*hold, &kContent, 1, &written);
+  return HResultFromWin32(error);
+}
+
+void RemoveHeldDirectory(std::u16string_view path, platform::FileHandle& hold) {
+  const std::u16string mark = MarkOf(path);
+  std::vector<platform::FindData> entries;
+  (void)platform::ListDirectory(
+      std::u16string(WithoutFinalSeparators(path)) + platform::PathSeparator() + u"*", &entries);
+  for (const platform::FindData& entry : entries) {
+    std::u16string child;
+    (void)CombinePath(path, entry.name, &child);
+    if (child == mark) continue;
+    if ((entry.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      RemoveLargeTree(child);
+    } else {
+      (void)ForceDeleteFile(child);
+    }
+  }
+  // Windows removes a file still open only once it is closed.
+  (void)platform::DeleteFile(mark);
+  platform::CloseHandle(hold);
+  (void)platform::RemoveDirectory(path);
+}
+
+void KeepHeldDirectory(std::u16string_view path, platform::FileHandle& hold) {
+  (void)platform::DeleteFile(MarkOf(path));
+  platform::CloseHandle(hold);
+}
+
+void RemoveAbandonedDirectories(std::u16string_view own, std::u16string_view pattern) {
+  const std::u16string_view own_name = WithoutFinalSeparators(own);
+  const std::u16string base(ParentOf(own_name));
+  const std::u16string_view prefix = pattern.substr(0, pattern.find(u'%'));
+  std::vector<platform::FindData> found;
+  (void)platform::ListDirectory(base + platform::PathSeparator() + std::u16string(prefix) + u"*",
+                                &found);
+  for (const platform::FindData& entry : found) {
+    if ((entry.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) == 0) continue;
+    std::u16string directory;
+    (void)CombinePath(base, entry.name, &directory);
+    if (directory == own_name) continue;
+    platform::FileHandle hold;
+    if (platform::TakeAbandonedFile(MarkOf(directory), &hold) == ERROR_SUCCESS) {
+      RemoveHeldDirectory(directory, hold);
+    }
+  }
+}
 
 HRESULT CreateUniqueDirectory(std::u16string_view base_directory, std::u16string_view pattern,
                               std::uint32_t max_tries, std::u16string* path) {

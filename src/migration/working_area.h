@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "platform/file_handles.h"
 
 namespace orvex {
 
@@ -22,6 +23,23 @@ inline constexpr std::uint32_t kWorkingDirectoryTries = 10000;
 [[nodiscard]] HRESULT CreateUniqueDirectory(std::u16string_view base_directory,
                                             std::u16string_view pattern, std::uint32_t max_tries,
                                             std::u16string* path);
+
+/// Marks the new working directory `path` (with its final separator) as a live run's for as
+/// long as `hold` stays open: a file in it, "run.lock", held locked (platform CreateHeldFile).
+[[nodiscard]] HRESULT HoldWorkingDirectory(std::u16string_view path, platform::FileHandle* hold);
+
+/// Removes the working directory `path` whose mark `hold` holds, the mark last: until the
+/// directory is gone no other run can take it for abandoned.
+void RemoveHeldDirectory(std::u16string_view path, platform::FileHandle& hold);
+
+/// Keeps the working directory `path` that the user asked to keep: its mark goes, so no later run
+/// takes it for abandoned.
+void KeepHeldDirectory(std::u16string_view path, platform::FileHandle& hold);
+
+/// Removes the working directories beside `own` that `pattern` names and whose runs ended without
+/// removing them (killed): their mark is there and no run holds it. A directory without a mark
+/// (kept on request, or of a run killed before it marked it) stays.
+void RemoveAbandonedDirectories(std::u16string_view own, std::u16string_view pattern);
 
 /// The directory the input archive is unpacked into: the working directory joined with the
 /// archive's file name (".../KVA00001/Profile.zip").

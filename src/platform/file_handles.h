@@ -101,6 +101,19 @@ std::uint32_t SetFilePointerEx(FileHandle& file, std::int64_t distance, std::uin
                                std::uint64_t* new_position);
 /// SetEndOfFile: the open file ends at its position; what lay beyond is cut off.
 std::uint32_t SetEndOfFile(FileHandle& file);
+constexpr std::uint32_t LOCKFILE_FAIL_IMMEDIATELY = 0x1;
+constexpr std::uint32_t LOCKFILE_EXCLUSIVE_LOCK = 0x2;
+
+/// LockFileEx: locks an open file against other lockers until it is closed (by whatever ends the
+/// process too). The lock keeps no reader or writer out: it covers a byte no file reaches. With
+/// LOCKFILE_EXCLUSIVE_LOCK against every other lock, else only against exclusive ones; waits for
+/// a lock held elsewhere unless LOCKFILE_FAIL_IMMEDIATELY, which gives ERROR_LOCK_VIOLATION.
+/// Two opens of one file in one process are two lockers.
+std::uint32_t LockFileEx(FileHandle& file, std::uint32_t flags);
+/// LockFileEx with LOCKFILE_EXCLUSIVE_LOCK, tried again for up to `milliseconds` while it is held
+/// elsewhere; ERROR_LOCK_VIOLATION when it still is.
+std::uint32_t LockFileWithin(FileHandle& file, std::uint32_t milliseconds);
+
 /// SetFileTime on an open file: its modification time, in seconds since the Unix epoch.
 std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time);
 /// SetFileTime by name, for directories too (they cannot be opened as a FileHandle here); a

@@ -72,10 +72,22 @@ std::uint32_t RemoveDirectory(std::u16string_view path);
 std::uint32_t CopyFile(std::u16string_view source, std::u16string_view destination,
                        bool fail_if_exists);
 
+/// Creates the new file `path` for writing (CREATE_NEW) and holds it locked for as long as `file`
+/// stays open, so that whoever finds it later can tell whether its maker is still at work
+/// (TakeAbandonedFile).
+std::uint32_t CreateHeldFile(std::u16string_view path, FileHandle* file);
+/// Whether `path` is a file made by CreateHeldFile whose maker has gone without removing it: its
+/// lock is free, it is not empty (its maker wrote to it, so it held the lock by then) and it is
+/// still the file bearing the name. ERROR_SUCCESS with its lock held in `*file`;
+/// ERROR_LOCK_VIOLATION when that cannot be proved; the error of opening it otherwise.
+std::uint32_t TakeAbandonedFile(std::u16string_view path, FileHandle* file);
+
 /// Creates a new file for writing beside `target` under the first free name of
-/// "<target>.1.tmp" ... "<target>.100.tmp" (CREATE_NEW), so that a file can be written whole
-/// before it takes the target's name. `*name` is the name created, or the last one tried;
-/// ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS when none was free.
+/// "<target>.1.tmp" ... "<target>.100.tmp" (CreateHeldFile), so that a file can be written whole
+/// before it takes the target's name; such names that a maker left behind (TakeAbandonedFile) are
+/// removed first. Whoever renames it to the target does so before closing it: once closed, it
+/// counts as abandoned. `*name` is the name created, or the last one tried; ERROR_FILE_EXISTS or
+/// ERROR_ALREADY_EXISTS when none was free.
 std::uint32_t CreateFileBeside(std::u16string_view target, FileHandle* file, std::u16string* name);
 
 /// CreateHardLinkW: gives the existing file `existing` the further name `link`, on the same volume;
@@ -86,7 +98,8 @@ constexpr std::uint32_t MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr std::uint32_t MOVEFILE_COPY_ALLOWED = 0x2;
 
 /// MoveFileExW: renames a file or a whole directory; an existing destination file is replaced
-/// only with MOVEFILE_REPLACE_EXISTING, an existing destination directory always fails.
+/// only with MOVEFILE_REPLACE_EXISTING, an existing destination directory always fails. Without
+/// that flag a destination that appears meanwhile is never replaced: ERROR_ALREADY_EXISTS.
 std::uint32_t MoveFileEx(std::u16string_view source, std::u16string_view destination,
                          std::uint32_t flags);
 

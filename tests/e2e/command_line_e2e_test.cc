@@ -127,8 +127,10 @@ TEST_F(PathCheckE2eTest, NamesOfOneFileAreRefused) {
       {{"/OUTPUT", in_work, "/LOGFILE", "logs.txt"},
        "Output profile archive '" + in_work + "' lies inside the working directory",
        true},
+      // The log is tried before the working directory exists.
       {{"/OUTPUT", "out.zip", "/LOGFILE", in_work},
-       "Log file '" + in_work + "' lies inside the working directory",
+       "Cannot create log file '" + in_work + "' (Error 3): the run is not logged\nLog file '" +
+           in_work + "' lies inside the working directory",
        false},
   };
   WriteTestZip(dir_.path() / "in.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});

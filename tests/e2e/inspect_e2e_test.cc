@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
+#include "engine/testing/test_zip.h"
 #include "testing/temp_dir.h"
 #include "tool_runner.h"
 
@@ -65,6 +67,40 @@ TEST(InspectE2eTest, ChecksAndDiffsTheExample) {
     return page.substr(start, page.find("</section>", start) - start);
   };
   EXPECT_EQ(changes("preview.html"), changes("diff.html"));
+}
+
+// preview over a folder takes what the migration would: a link to a profile is read through; a
+// folder it cannot search and a name the migration cannot be given are failed profiles of the
+// report, and the rest is previewed all the same.
+TEST(InspectE2eTest, PreviewOverAFolderReportsWhatItCannotTake) {
+  if (ToolIsWindows()) GTEST_SKIP() << "links, backslashes in names and over-long paths of Linux";
+  ScopedTempDir dir;
+  const std::filesystem::path profiles = dir.path() / "profiles";
+  WriteTestZip(dir.path() / "real.zip", {{"Desktop/a.txt", TestEntry::kFile, "a"}});
+  WriteFile(profiles / "good.zip", ReadFile(dir.path() / "real.zip"));
+  WriteFile(profiles / "a\\b.zip", ReadFile(dir.path() / "real.zip"));
+  std::filesystem::create_symlink("../real.zip", profiles / "link.zip");
+  std::filesystem::create_symlink("..", profiles / "folder-link.zip");
+  // A folder whose path is too long to search, as an unreadable one is to other users than root.
+  std::string deep = "deep";
+  for (int i = 0; i < 20; ++i) deep += "/" + std::string(250, 'd');
+  ASSERT_EQ(std::system(("cd '" + profiles.string() + "' && mkdir -p " + deep).c_str()), 0);
+  WriteFile(dir.path() / "rules.xml", "<m/>");
+  const ToolResult result =
+      RunTool({"preview", "rules.xml", "profiles"}, dir.path(), {}, Tool::kInspect);
+  EXPECT_EQ(result.status, 1);
+  const std::string ok =
+      ": exit code 0  keys +0 -0 ~0  values +0 -0 ~0  files +0 -0 ~0  folders +0 -0\n";
+  const std::string expected =
+      "Rules of rules.xml:\nProfiles:\n"
+      "  a\\b.zip: exit code 87, its name holds '\\', which OrvexMigrate reads as a separator: it "
+      "cannot be migrated\n  deep/";
+  EXPECT_EQ(result.console.substr(0, expected.size()), expected);
+  const std::string rest = "/: exit code 206, cannot search the folder (error 206)\n  good.zip" +
+                           ok + "  link.zip" + ok +
+                           "Total: 4 profiles: 2 would succeed, 2 would fail, 0 would change; 0 "
+                           "of 0 rules acted nowhere\n";
+  EXPECT_TRUE(result.console.ends_with(rest)) << result.console;
 }
 
 }  // namespace

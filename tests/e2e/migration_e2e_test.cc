@@ -463,15 +463,17 @@ TEST_F(MigrationE2eTest, ImportPlacesTheOutputForTheUser) {
   WriteTestZip(dir_.path() / "in.zip", {{"AppData/OrvexE2e/a.ini", TestEntry::kFile, "a"},
                                         {"Registry/u.reg", TestEntry::kFile, reg}});
   if (!ToolIsWindows()) {
-    const auto import_for = [&](const fs::path& home) {
-      return Run(
-          {"/IMPORT", "/OVERWRITE"}, kNoRules,
-          {"HOME=" + home.string(), "XDG_CONFIG_HOME=", "XDG_STATE_HOME=", "XDG_DATA_HOME="});
+    const auto import_for = [&](const fs::path& home, const std::string& state = "") {
+      return Run({"/IMPORT", "/OVERWRITE"}, kNoRules,
+                 {"HOME=" + home.string(), "XDG_CONFIG_HOME=", "XDG_STATE_HOME=" + state,
+                  "XDG_DATA_HOME="});
     };
-    // A home below a file can hold no folders: the import fails with the system's code.
+    // A store below a file can be no folder.
     WriteFile(dir_.path() / "file", "");
-    EXPECT_EQ(import_for(dir_.path() / "file" / "home").status, 183);  // ERROR_ALREADY_EXISTS
-    EXPECT_EQ(Log().back(), "[FATAL] Failed to import output profile archive. (Error 183)");
+    EXPECT_EQ(import_for(dir_.path() / "home", (dir_.path() / "file").string()).status, 255);
+    EXPECT_EQ(Log().back(), "[FATAL] Failed to import output profile archive: the profile store '" +
+                                (dir_.path() / "file" / "OrvexEngine").string() +
+                                "' cannot be a folder. (Error 267)");
     const fs::path home = dir_.path() / "home";
     const ToolResult result = import_for(home);
     EXPECT_EQ(result.status, 0);

@@ -1,5 +1,6 @@
 // Linux only: open files, mapped views, positions and modification times.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -198,6 +199,18 @@ std::uint32_t SetEndOfFile(FileHandle& file) {
   const off_t position = ::lseek(descriptor, 0, SEEK_CUR);
   if (position < 0 || ::ftruncate(descriptor, position) != 0) {
     return posix::Win32ErrorFromErrno(errno);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::uint32_t LockFileEx(FileHandle& file, std::uint32_t flags) {
+  // flock(2) locks the open file itself, as LockFileEx does: another open of the same file is
+  // another locker, in this process too.
+  int operation = (flags & LOCKFILE_EXCLUSIVE_LOCK) != 0 ? LOCK_EX : LOCK_SH;
+  if ((flags & LOCKFILE_FAIL_IMMEDIATELY) != 0) operation |= LOCK_NB;
+  while (::flock(static_cast<int>(file.native()), operation) != 0) {
+    if (errno == EWOULDBLOCK) return ERROR_LOCK_VIOLATION;
+    if (errno != EINTR) return posix::Win32ErrorFromErrno(errno);
   }
   return ERROR_SUCCESS;
 }

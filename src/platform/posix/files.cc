@@ -180,8 +180,14 @@ int Rename(const std::string& source, const std::string& destination, bool repla
         0) {
       return 0;
     }
-    // Without support for refusing, fall back on the check the caller made just before.
     if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system that cannot refuse in a rename: a hard link refuses a taken name as well, and
+    // the source's name goes after. Only where neither works does the check the caller made just
+    // before have to do.
+    if (::link(source.c_str(), destination.c_str()) == 0) {
+      return ::unlink(source.c_str()) == 0 ? 0 : errno;
+    }
+    if (errno == EEXIST) return EEXIST;
   }
   return ::rename(source.c_str(), destination.c_str()) == 0 ? 0 : errno;
 }

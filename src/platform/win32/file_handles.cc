@@ -94,6 +94,13 @@ std::uint32_t SetEndOfFile(FileHandle& file) {
   return win32::LastError(::SetEndOfFile(win32::NativeHandle(file)));
 }
 
+std::uint32_t LockFileEx(FileHandle& file, std::uint32_t flags) {
+  // One byte far beyond any file's end: locked ranges keep other handles from their bytes.
+  OVERLAPPED place = {};
+  place.OffsetHigh = 0x40000000;
+  return win32::LastError(::LockFileEx(win32::NativeHandle(file), flags, 0, 1, 0, &place));
+}
+
 std::uint32_t SetFileTime(FileHandle& file, std::int64_t last_write_time) {
   const FILETIME time = win32::FileTimeFromSeconds(last_write_time);
   return win32::LastError(::SetFileTime(win32::NativeHandle(file), nullptr, nullptr, &time));
