@@ -2,7 +2,9 @@
 
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "OrvexMigrate/engine_connection.h"
 #include "OrvexMigrate/rule_passes.h"
@@ -312,6 +314,14 @@ HRESULT MigrationRun::Migrate() {
   LogDebug(u"Created Orvex Engine instance");
 
   if (StopsAt(u"unpacking the input profile archive")) return kStoppedOnRequest;
+  std::vector<std::u16string> touched;
+  if (PathsThePassesTouch(working_directory_, config_.rules(), &touched)) {
+    hr = engine.NameTouchedPaths(touched);
+    if (FAILED(hr)) {
+      LogFatal(u"Failed to initialize Orvex Engine. (Error %d)", LowWord(hr));
+      return hr;
+    }
+  }
   hr = engine.Unzip();
   if (FAILED(hr)) {
     if (hr != kStoppedOnRequest) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/path_text.h"
 #include "logging/logger.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -12,6 +13,7 @@
 #include "regfile/registry_document.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"
+#include "transforms/files/folder_tokens.h"
 #include "transforms/files/paths.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
@@ -94,6 +96,29 @@ HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const Migrati
   }
   LogDebug(u"Finished migrating .REG files in '%s'", registry_directory);
   return S_OK;
+}
+
+bool PathsThePassesTouch(std::u16string_view directory_path, const MigrationRules& rules,
+                         std::vector<std::u16string>* paths) {
+  paths->assign(1, std::u16string(kRegistryFolderName));
+  for (std::int32_t i = 0; i < rules.Count(); ++i) {
+    const MigrationRule& rule = rules.At(i);
+    if (rule.kind != RuleKind::Directory && rule.kind != RuleKind::File) continue;
+    const bool directory = rule.kind == RuleKind::Directory;
+    for (const std::u16string* rule_path :
+         {directory ? &rule.directory.source : &rule.file.source,
+          directory ? &rule.directory.destination : &rule.file.destination}) {
+      const RebasedPath rebased = RebaseRulePath(*rule_path, directory_path);
+      if (rebased.outcome != RebaseOutcome::kRebased) continue;
+      if (!rebased.path.starts_with(directory_path) ||
+          rebased.path.size() <= directory_path.size() ||
+          !IsSeparator(rebased.path[directory_path.size()])) {
+        return false;
+      }
+      paths->push_back(rebased.path.substr(directory_path.size() + 1));
+    }
+  }
+  return true;
 }
 
 HRESULT RunFilePass(std::u16string_view archive_directory, const MigrationRules& rules,
