@@ -100,6 +100,7 @@ HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const Migrati
 
 bool PathsThePassesTouch(std::u16string_view directory_path, const MigrationRules& rules,
                          std::vector<std::u16string>* paths) {
+  const std::u16string_view base = WithoutFinalSeparators(directory_path);
   paths->assign(1, std::u16string(kRegistryFolderName));
   for (std::int32_t i = 0; i < rules.Count(); ++i) {
     const MigrationRule& rule = rules.At(i);
@@ -110,12 +111,11 @@ bool PathsThePassesTouch(std::u16string_view directory_path, const MigrationRule
           directory ? &rule.directory.destination : &rule.file.destination}) {
       const RebasedPath rebased = RebaseRulePath(*rule_path, directory_path);
       if (rebased.outcome != RebaseOutcome::kRebased) continue;
-      if (!rebased.path.starts_with(directory_path) ||
-          rebased.path.size() <= directory_path.size() ||
-          !IsSeparator(rebased.path[directory_path.size()])) {
+      if (!rebased.path.starts_with(base) || rebased.path.size() <= base.size() ||
+          !IsSeparator(rebased.path[base.size()])) {
         return false;
       }
-      paths->push_back(rebased.path.substr(directory_path.size() + 1));
+      paths->push_back(rebased.path.substr(base.size() + 1));
     }
   }
   return true;

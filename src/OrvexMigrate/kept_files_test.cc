@@ -1,0 +1,162 @@
+// A migration that leaves in the input archive the files no rule can reach packs, byte for byte,
+// what it packs with every file written: generated profiles, rule-free, with the benchmark's mixed
+// rules, and with rules that move, copy, delete and convert beside and above kept files.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "OrvexMigrate/engine_connection.h"
+#include "OrvexMigrate/rule_passes.h"
+#include "platform/com.h"
+#include "platform/streams.h"
+#include "platform/text.h"
+#include "platform/xml_reader.h"
+#include "rules/xml_config.h"
+#include "testing/matchers.h"
+#include "testing/scoped_env.h"
+#include "testing/temp_dir.h"
+#include "testing/test_zip.h"
+
+namespace orvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string Text(const fs::path& path) { return ToUtf16(path.string()); }
+std::string Windows(std::string path) {
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return path;
+}
+
+// Rules on one folder that holds files and on the files in it, written for the profile.
+std::string RulesBesideKeptFiles(const std::string& profile) {
+  std::vector<std::string> files;
+  for (const testing::CentralRecord& record : testing::ReadCentralDirectory(profile)) {
+    if (!record.name.ends_with('/') && !record.name.starts_with("Registry/")) {
+      files.push_back(record.name);
+    }
+  }
+  // The folder of the most files, its first four files, and another folder's file.
+  std::string folder;
+  std::size_t most = 0;
+  for (const std::string& file : files) {
+    const std::string parent = file.substr(0, file.rfind('/'));
+    std::size_t count = 0;
+    for (const std::string& other : files) count += other.starts_with(parent + '/') ? 1 : 0;
+    if (count > most && parent.find('/') != std::string::npos) folder = parent, most = count;
+  }
+  std::vector<std::string> in;
+  std::string elsewhere;
+  for (const std::string& file : files) {
+    if (file.substr(0, file.rfind('/')) == folder) in.push_back(Windows(file));
+    if (!file.starts_with(folder + '/')) elsewhere = Windows(file);
+  }
+  in.resize(4, in.empty() ? Windows(folder) + "\\none" : in.front());
+  const std::string f = Windows(folder), up = f.substr(0, f.rfind('\\'));
+  return "<migration>\n<file action='move' source='" + in[0] + "' destination='" + in[0] +
+         ".moved'/>\n<file action='copy' source='" + in[1] + "' destination='" + f +
+         "\\copy.dat'/>\n<file action='delete' source='" + in[2] +
+         "'/>\n<file action='convert' source='" + in[3] + "' destination='" + in[3] +
+         ".bmp'/>\n<file action='copy' source='" + elsewhere + "' destination='" + f +
+         "\\Elsewhere.txt'/>\n<directory action='copy' source='" + f + "' destination='" + up +
+         "\\Copied'/>\n<directory action='create' source='" + f +
+         "\\New'/>\n<directory action='move' source='" + up + "\\Copied' destination='" + f +
+         "\\Moved'/>\n<file action='create' source='" + f +
+         "\\Created.txt'>QQ==</file>\n</migration>\n";
+}
+
+class KeptFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_HR(S_OK, RegisterOrvexEngine()); }
+
+  bool Parse(const std::string& document, CXmlConfig* config) {
+    platform::IMalloc* malloc = nullptr;
+    EXPECT_HR(S_OK, platform::CoGetMalloc(platform::MEMCTX_TASK, &malloc));
+    std::unique_ptr<platform::IXmlReader> reader;
+    EXPECT_HR(S_OK, platform::CreateXmlReader(&reader, malloc));
+    const XmlReaderContext context{malloc, reader.get(), config};
+    config->Attach(&context);
+    platform::Stream stream;
+    EXPECT_HR(S_OK,
+              platform::SHCreateMemStream(reinterpret_cast<const std::uint8_t*>(document.data()),
+                                          static_cast<std::uint32_t>(document.size()), &stream));
+    return ParseXmlStream(context, std::move(stream));
+  }
+
+  // One migration as the tool runs it, every time the clock gave set to one value: the output
+  // archive, and the engine's log in `log`.
+  std::string Migrate(const fs::path& profile, const MigrationRules& rules, bool write_all,
+                      std::string* log) {
+    const testing::ScopedEnv all("ORVEX_WRITE_ALL_ENTRIES",
+                                 write_all ? std::optional<std::string>("1") : std::nullopt);
+    const fs::path work = temp_.path() / "work", tree = work / "tree";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    const std::u16string tree_path = Text(tree), input = Text(profile),
+                         output = Text(work / "out.zip"), log_file = Text(work / "engine.log");
+    EngineConnection engine({tree_path, input, output, log_file});
+    EXPECT_HR(S_OK, engine.Start());
+    std::vector<std::u16string> touched;
+    EXPECT_TRUE(PathsThePassesTouch(Text(work), rules, &touched));
+    EXPECT_HR(S_OK, engine.NameTouchedPaths(touched));
+    EXPECT_HR(S_OK, engine.Unzip());
+    EXPECT_HR(S_OK, RunRegistryFilePass(tree_path, rules));
+    EXPECT_TRUE(SUCCEEDED(RunFilePass(tree_path, rules)));
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(tree)) {
+      if (entry.last_write_time() > start_) fs::last_write_time(entry.path(), start_);
+    }
+    EXPECT_HR(S_OK, engine.Zip());
+    engine.End();
+    *log = testing::ReadFile(work / "engine.log");
+    return testing::ReadFile(work / "out.zip");
+  }
+
+  testing::ScopedTempDir temp_;
+  // Before every time the clock gives the test, and after every time in the profiles.
+  const fs::file_time_type start_ = fs::file_time_type::clock::now() - std::chrono::minutes(10);
+};
+
+TEST_F(KeptFilesTest, OutputIsTheSameAsWithEveryFileWritten) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the profiles are made by a Python script, which Wine cannot start";
+#endif
+  const std::string bench = std::string(std::getenv("ORVEX_SOURCE_DIR")) + "/bench/";
+  const fs::path profile = temp_.path() / "profile.zip";
+  int compared = 0;
+  for (const char* scale : {"0.01", "0.03"}) {
+    for (int seed = 1; seed <= 9; ++seed) {
+      SCOPED_TRACE(std::string("scale ") + scale + ", seed " + std::to_string(seed));
+      ASSERT_EQ(std::system(("python3 '" + bench + "gen_profile.py' -q -o '" + profile.string() +
+                             "' --seed " + std::to_string(seed) + " --scale " + scale)
+                                .c_str()),
+                0);
+      const fs::path mixed = temp_.path() / "mixed.xml";
+      ASSERT_EQ(std::system(("python3 '" + bench + "mixed_rules.py' '" + profile.string() +
+                             "' > '" + mixed.string() + "'")
+                                .c_str()),
+                0);
+      for (const std::string& document : {std::string("<migration/>"), testing::ReadFile(mixed),
+                                          RulesBesideKeptFiles(testing::ReadFile(profile))}) {
+        CXmlConfig config;
+        ASSERT_TRUE(Parse(document, &config)) << document;
+        std::string all_log, kept_log;
+        const std::string all = Migrate(profile, config.rules(), true, &all_log);
+        const std::string kept = Migrate(profile, config.rules(), false, &kept_log);
+        EXPECT_TRUE(all == kept) << document << all_log << kept_log;
+        EXPECT_EQ(all_log.find("files kept in"), std::string::npos);
+        EXPECT_NE(kept_log.find("files kept in"), std::string::npos) << kept_log;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GE(compared, 50);
+}
+
+}  // namespace
+}  // namespace orvex
