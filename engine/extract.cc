@@ -234,9 +234,10 @@ HRESULT Extraction::Open() {
 void Extraction::ChooseKept() {
   if (!std::ranges::all_of(recorded_, &RecordedEntry::plain)) return;
   // A file is kept only where no other entry takes its path: the disk would give a later one
-  // the first one's name, or the file's place.
-  std::unordered_map<std::string, std::uint32_t> takers;
-  std::vector<std::string> keys(recorded_.size());
+  // the first one's name, or the file's place. Paths are told apart by their keys' hashes: two
+  // that share one only leave a file written.
+  std::unordered_map<std::size_t, std::uint32_t> takers;
+  std::vector<std::size_t> keys(recorded_.size());
   PathKeys path_keys;
   std::vector<std::u16string> components;
   keep_.assign(recorded_.size(), 0);
@@ -244,7 +245,7 @@ void Extraction::ChooseKept() {
     const RecordedEntry& recorded = recorded_[i];
     if (SplitEntryName(recorded.name, &components) != EntryNameStatus::kAccepted) continue;
     const std::vector<std::string>& path = path_keys.Of(components);
-    keys[i] = path.back();
+    keys[i] = std::hash<std::string>()(path.back());
     ++takers[keys[i]];
     keep_[i] = !recorded.name.ends_with(u'/') && !touched_->Reaches(path) &&
                CopiesCompressedBytes(recorded.place) && recorded.place.uncompressed <= kPieceSize &&

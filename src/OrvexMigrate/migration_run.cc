@@ -314,8 +314,9 @@ HRESULT MigrationRun::Migrate() {
   LogDebug(u"Created Orvex Engine instance");
 
   if (StopsAt(u"unpacking the input profile archive")) return kStoppedOnRequest;
+  // A working area kept to be looked at holds the whole profile.
   std::vector<std::u16string> touched;
-  if (PathsThePassesTouch(working_directory_, config_.rules(), &touched)) {
+  if (!options_.no_cleanup && PathsThePassesTouch(working_directory_, config_.rules(), &touched)) {
     hr = engine.NameTouchedPaths(touched);
     if (FAILED(hr)) {
       LogFatal(u"Failed to initialize Orvex Engine. (Error %d)", LowWord(hr));
