@@ -184,6 +184,7 @@ TEST_F(EngineTest, KeptFilesPackAsWrittenOnes) {
       const fs::path out = temp_.path() / "out.zip";
       if (c.kept == -2 && !write_all) {
         testing::WriteTestZip(archive, {{"x/B.txt", TestEntry::kFile, text}}, "UTF-8", "store");
+        fs::remove(out);
         EXPECT_HR(HResultFromWin32(ERROR_INVALID_DATA), Zip(tree, out));
         EXPECT_FALSE(fs::exists(out));
         EXPECT_EQ(LogLines().end()[-2],
