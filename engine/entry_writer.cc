@@ -133,7 +133,7 @@ HRESULT EntryWriter::Do(const Task& task) {
       return Write(task.inflated->data.get(), task.inflated->place.uncompressed);
     case Task::kKeep:
       if (!task.parent.empty()) RETURN_IF_FAILED(EnsureDirectory(task.parent));
-      RETURN_IF_FAILED(Sound(*task.inflated));
+      if (task.inflated) RETURN_IF_FAILED(Sound(*task.inflated));
       return Keep(task.parent, *task.kept);
     case Task::kClose:
       if (task.time) (void)platform::SetFileTime(out_, *task.time);

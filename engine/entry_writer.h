@@ -69,7 +69,7 @@ class EntryWriter {
     Push({.kind = Task::kInflated, .inflated = std::move(entry)});
   }
   /// Keeps the file `kept` in the archive instead of writing it, once its worker has inflated
-  /// `entry` and found it sound; its folder `parent` is made all the same.
+  /// `entry` (when given) and found it sound; its folder `parent` is made all the same.
   void Keep(std::u16string parent, std::shared_ptr<InflatedEntry> entry, KeptFile kept) {
     Push({.kind = Task::kKeep,
           .parent = std::move(parent),

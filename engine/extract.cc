@@ -116,7 +116,9 @@ class Extraction {
   // Writes a file, or with `keep` checks it and leaves it in the archive.
   HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
                     std::u16string destination, const EntryPlace* place, bool keep);
-  HRESULT CopyData(const std::u16string& name);
+  // Streams an entry's data through the library into the file opened last, or with `keep` only
+  // checks it.
+  HRESULT CopyData(const std::u16string& name, bool keep = false);
   HRESULT ReadFailure(const std::u16string& name);
   HRESULT Refuse(const std::u16string& name, std::u16string_view reason);
   HRESULT OverBudget();
@@ -248,8 +250,7 @@ void Extraction::ChooseKept() {
     keys[i] = std::hash<std::string>()(path.back());
     ++takers[keys[i]];
     keep_[i] = !recorded.name.ends_with(u'/') && !touched_->Reaches(path) &&
-               CopiesCompressedBytes(recorded.place) && recorded.place.uncompressed <= kPieceSize &&
-               EntryInflater::Takes(recorded.place);
+               CopiesCompressedBytes(recorded.place) && recorded.place.uncompressed <= kPieceSize;
   }
   for (std::size_t i = 0; i < recorded_.size(); ++i) {
     if (keep_[i] && takers[keys[i]] != 1) keep_[i] = 0;
@@ -411,8 +412,15 @@ HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string&
   const auto permissions = archive_entry_perm(entry);
   const bool read_only = (permissions & 0400) != 0 && (permissions & 0200) == 0;
   if (keep) {
-    counts_->bytes += place->uncompressed;
-    writer_.Keep(std::move(parent), inflater_.Add(name, *place),
+    // Inflated and its CRC-32 compared like any file, on a worker or by the library.
+    std::shared_ptr<InflatedEntry> inflated;
+    if (apart) {
+      counts_->bytes += place->uncompressed;
+      inflated = inflater_.Add(name, *place);
+    } else {
+      RETURN_IF_FAILED(CopyData(name, /*keep=*/true));
+    }
+    writer_.Keep(std::move(parent), std::move(inflated),
                  {components_.back(), *MaybeTime(entry), read_only, *place});
     return S_OK;
   }
@@ -432,7 +440,7 @@ HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string&
   return S_OK;
 }
 
-HRESULT Extraction::CopyData(const std::u16string& name) {
+HRESULT Extraction::CopyData(const std::u16string& name, bool keep) {
   std::int64_t written = 0;
   for (;;) {
     // The file could not be made or written: what follows of it need not be read.
@@ -447,7 +455,7 @@ HRESULT Extraction::CopyData(const std::u16string& name) {
     RETURN_IF_FAILED(StopIfRequested());
     counts_->bytes += size;
     if (counts_->bytes > budget_) return OverBudget();
-    writer_.Data(block, size);
+    if (!keep) writer_.Data(block, size);
     written += static_cast<std::int64_t>(size);
   }
 }
