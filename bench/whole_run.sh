@@ -4,8 +4,9 @@
 #   OrvexMigrate without rules, OrvexMigrate with the 100 mixed rules of bench/mixed_rules.py,
 #   unzip -q + zip -qr (deflate level 6), bsdtar -xf + bsdtar -a -cf, and the quickest route a
 #   script can take with those tools: unzip, copy the input archive, zip -FS (file sync: every
-#   unchanged entry is copied as it is, only what changed is deflated). Each run's time is also
-#   given as a share of the unzip + zip route's and of the zip -FS route's.
+#   unchanged entry is copied as it is, only what changed is deflated); and the floor of any
+#   route, reading the archive (cat) and copying it (cp). Each run's time is also given as a share
+#   of the unzip + zip route's, of the zip -FS route's and of cp's.
 # Every run starts in an empty folder. The times are those of hyperfine when it is installed
 # (scripts/install-deps.sh bench), else of a plain loop; one more run of each measures the peak
 # memory and leaves the output archive whose size is reported.
@@ -38,6 +39,8 @@ names=(
   "unzip -q + zip -qr"
   "bsdtar -xf + bsdtar -a -cf"
   "unzip -q + copy + zip -qFSr"
+  "cat INPUT > /dev/null"
+  "cp INPUT OUTPUT"
 )
 commands=(
   "TMPDIR='$work/tmp' '$tool' /INPUT '$z' /OUTPUT out.zip /XML '$work/none.xml'"
@@ -45,6 +48,8 @@ commands=(
   "unzip -q '$z' -d t && cd t && zip -qr ../out.zip ."
   "mkdir t && bsdtar -xf '$z' -C t && cd t && bsdtar -a -cf ../out.zip ."
   "unzip -q '$z' -d t && cp '$z' out.zip && cd t && zip -qFSr ../out.zip ."
+  "cat '$z' > /dev/null"
+  "cp '$z' out.zip"
 )
 # A large delete still being written back would slow the next run down.
 prepare="rm -rf '$run' && mkdir '$run' && sync"
@@ -83,15 +88,19 @@ mapfile -t times <<<"$timings"
 echo
 read -r zip_median _ <<<"${times[2]}"
 read -r sync_median _ <<<"${times[4]}"
-echo "| run | median s | min s | of unzip + zip | of zip -FS | peak RSS MiB | output MB |"
-echo "|---|---|---|---|---|---|---|"
+read -r cp_median _ <<<"${times[6]}"
+echo "| run | median s | min s | of unzip + zip | of zip -FS | of cp | peak RSS MiB | output MB |"
+echo "|---|---|---|---|---|---|---|---|"
 for i in "${!names[@]}"; do
   eval "$prepare"
   (cd "$run" && /usr/bin/time -f %M -o "$work/peak.txt" bash -c "${commands[$i]}") >/dev/null 2>&1
   read -r median min <<<"${times[$i]}"
-  printf '| %s | %s | %s | %.2f | %.2f | %d | %.1f |\n' "${names[$i]}" "$median" "$min" \
+  output=0
+  [ -f "$run/out.zip" ] && output=$(stat -c %s "$run/out.zip")
+  printf '| %s | %s | %s | %.2f | %.2f | %.1f | %d | %.1f |\n' "${names[$i]}" "$median" "$min" \
     "$(awk "BEGIN { print $median / $zip_median }")" "$(awk "BEGIN { print $median / $sync_median }")" \
-    "$(($(tail -1 "$work/peak.txt") / 1024))" "$(stat -c %s "$run/out.zip")e-6"
+    "$(awk "BEGIN { print $median / $cp_median }")" \
+    "$(($(tail -1 "$work/peak.txt") / 1024))" "${output}e-6"
 done
 rm -rf "$run"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

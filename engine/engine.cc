@@ -68,7 +68,7 @@ HRESULT MissingArgument(engine::EngineLog& log, std::u16string_view operation) {
 
 std::atomic<std::uint32_t> live_engines{0};
 
-class OrvexEngine final : public IOrvexEngine {
+class OrvexEngine final : public IOrvexEngine, public IOrvexEngineScope {
  public:
   OrvexEngine() { ++live_engines; }
 
@@ -77,6 +77,11 @@ class OrvexEngine final : public IOrvexEngine {
     if (iid == platform::IID_IUnknown || iid == IID_IOrvexEngine) {
       AddRef();
       *object = static_cast<IOrvexEngine*>(this);
+      return S_OK;
+    }
+    if (iid == IID_IOrvexEngineScope) {
+      AddRef();
+      *object = static_cast<IOrvexEngineScope*>(this);
       return S_OK;
     }
     *object = nullptr;
@@ -114,6 +119,13 @@ class OrvexEngine final : public IOrvexEngine {
         [&] { return DoUnzip(View(target_directory), View(archive), View(log_file), count); });
   }
 
+  HRESULT AddTouchedPath(platform::BSTR path) override {
+    return Guarded([&] {
+      touched_.Add(View(path));
+      return S_OK;
+    });
+  }
+
  private:
   ~OrvexEngine() { --live_engines; }
 
@@ -128,6 +140,8 @@ class OrvexEngine final : public IOrvexEngine {
   std::u16string log_file_;
   // What the last Unzip wrote, for the Zip that packs it again.
   engine::UnpackedArchive unpacked_;
+  // The paths a migration can touch, when it named them.
+  engine::TouchedPaths touched_;
 };
 
 HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view archive,
@@ -144,6 +158,8 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
   root.resize(WithoutFinalSeparators(root).size());
   engine::ExtractLimits limits;
   RETURN_IF_FAILED(engine::ReadExtractLimits(log, u"Unzip", &limits));
+  std::uint64_t write_all = 0;
+  RETURN_IF_FAILED(engine::ReadSetting(log, u"Unzip", engine::kWriteAllVariable, &write_all));
   if (const std::uint32_t error = platform::CreateDirectoryTree(root)) {
     log.Line(u"Unzip: failed: cannot create '%s' (Error %d)", root,
              static_cast<std::int32_t>(error));
@@ -160,7 +176,11 @@ HRESULT OrvexEngine::DoUnzip(std::u16string_view target, std::u16string_view arc
         }
         return true;
       },
-      limits, log, &counts, &unpacked_);
+      limits, log, &counts, &unpacked_, touched_.empty() || write_all != 0 ? nullptr : &touched_);
+  if (SUCCEEDED(hr) && counts.kept > 0) {
+    log.Line(u"Unzip: %lld files kept in '%s', not written: no migration step reaches them",
+             static_cast<std::int64_t>(counts.kept), archive);
+  }
   if (count != nullptr) *count = Clamp(counts.files);
   return Finish(log, u"Unzip", hr, counts.files, counts.directories, counts.bytes, u"bytes");
 }
@@ -176,8 +196,14 @@ HRESULT OrvexEngine::DoZip(std::u16string_view source, std::u16string_view archi
   std::uint64_t threads = std::max(1u, std::thread::hardware_concurrency());
   std::uint64_t cap = threads;
   RETURN_IF_FAILED(engine::ReadSetting(log, u"Zip", engine::kZipThreadsVariable, &cap));
-  // What the last Unzip wrote is copied from its archive only while that archive is unchanged.
-  const bool copy_from_input = !unpacked_.files.empty() && unpacked_.ArchiveUnchanged();
+  // What the last Unzip wrote is copied from its archive only while that archive is unchanged;
+  // what it kept there cannot be packed at all from another archive.
+  const bool copy_from_input =
+      (!unpacked_.files.empty() || unpacked_.kept_count > 0) && unpacked_.ArchiveUnchanged();
+  if (unpacked_.kept_count > 0 && !copy_from_input) {
+    log.Line(u"Zip: '%s' changed while files were copied from it", unpacked_.archive);
+    return Finish(log, u"Zip", HResultFromWin32(ERROR_INVALID_DATA), 0, 0, 0, u"bytes");
+  }
   if (!unpacked_.files.empty() && !copy_from_input) {
     log.Line(u"Zip: '%s' changed since it was unpacked: every file is compressed anew",
              unpacked_.archive);

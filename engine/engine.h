@@ -44,6 +44,25 @@ class IOrvexEngine : public platform::IUnknown {
   ~IOrvexEngine() = default;
 };
 
+/// The identifier of IOrvexEngineScope.
+inline constexpr platform::IID IID_IOrvexEngineScope = {
+    0xe25eef48, 0x2752, 0x4f77, {0x9a, 0xa9, 0x27, 0x37, 0xad, 0xee, 0xc7, 0xee}};
+
+/// What a migration may tell the engine beside IOrvexEngine: the parts of the tree it can touch.
+/// Once a path is named, Unzip writes every folder but only the files at, below or above a named
+/// path; every other file stays in the archive, checked as if it were written, and the Zip that
+/// follows copies it from there to where packing it from the disk would have put it. The
+/// environment variable ORVEX_WRITE_ALL_ENTRIES (a number above 0) has every file written.
+class IOrvexEngineScope : public platform::IUnknown {
+ public:
+  /// Names `path`, relative to the root Unzip unpacks into ("\" or "/" between its names, which
+  /// are compared as the system compares file names); named paths stay until the engine goes.
+  virtual HRESULT AddTouchedPath(platform::BSTR path) = 0;
+
+ protected:
+  ~IOrvexEngineScope() = default;
+};
+
 /// Makes the engine class known to CoCreateInstance; main calls it once at start-up.
 [[nodiscard]] HRESULT RegisterOrvexEngine();
 

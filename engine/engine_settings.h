@@ -11,6 +11,9 @@
 
 namespace orvex::engine {
 
+/// The environment variable that has Unzip write every file, whatever paths a migration names.
+inline constexpr std::u16string_view kWriteAllVariable = u"ORVEX_WRITE_ALL_ENTRIES";
+
 /// Reads the whole number above 0 that the environment variable `name` holds: S_FALSE when it is
 /// not set. A value that is no such number fails the operation `operation` with a line in `log`:
 /// a setting meant to change something must not quietly stay as it was.

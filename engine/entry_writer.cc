@@ -128,24 +128,19 @@ HRESULT EntryWriter::Do(const Task& task) {
       return Create();
     case Task::kData:
       return Write(task.data.data(), task.data.size());
-    case Task::kInflated: {
-      const InflatedEntry& entry = *task.inflated;
-      inflater_.Wait(entry);
-      if (entry.error != ERROR_SUCCESS) {
-        LogCannotRead(log_, operation_, entry.name, inflater_.archive(), entry.reason, entry.error);
-        Abandon();
-        return HResultFromWin32(entry.error);
-      }
-      if (entry.trailing != 0 && place_) {
-        // Copied as they lie, those bytes would make the output's entry one that readers refuse.
-        log_.Line(
-            u"%s: '%s' of '%s' holds %lld bytes after its compressed data: it is "
-            u"compressed afresh",
-            operation_, entry.name, inflater_.archive(), static_cast<std::int64_t>(entry.trailing));
-        place_.reset();
-      }
-      return Write(entry.data.get(), entry.place.uncompressed);
-    }
+    case Task::kInflated:
+      RETURN_IF_FAILED(Sound(*task.inflated));
+      if (place_ && CompressedAfresh(*task.inflated)) place_.reset();
+      return Write(task.inflated->data.get(), task.inflated->place.uncompressed);
+    case Task::kKeep:
+      if (!task.parent.empty()) RETURN_IF_FAILED(EnsureDirectory(task.parent));
+      if (task.inflated) RETURN_IF_FAILED(Sound(*task.inflated));
+      if (!task.inflated || !CompressedAfresh(*task.inflated)) return Keep(task.parent, *task.kept);
+      path_ = task.path;
+      place_.reset();
+      RETURN_IF_FAILED(Create());
+      RETURN_IF_FAILED(Write(task.inflated->data.get(), task.inflated->place.uncompressed));
+      return Do({.kind = Task::kClose, .time = task.kept->time, .read_only = task.kept->read_only});
     case Task::kClose:
       if (task.time) (void)platform::SetFileTime(out_, *task.time);
       platform::CloseHandle(out_);
@@ -163,6 +158,39 @@ HRESULT EntryWriter::Do(const Task& task) {
       return S_OK;
   }
   return E_UNEXPECTED;
+}
+
+HRESULT EntryWriter::Sound(const InflatedEntry& entry) {
+  inflater_.Wait(entry);
+  if (entry.error == ERROR_SUCCESS) return S_OK;
+  LogCannotRead(log_, operation_, entry.name, inflater_.archive(), entry.reason, entry.error);
+  Abandon();
+  return HResultFromWin32(entry.error);
+}
+
+bool EntryWriter::CompressedAfresh(const InflatedEntry& entry) {
+  if (entry.trailing == 0) return false;
+  log_.Line(u"%s: '%s' of '%s' holds %lld bytes after its compressed data: it is compressed afresh",
+            operation_, entry.name, inflater_.archive(), static_cast<std::int64_t>(entry.trailing));
+  return true;
+}
+
+HRESULT EntryWriter::Keep(const std::u16string& parent, const KeptFile& kept) {
+  if (parent != kept_folder_) {
+    platform::FileState state;
+    if (const std::uint32_t error = platform::GetFileState(parent, &state)) {
+      log_.Line(u"%s: cannot read directory '%s' (Error %d)", operation_, parent,
+                static_cast<std::int32_t>(error));
+      return HResultFromWin32(error);
+    }
+    kept_folder_ = parent;
+    kept_folder_identity_ = state.identity;
+  }
+  unpacked_->kept[kept_folder_identity_].push_back(kept);
+  ++unpacked_->kept_count;
+  ++counts_->files;
+  ++counts_->kept;
+  return S_OK;
 }
 
 void LogCannotRead(EngineLog& log, std::u16string_view operation, std::u16string_view name,

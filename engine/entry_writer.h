@@ -68,6 +68,16 @@ class EntryWriter {
   void Inflated(std::shared_ptr<InflatedEntry> entry) {
     Push({.kind = Task::kInflated, .inflated = std::move(entry)});
   }
+  /// Keeps the file `kept` in the archive instead of writing it to `path`, once its worker has
+  /// inflated `entry` (when given) and found it sound; its folder `parent` is made all the same.
+  void Keep(std::u16string path, std::u16string parent, std::shared_ptr<InflatedEntry> entry,
+            KeptFile kept) {
+    Push({.kind = Task::kKeep,
+          .path = std::move(path),
+          .parent = std::move(parent),
+          .inflated = std::move(entry),
+          .kept = std::move(kept)});
+  }
   /// Completes the file opened last: its time, then read-only when `read_only`.
   void Close(std::optional<std::int64_t> time, bool read_only) {
     Push({.kind = Task::kClose, .time = time, .read_only = read_only});
@@ -83,7 +93,7 @@ class EntryWriter {
 
  private:
   struct Task {
-    enum Kind { kDirectory, kOpen, kData, kInflated, kClose } kind = kData;
+    enum Kind { kDirectory, kOpen, kData, kInflated, kKeep, kClose } kind = kData;
     std::u16string path = {};
     std::u16string parent = {};
     std::optional<std::int64_t> time = {};
@@ -91,11 +101,19 @@ class EntryWriter {
     std::vector<char> data = {};
     std::optional<EntryPlace> place = {};
     std::shared_ptr<InflatedEntry> inflated = {};
+    std::optional<KeptFile> kept = {};
   };
 
   void Push(Task task);
   void Work();
   HRESULT Do(const Task& task);
+  // Waits for an inflated entry: S_OK when its data is sound, else its failure, logged.
+  HRESULT Sound(const InflatedEntry& entry);
+  // Whether `entry` holds bytes after its compressed data, logged when it does: copied as they
+  // lie, they would make the output's entry one that readers refuse, so it is compressed afresh.
+  bool CompressedAfresh(const InflatedEntry& entry);
+  // Records a kept file under the identity of its folder `parent`.
+  HRESULT Keep(const std::u16string& parent, const KeptFile& kept);
   // Appends `size` bytes to the file being written, or logs why not and removes the file.
   HRESULT Write(const void* data, std::size_t size);
   // Makes sure `path` is a directory, creating it and any missing parents.
@@ -126,6 +144,9 @@ class EntryWriter {
   std::u16string path_;
   std::optional<EntryPlace> place_;
   platform::FileHandle out_;
+  // The folder of the last kept file, and its identity.
+  std::u16string kept_folder_;
+  platform::FileIdentity kept_folder_identity_;
 
   std::thread thread_;  // last: it starts using the members above at once
 };

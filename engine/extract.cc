@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "engine/entry_name.h"
 #include "engine/entry_writer.h"
 #include "engine/local_headers.h"
+#include "engine/piece_compressor.h"
 #include "platform/archive_headers.h"
 #include "platform/environment.h"
 #include "platform/file_handles.h"
@@ -83,7 +85,8 @@ class Extraction {
  public:
   Extraction(std::u16string_view operation, std::u16string_view archive,
              const EntryDestination& destination_for, const ExtractLimits& limits, EngineLog& log,
-             ExtractCounts* counts, UnpackedArchive* unpacked, bool inspect = false)
+             ExtractCounts* counts, UnpackedArchive* unpacked, const TouchedPaths* touched,
+             bool inspect = false)
       : operation_(operation),
         archive_(archive),
         destination_for_(destination_for),
@@ -91,6 +94,7 @@ class Extraction {
         log_(log),
         counts_(counts),
         unpacked_(unpacked),
+        touched_(touched),
         inspect_(inspect) {}
 
   HRESULT Run();
@@ -106,9 +110,15 @@ class Extraction {
   // Splits an entry's name into components_ and claims its path: S_OK, S_FALSE for a name of no
   // components (left out), or the refusal.
   HRESULT CheckName(const std::u16string& name, bool directory);
+  // Marks in keep_ the recorded files to be kept in the archive, when every entry is known for
+  // certain from its records.
+  void ChooseKept();
+  // Writes a file, or with `keep` checks it and leaves it in the archive.
   HRESULT WriteFile(struct archive_entry* entry, const std::u16string& name,
-                    std::u16string destination, const EntryPlace* place);
-  HRESULT CopyData(const std::u16string& name);
+                    std::u16string destination, const EntryPlace* place, bool keep);
+  // Streams an entry's data through the library into the file opened last, or with `keep` only
+  // checks it.
+  HRESULT CopyData(const std::u16string& name, bool keep = false);
   HRESULT ReadFailure(const std::u16string& name);
   HRESULT Refuse(const std::u16string& name, std::u16string_view reason);
   HRESULT OverBudget();
@@ -125,6 +135,7 @@ class Extraction {
   EngineLog& log_;
   ExtractCounts* counts_;
   UnpackedArchive* unpacked_;
+  const TouchedPaths* touched_;
   // For inspection: the files chosen get their content only (no times, no attributes), and an
   // archive whose records say all is read from them alone.
   bool inspect_;
@@ -137,6 +148,8 @@ class Extraction {
   // The central directory's entries in the order they come, and how many have come.
   std::vector<RecordedEntry> recorded_;
   std::size_t next_recorded_ = 0;
+  // Whether each recorded entry is a file to keep in the archive.
+  std::vector<char> keep_;
   // Whether the files written are recorded with their places in `unpacked_`.
   bool record_places_ = false;
   std::vector<std::u16string> components_;
@@ -174,7 +187,8 @@ HRESULT Extraction::Open() {
 
   LocalHeaderDisagreement disagreement;
   CentralDirectoryTotals totals;
-  const LocalHeaderStatus headers = CheckHeaders(size, &disagreement, &totals, inspect_);
+  const LocalHeaderStatus headers =
+      CheckHeaders(size, &disagreement, &totals, inspect_ || touched_ != nullptr);
   if (headers == LocalHeaderStatus::kReadFailed) {
     log_.Line(u"%s: cannot read archive '%s' (Error %d)", operation_, archive_,
               static_cast<std::int32_t>(input_.error));
@@ -214,8 +228,33 @@ HRESULT Extraction::Open() {
   if (unpacked_ != nullptr) {
     unpacked_->archive = archive_;
     record_places_ = platform::GetFileState(archive_, &unpacked_->archive_state) == ERROR_SUCCESS;
+    if (record_places_ && touched_ != nullptr) ChooseKept();
   }
   return S_OK;
+}
+
+void Extraction::ChooseKept() {
+  if (!std::ranges::all_of(recorded_, &RecordedEntry::plain)) return;
+  // A file is kept only where no other entry takes its path: the disk would give a later one
+  // the first one's name, or the file's place. Paths are told apart by their keys' hashes: two
+  // that share one only leave a file written.
+  std::unordered_map<std::size_t, std::uint32_t> takers;
+  std::vector<std::size_t> keys(recorded_.size());
+  PathKeys path_keys;
+  std::vector<std::u16string> components;
+  keep_.assign(recorded_.size(), 0);
+  for (std::size_t i = 0; i < recorded_.size(); ++i) {
+    const RecordedEntry& recorded = recorded_[i];
+    if (SplitEntryName(recorded.name, &components) != EntryNameStatus::kAccepted) continue;
+    const std::vector<std::string>& path = path_keys.Of(components);
+    keys[i] = std::hash<std::string>()(path.back());
+    ++takers[keys[i]];
+    keep_[i] = !recorded.name.ends_with(u'/') && !touched_->Reaches(path) &&
+               CopiesCompressedBytes(recorded.place) && recorded.place.uncompressed <= kPieceSize;
+  }
+  for (std::size_t i = 0; i < recorded_.size(); ++i) {
+    if (keep_[i] && takers[keys[i]] != 1) keep_[i] = 0;
+  }
 }
 
 LocalHeaderStatus Extraction::CheckHeaders(std::uint64_t size,
@@ -271,6 +310,7 @@ HRESULT Extraction::Run() {
 
 HRESULT Extraction::Entry(struct archive_entry* entry) {
   if (++counts_->entries > limits_.max_entries) return TooManyEntries();
+  const std::size_t index = next_recorded_;
   const RecordedEntry* recorded =
       next_recorded_ < recorded_.size() ? &recorded_[next_recorded_++] : nullptr;
 #ifdef _WIN32
@@ -307,7 +347,13 @@ HRESULT Extraction::Entry(struct archive_entry* entry) {
     return S_OK;
   }
   if (!directory) {
-    return WriteFile(entry, name, std::move(destination), recorded ? &recorded->place : nullptr);
+    // A kept file must get from the disk the time it was given: one that cannot be put in every
+    // file system is written.
+    const std::optional<std::int64_t> time = MaybeTime(entry);
+    const bool keep = recorded != nullptr && index < keep_.size() && keep_[index] && time &&
+                      *time >= 0 && *time <= std::numeric_limits<std::int32_t>::max();
+    return WriteFile(entry, name, std::move(destination), recorded ? &recorded->place : nullptr,
+                     keep);
   }
   writer_.Directory(std::move(destination), MaybeTime(entry));
   return S_OK;
@@ -352,7 +398,7 @@ HRESULT Extraction::CheckName(const std::u16string& name, bool directory) {
 }
 
 HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string& name,
-                              std::u16string destination, const EntryPlace* place) {
+                              std::u16string destination, const EntryPlace* place, bool keep) {
   // Sizes the archive admits to are refused before a byte is written.
   if (archive_entry_size_is_set(entry) &&
       static_cast<std::uint64_t>(archive_entry_size(entry)) > budget_ - counts_->bytes) {
@@ -363,6 +409,21 @@ HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string&
   const bool apart = place != nullptr && EntryInflater::Takes(*place);
   if (apart && place->uncompressed > budget_ - counts_->bytes) return OverBudget();
   std::u16string parent(ParentOf(destination));
+  const auto permissions = archive_entry_perm(entry);
+  const bool read_only = (permissions & 0400) != 0 && (permissions & 0200) == 0;
+  if (keep) {
+    // Inflated and its CRC-32 compared like any file, on a worker or by the library.
+    std::shared_ptr<InflatedEntry> inflated;
+    if (apart) {
+      counts_->bytes += place->uncompressed;
+      inflated = inflater_.Add(name, *place);
+    } else {
+      RETURN_IF_FAILED(CopyData(name, /*keep=*/true));
+    }
+    writer_.Keep(std::move(destination), std::move(parent), std::move(inflated),
+                 {components_.back(), *MaybeTime(entry), read_only, *place});
+    return S_OK;
+  }
   writer_.Open(std::move(destination), std::move(parent), record_places_ ? place : nullptr);
   if (apart) {
     counts_->bytes += place->uncompressed;
@@ -371,16 +432,15 @@ HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string&
     writer_.Abandon();
     return copied;
   }
-  const auto permissions = archive_entry_perm(entry);
   if (inspect_) {
     writer_.Close(std::nullopt, false);
   } else {
-    writer_.Close(MaybeTime(entry), (permissions & 0400) != 0 && (permissions & 0200) == 0);
+    writer_.Close(MaybeTime(entry), read_only);
   }
   return S_OK;
 }
 
-HRESULT Extraction::CopyData(const std::u16string& name) {
+HRESULT Extraction::CopyData(const std::u16string& name, bool keep) {
   std::int64_t written = 0;
   for (;;) {
     // The file could not be made or written: what follows of it need not be read.
@@ -395,7 +455,7 @@ HRESULT Extraction::CopyData(const std::u16string& name) {
     RETURN_IF_FAILED(StopIfRequested());
     counts_->bytes += size;
     if (counts_->bytes > budget_) return OverBudget();
-    writer_.Data(block, size);
+    if (!keep) writer_.Data(block, size);
     written += static_cast<std::int64_t>(size);
   }
 }
@@ -469,11 +529,12 @@ HRESULT Extraction::StopIfRequested() {
 
 HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archive,
                        const EntryDestination& destination_for, const ExtractLimits& limits,
-                       EngineLog& log, ExtractCounts* counts, UnpackedArchive* unpacked) {
+                       EngineLog& log, ExtractCounts* counts, UnpackedArchive* unpacked,
+                       const TouchedPaths* touched) {
   *counts = ExtractCounts();
   if (unpacked != nullptr) *unpacked = UnpackedArchive();
   const HRESULT hr =
-      Extraction(operation, archive, destination_for, limits, log, counts, unpacked).Run();
+      Extraction(operation, archive, destination_for, limits, log, counts, unpacked, touched).Run();
   // Only a whole unpacking is packed again.
   if (FAILED(hr) && unpacked != nullptr) *unpacked = UnpackedArchive();
   return hr;
@@ -483,7 +544,7 @@ HRESULT InspectArchive(std::u16string_view operation, std::u16string_view archiv
                        const EntryDestination& destination_for, const ExtractLimits& limits,
                        EngineLog& log, ExtractCounts* counts) {
   *counts = ExtractCounts();
-  return Extraction(operation, archive, destination_for, limits, log, counts, nullptr,
+  return Extraction(operation, archive, destination_for, limits, log, counts, nullptr, nullptr,
                     /*inspect=*/true)
       .Run();
 }

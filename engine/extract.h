@@ -10,6 +10,7 @@
 
 #include "common/result.h"
 #include "engine/engine_log.h"
+#include "engine/touched_paths.h"
 #include "engine/unpacked_archive.h"
 
 namespace orvex::engine {
@@ -35,6 +36,7 @@ struct ExtractCounts {
   std::uint64_t directories = 0;
   std::uint64_t skipped = 0;
   std::uint64_t bytes = 0;
+  std::uint64_t kept = 0;  ///< files left in the archive, among `files`
 };
 
 /// An entry as an extraction meets it, its name checked.
@@ -55,11 +57,15 @@ using EntryDestination =
 /// archive's open error (ERROR_FILE_NOT_FOUND ...), ERROR_INVALID_DATA for what is not a readable
 /// ZIP archive, for a refused entry (unsafe name, link, device) and for a broken limit, or the
 /// error of a failed write. Entries before a failure stay unpacked. With `unpacked`, every file
-/// written is recorded there, with the archive, for packing it again.
+/// written is recorded there, with the archive, for packing it again. With `unpacked` and
+/// `touched` too, a file no touched path reaches is checked as if written (its CRC-32 included)
+/// but kept in the archive, recorded there by its folder, when packing can copy it as it is and
+/// its name is the only one of its path: every folder is still made.
 [[nodiscard]] HRESULT ExtractArchive(std::u16string_view operation, std::u16string_view archive,
                                      const EntryDestination& destination_for,
                                      const ExtractLimits& limits, EngineLog& log,
-                                     ExtractCounts* counts, UnpackedArchive* unpacked = nullptr);
+                                     ExtractCounts* counts, UnpackedArchive* unpacked = nullptr,
+                                     const TouchedPaths* touched = nullptr);
 
 /// ExtractArchive for looking into an archive: the files `destination_for` chooses get their
 /// content only, without times or attributes. When the central directory says all that the

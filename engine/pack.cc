@@ -153,6 +153,8 @@ class Packer {
  private:
   HRESULT CreateTemporary();
   bool Walk(const std::u16string& directory, const std::string& prefix);
+  // The files Unzip kept in the archive for the folder `directory`, or null.
+  const std::vector<KeptFile>* KeptIn(const std::u16string& directory) const;
   HRESULT WriteEntries();
   HRESULT WriteFile(const PackEntry& entry, PieceCompressor& compressor);
   // Gives an archive of more entries than its end record counts the ZIP64 end records that count
@@ -173,6 +175,7 @@ class Packer {
   std::u16string temporary_;
   std::vector<PackEntry> entries_;
   std::vector<Piece> pieces_;
+  std::uint64_t kept_found_ = 0;  // kept files placed in the walk
   ArchiveOutput output_;
   zipFile zip_ = nullptr;
   platform::FileHandle input_;  // the input archive, for the entries copied from it
@@ -222,7 +225,15 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
   }
 
   RETURN_IF_FAILED(CreateTemporary());
-  (void)Walk(source_, std::string());
+  // Every folder that holds kept files is still there: no rule reaches it.
+  if (Walk(source_, std::string()) && unpacked_ != nullptr &&
+      kept_found_ != unpacked_->kept_count) {
+    log_.Line(u"Zip: %lld files kept in '%s' have no folder in '%s'",
+              static_cast<std::int64_t>(unpacked_->kept_count - kept_found_), unpacked_->archive,
+              source_);
+    (void)platform::DeleteFile(temporary_);
+    return HResultFromWin32(ERROR_INVALID_DATA);
+  }
   zlib_filefunc64_def functions = {&OpenOutput, &ReadOutput,  &WriteOutput, &TellOutput,
                                    &SeekOutput, &CloseOutput, &OutputError, nullptr};
   zip_ = zipOpen2_64(&output_, APPEND_STATUS_CREATE, nullptr, &functions);
@@ -276,11 +287,27 @@ bool Packer::Walk(const std::u16string& directory, const std::string& prefix) {
   }
   // The same order on every system, whatever order its file system keeps: the system's own name
   // comparison, then the exact text.
-  std::ranges::sort(found, [](const platform::FindData& a, const platform::FindData& b) {
-    const int order = CompareIgnoreCase(a.name, b.name);
-    return order != 0 ? order < 0 : a.name < b.name;
+  // Files kept in the input archive take the places they would have had on the disk.
+  std::vector<const KeptFile*> kept_files(found.size(), nullptr);
+  if (const std::vector<KeptFile>* kept = KeptIn(directory)) {
+    for (const KeptFile& file : *kept) {
+      found.push_back({.name = file.name,
+                       .data = {.attributes = file.read_only ? platform::FILE_ATTRIBUTE_READONLY
+                                                             : platform::FILE_ATTRIBUTE_NORMAL,
+                                .size = file.place.uncompressed,
+                                .last_write_time = file.time}});
+      kept_files.push_back(&file);
+    }
+    kept_found_ += kept->size();
+  }
+  std::vector<std::size_t> order(found.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::ranges::sort(order, [&found](std::size_t a, std::size_t b) {
+    const int compared = CompareIgnoreCase(found[a].name, found[b].name);
+    return compared != 0 ? compared < 0 : found[a].name < found[b].name;
   });
-  for (const platform::FindData& item : found) {
+  for (const std::size_t index : order) {
+    const platform::FindData& item = found[index];
     std::u16string path = directory_prefix + item.name;
     std::string name = prefix + ToUtf8(item.name);
     if ((item.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -300,10 +327,19 @@ bool Packer::Walk(const std::u16string& directory, const std::string& prefix) {
            .size = item.data.size,
            .read_only = (item.data.attributes & platform::FILE_ATTRIBUTE_READONLY) != 0,
            .first_piece = pieces_.size() - count,
-           .pieces = count});
+           .pieces = count,
+           .kept = kept_files[index] ? &kept_files[index]->place : nullptr});
     }
   }
   return true;
+}
+
+const std::vector<KeptFile>* Packer::KeptIn(const std::u16string& directory) const {
+  if (unpacked_ == nullptr || unpacked_->kept.empty()) return nullptr;
+  platform::FileState state;
+  if (platform::GetFileState(directory, &state) != ERROR_SUCCESS) return nullptr;
+  const auto found = unpacked_->kept.find(state.identity);
+  return found != unpacked_->kept.end() ? &found->second : nullptr;
 }
 
 HRESULT Packer::WriteEntries() {

@@ -158,6 +158,12 @@ void PieceCompressor::Work() {
 
 void PieceCompressor::Compress(Piece& piece, Tools& tools) {
   const PackEntry& entry = entries_[piece.entry];
+  if (entry.kept != nullptr) {
+    piece.crc = entry.kept->crc;
+    piece.method = entry.kept->method;
+    piece.copied_from = entry.kept;
+    return;
+  }
   if (tools.capacity < piece.length) {
     tools.input = std::make_unique_for_overwrite<unsigned char[]>(piece.length);
     tools.capacity = piece.length;
@@ -204,8 +210,8 @@ bool PieceCompressor::CopyFromArchive(Piece& piece, const platform::FileHandle& 
   const EntryPlace& place = found->second.place;
   // Same size and times can hide a change (a copy that kept them, a write within the clock's
   // step): the content itself must still be what the entry holds.
-  if ((place.method != zip::kMethodStored && place.method != zip::kMethodDeflated) ||
-      place.uncompressed != piece.length || place.crc != piece.crc) {
+  if (!CopiesCompressedBytes(place) || place.uncompressed != piece.length ||
+      place.crc != piece.crc) {
     return false;
   }
   piece.method = place.method;

@@ -37,6 +37,8 @@ struct PackEntry {
   std::uint32_t error = ERROR_SUCCESS;  ///< why a directory cannot be listed
   std::size_t first_piece = 0;
   std::size_t pieces = 0;
+  /// For a file Unzip kept in the input archive (never on the disk), its entry's place there.
+  const EntryPlace* kept = nullptr;
 };
 
 /// A part of a file's data and, once `done`, what a worker made of it.
@@ -65,8 +67,8 @@ std::size_t AddPieces(std::size_t entry, std::uint64_t size, std::vector<Piece>*
 /// of the writer than a fixed budget of data allows. A file of one piece that `unpacked` holds
 /// as it was written (same identity, size and times, from the same unchanged archive), whose
 /// entry was stored or deflated and whose content still has the entry's CRC-32, is marked to be
-/// copied from the input archive; every other piece is stored when it looks incompressible and
-/// deflated at `level` otherwise.
+/// copied from the input archive, as is a file Unzip kept there; every other piece is stored when
+/// it looks incompressible and deflated at `level` otherwise.
 class PieceCompressor {
  public:
   PieceCompressor(const std::vector<PackEntry>& entries, std::vector<Piece>& pieces, int level,

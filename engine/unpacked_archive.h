@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
+#include "engine/zip_format.h"
 #include "platform/files.h"
 
 namespace orvex::engine {
@@ -20,6 +22,11 @@ struct EntryPlace {
   std::uint32_t crc = 0;
   std::uint16_t method = 0;  ///< as the archive names it: 0 stored, 8 deflated, ...
 };
+
+/// Whether packing may take the compressed bytes of the entry at `place` as they are.
+inline bool CopiesCompressedBytes(const EntryPlace& place) {
+  return place.method == zip::kMethodStored || place.method == zip::kMethodDeflated;
+}
 
 /// An unpacked file as the system reported it once it was written, and its entry's place.
 struct UnpackedFile {
@@ -34,11 +41,23 @@ struct FileIdentityHash {
   }
 };
 
-/// The files one Unzip wrote, by identity, and the archive they came from as it was then.
+/// A file Unzip left in the archive instead of writing it: what the disk would have given the
+/// packing that follows, had it been written.
+struct KeptFile {
+  std::u16string name;  ///< its name in its folder
+  std::int64_t time = 0;
+  bool read_only = false;
+  EntryPlace place;
+};
+
+/// The files one Unzip wrote, by identity, and the archive they came from as it was then; and
+/// the files it kept in the archive, by the identity of the folder that would hold them.
 struct UnpackedArchive {
   std::u16string archive;
   platform::FileState archive_state;
   std::unordered_map<platform::FileIdentity, UnpackedFile, FileIdentityHash> files;
+  std::unordered_map<platform::FileIdentity, std::vector<KeptFile>, FileIdentityHash> kept;
+  std::uint64_t kept_count = 0;
 
   /// Whether the archive is still the file it was when it was unpacked: only then do the
   /// recorded places hold the bytes they held.

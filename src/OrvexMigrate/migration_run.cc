@@ -2,7 +2,9 @@
 
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "common/path_text.h"
 #include "logging/logger.h"
@@ -354,6 +356,15 @@ HRESULT MigrationRun::Migrate() {
   LogDebug(u"Created Orvex Engine instance");
 
   if (StopsAt(u"unpacking the input profile archive")) return kStoppedOnRequest;
+  // A working area kept to be looked at holds the whole profile.
+  std::vector<std::u16string> touched;
+  if (!options_.no_cleanup && PathsThePassesTouch(working_directory_, config_.rules(), &touched)) {
+    hr = engine.NameTouchedPaths(touched);
+    if (FAILED(hr)) {
+      LogFatal(u"Failed to initialize Orvex Engine. (Error %d)", LowWord(hr));
+      return hr;
+    }
+  }
   hr = engine.Unzip();
   if (FAILED(hr)) {
     if (hr != kStoppedOnRequest) {

@@ -36,6 +36,21 @@ HRESULT EngineConnection::Start() {
                                     IID_IOrvexEngine, reinterpret_cast<void**>(&engine_));
 }
 
+HRESULT EngineConnection::NameTouchedPaths(const std::vector<std::u16string>& paths) {
+  IOrvexEngineScope* scope = nullptr;
+  const HRESULT hr =
+      engine_->QueryInterface(IID_IOrvexEngineScope, reinterpret_cast<void**>(&scope));
+  if (hr == platform::E_NOINTERFACE) return S_OK;
+  RETURN_IF_FAILED(hr);
+  HRESULT named = S_OK;
+  for (const std::u16string& path : paths) {
+    named = scope->AddTouchedPath(AllocString(path).get());
+    if (FAILED(named)) break;
+  }
+  scope->Release();
+  return named;
+}
+
 HRESULT EngineConnection::Unzip() {
   return engine_->Unzip(archive_directory_.get(), input_path_.get(), engine_log_file_.get(),
                         &engine_output_);

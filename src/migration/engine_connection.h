@@ -3,7 +3,9 @@
 // COM, and the engine object, set up in that order and torn down in reverse.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "engine/engine.h"
@@ -29,6 +31,9 @@ class EngineConnection {
   /// Prepares the strings, starts the imaging library and COM (a failure of either raises
   /// ResultException) and creates the engine; returns the creation's result.
   [[nodiscard]] HRESULT Start();
+  /// Tells the engine the paths of the archive directory the run can touch, so that Unzip writes
+  /// only what lies there; an engine that cannot be told writes everything.
+  [[nodiscard]] HRESULT NameTouchedPaths(const std::vector<std::u16string>& paths);
   /// Unpacks the input archive into the archive directory.
   [[nodiscard]] HRESULT Unzip();
   /// Packs the archive directory into the output archive; an existing one is replaced only with

@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "common/path_text.h"
 #include "logging/logger.h"
+#include "paths/folder_tokens.h"
 #include "paths/paths.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -94,6 +96,29 @@ HRESULT RunRegistryFilePass(std::u16string_view archive_directory, const Migrati
   }
   LogDebug(u"Finished migrating .REG files in '%s'", registry_directory);
   return S_OK;
+}
+
+bool PathsThePassesTouch(std::u16string_view directory_path, const MigrationRules& rules,
+                         std::vector<std::u16string>* paths) {
+  const std::u16string_view base = WithoutFinalSeparators(directory_path);
+  paths->assign(1, std::u16string(kRegistryFolderName));
+  for (std::int32_t i = 0; i < rules.Count(); ++i) {
+    const MigrationRule& rule = rules.At(i);
+    if (rule.kind != RuleKind::Directory && rule.kind != RuleKind::File) continue;
+    const bool directory = rule.kind == RuleKind::Directory;
+    for (const std::u16string* rule_path :
+         {directory ? &rule.directory.source : &rule.file.source,
+          directory ? &rule.directory.destination : &rule.file.destination}) {
+      const RebasedPath rebased = RebaseRulePath(*rule_path, directory_path);
+      if (rebased.outcome != RebaseOutcome::kRebased) continue;
+      if (!rebased.path.starts_with(base) || rebased.path.size() <= base.size() ||
+          !IsSeparator(rebased.path[base.size()])) {
+        return false;
+      }
+      paths->push_back(rebased.path.substr(base.size() + 1));
+    }
+  }
+  return true;
 }
 
 HRESULT RunFilePass(std::u16string_view archive_directory, const MigrationRules& rules,

@@ -3,7 +3,9 @@
 // key and value rules, then the directory and file rules applied to the unpacked tree. Both walk
 // the one rule list in document order and pick the rules of their kinds.
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "regfile/registry_document.h"
@@ -33,6 +35,15 @@ class RuleObserver {
 [[nodiscard]] HRESULT RunRegistryFilePass(std::u16string_view archive_directory,
                                           const MigrationRules& rules,
                                           RuleObserver* observer = nullptr);
+
+/// The paths, relative to the archive directory, that the two passes can touch: the Registry
+/// folder, and the source and destination of every directory and file rule that rebase into the
+/// archive (the others act on nothing). Rule paths are rebased into `directory_path`, an existing
+/// directory that stands in for the archive directory before Unzip makes it. False, and every
+/// path reachable, when a rebased path does not begin with that directory's text.
+[[nodiscard]] bool PathsThePassesTouch(std::u16string_view directory_path,
+                                       const MigrationRules& rules,
+                                       std::vector<std::u16string>* paths);
 
 /// Applies every directory and file rule to the unpacked tree; a negative result is returned at
 /// once, non-negative ones let the pass go on. kStoppedOnRequest, unlogged, when the user asks
