@@ -208,8 +208,8 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   sets_.erase(ValueSlot(*destination, rule.value));
   removed_values_.erase(ValueSlot(*destination, rule.value));
   removed_values_[ValueSlot(*source, rule.value)] = {*source, sink_.site(), u"moved"};
+  // Where the profile lacks the value the move does nothing, so it makes no key for sure.
   gone_keys_.Revive(*destination);
-  made_keys_.emplace_back(*destination, sink_.site());
 }
 
 // A value name left out names the key's default value (@): deleting it, or renaming a value to

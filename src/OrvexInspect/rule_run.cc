@@ -8,6 +8,9 @@
 #include "OrvexMigrate/rule_passes.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "transforms/files/directory_rules.h"
+#include "transforms/files/file_rules.h"
+#include "transforms/files/folder_tokens.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
 
@@ -118,6 +121,25 @@ std::u16string NearMiss(const MigrationRule& rule, const RegistryDocument& docum
   return ValueNearMiss(key_rule ? rule.key.value : rule.value.source, document.KeyAt(key).values());
 }
 
+// A path of the profile's tree that a directory or file rule's missing source may have meant: one
+// character apart (letter case aside), or one folder more or less (`AppData\Roaming\Vendor` for
+// `AppData\Vendor`). Named as a rule writes it.
+std::u16string PathNearMiss(const MigrationRule& rule, const Profile& before) {
+  const std::u16string& written =
+      rule.kind == RuleKind::Directory ? rule.directory.source : rule.file.source;
+  std::u16string sought = written;
+  std::replace(sought.begin(), sought.end(), u'/', u'\\');
+  for (const auto& [name, entry] : before.tree) {
+    std::u16string path = name;
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    if (OneEditApart(path, sought, SameLetter) || OneComponentMore(path, sought) ||
+        OneComponentMore(sought, path)) {
+      return u"'" + written + u"' not found; '" + path + u"' exists";
+    }
+  }
+  return {};
+}
+
 void AddOnce(std::vector<std::u16string>* texts, std::u16string text) {
   if (!text.empty() && std::find(texts->begin(), texts->end(), text) == texts->end()) {
     texts->push_back(std::move(text));
@@ -147,7 +169,25 @@ class EffectRecorder final : public RuleObserver {
     if (key_found) key_found_[rule] = true;
     AddOnce(key_found ? &effect.near_misses : &near_keys_[rule], std::move(near_miss));
   }
-  void FileRuleApplied(std::int32_t index, RuleOutcome outcome) override { Count(index, outcome); }
+  // A delete or a conversion whose source is missing reports success or a failure; it found
+  // nothing, as the other rules say themselves. Whether the source is there is seen before the
+  // rule runs: once before the file pass, then after each file rule for the next.
+  void FileRuleApplied(std::int32_t index, RuleOutcome outcome) override {
+    const auto rule = static_cast<std::size_t>(index);
+    if (missing_ == rule) {
+      outcome = RuleOutcome::kFoundNothing;
+      AddOnce(&(*effects_)[rule].near_misses, PathNearMiss(rules_.At(index), *before_));
+    }
+    Count(index, outcome);
+    LookAhead(index + 1);
+  }
+
+  // Before the file pass: where the profile's tree is unpacked, and what it held.
+  void StartFilePass(std::u16string_view root, const Profile* before) {
+    root_ = root;
+    before_ = before;
+    LookAhead(0);
+  }
 
   // Once the passes are done.
   void AddNearKeys() {
@@ -168,8 +208,38 @@ class EffectRecorder final : public RuleObserver {
     return effect;
   }
 
+  // Notes whether the next directory or file rule from `index` on deletes or converts a source
+  // that is not there.
+  void LookAhead(std::int32_t index) {
+    missing_ = kNone;
+    for (; index < rules_.Count(); ++index) {
+      const MigrationRule& rule = rules_.At(index);
+      if (rule.kind != RuleKind::Directory && rule.kind != RuleKind::File) continue;
+      const bool directory = rule.kind == RuleKind::Directory;
+      const std::u16string& action = directory ? rule.directory.action : rule.file.action;
+      const bool acts_on_source =
+          directory
+              ? FindAction<DirectoryAction>(kDirectoryActions, action) == DirectoryAction::kDelete
+              : FindAction<FileAction>(kFileActions, action) == FileAction::kDelete ||
+                    FindAction<FileAction>(kFileActions, action) == FileAction::kConvert;
+      if (!acts_on_source) return;
+      const RebasedPath source =
+          RebaseRulePath(directory ? rule.directory.source : rule.file.source, root_);
+      platform::FileState state;
+      if (source.outcome == RebaseOutcome::kRebased &&
+          platform::GetFileState(source.path, &state) != ERROR_SUCCESS) {
+        missing_ = static_cast<std::size_t>(index);
+      }
+      return;
+    }
+  }
+
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   const MigrationRules& rules_;
   std::vector<RuleEffect>* effects_;
+  std::u16string_view root_;
+  const Profile* before_ = nullptr;
+  std::size_t missing_ = kNone;
   std::vector<std::vector<std::u16string>> near_keys_;
   std::vector<bool> key_found_;
 };
@@ -207,7 +277,10 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
 
   EffectRecorder recorder(rules, &run->rules);
   hr = RunRegistryFilePass(root, rules, &recorder);
-  if (SUCCEEDED(hr)) hr = RunFilePass(root, rules, &recorder);
+  if (SUCCEEDED(hr)) {
+    recorder.StartFilePass(root, &run->before);
+    hr = RunFilePass(root, rules, &recorder);
+  }
   recorder.AddNearKeys();
   if (FAILED(hr)) {
     run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
