@@ -2,6 +2,7 @@
 // normalization, key comparison, type words, number conversion, Base64 and the flag steps.
 
 #include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/registry_diff.h"
 #include "OrvexInspect/rule_checkers.h"
 #include "platform/text.h"
 #include "regfile/key_order.h"
@@ -158,6 +159,25 @@ void RegistryRuleChecker::RemoveKeys(const std::u16string& path, std::u16string_
   ForgetValuesBelow(path);
 }
 
+// A key right below a root (HKCU\Control Panel), or a key below Software that many programs share,
+// holds settings of every user that no application rule should take.
+void RegistryRuleChecker::CheckTopLevelDelete(const std::u16string& path,
+                                              const std::u16string& shown) {
+  if (IsKeyAtOrBelow(kImportMarkerKeyPath, path)) return;  // removes-import-markers says more
+  const auto parts = KeyComponents(path);
+  constexpr std::u16string_view kShared[] = {u"Microsoft", u"Classes", u"Policies", u"Wow6432Node"};
+  const bool shared =
+      parts.size() == 3 && EqualsIgnoreCase(parts[1], u"Software") &&
+      std::any_of(std::begin(kShared), std::end(kShared),
+                  [&](std::u16string_view name) { return EqualsIgnoreCase(parts[2], name); });
+  if (parts.size() == 2 || shared) {
+    sink_.Warn(u"deletes-top-level-key", u"source",
+               u"key " + Quoted(shown) +
+                   u" holds the settings of many programs in every profile; delete the "
+                   u"application's own key below it");
+  }
+}
+
 void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   const auto source = KeyPath(u"source", rule.source);
   if (!source) return;
@@ -174,6 +194,11 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   }
   CheckIgnored(sink_, u"destination", word, moves || renames);
   CheckIgnored(sink_, u"value", word, moves);
+  if (moves && !sink_.rule().Has(u"value")) {
+    sink_.Warn(u"default-value-by-mistake", {},
+               Quoted(word) + u" without a value attribute moves the default value (@) of " +
+                   Quoted(rule.source) + u"; write value=\"\" if that is meant");
+  }
 
   if (action == KeyAction::kCreate) {
     const auto made = std::find_if(made_keys_.begin(), made_keys_.end(), [&](const auto& m) {
@@ -190,6 +215,7 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   }
   if (action == KeyAction::kDelete) {
     KeyFindsNothing(u"source", word, *source);
+    CheckTopLevelDelete(*source, rule.source);
     RemoveKeys(*source, u"deleted", rule.source);
     return;
   }
@@ -282,6 +308,12 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
     return;
   }
   if (!KeyFindsNothing(u"key", word, *key)) ValueFindsNothing(u"source", word, *key, rule.source);
+  if (const auto set = sets_.find(slot); set != sets_.end() && action == ValueAction::kDelete) {
+    sink_.WarnAt(set->second.site, u"undone-by-later-rule",
+                 u"value " + Quoted(rule.source) + u" of key " + Quoted(set->second.key) +
+                     u" is deleted at " + SiteText(sink_.site()) +
+                     u" before anything reads it; this set has no effect");
+  }
   sets_.erase(slot);
   if (action == ValueAction::kDelete) removed_values_[slot] = {*key, sink_.site(), u"deleted"};
   if (action == ValueAction::kRename) {
@@ -358,6 +390,7 @@ void RegistryRuleChecker::CheckSetData(const ValueRule& rule) {
     return;
   }
   if (type == REG_BINARY) {
+    CheckTextAsBase64(sink_, u"the binary data", u"the value", text);
     std::uint32_t size = 0;
     const std::uint32_t answer =
         DecodeBase64(text.data(), static_cast<std::uint32_t>(text.size()), nullptr, &size);

@@ -135,6 +135,7 @@ class RegistryRuleChecker {
   bool ValueFindsNothing(std::u16string_view attribute, std::u16string_view action,
                          std::u16string_view key, std::u16string_view name);
   void RemoveKeys(const std::u16string& path, std::u16string_view how, const std::u16string& shown);
+  void CheckTopLevelDelete(const std::u16string& path, const std::u16string& shown);
   void CheckDefaultValue(ValueAction action, const ValueRule& rule);
   void CheckSetData(const ValueRule& rule);
   void CheckFlags(const ValueRule& rule, std::u16string* text);
@@ -174,6 +175,20 @@ class PathRuleChecker {
   FindingSink& sink_;
   const std::u16string archive_;
   Removals gone_paths_;
+  // Where an earlier rule moved, copied or made something.
+  struct Placed {
+    std::u16string path;
+    std::u16string from;  // a move's or copy's source
+    std::u16string shown;
+    Site site;
+    std::u16string_view how;  // "moved to", "copied to", "created"
+    bool directory = false;
+  };
+  void CheckUndone(const PathAction& action, bool file, const std::u16string& source,
+                   const std::u16string& source_text,
+                   const std::optional<std::u16string>& destination,
+                   const std::u16string& destination_text);
+  std::vector<Placed> placed_;
 };
 
 // --- Words of the messages ----------------------------------------------------------------------
@@ -207,6 +222,11 @@ std::u16string SiteText(Site site);
 
 /// The text holds something other than white space.
 bool HasContent(std::u16string_view text);
+
+/// Plain words written where Base64 is read (`what`: "the file content", "the binary data"):
+/// `target` ("the file", "the value") gets other bytes. Reported at the element.
+void CheckTextAsBase64(FindingSink& sink, std::u16string_view what, std::u16string_view target,
+                       std::u16string_view text);
 
 /// An attribute the action does not read.
 void CheckIgnored(FindingSink& sink, std::u16string_view attribute, std::u16string_view action,
