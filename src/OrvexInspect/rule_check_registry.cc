@@ -178,6 +178,37 @@ void RegistryRuleChecker::CheckTopLevelDelete(const std::u16string& path,
   }
 }
 
+// A rename back to the name an earlier rename took away: together they change nothing, and what
+// rules between them did under the other name is lost to the one meant.
+void RegistryRuleChecker::CheckRenamedBack(std::string from, std::string to,
+                                           std::u16string_view attribute,
+                                           std::u16string_view shown) {
+  for (const Rename& earlier : renames_) {
+    if (earlier.from == to && earlier.to == from) {
+      sink_.Warn(u"undone-by-later-rule", attribute,
+                 u"the rename back to " + Quoted(shown) + u" undoes the rename at " +
+                     SiteText(earlier.site));
+      break;
+    }
+  }
+  renames_.push_back({std::move(from), std::move(to), sink_.site()});
+}
+
+// A convert keeps the bytes and changes the type: an integer's four bytes read as text are one or
+// two odd characters (150 becomes U+0096), never the number's digits.
+void RegistryRuleChecker::CheckConvertedNumber(const ValueMark& set, const ValueRule& rule) {
+  const std::uint32_t type = RegistryTypeFromWord(rule.type);
+  if (set.type != REG_DWORD || (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)) {
+    return;
+  }
+  sink_.Warn(u"convert-reinterprets-data", u"type",
+             u"the integer set at " + SiteText(set.site) +
+                 u" becomes text of its four bytes: convert changes only the type (150 becomes "
+                 u"the character U+0096), and no rule turns a number into its digits; set the "
+                 u"text with type=\"" +
+                 std::u16string(rule.type) + u"\" instead");
+}
+
 void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   const auto source = KeyPath(u"source", rule.source);
   if (!source) return;
@@ -221,6 +252,8 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   }
   if (renames) {
     KeyFindsNothing(u"source", word, *source);
+    CheckRenamedBack(PathCollationKey(*source), PathCollationKey(*destination), u"destination",
+                     rule.destination);
     RemoveKeys(*source, u"renamed", rule.source);
     ForgetValuesBelow(*destination);
     gone_keys_.Revive(*destination);
@@ -301,7 +334,7 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
                        u" is set again at " + SiteText(sink_.site()) +
                        u" before anything reads it; this set has no effect");
     }
-    sets_[slot] = {*key, sink_.site(), u"set"};
+    sets_[slot] = {*key, sink_.site(), u"set", RegistryTypeFromWord(rule.type)};
     removed_values_.erase(slot);
     gone_keys_.Revive(*key);
     made_keys_.emplace_back(*key, sink_.site());
@@ -314,9 +347,13 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
                      u" is deleted at " + SiteText(sink_.site()) +
                      u" before anything reads it; this set has no effect");
   }
+  if (const auto set = sets_.find(slot); set != sets_.end() && action == ValueAction::kConvert) {
+    CheckConvertedNumber(set->second, rule);
+  }
   sets_.erase(slot);
   if (action == ValueAction::kDelete) removed_values_[slot] = {*key, sink_.site(), u"deleted"};
   if (action == ValueAction::kRename) {
+    CheckRenamedBack(slot, ValueSlot(*key, rule.destination), u"destination", rule.destination);
     removed_values_[slot] = {*key, sink_.site(), u"renamed"};
     sets_.erase(ValueSlot(*key, rule.destination));
     removed_values_.erase(ValueSlot(*key, rule.destination));

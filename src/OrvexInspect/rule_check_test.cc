@@ -147,6 +147,13 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
        "2:3 text-as-base64\n3:24 deletes-top-level-key\n4:24 deletes-top-level-key\n"
        "5:28 moves-token-root\n6:3 default-value-by-mistake\n7:25 wrong-token-path\n"
        "8:30 wrong-token-path\n"},
+      {"  <key action=\"rename\" source=\"HKCU\\S\\A\" destination=\"HKCU\\S\\B\"/>\n"
+       "  <key action=\"rename\" source=\"HKCU\\S\\b\" destination=\"HKCU\\S\\a\"/>\n"
+       "  <value action=\"rename\" key=\"HKCU\\S\\a\" source=\"v\" destination=\"w\"/>\n"
+       "  <value action=\"rename\" key=\"HKCU\\S\\a\" source=\"w\" destination=\"v\"/>\n"
+       "  <value action=\"set\" key=\"HKCU\\S\" source=\"z\" type=\"integer\">150</value>\n"
+       "  <value action=\"convert\" key=\"HKCU\\S\" source=\"z\" type=\"string\"/>\n",
+       "3:42 undone-by-later-rule\n5:52 undone-by-later-rule\n7:51 convert-reinterprets-data\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);

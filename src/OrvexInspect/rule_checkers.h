@@ -124,6 +124,13 @@ class RegistryRuleChecker {
     std::u16string key;
     Site site;
     std::u16string_view how;
+    std::uint32_t type = REG_NONE;  ///< a set's
+  };
+  /// A rename of a key or a value, by the collation keys of its two names.
+  struct Rename {
+    std::string from;
+    std::string to;
+    Site site;
   };
 
   std::optional<std::u16string> KeyPath(std::u16string_view attribute,
@@ -136,8 +143,11 @@ class RegistryRuleChecker {
                          std::u16string_view key, std::u16string_view name);
   void RemoveKeys(const std::u16string& path, std::u16string_view how, const std::u16string& shown);
   void CheckTopLevelDelete(const std::u16string& path, const std::u16string& shown);
+  void CheckRenamedBack(std::string from, std::string to, std::u16string_view attribute,
+                        std::u16string_view shown);
   void CheckDefaultValue(ValueAction action, const ValueRule& rule);
   void CheckSetData(const ValueRule& rule);
+  void CheckConvertedNumber(const ValueMark& set, const ValueRule& rule);
   void CheckFlags(const ValueRule& rule, std::u16string* text);
 
   FindingSink& sink_;
@@ -145,6 +155,7 @@ class RegistryRuleChecker {
   std::vector<std::pair<std::u16string, Site>> made_keys_;
   std::unordered_map<std::string, ValueMark> sets_;
   std::unordered_map<std::string, ValueMark> removed_values_;
+  std::vector<Rename> renames_;
 };
 
 /// The directory and file rules, judged in document order against a stand-in archive directory.
