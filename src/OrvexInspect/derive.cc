@@ -155,7 +155,11 @@ HRESULT RemainingLines(const ProfileComparison& comparison, const FileTree& kept
       }
       for (const ValueDifference& value : key.values) {
         const std::u16string name = ValueNameText(value.name);
-        if (value.renamed) {
+        if (!value.old_key.empty()) {
+          lines.push_back(head + u"the rules leave value " + name + u" in key '" +
+                          std::u16string(value.old_key) + u"' where the after profile has it in " +
+                          path);
+        } else if (value.renamed) {
           lines.push_back(head + u"the rules leave value " + ValueNameText(value.old_name) +
                           u" of key " + path + u" where the after profile names it " + name);
         } else if (value.after == nullptr) {

@@ -278,6 +278,7 @@ void AppendDifferenceJson(const ProfileComparison& comparison, std::u16string_vi
         json.Field(u"key", key.key->path);
         json.Field(u"name", value.name);
         if (value.renamed) json.Field(u"from", value.old_name);
+        if (!value.old_key.empty()) json.Field(u"from_key", value.old_key);
         if (value.before != nullptr && !value.renamed) {
           json.Raw(u", \"before\": ");
           AppendValueJson(out, *value.before, value.before_count);
