@@ -99,7 +99,7 @@ ProfileResult PreviewOne(const ProfileArchive& archive, const MigrationRules& ru
     ProfileComparison comparison;
     if (SUCCEEDED(result.error) && run.after_read) {
       result.error = CompareProfiles(run.before, run.after, false, &comparison);
-      if (SUCCEEDED(result.error)) result.changes = CountChanges(run, comparison);
+      if (SUCCEEDED(result.error)) result.changes = CountChanges(comparison);
     }
     result.exit_code = run.exit_code;
     result.failure = std::move(run.failure);
@@ -234,14 +234,6 @@ struct Totals {
 
 bool IsRegistryRule(RuleKind kind) { return kind == RuleKind::Key || kind == RuleKind::Value; }
 
-std::u16string CountsText(std::u16string_view what, const ChangeCounts& counts,
-                          bool with_changed = true) {
-  std::u16string text = u"  " + std::u16string(what) + u" +" + DecimalText(counts.added) + u" -" +
-                        DecimalText(counts.removed);
-  if (with_changed) text += u" ~" + DecimalText(counts.changed);
-  return text;
-}
-
 void AppendTallyText(std::u16string* out, std::u16string_view what, const Tally& tally,
                      bool registry) {
   const ProfileCount& count = tally.count;
@@ -294,8 +286,10 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
       continue;
     }
     const RunChanges& c = result.changes;
-    *out += CountsText(u"keys", c.keys) + CountsText(u"values", c.values) +
-            CountsText(u"files", c.files) + CountsText(u"folders", c.folders, false) + u'\n';
+    *out += u"; " + CountsText(u"keys", c.summary.keys) + u"; " +
+            CountsText(u"values", c.summary.values) + u"; " +
+            CountsText(u"files", c.summary.files) + u"; " + CountsText(u"folders", c.folders) +
+            u'\n';
   }
   *out += u"Total: " + DecimalText(results.size()) +
           (results.size() == 1 ? u" profile: " : u" profiles: ") + DecimalText(totals.succeed) +
@@ -381,13 +375,16 @@ void AppendJson(const std::u16string& rules_name, const MigrationRules& rules,
     }
     const RunChanges& c = result.changes;
     *out += u", \"changes\": {";
+    const DifferenceSummary& d = c.summary;
     const std::pair<std::u16string_view, std::uint64_t> fields[] = {
-        {u"keys_added", c.keys.added},          {u"keys_removed", c.keys.removed},
-        {u"keys_changed", c.keys.changed},      {u"values_added", c.values.added},
-        {u"values_removed", c.values.removed},  {u"values_changed", c.values.changed},
-        {u"files_added", c.files.added},        {u"files_removed", c.files.removed},
-        {u"files_changed", c.files.changed},    {u"folders_added", c.folders.added},
-        {u"folders_removed", c.folders.removed}};
+        {u"keys_added", d.keys.added},         {u"keys_removed", d.keys.removed},
+        {u"keys_changed", d.keys.changed},     {u"keys_moved", d.keys.moved},
+        {u"values_added", d.values.added},     {u"values_removed", d.values.removed},
+        {u"values_changed", d.values.changed}, {u"values_moved", d.values.moved},
+        {u"files_added", d.files.added},       {u"files_removed", d.files.removed},
+        {u"files_changed", d.files.changed},   {u"files_moved", d.files.moved},
+        {u"folders_added", c.folders.added},   {u"folders_removed", c.folders.removed},
+        {u"folders_moved", c.folders.moved}};
     for (std::size_t i = 0; i < std::size(fields); ++i) {
       if (i != 0) *out += u", ";
       AppendNumberField(out, fields[i].first, fields[i].second);

@@ -298,53 +298,20 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
 }
 
 bool RunChanges::any() const {
-  for (const ChangeCounts* counts : {&keys, &values, &files, &folders}) {
-    if (counts->added + counts->removed + counts->changed != 0) return true;
+  for (const ChangeCounts* counts : {&summary.keys, &summary.values, &summary.files, &folders}) {
+    if (counts->added + counts->removed + counts->changed + counts->moved != 0) return true;
   }
   return false;
 }
 
-// Keys and values as diff compares them; a file that kept its name changed as the comparison says
-// (by its states), and every file and folder one side lacks counts, those inside a folder too.
-RunChanges CountChanges(const RuleRun& run, const ProfileComparison& comparison) {
+RunChanges CountChanges(const ProfileComparison& comparison) {
   RunChanges counts;
-  // A moved key tree counts as its keys removed and added, a renamed value as one removed and
-  // one added, as a moved file does.
-  for (const RegFileComparison& file : comparison.reg_files) {
-    for (const KeyTreeMove& move : file.moves) {
-      counts.keys.removed += move.keys;
-      counts.keys.added += move.keys;
-    }
-    for (const KeyDifference& key : file.keys) {
-      ++(key.kind == KeyDifference::Kind::kAdded     ? counts.keys.added
-         : key.kind == KeyDifference::Kind::kRemoved ? counts.keys.removed
-                                                     : counts.keys.changed);
-      for (const ValueDifference& value : key.values) {
-        if (value.renamed) {
-          ++counts.values.removed;
-          ++counts.values.added;
-          continue;
-        }
-        ++(value.before == nullptr  ? counts.values.added
-           : value.after == nullptr ? counts.values.removed
-                                    : counts.values.changed);
-      }
-    }
-  }
+  counts.summary = Summarize(comparison);
   for (const TreeDifference& difference : comparison.tree) {
-    if (difference.kind == TreeDifference::Kind::kChanged) ++counts.files.changed;
-  }
-  for (const auto& [name, entry] : run.before.tree) {
-    const auto after = run.after.tree.find(name);
-    if (after == run.after.tree.end() || after->second.directory != entry.directory) {
-      ++(entry.directory ? counts.folders : counts.files).removed;
-    }
-  }
-  for (const auto& [name, entry] : run.after.tree) {
-    const auto before = run.before.tree.find(name);
-    if (before == run.before.tree.end() || before->second.directory != entry.directory) {
-      ++(entry.directory ? counts.folders : counts.files).added;
-    }
+    if (!difference.entry->directory) continue;
+    ++(difference.kind == TreeDifference::Kind::kAdded     ? counts.folders.added
+       : difference.kind == TreeDifference::Kind::kRemoved ? counts.folders.removed
+                                                           : counts.folders.moved);
   }
   return counts;
 }

@@ -53,16 +53,15 @@ struct RuleRun {
 [[nodiscard]] HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules,
                                         RuleRun* run);
 
-/// What changed between the two sides of a run whose passes succeeded, in counts. Nothing counts
-/// as moved: a moved key tree, a renamed value and a moved file count as removed and added.
+/// What changed between the two sides of a run whose passes succeeded, in diff's counts, and the
+/// folders that diff lists added, removed and moved (a folder one side lacks stands for those in
+/// it).
 struct RunChanges {
-  ChangeCounts keys;
-  ChangeCounts values;
-  ChangeCounts files;
-  ChangeCounts folders;  ///< added and removed only
+  DifferenceSummary summary;
+  ChangeCounts folders;
   bool any() const;
 };
 /// The counts of `comparison`, the comparison of the run's two sides.
-RunChanges CountChanges(const RuleRun& run, const ProfileComparison& comparison);
+RunChanges CountChanges(const ProfileComparison& comparison);
 
 }  // namespace orvex
