@@ -1,6 +1,6 @@
 // derive --check-with and preview on a hand-made upgrade with two further users: what derive says
 // the rules would take from each of them is what a migration with those rules takes, value by
-// value and file by file, and preview sees every rule act.
+// value and file by file, preview sees every rule act and warns of a number converted to text.
 #include <gtest/gtest.h>
 
 #include "OrvexInspect/inspect_command.h"
@@ -115,6 +115,19 @@ TEST(DeriveCheckTest, NamesWhatTheRulesTakeFromOtherUsers) {
   const CommandOutput previewed =
       Inspect({u"preview", dir.wide("derived.xml"), dir.wide("bob.zip"), dir.wide("carol.zip")});
   EXPECT_EQ(previewed.exit_code, 0u) << ToUtf8(previewed.out);
+
+  // A number converted to text is warned of where it happens.
+  testing::WriteFile(dir.path() / "convert.xml",
+                     "<migration><value action=\"convert\" key=\"HKCU\\Software\\Tallow\" "
+                     "source=\"Zoom\" type=\"string\"/></migration>");
+  const CommandOutput converted =
+      Inspect({u"preview", dir.wide("convert.xml"), dir.wide("bob.zip"), dir.wide("carol.zip")});
+  EXPECT_NE(ToUtf8(converted.out)
+                .find("      warning: 'Zoom' held a number: convert changes only the type, so the "
+                      "number's bytes read as characters; no rule turns a number into its digits "
+                      "(2 profiles)\n"),
+            std::string::npos)
+      << ToUtf8(converted.out);
 }
 
 }  // namespace

@@ -191,7 +191,16 @@ struct RuleSummary {
   Tally found_nothing;
   Tally failed;
   std::vector<std::pair<std::u16string, std::uint64_t>> near_misses;  // text, profiles
+  std::vector<std::pair<std::u16string, std::uint64_t>> warnings;     // text, profiles
 };
+
+void CountText(std::vector<std::pair<std::u16string, std::uint64_t>>* texts,
+               const std::u16string& text) {
+  auto it = std::find_if(texts->begin(), texts->end(),
+                         [&](const auto& known) { return known.first == text; });
+  if (it == texts->end()) it = texts->insert(texts->end(), {text, 0});
+  ++it->second;
+}
 
 // Per profile a rule failed if it failed anywhere, else acted if it acted anywhere, else found
 // nothing if it ran at all (a profile without .reg files runs no key or value rule).
@@ -203,6 +212,7 @@ std::vector<RuleSummary> SummarizeRules(const std::vector<ProfileArchive>& archi
     for (std::size_t r = 0; r < results[p].rules.size(); ++r) {
       const RuleEffect& effect = results[p].rules[r];
       RuleSummary& summary = summaries[r];
+      for (const std::u16string& text : effect.warnings) CountText(&summary.warnings, text);
       if (effect.failed != 0) {
         summary.failed.Add(archives[p].name, effect.failed);
       } else if (effect.acted != 0) {
@@ -212,12 +222,7 @@ std::vector<RuleSummary> SummarizeRules(const std::vector<ProfileArchive>& archi
         // What the rule may have meant, only where it found nothing at all: not where another
         // .reg file lacks what one of them held.
         for (const std::u16string& text : effect.near_misses) {
-          auto it = std::find_if(summary.near_misses.begin(), summary.near_misses.end(),
-                                 [&](const auto& known) { return known.first == text; });
-          if (it == summary.near_misses.end()) {
-            it = summary.near_misses.insert(summary.near_misses.end(), {text, 0});
-          }
-          ++it->second;
+          CountText(&summary.near_misses, text);
         }
       }
     }
@@ -276,6 +281,9 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
     for (const auto& near_miss : summary.near_misses) {
       *out += u"      near miss: " + NearMissText(near_miss) + u'\n';
     }
+    for (const auto& warning : summary.warnings) {
+      *out += u"      warning: " + NearMissText(warning) + u'\n';
+    }
   }
   *out += u"Profiles:\n";
   for (std::size_t p = 0; p < results.size(); ++p) {
@@ -301,6 +309,20 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
 
 void AppendNumberField(std::u16string* out, std::u16string_view name, std::uint64_t number) {
   *out += u"\"" + std::u16string(name) + u"\": " + DecimalText(number);
+}
+
+// `, "name": [{"text": ..., "profiles": n}, ...]`
+void AppendTextsJson(std::u16string* out, std::u16string_view name,
+                     const std::vector<std::pair<std::u16string, std::uint64_t>>& texts) {
+  *out += u", \"" + std::u16string(name) + u"\": [";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    *out += i == 0 ? u"{\"text\": " : u", {\"text\": ";
+    AppendJsonString(out, texts[i].first);
+    *out += u", ";
+    AppendNumberField(out, u"profiles", texts[i].second);
+    *out += u"}";
+  }
+  *out += u"]";
 }
 
 void AppendTallyJson(std::u16string* out, std::u16string_view name, const Tally& tally,
@@ -350,15 +372,9 @@ void AppendJson(const std::u16string& rules_name, const MigrationRules& rules,
     AppendTallyJson(out, u"acted", summary.acted, registry);
     AppendTallyJson(out, u"found_nothing", summary.found_nothing, registry);
     AppendTallyJson(out, u"failed", summary.failed, registry);
-    *out += u", \"near_misses\": [";
-    for (std::size_t i = 0; i < summary.near_misses.size(); ++i) {
-      *out += i == 0 ? u"{\"text\": " : u", {\"text\": ";
-      AppendJsonString(out, summary.near_misses[i].first);
-      *out += u", ";
-      AppendNumberField(out, u"profiles", summary.near_misses[i].second);
-      *out += u"}";
-    }
-    *out += u"]}";
+    AppendTextsJson(out, u"near_misses", summary.near_misses);
+    AppendTextsJson(out, u"warnings", summary.warnings);
+    *out += u"}";
   }
   *out += u"],\n \"profiles\": [";
   for (std::size_t p = 0; p < results.size(); ++p) {
@@ -418,6 +434,9 @@ std::u16string PreviewPage(const std::u16string& rules_name, const MigrationRule
     row.failed = summary.failed.count;
     for (const auto& near_miss : summary.near_misses) {
       row.near_misses.push_back(NearMissText(near_miss));
+    }
+    for (const auto& warning : summary.warnings) {
+      row.near_misses.push_back(u"warning: " + NearMissText(warning));
     }
   }
   AppendHtmlRuleTable(rows, &page);

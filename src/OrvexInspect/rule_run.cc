@@ -1,6 +1,7 @@
 #include "OrvexInspect/rule_run.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "OrvexInspect/inspect_text.h"
@@ -162,6 +163,16 @@ class EffectRecorder final : public RuleObserver {
   void RegistryRuleApplied(std::int32_t index, RuleOutcome outcome,
                            const RegistryDocument& document) override {
     RuleEffect& effect = Count(index, outcome);
+    // Each .reg file meets the rules from the first: its first rule saw the file as read.
+    if (index <= last_registry_rule_) ++reg_file_;
+    last_registry_rule_ = index;
+    if (outcome == RuleOutcome::kActed && NumberTurnedText(index)) {
+      AddOnce(&effect.warnings,
+              u"'" + rules_.At(index).value.source +
+                  u"' held a number: convert changes only the type, so the number's bytes read "
+                  u"as characters; no rule turns a number into its digits");
+    }
+    NoteTypeBefore(index + 1, document);
     if (outcome != RuleOutcome::kFoundNothing) return;
     const auto rule = static_cast<std::size_t>(index);
     bool key_found = false;
@@ -182,12 +193,12 @@ class EffectRecorder final : public RuleObserver {
     LookAhead(index + 1);
   }
 
-  // Before the file pass: where the profile's tree is unpacked, and what it held.
-  void StartFilePass(std::u16string_view root, const Profile* before) {
+  // Before the passes: the profile as read, and where its tree is unpacked.
+  void Start(std::u16string_view root, const Profile* before) {
     root_ = root;
     before_ = before;
-    LookAhead(0);
   }
+  void StartFilePass() { LookAhead(0); }
 
   // Once the passes are done.
   void AddNearKeys() {
@@ -234,7 +245,57 @@ class EffectRecorder final : public RuleObserver {
     }
   }
 
+  // The value a convert to a text type acts on, when rule `index` is one.
+  const ValueRule* TextConvert(std::int32_t index) const {
+    if (index >= rules_.Count() || rules_.At(index).kind != RuleKind::Value) return nullptr;
+    const ValueRule& rule = rules_.At(index).value;
+    const std::uint32_t type = RegistryTypeFromWord(rule.type);
+    const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+    return text && FindAction<ValueAction>(kValueActions, rule.action) == ValueAction::kConvert
+               ? &rule
+               : nullptr;
+  }
+  static std::uint32_t TypeIn(const RegistryDocument& document, const ValueRule& rule) {
+    std::u16string key = rule.key;
+    const int found = NormalizeKeyPath(&key) ? document.FindKey(key) : -1;
+    if (found < 0) return REG_NONE;
+    const RegistryValueList& values = document.KeyAt(found).values();
+    const int value = values.FindValue(rule.source);
+    return value < 0 ? REG_NONE : values[value].value.type;
+  }
+  // Keeps the type that the value of a convert that follows has now.
+  void NoteTypeBefore(std::int32_t index, const RegistryDocument& document) {
+    while (index < rules_.Count() && rules_.At(index).kind != RuleKind::Key &&
+           rules_.At(index).kind != RuleKind::Value) {
+      ++index;
+    }
+    const ValueRule* rule = TextConvert(index);
+    type_before_ = rule == nullptr ? REG_NONE : TypeIn(document, *rule);
+  }
+  // Whether rule `index`, a convert to text, acted on an integer (the first rule of a .reg file
+  // on the file as read).
+  bool NumberTurnedText(std::int32_t index) {
+    const ValueRule* rule = TextConvert(index);
+    if (rule == nullptr) return false;
+    std::uint32_t type = type_before_;
+    if (index == FirstRegistryRule() && before_ != nullptr &&
+        reg_file_ <= before_->reg_files.size()) {
+      type = TypeIn(before_->reg_files[reg_file_ - 1].document, *rule);
+    }
+    return type == REG_DWORD || type == REG_QWORD;
+  }
+  std::int32_t FirstRegistryRule() const {
+    for (std::int32_t i = 0; i < rules_.Count(); ++i) {
+      const RuleKind kind = rules_.At(i).kind;
+      if (kind == RuleKind::Key || kind == RuleKind::Value) return i;
+    }
+    return rules_.Count();
+  }
+
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::int32_t last_registry_rule_ = std::numeric_limits<std::int32_t>::max();
+  std::size_t reg_file_ = 0;              // of the profile, counted from 1
+  std::uint32_t type_before_ = REG_NONE;  // of the value the next rule converts
   const MigrationRules& rules_;
   std::vector<RuleEffect>* effects_;
   std::u16string_view root_;
@@ -276,9 +337,10 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   if (SUCCEEDED(before_read)) RETURN_IF_FAILED(RecordStates(&run->before.tree));
 
   EffectRecorder recorder(rules, &run->rules);
+  recorder.Start(root, SUCCEEDED(before_read) ? &run->before : nullptr);
   hr = RunRegistryFilePass(root, rules, &recorder);
   if (SUCCEEDED(hr)) {
-    recorder.StartFilePass(root, &run->before);
+    recorder.StartFilePass();
     hr = RunFilePass(root, rules, &recorder);
   }
   recorder.AddNearKeys();

@@ -17,13 +17,14 @@
 namespace orvex {
 
 /// What one rule did in one profile: in how many .reg files it acted, found nothing or failed (a
-/// directory or file rule counts once), and for a key or value rule that found nothing what it may
-/// have meant, each text once.
+/// directory or file rule counts once), for a rule that found nothing what it may have meant, and
+/// what it did that is likely not what was meant (a number converted to text), each text once.
 struct RuleEffect {
   std::uint32_t acted = 0;
   std::uint32_t found_nothing = 0;
   std::uint32_t failed = 0;
   std::vector<std::u16string> near_misses;
+  std::vector<std::u16string> warnings;  ///< what it did that is likely not what was meant
 };
 
 /// One profile after the rules: the workspace holds both sides' files until it goes away.
