@@ -104,7 +104,7 @@ HRESULT FindReplacements(const RuleRun& with, const RuleRun& without,
 
 struct Loss {
   std::string place;    // what identifies it across profiles: .reg file, key and name, or path
-  std::u16string text;  // "value \"A\" of key 'K'", "file 'Desktop\\a.txt'"
+  std::u16string text;  // "value \"A\" of key 'K'", "key 'K'", "file 'Desktop\\a.txt'"
   bool overwritten = false;
   RegistryValueEntry old_value;  // a value's
 };
@@ -120,6 +120,9 @@ std::map<std::u16string_view, const RegistryValueRef*> ImportedValues(const KeyV
 std::string ValuePlace(std::u16string_view reg_file, std::string_view key,
                        std::u16string_view name) {
   return "v" + CollationKey(reg_file) + '\x1F' + std::string(key) + '\x1F' + ToUtf8(name);
+}
+std::string KeyPlace(std::u16string_view reg_file, std::string_view key) {
+  return "k" + CollationKey(reg_file) + '\x1F' + std::string(key);
 }
 std::string TreePlace(std::u16string_view path) { return "f" + ToUtf8(path); }
 
@@ -156,6 +159,23 @@ void AddValueLosses(std::u16string_view reg_file, const RegistryDocument& before
            u"value " + ValueNameText(name) + u" of key '" + std::u16string(key.path) + u"'",
            now != new_values.end(), value->ToEntry()});
     }
+  }
+  // An empty key gone, unless a key of its name turned up elsewhere (a tree renamed).
+  std::set<std::string> arrived_names;
+  for (const KeyView& key : new_index.keys()) {
+    if (old_index.Find(key.collation_key) == nullptr) {
+      arrived_names.insert(PathCollationKey(KeyComponents(key.path).back()));
+    }
+  }
+  for (const KeyView& key : old_index.keys()) {
+    if (!key.values.empty() || new_index.Find(key.collation_key) != nullptr ||
+        arrived_names.contains(PathCollationKey(KeyComponents(key.path).back()))) {
+      continue;
+    }
+    losses->push_back({KeyPlace(reg_file, key.collation_key),
+                       u"key '" + std::u16string(key.path) + u"'",
+                       false,
+                       {}});
   }
 }
 
@@ -233,6 +253,7 @@ std::set<std::string> PlacesOf(const Profile& profile) {
   for (const ProfileRegFile& file : profile.reg_files) {
     const DocumentIndex index(file.document);
     for (const KeyView& key : index.keys()) {
+      places.insert(KeyPlace(file.name, key.collation_key));
       for (const RegistryValuePair* pair : key.values) {
         places.insert(ValuePlace(file.name, key.collation_key, pair->name));
       }

@@ -66,7 +66,7 @@ TEST(DeriveCheckTest, NamesWhatTheRulesTakeFromOtherUsers) {
   const Tallow bob{"bob",
                    "0000007d",
                    "owner=bob\nzoom=125\nwrap=on\n",
-                   "\"Extra\"=\"1\"\r\n",
+                   "\"Extra\"=\"1\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tallow\\Plugins]\r\n",
                    {{"AppData/Tallow/notes.txt", TestEntry::kFile, "mine"}}};
   const Tallow carol{"carol", "00000064", "owner=carol\n", "", {}};
   WriteUser(dir, alice, true);
@@ -87,6 +87,10 @@ TEST(DeriveCheckTest, NamesWhatTheRulesTakeFromOtherUsers) {
                 "example:\n"
                 "       deletes value \"Extra\" of key 'HKEY_CURRENT_USER\\Software\\Tallow', "
                 "which the example did not have, in 1 of 2 profiles: " +
+                bob_zip +
+                "\n"
+                "       deletes key 'HKEY_CURRENT_USER\\Software\\Tallow\\Plugins', which the "
+                "example did not have, in 1 of 2 profiles: " +
                 bob_zip +
                 "\n"
                 "       deletes file 'AppData\\Tallow\\notes.txt', which the example did "
