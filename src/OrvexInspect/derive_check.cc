@@ -97,10 +97,10 @@ HRESULT FindReplacements(const RuleRun& with, const RuleRun& without,
 
 // --- What a run loses
 //
-// A value, file or folder the profile held before the rules is lost when the profile after them
-// holds it neither where it was (the same bytes; a convert keeps them) nor elsewhere (moved or
-// renamed: a value's bytes, a file's identity, size and last write). Losses are named by where
-// they were, so that one profile's can be matched with the example's.
+// A value, key, file or folder the profile held before the rules is lost when the profile after
+// them holds it neither where it was (the same bytes; a convert keeps them) nor elsewhere (moved
+// or renamed: a value's bytes, a key's name, a file's or folder's identity). Losses are named by
+// where they were, so that one profile's can be matched with the example's.
 
 struct Loss {
   std::string place;    // what identifies it across profiles: .reg file, key and name, or path
@@ -179,31 +179,31 @@ void AddValueLosses(std::u16string_view reg_file, const RegistryDocument& before
   }
 }
 
+// Whether two entries are the same file or folder unchanged: its identity, and for a file its size
+// and last write (a folder's change with what is put into it).
 bool SameState(const TreeEntry& a, const TreeEntry& b) {
-  return a.state && b.state && a.state->identity == b.state->identity &&
-         a.state->size == b.state->size && a.state->last_write_time == b.state->last_write_time;
+  return a.directory == b.directory && a.state && b.state &&
+         a.state->identity == b.state->identity &&
+         (a.directory ||
+          (a.state->size == b.state->size && a.state->last_write_time == b.state->last_write_time));
 }
 
-// The files and folders lost; a folder lost with everything in it is one loss.
+// The files and folders lost. A folder is lost only with everything in it; one that lost part of
+// what it held is none, its lost files are.
 void AddTreeLosses(const FileTree& before, const FileTree& after, std::vector<Loss>* losses) {
   std::set<std::u16string> lost;
+  std::set<std::u16string> overwritten;
   for (const auto& [path, entry] : before) {
     const auto now = after.find(path);
     const bool there = now != after.end() && now->second.directory == entry.directory;
     if (there && (entry.directory || SameState(entry, now->second))) continue;
-    if (!there && std::any_of(after.begin(), after.end(), [&](const auto& other) {
-          return other.second.directory == entry.directory && SameState(entry, other.second);
-        })) {
+    if (!there && std::any_of(after.begin(), after.end(),
+                              [&](const auto& other) { return SameState(entry, other.second); })) {
       continue;  // moved
     }
     lost.insert(path);
-    losses->push_back(
-        {TreePlace(path),
-         std::u16string(entry.directory ? u"folder '" : u"file '") + RulePath(path) + u"'",
-         there,
-         {}});
+    if (there) overwritten.insert(path);
   }
-  // A folder whose whole content is lost stands for it.
   std::set<std::u16string> whole;
   for (const std::u16string& path : lost) {
     if (!before.at(path).directory) continue;
@@ -215,24 +215,20 @@ void AddTreeLosses(const FileTree& before, const FileTree& after, std::vector<Lo
     }
     if (all) whole.insert(path);
   }
-  std::erase_if(*losses, [&](const Loss& loss) {
-    if (!loss.place.starts_with('f')) return false;
-    const std::u16string path = ToUtf16(std::string_view(loss.place).substr(1));
-    for (std::size_t slash = path.rfind(u'/'); slash != std::u16string_view::npos;
-         slash = path.rfind(u'/', slash - 1)) {
-      if (whole.contains(path.substr(0, slash))) return true;
-      if (slash == 0) break;
-    }
-    return false;
-  });
-  for (Loss& loss : *losses) {
-    if (loss.place.starts_with('f') && whole.contains(ToUtf16(loss.place.substr(1)))) {
-      loss.text += u" with everything in it";
-    }
+  for (const std::u16string& path : lost) {
+    const bool directory = before.at(path).directory;
+    if (directory && !whole.contains(path)) continue;
+    const auto next = before.upper_bound(path);
+    const bool holds = next != before.end() && next->first.starts_with(path + u'/');
+    losses->push_back({TreePlace(path),
+                       std::u16string(directory ? u"folder '" : u"file '") + RulePath(path) + u"'" +
+                           (holds ? u" with everything in it" : u""),
+                       overwritten.contains(path),
+                       {}});
   }
 }
 
-// Every loss of a run whose passes succeeded.
+// Every loss of a run whose passes succeeded; a folder comes before what it held.
 std::vector<Loss> LossesOf(const RuleRun& run) {
   std::vector<Loss> losses;
   if (!run.after_read) return losses;
@@ -349,8 +345,15 @@ HRESULT CheckWithProfiles(std::u16string_view example, std::span<const NamedArch
       stops.push_back(other.name + u": exit code " + DecimalText(run.exit_code) + u", " +
                       run.failure);
     }
-    std::set<std::u16string> named;  // once per profile
+    std::set<std::u16string> named;    // once per profile
+    std::vector<std::string> folders;  // lost whole here and not so in the example
     for (const Loss& loss : LossesOf(run)) {
+      // What lies in such a folder is named with it.
+      if (std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+            return loss.place.starts_with(folder + '/');
+          })) {
+        continue;
+      }
       if (loss.overwritten && WrittenByDataRule(loss, list)) continue;
       const auto known = example_losses.find(loss.place);
       std::u16string line = (loss.overwritten ? u"overwrites " : u"deletes ") + loss.text;
@@ -364,6 +367,7 @@ HRESULT CheckWithProfiles(std::u16string_view example, std::span<const NamedArch
         continue;
       }
       if (!named.insert(line).second) continue;
+      if (loss.text.starts_with(u"folder")) folders.push_back(loss.place);
       auto it = std::find_if(lost.begin(), lost.end(),
                              [&](const auto& entry) { return entry.first == line; });
       if (it == lost.end()) it = lost.insert(lost.end(), {line, Tally{}});

@@ -305,10 +305,9 @@ class EffectRecorder final : public RuleObserver {
   std::vector<bool> key_found_;
 };
 
-// Keeps in `tree` the state each of its files has now.
+// Keeps in `tree` the state each of its files and folders has now.
 HRESULT RecordStates(FileTree* tree) {
   for (auto& [name, entry] : *tree) {
-    if (entry.directory) continue;
     if (const std::uint32_t error =
             platform::GetFileState(entry.full_path, &entry.state.emplace())) {
       return HResultFromWin32(error);

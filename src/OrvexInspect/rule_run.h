@@ -40,7 +40,7 @@ struct RuleRun {
   /// Whether it would stop because the archive or one of its .reg files cannot be read.
   bool unreadable = false;
   std::vector<RuleEffect> rules;  ///< one per rule, in rule order
-  /// The profile as unpacked, its tree with the state each file had then (the files have since
+  /// The profile as unpacked, its tree with the state each entry had then (the files have since
   /// been changed in place), and the profile after the rules with the states of its files, read
   /// only when the passes succeeded (`after_read`); CompareProfiles compares the two.
   Profile before;
