@@ -90,6 +90,15 @@ std::u16string PerUserText(std::int32_t flag, std::u16string_view data) {
 
 }  // namespace
 
+bool IsSharedKey(std::u16string_view path) {
+  constexpr std::u16string_view kShared[] = {u"Microsoft", u"Classes", u"Policies", u"Wow6432Node"};
+  const auto parts = KeyComponents(path);
+  return parts.size() == 2 ||
+         (parts.size() == 3 && EqualsIgnoreCase(parts[1], u"Software") &&
+          std::any_of(std::begin(kShared), std::end(kShared),
+                      [&](std::u16string_view name) { return EqualsIgnoreCase(parts[2], name); }));
+}
+
 // The key path with its root in full, or an error; a path the processors take as written but
 // that names no key of a .reg file is reported too.
 std::optional<std::u16string> RegistryRuleChecker::KeyPath(std::u16string_view attribute,
@@ -164,13 +173,7 @@ void RegistryRuleChecker::RemoveKeys(const std::u16string& path, std::u16string_
 void RegistryRuleChecker::CheckTopLevelDelete(const std::u16string& path,
                                               const std::u16string& shown) {
   if (IsKeyAtOrBelow(kImportMarkerKeyPath, path)) return;  // removes-import-markers says more
-  const auto parts = KeyComponents(path);
-  constexpr std::u16string_view kShared[] = {u"Microsoft", u"Classes", u"Policies", u"Wow6432Node"};
-  const bool shared =
-      parts.size() == 3 && EqualsIgnoreCase(parts[1], u"Software") &&
-      std::any_of(std::begin(kShared), std::end(kShared),
-                  [&](std::u16string_view name) { return EqualsIgnoreCase(parts[2], name); });
-  if (parts.size() == 2 || shared) {
+  if (IsSharedKey(path)) {
     sink_.Warn(u"deletes-top-level-key", u"source",
                u"key " + Quoted(shown) +
                    u" holds the settings of many programs in every profile; delete the "

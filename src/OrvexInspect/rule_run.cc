@@ -187,7 +187,9 @@ class EffectRecorder final : public RuleObserver {
     const auto rule = static_cast<std::size_t>(index);
     if (missing_ == rule) {
       outcome = RuleOutcome::kFoundNothing;
-      AddOnce(&(*effects_)[rule].near_misses, PathNearMiss(rules_.At(index), *before_));
+      if (before_ != nullptr) {
+        AddOnce(&(*effects_)[rule].near_misses, PathNearMiss(rules_.At(index), *before_));
+      }
     }
     Count(index, outcome);
     LookAhead(index + 1);
