@@ -116,16 +116,17 @@ TEST(DeriveCheckTest, NamesWhatTheRulesTakeFromOtherUsers) {
         Inspect({u"diff", dir.wide(user->name + "_out.zip"), dir.wide(user->name + "_after.zip")});
     EXPECT_EQ(ToUtf8(compared.out + compared.err), "") << user->name;
   }
-  const CommandOutput previewed =
-      Inspect({u"preview", dir.wide("derived.xml"), dir.wide("bob.zip"), dir.wide("carol.zip")});
+  // One profile at a time: the engine is registered for this thread alone.
+  const CommandOutput previewed = Inspect({u"preview", u"-j", u"1", dir.wide("derived.xml"),
+                                           dir.wide("bob.zip"), dir.wide("carol.zip")});
   EXPECT_EQ(previewed.exit_code, 0u) << ToUtf8(previewed.out);
 
   // A number converted to text is warned of where it happens.
   testing::WriteFile(dir.path() / "convert.xml",
                      "<migration><value action=\"convert\" key=\"HKCU\\Software\\Tallow\" "
                      "source=\"Zoom\" type=\"string\"/></migration>");
-  const CommandOutput converted =
-      Inspect({u"preview", dir.wide("convert.xml"), dir.wide("bob.zip"), dir.wide("carol.zip")});
+  const CommandOutput converted = Inspect({u"preview", u"-j", u"1", dir.wide("convert.xml"),
+                                           dir.wide("bob.zip"), dir.wide("carol.zip")});
   EXPECT_NE(ToUtf8(converted.out)
                 .find("      warning: 'Zoom' held a number: convert changes only the type, so the "
                       "number's bytes read as characters; no rule turns a number into its digits "
