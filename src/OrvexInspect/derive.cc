@@ -94,12 +94,41 @@ std::u16string EntryText(const TreeDifference& difference) {
          (files == 0 ? u"empty" : CountText(files, u"file", u"files")) + u")";
 }
 
+// How the example's file changed where the rules keep the user's own, in words: "gained a line",
+// "lost 2 lines", "gained a line and lost 2 lines"; for files that are not text, its sizes.
+HRESULT ChangeText(const TreeEntry& kept, const TreeEntry& example, std::u16string* text) {
+  LineComparison lines;
+  RETURN_IF_FAILED(CompareLines(kept.full_path, example.full_path, &lines));
+  if (!lines.text || kept.size > kMaxInlineBytes || example.size > kMaxInlineBytes) {
+    *text = u"holds " + CountText(example.size, u"byte", u"bytes") + u" where the user's held " +
+            DecimalText(kept.size);
+    return S_OK;
+  }
+  const std::size_t gained = lines.only_second;
+  const std::size_t lost = lines.only_first;
+  const auto count = [](std::size_t n) {
+    return n == 1 ? std::u16string(u"a line") : DecimalText(n) + u" lines";
+  };
+  if (gained == 0 && lost == 0) {
+    *text = u"has its lines in another order";
+  } else if (lost == 0) {
+    *text = u"gained " + count(gained);
+  } else if (gained == 0) {
+    *text = u"lost " + count(lost);
+  } else {
+    *text = u"gained " + count(gained) + u" and lost " + count(lost);
+  }
+  return S_OK;
+}
+
 // What differs between the rules' result (the comparison's before) and the after profile, in
-// words: which of the two has what the other lacks.
-std::vector<std::u16string> RemainingLines(const ProfileComparison& comparison) {
+// words: which of the two has what the other lacks. A file that the rules keep but the example
+// changed is said in words about the change.
+HRESULT RemainingLines(const ProfileComparison& comparison, const FileTree& kept,
+                       std::vector<std::u16string>* remaining) {
   constexpr std::u16string_view kLacks = u", which the after profile lacks";
   constexpr std::u16string_view kNotMade = u", which the rules do not make";
-  std::vector<std::u16string> lines;
+  std::vector<std::u16string>& lines = *remaining;
   for (const RegFileComparison& file : comparison.reg_files) {
     const std::u16string head = file.name + u": ";
     if (!file.in_after) {
@@ -126,7 +155,11 @@ std::vector<std::u16string> RemainingLines(const ProfileComparison& comparison) 
       }
       for (const ValueDifference& value : key.values) {
         const std::u16string name = ValueNameText(value.name);
-        if (value.renamed) {
+        if (!value.old_key.empty()) {
+          lines.push_back(head + u"the rules leave value " + name + u" in key '" +
+                          std::u16string(value.old_key) + u"' where the after profile has it in " +
+                          path);
+        } else if (value.renamed) {
           lines.push_back(head + u"the rules leave value " + ValueNameText(value.old_name) +
                           u" of key " + path + u" where the after profile names it " + name);
         } else if (value.after == nullptr) {
@@ -158,16 +191,16 @@ std::vector<std::u16string> RemainingLines(const ProfileComparison& comparison) 
         lines.push_back(u"the rules leave '" + difference.from +
                         u"' where the after profile has it as '" + difference.path + u"'");
         break;
-      case TreeDifference::Kind::kChanged:
-        lines.push_back(u"file '" + difference.path + u"' holds " +
-                        CountText(difference.old_size, u"byte", u"bytes") +
-                        u" after the rules and " +
-                        CountText(difference.entry->size, u"other byte", u"other bytes") +
-                        u" in the after profile");
+      case TreeDifference::Kind::kChanged: {
+        std::u16string change;
+        RETURN_IF_FAILED(ChangeText(kept.at(difference.path), *difference.entry, &change));
+        lines.push_back(u"the example's file '" + difference.path + u"' " + change +
+                        u"; the rules keep each user's own content");
         break;
+      }
     }
   }
-  return lines;
+  return S_OK;
 }
 
 // The picture conversions that derive tries and the rules it runs need the imaging library and
@@ -342,8 +375,7 @@ HRESULT DeriveRules(Profile& before, const Profile& after, std::u16string_view s
   ProfileComparison comparison;
   RETURN_IF_FAILED(
       CompareProfiles(old_files, before.tree, new_files, after.tree, false, &comparison));
-  derived->remaining = RemainingLines(comparison);
-  return S_OK;
+  return RemainingLines(comparison, before.tree, &derived->remaining);
 }
 
 std::u16string MigrationXmlText(const DerivedRules& derived, std::u16string_view before_name,

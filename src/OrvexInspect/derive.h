@@ -88,6 +88,17 @@ void DeriveRegistryRules(std::span<const RegFilePair> files, std::vector<Migrati
 std::u16string RulePath(std::u16string_view tree_name);
 std::u16string TreeName(std::u16string_view rule_path);
 
+/// Two files' lines compared as a multiset ('\n' ends a line; files over kMaxInlineBytes are read
+/// that far): how many they share and how many only one holds.
+struct LineComparison {
+  bool text = false;  ///< neither holds a NUL byte
+  std::size_t shared = 0;
+  std::size_t only_first = 0;
+  std::size_t only_second = 0;
+};
+[[nodiscard]] HRESULT CompareLines(std::u16string_view first, std::u16string_view second,
+                                   LineComparison* comparison);
+
 /// The directory and file rules that turn before's tree into after's; trial picture conversions
 /// write into the folder `scratch`, which is made when first needed.
 [[nodiscard]] HRESULT DeriveFileRules(const Profile& before, const Profile& after,

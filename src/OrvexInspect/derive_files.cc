@@ -144,6 +144,7 @@ class FileDeriver {
     RETURN_IF_FAILED(PlanOf(after_.tree, &target_));
     MoveDirectories();
     MoveFiles();
+    RETURN_IF_FAILED(MoveChangedFiles());
     CopyFiles();
     RETURN_IF_FAILED(ConvertPictures());
     RETURN_IF_FAILED(DeleteAndCreate());
@@ -287,6 +288,44 @@ class FileDeriver {
       MoveInPlan(&plan_, from, to);
       file_moves_.push_back(PathRule(false, u"move", from, to));
     }
+  }
+
+  // A removed file and an added file of the same name but for its extension, whose text is for
+  // the most part the same, are one file moved or renamed, its content changed too: it moves, so
+  // that every user keeps their own content, and the change stays a difference of the example.
+  HRESULT MoveChangedFiles() {
+    std::vector<std::u16string> removed;
+    for (const auto& [path, entry] : plan_) {
+      if (!entry.directory && entry.size > 0 && entry.size <= kMaxInlineBytes &&
+          Removed(path, entry) && IsReachable(path)) {
+        removed.push_back(path);
+      }
+    }
+    std::vector<std::pair<std::u16string, std::u16string>> moves;
+    for (const auto& [path, entry] : target_) {
+      if (entry.directory || entry.size == 0 || entry.size > kMaxInlineBytes ||
+          !Added(path, entry) || !IsReachable(path)) {
+        continue;
+      }
+      for (auto it = removed.begin(); it != removed.end(); ++it) {
+        if (!EqualsIgnoreCase(Stem(*it), Stem(path))) continue;
+        // Most of the shorter file's lines are the other's.
+        LineComparison lines;
+        RETURN_IF_FAILED(CompareLines(*plan_.at(*it).full_path, *entry.full_path, &lines));
+        const std::size_t shorter = lines.shared + std::min(lines.only_first, lines.only_second);
+        if (!lines.text || lines.shared == 0 || 2 * lines.shared < shorter) continue;
+        moves.emplace_back(*it, path);
+        removed.erase(it);
+        break;
+      }
+    }
+    for (const auto& [from, to] : moves) {
+      MoveInPlan(&plan_, from, to);
+      // The file at `to` is the user's own, and stays so.
+      plan_[to] = target_.at(to);
+      file_moves_.push_back(PathRule(false, u"move", from, to));
+    }
+    return S_OK;
   }
 
   // An added file whose content a file of the tree holds is copied from there.
@@ -439,6 +478,36 @@ class FileDeriver {
 };
 
 }  // namespace
+
+HRESULT CompareLines(std::u16string_view first, std::u16string_view second,
+                     LineComparison* comparison) {
+  std::string bytes[2];
+  RETURN_IF_FAILED(ReadFileBytes(first, kMaxInlineBytes, &bytes[0]));
+  RETURN_IF_FAILED(ReadFileBytes(second, kMaxInlineBytes, &bytes[1]));
+  *comparison = {};
+  comparison->text =
+      bytes[0].find('\0') == std::string::npos && bytes[1].find('\0') == std::string::npos;
+  std::multiset<std::string_view> lines[2];
+  for (int side = 0; side < 2; ++side) {
+    std::string_view rest = bytes[side];
+    while (!rest.empty()) {
+      const std::size_t end = rest.find('\n');
+      lines[side].insert(rest.substr(0, end));
+      rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    }
+  }
+  for (const std::string_view line : lines[0]) {
+    const auto other = lines[1].find(line);
+    if (other == lines[1].end()) {
+      ++comparison->only_first;
+    } else {
+      lines[1].erase(other);
+      ++comparison->shared;
+    }
+  }
+  comparison->only_second = lines[1].size();
+  return S_OK;
+}
 
 std::u16string RulePath(std::u16string_view tree_name) {
   std::u16string rule(tree_name);

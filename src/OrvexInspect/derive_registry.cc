@@ -9,6 +9,7 @@
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/registry_diff.h"
+#include "OrvexInspect/rule_check.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"
 #include "transforms/registry/key_rules.h"
@@ -21,9 +22,6 @@ namespace {
 // one name it follows before the name says too little.
 constexpr std::size_t kMaxSuffix = 8;
 constexpr std::size_t kMaxBucket = 16;
-
-// How deep the keys lie that no derived rule deletes: a root and the keys right below it.
-constexpr std::size_t kTopLevelDepth = 2;
 
 // How many components two key paths share from their start.
 std::size_t SharedComponents(std::u16string_view a, std::u16string_view b) {
@@ -367,16 +365,18 @@ class RegistryDeriver {
     return true;
   }
 
-  // Roots and the keys just below them (HKEY_CURRENT_USER\Software) hold what every application
-  // keeps; their deletes would take that from every profile, so only what lies below them goes.
+  // Roots, the keys just below them (HKEY_CURRENT_USER\Software) and the keys below Software that
+  // many programs share hold what every application keeps; their deletes would take that from
+  // every profile, so only what lies below them goes.
   void CollectDeletes(const KeyNode& node, std::size_t file) {
     if (node.keys == 0 || node.keys == node.kept_keys) return;
-    if (node.depth > kTopLevelDepth && node.kept_keys == 0 && SafeEverywhere(node.path, file)) {
+    const bool shared = node.depth == 1 || IsSharedKey(node.path);
+    if (!shared && node.kept_keys == 0 && SafeEverywhere(node.path, file)) {
       if (CheckPath(file, node.path))
         list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
       return;
     }
-    if (node.depth > kTopLevelDepth && node.has_key && !node.kept) {
+    if (!shared && node.has_key && !node.kept) {
       // No rule deletes a key alone: the tree goes, and the keys below that stay come back.
       if (!CheckPath(file, node.path)) return;
       list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));

@@ -85,13 +85,6 @@ void CountValues(const KeyDifference& key, ChangeCounts* values) {
   }
 }
 
-void AppendCountsText(std::u16string_view what, const ChangeCounts& counts, std::u16string* out) {
-  *out += what;
-  *out += u": " + DecimalText(counts.added) + u" added, " + DecimalText(counts.removed) +
-          u" removed, " + DecimalText(counts.changed) + u" changed, " + DecimalText(counts.moved) +
-          u" moved\n";
-}
-
 void AppendCountsJson(std::u16string_view what, const ChangeCounts& counts, std::u16string* out) {
   *out += u'"';
   *out += what;
@@ -212,10 +205,16 @@ DifferenceSummary Summarize(const ProfileComparison& comparison) {
   return summary;
 }
 
+std::u16string CountsText(std::u16string_view what, const ChangeCounts& counts) {
+  return std::u16string(what) + u": " + DecimalText(counts.added) + u" added, " +
+         DecimalText(counts.removed) + u" removed, " + DecimalText(counts.changed) + u" changed, " +
+         DecimalText(counts.moved) + u" moved";
+}
+
 void AppendSummaryText(const DifferenceSummary& summary, std::u16string* out) {
-  AppendCountsText(u"keys", summary.keys, out);
-  AppendCountsText(u"values", summary.values, out);
-  AppendCountsText(u"files", summary.files, out);
+  *out += CountsText(u"keys", summary.keys) + u'\n';
+  *out += CountsText(u"values", summary.values) + u'\n';
+  *out += CountsText(u"files", summary.files) + u'\n';
 }
 
 void AppendSummaryJson(const DifferenceSummary& summary, std::u16string* out) {
@@ -278,6 +277,7 @@ void AppendDifferenceJson(const ProfileComparison& comparison, std::u16string_vi
         json.Field(u"key", key.key->path);
         json.Field(u"name", value.name);
         if (value.renamed) json.Field(u"from", value.old_name);
+        if (!value.old_key.empty()) json.Field(u"from_key", value.old_key);
         if (value.before != nullptr && !value.renamed) {
           json.Raw(u", \"before\": ");
           AppendValueJson(out, *value.before, value.before_count);

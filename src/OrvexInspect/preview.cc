@@ -142,7 +142,7 @@ ProfileResult PreviewOne(const ProfileArchive& archive, const MigrationRules& ru
     ProfileComparison comparison;
     if (SUCCEEDED(result.error) && run.after_read) {
       result.error = CompareProfiles(run.before, run.after, false, &comparison);
-      if (SUCCEEDED(result.error)) result.changes = CountChanges(run, comparison);
+      if (SUCCEEDED(result.error)) result.changes = CountChanges(comparison);
     }
     result.exit_code = run.exit_code;
     result.failure = std::move(run.failure);
@@ -234,7 +234,16 @@ struct RuleSummary {
   Tally found_nothing;
   Tally failed;
   std::vector<std::pair<std::u16string, std::uint64_t>> near_misses;  // text, profiles
+  std::vector<std::pair<std::u16string, std::uint64_t>> warnings;     // text, profiles
 };
+
+void CountText(std::vector<std::pair<std::u16string, std::uint64_t>>* texts,
+               const std::u16string& text) {
+  auto it = std::find_if(texts->begin(), texts->end(),
+                         [&](const auto& known) { return known.first == text; });
+  if (it == texts->end()) it = texts->insert(texts->end(), {text, 0});
+  ++it->second;
+}
 
 // Per profile a rule failed if it failed anywhere, else acted if it acted anywhere, else found
 // nothing if it ran at all (a profile without .reg files runs no key or value rule).
@@ -246,6 +255,7 @@ std::vector<RuleSummary> SummarizeRules(const std::vector<ProfileArchive>& archi
     for (std::size_t r = 0; r < results[p].rules.size(); ++r) {
       const RuleEffect& effect = results[p].rules[r];
       RuleSummary& summary = summaries[r];
+      for (const std::u16string& text : effect.warnings) CountText(&summary.warnings, text);
       if (effect.failed != 0) {
         summary.failed.Add(archives[p].name, effect.failed);
       } else if (effect.acted != 0) {
@@ -255,12 +265,7 @@ std::vector<RuleSummary> SummarizeRules(const std::vector<ProfileArchive>& archi
         // What the rule may have meant, only where it found nothing at all: not where another
         // .reg file lacks what one of them held.
         for (const std::u16string& text : effect.near_misses) {
-          auto it = std::find_if(summary.near_misses.begin(), summary.near_misses.end(),
-                                 [&](const auto& known) { return known.first == text; });
-          if (it == summary.near_misses.end()) {
-            it = summary.near_misses.insert(summary.near_misses.end(), {text, 0});
-          }
-          ++it->second;
+          CountText(&summary.near_misses, text);
         }
       }
     }
@@ -276,14 +281,6 @@ struct Totals {
 };
 
 bool IsRegistryRule(RuleKind kind) { return kind == RuleKind::Key || kind == RuleKind::Value; }
-
-std::u16string CountsText(std::u16string_view what, const ChangeCounts& counts,
-                          bool with_changed = true) {
-  std::u16string text = u"  " + std::u16string(what) + u" +" + DecimalText(counts.added) + u" -" +
-                        DecimalText(counts.removed);
-  if (with_changed) text += u" ~" + DecimalText(counts.changed);
-  return text;
-}
 
 void AppendTallyText(std::u16string* out, std::u16string_view what, const Tally& tally,
                      bool registry) {
@@ -327,6 +324,9 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
     for (const auto& near_miss : summary.near_misses) {
       *out += u"      near miss: " + NearMissText(near_miss) + u'\n';
     }
+    for (const auto& warning : summary.warnings) {
+      *out += u"      warning: " + NearMissText(warning) + u'\n';
+    }
   }
   *out += u"Profiles:\n";
   for (std::size_t p = 0; p < results.size(); ++p) {
@@ -337,8 +337,10 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
       continue;
     }
     const RunChanges& c = result.changes;
-    *out += CountsText(u"keys", c.keys) + CountsText(u"values", c.values) +
-            CountsText(u"files", c.files) + CountsText(u"folders", c.folders, false) + u'\n';
+    *out += u"; " + CountsText(u"keys", c.summary.keys) + u"; " +
+            CountsText(u"values", c.summary.values) + u"; " +
+            CountsText(u"files", c.summary.files) + u"; " + CountsText(u"folders", c.folders) +
+            u'\n';
   }
   *out += u"Total: " + DecimalText(results.size()) +
           (results.size() == 1 ? u" profile: " : u" profiles: ") + DecimalText(totals.succeed) +
@@ -350,6 +352,20 @@ void AppendText(const std::u16string& rules_name, const MigrationRules& rules,
 
 void AppendNumberField(std::u16string* out, std::u16string_view name, std::uint64_t number) {
   *out += u"\"" + std::u16string(name) + u"\": " + DecimalText(number);
+}
+
+// `, "name": [{"text": ..., "profiles": n}, ...]`
+void AppendTextsJson(std::u16string* out, std::u16string_view name,
+                     const std::vector<std::pair<std::u16string, std::uint64_t>>& texts) {
+  *out += u", \"" + std::u16string(name) + u"\": [";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    *out += i == 0 ? u"{\"text\": " : u", {\"text\": ";
+    AppendJsonString(out, texts[i].first);
+    *out += u", ";
+    AppendNumberField(out, u"profiles", texts[i].second);
+    *out += u"}";
+  }
+  *out += u"]";
 }
 
 void AppendTallyJson(std::u16string* out, std::u16string_view name, const Tally& tally,
@@ -399,15 +415,9 @@ void AppendJson(const std::u16string& rules_name, const MigrationRules& rules,
     AppendTallyJson(out, u"acted", summary.acted, registry);
     AppendTallyJson(out, u"found_nothing", summary.found_nothing, registry);
     AppendTallyJson(out, u"failed", summary.failed, registry);
-    *out += u", \"near_misses\": [";
-    for (std::size_t i = 0; i < summary.near_misses.size(); ++i) {
-      *out += i == 0 ? u"{\"text\": " : u", {\"text\": ";
-      AppendJsonString(out, summary.near_misses[i].first);
-      *out += u", ";
-      AppendNumberField(out, u"profiles", summary.near_misses[i].second);
-      *out += u"}";
-    }
-    *out += u"]}";
+    AppendTextsJson(out, u"near_misses", summary.near_misses);
+    AppendTextsJson(out, u"warnings", summary.warnings);
+    *out += u"}";
   }
   *out += u"],\n \"profiles\": [";
   for (std::size_t p = 0; p < results.size(); ++p) {
@@ -424,13 +434,16 @@ void AppendJson(const std::u16string& rules_name, const MigrationRules& rules,
     }
     const RunChanges& c = result.changes;
     *out += u", \"changes\": {";
+    const DifferenceSummary& d = c.summary;
     const std::pair<std::u16string_view, std::uint64_t> fields[] = {
-        {u"keys_added", c.keys.added},          {u"keys_removed", c.keys.removed},
-        {u"keys_changed", c.keys.changed},      {u"values_added", c.values.added},
-        {u"values_removed", c.values.removed},  {u"values_changed", c.values.changed},
-        {u"files_added", c.files.added},        {u"files_removed", c.files.removed},
-        {u"files_changed", c.files.changed},    {u"folders_added", c.folders.added},
-        {u"folders_removed", c.folders.removed}};
+        {u"keys_added", d.keys.added},         {u"keys_removed", d.keys.removed},
+        {u"keys_changed", d.keys.changed},     {u"keys_moved", d.keys.moved},
+        {u"values_added", d.values.added},     {u"values_removed", d.values.removed},
+        {u"values_changed", d.values.changed}, {u"values_moved", d.values.moved},
+        {u"files_added", d.files.added},       {u"files_removed", d.files.removed},
+        {u"files_changed", d.files.changed},   {u"files_moved", d.files.moved},
+        {u"folders_added", c.folders.added},   {u"folders_removed", c.folders.removed},
+        {u"folders_moved", c.folders.moved}};
     for (std::size_t i = 0; i < std::size(fields); ++i) {
       if (i != 0) *out += u", ";
       AppendNumberField(out, fields[i].first, fields[i].second);
@@ -464,6 +477,9 @@ std::u16string PreviewPage(const std::u16string& rules_name, const MigrationRule
     row.failed = summary.failed.count;
     for (const auto& near_miss : summary.near_misses) {
       row.near_misses.push_back(NearMissText(near_miss));
+    }
+    for (const auto& warning : summary.warnings) {
+      row.near_misses.push_back(u"warning: " + NearMissText(warning));
     }
   }
   AppendHtmlRuleTable(rows, &page);

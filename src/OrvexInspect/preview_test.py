@@ -2,7 +2,8 @@
 """preview against the migration itself: over generated profiles, the counts per rule that
 `OrvexInspect preview --json` gives equal those that OrvexMigrate's /VERBOSE logs show, the output
 validates against docs/json-preview.schema.json, and rules with a letter-case slip or a misspelt
-key come with their near misses.
+key come with their near misses. A delete or a conversion of a file or folder that the profile
+lacks logs success or a failure, but found nothing, and preview says so.
 
 preview_test.py INSPECT MIGRATE SOURCE_DIR [PROFILES]   (PROFILES default 4; 40 by hand)
 """
@@ -12,6 +13,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import zipfile
 from pathlib import Path
 
 import jsonschema
@@ -27,6 +29,15 @@ ACTED = re.compile(
     r"|ProcessFile: (Copied|Created|Created empty|Deleted|Moved|Converted) file ")
 NOTHING = re.compile(r"\((key|value|tree) does not exist\)$|\(key already exists\)$"
                      r"|Failed to (copy|move) (directory|file) .*\(Error [23]\)$")
+
+
+def path(text):
+    """A path as the archive and the rules name it, compared ignoring case."""
+    return text.replace("\\", "/").lower()
+
+
+def ancestors(name):
+    return {name[:i] for i, c in enumerate(name) if c == "/"}
 
 
 def logged_effects(log, kinds):
@@ -69,6 +80,30 @@ def main():
             [sys.executable, source / "bench/mixed_rules.py", profiles / "p01.zip"],
             check=True, capture_output=True, text=True).stdout)
         kinds = re.findall(r"^  <(key|value|directory|file) ", rules.read_text(), re.M)
+        # (kind, action, source) of each rule, for those that find nothing where their source is
+        # missing: a delete or conversion of what the profile lacks, or what an earlier rule took.
+        parsed = [(kind, action, path(source), path(destination))
+                  for kind, action, source, destination in re.findall(
+                      r'^  <(\w+) action="(\w+)" (?:key="[^"]*" )?source=["\']([^"\']*)["\']'
+                      r'(?: destination="([^"]*)")?', rules.read_text(), re.M)]
+
+        def missing_sources(held):
+            held, missing = set(held), set()
+            for i, (kind, action, source, destination) in enumerate(parsed):
+                if kind not in ("directory", "file"):
+                    continue
+                if source not in held and (action == "delete" or action == "convert"):
+                    missing.add(i)
+                inside = {p for p in held if p == source or p.startswith(source + "/")}
+                if (kind, action) == ("directory", "move") and destination in held:
+                    continue  # a folder does not move onto another
+                if action in ("delete", "move"):
+                    held -= inside
+                if action == "create":
+                    held |= {source} | ancestors(source)
+                elif action in ("copy", "move") and source in inside:
+                    held |= {destination + p[len(source):] for p in inside} | ancestors(destination)
+            return missing
 
         expected = {}  # rule -> outcome -> [profiles, .reg files]
         for archive in sorted(profiles.iterdir()):
@@ -76,8 +111,14 @@ def main():
             subprocess.run([migrate, "/INPUT", archive, "/OUTPUT", work / "out.zip", "/XML", rules,
                             "/LOGFILE", log, "/VERBOSE", "/OVERWRITE"], check=True,
                            stdout=subprocess.DEVNULL)
+            with zipfile.ZipFile(archive) as packed:
+                held = {path(name.rstrip("/")) for name in packed.namelist()}
+            held |= {parent for name in held for parent in ancestors(name)}
+            missing = missing_sources(held)
             for rule, files in logged_effects(log, kinds).items():
                 outcome = 2 if files[2] else 0 if files[0] else 1
+                if rule in missing:
+                    outcome, files = 1, [0, 1, 0]
                 tally = expected.setdefault(rule, {}).setdefault(outcome, [0, 0])
                 tally[0] += 1
                 tally[1] += files[outcome]

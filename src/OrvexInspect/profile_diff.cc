@@ -324,6 +324,46 @@ HRESULT CompareTrees(const FileTree& before, const FileTree& after, bool expand,
   return S_OK;
 }
 
+// A value that one key lost and another gained under the same name, with the same type and data,
+// moved: it shows once, where it went, and the key it left lists it no more (nor, when that was
+// all that changed there, itself).
+void PairMovedValues(std::vector<KeyDifference>* keys) {
+  std::map<std::pair<std::u16string_view, std::uint64_t>, std::vector<ValueDifference*>> added;
+  for (KeyDifference& key : *keys) {
+    for (ValueDifference& value : key.values) {
+      if (value.before == nullptr) {
+        added[{value.name, DataHash(*value.after)}].push_back(&value);
+      }
+    }
+  }
+  std::set<const ValueDifference*> moved;
+  for (KeyDifference& key : *keys) {
+    for (ValueDifference& value : key.values) {
+      if (value.after != nullptr) continue;
+      const auto found = added.find({value.name, DataHash(*value.before)});
+      if (found == added.end()) continue;
+      for (ValueDifference*& match : found->second) {
+        if (match == nullptr || !(*match->after == *value.before)) continue;
+        match->before = value.before;
+        match->before_count = value.before_count;
+        match->renamed = true;
+        match->old_name = value.name;
+        match->old_key = key.key->path;
+        moved.insert(&value);
+        match = nullptr;
+        break;
+      }
+    }
+  }
+  if (moved.empty()) return;
+  for (KeyDifference& key : *keys) {
+    std::erase_if(key.values, [&](const ValueDifference& value) { return moved.contains(&value); });
+  }
+  std::erase_if(*keys, [](const KeyDifference& key) {
+    return key.kind == KeyDifference::Kind::kChanged && key.values.empty();
+  });
+}
+
 const RegistryDocument& EmptyDocument() {
   static const RegistryDocument empty;
   return empty;
@@ -347,6 +387,7 @@ HRESULT CompareProfiles(std::span<const RegDocumentRef> before, const FileTree& 
     file.after = std::make_unique<DocumentIndex>(file.in_after ? *new_document : EmptyDocument());
     file.keys = CompareDocuments(*file.before, *file.after);
     file.moves = FindKeyTreeMoves(*file.before, *file.after, &file.keys);
+    PairMovedValues(&file.keys);
     if (!file.keys.empty() || !file.moves.empty() || !file.in_before || !file.in_after) {
       comparison->reg_files.push_back(std::move(file));
     }

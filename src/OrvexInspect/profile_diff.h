@@ -83,6 +83,9 @@ struct DifferenceSummary {
 };
 DifferenceSummary Summarize(const ProfileComparison& comparison);
 
+/// One kind's counts: "keys: 1 added, 0 removed, 2 changed, 1 moved".
+std::u16string CountsText(std::u16string_view what, const ChangeCounts& counts);
+
 /// The summary as three lines ("keys: 1 added, 0 removed, 2 changed, 1 moved").
 void AppendSummaryText(const DifferenceSummary& summary, std::u16string* out);
 

@@ -232,9 +232,9 @@ TEST_F(ProfileDiffTest, ComparesByMeaning) {
 
 // Key trees, values, folders and files that went elsewhere with their content show as moves: a
 // key tree whose keys moved with it (the ones that also changed listed under their new path), a
-// value renamed in its key, a folder most of whose files went to the same places under a new one
-// (what did not go along listed on its own), files found again by content, names whose letter
-// case alone changed.
+// value renamed in its key or moved to another, a folder most of whose files went to the same
+// places under a new one (what did not go along listed on its own), files found again by content,
+// names whose letter case alone changed. A control character in a value shows as its code.
 TEST_F(ProfileDiffTest, ShowsMovesAsMoves) {
   const std::u16string before = Archive(
       "before.zip", {{"Registry/User.reg", TestEntry::kFile,
@@ -245,7 +245,9 @@ TEST_F(ProfileDiffTest, ShowsMovesAsMoves) {
                           u"[HKEY_CURRENT_USER\\Software\\Old\\App\\Window]\r\n"
                           u"\"Left\"=dword:00000001\r\n\r\n"
                           u"[HKEY_CURRENT_USER\\Software\\Old\\App\\Cache]\r\n"
-                          u"\"P\"=\"t\"\r\n\r\n")},
+                          u"\"P\"=\"t\"\r\n\r\n"
+                          u"[HKEY_CURRENT_USER\\Software\\Zed]\r\n"
+                          u"\"Zoom\"=dword:00000096\r\n\"Ctl\"=\"x\"\r\n\r\n")},
                      {"AppData/keep.txt", TestEntry::kFile, "k"},
                      {"AppData/Old/App/settings.ini", TestEntry::kFile, "s1"},
                      {"AppData/Old/App/sub/t.txt", TestEntry::kFile, "t2"},
@@ -259,7 +261,11 @@ TEST_F(ProfileDiffTest, ShowsMovesAsMoves) {
                          u"[HKEY_CURRENT_USER\\Software\\New\\App2]\r\n"
                          u"\"A\"=\"1\"\r\n\"Recent\"=\"x\"\r\n\"wordwrap\"=dword:00000001\r\n\r\n"
                          u"[HKEY_CURRENT_USER\\Software\\New\\App2\\Window]\r\n"
-                         u"\"Left\"=dword:00000001\r\n\r\n")},
+                         u"\"Left\"=dword:00000001\r\n\r\n"
+                         u"[HKEY_CURRENT_USER\\Software\\Zed]\r\n"
+                         u"\"Ctl\"=\"\u0096\"\r\n\r\n"
+                         u"[HKEY_CURRENT_USER\\Software\\Zed\\View]\r\n"
+                         u"\"Zoom\"=dword:00000096\r\n\r\n")},
                     {"AppData/keep.txt", TestEntry::kFile, "k"},
                     {"LocalAppData/New/App2/settings.ini", TestEntry::kFile, "s1"},
                     {"LocalAppData/New/App2/sub/t.txt", TestEntry::kFile, "t2"},
@@ -269,8 +275,8 @@ TEST_F(ProfileDiffTest, ShowsMovesAsMoves) {
   const CommandOutput output = RunInspectCommand({u"OrvexInspect", u"diff", before, after});
   EXPECT_EQ(
       ToUtf8(output.out),
-      "keys: 0 added, 1 removed, 1 changed, 2 moved\n"
-      "values: 0 added, 1 removed, 0 changed, 2 moved\n"
+      "keys: 1 added, 1 removed, 2 changed, 2 moved\n"
+      "values: 0 added, 1 removed, 1 changed, 3 moved\n"
       "files: 1 added, 1 removed, 0 changed, 4 moved\n"
       "\n"
       "- AppData/Old/ (directory)\n"
@@ -288,7 +294,12 @@ TEST_F(ProfileDiffTest, ShowsMovesAsMoves) {
       "  >     \"Last\" -> \"Recent\" = string \"x\"\n"
       "  >     \"WordWrap\" -> \"wordwrap\" (letter case only) = integer 1\n"
       "  - [HKEY_CURRENT_USER\\Software\\Old\\App\\Cache]\n"
-      "  -     \"P\" = string \"t\"\n");
+      "  -     \"P\" = string \"t\"\n"
+      "    [HKEY_CURRENT_USER\\Software\\Zed]\n"
+      "  -     \"Ctl\" = string \"x\"\n"
+      "  +     \"Ctl\" = string \"\\u0096\"\n"
+      "  + [HKEY_CURRENT_USER\\Software\\Zed\\View]\n"
+      "  >     \"Zoom\" from [HKEY_CURRENT_USER\\Software\\Zed] = integer 150\n");
   EXPECT_EQ(output.exit_code, kInspectFound);
 }
 

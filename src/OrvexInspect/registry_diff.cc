@@ -24,8 +24,8 @@ char16_t UnitAt(std::span<const std::uint8_t> data, std::size_t unit) {
   return static_cast<char16_t>(data[2 * unit] | data[2 * unit + 1] << 8);
 }
 
-// A value's text in double quotes; the quote and control characters are escaped, backslashes are
-// shown as they are, since paths are what values mostly hold.
+// A value's text in double quotes; the quote and control characters (which a console shows as
+// nothing) are escaped, backslashes are shown as they are, since paths are what values mostly hold.
 std::u16string QuotedEscaped(std::u16string_view text) {
   std::u16string out = u"\"";
   for (const char16_t unit : text) {
@@ -37,7 +37,7 @@ std::u16string QuotedEscaped(std::u16string_view text) {
       out += u"\\r";
     } else if (unit == u'\t') {
       out += u"\\t";
-    } else if (unit < 0x20) {
+    } else if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) {  // C0, DEL and C1 show nothing
       out += u"\\u00";
       out += kHexDigits[unit >> 4];
       out += kHexDigits[unit & 0xF];
@@ -135,6 +135,8 @@ std::vector<std::pair<std::u16string_view, const RegistryValueRef*>> SortedValue
   return values;
 }
 
+}  // namespace
+
 std::uint64_t DataHash(const RegistryValueRef& value) {
   std::uint64_t hash = 14695981039346656037ull;
   auto mix = [&](std::uint64_t part) { hash = (hash ^ part) * 1099511628211ull; };
@@ -142,8 +144,6 @@ std::uint64_t DataHash(const RegistryValueRef& value) {
   for (const std::uint8_t byte : value.data) mix(byte);
   return hash;
 }
-
-}  // namespace
 
 std::vector<std::u16string_view> KeyComponents(std::u16string_view path) {
   std::vector<std::u16string_view> parts;
@@ -496,6 +496,9 @@ bool LetterCaseOnly(std::u16string_view from, std::u16string_view to) {
 }
 
 std::u16string ValueNamesText(const ValueDifference& value) {
+  if (!value.old_key.empty()) {
+    return ValueNameText(value.name) + u" from [" + std::u16string(value.old_key) + u"]";
+  }
   if (!value.renamed) return ValueNameText(value.name);
   return ValueNameText(value.old_name) + u" -> " + ValueNameText(value.name) +
          (LetterCaseOnly(value.old_name, value.name) ? u" (letter case only)" : u"");

@@ -47,8 +47,9 @@ struct ValueDifference {
   const RegistryValueRef* after = nullptr;
   std::size_t before_count = 0;  ///< how many values of the name the before key holds
   std::size_t after_count = 0;
-  bool renamed = false;
+  bool renamed = false;               ///< renamed in its key, or moved from another
   std::u16string_view old_name = {};  ///< a renamed value's name before
+  std::u16string_view old_key = {};   ///< the key a value moved from, when another
 };
 
 /// A key that differs; an added or removed key lists every value it holds.
@@ -90,6 +91,9 @@ std::vector<std::u16string_view> KeyComponents(std::u16string_view path);
 /// Key path names joined by single backslashes.
 std::u16string Join(std::span<const std::u16string_view> parts);
 
+/// A hash of a value's type and data.
+std::uint64_t DataHash(const RegistryValueRef& value);
+
 /// A hash of a key's values (names, types and data) that does not depend on their order.
 std::uint64_t ValuesHash(const KeyView& key);
 
@@ -126,7 +130,8 @@ std::u16string NameCountText(std::size_t count);
 bool LetterCaseOnly(std::u16string_view from, std::u16string_view to);
 
 /// How a difference names its value: "\"Name\"", or for a renamed value "\"Old\" -> \"New\"", with
-/// " (letter case only)" when that is all that changed.
+/// " (letter case only)" when that is all that changed; a value moved from another key adds
+/// " from [Key]".
 std::u16string ValueNamesText(const ValueDifference& value);
 
 /// The value name as a .reg file writes it: @ for the default value, else in double quotes.

@@ -37,6 +37,11 @@ struct RuleFinding {
                                          std::vector<std::uint32_t>* lines,
                                          RuleFinding* parse_error);
 
+/// Whether the key at `path` (normalized: its root in full) holds the settings of many programs in
+/// every profile: a key right below a root (HKEY_CURRENT_USER\Control Panel), or a key below
+/// Software that many programs share (HKEY_CURRENT_USER\Software\Microsoft).
+bool IsSharedKey(std::u16string_view path);
+
 /// How a rule reads in a message: "key delete 'HKCU\Software\Old'", "value set 'Name' of
 /// '<key>'".
 std::u16string RuleText(const MigrationRule& rule);

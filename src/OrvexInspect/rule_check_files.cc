@@ -81,6 +81,31 @@ bool ReadsAsWords(std::u16string_view text) {
 
 }  // namespace
 
+void CheckTextAsBase64(FindingSink& sink, std::u16string_view what, std::u16string_view target,
+                       std::u16string_view text) {
+  while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
+  std::vector<std::uint8_t> bytes;
+  Base64Step step = Base64Step::kMeasure;
+  if (text.empty() || DecodeBase64Text(text, &bytes, &step) != ERROR_SUCCESS ||
+      IsPlainText(bytes) || !ReadsAsWords(text)) {
+    return;
+  }
+  // A short text is shown with its Base64; a long one would drown the line.
+  constexpr std::size_t kShown = 80;
+  std::u16string message(what);
+  if (text.size() <= kShown) message += u" " + Quoted(text);
+  message += u" is taken as Base64: " + std::u16string(target) + u" gets " +
+             DecimalText(bytes.size()) + u" bytes that are not this text";
+  if (text.size() <= kShown) {
+    const std::string utf8 = ToUtf8(text);
+    message +=
+        u"; for the text write " +
+        Quoted(Base64Encode({reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size()}));
+  }
+  sink.Warn(u"text-as-base64", {}, std::move(message));
+}
+
 // The rule path rebased against the stand-in archive directory, or an error.
 std::optional<std::u16string> PathRuleChecker::RulePath(std::u16string_view attribute,
                                                         const std::u16string& written) {
@@ -134,6 +159,57 @@ void PathRuleChecker::CheckPlacement(std::u16string_view attribute, const std::u
     sink_.Warn(u"appdata-local", attribute,
                std::u16string(attribute) + u" " + Quoted(written) +
                    u" names AppData\\Local, which profiles keep under the token LocalAppData");
+  }
+  // The token AppData is the roaming folder itself, and UserProfile's AppData folders have
+  // tokens of their own.
+  const bool roaming =
+      parts.size() >= 2 && parts[0] == u"AppData" && EqualsIgnoreCase(parts[1], u"Roaming");
+  const bool below_profile =
+      parts.size() >= 3 && parts[0] == u"UserProfile" && EqualsIgnoreCase(parts[1], u"AppData") &&
+      (EqualsIgnoreCase(parts[2], u"Roaming") || EqualsIgnoreCase(parts[2], u"Local"));
+  if (roaming || below_profile) {
+    const std::u16string_view token =
+        below_profile && EqualsIgnoreCase(parts[2], u"Local") ? u"LocalAppData" : u"AppData";
+    sink_.Warn(u"wrong-token-path", attribute,
+               std::u16string(attribute) + u" " + Quoted(written) +
+                   u" names a folder that the "
+                   u"token " +
+                   Quoted(token) + u" stands for; start the path with " + Quoted(token) +
+                   u" instead");
+  }
+}
+
+// A rule that takes away what an earlier rule put in place: a delete of where a folder was moved
+// or made, a move back to where an earlier move came from, a folder moved onto one an earlier rule
+// made (the move fails), a copy of a folder into itself.
+void PathRuleChecker::CheckUndone(const PathAction& action, bool file, const std::u16string& source,
+                                  const std::u16string& source_text,
+                                  const std::optional<std::u16string>& destination,
+                                  const std::u16string& destination_text) {
+  const auto undo = [&](const Placed& earlier, std::u16string_view what) {
+    sink_.Warn(u"undone-by-later-rule", u"source",
+               Quoted(action.word) + u" of " + Quoted(source_text) + u" " + std::u16string(what) +
+                   u" the rule at " + SiteText(earlier.site) + u" " + std::u16string(earlier.how) +
+                   u" " + Quoted(earlier.shown));
+  };
+  for (const Placed& earlier : placed_) {
+    if (action.deletes && IsPathAtOrBelow(earlier.path, source)) {
+      return undo(earlier, u"removes what");
+    }
+    if (action.moves && destination && earlier.how == u"moved to" &&
+        EqualsIgnoreCase(earlier.path, source) && EqualsIgnoreCase(earlier.from, *destination)) {
+      return undo(earlier, u"takes back what");
+    }
+    if (action.moves && !file && earlier.directory && earlier.how == u"created" && destination &&
+        EqualsIgnoreCase(earlier.path, *destination)) {
+      return undo(earlier, u"fails onto the folder that");
+    }
+  }
+  if (!action.creates && !action.deletes && !action.moves && !action.converts && destination &&
+      IsPathAtOrBelow(*destination, source)) {
+    sink_.Warn(u"copies-into-itself", u"destination",
+               u"destination " + Quoted(destination_text) + u" lies inside " + Quoted(source_text) +
+                   u": the copy copies into itself");
   }
 }
 
@@ -191,27 +267,13 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
     std::u16string_view text = *content;
     while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);
     while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
-    std::vector<std::uint8_t> bytes;
-    Base64Step step = Base64Step::kMeasure;
     if (!text.empty()) {
+      std::vector<std::uint8_t> bytes;
+      Base64Step step = Base64Step::kMeasure;
       if (DecodeBase64Text(text, &bytes, &step) != ERROR_SUCCESS) {
         return sink_.Error(u"not-base64", {}, u"the file content is not Base64");
       }
-      if (!IsPlainText(bytes) && ReadsAsWords(text)) {
-        // A short text is shown with its Base64; a long one would drown the line.
-        constexpr std::size_t kShown = 80;
-        std::u16string message = u"the file content";
-        if (text.size() <= kShown) message += u" " + Quoted(text);
-        message += u" is taken as Base64: the file gets " + DecimalText(bytes.size()) +
-                   u" bytes that are not this text";
-        if (text.size() <= kShown) {
-          const std::string utf8 = ToUtf8(text);
-          message += u"; for the text write " +
-                     Quoted(Base64Encode(
-                         {reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size()}));
-        }
-        sink_.Warn(u"text-as-base64", {}, std::move(message));
-      }
+      CheckTextAsBase64(sink_, u"the file content", u"the file", text);
     }
   }
   if (file && destination && EndsInSeparator(destination_text)) {
@@ -221,18 +283,18 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
                    u" of a file makes a file of that name, not one inside the "
                    u"folder; write the file's name at the end");
   }
-  if (deletes) {
+  if (deletes || action.moves) {
     // The folder of a token is where the profile's files of that kind live; the import expects it.
     const std::u16string token(Components(source_text)[0]);
     const RebasedPath root = RebaseRulePath(token, archive_);
     if (IsPathAtOrBelow(root.path, source)) {
-      sink_.Warn(u"deletes-token-root", u"source",
+      sink_.Warn(deletes ? u"deletes-token-root" : u"moves-token-root", u"source",
                  u"source " + Quoted(source_text) + u" is the folder of the token " +
-                     Quoted(token) +
-                     u" itself: the delete removes everything the profile keeps "
-                     u"there");
+                     Quoted(token) + u" itself: the " + std::u16string(action.word) +
+                     u" takes everything the profile keeps there");
     }
   }
+  CheckUndone(action, file, source, source_text, destination, destination_text);
   CheckIgnored(sink_, u"destination", action.word, !creates && !deletes);
   if (file && !creates && HasContent(*content)) {
     sink_.Warn(u"text-not-read", {}, u"the element's text is not read by " + Quoted(action.word));
@@ -251,6 +313,14 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
   }
   if (creates) gone_paths_.Revive(source);
   if (destination) gone_paths_.Revive(*destination);
+  if (deletes || action.moves) {
+    std::erase_if(placed_, [&](const Placed& p) { return IsPathAtOrBelow(p.path, source); });
+  }
+  if (creates) placed_.push_back({source, {}, source_text, sink_.site(), u"created", !file});
+  if (destination) {
+    placed_.push_back({*destination, source, destination_text, sink_.site(),
+                       action.moves ? u"moved to" : u"copied to", !file});
+  }
 }
 
 }  // namespace orvex

@@ -2,6 +2,7 @@
 // normalization, key comparison, type words, number conversion, Base64 and the flag steps.
 
 #include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/registry_diff.h"
 #include "OrvexInspect/rule_checkers.h"
 #include "paths/folder_tokens.h"
 #include "paths/paths.h"
@@ -89,6 +90,15 @@ std::u16string PerUserText(std::int32_t flag, std::u16string_view data) {
 
 }  // namespace
 
+bool IsSharedKey(std::u16string_view path) {
+  constexpr std::u16string_view kShared[] = {u"Microsoft", u"Classes", u"Policies", u"Wow6432Node"};
+  const auto parts = KeyComponents(path);
+  return parts.size() == 2 ||
+         (parts.size() == 3 && EqualsIgnoreCase(parts[1], u"Software") &&
+          std::any_of(std::begin(kShared), std::end(kShared),
+                      [&](std::u16string_view name) { return EqualsIgnoreCase(parts[2], name); }));
+}
+
 // The key path with its root in full, or an error; a path the processors take as written but
 // that names no key of a .reg file is reported too.
 std::optional<std::u16string> RegistryRuleChecker::KeyPath(std::u16string_view attribute,
@@ -158,6 +168,50 @@ void RegistryRuleChecker::RemoveKeys(const std::u16string& path, std::u16string_
   ForgetValuesBelow(path);
 }
 
+// A key right below a root (HKCU\Control Panel), or a key below Software that many programs share,
+// holds settings of every user that no application rule should take.
+void RegistryRuleChecker::CheckTopLevelDelete(const std::u16string& path,
+                                              const std::u16string& shown) {
+  if (IsKeyAtOrBelow(kImportMarkerKeyPath, path)) return;  // removes-import-markers says more
+  if (IsSharedKey(path)) {
+    sink_.Warn(u"deletes-top-level-key", u"source",
+               u"key " + Quoted(shown) +
+                   u" holds the settings of many programs in every profile; delete the "
+                   u"application's own key below it");
+  }
+}
+
+// A rename back to the name an earlier rename took away: together they change nothing, and what
+// rules between them did under the other name is lost to the one meant.
+void RegistryRuleChecker::CheckRenamedBack(std::string from, std::string to,
+                                           std::u16string_view attribute,
+                                           std::u16string_view shown) {
+  for (const Rename& earlier : renames_) {
+    if (earlier.from == to && earlier.to == from) {
+      sink_.Warn(u"undone-by-later-rule", attribute,
+                 u"the rename back to " + Quoted(shown) + u" undoes the rename at " +
+                     SiteText(earlier.site));
+      break;
+    }
+  }
+  renames_.push_back({std::move(from), std::move(to), sink_.site()});
+}
+
+// A convert keeps the bytes and changes the type: an integer's four bytes read as text are one or
+// two odd characters (150 becomes U+0096), never the number's digits.
+void RegistryRuleChecker::CheckConvertedNumber(const ValueMark& set, const ValueRule& rule) {
+  const std::uint32_t type = RegistryTypeFromWord(rule.type);
+  if (set.type != REG_DWORD || (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)) {
+    return;
+  }
+  sink_.Warn(u"convert-reinterprets-data", u"type",
+             u"the integer set at " + SiteText(set.site) +
+                 u" becomes text of its four bytes: convert changes only the type (150 becomes "
+                 u"the character U+0096), and no rule turns a number into its digits; set the "
+                 u"text with type=\"" +
+                 std::u16string(rule.type) + u"\" instead");
+}
+
 void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   const auto source = KeyPath(u"source", rule.source);
   if (!source) return;
@@ -174,6 +228,11 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   }
   CheckIgnored(sink_, u"destination", word, moves || renames);
   CheckIgnored(sink_, u"value", word, moves);
+  if (moves && !sink_.rule().Has(u"value")) {
+    sink_.Warn(u"default-value-by-mistake", {},
+               Quoted(word) + u" without a value attribute moves the default value (@) of " +
+                   Quoted(rule.source) + u"; write value=\"\" if that is meant");
+  }
 
   if (action == KeyAction::kCreate) {
     const auto made = std::find_if(made_keys_.begin(), made_keys_.end(), [&](const auto& m) {
@@ -190,11 +249,14 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   }
   if (action == KeyAction::kDelete) {
     KeyFindsNothing(u"source", word, *source);
+    CheckTopLevelDelete(*source, rule.source);
     RemoveKeys(*source, u"deleted", rule.source);
     return;
   }
   if (renames) {
     KeyFindsNothing(u"source", word, *source);
+    CheckRenamedBack(PathCollationKey(*source), PathCollationKey(*destination), u"destination",
+                     rule.destination);
     RemoveKeys(*source, u"renamed", rule.source);
     ForgetValuesBelow(*destination);
     gone_keys_.Revive(*destination);
@@ -208,8 +270,8 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   sets_.erase(ValueSlot(*destination, rule.value));
   removed_values_.erase(ValueSlot(*destination, rule.value));
   removed_values_[ValueSlot(*source, rule.value)] = {*source, sink_.site(), u"moved"};
+  // Where the profile lacks the value the move does nothing, so it makes no key for sure.
   gone_keys_.Revive(*destination);
-  made_keys_.emplace_back(*destination, sink_.site());
 }
 
 // A value name left out names the key's default value (@): deleting it, or renaming a value to
@@ -275,16 +337,26 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
                        u" is set again at " + SiteText(sink_.site()) +
                        u" before anything reads it; this set has no effect");
     }
-    sets_[slot] = {*key, sink_.site(), u"set"};
+    sets_[slot] = {*key, sink_.site(), u"set", RegistryTypeFromWord(rule.type)};
     removed_values_.erase(slot);
     gone_keys_.Revive(*key);
     made_keys_.emplace_back(*key, sink_.site());
     return;
   }
   if (!KeyFindsNothing(u"key", word, *key)) ValueFindsNothing(u"source", word, *key, rule.source);
+  if (const auto set = sets_.find(slot); set != sets_.end() && action == ValueAction::kDelete) {
+    sink_.WarnAt(set->second.site, u"undone-by-later-rule",
+                 u"value " + Quoted(rule.source) + u" of key " + Quoted(set->second.key) +
+                     u" is deleted at " + SiteText(sink_.site()) +
+                     u" before anything reads it; this set has no effect");
+  }
+  if (const auto set = sets_.find(slot); set != sets_.end() && action == ValueAction::kConvert) {
+    CheckConvertedNumber(set->second, rule);
+  }
   sets_.erase(slot);
   if (action == ValueAction::kDelete) removed_values_[slot] = {*key, sink_.site(), u"deleted"};
   if (action == ValueAction::kRename) {
+    CheckRenamedBack(slot, ValueSlot(*key, rule.destination), u"destination", rule.destination);
     removed_values_[slot] = {*key, sink_.site(), u"renamed"};
     sets_.erase(ValueSlot(*key, rule.destination));
     removed_values_.erase(ValueSlot(*key, rule.destination));
@@ -358,6 +430,7 @@ void RegistryRuleChecker::CheckSetData(const ValueRule& rule) {
     return;
   }
   if (type == REG_BINARY) {
+    CheckTextAsBase64(sink_, u"the binary data", u"the value", text);
     std::uint32_t size = 0;
     const std::uint32_t answer =
         DecodeBase64(text.data(), static_cast<std::uint32_t>(text.size()), nullptr, &size);

@@ -41,7 +41,8 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
       {"  <key action=\"copy\" source=\"HKCU\\A\"/>\n", "2:8 unknown-action\n"},
       {"  <key action=\"rename\" source=\"HKCU\\A\" destination=\"hkcu\\B\" value=\"v\"/>\n",
        "2:40 unknown-key-root\n"},
-      {"  <key action=\"delete\" source=\"HKCU\\A\" value=\"v\"/>\n", "2:40 attribute-not-read\n"},
+      {"  <key action=\"delete\" source=\"HKCU\\A\" value=\"v\"/>\n",
+       "2:24 deletes-top-level-key\n2:40 attribute-not-read\n"},
       {"  <Key action=\"create\" source=\"HKCU\\A\"/>\n  <file/>\n",
        "2:3 unknown-element\n3:3 empty-rule-element\n"},
       {"  <other>\n\t<key Action=\"create\" source=\"HKCU\\A\"/></other>\n",
@@ -66,7 +67,7 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
        "  <key action=\"rename\" source=\"HKCU\\A\\B\" destination=\"HKCU\\C\"/>\n"
        "  <value action=\"rename\" key=\"HKCU\\C\" source=\"v\" destination=\"w\"/>\n"
        "  <value action=\"delete\" key=\"HKCU\\C\" source=\"v\"/>\n",
-       "3:24 removed-by-earlier-rule\n5:39 removed-by-earlier-rule\n"},
+       "2:24 deletes-top-level-key\n3:24 removed-by-earlier-rule\n5:39 removed-by-earlier-rule\n"},
       {"  <value action=\"set\" key=\"HKCU\\A\" source=\"v\" type=\"string\">1</value>\n"
        "  <value action=\"set\" key=\"HKEY_CURRENT_USER\\a\" source=\"v\" type=\"string\">2"
        "</value>\n  <key action=\"create\" source=\"HKCU\\A\"/>\n",
@@ -122,6 +123,37 @@ TEST(RuleCheckTest, ReportsEachFindingAtWhatItConcerns) {
        "  <file action=\"move\" source=\"AppData\\x.txt\" destination=\"Personal\\Notes\\\"/>\n",
        "2:30 deletes-token-root\n3:25 deletes-token-root\n3:25 removed-by-earlier-rule\n"
        "4:30 appdata-local\n5:46 file-named-like-folder\n"},
+      // Rules that a later rule undoes, or that take what every application keeps.
+      {"  <directory action=\"move\" source=\"AppData\\A\" destination=\"AppData\\B\"/>\n"
+       "  <directory action=\"delete\" source=\"AppData\\B\"/>\n"
+       "  <value action=\"set\" key=\"HKCU\\T\" source=\"v\" type=\"string\">1</value>\n"
+       "  <value action=\"delete\" key=\"HKCU\\T\" source=\"v\"/>\n"
+       "  <file action=\"move\" source=\"Desktop\\a\" destination=\"Desktop\\b\"/>\n"
+       "  <file action=\"move\" source=\"Desktop\\b\" destination=\"Desktop\\a\"/>\n"
+       "  <directory action=\"create\" source=\"AppData\\N\"/>\n"
+       "  <directory action=\"move\" source=\"AppData\\O\" destination=\"AppData\\N\"/>\n"
+       "  <directory action=\"copy\" source=\"AppData\\C\" destination=\"AppData\\C\\D\"/>\n",
+       "3:30 undone-by-later-rule\n4:3 undone-by-later-rule\n7:23 undone-by-later-rule\n"
+       "9:28 undone-by-later-rule\n10:47 copies-into-itself\n"},
+      {"  <value action=\"set\" key=\"HKCU\\T\" source=\"b\" type=\"binary\">hello world</value>\n"
+       "  <key action=\"delete\" source=\"HKCU\\Control Panel\"/>\n"
+       "  <key action=\"delete\" source=\"HKCU\\Software\\Microsoft\"/>\n"
+       "  <directory action=\"move\" source=\"Desktop\" destination=\"Personal\\D\"/>\n"
+       "  <key action=\"move_value\" source=\"HKCU\\T\" destination=\"HKCU\\U\"/>\n"
+       "  <file action=\"delete\" source=\"AppData\\Roaming\\T\\x\"/>\n"
+       "  <directory action=\"delete\" source=\"UserProfile\\AppData\\Local\\T\"/>\n"
+       "  <key action=\"move_value\" source=\"HKCU\\A\" destination=\"HKCU\\B\" value=\"v\"/>\n"
+       "  <key action=\"create\" source=\"HKCU\\B\"/>\n",
+       "2:3 text-as-base64\n3:24 deletes-top-level-key\n4:24 deletes-top-level-key\n"
+       "5:28 moves-token-root\n6:3 default-value-by-mistake\n7:25 wrong-token-path\n"
+       "8:30 wrong-token-path\n"},
+      {"  <key action=\"rename\" source=\"HKCU\\S\\A\" destination=\"HKCU\\S\\B\"/>\n"
+       "  <key action=\"rename\" source=\"HKCU\\S\\b\" destination=\"HKCU\\S\\a\"/>\n"
+       "  <value action=\"rename\" key=\"HKCU\\S\\a\" source=\"v\" destination=\"w\"/>\n"
+       "  <value action=\"rename\" key=\"HKCU\\S\\a\" source=\"w\" destination=\"v\"/>\n"
+       "  <value action=\"set\" key=\"HKCU\\S\" source=\"z\" type=\"integer\">150</value>\n"
+       "  <value action=\"convert\" key=\"HKCU\\S\" source=\"z\" type=\"string\"/>\n",
+       "3:42 undone-by-later-rule\n5:52 undone-by-later-rule\n7:51 convert-reinterprets-data\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);

@@ -124,6 +124,13 @@ class RegistryRuleChecker {
     std::u16string key;
     Site site;
     std::u16string_view how;
+    std::uint32_t type = REG_NONE;  ///< a set's
+  };
+  /// A rename of a key or a value, by the collation keys of its two names.
+  struct Rename {
+    std::string from;
+    std::string to;
+    Site site;
   };
 
   std::optional<std::u16string> KeyPath(std::u16string_view attribute,
@@ -135,8 +142,12 @@ class RegistryRuleChecker {
   bool ValueFindsNothing(std::u16string_view attribute, std::u16string_view action,
                          std::u16string_view key, std::u16string_view name);
   void RemoveKeys(const std::u16string& path, std::u16string_view how, const std::u16string& shown);
+  void CheckTopLevelDelete(const std::u16string& path, const std::u16string& shown);
+  void CheckRenamedBack(std::string from, std::string to, std::u16string_view attribute,
+                        std::u16string_view shown);
   void CheckDefaultValue(ValueAction action, const ValueRule& rule);
   void CheckSetData(const ValueRule& rule);
+  void CheckConvertedNumber(const ValueMark& set, const ValueRule& rule);
   void CheckFlags(const ValueRule& rule, std::u16string* text);
 
   FindingSink& sink_;
@@ -144,6 +155,7 @@ class RegistryRuleChecker {
   std::vector<std::pair<std::u16string, Site>> made_keys_;
   std::unordered_map<std::string, ValueMark> sets_;
   std::unordered_map<std::string, ValueMark> removed_values_;
+  std::vector<Rename> renames_;
 };
 
 /// The directory and file rules, judged in document order against a stand-in archive directory.
@@ -174,6 +186,20 @@ class PathRuleChecker {
   FindingSink& sink_;
   const std::u16string archive_;
   Removals gone_paths_;
+  // Where an earlier rule moved, copied or made something.
+  struct Placed {
+    std::u16string path;
+    std::u16string from;  // a move's or copy's source
+    std::u16string shown;
+    Site site;
+    std::u16string_view how;  // "moved to", "copied to", "created"
+    bool directory = false;
+  };
+  void CheckUndone(const PathAction& action, bool file, const std::u16string& source,
+                   const std::u16string& source_text,
+                   const std::optional<std::u16string>& destination,
+                   const std::u16string& destination_text);
+  std::vector<Placed> placed_;
 };
 
 // --- Words of the messages ----------------------------------------------------------------------
@@ -201,6 +227,11 @@ std::u16string SiteText(Site site);
 
 /// The text holds something other than white space.
 bool HasContent(std::u16string_view text);
+
+/// Plain words written where Base64 is read (`what`: "the file content", "the binary data"):
+/// `target` ("the file", "the value") gets other bytes. Reported at the element.
+void CheckTextAsBase64(FindingSink& sink, std::u16string_view what, std::u16string_view target,
+                       std::u16string_view text);
 
 /// An attribute the action does not read.
 void CheckIgnored(FindingSink& sink, std::u16string_view attribute, std::u16string_view action,

@@ -1,13 +1,17 @@
 #include "OrvexInspect/rule_run.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
 #include "migration/rule_passes.h"
+#include "paths/folder_tokens.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "transforms/files/directory_rules.h"
+#include "transforms/files/file_rules.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
 
@@ -118,6 +122,25 @@ std::u16string NearMiss(const MigrationRule& rule, const RegistryDocument& docum
   return ValueNearMiss(key_rule ? rule.key.value : rule.value.source, document.KeyAt(key).values());
 }
 
+// A path of the profile's tree that a directory or file rule's missing source may have meant: one
+// character apart (letter case aside), or one folder more or less (`AppData\Roaming\Vendor` for
+// `AppData\Vendor`). Named as a rule writes it.
+std::u16string PathNearMiss(const MigrationRule& rule, const Profile& before) {
+  const std::u16string& written =
+      rule.kind == RuleKind::Directory ? rule.directory.source : rule.file.source;
+  std::u16string sought = written;
+  std::replace(sought.begin(), sought.end(), u'/', u'\\');
+  for (const auto& [name, entry] : before.tree) {
+    std::u16string path = name;
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    if (OneEditApart(path, sought, SameLetter) || OneComponentMore(path, sought) ||
+        OneComponentMore(sought, path)) {
+      return u"'" + written + u"' not found; '" + path + u"' exists";
+    }
+  }
+  return {};
+}
+
 void AddOnce(std::vector<std::u16string>* texts, std::u16string text) {
   if (!text.empty() && std::find(texts->begin(), texts->end(), text) == texts->end()) {
     texts->push_back(std::move(text));
@@ -140,6 +163,16 @@ class EffectRecorder final : public RuleObserver {
   void RegistryRuleApplied(std::int32_t index, RuleOutcome outcome,
                            const RegistryDocument& document) override {
     RuleEffect& effect = Count(index, outcome);
+    // Each .reg file meets the rules from the first: its first rule saw the file as read.
+    if (index <= last_registry_rule_) ++reg_file_;
+    last_registry_rule_ = index;
+    if (outcome == RuleOutcome::kActed && NumberTurnedText(index)) {
+      AddOnce(&effect.warnings,
+              u"'" + rules_.At(index).value.source +
+                  u"' held a number: convert changes only the type, so the number's bytes read "
+                  u"as characters; no rule turns a number into its digits");
+    }
+    NoteTypeBefore(index + 1, document);
     if (outcome != RuleOutcome::kFoundNothing) return;
     const auto rule = static_cast<std::size_t>(index);
     bool key_found = false;
@@ -147,7 +180,27 @@ class EffectRecorder final : public RuleObserver {
     if (key_found) key_found_[rule] = true;
     AddOnce(key_found ? &effect.near_misses : &near_keys_[rule], std::move(near_miss));
   }
-  void FileRuleApplied(std::int32_t index, RuleOutcome outcome) override { Count(index, outcome); }
+  // A delete or a conversion whose source is missing reports success or a failure; it found
+  // nothing, as the other rules say themselves. Whether the source is there is seen before the
+  // rule runs: once before the file pass, then after each file rule for the next.
+  void FileRuleApplied(std::int32_t index, RuleOutcome outcome) override {
+    const auto rule = static_cast<std::size_t>(index);
+    if (missing_ == rule) {
+      outcome = RuleOutcome::kFoundNothing;
+      if (before_ != nullptr) {
+        AddOnce(&(*effects_)[rule].near_misses, PathNearMiss(rules_.At(index), *before_));
+      }
+    }
+    Count(index, outcome);
+    LookAhead(index + 1);
+  }
+
+  // Before the passes: the profile as read, and where its tree is unpacked.
+  void Start(std::u16string_view root, const Profile* before) {
+    root_ = root;
+    before_ = before;
+  }
+  void StartFilePass() { LookAhead(0); }
 
   // Once the passes are done.
   void AddNearKeys() {
@@ -168,16 +221,95 @@ class EffectRecorder final : public RuleObserver {
     return effect;
   }
 
+  // Notes whether the next directory or file rule from `index` on deletes or converts a source
+  // that is not there.
+  void LookAhead(std::int32_t index) {
+    missing_ = kNone;
+    for (; index < rules_.Count(); ++index) {
+      const MigrationRule& rule = rules_.At(index);
+      if (rule.kind != RuleKind::Directory && rule.kind != RuleKind::File) continue;
+      const bool directory = rule.kind == RuleKind::Directory;
+      const std::u16string& action = directory ? rule.directory.action : rule.file.action;
+      const bool acts_on_source =
+          directory
+              ? FindAction<DirectoryAction>(kDirectoryActions, action) == DirectoryAction::kDelete
+              : FindAction<FileAction>(kFileActions, action) == FileAction::kDelete ||
+                    FindAction<FileAction>(kFileActions, action) == FileAction::kConvert;
+      if (!acts_on_source) return;
+      const RebasedPath source =
+          RebaseRulePath(directory ? rule.directory.source : rule.file.source, root_);
+      platform::FileState state;
+      if (source.outcome == RebaseOutcome::kRebased &&
+          platform::GetFileState(source.path, &state) != ERROR_SUCCESS) {
+        missing_ = static_cast<std::size_t>(index);
+      }
+      return;
+    }
+  }
+
+  // The value a convert to a text type acts on, when rule `index` is one.
+  const ValueRule* TextConvert(std::int32_t index) const {
+    if (index >= rules_.Count() || rules_.At(index).kind != RuleKind::Value) return nullptr;
+    const ValueRule& rule = rules_.At(index).value;
+    const std::uint32_t type = RegistryTypeFromWord(rule.type);
+    const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+    return text && FindAction<ValueAction>(kValueActions, rule.action) == ValueAction::kConvert
+               ? &rule
+               : nullptr;
+  }
+  static std::uint32_t TypeIn(const RegistryDocument& document, const ValueRule& rule) {
+    std::u16string key = rule.key;
+    const int found = NormalizeKeyPath(&key) ? document.FindKey(key) : -1;
+    if (found < 0) return REG_NONE;
+    const RegistryValueList& values = document.KeyAt(found).values();
+    const int value = values.FindValue(rule.source);
+    return value < 0 ? REG_NONE : values[value].value.type;
+  }
+  // Keeps the type that the value of a convert that follows has now.
+  void NoteTypeBefore(std::int32_t index, const RegistryDocument& document) {
+    while (index < rules_.Count() && rules_.At(index).kind != RuleKind::Key &&
+           rules_.At(index).kind != RuleKind::Value) {
+      ++index;
+    }
+    const ValueRule* rule = TextConvert(index);
+    type_before_ = rule == nullptr ? REG_NONE : TypeIn(document, *rule);
+  }
+  // Whether rule `index`, a convert to text, acted on an integer (the first rule of a .reg file
+  // on the file as read).
+  bool NumberTurnedText(std::int32_t index) {
+    const ValueRule* rule = TextConvert(index);
+    if (rule == nullptr) return false;
+    std::uint32_t type = type_before_;
+    if (index == FirstRegistryRule() && before_ != nullptr &&
+        reg_file_ <= before_->reg_files.size()) {
+      type = TypeIn(before_->reg_files[reg_file_ - 1].document, *rule);
+    }
+    return type == REG_DWORD || type == REG_QWORD;
+  }
+  std::int32_t FirstRegistryRule() const {
+    for (std::int32_t i = 0; i < rules_.Count(); ++i) {
+      const RuleKind kind = rules_.At(i).kind;
+      if (kind == RuleKind::Key || kind == RuleKind::Value) return i;
+    }
+    return rules_.Count();
+  }
+
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::int32_t last_registry_rule_ = std::numeric_limits<std::int32_t>::max();
+  std::size_t reg_file_ = 0;              // of the profile, counted from 1
+  std::uint32_t type_before_ = REG_NONE;  // of the value the next rule converts
   const MigrationRules& rules_;
   std::vector<RuleEffect>* effects_;
+  std::u16string_view root_;
+  const Profile* before_ = nullptr;
+  std::size_t missing_ = kNone;
   std::vector<std::vector<std::u16string>> near_keys_;
   std::vector<bool> key_found_;
 };
 
-// Keeps in `tree` the state each of its files has now.
+// Keeps in `tree` the state each of its files and folders has now.
 HRESULT RecordStates(FileTree* tree) {
   for (auto& [name, entry] : *tree) {
-    if (entry.directory) continue;
     if (const std::uint32_t error =
             platform::GetFileState(entry.full_path, &entry.state.emplace())) {
       return HResultFromWin32(error);
@@ -206,8 +338,12 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
   if (SUCCEEDED(before_read)) RETURN_IF_FAILED(RecordStates(&run->before.tree));
 
   EffectRecorder recorder(rules, &run->rules);
+  recorder.Start(root, SUCCEEDED(before_read) ? &run->before : nullptr);
   hr = RunRegistryFilePass(root, rules, &recorder);
-  if (SUCCEEDED(hr)) hr = RunFilePass(root, rules, &recorder);
+  if (SUCCEEDED(hr)) {
+    recorder.StartFilePass();
+    hr = RunFilePass(root, rules, &recorder);
+  }
   recorder.AddNearKeys();
   if (FAILED(hr)) {
     run->exit_code = static_cast<std::uint32_t>(LowWord(hr));
@@ -225,53 +361,20 @@ HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rul
 }
 
 bool RunChanges::any() const {
-  for (const ChangeCounts* counts : {&keys, &values, &files, &folders}) {
-    if (counts->added + counts->removed + counts->changed != 0) return true;
+  for (const ChangeCounts* counts : {&summary.keys, &summary.values, &summary.files, &folders}) {
+    if (counts->added + counts->removed + counts->changed + counts->moved != 0) return true;
   }
   return false;
 }
 
-// Keys and values as diff compares them; a file that kept its name changed as the comparison says
-// (by its states), and every file and folder one side lacks counts, those inside a folder too.
-RunChanges CountChanges(const RuleRun& run, const ProfileComparison& comparison) {
+RunChanges CountChanges(const ProfileComparison& comparison) {
   RunChanges counts;
-  // A moved key tree counts as its keys removed and added, a renamed value as one removed and
-  // one added, as a moved file does.
-  for (const RegFileComparison& file : comparison.reg_files) {
-    for (const KeyTreeMove& move : file.moves) {
-      counts.keys.removed += move.keys;
-      counts.keys.added += move.keys;
-    }
-    for (const KeyDifference& key : file.keys) {
-      ++(key.kind == KeyDifference::Kind::kAdded     ? counts.keys.added
-         : key.kind == KeyDifference::Kind::kRemoved ? counts.keys.removed
-                                                     : counts.keys.changed);
-      for (const ValueDifference& value : key.values) {
-        if (value.renamed) {
-          ++counts.values.removed;
-          ++counts.values.added;
-          continue;
-        }
-        ++(value.before == nullptr  ? counts.values.added
-           : value.after == nullptr ? counts.values.removed
-                                    : counts.values.changed);
-      }
-    }
-  }
+  counts.summary = Summarize(comparison);
   for (const TreeDifference& difference : comparison.tree) {
-    if (difference.kind == TreeDifference::Kind::kChanged) ++counts.files.changed;
-  }
-  for (const auto& [name, entry] : run.before.tree) {
-    const auto after = run.after.tree.find(name);
-    if (after == run.after.tree.end() || after->second.directory != entry.directory) {
-      ++(entry.directory ? counts.folders : counts.files).removed;
-    }
-  }
-  for (const auto& [name, entry] : run.after.tree) {
-    const auto before = run.before.tree.find(name);
-    if (before == run.before.tree.end() || before->second.directory != entry.directory) {
-      ++(entry.directory ? counts.folders : counts.files).added;
-    }
+    if (!difference.entry->directory) continue;
+    ++(difference.kind == TreeDifference::Kind::kAdded     ? counts.folders.added
+       : difference.kind == TreeDifference::Kind::kRemoved ? counts.folders.removed
+                                                           : counts.folders.moved);
   }
   return counts;
 }

@@ -17,13 +17,14 @@
 namespace orvex {
 
 /// What one rule did in one profile: in how many .reg files it acted, found nothing or failed (a
-/// directory or file rule counts once), and for a key or value rule that found nothing what it may
-/// have meant, each text once.
+/// directory or file rule counts once), for a rule that found nothing what it may have meant, and
+/// what it did that is likely not what was meant (a number converted to text), each text once.
 struct RuleEffect {
   std::uint32_t acted = 0;
   std::uint32_t found_nothing = 0;
   std::uint32_t failed = 0;
   std::vector<std::u16string> near_misses;
+  std::vector<std::u16string> warnings;  ///< what it did that is likely not what was meant
 };
 
 /// One profile after the rules: the workspace holds both sides' files until it goes away.
@@ -39,7 +40,7 @@ struct RuleRun {
   /// Whether it would stop because the archive or one of its .reg files cannot be read.
   bool unreadable = false;
   std::vector<RuleEffect> rules;  ///< one per rule, in rule order
-  /// The profile as unpacked, its tree with the state each file had then (the files have since
+  /// The profile as unpacked, its tree with the state each entry had then (the files have since
   /// been changed in place), and the profile after the rules with the states of its files, read
   /// only when the passes succeeded (`after_read`); CompareProfiles compares the two.
   Profile before;
@@ -53,16 +54,15 @@ struct RuleRun {
 [[nodiscard]] HRESULT RunRulesOnProfile(std::u16string_view archive, const MigrationRules& rules,
                                         RuleRun* run);
 
-/// What changed between the two sides of a run whose passes succeeded, in counts. Nothing counts
-/// as moved: a moved key tree, a renamed value and a moved file count as removed and added.
+/// What changed between the two sides of a run whose passes succeeded, in diff's counts, and the
+/// folders that diff lists added, removed and moved (a folder one side lacks stands for those in
+/// it).
 struct RunChanges {
-  ChangeCounts keys;
-  ChangeCounts values;
-  ChangeCounts files;
-  ChangeCounts folders;  ///< added and removed only
+  DifferenceSummary summary;
+  ChangeCounts folders;
   bool any() const;
 };
 /// The counts of `comparison`, the comparison of the run's two sides.
-RunChanges CountChanges(const RuleRun& run, const ProfileComparison& comparison);
+RunChanges CountChanges(const ProfileComparison& comparison);
 
 }  // namespace orvex

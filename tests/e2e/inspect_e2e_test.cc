@@ -89,8 +89,11 @@ TEST(InspectE2eTest, PreviewOverAFolderReportsWhatItCannotTake) {
   const ToolResult result =
       RunTool({"preview", "rules.xml", "profiles"}, dir.path(), {}, Tool::kInspect);
   EXPECT_EQ(result.status, 1);
-  const std::string ok =
-      ": exit code 0  keys +0 -0 ~0  values +0 -0 ~0  files +0 -0 ~0  folders +0 -0\n";
+  std::string ok = ": exit code 0";
+  for (const char* kind : {"keys", "values", "files", "folders"}) {
+    ok += std::string("; ") + kind + ": 0 added, 0 removed, 0 changed, 0 moved";
+  }
+  ok += "\n";
   const std::string expected =
       "Rules of rules.xml:\nProfiles:\n"
       "  a\\b.zip: exit code 87, its name holds '\\', which OrvexMigrate reads as a separator: it "
