@@ -5,6 +5,7 @@
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
+#include "OrvexInspect/registry_describe.h"
 #include "OrvexInspect/rule_check.h"
 #include "platform/com.h"
 #include "platform/images.h"

@@ -14,6 +14,7 @@
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/rule_check.h"
 #include "OrvexInspect/rule_run.h"
+#include "OrvexInspect/registry_describe.h"
 #include "OrvexInspect/registry_diff.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"

@@ -8,6 +8,7 @@
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/registry_describe.h"
 #include "OrvexInspect/registry_diff.h"
 #include "OrvexInspect/rule_check.h"
 #include "platform/text.h"

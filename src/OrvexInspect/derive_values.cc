@@ -3,6 +3,7 @@
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/registry_describe.h"
 #include "OrvexInspect/registry_diff.h"
 #include "common/little_endian.h"
 #include "transforms/registry/value_rules.h"

@@ -3,6 +3,7 @@
 
 #include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
+#include "OrvexInspect/registry_describe.h"
 
 namespace orvex {
 namespace {

@@ -1,6 +1,7 @@
 #include "OrvexInspect/html_report.h"
 
 #include "OrvexInspect/inspect_text.h"
+#include "OrvexInspect/registry_describe.h"
 
 namespace orvex {
 namespace {
