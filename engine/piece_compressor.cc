@@ -189,7 +189,12 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
     return;
   }
   piece.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, input, piece.length));
-  if (entry.pieces == 1 && CopyFromArchive(piece, file)) return;
+  if (const EntryPlace* place = entry.pieces == 1 ? UnchangedEntry(piece, file) : nullptr) {
+    // Its compressed bytes are copied from the input archive as they lie.
+    piece.method = place->method;
+    piece.copied_from = place;
+    return;
+  }
   if (entry.size == 0 || LooksIncompressible(std::span<const unsigned char>(
                              piece.offset == 0 ? input : sample, sample_size))) {
     piece.method = zip::kMethodStored;
@@ -201,22 +206,21 @@ void PieceCompressor::Compress(Piece& piece, Tools& tools) {
   Deflate(piece, input, tools);
 }
 
-bool PieceCompressor::CopyFromArchive(Piece& piece, const platform::FileHandle& file) {
-  if (unpacked_ == nullptr) return false;
+const EntryPlace* PieceCompressor::UnchangedEntry(const Piece& piece,
+                                                  const platform::FileHandle& file) const {
+  if (unpacked_ == nullptr) return nullptr;
   platform::FileState state;
-  if (platform::GetFileState(file, &state) != ERROR_SUCCESS) return false;
+  if (platform::GetFileState(file, &state) != ERROR_SUCCESS) return nullptr;
   const auto found = unpacked_->files.find(state.identity);
-  if (found == unpacked_->files.end() || found->second.state != state) return false;
+  if (found == unpacked_->files.end() || found->second.state != state) return nullptr;
   const EntryPlace& place = found->second.place;
   // Same size and times can hide a change (a copy that kept them, a write within the clock's
   // step): the content itself must still be what the entry holds.
   if (!CopiesCompressedBytes(place) || place.uncompressed != piece.length ||
       place.crc != piece.crc) {
-    return false;
+    return nullptr;
   }
-  piece.method = place.method;
-  piece.copied_from = &place;
-  return true;
+  return &place;
 }
 
 void PieceCompressor::Deflate(Piece& piece, const unsigned char* input, Tools& tools) {

@@ -90,9 +90,9 @@ class PieceCompressor {
   void Stop();
   void Work();
   void Compress(Piece& piece, Tools& tools);
-  // Marks `piece` (a whole file, read from `file` and its CRC-32 computed) to be copied from the
-  // input archive when the file is as Unzip wrote it; false, and nothing done, otherwise.
-  bool CopyFromArchive(Piece& piece, const platform::FileHandle& file);
+  // The input archive's entry that `piece` (a whole file, read from `file` and its CRC-32
+  // computed) still is, as Unzip wrote it and nobody changed it since; null otherwise.
+  const EntryPlace* UnchangedEntry(const Piece& piece, const platform::FileHandle& file) const;
   void Deflate(Piece& piece, const unsigned char* input, Tools& tools);
 
   const std::vector<PackEntry>& entries_;
