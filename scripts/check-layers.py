@@ -9,7 +9,13 @@ bench/, fuzz/, tools/) stand above every layer and are not checked.
 
     scripts/check-layers.py [ROOT]
 
-Prints each include that points up or sideways and exits 1 when there is any.
+It also checks that the rule vocabulary is written once: the words of the tables beside the rule
+processors and the XML reader (actions, value types, attributes: `{u"word", ...}` rows) appear as
+literals nowhere else outside tests. Attribute names that are element names too ("key", "value")
+are left out, since reports use them as plain words.
+
+Prints each include that points up or sideways and each stray rule word, and exits 1 when there is
+any.
 """
 
 import pathlib
@@ -18,6 +24,10 @@ import sys
 
 ROW = re.compile(r"^\|\s*([^|`]+?)\s*\|\s*`([^`]+)/`\s*\|")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+WORD_TABLES = ("src/rules/xml_config.h", "src/transforms/registry/key_rules.h",
+               "src/transforms/registry/value_rules.h", "src/transforms/files/directory_rules.h",
+               "src/transforms/files/file_rules.h")
+TABLE_ROW = re.compile(r'\{u"(\w+)", (\w+)::(\w+)\}|\{u"(\w+)", REG_\w+\}')
 
 
 def read_layers(root):
@@ -57,9 +67,34 @@ def included_path(root, include):
     return None
 
 
+def rule_words(root):
+    """The words of the rule vocabulary, from their tables."""
+    words, elements = set(), set()
+    for table in WORD_TABLES:
+        for match in TABLE_ROW.finditer((root / table).read_text(encoding="utf-8")):
+            word, kind, _, type_word = match.groups()
+            if kind == "RuleKind":
+                elements.add(word)
+            else:
+                words.add(word or type_word)
+    return words - elements
+
+
+def stray_words(root, relative, text, words):
+    """Prints each literal rule word of a file outside the tables; returns how many."""
+    faults = 0
+    for number, line in enumerate(text.splitlines(), 1):
+        for word in re.findall(r'\bu"(\w+)"', line):
+            if word in words:
+                print(f"{relative}:{number}: the rule word \"{word}\" written outside its table")
+                faults += 1
+    return faults
+
+
 def main():
     root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ".").resolve()
     layers = read_layers(root)
+    words = rule_words(root)
     faults = 0
     for source in sorted(root.rglob("*")):
         if source.suffix not in (".cc", ".h") or "build" in source.relative_to(root).parts[:1]:
@@ -69,8 +104,12 @@ def main():
         if home is None:
             continue
         is_test = source.stem.endswith(("_test", "_test_support"))
+        text = source.read_text(errors="replace")
+        if not is_test and not layers[home][1].endswith("test helpers") and \
+                relative not in WORD_TABLES:
+            faults += stray_words(root, relative, text, words)
         rank = layers[home][0]
-        for number, line in enumerate(source.read_text(errors="replace").splitlines(), 1):
+        for number, line in enumerate(text.splitlines(), 1):
             match = INCLUDE.match(line)
             target = match and included_path(root, match.group(1))
             there = target and owner(target, layers)

@@ -11,6 +11,7 @@
 #include "platform/images.h"
 #include "platform/text.h"
 #include "regfile/key_order.h"
+#include "rules/xml_config.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"
 #include "transforms/registry/key_rules.h"
@@ -240,23 +241,26 @@ void AppendRule(std::u16string* out, const MigrationRule& rule) {
   switch (rule.kind) {
     case RuleKind::Key:
       *out += u"    <key";
-      AppendAttribute(out, u"action", rule.key.action);
-      AppendAttribute(out, u"source", rule.key.source);
-      if (!rule.key.destination.empty()) AppendAttribute(out, u"destination", rule.key.destination);
-      if (rule.key.action == u"move_value") AppendAttribute(out, u"value", rule.key.value);
+      AppendAttribute(out, AttributeName(RuleAttribute::kAction), rule.key.action);
+      AppendAttribute(out, AttributeName(RuleAttribute::kSource), rule.key.source);
+      if (!rule.key.destination.empty())
+        AppendAttribute(out, AttributeName(RuleAttribute::kDestination), rule.key.destination);
+      if (FindAction(kKeyActions, rule.key.action) == KeyAction::kMoveValue)
+        AppendAttribute(out, u"value", rule.key.value);
       *out += u"/>\n";
       return;
     case RuleKind::Value:
       if (CarriesExampleData(rule)) *out += kExampleData;
       *out += u"    <value";
-      AppendAttribute(out, u"action", rule.value.action);
+      AppendAttribute(out, AttributeName(RuleAttribute::kAction), rule.value.action);
       AppendAttribute(out, u"key", rule.value.key);
-      AppendAttribute(out, u"source", rule.value.source);
-      if (rule.value.action == u"rename") {
-        AppendAttribute(out, u"destination", rule.value.destination);
+      AppendAttribute(out, AttributeName(RuleAttribute::kSource), rule.value.source);
+      if (FindAction(kValueActions, rule.value.action) == ValueAction::kRename) {
+        AppendAttribute(out, AttributeName(RuleAttribute::kDestination), rule.value.destination);
       }
-      if (!rule.value.type.empty()) AppendAttribute(out, u"type", rule.value.type);
-      if (rule.value.action != u"set") {
+      if (!rule.value.type.empty())
+        AppendAttribute(out, AttributeName(RuleAttribute::kType), rule.value.type);
+      if (FindAction(kValueActions, rule.value.action) != ValueAction::kSet) {
         *out += u"/>\n";
         return;
       }
@@ -266,20 +270,21 @@ void AppendRule(std::u16string* out, const MigrationRule& rule) {
       return;
     case RuleKind::Directory:
       *out += u"    <directory";
-      AppendAttribute(out, u"action", rule.directory.action);
-      AppendAttribute(out, u"source", rule.directory.source);
+      AppendAttribute(out, AttributeName(RuleAttribute::kAction), rule.directory.action);
+      AppendAttribute(out, AttributeName(RuleAttribute::kSource), rule.directory.source);
       if (!rule.directory.destination.empty()) {
-        AppendAttribute(out, u"destination", rule.directory.destination);
+        AppendAttribute(out, AttributeName(RuleAttribute::kDestination),
+                        rule.directory.destination);
       }
       *out += u"/>\n";
       return;
     case RuleKind::File:
       if (CarriesExampleData(rule)) *out += kExampleData;
       *out += u"    <file";
-      AppendAttribute(out, u"action", rule.file.action);
-      AppendAttribute(out, u"source", rule.file.source);
+      AppendAttribute(out, AttributeName(RuleAttribute::kAction), rule.file.action);
+      AppendAttribute(out, AttributeName(RuleAttribute::kSource), rule.file.source);
       if (!rule.file.destination.empty())
-        AppendAttribute(out, u"destination", rule.file.destination);
+        AppendAttribute(out, AttributeName(RuleAttribute::kDestination), rule.file.destination);
       if (rule.file.content.empty()) {
         *out += u"/>\n";
         return;
@@ -331,8 +336,10 @@ bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandi
 }
 
 bool CarriesExampleData(const MigrationRule& rule) {
-  return (rule.kind == RuleKind::Value && rule.value.action == u"set") ||
-         (rule.kind == RuleKind::File && rule.file.action == u"create");
+  return (rule.kind == RuleKind::Value &&
+          FindAction(kValueActions, rule.value.action) == ValueAction::kSet) ||
+         (rule.kind == RuleKind::File &&
+          FindAction(kFileActions, rule.file.action) == FileAction::kCreate);
 }
 
 HRESULT DeriveRules(Profile& before, const Profile& after, std::u16string_view scratch,

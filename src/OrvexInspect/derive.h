@@ -15,6 +15,8 @@
 #include "OrvexInspect/profile.h"
 #include "common/result.h"
 #include "rules/migration_rules.h"
+#include "transforms/registry/key_rules.h"
+#include "transforms/registry/value_rules.h"
 
 namespace orvex {
 
@@ -67,10 +69,9 @@ bool ClashesWithChosen(const MoveCandidate& candidate, std::span<const MoveCandi
                        PathsOverlap overlaps);
 
 /// A key rule or a value rule with the fields that every action reads.
-MigrationRule KeyRuleOf(std::u16string_view action, std::u16string_view source,
+MigrationRule KeyRuleOf(KeyAction action, std::u16string_view source,
                         std::u16string_view destination = {});
-MigrationRule ValueRuleOf(std::u16string_view action, std::u16string_view key,
-                          std::u16string_view name);
+MigrationRule ValueRuleOf(ValueAction action, std::u16string_view key, std::u16string_view name);
 
 /// The rules that give the value `name` of `key` the type and bytes of `value`: one set where the
 /// type's own word builds them, else a binary set retyped by a convert. False when neither does.

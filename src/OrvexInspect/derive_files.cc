@@ -9,6 +9,8 @@
 #include "paths/folder_tokens.h"
 #include "paths/paths.h"
 #include "platform/text.h"
+#include "transforms/files/directory_rules.h"
+#include "transforms/files/file_rules.h"
 #include "transforms/files/file_system.h"
 #include "transforms/files/image_conversion.h"
 
@@ -256,7 +258,8 @@ class FileDeriver {
       if (landed == 0 || 2 * landed < files) continue;
       chosen.push_back(candidate);
       MoveInPlan(&plan_, candidate.source, candidate.destination);
-      directory_moves_.push_back(PathRule(true, u"move", candidate.source, candidate.destination));
+      directory_moves_.push_back(PathRule(true, ActionWord(DirectoryAction::kMove),
+                                          candidate.source, candidate.destination));
     }
   }
 
@@ -286,7 +289,7 @@ class FileDeriver {
     }
     for (const auto& [from, to] : moves) {
       MoveInPlan(&plan_, from, to);
-      file_moves_.push_back(PathRule(false, u"move", from, to));
+      file_moves_.push_back(PathRule(false, ActionWord(FileAction::kMove), from, to));
     }
   }
 
@@ -323,7 +326,7 @@ class FileDeriver {
       MoveInPlan(&plan_, from, to);
       // The file at `to` is the user's own, and stays so.
       plan_[to] = target_.at(to);
-      file_moves_.push_back(PathRule(false, u"move", from, to));
+      file_moves_.push_back(PathRule(false, ActionWord(FileAction::kMove), from, to));
     }
     return S_OK;
   }
@@ -345,7 +348,7 @@ class FileDeriver {
     for (const auto& [from, to] : copies) {
       sources_.insert(from);
       AddToPlan(to, plan_[from]);
-      copies_.push_back(PathRule(false, u"copy", from, to));
+      copies_.push_back(PathRule(false, ActionWord(FileAction::kCopy), from, to));
     }
   }
 
@@ -405,7 +408,7 @@ class FileDeriver {
         if (!same) continue;
         sources_.insert(*source);
         AddToPlan(path, entry);
-        converts_.push_back(PathRule(false, u"convert", *source, path));
+        converts_.push_back(PathRule(false, ActionWord(FileAction::kConvert), *source, path));
         break;
       }
     }
@@ -435,7 +438,10 @@ class FileDeriver {
       // first, unless a copy still reads it.
       const bool early = !entry.directory && target_.contains(path) && !sources_.contains(path);
       (early ? early_deletes_ : late_deletes_)
-          .push_back(PathRule(entry.directory, u"delete", path));
+          .push_back(PathRule(entry.directory,
+                              entry.directory ? ActionWord(DirectoryAction::kDelete)
+                                              : ActionWord(FileAction::kDelete),
+                              path));
     }
     for (const auto& [path, entry] : target_) {
       if (Kept(path, entry)) continue;
@@ -444,7 +450,7 @@ class FileDeriver {
         const auto next = target_.upper_bound(path);
         const bool empty = next == target_.end() || !next->first.starts_with(path + u'/');
         if (empty && (present == plan_.end() || !present->second.directory) && !Unreachable(path)) {
-          directory_creates_.push_back(PathRule(true, u"create", path));
+          directory_creates_.push_back(PathRule(true, ActionWord(DirectoryAction::kCreate), path));
         }
         continue;
       }
@@ -455,7 +461,7 @@ class FileDeriver {
                                  u" bytes that a rule carries as Base64");
         continue;
       }
-      MigrationRule rule = PathRule(false, u"create", path);
+      MigrationRule rule = PathRule(false, ActionWord(FileAction::kCreate), path);
       std::string bytes;
       RETURN_IF_FAILED(ReadFileBytes(after_.tree.at(path).full_path, kMaxInlineBytes, &bytes));
       rule.file.content = Base64Encode(

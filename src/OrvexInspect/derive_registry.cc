@@ -282,7 +282,7 @@ class RegistryDeriver {
 
   void Run() {
     for (const MoveCandidate& rename : ChooseRenames(files_)) {
-      const MigrationRule rule = KeyRuleOf(u"rename", rename.source, rename.destination);
+      const MigrationRule rule = KeyRuleOf(KeyAction::kRename, rename.source, rename.destination);
       for (FileState& file : files_) (void)ProcessRegistryKey(file.simulated, rule.key);
       list_.Add(RuleList::kRenames, rule);
     }
@@ -342,7 +342,7 @@ class RegistryDeriver {
           if (best == last || fit > best_fit) std::tie(best, best_fit) = std::pair(it, fit);
         }
         if (best == last || !IsRulePath(best->second.key) || !IsRulePath(key.path)) continue;
-        MigrationRule rule = KeyRuleOf(u"move_value", best->second.key, key.path);
+        MigrationRule rule = KeyRuleOf(KeyAction::kMoveValue, best->second.key, key.path);
         rule.key.value = pair->name;
         moves.push_back(std::move(rule));
         leaving.erase(best);
@@ -374,13 +374,13 @@ class RegistryDeriver {
     const bool shared = node.depth == 1 || IsSharedKey(node.path);
     if (!shared && node.kept_keys == 0 && SafeEverywhere(node.path, file)) {
       if (CheckPath(file, node.path))
-        list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
+        list_.Add(RuleList::kDeletes, KeyRuleOf(KeyAction::kDelete, node.path));
       return;
     }
     if (!shared && node.has_key && !node.kept) {
       // No rule deletes a key alone: the tree goes, and the keys below that stay come back.
       if (!CheckPath(file, node.path)) return;
-      list_.Add(RuleList::kDeletes, KeyRuleOf(u"delete", node.path));
+      list_.Add(RuleList::kDeletes, KeyRuleOf(KeyAction::kDelete, node.path));
       ForEachKey(node, [&](const KeyNode& key) {
         if (key.kept) recreated_[file].insert(PathCollationKey(key.path));
       });
@@ -415,7 +415,8 @@ class RegistryDeriver {
       const bool recreated = recreated_[file].contains(std::string(key.collation_key));
       if (old == nullptr || recreated) {
         if (!CheckPath(file, key.path)) continue;
-        if (key.values.empty()) list_.Add(RuleList::kCreates, KeyRuleOf(u"create", key.path));
+        if (key.values.empty())
+          list_.Add(RuleList::kCreates, KeyRuleOf(KeyAction::kCreate, key.path));
         for (const RegistryValuePair* pair : key.values) {
           AddValue(file, key.path, pair->name, pair->value);
         }
@@ -438,7 +439,7 @@ class RegistryDeriver {
             !(*differences[j].before == *differences[i].after) || !IsXmlText(differences[j].name)) {
           continue;
         }
-        MigrationRule rule = ValueRuleOf(u"rename", key, differences[j].name);
+        MigrationRule rule = ValueRuleOf(ValueAction::kRename, key, differences[j].name);
         rule.value.destination = differences[i].name;
         list_.Add(RuleList::kValueRenames, std::move(rule));
         used[i] = used[j] = true;
@@ -450,7 +451,8 @@ class RegistryDeriver {
       if (used[i]) continue;
       if (difference.after == nullptr) {
         if (IsXmlText(difference.name)) {
-          list_.Add(RuleList::kValueDeletes, ValueRuleOf(u"delete", key, difference.name));
+          list_.Add(RuleList::kValueDeletes,
+                    ValueRuleOf(ValueAction::kDelete, key, difference.name));
         } else {
           Note(file, u"value " + ValueNameText(difference.name) + u" of key '" +
                          std::u16string(key) + u"' has a name that XML cannot carry");
@@ -459,7 +461,7 @@ class RegistryDeriver {
                  std::ranges::equal(difference.before->data, difference.after->data) &&
                  !WordOf(kValueTypes, difference.after->type).empty() &&
                  IsXmlText(difference.name)) {
-        MigrationRule rule = ValueRuleOf(u"convert", key, difference.name);
+        MigrationRule rule = ValueRuleOf(ValueAction::kConvert, key, difference.name);
         rule.value.type = WordOf(kValueTypes, difference.after->type);
         list_.Add(RuleList::kConverts, std::move(rule));
       } else {

@@ -10,21 +10,20 @@
 
 namespace orvex {
 
-MigrationRule KeyRuleOf(std::u16string_view action, std::u16string_view source,
+MigrationRule KeyRuleOf(KeyAction action, std::u16string_view source,
                         std::u16string_view destination) {
   MigrationRule rule;
   rule.kind = RuleKind::Key;
-  rule.key.action = action;
+  rule.key.action = ActionWord(action);
   rule.key.source = source;
   rule.key.destination = destination;
   return rule;
 }
 
-MigrationRule ValueRuleOf(std::u16string_view action, std::u16string_view key,
-                          std::u16string_view name) {
+MigrationRule ValueRuleOf(ValueAction action, std::u16string_view key, std::u16string_view name) {
   MigrationRule rule;
   rule.kind = RuleKind::Value;
-  rule.value.action = action;
+  rule.value.action = ActionWord(action);
   rule.value.key = key;
   rule.value.source = name;
   return rule;
@@ -52,7 +51,7 @@ bool Builds(const std::vector<MigrationRule>& rules, const RegistryValueRef& wan
 bool EncodeValue(std::u16string_view key, std::u16string_view name, const RegistryValueRef& value,
                  std::vector<MigrationRule>* rules) {
   auto set = [&](std::u16string_view type, std::u16string data) {
-    MigrationRule rule = ValueRuleOf(u"set", key, name);
+    MigrationRule rule = ValueRuleOf(ValueAction::kSet, key, name);
     rule.value.type = type;
     rule.value.data = std::move(data);
     return rule;
@@ -65,7 +64,8 @@ bool EncodeValue(std::u16string_view key, std::u16string_view name, const Regist
     tries.push_back({set(WordOf(kValueTypes, value.type), text)});
   }
   if (value.type == REG_DWORD && value.data.size() == 4) {
-    tries.push_back({set(u"integer", DecimalText(LoadLe32(value.data.data())))});
+    tries.push_back(
+        {set(WordOf(kValueTypes, REG_DWORD), DecimalText(LoadLe32(value.data.data())))});
   }
   // A rule's text drops empty strings.
   if (value.type == REG_MULTI_SZ && ValueStrings(value, &strings) &&
@@ -73,12 +73,13 @@ bool EncodeValue(std::u16string_view key, std::u16string_view name, const Regist
                    [](const std::u16string& line) { return line.empty(); })) {
     std::u16string lines;
     for (const std::u16string& line : strings) lines += (lines.empty() ? u"" : u"\n") + line;
-    if (IsXmlText(lines)) tries.push_back({set(u"multi", lines)});
+    if (IsXmlText(lines)) tries.push_back({set(WordOf(kValueTypes, REG_MULTI_SZ), lines)});
   }
   if (!value.data.empty() && !WordOf(kValueTypes, value.type).empty()) {
-    std::vector<MigrationRule> binary = {set(u"binary", Base64Encode(value.data))};
+    std::vector<MigrationRule> binary = {
+        set(WordOf(kValueTypes, REG_BINARY), Base64Encode(value.data))};
     if (value.type != REG_BINARY) {
-      binary.push_back(ValueRuleOf(u"convert", key, name));
+      binary.push_back(ValueRuleOf(ValueAction::kConvert, key, name));
       binary.back().value.type = WordOf(kValueTypes, value.type);
     }
     tries.push_back(std::move(binary));

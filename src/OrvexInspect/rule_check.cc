@@ -248,7 +248,7 @@ std::u16string FolderTokens() { return Alternatives(TokenNames()); }
 
 void ReportUnknownAction(FindingSink& sink, std::u16string_view element,
                          std::span<const std::u16string_view> words, std::u16string_view action) {
-  sink.Error(u"unknown-action", u"action",
+  sink.Error(u"unknown-action", AttributeName(RuleAttribute::kAction),
              u"unknown " + std::u16string(element) + u" action " + Quoted(action) + u"; expected " +
                  Alternatives(words) + DidYouMean(action, words));
 }

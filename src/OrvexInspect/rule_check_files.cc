@@ -7,6 +7,7 @@
 #include "common/path_text.h"
 #include "paths/folder_tokens.h"
 #include "platform/text.h"
+#include "rules/xml_config.h"
 #include "text/base64.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"
@@ -187,7 +188,7 @@ void PathRuleChecker::CheckUndone(const PathAction& action, bool file, const std
                                   const std::optional<std::u16string>& destination,
                                   const std::u16string& destination_text) {
   const auto undo = [&](const Placed& earlier, std::u16string_view what) {
-    sink_.Warn(u"undone-by-later-rule", u"source",
+    sink_.Warn(u"undone-by-later-rule", AttributeName(RuleAttribute::kSource),
                Quoted(action.word) + u" of " + Quoted(source_text) + u" " + std::u16string(what) +
                    u" the rule at " + SiteText(earlier.site) + u" " + std::u16string(earlier.how) +
                    u" " + Quoted(earlier.shown));
@@ -207,7 +208,7 @@ void PathRuleChecker::CheckUndone(const PathAction& action, bool file, const std
   }
   if (!action.creates && !action.deletes && !action.moves && !action.converts && destination &&
       IsPathAtOrBelow(*destination, source)) {
-    sink_.Warn(u"copies-into-itself", u"destination",
+    sink_.Warn(u"copies-into-itself", AttributeName(RuleAttribute::kDestination),
                u"destination " + Quoted(destination_text) + u" lies inside " + Quoted(source_text) +
                    u": the copy copies into itself");
   }
@@ -217,7 +218,7 @@ PathRuleChecker::PathRuleChecker(FindingSink* sink, std::u16string archive_stand
     : sink_(*sink), archive_(std::move(archive_standin)), gone_paths_(IsPathAtOrBelow) {}
 
 void PathRuleChecker::CheckDirectory(const DirectoryRule& rule) {
-  const auto source = RulePath(u"source", rule.source);
+  const auto source = RulePath(AttributeName(RuleAttribute::kSource), rule.source);
   if (!source) return;
   const auto action = FindAction<DirectoryAction>(kDirectoryActions, rule.action);
   if (action == DirectoryAction::kUnknown) {
@@ -229,7 +230,7 @@ void PathRuleChecker::CheckDirectory(const DirectoryRule& rule) {
 }
 
 void PathRuleChecker::CheckFile(const FileRule& rule) {
-  const auto source = RulePath(u"source", rule.source);
+  const auto source = RulePath(AttributeName(RuleAttribute::kSource), rule.source);
   if (!source) return;
   const auto action = FindAction<FileAction>(kFileActions, rule.action);
   if (action == FileAction::kUnknown) {
@@ -248,7 +249,7 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
   const bool deletes = action.deletes;
   std::optional<std::u16string> destination;
   if (!creates && !deletes) {
-    destination = RulePath(u"destination", destination_text);
+    destination = RulePath(AttributeName(RuleAttribute::kDestination), destination_text);
     if (!destination) return;
   }
   if (action.converts && FindImageConverter(source, *destination) == nullptr) {
@@ -259,7 +260,7 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
                       std::u16string(row.key.substr(second)));
     }
     const std::vector<std::u16string_view> pair_words(pairs.begin(), pairs.end());
-    sink_.Warn(u"no-converter", u"destination",
+    sink_.Warn(u"no-converter", AttributeName(RuleAttribute::kDestination),
                u"no converter turns " + Quoted(source_text) + u" into " + Quoted(destination_text) +
                    u"; the converters take " + Alternatives(pair_words));
   }
@@ -277,7 +278,7 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
     }
   }
   if (file && destination && EndsInSeparator(destination_text)) {
-    sink_.Warn(u"file-named-like-folder", u"destination",
+    sink_.Warn(u"file-named-like-folder", AttributeName(RuleAttribute::kDestination),
                u"destination " + Quoted(destination_text) + u" ends in a separator, but " +
                    Quoted(action.word) +
                    u" of a file makes a file of that name, not one inside the "
@@ -288,21 +289,23 @@ void PathRuleChecker::Check(const PathAction& action, const std::u16string& sour
     const std::u16string token(Components(source_text)[0]);
     const RebasedPath root = RebaseRulePath(token, archive_);
     if (IsPathAtOrBelow(root.path, source)) {
-      sink_.Warn(deletes ? u"deletes-token-root" : u"moves-token-root", u"source",
+      sink_.Warn(deletes ? u"deletes-token-root" : u"moves-token-root",
+                 AttributeName(RuleAttribute::kSource),
                  u"source " + Quoted(source_text) + u" is the folder of the token " +
                      Quoted(token) + u" itself: the " + std::u16string(action.word) +
                      u" takes everything the profile keeps there");
     }
   }
   CheckUndone(action, file, source, source_text, destination, destination_text);
-  CheckIgnored(sink_, u"destination", action.word, !creates && !deletes);
+  CheckIgnored(sink_, AttributeName(RuleAttribute::kDestination), action.word,
+               !creates && !deletes);
   if (file && !creates && HasContent(*content)) {
     sink_.Warn(u"text-not-read", {}, u"the element's text is not read by " + Quoted(action.word));
   }
 
   if (!creates) {
     if (const Gone* gone = gone_paths_.Find(source)) {
-      sink_.Warn(u"removed-by-earlier-rule", u"source",
+      sink_.Warn(u"removed-by-earlier-rule", AttributeName(RuleAttribute::kSource),
                  Quoted(action.word) + u" of " + Quoted(source_text) +
                      u" finds nothing: the rule at " + SiteText(gone->site) + u" " +
                      std::u16string(gone->how) + u" " + Quoted(gone->shown));

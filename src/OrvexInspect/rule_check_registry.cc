@@ -158,7 +158,7 @@ void RegistryRuleChecker::RemoveKeys(const std::u16string& path, std::u16string_
   // Every .reg file of a profile carries its import markers below this key; without them the
   // file is not imported in order.
   if (IsKeyAtOrBelow(kImportMarkerKeyPath, path)) {
-    sink_.Warn(u"removes-import-markers", u"source",
+    sink_.Warn(u"removes-import-markers", AttributeName(RuleAttribute::kSource),
                u"key " + Quoted(shown) + u" holds the import markers of every .reg file (" +
                    std::u16string(kImportMarkerKeyPath) + u"); " + std::u16string(how) +
                    u" with it, they are no longer written");
@@ -174,7 +174,7 @@ void RegistryRuleChecker::CheckTopLevelDelete(const std::u16string& path,
                                               const std::u16string& shown) {
   if (IsKeyAtOrBelow(kImportMarkerKeyPath, path)) return;  // removes-import-markers says more
   if (IsSharedKey(path)) {
-    sink_.Warn(u"deletes-top-level-key", u"source",
+    sink_.Warn(u"deletes-top-level-key", AttributeName(RuleAttribute::kSource),
                u"key " + Quoted(shown) +
                    u" holds the settings of many programs in every profile; delete the "
                    u"application's own key below it");
@@ -204,7 +204,7 @@ void RegistryRuleChecker::CheckConvertedNumber(const ValueMark& set, const Value
   if (set.type != REG_DWORD || (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)) {
     return;
   }
-  sink_.Warn(u"convert-reinterprets-data", u"type",
+  sink_.Warn(u"convert-reinterprets-data", AttributeName(RuleAttribute::kType),
              u"the integer set at " + SiteText(set.site) +
                  u" becomes text of its four bytes: convert changes only the type (150 becomes "
                  u"the character U+0096), and no rule turns a number into its digits; set the "
@@ -213,7 +213,7 @@ void RegistryRuleChecker::CheckConvertedNumber(const ValueMark& set, const Value
 }
 
 void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
-  const auto source = KeyPath(u"source", rule.source);
+  const auto source = KeyPath(AttributeName(RuleAttribute::kSource), rule.source);
   if (!source) return;
   const auto action = FindAction<KeyAction>(kKeyActions, rule.action);
   if (action == KeyAction::kUnknown)
@@ -223,10 +223,10 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
   const bool renames = action == KeyAction::kRename;
   std::optional<std::u16string> destination;
   if (moves || renames) {
-    destination = KeyPath(u"destination", rule.destination);
+    destination = KeyPath(AttributeName(RuleAttribute::kDestination), rule.destination);
     if (!destination) return;
   }
-  CheckIgnored(sink_, u"destination", word, moves || renames);
+  CheckIgnored(sink_, AttributeName(RuleAttribute::kDestination), word, moves || renames);
   CheckIgnored(sink_, u"value", word, moves);
   if (moves && !sink_.rule().Has(u"value")) {
     sink_.Warn(u"default-value-by-mistake", {},
@@ -239,7 +239,7 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
       return EqualsIgnoreCase(m.first, *source);
     });
     if (made != made_keys_.end()) {
-      sink_.Warn(u"creates-existing-key", u"source",
+      sink_.Warn(u"creates-existing-key", AttributeName(RuleAttribute::kSource),
                  u"key " + Quoted(*source) + u" already exists after the rule at " +
                      SiteText(made->second) + u"; this create changes nothing");
     }
@@ -248,22 +248,22 @@ void RegistryRuleChecker::CheckKey(const KeyRule& rule) {
     return;
   }
   if (action == KeyAction::kDelete) {
-    KeyFindsNothing(u"source", word, *source);
+    KeyFindsNothing(AttributeName(RuleAttribute::kSource), word, *source);
     CheckTopLevelDelete(*source, rule.source);
     RemoveKeys(*source, u"deleted", rule.source);
     return;
   }
   if (renames) {
-    KeyFindsNothing(u"source", word, *source);
-    CheckRenamedBack(PathCollationKey(*source), PathCollationKey(*destination), u"destination",
-                     rule.destination);
+    KeyFindsNothing(AttributeName(RuleAttribute::kSource), word, *source);
+    CheckRenamedBack(PathCollationKey(*source), PathCollationKey(*destination),
+                     AttributeName(RuleAttribute::kDestination), rule.destination);
     RemoveKeys(*source, u"renamed", rule.source);
     ForgetValuesBelow(*destination);
     gone_keys_.Revive(*destination);
     made_keys_.emplace_back(*destination, sink_.site());
     return;
   }
-  if (!KeyFindsNothing(u"source", word, *source)) {
+  if (!KeyFindsNothing(AttributeName(RuleAttribute::kSource), word, *source)) {
     ValueFindsNothing(u"value", word, *source, rule.value);
   }
   sets_.erase(ValueSlot(*source, rule.value));
@@ -287,13 +287,15 @@ void RegistryRuleChecker::CheckDefaultValue(ValueAction action, const ValueRule&
   }
   // A set of the default value is common; a set without source is only suspect beside an
   // attribute that the reader does not keep.
-  if (!sink_.rule().Has(u"source") && (action != ValueAction::kSet || !stray.empty())) {
+  if (!sink_.rule().Has(AttributeName(RuleAttribute::kSource)) &&
+      (action != ValueAction::kSet || !stray.empty())) {
     sink_.Warn(u"default-value-by-mistake", stray,
                Quoted(WordOf(kValueActions, action)) +
                    u" without a source attribute acts on the default value (@) of " +
                    Quoted(rule.key) + u"; write source=\"\" if that is meant");
   }
-  if (action == ValueAction::kRename && !sink_.rule().Has(u"destination")) {
+  if (action == ValueAction::kRename &&
+      !sink_.rule().Has(AttributeName(RuleAttribute::kDestination))) {
     sink_.Warn(u"default-value-by-mistake", stray,
                u"'rename' without a destination attribute renames " + Quoted(rule.source) +
                    u" to the default value (@) of " + Quoted(rule.key) +
@@ -316,14 +318,16 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
     if (sink_.failed()) return;
   } else if (action == ValueAction::kConvert && RegistryTypeFromWord(rule.type) == REG_NONE) {
     const auto words = WordsOf(kValueTypes);
-    sink_.Warn(u"unknown-type", u"type",
+    sink_.Warn(u"unknown-type", AttributeName(RuleAttribute::kType),
                u"conversion to the unknown type " + Quoted(rule.type) +
                    u" sets the type number 0 (REG_NONE)" + TypeSuggestion(rule.type, words));
   }
   CheckDefaultValue(action, rule);
-  CheckIgnored(sink_, u"destination", word, action == ValueAction::kRename);
-  CheckIgnored(sink_, u"flags", word, sets);
-  CheckIgnored(sink_, u"type", word, sets || action == ValueAction::kConvert);
+  CheckIgnored(sink_, AttributeName(RuleAttribute::kDestination), word,
+               action == ValueAction::kRename);
+  CheckIgnored(sink_, AttributeName(RuleAttribute::kFlags), word, sets);
+  CheckIgnored(sink_, AttributeName(RuleAttribute::kType), word,
+               sets || action == ValueAction::kConvert);
   if (!sets && HasContent(rule.data)) {
     sink_.Warn(u"text-not-read", {}, u"the element's text is not read by " + Quoted(word));
   }
@@ -337,13 +341,15 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
                        u" is set again at " + SiteText(sink_.site()) +
                        u" before anything reads it; this set has no effect");
     }
-    sets_[slot] = {*key, sink_.site(), u"set", RegistryTypeFromWord(rule.type)};
+    sets_[slot] = {*key, sink_.site(), ActionWord(ValueAction::kSet),
+                   RegistryTypeFromWord(rule.type)};
     removed_values_.erase(slot);
     gone_keys_.Revive(*key);
     made_keys_.emplace_back(*key, sink_.site());
     return;
   }
-  if (!KeyFindsNothing(u"key", word, *key)) ValueFindsNothing(u"source", word, *key, rule.source);
+  if (!KeyFindsNothing(u"key", word, *key))
+    ValueFindsNothing(AttributeName(RuleAttribute::kSource), word, *key, rule.source);
   if (const auto set = sets_.find(slot); set != sets_.end() && action == ValueAction::kDelete) {
     sink_.WarnAt(set->second.site, u"undone-by-later-rule",
                  u"value " + Quoted(rule.source) + u" of key " + Quoted(set->second.key) +
@@ -356,7 +362,8 @@ void RegistryRuleChecker::CheckValue(const ValueRule& rule) {
   sets_.erase(slot);
   if (action == ValueAction::kDelete) removed_values_[slot] = {*key, sink_.site(), u"deleted"};
   if (action == ValueAction::kRename) {
-    CheckRenamedBack(slot, ValueSlot(*key, rule.destination), u"destination", rule.destination);
+    CheckRenamedBack(slot, ValueSlot(*key, rule.destination),
+                     AttributeName(RuleAttribute::kDestination), rule.destination);
     removed_values_[slot] = {*key, sink_.site(), u"renamed"};
     sets_.erase(ValueSlot(*key, rule.destination));
     removed_values_.erase(ValueSlot(*key, rule.destination));
@@ -368,37 +375,37 @@ void RegistryRuleChecker::CheckFlags(const ValueRule& rule, std::u16string* text
   std::int32_t flag = 0;
   if (FAILED(TextToInt32(rule.flags, &flag))) {
     return sink_.Warn(
-        u"unknown-flags", u"flags",
+        u"unknown-flags", AttributeName(RuleAttribute::kFlags),
         u"flags " + Quoted(rule.flags) + u" is not a number; the data is stored as written");
   }
   if (flag != 1 && flag != 2) {
     return sink_.Warn(
-        u"unknown-flags", u"flags",
+        u"unknown-flags", AttributeName(RuleAttribute::kFlags),
         u"flags " + Quoted(rule.flags) + u" is neither 1 nor 2; the data is stored as written");
   }
   if (flag == 1) {
     if (text->size() >= 2 && (*text)[1] == u':' &&
         (((*text)[0] >= u'A' && (*text)[0] <= u'Z') ||
          ((*text)[0] >= u'a' && (*text)[0] <= u'z'))) {
-      sink_.Warn(u"drive-letter-path", u"flags",
+      sink_.Warn(u"drive-letter-path", AttributeName(RuleAttribute::kFlags),
                  u"flags 1 makes " + Quoted(*text) +
                      u" a full path, but Linux has no drive letters: there it lands below the "
                      u"current directory");
     }
     const HRESULT hr = ResolveFullPath(text, {}, nullptr, true);
     if (FAILED(hr)) {
-      return sink_.Error(u"unresolvable-path", u"flags",
+      return sink_.Error(u"unresolvable-path", AttributeName(RuleAttribute::kFlags),
                          u"flags 1 cannot make " + Quoted(rule.data) + u" a full path (error " +
                              DecimalText(static_cast<std::uint32_t>(LowWord(hr))) + u")");
     }
   } else if (FAILED(ExpandFolderToken(text))) {
-    return sink_.Error(u"not-token-path", u"flags",
+    return sink_.Error(u"not-token-path", AttributeName(RuleAttribute::kFlags),
                        u"flags 2 needs data that starts with a folder token (" + FolderTokens() +
                            u"): " + Quoted(rule.data));
   }
   // The path is made once, on the machine that migrates, and lands in every profile alike.
   const std::u16string per_user = PerUserText(flag, rule.data);
-  sink_.Warn(u"machine-path", u"flags",
+  sink_.Warn(u"machine-path", AttributeName(RuleAttribute::kFlags),
              u"flags " + DecimalText(static_cast<std::uint32_t>(flag)) +
                  u" writes the migrating machine's path into every profile (" + Quoted(rule.data) +
                  u" becomes " + Quoted(*text) +
@@ -418,7 +425,7 @@ void RegistryRuleChecker::CheckSetData(const ValueRule& rule) {
   const std::uint32_t type = RegistryTypeFromWord(rule.type);
   if (type == REG_NONE) {
     const auto words = WordsOf(kValueTypes);
-    return sink_.Error(u"unknown-type", u"type",
+    return sink_.Error(u"unknown-type", AttributeName(RuleAttribute::kType),
                        u"unknown value type " + Quoted(rule.type) + u"; expected " +
                            Alternatives(words) + TypeSuggestion(rule.type, words));
   }
@@ -460,8 +467,8 @@ void RegistryRuleChecker::CheckSetData(const ValueRule& rule) {
                   [](char16_t c) { return c == u' ' || c == u'\t'; })) {
     sink_.Warn(u"indented-data", {},
                type == REG_MULTI_SZ
-                   ? u"the data stands on lines of its own: the indentation becomes part of each "
-                     u"string"
+                   ? u"the data stands on lines of its own: the indentation becomes part of "
+                     u"each string"
                    : u"the data stands on lines of its own: the line breaks and the indentation "
                      u"become part of the value");
   }

@@ -17,6 +17,10 @@ inline constexpr auto kDirectoryActions = std::to_array<RuleWord<DirectoryAction
     {u"delete", DirectoryAction::kDelete},
     {u"move", DirectoryAction::kMove},
 });
+/// The word of `action`, as rules write it.
+[[nodiscard]] inline std::u16string_view ActionWord(DirectoryAction action) {
+  return WordOf(kDirectoryActions, action);
+}
 
 /// Applies one directory rule (copy, create, delete, move) inside the unpacked archive. Negative:
 /// the rule is refused and the run must stop; S_FALSE: the operation failed and was logged, the run

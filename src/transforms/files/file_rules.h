@@ -18,6 +18,10 @@ inline constexpr auto kFileActions = std::to_array<RuleWord<FileAction>>({
     {u"delete", FileAction::kDelete},
     {u"move", FileAction::kMove},
 });
+/// The word of `action`, as rules write it.
+[[nodiscard]] inline std::u16string_view ActionWord(FileAction action) {
+  return WordOf(kFileActions, action);
+}
 
 /// Applies one file rule (convert, copy, create, delete, move) inside the unpacked archive.
 /// Negative: the rule is refused, or "create" failed, and the run must stop; S_FALSE: the

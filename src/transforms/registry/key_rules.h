@@ -19,6 +19,10 @@ inline constexpr auto kKeyActions = std::to_array<RuleWord<KeyAction>>({
     {u"move_value", KeyAction::kMoveValue},
     {u"rename", KeyAction::kRename},
 });
+/// The word of `action`, as rules write it.
+[[nodiscard]] inline std::u16string_view ActionWord(KeyAction action) {
+  return WordOf(kKeyActions, action);
+}
 
 /// Applies one key rule to `document`. S_OK also when the key or value named is missing or the
 /// key to create exists (logged at ERROR, document unchanged; `*outcome` says it found nothing);

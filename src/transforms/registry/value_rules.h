@@ -22,6 +22,10 @@ inline constexpr auto kValueActions = std::to_array<RuleWord<ValueAction>>({
     {u"rename", ValueAction::kRename},
     {u"set", ValueAction::kSet},
 });
+/// The word of `action`, as rules write it.
+[[nodiscard]] inline std::u16string_view ActionWord(ValueAction action) {
+  return WordOf(kValueActions, action);
+}
 
 /// The type words of value rules, in alphabetical order, and the registry types they name.
 inline constexpr auto kValueTypes = std::to_array<RuleWord<std::uint32_t>>({
