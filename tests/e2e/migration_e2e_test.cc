@@ -554,10 +554,12 @@ TEST_F(MigrationE2eTest, StopRequestsEndTheRunSoonAndCleanUp) {
     fs::remove(dir_.path() / "pid");
     fs::remove(dir_.path() / "status");
     // The shell writes its process number and becomes the tool, in the foreground: a job started
-    // in the background would begin with SIGINT ignored.
+    // in the background would begin with SIGINT ignored. Every file is written, so that packing
+    // reads the large one back rather than copying it from the archive in a moment.
     const std::string command = "cd '" + dir_.path().string() +
-                                "' && sh -c 'echo $$ >pid; exec env TMPDIR=" + temp_.string() +
-                                " " + ToolProgram() +
+                                "' && sh -c 'echo $$ >pid; exec env ORVEX_WRITE_ALL_ENTRIES=1 "
+                                "TMPDIR=" +
+                                temp_.string() + " " + ToolProgram() +
                                 " /XML rules.xml /INPUT in.zip /OUTPUT out.zip /LOGFILE run.log' "
                                 ">/dev/null; echo $? >status";
     std::jthread run([&command] { (void)std::system(command.c_str()); });
