@@ -2,9 +2,6 @@
 // backups and back, an archive that changes before its swap, kills at any moment then --resume,
 // shards and the report over their journals.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -156,20 +153,24 @@ TEST_F(RolloutE2eTest, ResumesAfterKillsAtAnyMoment) {
   std::mt19937 random(std::random_device{}());
   int status = -1;
   for (int round = 0; round < 12 && status != 0; ++round) {
-    // The whole roll-out goes at once, its migrations with it, as when its machine stops.
-    const pid_t child = ::fork();
-    if (child == 0) {
-      ::setpgid(0, 0);
-      ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
-      ::execl(ORVEX_ROLLOUT_BINARY, ORVEX_ROLLOUT_BINARY, "migrate", "rules.xml", "share",
-              "--in-place", "--backup", "backup", "-j", "2", "--quiet", "--resume", nullptr);
-      ::_exit(127);
+    // The whole roll-out goes at once, its migrations with it, as when its machine stops: it
+    // leads a process group of its own, whose number the shell writes before becoming it.
+    fs::remove(dir_.path() / "pid");
+    fs::remove(dir_.path() / "status");
+    const std::string command =
+        "cd '" + dir_.path().string() + "' && setsid sh -c 'echo $$ >pid; exec " +
+        ORVEX_ROLLOUT_BINARY +
+        " migrate rules.xml share --in-place --backup backup -j 2 --quiet --resume'; "
+        "echo $? >status";
+    std::jthread run([&command] { (void)std::system(command.c_str()); });
+    while (ReadFile(dir_.path() / "pid").empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(random() % 400));
-    ::kill(-child, SIGKILL);
-    int wait_status = 0;
-    ::waitpid(child, &wait_status, 0);
-    status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    const std::string group = std::to_string(std::stoi(ReadFile(dir_.path() / "pid")));
+    (void)std::system(("kill -s KILL -" + group + " 2>/dev/null").c_str());
+    run.join();
+    status = std::stoi(ReadFile(dir_.path() / "status"));
     // Every original is in place or in the backup, never lost.
     for (const std::string& profile : profiles_) {
       EXPECT_TRUE(IsOriginal(Share(profile)) ||
