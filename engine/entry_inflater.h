@@ -28,6 +28,9 @@ namespace orvex::engine {
 struct InflatedEntry {
   std::u16string name;  ///< as the archive names it, for the log
   EntryPlace place;
+  /// Whether the entry is only checked, its data dropped once found sound: a file kept in the
+  /// archive. It gets its data all the same when it has to be written after all (`trailing`).
+  bool check_only = false;
   /// Once done: the entry's `place.uncompressed` bytes, whose CRC-32 is the recorded one.
   std::unique_ptr<unsigned char[]> data;
   /// Once done: why there is no data. A system error of reading the archive, or
@@ -59,8 +62,10 @@ class EntryInflater {
   /// The archive the entries come from.
   std::u16string_view archive() const { return archive_; }
   /// Queues the entry `name` at `place`, first waiting while the entries queued and not yet
-  /// released would hold more than the budget with it.
-  std::shared_ptr<InflatedEntry> Add(std::u16string name, const EntryPlace& place);
+  /// released would hold more than the budget with it. With `check_only`, its data is inflated
+  /// into the worker's own buffer and dropped once its CRC-32 is found right.
+  std::shared_ptr<InflatedEntry> Add(std::u16string name, const EntryPlace& place,
+                                     bool check_only = false);
   /// Waits until a worker is done with `entry`.
   void Wait(const InflatedEntry& entry);
   /// Frees a done entry's data and gives its share of the budget back.

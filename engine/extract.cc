@@ -416,7 +416,7 @@ HRESULT Extraction::WriteFile(struct archive_entry* entry, const std::u16string&
     std::shared_ptr<InflatedEntry> inflated;
     if (apart) {
       counts_->bytes += place->uncompressed;
-      inflated = inflater_.Add(name, *place);
+      inflated = inflater_.Add(name, *place, /*check_only=*/true);
     } else {
       RETURN_IF_FAILED(CopyData(name, /*keep=*/true));
     }

@@ -312,23 +312,22 @@ bool Packer::Walk(const std::u16string& directory, const std::string& prefix) {
     std::string name = prefix + ToUtf8(item.name);
     if ((item.data.attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0) {
       name += '/';
-      entries_.push_back({.kind = PackEntry::kDirectory,
-                          .path = path,
-                          .name = name,
-                          .time = item.data.last_write_time});
+      entries_.push_back(
+          {.kind = PackEntry::kDirectory, .name = name, .time = item.data.last_write_time});
       if (!Walk(path, name)) return false;
     } else if (path != temporary_ && path != target_) {
       const std::size_t count = AddPieces(entries_.size(), item.data.size, &pieces_);
+      const KeptFile* const kept = kept_files[index];
       entries_.push_back(
           {.kind = PackEntry::kFile,
-           .path = std::move(path),
+           .path = kept ? std::u16string() : std::move(path),
            .name = std::move(name),
            .time = item.data.last_write_time,
            .size = item.data.size,
            .read_only = (item.data.attributes & platform::FILE_ATTRIBUTE_READONLY) != 0,
            .first_piece = pieces_.size() - count,
            .pieces = count,
-           .kept = kept_files[index] ? &kept_files[index]->place : nullptr});
+           .kept = kept ? &kept->place : nullptr});
     }
   }
   return true;

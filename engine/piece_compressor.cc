@@ -29,7 +29,7 @@ constexpr std::uint64_t kPieceOverhead = 1024;
 // The bytes held by pieces in the works (what they read) and done (what they made) and not yet
 // written, per worker: enough to keep each busy while the writer catches up or waits for a large
 // piece. A larger piece starts only when nothing else is in flight.
-constexpr std::uint64_t kInFlightPerWorker = 16u << 20;
+constexpr std::uint64_t kInFlightPerWorker = 32u << 20;
 // Pieces are deflated in slices of this size, between which a stop request is noticed.
 constexpr std::uint32_t kSliceSize = 1u << 20;
 // How often the writer, waiting for a piece, looks for a stop request.
@@ -90,6 +90,16 @@ PieceCompressor::PieceCompressor(const std::vector<PackEntry>& entries, std::vec
       level_(level),
       budget_(std::uint64_t{threads} * kInFlightPerWorker),
       unpacked_(unpacked) {
+  // A file Unzip kept in the archive needs no worker: its compressed bytes are copied as they lie.
+  for (Piece& piece : pieces_) {
+    if (const EntryPlace* kept = entries_[piece.entry].kept) {
+      piece.crc = kept->crc;
+      piece.method = kept->method;
+      piece.copied_from = kept;
+      piece.done = true;
+    }
+  }
+  SkipDone();
   threads = static_cast<std::uint32_t>(std::min<std::size_t>(threads, pieces.size()));
   try {
     for (std::uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
@@ -109,6 +119,7 @@ const Piece* PieceCompressor::Wait(std::size_t index) {
 }
 
 void PieceCompressor::Release(std::size_t index) {
+  if (entries_[pieces_[index].entry].kept != nullptr) return;  // it never took a share
   {
     const std::lock_guard lock(mutex_);
     in_flight_ -= Held(pieces_[index]);
@@ -126,6 +137,10 @@ void PieceCompressor::Stop() {
   for (std::thread& worker : workers_) worker.join();
 }
 
+void PieceCompressor::SkipDone() {
+  while (next_ < pieces_.size() && pieces_[next_].done) ++next_;
+}
+
 void PieceCompressor::Work() {
   Tools tools;
   std::unique_lock lock(mutex_);
@@ -138,6 +153,7 @@ void PieceCompressor::Work() {
     });
     if (stopping_ || next_ == pieces_.size()) return;
     Piece& piece = pieces_[next_++];
+    SkipDone();
     in_flight_ += Cost(piece);
     const std::uint64_t oversized = Cost(piece) > budget_ ? Cost(piece) : 0;
     oversized_ += oversized;
@@ -158,12 +174,6 @@ void PieceCompressor::Work() {
 
 void PieceCompressor::Compress(Piece& piece, Tools& tools) {
   const PackEntry& entry = entries_[piece.entry];
-  if (entry.kept != nullptr) {
-    piece.crc = entry.kept->crc;
-    piece.method = entry.kept->method;
-    piece.copied_from = entry.kept;
-    return;
-  }
   if (tools.capacity < piece.length) {
     tools.input = std::make_unique_for_overwrite<unsigned char[]>(piece.length);
     tools.capacity = piece.length;

@@ -29,8 +29,8 @@ constexpr std::uint32_t kPieceSize = 64u << 20;
 struct PackEntry {
   enum Kind { kDirectory, kFile, kUnlisted };  ///< kUnlisted: a directory that cannot be listed
   Kind kind = kFile;
-  std::u16string path = {};
-  std::string name = {};  ///< UTF-8, with "/" after a directory
+  std::u16string path = {};  ///< of a file on the disk, or of a directory that cannot be listed
+  std::string name = {};     ///< UTF-8, with "/" after a directory
   std::int64_t time = 0;
   std::uint64_t size = 0;
   bool read_only = false;
@@ -89,6 +89,8 @@ class PieceCompressor {
   // The workers give up or finish the piece they hold, and are always joined.
   void Stop();
   void Work();
+  // Moves next_ past the pieces that were done from the start.
+  void SkipDone();
   void Compress(Piece& piece, Tools& tools);
   // The input archive's entry that `piece` (a whole file, read from `file` and its CRC-32
   // computed) still is, as Unzip wrote it and nobody changed it since; null otherwise.
