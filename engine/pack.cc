@@ -234,6 +234,9 @@ HRESULT Packer::Run(std::u16string_view source, std::u16string_view archive,
     (void)platform::DeleteFile(temporary_);
     return HResultFromWin32(ERROR_INVALID_DATA);
   }
+  // Both lists live until the archive is written, beside the largest files being deflated.
+  entries_.shrink_to_fit();
+  pieces_.shrink_to_fit();
   zlib_filefunc64_def functions = {&OpenOutput, &ReadOutput,  &WriteOutput, &TellOutput,
                                    &SeekOutput, &CloseOutput, &OutputError, nullptr};
   zip_ = zipOpen2_64(&output_, APPEND_STATUS_CREATE, nullptr, &functions);
