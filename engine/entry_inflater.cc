@@ -28,10 +28,12 @@ constexpr std::uint64_t kLargestWhole = 256u << 20;
 // without bound either.
 constexpr std::uint64_t kEntryOverhead = 1024;
 
-// An entry only checked holds its data on the worker alone (or, rarely, when it has to be written
-// after all, one entry's worth beyond the budget).
+// An entry only checked, of a size the worker keeps a buffer for, holds nothing beyond that
+// buffer (or, rarely, when it has to be written after all, one entry's worth beyond the budget);
+// a larger one counts as any entry does.
 std::uint64_t Cost(const InflatedEntry& entry) {
-  return (entry.check_only ? 0 : entry.place.uncompressed) + kEntryOverhead;
+  const bool in_worker_buffer = entry.check_only && entry.place.uncompressed <= kLargestEntry;
+  return (in_worker_buffer ? 0 : entry.place.uncompressed) + kEntryOverhead;
 }
 
 }  // namespace
@@ -41,7 +43,7 @@ struct EntryInflater::Tools {
   platform::FileHandle archive;  // each worker reads at positions of its own
   std::unique_ptr<unsigned char[]> compressed;
   std::size_t capacity = 0;
-  std::unique_ptr<unsigned char[]> checked;  // the data of entries only checked
+  std::unique_ptr<unsigned char[]> checked;  // the data of entries only checked, while checked
   std::size_t checked_capacity = 0;
   std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> inflate{
       nullptr, &libdeflate_free_decompressor};
@@ -187,9 +189,11 @@ void EntryInflater::Inflate(InflatedEntry& entry, Tools& tools) const {
   if (libdeflate_crc32(0, data, size) != place.crc) {
     return fail(ERROR_INVALID_DATA, u"its data fails the CRC-32 check");
   }
-  // A checked entry that cannot be kept is written after all, with the data at hand.
-  if (entry.check_only && entry.trailing != 0) {
-    entry.data = std::move(tools.checked);
+  // A checked entry that cannot be kept is written after all, with the data at hand; the buffer
+  // of a large one is not kept either.
+  if (entry.check_only && (entry.trailing != 0 || size > kLargestEntry)) {
+    if (entry.trailing != 0) entry.data = std::move(tools.checked);
+    tools.checked.reset();
     tools.checked_capacity = 0;
   }
 }
