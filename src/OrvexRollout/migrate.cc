@@ -4,7 +4,6 @@
 #include <optional>
 #include <thread>
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile.h"
 #include "OrvexRollout/profile_job.h"
 #include "OrvexRollout/progress.h"
@@ -13,6 +12,7 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "reports/report_text.h"
 #include "transforms/files/file_system.h"
 
 namespace orvex {
