@@ -4,7 +4,6 @@
 #include <optional>
 #include <thread>
 
-#include "OrvexInspect/profile.h"
 #include "OrvexRollout/profile_job.h"
 #include "OrvexRollout/progress.h"
 #include "OrvexRollout/rollout.h"
@@ -12,6 +11,7 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "profiles/profile.h"
 #include "reports/report_text.h"
 #include "transforms/files/file_system.h"
 

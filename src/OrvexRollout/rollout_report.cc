@@ -5,12 +5,12 @@
 #include <map>
 #include <utility>
 
-#include "OrvexInspect/profile.h"
 #include "OrvexRollout/journal.h"
 #include "OrvexRollout/profile_job.h"
 #include "paths/paths.h"
 #include "platform/environment.h"
 #include "platform/text.h"
+#include "profiles/profile.h"
 #include "reports/html_page.h"
 #include "reports/report_text.h"
 

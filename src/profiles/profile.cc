@@ -1,4 +1,4 @@
-#include "OrvexInspect/profile.h"
+#include "profiles/profile.h"
 
 #include <array>
 #include <new>
