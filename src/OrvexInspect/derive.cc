@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
 #include "OrvexInspect/registry_describe.h"
 #include "OrvexInspect/rule_check.h"
@@ -11,6 +10,7 @@
 #include "platform/images.h"
 #include "platform/text.h"
 #include "regfile/key_order.h"
+#include "reports/report_text.h"
 #include "rules/xml_config.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "OrvexInspect/profile.h"
 #include "common/result.h"
+#include "profiles/profile.h"
 #include "rules/migration_rules.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"

@@ -11,13 +11,13 @@
 #include <utility>
 
 #include "OrvexInspect/derive.h"
-#include "OrvexInspect/inspect_text.h"
-#include "OrvexInspect/rule_check.h"
-#include "OrvexInspect/rule_run.h"
 #include "OrvexInspect/registry_describe.h"
 #include "OrvexInspect/registry_diff.h"
+#include "OrvexInspect/rule_check.h"
+#include "OrvexInspect/rule_run.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"
+#include "reports/report_text.h"
 
 namespace orvex {
 namespace {

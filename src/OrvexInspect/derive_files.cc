@@ -5,10 +5,10 @@
 #include <unordered_map>
 
 #include "OrvexInspect/derive.h"
-#include "OrvexInspect/inspect_text.h"
 #include "paths/folder_tokens.h"
 #include "paths/paths.h"
 #include "platform/text.h"
+#include "reports/report_text.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"
 #include "transforms/files/file_system.h"

@@ -7,12 +7,12 @@
 #include <unordered_map>
 
 #include "OrvexInspect/derive.h"
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/registry_describe.h"
 #include "OrvexInspect/registry_diff.h"
 #include "OrvexInspect/rule_check.h"
 #include "platform/text.h"
 #include "regfile/path_collation.h"
+#include "reports/report_text.h"
 #include "transforms/registry/key_rules.h"
 #include "transforms/registry/value_rules.h"
 

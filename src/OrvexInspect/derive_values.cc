@@ -2,10 +2,10 @@
 #include <algorithm>
 
 #include "OrvexInspect/derive.h"
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/registry_describe.h"
 #include "OrvexInspect/registry_diff.h"
 #include "common/little_endian.h"
+#include "reports/report_text.h"
 #include "transforms/registry/value_rules.h"
 
 namespace orvex {

@@ -1,9 +1,9 @@
 // What diff writes: the summary and the differences, as lines for a person or as JSON.
 #include <algorithm>
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
 #include "OrvexInspect/registry_describe.h"
+#include "reports/report_text.h"
 
 namespace orvex {
 namespace {

@@ -1,42 +1,15 @@
 #include "OrvexInspect/html_report.h"
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/registry_describe.h"
+#include "reports/html_page.h"
+#include "reports/report_text.h"
 
 namespace orvex {
 namespace {
 
-// Plain system fonts and a width that reads on a laptop. Every tree starts open, so that the page
-// prints whole: a closed <details> prints as its summary line alone.
-constexpr std::u16string_view kStyle =
-    u"body{font:14px/1.4 system-ui,sans-serif;margin:1.5em auto;max-width:78em;padding:0 1em;"
-    u"color:#222}\n"
-    u"h1{font-size:1.4em}h2{font-size:1.15em;margin-top:1.5em}\n"
-    u"table{border-collapse:collapse;margin:.5em 0}\n"
-    u"th,td{border:1px solid #ccc;padding:.25em .6em;text-align:left;vertical-align:top}\n"
-    u"td.n{text-align:right}th{background:#f2f2f2}\n"
-    u"code,pre,.path{font-family:ui-monospace,monospace;font-size:.95em;white-space:pre-wrap;"
-    u"overflow-wrap:anywhere}\n"
-    u"details{margin:.15em 0 .15em 1.2em}summary{cursor:pointer}\n"
-    u".added{color:#1a7f37}.removed{color:#b42318}.moved{color:#6639ba}.changed{color:#9a6700}\n"
-    u"ul{list-style:none;margin:.2em 0;padding-left:1.2em}\n"
-    u"@media print{body{max-width:none;margin:0}details>summary{list-style:none}}\n";
-
 // Text as element content: markup characters as references, so that any name or value reads as
 // itself.
 std::u16string Text(std::u16string_view text) { return XmlEscape(text, false); }
-
-void AppendElement(std::u16string_view tag, std::u16string_view attributes,
-                   std::u16string_view text, std::u16string* out) {
-  *out += u'<';
-  *out += tag;
-  *out += attributes;
-  *out += u'>';
-  *out += Text(text);
-  *out += u"</";
-  *out += tag;
-  *out += u'>';
-}
 
 std::u16string_view ClassOf(char16_t marker) {
   switch (marker) {
@@ -100,7 +73,7 @@ void AppendRegFile(const RegFileComparison& file, std::u16string* out) {
   *out += marker;
   *out += u' ' + Text(file.name) + u"</summary>\n";
   for (const KeyTreeMove& move : file.moves) {
-    AppendElement(u"div", u" class=\"path moved\"", KeyTreeMoveLine(move), out);
+    AppendHtmlElement(u"div", u" class=\"path moved\"", KeyTreeMoveLine(move), out);
     *out += u'\n';
   }
   for (const KeyDifference& key : file.keys) AppendKey(key, out);
@@ -119,41 +92,12 @@ void AppendCount(const ProfileCount& count, std::u16string* out) {
     }
     if (count.examples.size() < count.profiles) names += u", ...";
     *out += u"<br>";
-    AppendElement(u"small", u" class=\"path\"", names, out);
+    AppendHtmlElement(u"small", u" class=\"path\"", names, out);
   }
   *out += u"</td>";
 }
 
 }  // namespace
-
-void BeginHtmlPage(std::u16string_view title, std::u16string* out) {
-  *out +=
-      u"<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-  AppendElement(u"title", u"", title, out);
-  *out += u"\n<style>\n";
-  *out += kStyle;
-  *out += u"</style>\n</head>\n<body>\n";
-  AppendElement(u"h1", u"", title, out);
-  *out += u'\n';
-}
-
-void EndHtmlPage(std::u16string* out) { *out += u"</body>\n</html>\n"; }
-
-void AppendHtmlSummary(std::span<const std::u16string_view> columns, std::span<const CountRow> rows,
-                       std::u16string* out) {
-  *out += u"<section id=\"summary\">\n<h2>Summary</h2>\n<table>\n<tr><th></th>";
-  for (const std::u16string_view column : columns) AppendElement(u"th", u"", column, out);
-  *out += u"</tr>\n";
-  for (const CountRow& row : rows) {
-    *out += u"<tr>";
-    AppendElement(u"th", u"", row.label, out);
-    for (const std::size_t count : row.counts)
-      AppendElement(u"td", u" class=\"n\"", DecimalText(count), out);
-    *out += u"</tr>\n";
-  }
-  *out += u"</table>\n</section>\n";
-}
 
 void AppendHtmlRuleTable(std::span<const RuleRow> rows, std::u16string* out) {
   *out +=
@@ -162,8 +106,8 @@ void AppendHtmlRuleTable(std::span<const RuleRow> rows, std::u16string* out) {
       u"<th>near misses</th></tr>\n";
   for (const RuleRow& row : rows) {
     *out += u"<tr class=\"rule\">";
-    AppendElement(u"td", u" class=\"n\"", DecimalText(row.line), out);
-    AppendElement(u"td", u" class=\"path\"", row.rule, out);
+    AppendHtmlElement(u"td", u" class=\"n\"", DecimalText(row.line), out);
+    AppendHtmlElement(u"td", u" class=\"path\"", row.rule, out);
     AppendCount(row.acted, out);
     AppendCount(row.found_nothing, out);
     AppendCount(row.failed, out);
@@ -180,10 +124,10 @@ void AppendHtmlRuleTable(std::span<const RuleRow> rows, std::u16string* out) {
 void AppendHtmlChanges(std::u16string_view profile, std::u16string_view status,
                        const ProfileComparison* changes, std::u16string* out) {
   *out += u"<section class=\"profile\">\n";
-  AppendElement(u"h2", u" class=\"path\"", profile, out);
+  AppendHtmlElement(u"h2", u" class=\"path\"", profile, out);
   *out += u'\n';
   if (!status.empty()) {
-    AppendElement(u"p", u"", status, out);
+    AppendHtmlElement(u"p", u"", status, out);
     *out += u'\n';
   }
   if (changes == nullptr) {
@@ -212,7 +156,7 @@ void AppendHtmlChanges(std::u16string_view profile, std::u16string_view status,
       if (!difference.lines.empty()) {
         std::u16string lines;
         for (const std::u16string& text : difference.lines) lines += text + u'\n';
-        AppendElement(u"pre", u"", lines, out);
+        AppendHtmlElement(u"pre", u"", lines, out);
       }
       *out += u"</li>\n";
     }

@@ -1,7 +1,6 @@
 #pragma once
-// The report page of diff and preview: one self-contained HTML page (styles inline, no script,
-// nothing fetched) that reads on a laptop screen and prints. A page is its beginning, any of the
-// parts below, and its end.
+// The parts of the companion's report pages that only diff and preview show: the rule table and a
+// profile's changes. The page around them is the one every report page has.
 
 #include <cstdint>
 #include <span>
@@ -12,22 +11,6 @@
 #include "OrvexInspect/profile_diff.h"
 
 namespace orvex {
-
-/// The page's head with its styles, and its heading.
-void BeginHtmlPage(std::u16string_view title, std::u16string* out);
-
-/// Closes the page.
-void EndHtmlPage(std::u16string* out);
-
-/// One row of a summary table: what is counted, and a count per column.
-struct CountRow {
-  std::u16string_view label;
-  std::vector<std::size_t> counts;
-};
-
-/// The summary: a table of counts under the heading "Summary".
-void AppendHtmlSummary(std::span<const std::u16string_view> columns, std::span<const CountRow> rows,
-                       std::u16string* out);
 
 /// How many profiles a rule did one thing in, with the first few of their names.
 struct ProfileCount {

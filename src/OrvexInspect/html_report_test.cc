@@ -1,4 +1,5 @@
 #include "OrvexInspect/html_report.h"
+#include "reports/html_page.h"
 
 #include <gtest/gtest.h>
 

@@ -8,13 +8,14 @@
 
 #include "OrvexInspect/derive.h"
 #include "OrvexInspect/html_report.h"
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/preview.h"
-#include "OrvexInspect/profile.h"
 #include "OrvexInspect/profile_diff.h"
-#include "OrvexInspect/report_file.h"
 #include "OrvexInspect/rule_check.h"
 #include "paths/paths.h"
+#include "profiles/profile.h"
+#include "reports/html_page.h"
+#include "reports/report_file.h"
+#include "reports/report_text.h"
 #include "transforms/files/file_system.h"
 
 namespace orvex {

@@ -3,23 +3,13 @@
 // from one archive to another.
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "migration/command_line.h"
+#include "reports/command_output.h"
 
 namespace orvex {
-
-/// What a command writes to standard output and to standard error, and its exit code.
-struct CommandOutput {
-  std::uint32_t exit_code = 0;
-  std::u16string out;
-  std::u16string err;
-  /// What the command read (the profiles, hundreds of MB for large ones); a program that ends
-  /// right after writing the output need not spend its time freeing it.
-  std::shared_ptr<void> held;
-};
 
 /// Exit codes: 0 nothing found (check: no error; diff: equal; derive: every difference
 /// expressed), 1 something found, 2 the command could not do its work.

@@ -7,8 +7,6 @@
 #include <utility>
 
 #include "OrvexInspect/html_report.h"
-#include "OrvexInspect/inspect_text.h"
-#include "OrvexInspect/report_file.h"
 #include "OrvexInspect/rule_check.h"
 #include "OrvexInspect/rule_run.h"
 #include "common/parallel.h"
@@ -16,6 +14,9 @@
 #include "platform/directory_tree.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "reports/html_page.h"
+#include "reports/report_file.h"
+#include "reports/report_text.h"
 #include "rules/xml_config.h"
 #include "transforms/files/file_system.h"
 

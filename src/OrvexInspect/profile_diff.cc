@@ -4,8 +4,8 @@
 #include <map>
 #include <set>
 
-#include "OrvexInspect/inspect_text.h"
 #include "platform/text.h"
+#include "reports/report_text.h"
 
 namespace orvex {
 namespace {

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "OrvexInspect/profile.h"
 #include "OrvexInspect/registry_diff.h"
 #include "common/result.h"
+#include "profiles/profile.h"
 
 namespace orvex {
 

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "OrvexInspect/inspect_command.h"
-#include "OrvexInspect/inspect_text.h"
 #include "engine/engine.h"
 #include "engine/testing/test_zip.h"
 #include "platform/text.h"
 #include "regfile/reg_test_support.h"
+#include "reports/report_text.h"
 #include "testing/temp_dir.h"
 
 namespace orvex {

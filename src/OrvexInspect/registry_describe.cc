@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "OrvexInspect/inspect_text.h"
 #include "common/little_endian.h"
 #include "platform/text.h"
+#include "reports/report_text.h"
 #include "transforms/registry/value_rules.h"
 
 namespace orvex {

@@ -4,8 +4,6 @@
 #include <memory>
 #include <optional>
 
-#include "OrvexInspect/inspect_text.h"
-#include "OrvexInspect/profile.h"
 #include "OrvexInspect/rule_checkers.h"
 #include "common/path_text.h"
 #include "paths/folder_tokens.h"
@@ -14,6 +12,8 @@
 #include "platform/streams.h"
 #include "platform/text.h"
 #include "platform/xml_reader.h"
+#include "profiles/profile.h"
+#include "reports/report_text.h"
 #include "resources/string_table.h"
 #include "rules/xml_config.h"
 

@@ -2,11 +2,11 @@
 // rebasing into the archive directory, the names Windows cannot give a file, Base64 and the
 // converter table.
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/rule_checkers.h"
 #include "common/path_text.h"
 #include "paths/folder_tokens.h"
 #include "platform/text.h"
+#include "reports/report_text.h"
 #include "rules/xml_config.h"
 #include "text/base64.h"
 #include "transforms/files/directory_rules.h"

@@ -1,7 +1,6 @@
 // The key and value rules, judged with the processors' own functions: key roots and their
 // normalization, key comparison, type words, number conversion, Base64 and the flag steps.
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/registry_diff.h"
 #include "OrvexInspect/rule_checkers.h"
 #include "paths/folder_tokens.h"
@@ -11,6 +10,7 @@
 #include "regfile/path_collation.h"
 #include "regfile/reg_reader.h"
 #include "regfile/registry_document.h"
+#include "reports/report_text.h"
 #include "rules/xml_config.h"
 #include "text/base64.h"
 #include "text/number.h"

@@ -4,12 +4,12 @@
 #include <limits>
 #include <utility>
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexInspect/profile_diff.h"
 #include "migration/rule_passes.h"
 #include "paths/folder_tokens.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "reports/report_text.h"
 #include "transforms/files/directory_rules.h"
 #include "transforms/files/file_rules.h"
 #include "transforms/registry/key_rules.h"

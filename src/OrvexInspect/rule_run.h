@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "OrvexInspect/profile.h"
 #include "OrvexInspect/profile_diff.h"
 #include "common/result.h"
+#include "profiles/profile.h"
 #include "rules/migration_rules.h"
 
 namespace orvex {

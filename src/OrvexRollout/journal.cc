@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "OrvexInspect/profile.h"
 #include "platform/text.h"
+#include "profiles/profile.h"
 
 namespace orvex {
 

@@ -4,8 +4,6 @@
 #include <optional>
 #include <thread>
 
-#include "OrvexInspect/inspect_text.h"
-#include "OrvexInspect/profile.h"
 #include "OrvexRollout/profile_job.h"
 #include "OrvexRollout/progress.h"
 #include "OrvexRollout/rollout.h"
@@ -13,6 +11,8 @@
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "profiles/profile.h"
+#include "reports/report_text.h"
 #include "transforms/files/file_system.h"
 
 namespace orvex {

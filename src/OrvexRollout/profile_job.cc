@@ -3,12 +3,12 @@
 #include <chrono>
 #include <thread>
 
-#include "OrvexInspect/inspect_text.h"
-#include "OrvexInspect/profile.h"
 #include "paths/paths.h"
 #include "platform/environment.h"
 #include "platform/process.h"
+#include "profiles/profile.h"
 #include "regfile/reg_files.h"
+#include "reports/report_text.h"
 #include "text/number.h"
 #include "transforms/files/file_system.h"
 

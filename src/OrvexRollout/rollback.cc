@@ -1,10 +1,10 @@
 #include <algorithm>
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexRollout/profile_job.h"
 #include "OrvexRollout/rollout.h"
 #include "paths/paths.h"
 #include "platform/files.h"
+#include "reports/report_text.h"
 #include "transforms/files/file_system.h"
 
 namespace orvex {

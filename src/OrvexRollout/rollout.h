@@ -6,9 +6,10 @@
 #include <span>
 #include <string>
 
-#include "OrvexInspect/inspect_command.h"
-#include "OrvexInspect/report_file.h"
 #include "OrvexRollout/rollout_report.h"
+#include "migration/command_line.h"
+#include "reports/command_output.h"
+#include "reports/report_file.h"
 
 namespace orvex {
 

@@ -1,9 +1,9 @@
 #include <algorithm>
 
-#include "OrvexInspect/inspect_text.h"
 #include "OrvexRollout/rollout.h"
 #include "paths/paths.h"
 #include "platform/text.h"
+#include "reports/report_text.h"
 #include "text/number.h"
 
 namespace orvex {

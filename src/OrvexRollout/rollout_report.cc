@@ -5,14 +5,14 @@
 #include <map>
 #include <utility>
 
-#include "OrvexInspect/html_report.h"
-#include "OrvexInspect/inspect_text.h"
-#include "OrvexInspect/profile.h"
 #include "OrvexRollout/journal.h"
 #include "OrvexRollout/profile_job.h"
 #include "paths/paths.h"
 #include "platform/environment.h"
 #include "platform/text.h"
+#include "profiles/profile.h"
+#include "reports/html_page.h"
+#include "reports/report_text.h"
 
 namespace orvex {
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
-// Text that the inspection writes: numbers, JSON strings, XML text and attribute values, Base64.
+// Text that the companion and the roll-out write: numbers, JSON strings, XML text and attribute
+// values, Base64.
 
 #include <cstdint>
 #include <span>

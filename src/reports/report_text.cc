@@ -1,4 +1,4 @@
-#include "OrvexInspect/inspect_text.h"
+#include "reports/report_text.h"
 
 #include <algorithm>
 

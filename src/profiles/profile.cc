@@ -1,11 +1,10 @@
-#include "OrvexInspect/profile.h"
+#include "profiles/profile.h"
 
 #include <array>
 #include <new>
 #include <set>
 #include <vector>
 
-#include "OrvexInspect/inspect_text.h"
 #include "common/parallel.h"
 #include "engine/engine_log.h"
 #include "engine/engine_settings.h"
@@ -21,6 +20,7 @@
 #include "platform/text.h"
 #include "regfile/reg_files.h"
 #include "regfile/reg_reader.h"
+#include "reports/report_text.h"
 #include "transforms/files/file_system.h"
 
 namespace orvex {

@@ -1,11 +1,11 @@
-#include "OrvexInspect/report_file.h"
+#include "reports/report_file.h"
 
 #include <algorithm>
 
-#include "OrvexInspect/inspect_text.h"
 #include "paths/paths.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "reports/report_text.h"
 #include "transforms/files/file_system.h"
 
 namespace orvex {
