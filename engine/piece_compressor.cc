@@ -28,7 +28,9 @@ constexpr double kIncompressibleEntropy = 7.9;
 constexpr std::uint64_t kPieceOverhead = 1024;
 // The bytes held by pieces in the works (what they read) and done (what they made) and not yet
 // written, per worker: enough to keep each busy while the writer catches up or waits for a large
-// piece. A larger piece starts only when nothing else is in flight.
+// piece, and for a profile's .reg files of tens of MiB to deflate side by side (at 16 MiB they went
+// one at a time: 0.3 s more at scale 1, 15 MiB less at the peak). A larger piece starts only when
+// nothing else is in flight.
 constexpr std::uint64_t kInFlightPerWorker = 32u << 20;
 // Pieces are deflated in slices of this size, between which a stop request is noticed.
 constexpr std::uint32_t kSliceSize = 1u << 20;
