@@ -27,8 +27,13 @@
 namespace orvex::engine {
 namespace {
 
-// Large blocks keep the number of reads and writes per megabyte small.
+// Large blocks keep the number of reads and writes per megabyte small. After a seek or a skip,
+// which the archive library makes past the data of every entry it is not asked for, the first
+// block is small: the next local header needs little, and most entries' data is inflated on
+// workers or kept in the archive, never read here. Each block read on without a seek is twice the
+// last, up to the large one.
 constexpr std::uint32_t kReadBlockSize = 1u << 20;
+constexpr std::uint32_t kFirstBlockAfterSeek = 4u << 10;
 // Freed memory the process keeps between files (see RetainFreedMemory).
 constexpr std::size_t kRetainedMemory = 64u << 20;
 
@@ -36,20 +41,22 @@ constexpr std::size_t kRetainedMemory = 64u << 20;
 struct ArchiveInput {
   platform::FileHandle file;
   std::vector<char> buffer = std::vector<char>(kReadBlockSize);
-  std::uint32_t error = ERROR_SUCCESS;  // the first platform error a callback met
+  std::uint32_t block = kReadBlockSize;  // the size of the next read
+  std::uint32_t error = ERROR_SUCCESS;   // the first platform error a callback met
 };
 
 la_ssize_t ReadCallback(struct archive* handle, void* data, const void** block) {
   auto* input = static_cast<ArchiveInput*>(data);
   std::uint32_t read = 0;
   const std::uint32_t error =
-      platform::ReadFile(input->file, input->buffer.data(), kReadBlockSize, &read);
+      platform::ReadFile(input->file, input->buffer.data(), input->block, &read);
   if (error != ERROR_SUCCESS) {
     if (input->error == ERROR_SUCCESS) input->error = error;
     archive_set_error(handle, -1, "read error %u", error);
     return -1;
   }
   *block = input->buffer.data();
+  input->block = std::min(input->block * 2, kReadBlockSize);
   return read;
 }
 
@@ -65,7 +72,13 @@ la_int64_t SeekCallback(struct archive* handle, void* data, la_int64_t offset, i
     archive_set_error(handle, -1, "seek error %u", error);
     return ARCHIVE_FATAL;
   }
+  input->block = kFirstBlockAfterSeek;
   return static_cast<la_int64_t>(position);
+}
+
+// Without it the archive library reads through the data it skips, up to 64 KiB at a time.
+la_int64_t SkipCallback(struct archive* handle, void* data, la_int64_t request) {
+  return SeekCallback(handle, data, request, SEEK_CUR) < 0 ? ARCHIVE_FATAL : request;
 }
 
 using ArchivePtr = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
@@ -209,6 +222,7 @@ HRESULT Extraction::Open() {
   (void)archive_read_set_options(a, "zip:hdrcharset=CP437");
   archive_read_set_read_callback(a, &ReadCallback);
   archive_read_set_seek_callback(a, &SeekCallback);
+  archive_read_set_skip_callback(a, &SkipCallback);
   archive_read_set_callback_data(a, &input_);
   if (archive_read_open1(a) != ARCHIVE_OK) return ReadFailure(std::u16string(archive_));
   // Only an archive whose every entry was checked is unpacked.
