@@ -76,9 +76,16 @@ la_int64_t SeekCallback(struct archive* handle, void* data, la_int64_t offset, i
   return static_cast<la_int64_t>(position);
 }
 
-// Without it the archive library reads through the data it skips, up to 64 KiB at a time.
-la_int64_t SkipCallback(struct archive* handle, void* data, la_int64_t request) {
-  return SeekCallback(handle, data, request, SEEK_CUR) < 0 ? ARCHIVE_FATAL : request;
+// Without it the archive library reads through the data it skips, up to 64 KiB at a time. A skip
+// that fails skips nothing: the library reads on instead.
+la_int64_t SkipCallback(struct archive* /*handle*/, void* data, la_int64_t request) {
+  auto* input = static_cast<ArchiveInput*>(data);
+  if (platform::SetFilePointerEx(input->file, request, platform::FILE_CURRENT, nullptr) !=
+      ERROR_SUCCESS) {
+    return 0;
+  }
+  input->block = kFirstBlockAfterSeek;
+  return request;
 }
 
 using ArchivePtr = std::unique_ptr<struct archive, decltype(&archive_read_free)>;
