@@ -32,10 +32,7 @@ constexpr std::u16string_view kUsage =
 }  // namespace
 
 CommandOutput Failure(std::u16string message) {
-  CommandOutput output;
-  output.exit_code = kInspectFailed;
-  output.err = u"OrvexInspect: " + std::move(message) + u'\n';
-  return output;
+  return CommandFailure(u"OrvexInspect", kInspectFailed, message);
 }
 
 namespace {

@@ -95,10 +95,7 @@ bool ParseOptions(const ArgumentList& args, bool migrate, MigrateOptions* option
 }  // namespace
 
 CommandOutput RolloutFailure(std::u16string message) {
-  CommandOutput output;
-  output.exit_code = kRolloutUnusable;
-  output.err = u"OrvexRollout: " + std::move(message) + u'\n';
-  return output;
+  return CommandFailure(u"OrvexRollout", kRolloutUnusable, message);
 }
 
 unsigned ShardOf(std::u16string_view relative, unsigned shards) {

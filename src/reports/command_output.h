@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace orvex {
 
@@ -16,5 +17,15 @@ struct CommandOutput {
   /// right after writing the output need not spend its time freeing it.
   std::shared_ptr<void> held;
 };
+
+/// A command that failed before it had anything to show: "`program`: `message`" on standard
+/// error, and `exit_code`.
+inline CommandOutput CommandFailure(std::u16string_view program, std::uint32_t exit_code,
+                                    std::u16string_view message) {
+  CommandOutput output;
+  output.exit_code = exit_code;
+  output.err.append(program).append(u": ").append(message) += u'\n';
+  return output;
+}
 
 }  // namespace orvex
